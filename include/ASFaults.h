@@ -1,0 +1,24 @@
+// Fault injection for tests: a database opened with a URL "fault:<url>" runs every statement
+// through a wrapping driver that consults these switches. Process-wide; tests reset them.
+#pragma once
+
+#include <string>
+
+namespace ASFaults {
+
+// The nth statement from now (1 = the next) whose SQL text contains `match` (empty: any)
+// fails with AException(text) instead of running. The connection stays usable.
+void FailStatement(int nth, const std::string& match = "",
+                   const std::string& text = "injected statement failure");
+
+// The nth matching statement from now finds the connection dropped: it fails with an
+// AException flagged ConnectionLost and the open transaction is gone (rolled back).
+void DropConnection(int nth, const std::string& match = "");
+
+// Forget every armed fault.
+void Clear();
+
+// Statements that went through a fault-wrapped connection since the last Clear().
+int StatementsSeen();
+
+}  // namespace ASFaults

@@ -1,0 +1,47 @@
+// Database access of the framework: one process-wide database (a per-thread connection
+// pool of the query library) and transactions on the calling thread's connection.
+#pragma once
+
+#include <boost/intrusive_ptr.hpp>
+#include <memory>
+#include <string>
+
+#include "ASQuery.h"
+
+namespace JRX {
+
+typedef ::ASSession JRXRdbms;
+
+class JRXDatabase {
+ public:
+  // Opens the process-wide database (URL forms of ASDatabase), creates the framework's own
+  // tables when missing, and loads the local environment identifier (made and stored on
+  // first creation) and the environment directory. Throws AException.
+  static void open(const std::string& url);
+  static void close();
+  static bool isOpen();
+  static std::shared_ptr<ASDatabase> get();  // throws AException when none is open
+};
+
+// A transaction on the calling thread's connection. Transactions nest: one opened while
+// another is open on the same thread becomes a savepoint of it.
+class JRXRdbmsTran {
+ public:
+  JRXRdbmsTran();
+  ~JRXRdbmsTran();
+  JRXRdbmsTran(const JRXRdbmsTran&) = delete;
+  JRXRdbmsTran& operator=(const JRXRdbmsTran&) = delete;
+  void commit();
+  JRXRdbms* operator*() const { return session_.get(); }
+  boost::intrusive_ptr<JRXRdbms> operator->() const { return session_; }
+
+ private:
+  boost::intrusive_ptr<JRXRdbms> session_;
+  std::unique_ptr<ASTransaction> tran_;
+};
+
+// The framework's handling of a database failure: logs it, drops a lost connection so that
+// the next transaction reconnects, and returns the result code 3101.
+int onRdbmsError(const AException& e);
+
+}  // namespace JRX

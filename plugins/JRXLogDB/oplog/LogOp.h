@@ -1,0 +1,32 @@
+// An operation held in memory, and moving it between memory and the tables.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "JRXRdbms.h"
+#include "JRXRecords.h"
+#include "store/LogTables.h"
+
+namespace JRX {
+namespace logdb {
+
+class LogOp : public JRXRequestProgressData {
+ public:
+  LogOp() : JRXRequestProgressData(std::string()) {}
+  explicit LogOp(const JRXRequestProgressData& r) : JRXRequestProgressData(r) {}
+  int op_id = 0;
+  JRXEID source;  // the "S" link when there is one, else another non-"O" link
+};
+
+// All columns of a table into a projection, in column order.
+void selectAll(ASProjection& p, const ASDomain& d);
+
+std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id);
+std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row);
+void insertOp(JRXRdbmsTran& tran, LogOp& op);
+void deleteOp(JRXRdbmsTran& tran, const LogOp& op);
+void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record);
+
+}  // namespace logdb
+}  // namespace JRX

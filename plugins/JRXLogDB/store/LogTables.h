@@ -1,0 +1,222 @@
+// The tables of the operation log and the event log, as query-library table classes: the
+// domain names each column (attribute), the table class holds one value member per column,
+// both in column order. Every table object is an independent alias in a query.
+#pragma once
+
+#include "ASQuery.h"
+
+namespace JRX {
+
+// ------------------------------------------------------------------- operation side
+
+struct op_log_domain : ASDomain {
+  op_log_domain() : ASDomain("op_log") {
+    AddIndex("op_log_id", {&id});
+    AddIndex("op_log_time", {&time, &op_id});
+    AddIndex("op_log_status_time", {&status, &time});
+    AddIndex("op_log_session", {&session_id});
+  }
+  ASAttribute op_id{this, "op_id", AS_INT, AS_COL_AUTOINC};
+  ASAttribute op{this, "op", AS_VSTR};
+  ASAttribute id{this, "id", AS_VSTR};
+  ASAttribute parent_id{this, "parent_id", AS_VSTR};
+  ASAttribute time{this, "time", AS_TIME};
+  ASAttribute status{this, "status", AS_INT};
+  ASAttribute session_id{this, "session_id", AS_VSTR};
+};
+struct op_log : ASTable<op_log_domain> {
+  op_log() { BindValues({&op_id, &op, &id, &parent_id, &time, &status, &session_id}); }
+  ASInt op_id;
+  ASVStr op;
+  ASVStr id;
+  ASVStr parent_id;
+  ASTime time;
+  ASInt status;
+  ASVStr session_id;
+};
+
+struct op_log_data_domain : ASDomain {
+  op_log_data_domain() : ASDomain("op_log_data") {
+    AddIndex("op_log_data_op", {&op_id, &data_id});
+  }
+  ASAttribute data_id{this, "data_id", AS_INT, AS_COL_AUTOINC};
+  ASAttribute op_id{this, "op_id", AS_INT};
+  ASAttribute progress{this, "progress", AS_INT};
+  ASAttribute time{this, "time", AS_TIME};
+  ASAttribute status{this, "status", AS_INT};
+  ASAttribute info{this, "info", AS_BLOB};
+};
+struct op_log_data : ASTable<op_log_data_domain> {
+  op_log_data() { BindValues({&data_id, &op_id, &progress, &time, &status, &info}); }
+  ASInt data_id;
+  ASInt op_id;
+  ASInt progress;
+  ASTime time;
+  ASInt status;
+  ASRealBlob info;
+};
+
+struct op_log_env_domain : ASDomain {
+  op_log_env_domain() : ASDomain("op_log_env") {
+    AddIndex("op_log_env_op", {&op_id, &role});
+    AddIndex("op_log_env_env", {&env_id, &role});
+  }
+  ASAttribute op_id{this, "op_id", AS_INT};
+  ASAttribute env_id{this, "env_id", AS_INT};
+  ASAttribute role{this, "role", AS_VSTR};
+  ASAttribute is_default{this, "is_default", AS_VSTR};
+};
+struct op_log_env : ASTable<op_log_env_domain> {
+  op_log_env() { BindValues({&op_id, &env_id, &role, &is_default}); }
+  ASInt op_id;
+  ASInt env_id;
+  ASVStr role;
+  ASVStr is_default;
+};
+
+struct op_log_task_domain : ASDomain {
+  op_log_task_domain() : ASDomain("op_log_task") { AddIndex("op_log_task_op", {&op_id}); }
+  ASAttribute op_id{this, "op_id", AS_INT};
+  ASAttribute task_id{this, "task_id", AS_VSTR};
+};
+struct op_log_task : ASTable<op_log_task_domain> {
+  op_log_task() { BindValues({&op_id, &task_id}); }
+  ASInt op_id;
+  ASVStr task_id;
+};
+
+struct env_log_domain : ASDomain {
+  env_log_domain() : ASDomain("env_log") { AddIndex("env_log_eid_title", {&eid, &title}); }
+  ASAttribute id{this, "id", AS_INT, AS_COL_AUTOINC};
+  ASAttribute eid{this, "eid", AS_GUID};
+  ASAttribute title{this, "title", AS_VSTR};
+  ASAttribute type{this, "type", AS_VSTR};
+};
+struct env_log : ASTable<env_log_domain> {
+  env_log() { BindValues({&id, &eid, &title, &type}); }
+  ASInt id;
+  ASGuid eid;
+  ASVStr title;
+  ASVStr type;
+};
+
+// The management system's table of environments; only its identifier column is used here.
+struct Environment_domain : ASDomain {
+  Environment_domain() : ASDomain("Environment") { AddIndex("Environment_eid", {&eid}); }
+  ASAttribute eid{this, "eid", AS_GUID};
+};
+struct Environment : ASTable<Environment_domain> {
+  Environment() { BindValues({&eid}); }
+  ASGuid eid;
+};
+
+// ----------------------------------------------------------------------- event side
+
+struct events_log_domain : ASDomain {
+  events_log_domain() : ASDomain("events_log") {
+    AddIndex("events_log_guid", {&guid}, true);
+    AddIndex("events_log_time", {&time, &event_id});
+  }
+  ASAttribute event_id{this, "event_id", AS_INT, AS_COL_AUTOINC};
+  ASAttribute guid{this, "guid", AS_VSTR};
+  ASAttribute code{this, "code", AS_INT};
+  ASAttribute time{this, "time", AS_TIME};
+  ASAttribute category{this, "category", AS_VSTR};
+  ASAttribute type{this, "type", AS_VSTR};
+  ASAttribute sid{this, "sid", AS_VSTR};
+  ASAttribute info_bin{this, "info_bin", AS_BLOB};
+  ASAttribute info{this, "info", AS_BLOB};
+  ASAttribute data{this, "data", AS_BLOB};
+};
+struct events_log : ASTable<events_log_domain> {
+  events_log() {
+    BindValues({&event_id, &guid, &code, &time, &category, &type, &sid, &info_bin, &info, &data});
+  }
+  ASInt event_id;
+  ASVStr guid;
+  ASInt code;
+  ASTime time;
+  ASVStr category;
+  ASVStr type;
+  ASVStr sid;
+  ASRealBlob info_bin;
+  ASRealBlob info;
+  ASRealBlob data;
+};
+
+struct events_log_env_domain : ASDomain {
+  events_log_env_domain() : ASDomain("events_log_env") {
+    AddIndex("events_log_env_event", {&event_id});
+    AddIndex("events_log_env_env", {&env_id, &role, &event_id});
+  }
+  ASAttribute event_id{this, "event_id", AS_INT};
+  ASAttribute env_id{this, "env_id", AS_INT};
+  ASAttribute role{this, "role", AS_VSTR};
+};
+struct events_log_env : ASTable<events_log_env_domain> {
+  events_log_env() { BindValues({&event_id, &env_id, &role}); }
+  ASInt event_id;
+  ASInt env_id;
+  ASVStr role;
+};
+
+struct events_log_resource_domain : ASDomain {
+  events_log_resource_domain() : ASDomain("events_log_resource") {
+    AddIndex("events_log_resource_event", {&event_id});
+  }
+  ASAttribute event_id{this, "event_id", AS_INT};
+  ASAttribute resource_id{this, "resource_id", AS_VSTR};
+  ASAttribute resource_type{this, "resource_type", AS_VSTR};
+};
+struct events_log_resource : ASTable<events_log_resource_domain> {
+  events_log_resource() { BindValues({&event_id, &resource_id, &resource_type}); }
+  ASInt event_id;
+  ASVStr resource_id;
+  ASVStr resource_type;
+};
+
+struct events_log_status_domain : ASDomain {
+  events_log_status_domain() : ASDomain("events_log_status") {
+    AddIndex("events_log_status_event", {&event_id});
+  }
+  ASAttribute event_id{this, "event_id", AS_INT};
+  ASAttribute old_status{this, "old_status", AS_INT};
+  ASAttribute old_transition{this, "old_transition", AS_INT};
+  ASAttribute new_status{this, "new_status", AS_INT};
+  ASAttribute new_transition{this, "new_transition", AS_INT};
+};
+struct events_log_status : ASTable<events_log_status_domain> {
+  events_log_status() {
+    BindValues({&event_id, &old_status, &old_transition, &new_status, &new_transition});
+  }
+  ASInt event_id;
+  ASInt old_status;
+  ASInt old_transition;
+  ASInt new_status;
+  ASInt new_transition;
+};
+
+struct events_log_audit_domain : ASDomain {
+  events_log_audit_domain() : ASDomain("events_log_audit") {
+    AddIndex("events_log_audit_event", {&event_id});
+    AddIndex("events_log_audit_session", {&session_id});
+  }
+  ASAttribute event_id{this, "event_id", AS_INT};
+  ASAttribute session_id{this, "session_id", AS_VSTR};
+  ASAttribute address{this, "address", AS_VSTR};
+  ASAttribute address_bin{this, "address_bin", AS_BINSTR};
+  ASAttribute detail{this, "detail", AS_VSTR};
+};
+struct events_log_audit : ASTable<events_log_audit_domain> {
+  events_log_audit() { BindValues({&event_id, &session_id, &address, &address_bin, &detail}); }
+  ASInt event_id;
+  ASVStr session_id;
+  ASVStr address;
+  ASVStr address_bin{AS_BINSTR};
+  ASVStr detail;
+};
+
+// Creates every table above that is missing (with its indexes) on the session.
+void createLogTables(ASSession* session);
+
+}  // namespace JRX
