@@ -1,0 +1,102 @@
+#include "oplog/LogOp.h"
+
+#include "JRXConversions.h"
+#include "oplog/Players.h"
+#include "store/ValueEncodings.h"
+
+namespace JRX {
+namespace logdb {
+
+void selectAll(ASProjection& p, const ASDomain& d) {
+  for (size_t i = 0; i < d.Size(); ++i) p << d.Attribute(i);
+}
+
+std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id) {
+  op_log row;
+  {
+    ASCursor c(*tran);
+    selectAll(c.Project(), row.domain());
+    c.Set(row->id == id);
+    c.Limit(1);
+    if (!c.Fetch()) return nullptr;
+  }
+  return getOp(tran, row);
+}
+
+std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
+  std::unique_ptr<LogOp> op(new LogOp());
+  op->op_id = static_cast<int>(row.op_id.Int());
+  op->name = row.op.Bytes();
+  op->id = row.id.Bytes();
+  op->parentId = row.parent_id.Bytes();
+  op->time = sqlToTime(row.time);
+  op->status = static_cast<int>(row.status.Int());
+  op->sessionId = JRXSessionID(row.session_id.Bytes());
+
+  op_log_env link;
+  env_log env;
+  ASCursor c(*tran);
+  c.Project() << env->eid << link->role;
+  c.Set(link->op_id == op->op_id && env->id == link->env_id);
+  bool sourceLinked = false;
+  while (c.Fetch()) {
+    JRXEID eid = rdbmsGuidToGuid(env.eid.Guid());
+    const std::string& role = link.role.Bytes();
+    if (role == "O") {
+      op->operands.insert(eid);
+    } else if (role == "S") {
+      // The "S" link names the source itself; the "P" link is only a fallback for
+      // operations that lack one.
+      op->source = eid;
+      sourceLinked = true;
+    } else if (!sourceLinked) {
+      op->source = eid;
+    }
+  }
+  return op;
+}
+
+void insertOp(JRXRdbmsTran& tran, LogOp& op) {
+  ASSession* session = *tran;
+  op_log row;
+  row.op = op.name;
+  row.id = op.id;
+  row.time = timeToSql(op.time);
+  row.status = op.status;
+  row.parent_id = op.parentId;
+  row.session_id = op.sessionId.text;
+  session->Insert(row);
+  op.op_id = static_cast<int>(session->GetInsertId());
+
+  if (const JRXInfo* task = op.info.getParameter("task_id")) {
+    op_log_task taskRow;
+    taskRow.op_id = op.op_id;
+    taskRow.task_id = task->toString();
+    session->Insert(taskRow);
+  }
+
+  First(op).update(op.op_id, tran);
+  logOpData(tran, op.op_id, op);
+}
+
+void deleteOp(JRXRdbmsTran& tran, const LogOp& op) {
+  op_log_data data;
+  ASDeleter(data).Where(data->op_id == op.op_id).Execute(*tran);
+  op_log row;
+  ASDeleter(row).Where(row->op_id == op.op_id).Execute(*tran);
+}
+
+void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record) {
+  std::string text;
+  putInfoToString(record.info, text);
+  op_log_data row;
+  row.op_id = op_id;
+  row.progress = record.progress;
+  row.time = timeToSql(record.time);
+  row.status = record.status;
+  row.info = textBlob(text);
+  (*tran)->Insert(row);
+}
+
+}  // namespace logdb
+}  // namespace JRX

@@ -1,0 +1,67 @@
+#include "oplog/Players.h"
+
+#include <algorithm>
+
+#include "JRXRequest.h"
+
+namespace JRX {
+namespace logdb {
+
+Players::Players(const JRXRequestProgressData& record) {
+  getSourceEnv(record.info, source_);
+
+  JRXEIDList unnamed = record.operands;
+  if (source_.getEID().isValid()) unnamed.erase(source_.getEID());
+
+  auto envs = record.info.getParameters().equal_range("env");
+  for (auto it = envs.first; it != envs.second; ++it) {
+    LogsEnvInfo env(it->second, false);
+    if (env.getType().empty()) continue;
+    operands_.push_back(env);
+    unnamed.erase(env.getEID());
+  }
+
+  // Operands given by identifier only: the framework knows their type and title, and one it
+  // knows nothing about is not worth a link.
+  for (const JRXEID& eid : unnamed) {
+    LogsEnvInfo env(JRXEnvInfo(eid), false);
+    if (!env.getType().empty()) operands_.push_back(env);
+  }
+}
+
+void Next::update(int op_id, JRXRdbmsTran& tran) const {
+  update(players_.source(), players_.operands(), op_id, tran);
+}
+
+void Next::update(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands, int op_id,
+                  JRXRdbmsTran& tran) {
+  if (source.getEID().isValid()) source.linkOperation(tran, op_id, 'S');
+  for (const LogsEnvInfo& operand : operands) operand.linkOperation(tran, op_id, 'O');
+}
+
+First::First(const JRXRequestProgressData& record)
+    : players_(record),
+      local_(JRXEnvInfo(JRXConfiguration::getLocalEID()), true),
+      executing_(JRXEnvInfo(record.eid), false) {}
+
+void First::update(int op_id, JRXRdbmsTran& tran) const {
+  const bool namedSource = players_.source().getEID().isValid();
+  const LogsEnvInfo& source = namedSource ? players_.source() : local_;
+
+  std::vector<LogsEnvInfo> operands = players_.operands();
+  if (!namedSource) {
+    // The local environment already stands in as the source; as an operand it would only
+    // repeat that, unless nothing else is left.
+    auto local = std::find_if(operands.begin(), operands.end(), [this](const LogsEnvInfo& e) {
+      return e.getEID() == local_.getEID();
+    });
+    if (local != operands.end()) operands.erase(local);
+  }
+  if (operands.empty()) operands.push_back(local_);
+
+  Next::update(source, operands, op_id, tran);
+  executing_.linkOperation(tran, op_id, 'P');
+}
+
+}  // namespace logdb
+}  // namespace JRX

@@ -1,0 +1,119 @@
+#include <memory>
+
+#include "JRXLog.h"
+#include "JRXLogDBLocal.h"
+#include "JRXRdbms.h"
+#include "oplog/LogOp.h"
+#include "oplog/Players.h"
+#include "store/ValueEncodings.h"
+
+namespace JRX {
+
+using namespace logdb;
+
+namespace {
+
+const int kRightSaveProgress = 55;
+const int kStarted = 1;
+const int kRunning = 2;
+
+// Refreshes the latest text of a running operation when the report repeats it. Returns
+// false when the latest text differs (or there is none) and a new one must be appended;
+// `untranslatable` tells that the report's information has no text form at all.
+bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgressData& record,
+                      bool& untranslatable) {
+  int dataId = 0;
+  std::string stored;
+  {
+    op_log_data latest;
+    ASCursor c(*tran);
+    c.Project() << latest->data_id << latest->info;
+    c.Set(latest->op_id == op.op_id);
+    c.Order(-latest->data_id).Limit(1);
+    if (!c.Fetch()) return false;
+    dataId = static_cast<int>(latest.data_id.Int());
+    stored = blobText(latest.info);
+  }
+  std::string text;
+  if (putInfoToString(record.info, text) != 0) {
+    untranslatable = true;
+    return false;
+  }
+  if (stored != text) return false;
+  op_log_data row;
+  ASUpdater up(row);
+  up << row->progress.Set(ASOperand(record.progress))
+     << row->time.Set(ASOperand(timeToSql(record.time)));
+  up.Where(row->data_id == dataId && row->op_id == op.op_id);
+  up.Execute(*tran);
+  return true;
+}
+
+}  // namespace
+
+int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
+  beginCommand();
+  // The set form narrows its argument to the permitted environments; the record stays whole.
+  JRXEIDList operands = record.operands;
+  if (JRXAccessChecker::getClientContext()->accessCheck(operands, kRightSaveProgress, true) != 0)
+    return endCommand(JRXRequestErrorData(414, ""));
+
+  try {
+    JRXRdbmsTran tran;
+    std::unique_ptr<LogOp> op = getOp(tran, record.id);
+
+    if (op && record.status == kStarted) {
+      Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, __func__,
+           __PRETTY_FUNCTION__)
+          .put(2, "[%s] New operation comes with the same ID (%s), delete old operation (time %lu)",
+               "saveProgress", record.id.c_str(), static_cast<unsigned long>(op->time));
+      deleteOp(tran, *op);
+      op.reset();
+    }
+
+    int status = record.status;
+
+    if (!op) {
+      if (record.name.empty())
+        return endCommand(JRXRequestErrorData(3101, "Can't save operation without name"));
+      LogOp created(record);
+      if (status == 0) created.status = kStarted;
+      insertOp(tran, created);
+      tran.commit();
+      return endCommand(JRXRequestErrorData(0, ""));
+    }
+
+    if (status == 0) status = kRunning;
+    if (op->status != status) {
+      op_log row;
+      ASUpdater up(row);
+      up << row->status.Set(ASOperand(status));
+      up.Where(row->op_id == op->op_id);
+      up.Execute(*tran);
+      op->status = status;
+    }
+
+    Next(record).update(op->op_id, tran);
+
+    if (op->status == kRunning) {
+      bool untranslatable = false;
+      if (foldRepeatedText(tran, *op, record, untranslatable)) {
+        tran.commit();
+        return endCommand(JRXRequestErrorData(0, ""));
+      }
+      if (untranslatable)
+        return endCommand(JRXRequestErrorData(3101, "Can't translate information into text"));
+    }
+
+    JRXRequestProgressData appended(record);
+    appended.status = status;
+    logOpData(tran, op->op_id, appended);
+    tran.commit();
+    return endCommand(JRXRequestErrorData(0, ""));
+  } catch (const AException& e) {
+    onRdbmsError(e);
+    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+  }
+}
+
+}  // namespace JRX
