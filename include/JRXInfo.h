@@ -1,6 +1,7 @@
 // Information records: a text with named parameters that are information records themselves.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -42,13 +43,20 @@ class JRXInfo {
   // first parameter of that name (unknown names are kept as written), "{{" and "}}" stand
   // for single braces; each text goes through the translator first.
   template <class Translator>
-  std::string toStringWithTranslator() const;
+  std::string toStringWithTranslator() const {
+    return render([](const std::string& s) -> std::string { return Translator::translate(s); });
+  }
   std::string toString() const;
+  std::string render(const std::function<std::string(const std::string&)>& translate) const;
 
-  // Text serialisation (JSON); 0 on success, non-zero on failure (the record unchanged on
-  // a failed read). Round-trips every record exactly, bytes that are not UTF-8 included.
+  // Text serialisation (JSON, the format is described in framework/JRXInfoJson.cpp); 0 on
+  // success, non-zero on failure (the record unchanged on a failed read). Round-trips every
+  // record exactly, bytes that are not UTF-8 included. Records nested deeper than
+  // kMaxDepth levels are refused both ways.
   int serializeToString(std::string& out) const;
   int deserializeFromString(const char* text);
+
+  static const int kMaxDepth = 512;
 
   bool operator==(const JRXInfo& o) const;
   bool operator!=(const JRXInfo& o) const { return !(*this == o); }

@@ -1,6 +1,11 @@
 // The framework message: a tree of elements, each with an id, an optional namespace (number
-// or name), type (number or name), namespace type, an optional value (integer or bytes) and
-// children. Records are written into it by their Writer and read back by their Reader; the
+// or name), type (number or name, qualified by the namespace it was set in), namespace type,
+// an optional value (integer or bytes) and children.
+//
+// The namespace of an element (ns / nsName) is the scope a writer declares while it writes
+// the element; writers clear it afterwards with setNamespace(0). The type keeps the namespace
+// it was given in (typeNs / typeNsName), so an event written by the answer writer ends with
+// typeNs 292, type 160 and no namespace declared. Records are written into it by their Writer and read back by their Reader; the
 // binary form is documented in framework/JRXMessageFormat.h.
 #pragma once
 
@@ -8,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "JRXInfo.h"
@@ -21,7 +27,9 @@ struct JRXMessageElement {
   int ns = 0;
   std::string nsName;
   int type = 0;
+  int typeNs = 0;
   std::string typeName;
+  std::string typeNsName;
   int nsType = 0;
   Kind kind = NONE;
   long long i = 0;
@@ -32,6 +40,9 @@ struct JRXMessageElement {
   // The nth child with that id, or null.
   const JRXMessageElement* child(int id, size_t nth = 0) const;
   size_t count(int id) const;
+  // Structural equality (ids, namespaces, types, values, children in order).
+  bool operator==(const JRXMessageElement& o) const;
+  bool operator!=(const JRXMessageElement& o) const { return !(*this == o); }
 };
 
 // A cursor on one element of a message. The writers reach it through its virtual table.
@@ -177,7 +188,8 @@ class JRXAnyData {
   JRXMessageIterator& any() { return *msg_.getIterator(); }
   // Buffer allocated with malloc; 0 on success.
   int serialize(char** buffer, uint32_t* length) const;
-  // 0 on success; non-zero on malformed input, a wrong type, or truncation.
+  // 0 on success; non-zero on malformed input, a wrong type, or truncation (the container
+  // is then empty).
   int deserialize(const char* data, uint32_t length);
 
  private:

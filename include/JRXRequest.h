@@ -3,6 +3,7 @@
 #pragma once
 
 #include <boost/intrusive_ptr.hpp>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -125,11 +126,12 @@ class JRXAccessChecker {
   int accessCheck(int right);
 
   // Checks made so far (tests count them).
-  int checksMade() const { return checks_; }
+  int checksMade() const { return checks_.load(); }
 
  private:
+  bool holds(const JRXEID& eid, int right) const;
   std::shared_ptr<const JRXAccessPolicy> policy_;
-  int checks_ = 0;
+  std::atomic<int> checks_{0};
 };
 
 struct Security {

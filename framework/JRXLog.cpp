@@ -1,0 +1,114 @@
+#include "JRXLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace JRX {
+
+namespace {
+
+// Writes records up to the level named by JRXLOG_LOGLEVEL (default 1) to stderr.
+class StderrLogSink : public JRXLogSink {
+ public:
+  StderrLogSink() {
+    const char* v = std::getenv("JRXLOG_LOGLEVEL");
+    if (v && *v) {
+      char* end = nullptr;
+      long l = std::strtol(v, &end, 10);
+      if (end && *end == '\0') maxLevel_ = static_cast<int>(l);
+    }
+  }
+  void write(const JRXLogRecord& r) override {
+    if (r.level > maxLevel_) return;
+    std::fprintf(stderr, "%s [%d] %s:%d %s: %s\n", r.category.c_str(), r.level, r.file.c_str(),
+                 r.line, r.function.c_str(), r.text.c_str());
+  }
+
+ private:
+  int maxLevel_ = 1;
+};
+
+std::mutex& sinkMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::shared_ptr<JRXLogSink>& currentSink() {
+  static std::shared_ptr<JRXLogSink> sink = std::make_shared<StderrLogSink>();
+  return sink;
+}
+
+std::shared_ptr<JRXLogSink> sink() {
+  std::lock_guard<std::mutex> lock(sinkMutex());
+  return currentSink();
+}
+
+const char* orEmpty(const char* s) { return s ? s : ""; }
+
+}  // namespace
+
+void JRXCapturingLogSink::write(const JRXLogRecord& r) {
+  std::lock_guard<std::mutex> lock(m_);
+  records_.push_back(r);
+}
+
+std::vector<JRXLogRecord> JRXCapturingLogSink::records() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return records_;
+}
+
+void JRXCapturingLogSink::clear() {
+  std::lock_guard<std::mutex> lock(m_);
+  records_.clear();
+}
+
+std::shared_ptr<JRXLogSink> setLogSink(std::shared_ptr<JRXLogSink> s) {
+  if (!s) s = std::make_shared<StderrLogSink>();
+  std::lock_guard<std::mutex> lock(sinkMutex());
+  std::shared_ptr<JRXLogSink> previous = currentSink();
+  currentSink() = std::move(s);
+  return previous;
+}
+
+Logger::Logger(const char* category, const char* file, int line, const char* function,
+               const char* signature)
+    : category_(category), file_(file), line_(line), function_(function), signature_(signature) {}
+
+void Logger::put(int level, const char* format, ...) const {
+  JRXLogRecord r;
+  r.category = orEmpty(category_);
+  r.file = orEmpty(file_);
+  r.line = line_;
+  r.function = orEmpty(function_);
+  r.signature = orEmpty(signature_);
+  r.level = level;
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+      r.text.resize(static_cast<size_t>(n) + 1);
+      std::vsnprintf(&r.text[0], r.text.size(), format, again);
+      r.text.resize(static_cast<size_t>(n));
+    }
+    va_end(again);
+  }
+  sink()->write(r);
+}
+
+Logger Log2(const char* category, const char* file, int line, const char* function,
+            const char* signature) {
+  return Logger(category, file, line, function, signature);
+}
+
+void abort(const char* category, const char* file, int line, const char* function,
+           const char* signature) {
+  Log2(category, file, line, function, signature).put(0, "check failed in %s", orEmpty(signature));
+  std::abort();
+}
+
+}  // namespace JRX
