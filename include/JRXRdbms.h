@@ -24,7 +24,9 @@ class JRXDatabase {
 };
 
 // A transaction on the calling thread's connection. Transactions nest: one opened while
-// another is open on the same thread becomes a savepoint of it.
+// another is open on the same thread becomes a savepoint of it. Destroyed without commit()
+// it rolls back (to its savepoint when nested). Throws AException when no database is open
+// or the database fails.
 class JRXRdbmsTran {
  public:
   JRXRdbmsTran();
@@ -36,6 +38,7 @@ class JRXRdbmsTran {
   boost::intrusive_ptr<JRXRdbms> operator->() const { return session_; }
 
  private:
+  std::shared_ptr<ASDatabase> db_;  // first: outlives the session and transaction
   boost::intrusive_ptr<JRXRdbms> session_;
   std::unique_ptr<ASTransaction> tran_;
 };
