@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -277,6 +278,7 @@ class ASAttribute {
   ASOrder operator-() const { return ASOrder(*this, true); }
 
  private:
+  friend class ASDomain;
   ASDomain* domain_ = nullptr;
   std::string name_;
   ASType type_ = AS_VSTR;
@@ -440,10 +442,13 @@ class ASCursor : public ASFilter {
   ASCursor& operator=(const ASCursor&) = delete;
   // Non-zero while a row was fetched into the projected value members; 0 at the end.
   int Fetch();
-  void Close();
+  void Close();  // a later Fetch() runs the select again
+  // Rows read per statement when a long result is fetched in pages (default 500).
+  ASCursor& PageRows(unsigned long long rows);
 
  private:
   ASSession* session_;
+  unsigned long long pageRows_ = 500;
   std::unique_ptr<ASCursorState> state_;
 };
 
@@ -502,9 +507,13 @@ class ASSession {
 
  private:
   friend class ASTransaction;
+  friend struct ASSessionAccess;
+  struct Statements;
   std::unique_ptr<ASDriverConnection> conn_;
+  std::unique_ptr<Statements> statements_;  // prepared statements by SQL text
+  bool lost_ = false;                       // the connection went away; reconnect when safe
   int depth_ = 0;
-  mutable int refs_ = 0;
+  mutable std::atomic<int> refs_{0};
 };
 
 inline void intrusive_ptr_add_ref(const ASSession* s) { s->AddRef(); }

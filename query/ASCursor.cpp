@@ -1,0 +1,269 @@
+// How a cursor reads its rows.
+//
+// A select never keeps a statement open on the connection between two Fetch() calls. The
+// rows are read in pages: each page is one statement whose result is read completely into
+// the cursor's memory before Fetch() returns, so any other statement (another cursor's page,
+// an insert, an update) may run on the same session between two pages, and a page that was
+// read does not change when the session writes afterwards.
+//   - SQLite: the page statement is stepped to its end and reset; no read statement stays
+//     active, so the session's writes never meet a half-read table.
+//   - MariaDB: the page statement's result is transferred with mysql_stmt_store_result and
+//     freed after it was copied, so the connection is free for the next statement.
+// A long result is cut into pages of PageRows() rows. The order of the select is completed
+// with a unique key (the projected columns of a DISTINCT select, otherwise the row key of
+// every inner-joined table: its auto-increment column, SQLite's rowid, or the hidden
+// row-key column that the MariaDB DDL gives tables without one), and each page continues
+// after the last row of the previous one (WHERE (order, key) > last ... LIMIT n) instead of
+// using an offset: pages neither overlap nor skip rows, and the database reads only what a
+// page needs through the index of the order. Inside a transaction the pages see the
+// transaction's snapshot (MariaDB REPEATABLE READ; SQLite's transaction), plus the
+// session's own writes. A select whose Limit() fits in one page, or one that cannot be keyed
+// (a DISTINCT select ordered by a column it does not project), runs as a single statement.
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "ASSelect.h"
+#include "ASSessionAccess.h"
+
+struct ASCursorState {
+  ASSelectShape shape;
+  std::vector<ASRow> rows;
+  size_t next = 0;
+  bool exhausted = false;
+
+  bool paged = false;
+  bool firstPage = true;
+  std::vector<ASOrderKey> keys;
+  std::vector<size_t> keyColumn;  // where each key's value stands in a row
+  std::vector<std::string> hidden;
+  ASRow last;                     // key values of the last row read
+  bool haveLast = false;
+  bool nullTail = false;          // next page: the NULLs of a descending first key
+  unsigned long long remaining = std::numeric_limits<unsigned long long>::max();
+};
+
+namespace {
+
+void assign(ASValue& v, const ASBindValue& c) {
+  const ASType t = v.Type();
+  const bool number = t == AS_INT || t == AS_INT64 || t == AS_TIME;
+  switch (c.kind) {
+    case ASBindValue::Null:
+      v.SetNull();
+      break;
+    case ASBindValue::Integer:
+      if (number)
+        v.SetInt64(c.i);
+      else if (t == AS_DOUBLE)
+        v.SetDouble(static_cast<double>(c.i));
+      else {
+        std::string s = std::to_string(c.i);
+        v.SetBytes(s.data(), s.size());
+      }
+      break;
+    case ASBindValue::Real:
+      if (t == AS_DOUBLE)
+        v.SetDouble(c.d);
+      else if (number)
+        v.SetInt64(static_cast<long long>(c.d));
+      else {
+        std::string s = std::to_string(c.d);
+        v.SetBytes(s.data(), s.size());
+      }
+      break;
+    case ASBindValue::Text:
+    case ASBindValue::Blob:
+      if (number)
+        v.SetInt64(std::strtoll(c.bytes.c_str(), nullptr, 10));
+      else if (t == AS_DOUBLE)
+        v.SetDouble(std::strtod(c.bytes.c_str(), nullptr));
+      else
+        v.SetBytes(c.bytes.data(), c.bytes.size());
+      break;
+  }
+}
+
+// Rows after `last` in the order of `keys`. The first key's range is repeated on its own so
+// that the database can seek the order's index to it. A descending first key leaves its
+// NULLs (which sort last) to a separate tail query, for the same reason.
+bool continuation(const ASCursorState& s, ASSqlWriter& w) {
+  const auto& keys = s.keys;
+  const ASBindValue& v1 = s.last[s.keyColumn[0]];
+  const bool null1 = v1.kind == ASBindValue::Null;
+  if (null1) {
+    if (keys[0].desc) w << keys[0].expr << " IS NULL AND ";
+    w << "(";
+  } else {
+    w << keys[0].expr << (keys[0].desc ? " <= " : " >= ");
+    w.Value(v1);
+    w << " AND (";
+  }
+  bool anyTerm = false;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const ASBindValue& vi = s.last[s.keyColumn[i]];
+    const bool nulli = vi.kind == ASBindValue::Null;
+    if (nulli && keys[i].desc) continue;  // nothing sorts after NULL descending
+    if (anyTerm) w << " OR ";
+    anyTerm = true;
+    w << "(";
+    for (size_t j = 0; j < i; ++j) {
+      const ASBindValue& vj = s.last[s.keyColumn[j]];
+      if (vj.kind == ASBindValue::Null) {
+        w << keys[j].expr << " IS NULL AND ";
+      } else {
+        w << keys[j].expr << " = ";
+        w.Value(vj);
+        w << " AND ";
+      }
+    }
+    if (nulli) {
+      w << keys[i].expr << " IS NOT NULL";
+    } else if (!keys[i].desc) {
+      w << keys[i].expr << " > ";
+      w.Value(vi);
+    } else if (i == 0) {
+      w << keys[i].expr << " < ";
+      w.Value(vi);
+    } else {
+      w << "(" << keys[i].expr << " < ";
+      w.Value(vi);
+      w << " OR " << keys[i].expr << " IS NULL)";
+    }
+    w << ")";
+  }
+  w << ")";
+  return anyTerm;
+}
+
+}  // namespace
+
+ASCursor::ASCursor(ASSession* session) : session_(session) {
+  if (!session) throw AException("a cursor needs a session");
+}
+
+ASCursor::~ASCursor() = default;
+
+void ASCursor::Close() { state_.reset(); }
+
+ASCursor& ASCursor::PageRows(unsigned long long rows) {
+  pageRows_ = rows ? rows : 1;
+  return *this;
+}
+
+int ASCursor::Fetch() {
+  if (!state_) {
+    state_.reset(new ASCursorState);
+    ASCursorState& s = *state_;
+    s.shape = ASAnalyzeSelect(*this);
+    if (hasLimit_) s.remaining = limit_;
+    if (!hasLimit_ || limit_ > pageRows_) {
+      // Key the order uniquely, if the select allows it.
+      s.paged = true;
+      const auto& proj = proj_.Attributes();
+      std::vector<std::string> projExpr;
+      for (const ASAttribute* a : proj) projExpr.push_back(ASColumnExpr(*a->Domain(), a->Index()));
+      auto addKey = [&](const std::string& expr, bool desc) {
+        for (const ASOrderKey& k : s.keys)
+          if (k.expr == expr) return;
+        s.keys.push_back({expr, desc});
+      };
+      for (const ASOrder& o : orders_)
+        addKey(ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()), o.Descending());
+      if (proj_.IsDistinct()) {
+        for (const ASOrderKey& k : s.keys)
+          if (std::find(projExpr.begin(), projExpr.end(), k.expr) == projExpr.end())
+            s.paged = false;
+        for (const std::string& e : projExpr) addKey(e, false);
+      } else {
+        ASDriverConnection& conn = ASSessionAccess::Connection(*session_);
+        for (ASDomain* d : s.shape.inner) {
+          std::string rk = conn.RowKey(*d);
+          if (rk.empty()) {
+            s.paged = false;
+            break;
+          }
+          addKey(ASRowKeyExpr(*d, rk), false);
+        }
+      }
+      if (s.paged) {
+        for (const ASOrderKey& k : s.keys) {
+          auto it = std::find(projExpr.begin(), projExpr.end(), k.expr);
+          if (it != projExpr.end()) {
+            s.keyColumn.push_back(static_cast<size_t>(it - projExpr.begin()));
+          } else {
+            s.keyColumn.push_back(proj.size() + s.hidden.size());
+            s.hidden.push_back(k.expr);
+          }
+        }
+      } else {
+        s.keys.clear();
+      }
+    }
+    if (hasLimit_ && limit_ == 0) s.exhausted = true;
+  }
+
+  ASCursorState& s = *state_;
+  while (s.next >= s.rows.size()) {
+    if (s.exhausted) return 0;
+    s.rows.clear();
+    s.next = 0;
+
+    ASSelectExtras x;
+    ASSqlWriter cont;
+    unsigned long long want = 0;
+    if (!s.paged) {
+      x.limit = hasLimit_;
+      x.count = limit_;
+      x.offset = offset_;
+    } else {
+      want = s.remaining < pageRows_ ? s.remaining : pageRows_;
+      x.hidden = s.hidden;
+      x.order = &s.keys;
+      x.limit = true;
+      x.count = want;
+      x.offset = s.firstPage ? offset_ : 0;
+      if (s.nullTail) {
+        cont << s.keys[0].expr << " IS NULL";
+        x.where = &cont;
+      } else if (s.haveLast) {
+        if (!continuation(s, cont)) {
+          s.exhausted = true;
+          return 0;
+        }
+        x.where = &cont;
+      }
+    }
+    // A continuation after a non-NULL descending first key stops before that key's NULLs;
+    // when it runs out, the NULLs follow as a tail of their own.
+    const bool excludesNulls = s.paged && !s.nullTail && s.haveLast && s.keys[0].desc &&
+                               s.last[s.keyColumn[0]].kind != ASBindValue::Null;
+    ASSqlWriter w;
+    ASRenderSelect(*this, s.shape, x, w);
+    ASSessionAccess::Run(*session_, ASResolveAliases(w.sql), w.values, &s.rows);
+
+    if (!s.paged) {
+      s.exhausted = true;
+      break;
+    }
+    s.firstPage = false;
+    s.nullTail = false;
+    s.remaining -= s.rows.size();
+    if (!s.rows.empty()) {
+      s.last = s.rows.back();
+      s.haveLast = true;
+    }
+    if (s.remaining == 0)
+      s.exhausted = true;
+    else if (s.rows.size() < want)
+      (excludesNulls ? s.nullTail : s.exhausted) = true;
+  }
+
+  const ASRow& row = s.rows[s.next++];
+  const auto& proj = proj_.Attributes();
+  for (size_t i = 0; i < proj.size() && i < row.size(); ++i) {
+    ASDomain* d = proj[i]->Domain();
+    if (d->HasValues()) assign(d->Value(proj[i]->Index()), row[i]);
+  }
+  return 1;
+}

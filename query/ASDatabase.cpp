@@ -1,0 +1,55 @@
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include "ASDriver.h"
+
+namespace {
+std::atomic<unsigned long> nextInstance{1};
+}  // namespace
+
+// One session per thread. A thread's session lives until the database is closed or the
+// thread drops it; a later thread that gets the same id reuses it, which is harmless since
+// a session carries no state between transactions.
+struct ASDatabase::Pool {
+  unsigned long instance = nextInstance++;
+  std::mutex mutex;
+  std::map<std::thread::id, boost::intrusive_ptr<ASSession>> sessions;
+};
+
+ASDatabase::ASDatabase(const std::string& url) : url_(url), pool_(new Pool) {}
+
+ASDatabase::~ASDatabase() = default;
+
+std::shared_ptr<ASDatabase> ASDatabase::Open(const std::string& url) {
+  std::shared_ptr<ASDatabase> db(new ASDatabase(url));
+  db->Session();  // a wrong URL or an unreachable server fails here, not at first use
+  return db;
+}
+
+ASSession* ASDatabase::Session() {
+  const auto me = std::this_thread::get_id();
+  {
+    std::lock_guard<std::mutex> lock(pool_->mutex);
+    auto it = pool_->sessions.find(me);
+    if (it != pool_->sessions.end()) return it->second.get();
+  }
+  // Connect outside the lock: a slow server must not hold up the other threads.
+  boost::intrusive_ptr<ASSession> s(new ASSession(ASOpenConnection(url_, pool_->instance)));
+  std::lock_guard<std::mutex> lock(pool_->mutex);
+  auto& slot = pool_->sessions[me];
+  slot = s;
+  return slot.get();
+}
+
+void ASDatabase::DropSession() {
+  boost::intrusive_ptr<ASSession> gone;
+  std::lock_guard<std::mutex> lock(pool_->mutex);
+  auto it = pool_->sessions.find(std::this_thread::get_id());
+  if (it == pool_->sessions.end()) return;
+  gone.swap(it->second);
+  pool_->sessions.erase(it);
+}

@@ -1,0 +1,92 @@
+// What a database driver provides to the query core. The core builds SQL text, binds values
+// and reads rows only through these classes; it never includes a driver's own header.
+//
+// Every driver folder holds the same set of files, named after the parts below:
+//   <Driver>Connection  the connection, its transactions and its SQL dialect
+//   <Driver>Statement   a prepared statement and the rows of its result
+//   <Driver>Error       turning the database's error state into AException
+//   <Driver>Factory     registering the URL scheme the driver answers to
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ASQuery.h"
+
+// One bound parameter or one fetched column value.
+struct ASBindValue {
+  enum Kind { Null, Integer, Real, Text, Blob };
+  Kind kind = Null;
+  long long i = 0;
+  double d = 0;
+  std::string bytes;
+
+  static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
+  static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }
+  static ASBindValue MakeText(std::string v) {
+    ASBindValue b; b.kind = Text; b.bytes = std::move(v); return b;
+  }
+  static ASBindValue MakeBlob(std::string v) {
+    ASBindValue b; b.kind = Blob; b.bytes = std::move(v); return b;
+  }
+};
+
+// A prepared statement; it is also the cursor over its own result. Execute() runs it with
+// the parameters; a select's rows are then read with Next()/Get() and must be read (or
+// Reset()) completely before another statement runs on the same connection.
+class ASDriverStatement {
+ public:
+  virtual ~ASDriverStatement() = default;
+  virtual void Execute(const std::vector<ASBindValue>& params) = 0;
+  virtual bool Next() = 0;
+  virtual size_t Columns() const = 0;
+  virtual void Get(size_t column, ASBindValue& out) const = 0;
+  virtual long long Changes() const = 0;  // rows matched by the last UPDATE / DELETE
+  virtual void Reset() = 0;               // ends the result; the statement may run again
+};
+
+// One open connection. Not shared between threads.
+class ASDriverConnection {
+ public:
+  virtual ~ASDriverConnection() = default;
+
+  virtual const char* Dialect() const = 0;
+  virtual std::unique_ptr<ASDriverStatement> Prepare(const std::string& sql) = 0;
+  // A statement without parameters or rows (DDL, administration).
+  virtual void ExecuteSql(const std::string& sql) = 0;
+  virtual long long LastInsertId() = 0;
+
+  // Transactions.
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual void Savepoint(const std::string& name) = 0;
+  virtual void ReleaseSavepoint(const std::string& name) = 0;
+  virtual void RollbackToSavepoint(const std::string& name) = 0;
+  // Replaces a lost connection by a fresh one to the same database.
+  virtual void Reconnect() = 0;
+
+  // Dialect.
+  virtual std::vector<std::string> TableDdl(const ASDomain& domain) const = 0;
+  // A column that identifies a row of the table uniquely (used as the last tie-breaker when
+  // paging through a result); empty when there is none.
+  virtual std::string RowKey(const ASDomain& domain) const = 0;
+  virtual std::string InsertDefaultsSql(const std::string& table) const = 0;
+  // The LIMIT count that stands for "no limit" (an OFFSET needs a LIMIT in both dialects).
+  virtual const char* NoLimit() const = 0;
+};
+
+// Drivers register a factory for their URL scheme ("sqlite", "mysql", "fault").
+// `instance` is unique per ASDatabase, so that connections of one pool can find each other
+// (in-memory SQLite databases shared by the pool's threads).
+using ASDriverFactory = std::unique_ptr<ASDriverConnection> (*)(const std::string& url,
+                                                               unsigned long instance);
+
+struct ASDriverRegistration {
+  ASDriverRegistration(const char* scheme, ASDriverFactory factory);
+};
+
+// Opens a connection for a URL of any registered scheme; throws AException for others.
+std::unique_ptr<ASDriverConnection> ASOpenConnection(const std::string& url,
+                                                     unsigned long instance);

@@ -1,0 +1,36 @@
+#include "ASSelect.h"
+
+ASFilter::ASFilter() = default;
+ASFilter::~ASFilter() = default;
+
+ASFilter& ASFilter::Set(const ASComparison& c) {
+  cond_ = c;
+  return *this;
+}
+
+ASFilter& ASFilter::Order(const ASOrder& o) {
+  if (!o.Attribute() || !o.Attribute()->Domain())
+    throw AException("only a table column can order a select");
+  orders_.push_back(o);
+  return *this;
+}
+
+ASFilter& ASFilter::Limit(unsigned long long count, unsigned long long offset) {
+  hasLimit_ = true;
+  limit_ = count;
+  offset_ = offset;
+  return *this;
+}
+
+ASAttribute ASFilter::Select() const { return ASAttribute(Query()); }
+
+Str ASFilter::Query() const {
+  ASSelectShape shape = ASAnalyzeSelect(*this);
+  ASSelectExtras x;
+  x.limit = hasLimit_;
+  x.count = limit_;
+  x.offset = offset_;
+  ASSqlWriter w;
+  ASRenderSelect(*this, shape, x, w);
+  return ASMakeQueryStr(std::move(w));
+}

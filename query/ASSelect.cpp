@@ -1,0 +1,165 @@
+#include "ASSelect.h"
+
+#include <algorithm>
+
+namespace {
+
+void addDomain(std::vector<ASDomain*>& seen, ASDomain* d) {
+  if (d && std::find(seen.begin(), seen.end(), d) == seen.end()) seen.push_back(d);
+}
+
+void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
+  if (!n) return;
+  if (n->kind == ASNode::Attr) addDomain(seen, n->domain);
+  if (n->kind == ASNode::Join) {
+    addDomain(seen, n->left);
+    addDomain(seen, n->right);
+  }
+  collect(n->a.get(), seen);
+  collect(n->b.get(), seen);
+}
+
+void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
+  if (!n) return;
+  if (n->kind == ASNode::And) {
+    conjuncts(n->a.get(), out);
+    conjuncts(n->b.get(), out);
+  } else {
+    out.push_back(n);
+  }
+}
+
+bool isLeftJoined(const ASDomain* d) {
+  for (size_t i = 0; i < d->Size(); ++i)
+    if (d->Attribute(i).Key() == AS_KEY_LEFT_JOIN) return true;
+  return false;
+}
+
+bool isJoinKeyOf(const ASNode* n, const ASDomain* d) {
+  return n->kind == ASNode::Attr && n->domain == d &&
+         d->Attribute(n->column).Key() == AS_KEY_LEFT_JOIN;
+}
+
+// Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
+bool joinsTo(const ASNode* c, const ASDomain* d) {
+  if (c->kind == ASNode::Join) return c->right == d;
+  if (c->kind != ASNode::Compare || c->op != "=") return false;
+  if (c->a->kind != ASNode::Attr || c->b->kind != ASNode::Attr) return false;
+  return (isJoinKeyOf(c->a.get(), d) && c->b->domain != d) ||
+         (isJoinKeyOf(c->b.get(), d) && c->a->domain != d);
+}
+
+void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i) w << " AND ";
+    ASRenderCondition(*list[i], w);
+  }
+}
+
+}  // namespace
+
+ASSelectShape ASAnalyzeSelect(const ASFilter& f) {
+  std::vector<ASDomain*> seen;
+  for (const ASAttribute* a : f.Projection().Attributes()) addDomain(seen, a->Domain());
+  collect(f.Condition().Node().get(), seen);
+  for (const ASOrder& o : f.Orders()) addDomain(seen, o.Attribute()->Domain());
+  if (seen.empty()) throw AException("a select needs at least one projected column");
+
+  ASSelectShape shape;
+  for (ASDomain* d : seen) (isLeftJoined(d) ? shape.outer : shape.inner).push_back(d);
+  if (shape.inner.empty()) throw AException("a select cannot consist of LEFT JOINed tables only");
+  shape.on.resize(shape.outer.size());
+
+  std::vector<const ASNode*> all;
+  conjuncts(f.Condition().Node().get(), all);
+  for (const ASNode* c : all) {
+    bool placed = false;
+    for (size_t k = 0; k < shape.outer.size() && !placed; ++k) {
+      if (joinsTo(c, shape.outer[k])) {
+        shape.on[k].push_back(c);
+        placed = true;
+      }
+    }
+    if (!placed) shape.where.push_back(c);
+  }
+  return shape;
+}
+
+std::string ASColumnExpr(const ASDomain& d, size_t column) {
+  ASSqlWriter w;
+  w.Column(d, column);
+  return w.sql;
+}
+
+std::string ASRowKeyExpr(const ASDomain& d, const std::string& column) {
+  ASSqlWriter w;
+  w.Alias(d);
+  return w.sql + "." + column;
+}
+
+void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
+                    ASSqlWriter& w) {
+  w << (f.Projection().IsDistinct() ? "SELECT DISTINCT " : "SELECT ");
+  bool first = true;
+  for (const ASAttribute* a : f.Projection().Attributes()) {
+    if (!first) w << ", ";
+    first = false;
+    w.Column(*a->Domain(), a->Index());
+  }
+  for (const std::string& h : x.hidden) {
+    if (!first) w << ", ";
+    first = false;
+    w << h;
+  }
+  if (first) throw AException("a select needs at least one projected column");
+
+  w << " FROM ";
+  for (size_t i = 0; i < shape.inner.size(); ++i) {
+    // JOIN rather than commas: a LEFT JOIN's ON may name any table before it.
+    if (i) w << " JOIN ";
+    w << shape.inner[i]->TableName() << " ";
+    w.Alias(*shape.inner[i]);
+  }
+  for (size_t k = 0; k < shape.outer.size(); ++k) {
+    w << " LEFT JOIN " << shape.outer[k]->TableName() << " ";
+    w.Alias(*shape.outer[k]);
+    w << " ON ";
+    if (shape.on[k].empty())
+      w << "1 = 1";
+    else
+      renderConjunction(shape.on[k], w);
+  }
+
+  if (!shape.where.empty() || x.where) {
+    w << " WHERE ";
+    renderConjunction(shape.where, w);
+    if (x.where) {
+      if (!shape.where.empty()) w << " AND ";
+      w << "(" << x.where->sql << ")";
+      w.values.insert(w.values.end(), x.where->values.begin(), x.where->values.end());
+    }
+  }
+
+  if (x.order) {
+    for (size_t i = 0; i < x.order->size(); ++i) {
+      w << (i ? ", " : " ORDER BY ") << (*x.order)[i].expr;
+      if ((*x.order)[i].desc) w << " DESC";
+    }
+  } else {
+    for (size_t i = 0; i < f.Orders().size(); ++i) {
+      const ASOrder& o = f.Orders()[i];
+      w << (i ? ", " : " ORDER BY ");
+      w.Column(*o.Attribute()->Domain(), o.Attribute()->Index());
+      if (o.Descending()) w << " DESC";
+    }
+  }
+
+  if (x.limit) {
+    w << " LIMIT ";
+    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)));
+    if (x.offset) {
+      w << " OFFSET ";
+      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)));
+    }
+  }
+}

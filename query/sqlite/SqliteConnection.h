@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include "ASDriver.h"
+
+// A connection to a SQLite database: a file (WAL journal, busy timeout) or an in-memory
+// database shared by the connections of one pool.
+class SqliteConnection : public ASDriverConnection {
+ public:
+  SqliteConnection(const std::string& target, bool memory);
+  ~SqliteConnection() override;
+
+  const char* Dialect() const override { return "sqlite"; }
+  std::unique_ptr<ASDriverStatement> Prepare(const std::string& sql) override;
+  void ExecuteSql(const std::string& sql) override;
+  long long LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  void Savepoint(const std::string& name) override;
+  void ReleaseSavepoint(const std::string& name) override;
+  void RollbackToSavepoint(const std::string& name) override;
+  void Reconnect() override;
+
+  std::vector<std::string> TableDdl(const ASDomain& domain) const override;
+  std::string RowKey(const ASDomain& domain) const override;
+  std::string InsertDefaultsSql(const std::string& table) const override;
+  const char* NoLimit() const override { return "-1"; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+
+// Throws AException with SQLite's own message and extended result code.
+[[noreturn]] void sqliteThrow(sqlite3* db, int rc, const std::string& context = "");

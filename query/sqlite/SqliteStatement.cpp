@@ -1,0 +1,129 @@
+#include "SqliteStatement.h"
+
+#include <chrono>
+#include <thread>
+
+#include "SqliteError.h"
+
+SqliteStatement::SqliteStatement(sqlite3* db, const std::string& sql) : db_(db) {
+  int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                              SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  if (rc != SQLITE_OK) sqliteThrow(db_, rc);
+  if (!stmt_) throw AException("empty SQL statement");
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+
+int SqliteStatement::Step() {
+  // Connections sharing an in-memory database lock its tables against each other; that
+  // lock is not covered by the busy timeout, so wait for it here.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    int rc = sqlite3_step(stmt_);
+    if ((rc & 0xff) != SQLITE_LOCKED || std::chrono::steady_clock::now() > deadline) return rc;
+    sqlite3_reset(stmt_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void SqliteStatement::Execute(const std::vector<ASBindValue>& params) {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  int n = sqlite3_bind_parameter_count(stmt_);
+  if (n != static_cast<int>(params.size()))
+    throw AException("statement has " + std::to_string(n) + " parameters, " +
+                     std::to_string(params.size()) + " values given");
+  params_ = params;
+  for (int i = 0; i < n; ++i) {
+    const ASBindValue& v = params_[i];
+    int rc = SQLITE_OK;
+    switch (v.kind) {
+      case ASBindValue::Null:
+        rc = sqlite3_bind_null(stmt_, i + 1);
+        break;
+      case ASBindValue::Integer:
+        rc = sqlite3_bind_int64(stmt_, i + 1, v.i);
+        break;
+      case ASBindValue::Real:
+        rc = sqlite3_bind_double(stmt_, i + 1, v.d);
+        break;
+      case ASBindValue::Text:
+        rc = sqlite3_bind_text64(stmt_, i + 1, v.bytes.data(), v.bytes.size(), SQLITE_STATIC,
+                                 SQLITE_UTF8);
+        break;
+      case ASBindValue::Blob:
+        rc = sqlite3_bind_blob64(stmt_, i + 1, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
+        break;
+    }
+    if (rc != SQLITE_OK) sqliteThrow(db_, rc);
+  }
+  int rc = Step();
+  changes_ = 0;
+  if (rc == SQLITE_ROW) {
+    pending_ = true;
+    done_ = false;
+  } else if (rc == SQLITE_DONE) {
+    pending_ = false;
+    done_ = true;
+    changes_ = sqlite3_changes64(db_);
+  } else {
+    // The message must be read before reset, which may replace it.
+    std::string text = sqlite3_errmsg(db_);
+    int code = sqlite3_extended_errcode(db_);
+    sqlite3_reset(stmt_);
+    throw AException(text, code, false);
+  }
+}
+
+bool SqliteStatement::Next() {
+  if (pending_) {
+    pending_ = false;
+    return true;
+  }
+  if (done_) return false;
+  int rc = Step();
+  if (rc == SQLITE_ROW) return true;
+  done_ = true;
+  if (rc == SQLITE_DONE) return false;
+  std::string text = sqlite3_errmsg(db_);
+  int code = sqlite3_extended_errcode(db_);
+  sqlite3_reset(stmt_);
+  throw AException(text, code, false);
+}
+
+size_t SqliteStatement::Columns() const { return sqlite3_column_count(stmt_); }
+
+void SqliteStatement::Get(size_t column, ASBindValue& out) const {
+  int c = static_cast<int>(column);
+  switch (sqlite3_column_type(stmt_, c)) {
+    case SQLITE_NULL:
+      out = ASBindValue();
+      break;
+    case SQLITE_INTEGER:
+      out = ASBindValue::MakeInt(sqlite3_column_int64(stmt_, c));
+      break;
+    case SQLITE_FLOAT:
+      out = ASBindValue::MakeReal(sqlite3_column_double(stmt_, c));
+      break;
+    case SQLITE_TEXT: {
+      const unsigned char* p = sqlite3_column_text(stmt_, c);
+      int n = sqlite3_column_bytes(stmt_, c);
+      out = ASBindValue::MakeText(std::string(reinterpret_cast<const char*>(p), n));
+      break;
+    }
+    default: {
+      const void* p = sqlite3_column_blob(stmt_, c);
+      int n = sqlite3_column_bytes(stmt_, c);
+      out = ASBindValue::MakeBlob(p ? std::string(static_cast<const char*>(p), n) : std::string());
+      break;
+    }
+  }
+}
+
+void SqliteStatement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  params_.clear();
+  pending_ = false;
+  done_ = true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include "ASDriver.h"
+
+class SqliteStatement : public ASDriverStatement {
+ public:
+  SqliteStatement(sqlite3* db, const std::string& sql);
+  ~SqliteStatement() override;
+  void Execute(const std::vector<ASBindValue>& params) override;
+  bool Next() override;
+  size_t Columns() const override;
+  void Get(size_t column, ASBindValue& out) const override;
+  long long Changes() const override { return changes_; }
+  void Reset() override;
+
+ private:
+  int Step();
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+  std::vector<ASBindValue> params_;  // bound without copying; kept until Reset()
+  bool pending_ = false;             // the first row was stepped to by Execute()
+  bool done_ = true;
+  long long changes_ = 0;
+};
