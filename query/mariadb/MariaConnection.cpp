@@ -1,0 +1,170 @@
+#include "MariaConnection.h"
+
+#include <mysqld_error.h>
+
+#include "MariaError.h"
+#include "MariaStatement.h"
+
+namespace {
+
+// Tables without an auto-increment key get this hidden one, which cursors page by.
+const char* const kHiddenRowKey = "jrx_row";
+
+std::string quoteName(const std::string& name) {
+  std::string q = "`";
+  for (char c : name) {
+    if (c == '`') q += '`';
+    q += c;
+  }
+  return q + "`";
+}
+
+bool indexed(const ASDomain& d, size_t column) {
+  for (const ASIndexDef& ix : d.Indexes())
+    for (size_t c : ix.columns)
+      if (c == column) return true;
+  return false;
+}
+
+std::string columnType(const ASDomain& d, size_t i) {
+  switch (d.Attribute(i).Type()) {
+    case AS_INT:
+    case AS_TIME:
+      return "INT";
+    case AS_INT64:
+      return "BIGINT";
+    case AS_DOUBLE:
+      return "DOUBLE";
+    case AS_GUID:
+      return "BINARY(16)";
+    case AS_BLOB:
+      return "LONGBLOB";
+    case AS_VSTR:
+    case AS_BINSTR:
+      // Binary strings keep any bytes and compare them exactly; an index needs a bounded
+      // length, other texts may be of any length.
+      return indexed(d, i) ? "VARBINARY(1024)" : "LONGBLOB";
+  }
+  return "LONGBLOB";
+}
+
+}  // namespace
+
+MariaConnection::MariaConnection(MariaTarget target) : target_(std::move(target)) { Connect(); }
+
+MariaConnection::~MariaConnection() { Close(); }
+
+void MariaConnection::Close() {
+  if (db_) mysql_close(db_);
+  db_ = nullptr;
+}
+
+void MariaConnection::Connect() {
+  auto open = [this](const char* database) -> bool {
+    db_ = mysql_init(nullptr);
+    if (!db_) throw AException("out of memory opening a MariaDB connection", 0, true);
+    mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
+    unsigned timeout = 10;
+    mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
+    return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
+                              target_.user.c_str(),
+                              target_.password.empty() ? nullptr : target_.password.c_str(),
+                              database, target_.port,
+                              target_.socket.empty() ? nullptr : target_.socket.c_str(),
+                              CLIENT_FOUND_ROWS) != nullptr;
+  };
+  auto fail = [this]() {
+    unsigned code = mysql_errno(db_);
+    std::string text = mysql_error(db_);
+    Close();
+    // Flagged as lost: the session tries again at its next transaction.
+    throw AException(text, static_cast<int>(code), true);
+  };
+  const char* database = target_.database.empty() ? nullptr : target_.database.c_str();
+  if (open(database)) return;
+  if (!database || mysql_errno(db_) != ER_BAD_DB_ERROR) fail();
+  Close();
+  if (!open(nullptr)) fail();
+  try {
+    ExecuteSql("CREATE DATABASE IF NOT EXISTS " + quoteName(target_.database));
+  } catch (...) {
+    Close();
+    throw;
+  }
+  if (mysql_select_db(db_, target_.database.c_str())) fail();
+}
+
+void MariaConnection::Reconnect() {
+  Close();
+  lastInsertId_ = 0;
+  Connect();
+}
+
+std::unique_ptr<ASDriverStatement> MariaConnection::Prepare(const std::string& sql) {
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  return std::unique_ptr<ASDriverStatement>(new MariaStatement(*this, db_, sql));
+}
+
+void MariaConnection::ExecuteSql(const std::string& sql) {
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  if (mysql_real_query(db_, sql.data(), sql.size())) mariaThrow(db_);
+  do {
+    if (MYSQL_RES* r = mysql_store_result(db_)) mysql_free_result(r);
+  } while (mysql_next_result(db_) == 0);
+  if (mysql_errno(db_)) mariaThrow(db_);
+}
+
+void MariaConnection::Begin() { ExecuteSql("START TRANSACTION"); }
+void MariaConnection::Commit() { ExecuteSql("COMMIT"); }
+void MariaConnection::Rollback() { ExecuteSql("ROLLBACK"); }
+void MariaConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }
+void MariaConnection::ReleaseSavepoint(const std::string& name) {
+  ExecuteSql("RELEASE SAVEPOINT " + name);
+}
+void MariaConnection::RollbackToSavepoint(const std::string& name) {
+  ExecuteSql("ROLLBACK TO SAVEPOINT " + name);
+}
+
+std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
+  std::string sql = "CREATE TABLE IF NOT EXISTS " + d.TableName() + " (";
+  std::string key;
+  for (size_t i = 0; i < d.Size(); ++i) {
+    const ASAttribute& a = d.Attribute(i);
+    if (i) sql += ", ";
+    sql += a.Name() + " " + columnType(d, i);
+    if (a.Flags() & AS_COL_AUTOINC) {
+      sql += " NOT NULL AUTO_INCREMENT";
+      key = a.Name();
+    } else if (a.Flags() & AS_COL_NOT_NULL) {
+      sql += " NOT NULL";
+    }
+  }
+  if (key.empty()) {
+    key = kHiddenRowKey;
+    sql += std::string(", ") + kHiddenRowKey + " BIGINT NOT NULL AUTO_INCREMENT";
+  }
+  sql += ", PRIMARY KEY (" + key + ")";
+  // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
+  // schema at the same time cannot trip over each other.
+  for (const ASIndexDef& ix : d.Indexes()) {
+    sql += std::string(", ") + (ix.unique ? "UNIQUE KEY " : "KEY ") + ix.name + " (";
+    for (size_t k = 0; k < ix.columns.size(); ++k) {
+      if (k) sql += ", ";
+      sql += d.Attribute(ix.columns[k]).Name();
+    }
+    sql += ")";
+  }
+  sql += ") ENGINE=InnoDB";
+  return {sql};
+}
+
+std::string MariaConnection::RowKey(const ASDomain& d) const {
+  for (size_t i = 0; i < d.Size(); ++i)
+    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return d.Attribute(i).Name();
+  return kHiddenRowKey;
+}
+
+std::string MariaConnection::InsertDefaultsSql(const std::string& table) const {
+  return "INSERT INTO " + table + " () VALUES ()";
+}

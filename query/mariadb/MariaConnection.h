@@ -1,0 +1,46 @@
+#pragma once
+
+#include <mysql.h>
+
+#include "ASDriver.h"
+
+// Where a mysql:// URL points.
+struct MariaTarget {
+  std::string user, password, host, database, socket;
+  unsigned port = 0;
+};
+
+// A connection to a MariaDB or MySQL server through MariaDB Connector/C, with a binary
+// character set so that every text travels and compares as the exact bytes given.
+class MariaConnection : public ASDriverConnection {
+ public:
+  explicit MariaConnection(MariaTarget target);
+  ~MariaConnection() override;
+
+  const char* Dialect() const override { return "mariadb"; }
+  std::unique_ptr<ASDriverStatement> Prepare(const std::string& sql) override;
+  void ExecuteSql(const std::string& sql) override;
+  long long LastInsertId() override { return lastInsertId_; }
+  void SetLastInsertId(unsigned long long id) { lastInsertId_ = static_cast<long long>(id); }
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  void Savepoint(const std::string& name) override;
+  void ReleaseSavepoint(const std::string& name) override;
+  void RollbackToSavepoint(const std::string& name) override;
+  void Reconnect() override;
+
+  std::vector<std::string> TableDdl(const ASDomain& domain) const override;
+  std::string RowKey(const ASDomain& domain) const override;
+  std::string InsertDefaultsSql(const std::string& table) const override;
+  const char* NoLimit() const override { return "18446744073709551615"; }
+
+ private:
+  void Connect();
+  void Close();
+
+  MariaTarget target_;
+  MYSQL* db_ = nullptr;
+  long long lastInsertId_ = 0;
+};

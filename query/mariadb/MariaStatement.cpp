@@ -1,0 +1,171 @@
+#include "MariaStatement.h"
+
+#include <cstring>
+
+#include "MariaConnection.h"
+#include "MariaError.h"
+
+MariaStatement::MariaStatement(MariaConnection& conn, MYSQL* db, const std::string& sql)
+    : conn_(conn) {
+  stmt_ = mysql_stmt_init(db);
+  if (!stmt_) mariaThrow(db);
+  if (mysql_stmt_prepare(stmt_, sql.data(), sql.size())) {
+    try {
+      mariaThrow(stmt_);
+    } catch (...) {
+      mysql_stmt_close(stmt_);
+      throw;
+    }
+  }
+  // Lets the result's metadata tell the longest value of each column once it is stored,
+  // so that every row is fetched into buffers of the right size.
+  my_bool on = 1;
+  mysql_stmt_attr_set(stmt_, STMT_ATTR_UPDATE_MAX_LENGTH, &on);
+}
+
+MariaStatement::~MariaStatement() { mysql_stmt_close(stmt_); }
+
+void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
+  Reset();
+  const unsigned long n = mysql_stmt_param_count(stmt_);
+  if (n != params.size())
+    throw AException("statement has " + std::to_string(n) + " parameters, " +
+                     std::to_string(params.size()) + " values given");
+  params_ = params;
+  paramBinds_.assign(n, MYSQL_BIND());
+  for (unsigned long i = 0; i < n; ++i) {
+    MYSQL_BIND& b = paramBinds_[i];
+    std::memset(&b, 0, sizeof b);
+    ASBindValue& v = params_[i];
+    switch (v.kind) {
+      case ASBindValue::Null:
+        b.buffer_type = MYSQL_TYPE_NULL;
+        break;
+      case ASBindValue::Integer:
+        b.buffer_type = MYSQL_TYPE_LONGLONG;
+        b.buffer = &v.i;
+        break;
+      case ASBindValue::Real:
+        b.buffer_type = MYSQL_TYPE_DOUBLE;
+        b.buffer = &v.d;
+        break;
+      case ASBindValue::Text:
+      case ASBindValue::Blob:
+        // Bytes as they are: the connection's character set is binary.
+        b.buffer_type = MYSQL_TYPE_BLOB;
+        b.buffer = &v.bytes[0];
+        b.buffer_length = v.bytes.size();
+        break;
+    }
+  }
+  if (n && mysql_stmt_bind_param(stmt_, paramBinds_.data())) mariaThrow(stmt_);
+  if (mysql_stmt_execute(stmt_)) mariaThrow(stmt_);
+  changes_ = static_cast<long long>(mysql_stmt_affected_rows(stmt_));
+  if (unsigned long long id = mysql_stmt_insert_id(stmt_)) conn_.SetLastInsertId(id);
+  if (mysql_stmt_field_count(stmt_) > 0) {
+    changes_ = 0;
+    // The whole page comes to the client now, leaving the connection free.
+    if (mysql_stmt_store_result(stmt_)) mariaThrow(stmt_);
+    stored_ = true;
+    BindResult();
+  }
+}
+
+void MariaStatement::BindResult() {
+  MYSQL_RES* meta = mysql_stmt_result_metadata(stmt_);
+  if (!meta) mariaThrow(stmt_);
+  const unsigned n = mysql_num_fields(meta);
+  MYSQL_FIELD* fields = mysql_fetch_fields(meta);
+  columns_.assign(n, Column());
+  resultBinds_.assign(n, MYSQL_BIND());
+  for (unsigned i = 0; i < n; ++i) {
+    Column& c = columns_[i];
+    MYSQL_BIND& b = resultBinds_[i];
+    std::memset(&b, 0, sizeof b);
+    switch (fields[i].type) {
+      case MYSQL_TYPE_TINY:
+      case MYSQL_TYPE_SHORT:
+      case MYSQL_TYPE_LONG:
+      case MYSQL_TYPE_INT24:
+      case MYSQL_TYPE_LONGLONG:
+      case MYSQL_TYPE_YEAR:
+        c.kind = Integer;
+        b.buffer_type = MYSQL_TYPE_LONGLONG;
+        b.buffer = &c.i;
+        break;
+      case MYSQL_TYPE_FLOAT:
+      case MYSQL_TYPE_DOUBLE:
+      case MYSQL_TYPE_DECIMAL:
+      case MYSQL_TYPE_NEWDECIMAL:
+        c.kind = Real;
+        b.buffer_type = MYSQL_TYPE_DOUBLE;
+        b.buffer = &c.d;
+        break;
+      default:
+        c.kind = Bytes;
+        c.buffer.resize(fields[i].max_length ? fields[i].max_length : 1);
+        b.buffer_type = MYSQL_TYPE_BLOB;
+        b.buffer = &c.buffer[0];
+        b.buffer_length = c.buffer.size();
+        break;
+    }
+    b.length = &c.length;
+    b.is_null = &c.null;
+    b.error = &c.error;
+  }
+  mysql_free_result(meta);
+  if (mysql_stmt_bind_result(stmt_, resultBinds_.data())) mariaThrow(stmt_);
+}
+
+bool MariaStatement::Next() {
+  if (!stored_) return false;
+  int rc = mysql_stmt_fetch(stmt_);
+  if (rc == MYSQL_NO_DATA) return false;
+  if (rc == 1) mariaThrow(stmt_);
+  if (rc == MYSQL_DATA_TRUNCATED) {
+    // Only possible when max_length was not known; fetch the long values again.
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      Column& c = columns_[i];
+      if (!c.error || c.kind != Bytes) continue;
+      std::string full(c.length, '\0');
+      MYSQL_BIND b;
+      std::memset(&b, 0, sizeof b);
+      b.buffer_type = MYSQL_TYPE_BLOB;
+      b.buffer = &full[0];
+      b.buffer_length = full.size();
+      b.length = &c.length;
+      if (mysql_stmt_fetch_column(stmt_, &b, static_cast<unsigned>(i), 0)) mariaThrow(stmt_);
+      c.buffer.swap(full);
+      resultBinds_[i].buffer = &c.buffer[0];
+      resultBinds_[i].buffer_length = c.buffer.size();
+      if (mysql_stmt_bind_result(stmt_, resultBinds_.data())) mariaThrow(stmt_);
+    }
+  }
+  return true;
+}
+
+void MariaStatement::Get(size_t column, ASBindValue& out) const {
+  const Column& c = columns_.at(column);
+  if (c.null) {
+    out = ASBindValue();
+    return;
+  }
+  switch (c.kind) {
+    case Integer:
+      out = ASBindValue::MakeInt(c.i);
+      break;
+    case Real:
+      out = ASBindValue::MakeReal(c.d);
+      break;
+    case Bytes:
+      out = ASBindValue::MakeBlob(c.buffer.substr(0, c.length));
+      break;
+  }
+}
+
+void MariaStatement::Reset() {
+  if (stored_) {
+    mysql_stmt_free_result(stmt_);
+    stored_ = false;
+  }
+}
