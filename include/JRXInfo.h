@@ -56,7 +56,7 @@ class JRXInfo {
   int serializeToString(std::string& out) const;
   int deserializeFromString(const char* text);
 
-  static const int kMaxDepth = 512;
+  static constexpr int kMaxDepth = 512;
 
   bool operator==(const JRXInfo& o) const;
   bool operator!=(const JRXInfo& o) const { return !(*this == o); }
