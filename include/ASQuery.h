@@ -275,6 +275,7 @@ class ASAttribute {
   ASComparison In(const ASAttribute& subselect) const;
   ASComparison NotIn(const ASAttribute& subselect) const;
   ASSetter Set(const ASExpression& e) const;
+  ASSetter Set(const ASOperand& v) const;  // a value or a column, without naming ASExpression
   ASOrder operator-() const { return ASOrder(*this, true); }
 
  private:

@@ -121,6 +121,7 @@ ASComparison ASAttribute::NotIn(const ASAttribute& s) const {
 }
 
 ASSetter ASAttribute::Set(const ASExpression& e) const { return ASSetter(*this, e); }
+ASSetter ASAttribute::Set(const ASOperand& v) const { return ASSetter(*this, ASExpression(v)); }
 
 ASComparison::ASComparison() = default;
 

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ASDriver.h"
+
+// Wraps another driver's connection; every statement first meets the faults armed through
+// ASFaults. A dropped connection rolls the inner transaction back and refuses everything
+// until Reconnect().
+class FaultConnection : public ASDriverConnection {
+ public:
+  explicit FaultConnection(std::unique_ptr<ASDriverConnection> inner);
+
+  // Runs the armed faults for `sql`; throws when one fires or the connection is down.
+  void Check(const std::string& sql);
+
+  const char* Dialect() const override { return inner_->Dialect(); }
+  std::unique_ptr<ASDriverStatement> Prepare(const std::string& sql) override;
+  void ExecuteSql(const std::string& sql) override;
+  long long LastInsertId() override { return inner_->LastInsertId(); }
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+  void Savepoint(const std::string& name) override;
+  void ReleaseSavepoint(const std::string& name) override;
+  void RollbackToSavepoint(const std::string& name) override;
+  void Reconnect() override;
+
+  std::vector<std::string> TableDdl(const ASDomain& d) const override { return inner_->TableDdl(d); }
+  std::string RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }
+  std::string InsertDefaultsSql(const std::string& t) const override {
+    return inner_->InsertDefaultsSql(t);
+  }
+  const char* NoLimit() const override { return inner_->NoLimit(); }
+
+ private:
+  std::unique_ptr<ASDriverConnection> inner_;
+  bool dropped_ = false;
+  bool inTransaction_ = false;
+};

@@ -1,0 +1,89 @@
+// The switches of ASFaults and the errors the wrapper raises.
+#include "FaultError.h"
+
+#include <mutex>
+#include <vector>
+
+#include "ASFaults.h"
+#include "ASQuery.h"
+
+namespace {
+
+struct Armed {
+  FaultAction action;
+  int remaining;
+  std::string match;
+  std::string text;
+};
+
+struct Switches {
+  std::mutex mutex;
+  std::vector<Armed> armed;
+  int seen = 0;
+};
+
+Switches& switches() {
+  static Switches s;
+  return s;
+}
+
+void arm(FaultAction action, int nth, const std::string& match, const std::string& text) {
+  if (nth < 1) throw AException("a fault must be armed for the 1st or a later statement");
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.armed.push_back({action, nth, match, text});
+}
+
+}  // namespace
+
+namespace ASFaults {
+
+void FailStatement(int nth, const std::string& match, const std::string& text) {
+  arm(FaultAction::Fail, nth, match, text);
+}
+
+void DropConnection(int nth, const std::string& match) {
+  arm(FaultAction::Drop, nth, match, "");
+}
+
+void Clear() {
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.armed.clear();
+  s.seen = 0;
+}
+
+int StatementsSeen() {
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.seen;
+}
+
+}  // namespace ASFaults
+
+FaultAction faultCheck(const std::string& sql, std::string& text) {
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.seen;
+  FaultAction fired = FaultAction::None;
+  for (auto it = s.armed.begin(); it != s.armed.end();) {
+    if (it->match.empty() || sql.find(it->match) != std::string::npos) {
+      if (--it->remaining == 0) {
+        if (fired == FaultAction::None) {
+          fired = it->action;
+          text = it->text;
+        }
+        it = s.armed.erase(it);
+        continue;
+      }
+    }
+    ++it;
+  }
+  return fired;
+}
+
+void faultThrowFailure(const std::string& text) { throw AException(text, 0, false); }
+
+void faultThrowLost() {
+  throw AException("Lost connection to server during query (injected)", 2013, true);
+}
