@@ -12,7 +12,9 @@
 // A long result is cut into pages of PageRows() rows. The order of the select is completed
 // with a unique key (the projected columns of a DISTINCT select, otherwise the row key of
 // every inner-joined table: its auto-increment column, SQLite's rowid, or the hidden
-// row-key column that the MariaDB DDL gives tables without one), and each page continues
+// row-key column that the MariaDB DDL gives tables without one), running in the direction
+// of the order's last column so that an index on (order, key) serves it in one scan in
+// either direction; each page continues
 // after the last row of the previous one (WHERE (order, key) > last ... LIMIT n) instead of
 // using an offset: pages neither overlap nor skip rows, and the database reads only what a
 // page needs through the index of the order. Inside a transaction the pages see the
@@ -33,6 +35,7 @@ struct ASCursorState {
   bool exhausted = false;
 
   bool paged = false;
+  bool single = false;            // one statement, ordered by `keys`
   bool firstPage = true;
   std::vector<ASOrderKey> keys;
   std::vector<size_t> keyColumn;  // where each key's value stands in a row
@@ -157,9 +160,11 @@ int ASCursor::Fetch() {
     ASCursorState& s = *state_;
     s.shape = ASAnalyzeSelect(*this);
     if (hasLimit_) s.remaining = limit_;
-    if (!hasLimit_ || limit_ > pageRows_) {
-      // Key the order uniquely, if the select allows it.
+    {
+      // Key the order uniquely, if the select allows it. The keys added run in the
+      // direction of the last ordering column, so that one index scan serves the order.
       s.paged = true;
+      const bool tieDesc = !orders_.empty() && orders_.back().Descending();
       const auto& proj = proj_.Attributes();
       std::vector<std::string> projExpr;
       for (const ASAttribute* a : proj) projExpr.push_back(ASColumnExpr(*a->Domain(), a->Index()));
@@ -174,7 +179,7 @@ int ASCursor::Fetch() {
         for (const ASOrderKey& k : s.keys)
           if (std::find(projExpr.begin(), projExpr.end(), k.expr) == projExpr.end())
             s.paged = false;
-        for (const std::string& e : projExpr) addKey(e, false);
+        for (const std::string& e : projExpr) addKey(e, tieDesc);
       } else {
         ASDriverConnection& conn = ASSessionAccess::Connection(*session_);
         for (ASDomain* d : s.shape.inner) {
@@ -183,7 +188,7 @@ int ASCursor::Fetch() {
             s.paged = false;
             break;
           }
-          addKey(ASRowKeyExpr(*d, rk), false);
+          addKey(ASRowKeyExpr(*d, rk), tieDesc);
         }
       }
       if (s.paged) {
@@ -198,6 +203,11 @@ int ASCursor::Fetch() {
         }
       } else {
         s.keys.clear();
+      }
+      // A result that fits one page runs once, still in the keyed (deterministic) order.
+      if (hasLimit_ && limit_ <= pageRows_) {
+        s.single = !s.keys.empty();
+        s.paged = false;
       }
     }
     if (hasLimit_ && limit_ == 0) s.exhausted = true;
@@ -216,6 +226,7 @@ int ASCursor::Fetch() {
       x.limit = hasLimit_;
       x.count = limit_;
       x.offset = offset_;
+      if (s.single) x.order = &s.keys;
     } else {
       want = s.remaining < pageRows_ ? s.remaining : pageRows_;
       x.hidden = s.hidden;
