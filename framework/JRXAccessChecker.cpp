@@ -1,4 +1,5 @@
 #include <mutex>
+#include <vector>
 
 #include "JRXRequest.h"
 
@@ -20,6 +21,13 @@ std::shared_ptr<JRXAccessChecker>& defaultChecker() {
   return c;
 }
 
+// getClientContext hands out plain pointers, so a replaced default is kept alive for calls
+// still using it. Defaults are set up a few times per process at most.
+std::vector<std::shared_ptr<JRXAccessChecker>>& retiredDefaults() {
+  static std::vector<std::shared_ptr<JRXAccessChecker>> v;
+  return v;
+}
+
 }  // namespace
 
 JRXAccessChecker::JRXAccessChecker(std::shared_ptr<const JRXAccessPolicy> policy)
@@ -28,8 +36,6 @@ JRXAccessChecker::JRXAccessChecker(std::shared_ptr<const JRXAccessPolicy> policy
 JRXAccessChecker* JRXAccessChecker::getClientContext() {
   if (threadChecker) return threadChecker;
   std::lock_guard<std::mutex> lock(defaultMutex());
-  // The default stays alive while installed; one replaced under a running call is the
-  // caller's business (setDefault is a set-up operation).
   return defaultChecker().get();
 }
 
@@ -38,6 +44,7 @@ void JRXAccessChecker::setClientContext(JRXAccessChecker* checker) { threadCheck
 void JRXAccessChecker::setDefault(std::shared_ptr<JRXAccessChecker> checker) {
   if (!checker) checker = std::make_shared<JRXAccessChecker>();
   std::lock_guard<std::mutex> lock(defaultMutex());
+  retiredDefaults().push_back(std::move(defaultChecker()));
   defaultChecker() = std::move(checker);
 }
 
