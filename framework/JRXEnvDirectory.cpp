@@ -44,7 +44,8 @@ void loadEnvDirectory(ASSession* session) {
     loaded[JRXEID(rdbmsGuidToGuid(e.eid.Guid()))] = {e.type.Str().str(), e.title.Str().str()};
   Directory& d = directory();
   std::lock_guard<std::mutex> lock(d.m);
-  for (auto& entry : loaded) d.entries[entry.first] = std::move(entry.second);
+  // The open database is the directory: entries of a database opened before are forgotten.
+  d.entries = std::move(loaded);
 }
 
 }  // namespace detail

@@ -1,6 +1,7 @@
 // What the framework knows about environments (type and title by identifier). Kept in a
-// table of the framework's own when a database is open, and in memory. The local
-// environment is always known.
+// table of the framework's own when a database is open, and in memory; opening a database
+// replaces the entries in memory with the ones it holds. The local environment is always
+// known: type "node" and the host name as title, unless an entry says otherwise.
 #pragma once
 
 #include <string>
@@ -11,7 +12,8 @@ namespace JRX {
 
 class JRXEnvDirectory {
  public:
-  // Records (or replaces) an environment; persisted when a database is open.
+  // Records (or replaces) an environment; persisted when a database is open (throws
+  // AException when that fails, and then changes nothing).
   static void put(const JRXEID& eid, const std::string& type, const std::string& title);
   // false when the identifier is unknown.
   static bool lookup(const JRXEID& eid, std::string& type, std::string& title);

@@ -144,7 +144,7 @@ TEST_P(FrameworkDb, EnvironmentDirectoryPersists) {
   EXPECT_FALSE(JRXEnvDirectory::lookup(JRXEID::EID_INVALID, type, title));
 
   // Another database knows nothing of these.
-  reopen(jrxtest::freshDatabaseUrl(GetParam()));
+  JRXDatabase::open(jrxtest::freshDatabaseUrl(GetParam()));
   EXPECT_FALSE(JRXEnvDirectory::lookup(vm, type, title));
 }
 
