@@ -87,7 +87,7 @@ class DepthIterator : public JRXMessageIterator {
   using JRXMessageIterator::JRXMessageIterator;
   void descend(int id) override {
     ++depth;
-    ++opened;
+    if (id == 1175) ++opened;
     JRXMessageIterator::descend(id);
   }
   void ascend() override {
@@ -95,7 +95,7 @@ class DepthIterator : public JRXMessageIterator {
     JRXMessageIterator::ascend();
   }
   int depth = 0;
-  int opened = 0;
+  int opened = 0;  // record elements
 };
 
 TEST(OpAnswerWriter, FailingRecordStopsTheListWithEveryElementClosed) {
