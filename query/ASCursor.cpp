@@ -19,7 +19,8 @@
 // using an offset: pages neither overlap nor skip rows, and the database reads only what a
 // page needs through the index of the order. Inside a transaction the pages see the
 // transaction's snapshot (MariaDB REPEATABLE READ; SQLite's transaction), plus the
-// session's own writes. A select whose Limit() fits in one page, or one that cannot be keyed
+// session's own writes; rows inserted after the first page are kept out by capping each
+// table's row key at its maximum when the first page was read. A select whose Limit() fits in one page, or one that cannot be keyed
 // (a DISTINCT select ordered by a column it does not project), runs as a single statement.
 #include <algorithm>
 #include <cstdlib>
@@ -43,6 +44,9 @@ struct ASCursorState {
   ASRow last;                     // key values of the last row read
   bool haveLast = false;
   bool nullTail = false;          // next page: the NULLs of a descending first key
+  // Row keys no later page may exceed: rows the session inserts while it reads stay out.
+  std::vector<std::pair<std::string, ASBindValue>> caps;
+  std::vector<std::pair<ASDomain*, std::string>> rowKeys;
   unsigned long long remaining = std::numeric_limits<unsigned long long>::max();
 };
 
@@ -189,6 +193,7 @@ int ASCursor::Fetch() {
             break;
           }
           addKey(ASRowKeyExpr(*d, rk), tieDesc);
+          s.rowKeys.emplace_back(d, rk);
         }
       }
       if (s.paged) {
@@ -244,6 +249,12 @@ int ASCursor::Fetch() {
         }
         x.where = &cont;
       }
+      if (x.where) {
+        for (const auto& cap : s.caps) {
+          cont << " AND " << cap.first << " <= ";
+          cont.Value(cap.second);
+        }
+      }
     }
     // A continuation after a non-NULL descending first key stops before that key's NULLs;
     // when it runs out, the NULLs follow as a tail of their own.
@@ -256,6 +267,18 @@ int ASCursor::Fetch() {
     if (!s.paged) {
       s.exhausted = true;
       break;
+    }
+    if (s.firstPage && s.rows.size() == want && !s.rowKeys.empty()) {
+      // More pages follow: note how far each table's keys reach now.
+      std::string sql = "SELECT ";
+      for (size_t i = 0; i < s.rowKeys.size(); ++i)
+        sql += (i ? ", (SELECT MAX(" : "(SELECT MAX(") + s.rowKeys[i].second + ") FROM " +
+               s.rowKeys[i].first->TableName() + ")";
+      std::vector<ASRow> top;
+      ASSessionAccess::Run(*session_, sql, {}, &top);
+      for (size_t i = 0; !top.empty() && i < s.rowKeys.size() && i < top[0].size(); ++i)
+        if (top[0][i].kind != ASBindValue::Null)
+          s.caps.emplace_back(ASRowKeyExpr(*s.rowKeys[i].first, s.rowKeys[i].second), top[0][i]);
     }
     s.firstPage = false;
     s.nullTail = false;

@@ -33,21 +33,25 @@ void ASSqlWriter::Embed(const Str& s) {
 
 std::string ASResolveAliases(const std::string& tokenised,
                              const std::map<unsigned long, std::string>* fixed) {
-  std::map<unsigned long, std::string> names;
+  // Few tables per statement: a linear list beats a map here, and this runs per statement.
+  std::vector<unsigned long> seen;
   std::string out;
   out.reserve(tokenised.size());
+  const size_t n = tokenised.size();
   size_t i = 0;
-  while (i < tokenised.size()) {
-    char c = tokenised[i];
-    if (c != kAliasOpen) {
-      out += c;
-      ++i;
-      continue;
+  while (i < n) {
+    size_t open = tokenised.find(kAliasOpen, i);
+    if (open == std::string::npos) {
+      out.append(tokenised, i, std::string::npos);
+      break;
     }
-    size_t end = tokenised.find(kAliasClose, i);
-    if (end == std::string::npos) throw AException("malformed SQL fragment");
-    unsigned long serial = std::stoul(tokenised.substr(i + 1, end - i - 1));
-    i = end + 1;
+    out.append(tokenised, i, open - i);
+    unsigned long serial = 0;
+    size_t p = open + 1;
+    while (p < n && tokenised[p] >= '0' && tokenised[p] <= '9')
+      serial = serial * 10 + static_cast<unsigned long>(tokenised[p++] - '0');
+    if (p >= n || tokenised[p] != kAliasClose) throw AException("malformed SQL fragment");
+    i = p + 1;
     if (fixed) {
       auto f = fixed->find(serial);
       if (f != fixed->end()) {
@@ -55,10 +59,11 @@ std::string ASResolveAliases(const std::string& tokenised,
         continue;
       }
     }
-    auto it = names.find(serial);
-    if (it == names.end())
-      it = names.emplace(serial, "t" + std::to_string(names.size() + 1)).first;
-    out += it->second;
+    size_t k = 0;
+    while (k < seen.size() && seen[k] != serial) ++k;
+    if (k == seen.size()) seen.push_back(serial);
+    out += 't';
+    out += std::to_string(k + 1);
   }
   return out;
 }

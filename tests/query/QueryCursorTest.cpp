@@ -112,6 +112,25 @@ TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
   EXPECT_EQ(count(q->item_id, q->name == "added"), 30);
 }
 
+TEST_P(Cursor, RowsInsertedWhileReadingStayOut) {
+  for (int i = 0; i < 10; ++i) addItem("old", 1, i);
+  ASTransaction tr(s);
+  item t;
+  ASCursor c(s);
+  c.PageRows(3);
+  c.Project() << t->name;
+  c.Set(t->num == 1);
+  c.Order(t->time);
+  int n = 0;
+  while (c.Fetch()) {
+    EXPECT_EQ(t.name.Bytes(), "old");
+    addItem("new", 1, 100 + n);  // matches the select and sorts after every old row
+    ++n;
+  }
+  EXPECT_EQ(n, 10);
+  tr.Commit();
+}
+
 TEST_P(Cursor, SeveralCursorsOpenAtOnce) {
   for (int i = 0; i < 12; ++i) addItem("n", i % 3, i);
   item a, b;
