@@ -116,7 +116,8 @@ class JRXAccessChecker {
   static void setClientContext(JRXAccessChecker* checker);  // this thread; null: the default
   static void setDefault(std::shared_ptr<JRXAccessChecker> checker);
 
-  // 0 when the client holds the right on that environment (or on "*").
+  // 0 when the client holds the right on that environment (or on "*"); 414 otherwise, as
+  // every form below.
   int accessCheck(const JRXEID& eid, int right);
   // flag true: removes from the set the environments on which the client lacks the right;
   // 0 when the set is not empty afterwards or the client holds the right on the local
