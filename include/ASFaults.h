@@ -21,4 +21,8 @@ void Clear();
 // Statements that went through a fault-wrapped connection since the last Clear().
 int StatementsSeen();
 
+// Statements a fault-wrapped connection prepared since the last Clear() (a statement that
+// runs again from the session's statement cache is not prepared again).
+int StatementsPrepared();
+
 }  // namespace ASFaults

@@ -30,6 +30,7 @@ void FaultConnection::Check(const std::string& sql) {
 
 std::unique_ptr<ASDriverStatement> FaultConnection::Prepare(const std::string& sql) {
   if (dropped_) faultThrowLost();
+  faultCountPrepare();
   return std::unique_ptr<ASDriverStatement>(new FaultStatement(*this, inner_->Prepare(sql), sql));
 }
 

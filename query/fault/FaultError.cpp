@@ -20,6 +20,7 @@ struct Switches {
   std::mutex mutex;
   std::vector<Armed> armed;
   int seen = 0;
+  int prepared = 0;
 };
 
 Switches& switches() {
@@ -51,6 +52,7 @@ void Clear() {
   std::lock_guard<std::mutex> lock(s.mutex);
   s.armed.clear();
   s.seen = 0;
+  s.prepared = 0;
 }
 
 int StatementsSeen() {
@@ -59,7 +61,19 @@ int StatementsSeen() {
   return s.seen;
 }
 
+int StatementsPrepared() {
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.prepared;
+}
+
 }  // namespace ASFaults
+
+void faultCountPrepare() {
+  Switches& s = switches();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.prepared;
+}
 
 FaultAction faultCheck(const std::string& sql, std::string& text) {
   Switches& s = switches();

@@ -8,5 +8,7 @@ enum class FaultAction { None, Fail, Drop };
 // Counts the statement and consumes the fault it triggers; `text` receives the failure text.
 FaultAction faultCheck(const std::string& sql, std::string& text);
 
+void faultCountPrepare();
+
 [[noreturn]] void faultThrowFailure(const std::string& text);
 [[noreturn]] void faultThrowLost();
