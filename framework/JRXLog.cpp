@@ -108,6 +108,9 @@ Logger Log2(const char* category, const char* file, int line, const char* functi
 void abort(const char* category, const char* file, int line, const char* function,
            const char* signature) {
   Log2(category, file, line, function, signature).put(0, "check failed in %s", orEmpty(signature));
+  // Whatever sink is installed dies with the process; the reason must still be seen.
+  std::fprintf(stderr, "%s: check failed at %s:%d in %s\n", orEmpty(category), orEmpty(file), line,
+               orEmpty(signature));
   std::abort();
 }
 

@@ -100,5 +100,5 @@ TEST(Logger, RecordsCarryTheirPlaceAndFormattedText) {
 TEST(Logger, AbortStopsTheProcess) {
   EXPECT_DEATH(JRX::abort("JRXLogDBLocal", "core/src/JRXMessage/JRXMessageIterator", 10,
                           "operator()", "sig"),
-               "");
+               "check failed at core/src/JRXMessage/JRXMessageIterator:10 in sig");
 }
