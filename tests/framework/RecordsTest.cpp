@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <boost/intrusive_ptr.hpp>
 #include <boost/make_shared.hpp>
 
 #include "JRXConversions.h"
 #include "JRXGUID.h"
 #include "JRXInfo.h"
 #include "JRXRecords.h"
+#include "JRXRefCounter.h"
 
 using namespace JRX;
 
@@ -214,4 +216,28 @@ TEST(Conversions, GuidHalvesAsTheDatabaseGuid) {
   EXPECT_EQ(0xfffffffffffffffeULL, d.Second());
   EXPECT_EQ(g, rdbmsGuidToGuid(d));
   EXPECT_EQ(JRXGUID(), rdbmsGuidToGuid(guidToRDBMSGuid(JRXEID::EID_INVALID)));
+}
+
+namespace {
+struct Counted : public virtual JRXRefCounter {
+  explicit Counted(int* alive) : alive_(alive) { ++*alive_; }
+  Counted(const Counted& o) : JRXRefCounter(o), alive_(o.alive_) { ++*alive_; }
+  ~Counted() override { --*alive_; }
+  int* alive_;
+};
+}  // namespace
+
+TEST(RefCounting, LastReleaseDeletesAndCopiesCountAfresh) {
+  int alive = 0;
+  boost::intrusive_ptr<Counted> a(new Counted(&alive));
+  {
+    boost::intrusive_ptr<Counted> b = a;
+    EXPECT_EQ(2, a->refCount());
+    Counted copy(*a);  // a copy is a new object with no references
+    EXPECT_EQ(0, copy.refCount());
+    EXPECT_EQ(2, alive);
+  }
+  EXPECT_EQ(1, a->refCount());
+  a.reset();
+  EXPECT_EQ(0, alive);
 }
