@@ -92,17 +92,6 @@ TEST(InfoRecord, ParameterOfARepeatedNameIsTheFirstAdded) {
   EXPECT_EQ(nullptr, JRXInfo().getParameter("env"));
 }
 
-TEST(InfoRecord, Constructors) {
-  JRXInfo empty;
-  EXPECT_TRUE(empty.getFlag());
-  EXPECT_EQ("", empty.getText());
-  JRXInfo three("t", "i", false);
-  EXPECT_EQ("t", three.getText());
-  EXPECT_EQ("i", three.getId());
-  EXPECT_FALSE(three.getFlag());
-  EXPECT_NE(empty, three);
-}
-
 TEST(InfoRecord, RendersParametersIntoTheText) {
   JRXInfo info("VM {vm} on {host}: {missing} {{literal}} {unclosed");
   info.addParameter("vm", "web-1");
