@@ -18,6 +18,13 @@ using namespace opbench;
 
 namespace {
 
+// One run per data set: the library's own default reporter cannot be reused across runs.
+void runRegistered() {
+  benchmark::ConsoleReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::ClearRegisteredBenchmarks();
+}
+
 const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kNeedle(0xbeef, 0x1);
 const int kT0 = 1700000000;
@@ -127,8 +134,7 @@ int main(int argc, char** argv) {
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
       std::fflush(stdout);
       registerCases(backend, size);
-      benchmark::RunSpecifiedBenchmarks();
-      benchmark::ClearRegisteredBenchmarks();
+      runRegistered();
       if (size == sizes.back()) {
         std::printf("%s: scans without a limit over %d operations\n", backend.c_str(), size);
         scan("oldest first, stops at the cap", JRXEID::EID_INVALID, 1000);

@@ -22,6 +22,13 @@ using namespace opbench;
 
 namespace {
 
+// One run per data set: the library's own default reporter cannot be reused across runs.
+void runRegistered() {
+  benchmark::ConsoleReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::ClearRegisteredBenchmarks();
+}
+
 const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kRemote(0x4e30, 0x2);
 
@@ -105,8 +112,7 @@ Run measure(const std::string& name, const std::function<bool()>& call) {
     }
     state.counters["peak_rss_kB"] = static_cast<double>(run.peakKb);
   })->Iterations(1)->Unit(benchmark::kMillisecond);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::ClearRegisteredBenchmarks();
+  runRegistered();
   return run;
 }
 

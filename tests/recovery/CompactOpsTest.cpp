@@ -156,6 +156,15 @@ TEST_P(CompactOpsTest, FailedDeleteLogsOnlyTheFailure) {
   EXPECT_EQ((std::vector<std::string>{"old"}), remaining());
 }
 
+TEST_P(CompactOpsTest, FailedCommitDeletesNothingAndLogsOnlyTheFailure) {
+  operation("old", 3, 100);
+  ASFaults::FailStatement(1, "COMMIT");
+  EXPECT_EQ(3101, JRXOpLogLocal::compact(0));
+  ASSERT_EQ(1u, sink->records.size());
+  EXPECT_EQ("Operations compact failed.", sink->records[0].text);
+  EXPECT_EQ((std::vector<std::string>{"old"}), remaining());
+}
+
 TEST_P(CompactOpsTest, LostConnectionAtTheDeleteDeletesNothing) {
   operation("old", 3, 100);
   ASFaults::DropConnection(1, "DELETE");

@@ -176,6 +176,22 @@ TEST_P(FinishOpsTest, DatabaseFailureOfTheSelectionEndsWith3101) {
   EXPECT_EQ("selection failed", service.getContextLocal()->getLastError().message);
 }
 
+TEST_P(FinishOpsTest, FailedFinalCommitUndoesTheClosingReports) {
+  record("a", localEid, true);
+  record("b", unknown);
+  const long long before = dataRows();
+  // The closing reports are committed inside finishOps's own transaction; only its commit
+  // makes them last.
+  ASFaults::FailStatement(1, "COMMIT", "commit refused");
+  EXPECT_EQ(3101, service.finishOps());
+  EXPECT_EQ("commit refused", service.getContextLocal()->getLastError().message);
+  EXPECT_EQ(2, OpLogRows::status(opId("a")));
+  EXPECT_EQ(1, OpLogRows::status(opId("b")));
+  EXPECT_EQ(before, dataRows());
+  EXPECT_EQ(0, service.finishOps());
+  EXPECT_EQ(4, OpLogRows::status(opId("a")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, FinishOpsTest, ::testing::ValuesIn(jrxtest::backends()),
                          jrxtest::BackendName());
 

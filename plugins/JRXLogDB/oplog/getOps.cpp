@@ -1,4 +1,5 @@
 // The read side of the operation log: recorded operations with their progress history.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ const unsigned int kNoLimit = 2147483647;
 const long kNoUpperTime = 2147483647;
 const unsigned int kMaxRecords = 1000;
 const int kRightViewOps = 188;
+// Operations read per statement of the scan.
+const unsigned int kMinPage = 8;
+const unsigned int kMaxPage = 500;
 
 enum Visibility { KEEP, SKIP, DENY };
 
@@ -95,6 +99,11 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
     // A caller that names a limit wants the newest operations; one that does not gets the
     // history from its beginning.
     cursor.Order(ASOrder(ops->time, limit != kNoLimit));
+    // The scan needs one operation more than it keeps records; reading a whole default
+    // page for a small limit would make the newest few cost as much as hundreds, and a
+    // selective filter (activeOnly) would walk the log until a full page matched.
+    cursor.PageRows(std::min<unsigned long long>(std::max(recordsLimit, kMinPage - 1) + 1,
+                                                 kMaxPage));
 
     unsigned int count = 0;
     while (cursor.Fetch()) {
