@@ -47,7 +47,10 @@ TEST_P(HostileTextTest, EveryTextFieldRoundTrips) {
   EXPECT_TRUE(linked);
 
   // Later reports find the operation by the same identifier, and only by it.
-  ASSERT_EQ(log.saveProgress(report(r.id, "", 0, 2, kT0 + 1, hostile("text"))), 0);
+  auto later = r;
+  later.name.clear();
+  later.progress = 2;
+  ASSERT_EQ(log.saveProgress(later), 0);
   ASSERT_EQ(log.saveProgress(report(r.id.substr(0, r.id.find('\0')), "other", 0, 0, kT0, "x")), 0);
   EXPECT_EQ(onlyOp(r.id).status, 2);
   EXPECT_EQ(dataRows(op.op_id).size(), 1u);
