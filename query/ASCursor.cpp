@@ -9,19 +9,24 @@
 //     active, so the session's writes never meet a half-read table.
 //   - MariaDB: the page statement's result is transferred with mysql_stmt_store_result and
 //     freed after it was copied, so the connection is free for the next statement.
+//
 // A long result is cut into pages of PageRows() rows. The order of the select is completed
-// with a unique key (the projected columns of a DISTINCT select, otherwise the row key of
-// every inner-joined table: its auto-increment column, SQLite's rowid, or the hidden
-// row-key column that the MariaDB DDL gives tables without one), running in the direction
-// of the order's last column so that an index on (order, key) serves it in one scan in
-// either direction; each page continues
-// after the last row of the previous one (WHERE (order, key) > last ... LIMIT n) instead of
-// using an offset: pages neither overlap nor skip rows, and the database reads only what a
-// page needs through the index of the order. Inside a transaction the pages see the
-// transaction's snapshot (MariaDB REPEATABLE READ; SQLite's transaction), plus the
-// session's own writes; rows inserted after the first page are kept out by capping each
-// table's row key at its maximum when the first page was read. A select whose Limit() fits in one page, or one that cannot be keyed
-// (a DISTINCT select ordered by a column it does not project), runs as a single statement.
+// with a unique key: the projected columns of a DISTINCT select, otherwise the row key of
+// every inner-joined table (its auto-increment column, SQLite's rowid, or the hidden row-key
+// column that the MariaDB DDL gives tables without one). The added keys run in the direction
+// of the order's last column, so that an index on (order, key) serves the whole order in one
+// scan. Each page continues after the last row of the previous one (WHERE (order, key) >
+// last ... LIMIT n, with the first order column's bound repeated on its own for the index)
+// instead of using an offset: pages neither overlap nor skip rows, and the database reads
+// only what a page needs. Inside a transaction the pages see its snapshot (MariaDB
+// REPEATABLE READ; SQLite's transaction) plus the session's own writes; rows inserted after
+// the first page are kept out by capping each table's row key at the maximum it had then.
+// An order over several tables cannot follow one index on MariaDB; such scans sort what
+// remains after the last row on every page, so callers keep them bounded.
+//
+// A select whose Limit() fits in one page runs as one statement, its order completed only by
+// the row key of the one table it orders by (if it orders by one). So does a select that
+// cannot be keyed (a DISTINCT select ordered by a column it does not project).
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -209,10 +214,27 @@ int ASCursor::Fetch() {
       } else {
         s.keys.clear();
       }
-      // A result that fits one page runs once, still in the keyed (deterministic) order.
       if (hasLimit_ && limit_ <= pageRows_) {
-        s.single = !s.keys.empty();
+        // A result that fits one page runs once. Ties of an order on one table are broken
+        // by that table's row key, which the order's index holds anyway; keys of further
+        // tables would make the database sort the whole join instead of following an index.
         s.paged = false;
+        s.keys.clear();
+        s.hidden.clear();
+        s.keyColumn.clear();
+        s.rowKeys.clear();
+        ASDomain* only = orders_.empty() ? nullptr : orders_.front().Attribute()->Domain();
+        for (const ASOrder& o : orders_) {
+          addKey(ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()), o.Descending());
+          if (o.Attribute()->Domain() != only) only = nullptr;
+        }
+        const bool inner =
+            std::find(s.shape.inner.begin(), s.shape.inner.end(), only) != s.shape.inner.end();
+        if (only && inner && !proj_.IsDistinct()) {
+          std::string rk = ASSessionAccess::Connection(*session_).RowKey(*only);
+          if (!rk.empty()) addKey(ASRowKeyExpr(*only, rk), tieDesc);
+        }
+        s.single = !s.keys.empty();
       }
     }
     if (hasLimit_ && limit_ == 0) s.exhausted = true;
