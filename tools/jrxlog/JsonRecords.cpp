@@ -1,0 +1,386 @@
+#include "JsonRecords.h"
+
+#include <boost/shared_ptr.hpp>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace jrxlog {
+
+using nlohmann::json;
+using ojson = nlohmann::ordered_json;
+
+namespace {
+
+// Deeper records are refused by the framework's own serialiser as well.
+const int kMaxInfoDepth = 512;
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+const char* typeName(const json& v) {
+  switch (v.type()) {
+    case json::value_t::null: return "null";
+    case json::value_t::boolean: return "a boolean";
+    case json::value_t::string: return "a string";
+    case json::value_t::array: return "an array";
+    case json::value_t::object: return "an object";
+    case json::value_t::binary: return "binary data";
+    case json::value_t::discarded: return "nothing";
+    default: return "a number";
+  }
+}
+
+[[noreturn]] void wrongType(const std::string& field, const char* expected, const json& v) {
+  throw RecordError("field " + quoted(field) + " must be " + expected + ", not " + typeName(v));
+}
+
+std::string getString(const json& obj, const std::string& field, const std::string& path) {
+  const json& v = obj.at(field);
+  if (!v.is_string()) wrongType(path, "a string", v);
+  return v.get<std::string>();
+}
+
+int64_t getInteger(const json& obj, const std::string& field, const std::string& path,
+                   int64_t min, int64_t max) {
+  const json& v = obj.at(field);
+  if (!v.is_number_integer()) wrongType(path, "a whole number", v);
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(max))
+    throw RecordError("field " + quoted(path) + " is out of range");
+  int64_t n = v.get<int64_t>();
+  if (n < min || n > max) throw RecordError("field " + quoted(path) + " is out of range");
+  return n;
+}
+
+int getInt(const json& obj, const std::string& field, const std::string& path) {
+  return static_cast<int>(getInteger(obj, field, path, std::numeric_limits<int>::min(),
+                                     std::numeric_limits<int>::max()));
+}
+
+void checkFields(const json& obj, std::initializer_list<const char*> allowed,
+                 const std::string& where) {
+  for (auto it = obj.begin(); it != obj.end(); ++it) {
+    bool ok = false;
+    for (const char* a : allowed)
+      if (it.key() == a) ok = true;
+    if (!ok)
+      throw RecordError("unknown field " + quoted(it.key()) +
+                        (where.empty() ? std::string() : " in " + where));
+  }
+}
+
+JRX::JRXInfo infoFrom(const json& v, const std::string& path, int depth);
+
+// A parameter value: a text, a nested record, or an array of either for a repeated name.
+void addParameter(JRX::JRXInfo& info, const std::string& name, const json& v,
+                  const std::string& path, int depth, bool inArray) {
+  if (v.is_string()) {
+    info.addParameter(name, JRX::JRXInfo(v.get<std::string>()));
+  } else if (v.is_object()) {
+    info.addParameter(name, infoFrom(v, path, depth + 1));
+  } else if (v.is_array() && !inArray) {
+    size_t i = 0;
+    for (const auto& item : v) {
+      addParameter(info, name, item, path + "[" + std::to_string(i) + "]", depth, true);
+      ++i;
+    }
+  } else {
+    wrongType(path, inArray ? "a string or an object" : "a string, an object or an array", v);
+  }
+}
+
+JRX::JRXInfo infoFrom(const json& v, const std::string& path, int depth) {
+  if (!v.is_object()) wrongType(path, "an object", v);
+  if (depth > kMaxInfoDepth)
+    throw RecordError("field " + quoted(path) + " is nested deeper than " +
+                      std::to_string(kMaxInfoDepth) + " levels");
+  checkFields(v, {"text", "params", "id", "flag"}, quoted(path));
+  JRX::JRXInfo info;
+  if (v.contains("text")) info.setText(getString(v, "text", path + ".text"));
+  if (v.contains("id")) info.setId(getString(v, "id", path + ".id"));
+  if (v.contains("flag")) {
+    if (!v["flag"].is_boolean()) wrongType(path + ".flag", "true or false", v["flag"]);
+    info.setFlag(v["flag"].get<bool>());
+  }
+  if (v.contains("params")) {
+    const json& params = v["params"];
+    if (!params.is_object()) wrongType(path + ".params", "an object", params);
+    for (auto it = params.begin(); it != params.end(); ++it)
+      addParameter(info, it.key(), it.value(), path + ".params." + it.key(), depth, false);
+  }
+  return info;
+}
+
+bool isPlainText(const JRX::JRXInfo& info) {
+  return info.getParameters().empty() && info.getId().empty() && info.getFlag();
+}
+
+ojson infoTo(const JRX::JRXInfo& info);
+
+ojson valueTo(const JRX::JRXInfo& value) {
+  if (isPlainText(value)) return ojson(value.getText());
+  return infoTo(value);
+}
+
+ojson infoTo(const JRX::JRXInfo& info) {
+  ojson out = ojson::object();
+  out["text"] = info.getText();
+  if (!info.getId().empty()) out["id"] = info.getId();
+  if (!info.getFlag()) out["flag"] = false;
+  const auto& params = info.getParameters();
+  if (!params.empty()) {
+    ojson p = ojson::object();
+    for (auto it = params.begin(); it != params.end();) {
+      auto range = params.equal_range(it->first);
+      if (std::next(range.first) == range.second) {
+        p[it->first] = valueTo(it->second);
+      } else {
+        ojson arr = ojson::array();
+        for (auto r = range.first; r != range.second; ++r) arr.push_back(valueTo(r->second));
+        p[it->first] = std::move(arr);
+      }
+      it = range.second;
+    }
+    out["params"] = std::move(p);
+  }
+  return out;
+}
+
+json parseObject(const std::string& text) {
+  json v;
+  try {
+    v = json::parse(text);
+  } catch (const json::parse_error& e) {
+    std::string what = e.what();
+    // Drop the library's "[json.exception.parse_error.101] " prefix.
+    auto close = what.find("] ");
+    if (what.rfind("[json.exception", 0) == 0 && close != std::string::npos)
+      what = what.substr(close + 2);
+    throw RecordError("malformed JSON: " + what);
+  }
+  if (!v.is_object()) throw RecordError(std::string("a record must be a JSON object, not ") +
+                                        typeName(v));
+  return v;
+}
+
+EnvRecord envFrom(const json& v) {
+  checkFields(v, {"kind", "eid", "type", "title"}, "an env record");
+  if (!v.contains("eid")) throw RecordError("an env record needs \"eid\"");
+  EnvRecord env;
+  env.eid = parseGuid("eid", getString(v, "eid", "eid"));
+  if (!env.eid.isValid()) throw RecordError("field \"eid\" must not be the all-zero GUID");
+  if (v.contains("type")) env.type = getString(v, "type", "type");
+  if (v.contains("title")) env.title = getString(v, "title", "title");
+  return env;
+}
+
+JRX::JRXRequestProgressData progressFrom(const json& v, int64_t now) {
+  checkFields(v,
+              {"kind", "id", "parentId", "name", "status", "progress", "time", "operands",
+               "sessionId", "eid", "info"},
+              "a progress record");
+  if (!v.contains("id")) throw RecordError("a progress record needs \"id\"");
+  JRX::JRXRequestProgressData r(getString(v, "id", "id"));
+  if (v.contains("parentId")) r.parentId = getString(v, "parentId", "parentId");
+  if (v.contains("name")) r.name = getString(v, "name", "name");
+  if (v.contains("status")) r.status = getInt(v, "status", "status");
+  if (v.contains("progress")) r.progress = getInt(v, "progress", "progress");
+  r.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
+                                           std::numeric_limits<int64_t>::max())
+                              : now;
+  if (v.contains("operands")) {
+    const json& ops = v["operands"];
+    if (!ops.is_array()) wrongType("operands", "an array of GUIDs", ops);
+    size_t i = 0;
+    for (const auto& g : ops) {
+      std::string path = "operands[" + std::to_string(i++) + "]";
+      if (!g.is_string()) wrongType(path, "a GUID text", g);
+      r.operands.insert(parseGuid(path, g.get<std::string>()));
+    }
+  }
+  if (v.contains("sessionId")) r.sessionId = JRX::JRXSessionID(getString(v, "sessionId", "sessionId"));
+  if (v.contains("eid")) r.eid = parseGuid("eid", getString(v, "eid", "eid"));
+  if (v.contains("info")) r.info = infoFrom(v["info"], "info", 0);
+  return r;
+}
+
+JRX::JRXEvent eventFrom(const json& v, int64_t now) {
+  checkFields(v,
+              {"kind", "guid", "time", "category", "type", "code", "sid", "eid", "info", "audit"},
+              "an event record");
+  JRX::JRXEvent e;
+  if (v.contains("guid")) {
+    unsigned long long first = 0, second = 0;
+    parseGuid("guid", getString(v, "guid", "guid")).getData(first, second);
+    e.guid = JRX::JRXGUID(static_cast<long long>(first), static_cast<long long>(second));
+  } else {
+    e.guid = JRX::JRXGUID::generate();
+  }
+  e.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
+                                           std::numeric_limits<int64_t>::max())
+                              : now;
+  if (v.contains("category")) e.category = getString(v, "category", "category");
+  if (v.contains("type")) e.type = getString(v, "type", "type");
+  if (v.contains("code")) e.code = getInt(v, "code", "code");
+  if (v.contains("sid")) e.sid = hexToSid(getString(v, "sid", "sid"));
+  if (v.contains("eid")) e.eid = parseGuid("eid", getString(v, "eid", "eid"));
+  if (v.contains("info")) e.info = infoFrom(v["info"], "info", 0);
+  if (v.contains("audit")) {
+    const json& a = v["audit"];
+    if (!a.is_object()) wrongType("audit", "an object", a);
+    checkFields(a, {"session", "address", "detail", "kind"}, "\"audit\"");
+    boost::shared_ptr<JRX::JRXAuditEvent> audit(new JRX::JRXAuditEvent());
+    if (a.contains("session")) audit->session = getString(a, "session", "audit.session");
+    if (a.contains("address")) {
+      std::string text = getString(a, "address", "audit.address");
+      if (audit->address.fromString(text) != 0)
+        throw RecordError("field \"audit.address\" is not an IPv6 or IPv4 address: " + text);
+    }
+    if (a.contains("detail")) audit->detail = getString(a, "detail", "audit.detail");
+    if (a.contains("kind")) audit->kind = getInt(a, "kind", "audit.kind");
+    e.data = audit;
+  }
+  return e;
+}
+
+void checkKind(const json& v, const char* expected) {
+  if (!v.contains("kind")) return;
+  const json& k = v["kind"];
+  if (!k.is_string()) wrongType("kind", "a string", k);
+  if (k.get<std::string>() != expected)
+    throw RecordError(std::string("expected a record of kind \"") + expected + "\", not \"" +
+                      k.get<std::string>() + "\"");
+}
+
+std::string dump(const ojson& v) {
+  return v.dump(-1, ' ', false, ojson::error_handler_t::replace);
+}
+
+}  // namespace
+
+JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
+  JRX::JRXEID g;
+  if (g.fromString(text.c_str()) != 0 || text.find('\0') != std::string::npos)
+    throw RecordError("field " + quoted(what) + " is not a GUID (8-4-4-4-12 hex digits): \"" +
+                      text + "\"");
+  return g;
+}
+
+std::string sidToHex(const JRX::JRXSID& sid) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : sid.data) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+JRX::JRXSID hexToSid(const std::string& text) {
+  auto nibble = [&](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    throw RecordError("field \"sid\" must be hex digits, found '" + std::string(1, c) + "'");
+  };
+  if (text.size() % 2 != 0) throw RecordError("field \"sid\" must have an even number of hex digits");
+  std::vector<unsigned char> bytes;
+  for (size_t i = 0; i < text.size(); i += 2)
+    bytes.push_back(static_cast<unsigned char>(nibble(text[i]) * 16 + nibble(text[i + 1])));
+  return JRX::JRXSID(bytes);
+}
+
+Record parseRecord(const std::string& line, int64_t now) {
+  json v = parseObject(line);
+  if (!v.contains("kind")) throw RecordError("a record needs \"kind\" (env, progress or event)");
+  const json& k = v["kind"];
+  if (!k.is_string()) wrongType("kind", "a string", k);
+  std::string kind = k.get<std::string>();
+  Record r;
+  if (kind == "env") {
+    r.kind = Record::ENV;
+    r.env = envFrom(v);
+  } else if (kind == "progress") {
+    r.kind = Record::PROGRESS;
+    r.progress = progressFrom(v, now);
+  } else if (kind == "event") {
+    r.kind = Record::EVENT;
+    r.event = eventFrom(v, now);
+  } else {
+    throw RecordError("unknown kind \"" + kind + "\" (expected env, progress or event)");
+  }
+  return r;
+}
+
+JRX::JRXRequestProgressData parseProgress(const std::string& text, int64_t now) {
+  json v = parseObject(text);
+  checkKind(v, "progress");
+  return progressFrom(v, now);
+}
+
+JRX::JRXEvent parseEvent(const std::string& text, int64_t now) {
+  json v = parseObject(text);
+  checkKind(v, "event");
+  return eventFrom(v, now);
+}
+
+std::string envToJson(const EnvRecord& env) {
+  ojson out = ojson::object();
+  out["kind"] = "env";
+  out["eid"] = env.eid.toString();
+  out["type"] = env.type;
+  out["title"] = env.title;
+  return dump(out);
+}
+
+std::string progressToJson(const JRX::JRXRequestProgressData& r) {
+  ojson out = ojson::object();
+  out["kind"] = "progress";
+  out["id"] = r.id;
+  out["parentId"] = r.parentId;
+  out["name"] = r.name;
+  out["status"] = r.status;
+  out["progress"] = r.progress;
+  out["time"] = r.time;
+  ojson ops = ojson::array();
+  for (const auto& g : r.operands) ops.push_back(g.toString());
+  out["operands"] = std::move(ops);
+  out["sessionId"] = r.sessionId.text;
+  if (r.eid.isValid()) out["eid"] = r.eid.toString();
+  out["info"] = infoTo(r.info);
+  return dump(out);
+}
+
+std::string eventToJson(const JRX::JRXEvent& e) {
+  ojson out = ojson::object();
+  out["kind"] = "event";
+  out["guid"] = e.guid.toString();
+  out["time"] = e.time;
+  out["category"] = e.category;
+  out["type"] = e.type;
+  out["code"] = e.code;
+  if (!e.sid.data.empty()) out["sid"] = sidToHex(e.sid);
+  if (e.eid.isValid()) out["eid"] = e.eid.toString();
+  out["info"] = infoTo(e.info);
+  if (auto audit = boost::dynamic_pointer_cast<JRX::JRXAuditEvent>(e.data)) {
+    ojson a = ojson::object();
+    a["session"] = audit->session;
+    a["address"] = audit->address.toString();
+    a["detail"] = audit->detail;
+    a["kind"] = audit->kind;
+    out["audit"] = std::move(a);
+  }
+  return dump(out);
+}
+
+std::string infoToJson(const JRX::JRXInfo& info) { return dump(infoTo(info)); }
+
+JRX::JRXInfo infoFromJson(const std::string& text) {
+  json v;
+  try {
+    v = json::parse(text);
+  } catch (const json::parse_error& e) {
+    throw RecordError(std::string("malformed JSON: ") + e.what());
+  }
+  return infoFrom(v, "info", 0);
+}
+
+}  // namespace jrxlog

@@ -1,0 +1,55 @@
+// The JSON Lines records of jrxlog ("env", "progress", "event") and their conversion to and
+// from the framework's records. Reading is strict: a field of the wrong type, an unknown
+// field or an invalid GUID text makes the whole record invalid, so nothing of it is stored.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "JRXRecords.h"
+
+namespace jrxlog {
+
+// What is wrong with one record (without the line number, which the reader adds).
+class RecordError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct EnvRecord {
+  JRX::JRXEID eid;
+  std::string type;
+  std::string title;
+};
+
+struct Record {
+  enum Kind { ENV, PROGRESS, EVENT };
+  Kind kind = ENV;
+  EnvRecord env;
+  JRX::JRXRequestProgressData progress;
+  JRX::JRXEvent event;
+};
+
+// One line of the import format. `now` fills a missing "time". Throws RecordError.
+Record parseRecord(const std::string& line, int64_t now);
+// One object of the given kind; "kind" may be left out. Throws RecordError.
+JRX::JRXRequestProgressData parseProgress(const std::string& text, int64_t now);
+JRX::JRXEvent parseEvent(const std::string& text, int64_t now);
+
+// GUID text (braces and upper case accepted); throws RecordError naming `what`.
+JRX::JRXEID parseGuid(const std::string& what, const std::string& text);
+// Lower-case hex of the bytes of a security identifier, and back (throws RecordError).
+std::string sidToHex(const JRX::JRXSID& sid);
+JRX::JRXSID hexToSid(const std::string& text);
+
+// Single lines, without the newline. Texts that are not UTF-8 are written with U+FFFD in
+// place of the bytes that do not decode.
+std::string envToJson(const EnvRecord& env);
+std::string progressToJson(const JRX::JRXRequestProgressData& record);
+std::string eventToJson(const JRX::JRXEvent& event);
+// The INFO form alone (for tests and display).
+std::string infoToJson(const JRX::JRXInfo& info);
+JRX::JRXInfo infoFromJson(const std::string& text);
+
+}  // namespace jrxlog

@@ -1,0 +1,122 @@
+#include "Listings.h"
+
+#include <set>
+
+#include "JRXEnvDirectory.h"
+#include "JsonRecords.h"
+
+namespace jrxlog {
+
+namespace {
+
+// Writes env records for the directory's environments that `eids` name and that were not
+// written yet.
+class EnvWriter {
+ public:
+  EnvWriter(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
+
+  void named(const JRX::JRXEID& eid) {
+    if (!enabled_ || !eid.isValid() || !seen_.insert(eid).second) return;
+    EnvRecord env;
+    env.eid = eid;
+    if (JRX::JRXEnvDirectory::lookup(eid, env.type, env.title)) out_ << envToJson(env) << '\n';
+  }
+
+  void namedIn(const JRX::JRXInfo& info) {
+    if (!enabled_) return;
+    for (const char* name : {"source_env", "env"}) {
+      auto range = info.getParameters().equal_range(name);
+      for (auto it = range.first; it != range.second; ++it) {
+        const JRX::JRXInfo* eid = it->second.getParameter("eid");
+        JRX::JRXEID g;
+        if (eid && g.fromString(eid->getText().c_str()) == 0) named(g);
+      }
+    }
+  }
+
+ private:
+  std::ostream& out_;
+  bool enabled_;
+  std::set<JRX::JRXEID> seen_;
+};
+
+std::string operandsText(const JRX::JRXEIDList& operands) {
+  std::string s;
+  for (const auto& eid : operands) {
+    if (!s.empty()) s += ",";
+    s += envLabel(eid);
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string envLabel(const JRX::JRXEID& eid) {
+  if (!eid.isValid()) return "";
+  std::string type, title;
+  if (JRX::JRXEnvDirectory::lookup(eid, type, title) && !title.empty()) return title;
+  return eid.toString();
+}
+
+void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                   const Terminal& term) {
+  bool parents = false;
+  for (const auto& r : records)
+    if (!r.parentId.empty()) parents = true;
+  std::vector<Table::Column> cols = {{"TIME"}, {"ID"}};
+  if (parents) cols.push_back({"PARENT"});
+  cols.push_back({"NAME"});
+  cols.push_back({"STATUS"});
+  cols.push_back({"PROGRESS", Table::RIGHT});
+  cols.push_back({"OPERANDS", Table::LEFT, Table::GUIDS});
+  cols.push_back({"TEXT", Table::LEFT, Table::TEXT});
+  Table table(cols);
+  for (const auto& r : records) {
+    std::vector<std::string> row = {localTime(r.time), r.id};
+    if (parents) row.push_back(r.parentId);
+    row.push_back(r.name);
+    row.push_back(statusText(r.status));
+    row.push_back(std::to_string(r.progress) + "%");
+    row.push_back(operandsText(r.operands));
+    row.push_back(r.info.toString());
+    table.addRow(std::move(row));
+  }
+  table.print(out, term.isTty ? term.columns : 0, term.utf8);
+}
+
+void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                      const Terminal& term) {
+  Table table({{"TIME"},
+               {"TYPE"},
+               {"CATEGORY"},
+               {"CODE", Table::RIGHT},
+               {"ENVIRONMENT", Table::LEFT, Table::GUIDS},
+               {"TEXT", Table::LEFT, Table::TEXT}});
+  for (const auto& e : events)
+    table.addRow({localTime(e.time), e.type, e.category, std::to_string(e.code), envLabel(e.eid),
+                  e.info.toString()});
+  table.print(out, term.isTty ? term.columns : 0, term.utf8);
+}
+
+void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                  bool withEnvs) {
+  EnvWriter envs(out, withEnvs);
+  for (const auto& r : records) {
+    for (const auto& eid : r.operands) envs.named(eid);
+    envs.named(r.eid);
+    envs.namedIn(r.info);
+    out << progressToJson(r) << '\n';
+  }
+}
+
+void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                     bool withEnvs) {
+  EnvWriter envs(out, withEnvs);
+  for (const auto& e : events) {
+    envs.named(e.eid);
+    envs.namedIn(e.info);
+    out << eventToJson(e) << '\n';
+  }
+}
+
+}  // namespace jrxlog

@@ -1,0 +1,27 @@
+// How listed records are shown: as a table for people, or as JSON Lines in the import
+// format (optionally preceded by the env records of the environments they name, so that a
+// copy into another database keeps its operand links).
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "JRXRecords.h"
+#include "TableOutput.h"
+
+namespace jrxlog {
+
+// The environment's title from the directory, else the GUID text.
+std::string envLabel(const JRX::JRXEID& eid);
+
+void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                   const Terminal& term);
+void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                      const Terminal& term);
+
+void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                  bool withEnvs);
+void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                     bool withEnvs);
+
+}  // namespace jrxlog

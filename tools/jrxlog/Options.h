@@ -1,0 +1,73 @@
+// Command line of jrxlog: global options (database, identity, rights) that may stand anywhere,
+// one command (`compact` takes a second word), and that command's own options.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace jrxlog {
+
+// Exit status 2: the command line itself is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct GlobalOptions {
+  std::string db;        // URL; from --db, else JRXLOG_DB, else the default
+  std::string localEid;  // text; from --local-eid, else JRXLOG_LOCAL_EID, else empty
+  std::string aclFile;
+  std::string client;
+  bool help = false;
+};
+
+// One option a command accepts: `--name VALUE` (or `--name=VALUE`) when it takes a value.
+struct OptionSpec {
+  const char* name;
+  bool takesValue;
+};
+
+class CommandLine {
+ public:
+  // Splits argv; throws UsageError for unknown or incomplete options.
+  static CommandLine parse(int argc, char** argv);
+
+  const GlobalOptions& global() const { return global_; }
+  const std::string& command() const { return command_; }
+  const std::vector<std::string>& positional() const { return positional_; }
+
+  bool has(const std::string& name) const { return values_.count(name) != 0; }
+  // The option's value, or `fallback` when it was not given.
+  std::string value(const std::string& name, const std::string& fallback = "") const;
+
+  // Checks the values of the command's options and the number of its arguments, so that a
+  // mistake is reported before anything is opened. Throws UsageError.
+  void validate() const;
+
+ private:
+  GlobalOptions global_;
+  std::string command_;
+  std::vector<std::string> positional_;
+  std::map<std::string, std::string> values_;
+};
+
+// The options each command accepts; null for an unknown command.
+const std::vector<OptionSpec>* commandOptions(const std::string& command);
+
+// Value parsers for option texts; each throws UsageError naming the option.
+long long parseInteger(const std::string& option, const std::string& text, long long min,
+                       long long max);
+// Seconds since the epoch: a number, "now", a date "YYYY-MM-DD[ HH:MM[:SS]]" (or with "T")
+// in local time ("Z" at the end for UTC), or an offset from now such as "-2h", "-30m".
+int64_t parseTime(const std::string& option, const std::string& text);
+// Seconds: a number with an optional unit s, m, h or d.
+long long parseDuration(const std::string& option, const std::string& text);
+// Positive seconds, fractions allowed.
+double parseInterval(const std::string& option, const std::string& text);
+
+extern const char* const kDefaultDatabase;
+
+}  // namespace jrxlog

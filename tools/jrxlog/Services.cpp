@@ -1,0 +1,81 @@
+#include "Services.h"
+
+#include "JRXEnvDirectory.h"
+#include "JRXRdbms.h"
+#include "JsonRecords.h"
+
+namespace jrxlog {
+
+namespace {
+
+// The tool serves every environment itself: there is no agent to forward to.
+class ToolAccess : public JRX::JRXAccessPrototype {
+ public:
+  bool isLocal(const JRX::JRXEID&) override { return true; }
+};
+
+class ToolAccessProvider : public JRX::JRXAccessProviderPrototype {
+ public:
+  JRX::intrusive_ptr<JRX::JRXAccessPrototype> getAccess() override {
+    return JRX::intrusive_ptr<JRX::JRXAccessPrototype>(new ToolAccess());
+  }
+};
+
+}  // namespace
+
+ServiceFailure::ServiceFailure(int code, const std::string& message)
+    : std::runtime_error(errorText(code, message)), code_(code), message_(message) {}
+
+std::string errorText(int code, const std::string& message) {
+  std::string text = message;
+  if (text.empty()) {
+    switch (code) {
+      case 414: text = "access denied"; break;
+      case 400: text = "a value cannot be serialised"; break;
+      case 3101: text = "refused by the log"; break;
+      default: text = "failed"; break;
+    }
+  }
+  return "error " + std::to_string(code) + ": " + text;
+}
+
+void openLog(const GlobalOptions& options) {
+  JRX::JRXEID local;
+  if (!options.localEid.empty()) {
+    try {
+      local = parseGuid("local-eid", options.localEid);
+    } catch (const RecordError& e) {
+      throw UsageError(std::string("--local-eid: ") + e.what());
+    }
+    if (!local.isValid()) throw UsageError("--local-eid: the all-zero GUID names no environment");
+  }
+  std::shared_ptr<JRX::JRXRightsTable> rights;
+  if (!options.aclFile.empty())
+    rights = JRX::JRXRightsTable::loadAclFile(options.aclFile, options.client);
+
+  JRX::JRXDatabase::open(options.db);
+  if (local.isValid()) JRX::JRXConfiguration::setLocalEID(local);
+  if (rights) JRX::JRXAccessChecker::setDefault(std::make_shared<JRX::JRXAccessChecker>(rights));
+  JRX::createLogTables();
+}
+
+JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> accessProvider() {
+  static JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> provider(new ToolAccessProvider());
+  return provider;
+}
+
+JRX::JRXRequestErrorData lastEnded(const JRX::JRXRequestLocal& request, int result) {
+  const auto& ended = request.endedCommands();
+  if (ended.empty()) return JRX::JRXRequestErrorData(result, "");
+  JRX::JRXRequestErrorData e = ended.back();
+  e.code = result;
+  return e;
+}
+
+void check(const JRX::JRXRequestLocal& request, int result) {
+  if (result == 0) return;
+  JRX::JRXRequestErrorData e = lastEnded(request, result);
+  throw ServiceFailure(e.code, e.message);
+}
+
+}  // namespace jrxlog

@@ -1,0 +1,41 @@
+// How jrxlog reaches the log services: the database, the local identity and the client's
+// rights are set up once per run; every call goes through a service object of its own, and
+// a refused call becomes a ServiceFailure carrying the service's code and message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "JRXLogDBLocal.h"
+#include "Options.h"
+
+namespace jrxlog {
+
+// Exit status 1 with "error CODE: MESSAGE".
+class ServiceFailure : public std::runtime_error {
+ public:
+  ServiceFailure(int code, const std::string& message);
+  int code() const { return code_; }
+  const std::string& message() const { return message_; }
+
+ private:
+  int code_;
+  std::string message_;
+};
+
+// "error CODE: MESSAGE"; a service message left empty is replaced by what the code means.
+std::string errorText(int code, const std::string& message);
+
+// Opens the database, applies --local-eid and --acl/--client, creates missing tables.
+void openLog(const GlobalOptions& options);
+
+// The access provider handed to every service object of this process.
+JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> accessProvider();
+
+// The code and message with which the request's outermost command ended.
+JRX::JRXRequestErrorData lastEnded(const JRX::JRXRequestLocal& request, int result);
+
+// Throws ServiceFailure unless `result` is 0.
+void check(const JRX::JRXRequestLocal& request, int result);
+
+}  // namespace jrxlog

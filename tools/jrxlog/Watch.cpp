@@ -1,0 +1,172 @@
+// jrxlog watch: the unfinished operations, redrawn in place until interrupted. A frame is
+// written in one piece over the previous one (cursor home, each line cleared to its end,
+// the rest of the screen cleared), so the view does not flicker. Off a terminal each
+// refresh is printed as a plain table instead.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "Commands.h"
+#include "ProgressBar.h"
+#include "Services.h"
+#include "TableOutput.h"
+
+namespace jrxlog {
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onSignal(int) { stopRequested = 1; }
+
+// The newest state of each unfinished operation, in the order the log answered.
+struct Running {
+  std::string id;
+  std::string name;
+  int64_t started = 0;
+  const JRX::JRXRequestProgressData* latest = nullptr;
+};
+
+std::vector<Running> latestStates(const std::vector<JRX::JRXRequestProgressData>& records) {
+  std::vector<Running> ops;
+  std::map<std::string, size_t> index;
+  for (const auto& r : records) {
+    auto it = index.find(r.id);
+    if (it == index.end()) {
+      index[r.id] = ops.size();
+      ops.push_back({r.id, r.name, r.time, &r});
+    } else {
+      ops[it->second].latest = &r;
+    }
+  }
+  return ops;
+}
+
+void writeAll(const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = write(1, s.data() + done, s.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Puts the terminal back however the loop ends.
+class ScreenGuard {
+ public:
+  explicit ScreenGuard(bool tty) : tty_(tty) {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &oldInt_);
+    sigaction(SIGTERM, &sa, &oldTerm_);
+    // Alternate screen and hidden cursor while watching.
+    if (tty_) writeAll("\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J");
+  }
+  ~ScreenGuard() {
+    if (tty_) writeAll("\x1b[?25h\x1b[?1049l");
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+
+ private:
+  bool tty_;
+  struct sigaction oldInt_ {}, oldTerm_ {};
+};
+
+// The URL without its password.
+std::string shownUrl(const std::string& url) {
+  auto scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  auto at = url.find('@', scheme + 3);
+  auto colon = url.find(':', scheme + 3);
+  if (at == std::string::npos || colon == std::string::npos || colon > at) return url;
+  return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+std::string frame(const std::vector<Running>& ops, const Terminal& term,
+                  const std::string& db) {
+  std::ostringstream body;
+  Table table({{"ID"},
+               {"NAME"},
+               {"STARTED"},
+               {"STATUS"},
+               {"PROGRESS"},
+               {"TEXT", Table::LEFT, Table::TEXT}});
+  size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
+  for (size_t i = 0; i < ops.size() && i < room; ++i) {
+    const auto& r = *ops[i].latest;
+    std::string pct = std::to_string(r.progress) + "%";
+    table.addRow({ops[i].id, ops[i].name, localTime(ops[i].started), statusText(r.status),
+                  barText(r.progress, 22, term.utf8) + " " + std::string(4 - std::min<size_t>(4, pct.size()), ' ') + pct,
+                  r.info.toString()});
+  }
+  table.print(body, term.columns, term.utf8);
+
+  std::string out = "\x1b[H";
+  std::string title = "jrxlog watch  " + shownUrl(db) + "  " + localTime(std::time(nullptr)) + "  " +
+                      std::to_string(ops.size()) + " unfinished  (Ctrl-C to quit)";
+  out += cutTo(title, static_cast<size_t>(term.columns), term.utf8) + "\x1b[K\n\x1b[K\n";
+  std::string line;
+  std::istringstream lines(body.str());
+  while (std::getline(lines, line)) out += line + "\x1b[K\n";
+  if (ops.size() > room)
+    out += "... and " + std::to_string(ops.size() - room) + " more\x1b[K\n";
+  return out + "\x1b[J";
+}
+
+void plain(const std::vector<Running>& ops, std::ostream& out) {
+  out << localTime(std::time(nullptr)) << ": " << ops.size() << " unfinished operation"
+      << (ops.size() == 1 ? "" : "s") << '\n';
+  Table table({{"ID"},
+               {"NAME"},
+               {"STARTED"},
+               {"STATUS"},
+               {"PROGRESS", Table::RIGHT},
+               {"TEXT", Table::LEFT, Table::TEXT}});
+  for (const auto& op : ops) {
+    const auto& r = *op.latest;
+    table.addRow({op.id, op.name, localTime(op.started), statusText(r.status),
+                  std::to_string(r.progress) + "%", r.info.toString()});
+  }
+  table.print(out, 0, false);
+  out << '\n';
+  out.flush();
+}
+
+}  // namespace
+
+int runWatch(const CommandLine& cl) {
+  expectPositional(cl, 0, 0, "watch takes no arguments");
+  double interval = cl.has("interval") ? parseInterval("interval", cl.value("interval")) : 1.0;
+  long long count = cl.has("count") ? parseInteger("count", cl.value("count"), 1, 1000000000) : 0;
+
+  bool tty = Terminal::of(1).isTty;
+  stopRequested = 0;
+  ScreenGuard guard(tty);
+  for (long long n = 0; !stopRequested; ++n) {
+    if (count && n >= count) break;
+    JRX::JRXOpLogLocal log(accessProvider());
+    std::vector<JRX::JRXRequestProgressData> records;
+    check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, true,
+                          2147483647u, 0, 2147483647L));
+    std::vector<Running> ops = latestStates(records);
+    if (tty)
+      writeAll(frame(ops, Terminal::of(1), cl.global().db));
+    else
+      plain(ops, std::cout);
+    if (count && n + 1 >= count) break;
+    auto until = std::chrono::steady_clock::now() +
+                 std::chrono::milliseconds(static_cast<long long>(interval * 1000));
+    while (!stopRequested && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+}  // namespace jrxlog

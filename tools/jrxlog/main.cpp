@@ -1,0 +1,81 @@
+#include <iostream>
+
+#include "ASQuery.h"
+#include "Commands.h"
+#include "JRXRdbms.h"
+#include "Services.h"
+
+namespace jrxlog {
+
+void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what) {
+  size_t n = cl.positional().size();
+  if (n < min || n > max) throw UsageError(what);
+}
+
+namespace {
+
+int dispatch(const CommandLine& cl) {
+  const std::string& c = cl.command();
+  if (c == "init") return runInit(cl);
+  if (c == "demo") return runDemo(cl);
+  if (c == "import") return runImport(cl);
+  if (c == "save-progress") return runSaveProgress(cl);
+  if (c == "save-event") return runSaveEvent(cl);
+  if (c == "ops") return runOps(cl);
+  if (c == "events") return runEvents(cl);
+  if (c == "unfinished") return runUnfinished(cl);
+  if (c == "finish") return runFinish(cl);
+  if (c == "compact") return runCompact(cl);
+  if (c == "watch") return runWatch(cl);
+  throw UsageError("unknown command '" + c + "'");
+}
+
+int usageError(const std::string& what) {
+  std::cerr << "jrxlog: " << what << "\nTry 'jrxlog --help'.\n";
+  return 2;
+}
+
+}  // namespace
+
+}  // namespace jrxlog
+
+int main(int argc, char** argv) {
+  using namespace jrxlog;
+  CommandLine cl;
+  try {
+    cl = CommandLine::parse(argc, argv);
+    if (!cl.command().empty() && cl.command() != "help" && !cl.global().help) cl.validate();
+  } catch (const UsageError& e) {
+    return usageError(e.what());
+  }
+  if (cl.global().help || cl.command() == "help") {
+    printHelp(std::cout);
+    return 0;
+  }
+  if (cl.command().empty()) {
+    printHelp(std::cerr);
+    return 2;
+  }
+  int status = 1;
+  try {
+    openLog(cl.global());
+    status = dispatch(cl);
+  } catch (const UsageError& e) {
+    status = usageError(e.what());
+  } catch (const ServiceFailure& e) {
+    std::cerr << e.what() << '\n';
+    status = 1;
+  } catch (const AException& e) {
+    std::cerr << errorText(3101, e.Text().str()) << '\n';
+    status = 1;
+  } catch (const std::exception& e) {
+    std::cerr << "jrxlog: " << e.what() << '\n';
+    status = 1;
+  }
+  std::cout.flush();
+  try {
+    if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::close();
+  } catch (const std::exception&) {
+  }
+  return status;
+}
