@@ -12,8 +12,8 @@
 //
 // A long result is cut into pages of PageRows() rows. The order of the select is completed
 // with a unique key: the projected columns of a DISTINCT select, otherwise the row key of
-// every inner-joined table (its auto-increment column, SQLite's rowid, or the hidden row-key
-// column that the MariaDB DDL gives tables without one). The added keys run in the direction
+// every table (its auto-increment column, SQLite's rowid, or the hidden row-key column that
+// the MariaDB DDL gives tables without one; NULL for a missing LEFT JOINed row). The added keys run in the direction
 // of the order's last column, so that an index on (order, key) serves the whole order in one
 // scan. Each page continues after the last row of the previous one (WHERE (order, key) >
 // last ... LIMIT n, with the first order column's bound repeated on its own for the index)
@@ -191,14 +191,20 @@ int ASCursor::Fetch() {
         for (const std::string& e : projExpr) addKey(e, tieDesc);
       } else {
         ASDriverConnection& conn = ASSessionAccess::Connection(*session_);
-        for (ASDomain* d : s.shape.inner) {
+        // A LEFT JOINed table may give several rows per row of the others, so it needs its
+        // key too; where its row is missing the key is NULL, which the continuation handles.
+        // Only inner tables are capped: a cap would turn a missing row into no row.
+        std::vector<ASDomain*> all = s.shape.inner;
+        all.insert(all.end(), s.shape.outer.begin(), s.shape.outer.end());
+        for (ASDomain* d : all) {
           std::string rk = conn.RowKey(*d);
           if (rk.empty()) {
             s.paged = false;
             break;
           }
           addKey(ASRowKeyExpr(*d, rk), tieDesc);
-          s.rowKeys.emplace_back(d, rk);
+          if (std::find(s.shape.inner.begin(), s.shape.inner.end(), d) != s.shape.inner.end())
+            s.rowKeys.emplace_back(d, rk);
         }
       }
       if (s.paged) {

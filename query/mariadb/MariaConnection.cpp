@@ -2,6 +2,8 @@
 
 #include <mysqld_error.h>
 
+#include <algorithm>
+
 #include "MariaError.h"
 #include "MariaStatement.h"
 
@@ -19,15 +21,44 @@ std::string quoteName(const std::string& name) {
   return q + "`";
 }
 
-bool indexed(const ASDomain& d, size_t column) {
-  for (const ASIndexDef& ix : d.Indexes())
-    for (size_t c : ix.columns)
-      if (c == column) return true;
-  return false;
+bool textual(ASType t) { return t == AS_VSTR || t == AS_BINSTR || t == AS_BLOB; }
+
+unsigned fixedWidth(ASType t) {
+  switch (t) {
+    case AS_INT64:
+    case AS_DOUBLE:
+      return 8;
+    case AS_GUID:
+      return 16;
+    default:
+      return 4;
+  }
+}
+
+// The longest binary string an indexed column may hold: InnoDB keys are at most 3072 bytes,
+// shared by the columns of each index the column is part of (0: not indexed).
+unsigned indexedWidth(const ASDomain& d, size_t column) {
+  const unsigned kKeyBytes = 3072;
+  unsigned width = 0;
+  for (const ASIndexDef& ix : d.Indexes()) {
+    if (std::find(ix.columns.begin(), ix.columns.end(), column) == ix.columns.end()) continue;
+    unsigned fixed = 0, texts = 0;
+    for (size_t c : ix.columns) {
+      ASType t = d.Attribute(c).Type();
+      if (textual(t))
+        ++texts;
+      else
+        fixed += fixedWidth(t);
+    }
+    unsigned share = (kKeyBytes - fixed) / texts - 2;  // 2 bytes of length per value
+    if (width == 0 || share < width) width = share;
+  }
+  return width;
 }
 
 std::string columnType(const ASDomain& d, size_t i) {
-  switch (d.Attribute(i).Type()) {
+  const ASType t = d.Attribute(i).Type();
+  switch (t) {
     case AS_INT:
     case AS_TIME:
       return "INT";
@@ -38,14 +69,14 @@ std::string columnType(const ASDomain& d, size_t i) {
     case AS_GUID:
       return "BINARY(16)";
     case AS_BLOB:
-      return "LONGBLOB";
     case AS_VSTR:
     case AS_BINSTR:
-      // Binary strings keep any bytes and compare them exactly; an index needs a bounded
-      // length, other texts may be of any length.
-      return indexed(d, i) ? "VARBINARY(1024)" : "LONGBLOB";
+      break;
   }
-  return "LONGBLOB";
+  // Binary strings keep any bytes and compare them exactly. An indexed one needs a bounded
+  // length; any other may be of any length.
+  unsigned width = indexedWidth(d, i);
+  return width ? "VARBINARY(" + std::to_string(width) + ")" : "LONGBLOB";
 }
 
 }  // namespace

@@ -97,6 +97,27 @@ TEST_P(Values, NullsAndTimeLimits) {
   EXPECT_EQ(count(q->item_id, q->time < 0), 1);
 }
 
+TEST_P(Values, LargeBlobsAndTexts) {
+  std::string blob(3 << 20, '\0');
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 31 % 251);
+  std::string text(70000, 'x');
+  text[100] = '\0';
+  std::string indexed(3000, 'y');  // an indexed text column holds at least this much
+  item t;
+  t.data = RealBlob(blob.size(), blob.data(), true);
+  t.bin = text;
+  t.name = indexed;
+  s->Insert(t);
+  item r;
+  ASCursor c(s);
+  c.Project() << r->data << r->bin << r->name;
+  c.Set(r->name == indexed);
+  ASSERT_TRUE(c.Fetch());
+  EXPECT_TRUE(r.data.Bytes() == blob);
+  EXPECT_TRUE(r.bin.Bytes() == text);
+  EXPECT_TRUE(r.name.Bytes() == indexed);
+}
+
 TEST_P(Values, HostileTextMatchesExactlyItself) {
   auto texts = hostileTexts();
   std::vector<long long> ids;
