@@ -10,6 +10,12 @@
 
 namespace JRX {
 
+namespace {
+// The record names the function by its full signature, spelled the way readers of the log
+// know it, whatever the compiler would print.
+const char kLogAuditSignature[] = "int JRX::logAudit(JRX::JRXRdbmsTran&, int, const JRX::JRXEvent&)";
+}  // namespace
+
 int logEventEnvs(JRXRdbmsTran& tran, int event_id, const JRXEvent& event) {
   logdb::LogsEnvInfo source;
   if (logdb::getSourceEnv(event.info, source) != 0) return -1;
@@ -61,13 +67,16 @@ int logStatusChange(JRXRdbmsTran& tran, int event_id, const JRXEvent& event) {
 int logAudit(JRXRdbmsTran& tran, int event_id, const JRXEvent& event) {
   boost::shared_ptr<JRXAuditEvent> audit = boost::dynamic_pointer_cast<JRXAuditEvent>(event.data);
   if (!audit) {
-    JRX_EVENTLOG_LOGGER("logAudit").put(1, "[%s] audit event without JRXAuditEvent data",
-                                        __PRETTY_FUNCTION__);
+    Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, "logAudit",
+         kLogAuditSignature)
+        .put(1, "[%s] audit event without JRXAuditEvent data", kLogAuditSignature);
     return 0;
   }
   if (audit->kind == 4) return dropFailedLogin(tran, event_id);
   if (audit->kind != 0 && dropIfNoTasks(tran, audit->session.c_str())) {
-    JRX_EVENTLOG_LOGGER("logAudit").put(4, "events about a session with no activity are dropped");
+    Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, "logAudit",
+         kLogAuditSignature)
+        .put(4, "events about a session with no activity are dropped");
     return 0;
   }
 

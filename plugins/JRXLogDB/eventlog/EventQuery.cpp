@@ -57,7 +57,9 @@ bool olderRecordIsNewer(ASSession* session, long long floor, int time, const Eve
   ASComparison cond = ev->time > time && ev->event_id <= floor;
   if (f.toTime != kNoUpperBound) cond = cond && ev->time < logdb::timeToSql(f.toTime);
   c.Set(cond);
-  c.Limit(1);
+  // Ordered along the time index, so that the look stops at the first older record found
+  // and otherwise reads only the events newer than `time`.
+  c.Order(ev->time).Limit(1);
   return c.Fetch() != 0;
 }
 
