@@ -206,7 +206,7 @@ class SqliteDirect : public Direct {
     insertData_ = prep("INSERT INTO op_log_data (data_id, op_id, progress, time, status, info) VALUES (NULL, ?, ?, ?, ?, ?)");
     refresh_ = prep("UPDATE op_log_data SET progress = ?, time = ? WHERE data_id = ? AND op_id = ?");
     status_ = prep("UPDATE op_log SET status = ? WHERE op_id = ?");
-    begin_ = prep("BEGIN");
+    begin_ = prep("BEGIN IMMEDIATE");
     commit_ = prep("COMMIT");
   }
   ~SqliteDirect() override {
@@ -614,7 +614,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       auto it = r.counters.find("reports/s");
-      if (!r.error_occurred && it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
+      if (r.error_occurred || it == r.counters.end()) continue;
+      std::string name = r.benchmark_name();
+      size_t suffix = name.find("/real_time");
+      if (suffix != std::string::npos) name.erase(suffix);
+      rates[name] = it->second.value;
     }
   }
   std::map<std::string, double> rates;
