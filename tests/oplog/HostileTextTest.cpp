@@ -65,6 +65,16 @@ TEST_P(HostileTextTest, EveryTextFieldRoundTrips) {
   EXPECT_EQ(read->sessionId.text, r.sessionId.text);
 }
 
+TEST_P(HostileTextTest, IdentifiersDifferingInCaseOrTrailingSpaceAreDistinct) {
+  JRXOpLogLocal log(nullptr);
+  for (const char* id : {"req-1", "REQ-1", "req-1 ", "req-\xc3\xa9", "req-e"})
+    ASSERT_EQ(log.saveProgress(report(id, id, 0, 0, kT0, "a")), 0) << id;
+  for (const char* id : {"req-1", "REQ-1", "req-1 ", "req-\xc3\xa9", "req-e"}) {
+    EXPECT_EQ(onlyOp(id).op, id);
+    EXPECT_EQ(onlyOp(id).status, 1) << id;
+  }
+}
+
 TEST_P(HostileTextTest, RestartMessageNamesTheIdentifierAsGiven) {
   JRXOpLogLocal log(nullptr);
   const std::string id = "100%s%d";
