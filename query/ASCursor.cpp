@@ -294,7 +294,7 @@ int ASCursor::Fetch() {
 
     if (!s.paged) {
       s.exhausted = true;
-      break;
+      continue;
     }
     if (s.firstPage && s.rows.size() == want && !s.rowKeys.empty()) {
       // More pages follow: note how far each table's keys reach now.

@@ -133,6 +133,15 @@ TEST_P(Select, DistinctLimitOffsetAndOrder) {
     c.Limit(0);
     EXPECT_FALSE(c.Fetch());
   }
+  {
+    // A single statement that finds nothing.
+    ASCursor c(s);
+    c.Project() << t->time;
+    c.Set(t->name == "none");
+    c.Limit(1);
+    EXPECT_FALSE(c.Fetch());
+    EXPECT_FALSE(c.Fetch());
+  }
 }
 
 TEST_P(Select, TwoObjectsOfOneTableAreIndependentAliases) {
