@@ -50,7 +50,7 @@ void fill(int n) {
     TableFill events("events_log", "event_id, guid, code, time, category, type, sid, info_bin, info");
     for (int i = 1; i <= n; ++i)
       events.row(std::to_string(i) + ",'bench-" + std::to_string(i) + "'," +
-                 std::to_string(i % 100) + "," + std::to_string(kT0 + i + (i * 7919) % 13 - 6) +
+                 std::to_string(i % 100) + "," + std::to_string(kT0 + i + static_cast<int>((i * 7919LL) % 13) - 6) +
                  ",'monitor','alert','0105ab'," + infoBinLit + "," + infoLit);
   }
   {
