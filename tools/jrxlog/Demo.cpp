@@ -239,9 +239,11 @@ class Simulation {
     if (target) base.operands.insert(target->eid);
     if (!kind.onVm) base.operands.insert(node.eid);
 
+    // A node update is run by the agent on the local node for the node it updates.
+    JRX::JRXInfo source = kind.onVm ? envRef(node) : JRX::JRXEnvInfo(JRX::JRXConfiguration::getLocalEID());
     auto info = [&](const std::string& text) {
       JRX::JRXInfo i(text);
-      i.addParameter("source_env", envRef(node));
+      i.addParameter("source_env", source);
       if (kind.onVm) i.addParameter("env", envRef(vm));
       if (target) i.addParameter("env", envRef(*target));
       i.addParameter("node", node.title);
@@ -473,7 +475,7 @@ int runDemo(const CommandLine& cl) {
     std::cout << (first ? "" : ", ") << t.second << " " << t.first;
     first = false;
   }
-  std::cout << "), " << plural(after.auditRows, "audit record") << "\n";
+  std::cout << ")\n";
 
   std::cout << "\nUnfinished operations by node:\n";
   for (const auto& node : sim.nodes()) {

@@ -183,8 +183,19 @@ void CommandLine::validate() const {
         throw UsageError("--eid: not a GUID (8-4-4-4-12 hex digits): '" + v.second + "'");
     }
   }
-  if (command_ == "compact" && positional_[0] != "ops" && positional_[0] != "events")
-    throw UsageError("compact what? 'ops' or 'events', not '" + positional_[0] + "'");
+  if (command_ == "compact") {
+    const std::string& what = positional_[0];
+    if (what == "ops") {
+      if (has("keep")) throw UsageError("compact ops takes --age, not --keep");
+      if (!has("age")) throw UsageError("compact ops needs --age SECONDS");
+    } else if (what == "events") {
+      if (has("age")) throw UsageError("compact events takes --keep, not --age");
+      if (!has("keep")) throw UsageError("compact events needs --keep N");
+    } else {
+      throw UsageError("compact what? 'ops' or 'events', not '" + what + "'");
+    }
+  }
+  if (command_ == "unfinished" && !has("eid")) throw UsageError("unfinished needs --eid GUID");
 }
 
 long long parseInteger(const std::string& option, const std::string& text, long long min,
