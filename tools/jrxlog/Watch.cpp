@@ -65,6 +65,7 @@ class ScreenGuard {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldInt_);
     sigaction(SIGTERM, &sa, &oldTerm_);
+    sigaction(SIGHUP, &sa, &oldHup_);
     // Alternate screen and hidden cursor while watching.
     if (tty_) writeAll("\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J");
   }
@@ -72,11 +73,12 @@ class ScreenGuard {
     if (tty_) writeAll("\x1b[?25h\x1b[?1049l");
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
   }
 
  private:
   bool tty_;
-  struct sigaction oldInt_ {}, oldTerm_ {};
+  struct sigaction oldInt_ {}, oldTerm_ {}, oldHup_ {};
 };
 
 // The URL without its password.
