@@ -109,6 +109,34 @@ TEST_P(GetEventsTest, LimitZeroAndTheCapOf6000) {
   EXPECT_EQ(6, capped.back().time);
 }
 
+// The query looks at recently recorded events first; what was recorded long ago must still
+// be found when its time says it belongs to the answer.
+TEST_P(GetEventsTest, OrderIsByTimeNotByRecording) {
+  JRXEvent early = save(nodeA, 5000);  // recorded first, newest by time
+  bulk(nodeA, 600, 1);
+  std::vector<JRXEvent> got = query(nodeA, true, 3);
+  ASSERT_EQ(3u, got.size());
+  EXPECT_EQ(early.guid, got[0].guid);
+  EXPECT_EQ((std::vector<int64_t>{5000, 600, 599}), times(got));
+  // The upper bound puts the early event out of reach; the recent ones answer alone.
+  EXPECT_EQ((std::vector<int64_t>{600, 599}), times(query(nodeA, true, 2, 0, 4000)));
+}
+
+TEST_P(GetEventsTest, QuietEnvironmentIsFoundBehindABusyOne) {
+  save(nodeB, 7);
+  bulk(nodeA, 700, 100);
+  save(nodeB, 3000);
+  bulk(nodeA, 700, 1000);
+  EXPECT_EQ((std::vector<int64_t>{3000, 7}), times(query(nodeB)));
+  EXPECT_EQ((std::vector<int64_t>{7}), times(query(nodeB, true, 100, 0, 3000)));
+  std::vector<JRXEvent> busy = query(nodeA, true, 1000);
+  ASSERT_EQ(1000u, busy.size());
+  EXPECT_EQ(1699, busy.front().time);
+  EXPECT_EQ(500, busy.back().time);
+  std::vector<JRXEvent> any = query(JRXEID::EID_INVALID, true, 5);
+  EXPECT_EQ((std::vector<int64_t>{3000, 1699, 1698, 1697, 1696}), times(any));
+}
+
 TEST_P(GetEventsTest, InvalidEidMeansEveryEnvironment) {
   save(nodeA, 10);
   save(nodeB, 20, &vmC);
