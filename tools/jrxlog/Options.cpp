@@ -14,11 +14,11 @@ const char* const kDefaultDatabase = "sqlite:jrxlog.db";
 
 namespace {
 
-const std::vector<OptionSpec> kGlobal = {
+const std::vector<OptionDef> kGlobal = {
     {"db", true}, {"local-eid", true}, {"acl", true}, {"client", true}, {"help", false}};
 
-const std::map<std::string, std::vector<OptionSpec>>& commandTable() {
-  static const std::map<std::string, std::vector<OptionSpec>> table = {
+const std::map<std::string, std::vector<OptionDef>>& commandTable() {
+  static const std::map<std::string, std::vector<OptionDef>> table = {
       {"help", {}},
       {"init", {}},
       {"demo", {{"seed", true}, {"size", true}, {"time", true}}},
@@ -40,8 +40,8 @@ const std::map<std::string, std::vector<OptionSpec>>& commandTable() {
   return table;
 }
 
-const OptionSpec* find(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const auto& s : specs)
+const OptionDef* find(const std::vector<OptionDef>& defs, const std::string& name) {
+  for (const auto& s : defs)
     if (name == s.name) return &s;
   return nullptr;
 }
@@ -53,7 +53,7 @@ std::string envOr(const char* name, const std::string& fallback) {
 
 }  // namespace
 
-const std::vector<OptionSpec>* commandOptions(const std::string& command) {
+const std::vector<OptionDef>* commandOptions(const std::string& command) {
   auto it = commandTable().find(command);
   return it == commandTable().end() ? nullptr : &it->second;
 }
@@ -63,7 +63,6 @@ CommandLine CommandLine::parse(int argc, char** argv) {
   std::map<std::string, std::string> global;
   // Options may precede the command, so they are first collected and sorted out afterwards.
   std::vector<std::pair<std::string, std::string>> pending;  // name, value
-  std::vector<bool> pendingHasValue;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -90,35 +89,36 @@ CommandLine CommandLine::parse(int argc, char** argv) {
       name = name.substr(0, eq);
       inlineValue = true;
     }
-    const OptionSpec* spec = find(kGlobal, name);
-    if (!spec && !cl.command_.empty()) {
-      const auto* specs = commandOptions(cl.command_);
-      if (specs) spec = find(*specs, name);
+    const OptionDef* def = find(kGlobal, name);
+    if (!def && !cl.command_.empty()) {
+      const auto* defs = commandOptions(cl.command_);
+      if (defs) def = find(*defs, name);
     }
-    if (!spec) {
+    if (!def) {
       // Before the command, a command option is accepted once the command is known.
       bool known = false;
       for (const auto& entry : commandTable())
         if (find(entry.second, name)) known = true;
-      if (!known || !cl.command_.empty()) throw UsageError("unknown option --" + name);
-      // Decide later whether the command accepts it; take a value if any command does.
+      if (!known) throw UsageError("unknown option --" + name);
+      if (!cl.command_.empty())
+        throw UsageError("option --" + name + " does not belong to command '" + cl.command_ + "'");
+      // Decided once the command is known; it takes a value if any command's option does.
       bool anyTakes = false;
       for (const auto& entry : commandTable()) {
-        const OptionSpec* s = find(entry.second, name);
-        if (s && s->takesValue) anyTakes = true;
+        const OptionDef* d = find(entry.second, name);
+        if (d && d->takesValue) anyTakes = true;
       }
-      OptionSpec guess{"", anyTakes};
-      if (guess.takesValue && !inlineValue) {
+      if (anyTakes && !inlineValue) {
         if (i + 1 >= argc) throw UsageError("option --" + name + " needs a value");
         value = argv[++i];
       }
       pending.emplace_back(name, value);
       continue;
     }
-    if (spec->takesValue && !inlineValue) {
+    if (def->takesValue && !inlineValue) {
       if (i + 1 >= argc) throw UsageError("option --" + name + " needs a value");
       value = argv[++i];
-    } else if (!spec->takesValue && inlineValue) {
+    } else if (!def->takesValue && inlineValue) {
       throw UsageError("option --" + name + " takes no value");
     }
     if (find(kGlobal, name))
@@ -127,9 +127,9 @@ CommandLine CommandLine::parse(int argc, char** argv) {
       cl.values_[name] = value;
   }
   if (!pending.empty()) {
-    const auto* specs = commandOptions(cl.command_);
+    const auto* defs = commandOptions(cl.command_);
     for (const auto& p : pending) {
-      if (!specs || !find(*specs, p.first))
+      if (!defs || !find(*defs, p.first))
         throw UsageError("option --" + p.first + " does not belong to command '" +
                          cl.command_ + "'");
       cl.values_[p.first] = p.second;

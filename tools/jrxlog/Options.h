@@ -25,7 +25,7 @@ struct GlobalOptions {
 };
 
 // One option a command accepts: `--name VALUE` (or `--name=VALUE`) when it takes a value.
-struct OptionSpec {
+struct OptionDef {
   const char* name;
   bool takesValue;
 };
@@ -55,7 +55,7 @@ class CommandLine {
 };
 
 // The options each command accepts; null for an unknown command.
-const std::vector<OptionSpec>* commandOptions(const std::string& command);
+const std::vector<OptionDef>* commandOptions(const std::string& command);
 
 // Value parsers for option texts; each throws UsageError naming the option.
 long long parseInteger(const std::string& option, const std::string& text, long long min,
