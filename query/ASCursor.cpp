@@ -148,6 +148,84 @@ bool continuation(const ASCursorState& s, ASSqlWriter& w) {
   return anyTerm;
 }
 
+void addKey(std::vector<ASOrderKey>& keys, const std::string& expr, bool desc) {
+  for (const ASOrderKey& k : keys)
+    if (k.expr == expr) return;
+  keys.push_back({expr, desc});
+}
+
+// Keys added to the order run in the direction of its last column, so that one index scan
+// serves the whole order.
+bool tieDescending(const ASFilter& f) { return !f.Orders().empty() && f.Orders().back().Descending(); }
+
+// A result that fits one page runs once. Ties of an order on one table are broken by that
+// table's row key, which the order's index holds anyway; keys of further tables would make
+// the database sort the whole join instead of following an index.
+void planSingle(const ASFilter& f, ASSession& session, ASCursorState& s) {
+  s.paged = false;
+  ASDomain* only = f.Orders().empty() ? nullptr : f.Orders().front().Attribute()->Domain();
+  for (const ASOrder& o : f.Orders()) {
+    const ASAttribute& a = *o.Attribute();
+    addKey(s.keys, ASColumnExpr(*a.Domain(), a.Index()), o.Descending());
+    if (a.Domain() != only) only = nullptr;
+  }
+  const auto& inner = s.shape.inner;
+  if (only && std::find(inner.begin(), inner.end(), only) != inner.end() &&
+      !f.Projection().IsDistinct()) {
+    std::string rk = ASSessionAccess::Connection(session).RowKey(*only);
+    if (!rk.empty()) addKey(s.keys, ASRowKeyExpr(*only, rk), tieDescending(f));
+  }
+  s.single = !s.keys.empty();
+}
+
+// The unique order a paged select continues along, and where each key's value stands in a
+// row (a projected column or a hidden one added after them). False: it cannot be keyed.
+bool planPaged(const ASFilter& f, ASSession& session, ASCursorState& s) {
+  const bool tieDesc = tieDescending(f);
+  const auto& proj = f.Projection().Attributes();
+  std::vector<std::string> projExpr;
+  for (const ASAttribute* a : proj) projExpr.push_back(ASColumnExpr(*a->Domain(), a->Index()));
+  for (const ASOrder& o : f.Orders())
+    addKey(s.keys, ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()),
+           o.Descending());
+  if (f.Projection().IsDistinct()) {
+    for (const ASOrderKey& k : s.keys)
+      if (std::find(projExpr.begin(), projExpr.end(), k.expr) == projExpr.end()) {
+        s.keys.clear();
+        return false;
+      }
+    for (const std::string& e : projExpr) addKey(s.keys, e, tieDesc);
+  } else {
+    ASDriverConnection& conn = ASSessionAccess::Connection(session);
+    // A LEFT JOINed table may give several rows per row of the others, so it needs its key
+    // too; where its row is missing the key is NULL, which the continuation handles. Only
+    // inner tables are capped: a cap would turn a missing row into no row.
+    std::vector<ASDomain*> all = s.shape.inner;
+    all.insert(all.end(), s.shape.outer.begin(), s.shape.outer.end());
+    for (ASDomain* d : all) {
+      std::string rk = conn.RowKey(*d);
+      if (rk.empty()) {
+        s.keys.clear();
+        s.rowKeys.clear();
+        return false;
+      }
+      addKey(s.keys, ASRowKeyExpr(*d, rk), tieDesc);
+      if (std::find(s.shape.inner.begin(), s.shape.inner.end(), d) != s.shape.inner.end())
+        s.rowKeys.emplace_back(d, rk);
+    }
+  }
+  for (const ASOrderKey& k : s.keys) {
+    auto it = std::find(projExpr.begin(), projExpr.end(), k.expr);
+    if (it != projExpr.end()) {
+      s.keyColumn.push_back(static_cast<size_t>(it - projExpr.begin()));
+    } else {
+      s.keyColumn.push_back(proj.size() + s.hidden.size());
+      s.hidden.push_back(k.expr);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 ASCursor::ASCursor(ASSession* session) : session_(session) {
@@ -169,80 +247,10 @@ int ASCursor::Fetch() {
     ASCursorState& s = *state_;
     s.shape = ASAnalyzeSelect(*this);
     if (hasLimit_) s.remaining = limit_;
-    {
-      // Key the order uniquely, if the select allows it. The keys added run in the
-      // direction of the last ordering column, so that one index scan serves the order.
-      s.paged = true;
-      const bool tieDesc = !orders_.empty() && orders_.back().Descending();
-      const auto& proj = proj_.Attributes();
-      std::vector<std::string> projExpr;
-      for (const ASAttribute* a : proj) projExpr.push_back(ASColumnExpr(*a->Domain(), a->Index()));
-      auto addKey = [&](const std::string& expr, bool desc) {
-        for (const ASOrderKey& k : s.keys)
-          if (k.expr == expr) return;
-        s.keys.push_back({expr, desc});
-      };
-      for (const ASOrder& o : orders_)
-        addKey(ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()), o.Descending());
-      if (proj_.IsDistinct()) {
-        for (const ASOrderKey& k : s.keys)
-          if (std::find(projExpr.begin(), projExpr.end(), k.expr) == projExpr.end())
-            s.paged = false;
-        for (const std::string& e : projExpr) addKey(e, tieDesc);
-      } else {
-        ASDriverConnection& conn = ASSessionAccess::Connection(*session_);
-        // A LEFT JOINed table may give several rows per row of the others, so it needs its
-        // key too; where its row is missing the key is NULL, which the continuation handles.
-        // Only inner tables are capped: a cap would turn a missing row into no row.
-        std::vector<ASDomain*> all = s.shape.inner;
-        all.insert(all.end(), s.shape.outer.begin(), s.shape.outer.end());
-        for (ASDomain* d : all) {
-          std::string rk = conn.RowKey(*d);
-          if (rk.empty()) {
-            s.paged = false;
-            break;
-          }
-          addKey(ASRowKeyExpr(*d, rk), tieDesc);
-          if (std::find(s.shape.inner.begin(), s.shape.inner.end(), d) != s.shape.inner.end())
-            s.rowKeys.emplace_back(d, rk);
-        }
-      }
-      if (s.paged) {
-        for (const ASOrderKey& k : s.keys) {
-          auto it = std::find(projExpr.begin(), projExpr.end(), k.expr);
-          if (it != projExpr.end()) {
-            s.keyColumn.push_back(static_cast<size_t>(it - projExpr.begin()));
-          } else {
-            s.keyColumn.push_back(proj.size() + s.hidden.size());
-            s.hidden.push_back(k.expr);
-          }
-        }
-      } else {
-        s.keys.clear();
-      }
-      if (hasLimit_ && limit_ <= pageRows_) {
-        // A result that fits one page runs once. Ties of an order on one table are broken
-        // by that table's row key, which the order's index holds anyway; keys of further
-        // tables would make the database sort the whole join instead of following an index.
-        s.paged = false;
-        s.keys.clear();
-        s.hidden.clear();
-        s.keyColumn.clear();
-        s.rowKeys.clear();
-        ASDomain* only = orders_.empty() ? nullptr : orders_.front().Attribute()->Domain();
-        for (const ASOrder& o : orders_) {
-          addKey(ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()), o.Descending());
-          if (o.Attribute()->Domain() != only) only = nullptr;
-        }
-        const bool inner =
-            std::find(s.shape.inner.begin(), s.shape.inner.end(), only) != s.shape.inner.end();
-        if (only && inner && !proj_.IsDistinct()) {
-          std::string rk = ASSessionAccess::Connection(*session_).RowKey(*only);
-          if (!rk.empty()) addKey(ASRowKeyExpr(*only, rk), tieDesc);
-        }
-        s.single = !s.keys.empty();
-      }
-    }
+    if (hasLimit_ && limit_ <= pageRows_)
+      planSingle(*this, *session_, s);
+    else
+      s.paged = planPaged(*this, *session_, s);
     if (hasLimit_ && limit_ == 0) s.exhausted = true;
   }
 
