@@ -14,6 +14,11 @@
 #include "store/ValueEncodings.h"
 
 namespace JRX {
+
+namespace {
+const unsigned long long kSelectionPage = 20000;
+}  // namespace
+
 namespace logdb {
 
 ASComparison getOpsSourceCondition(env_log& envs) {
@@ -47,6 +52,9 @@ int JRXOpLogLocal::finishOps() {
     cursor.Set(envs->id == links->env_id && links->role == "P" &&
                logdb::getOpsSourceCondition(envs) && ops->op_id == links->op_id &&
                (ops->status == 1 || ops->status == 2));
+    // Every page re-evaluates the whole join, and a page holds only request identifiers:
+    // large pages keep a restart after a long outage from going quadratic.
+    cursor.PageRows(kSelectionPage);
 
     if (!cursor.Fetch()) return endCommand(JRXRequestErrorData(0, ""));
 
