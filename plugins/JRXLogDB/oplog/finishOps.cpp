@@ -94,6 +94,7 @@ int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastT
                envs->eid == guidToRDBMSGuid(eid) && ops->op_id == links->op_id &&
                (ops->status == 2 || ops->status == 1) &&
                logdb::getLeftJoin(latest, later, ops->op_id));
+    cursor.PageRows(kSelectionPage);  // as in finishOps: the whole join per page
 
     std::vector<std::string> found;
     long newest = lastTime;
