@@ -9,7 +9,10 @@ const char* const kVm2 = "22222222-2222-4222-8222-222222222222";
 
 std::vector<nlohmann::json> ToolDb::parseLines(const ToolRun& r) {
   std::vector<nlohmann::json> v;
-  for (const auto& line : r.lines()) v.push_back(nlohmann::json::parse(line));
+  for (const auto& line : r.lines()) {
+    nlohmann::json j = nlohmann::json::parse(line);
+    if (j.value("kind", "") != "env") v.push_back(std::move(j));
+  }
   return v;
 }
 

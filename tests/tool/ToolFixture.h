@@ -31,7 +31,7 @@ class ToolDb : public ::testing::TestWithParam<std::string> {
     args.insert(args.begin(), {"--db", url, "--local-eid", kLocal});
     return runJrxlog(args, input);
   }
-  // The JSON Lines of a listing, parsed.
+  // The JSON Lines of a listing, parsed, without its env records.
   static std::vector<nlohmann::json> parseLines(const ToolRun& r);
 
   std::string url_;

@@ -166,7 +166,8 @@ TEST_P(ToolImport, SavesSingleRecords) {
   EXPECT_NE(bad.err.find("field \"guid\" must be a string"), std::string::npos);
 }
 
-// What ops --json prints reads back into another database as the same operations.
+// What the listings print reads back into another database as the same operations and
+// events, even one with another local environment.
 TEST_P(ToolImport, ListingsImportIntoAnotherDatabaseUnchanged) {
   std::string ops = std::string("\"operands\":[\"") + kVm1 + "\",\"" + kVm2 + "\"]";
   std::string input =
@@ -185,20 +186,30 @@ TEST_P(ToolImport, ListingsImportIntoAnotherDatabaseUnchanged) {
                 ",\"audit\":{\"session\":\"s\",\"address\":\"10.0.0.1\",\"detail\":\"d\",\"kind\":0}");
   ASSERT_EQ(jrx({"import"}, input).status, 0);
 
-  ToolRun opsOut = jrx({"ops", "--json", "--envs"});
-  ToolRun eventsOut = jrx({"events", "--json", "--envs"});
+  ToolRun opsOut = jrx({"ops", "--json"});
+  ToolRun eventsOut = jrx({"events", "--json"});
   ASSERT_EQ(opsOut.status, 0);
   ASSERT_EQ(eventsOut.status, 0);
+  EXPECT_EQ(parseLines(opsOut).size(), 6u);
+  // The operands' env records come first; without them the records alone.
+  EXPECT_EQ(opsOut.lines().size(), 9u) << opsOut.out;  // web-1, db-1 and the local node
+  EXPECT_EQ(opsOut.lines().front().rfind("{\"kind\":\"env\"", 0), 0u);
+  EXPECT_EQ(jrx({"ops", "--json", "--no-envs"}).lines().size(), 6u);
 
   std::string copy = freshDatabaseUrl(GetParam());
-  ToolRun in1 = jrxOn(copy, {"import"}, opsOut.out);
+  const std::vector<std::string> other = {"--db", copy, "--local-eid",
+                                          "77777777-0000-4000-8000-000000000007"};
+  auto inCopy = [&](std::vector<std::string> args, const std::string& in = "") {
+    args.insert(args.begin(), other.begin(), other.end());
+    return runJrxlog(args, in);
+  };
+  ToolRun in1 = inCopy({"import"}, opsOut.out);
   ASSERT_EQ(in1.status, 0) << in1.err;
-  ToolRun in2 = jrxOn(copy, {"import"}, eventsOut.out);
+  ToolRun in2 = inCopy({"import"}, eventsOut.out);
   ASSERT_EQ(in2.status, 0) << in2.err;
 
-  EXPECT_EQ(jrxOn(copy, {"ops", "--json"}).out, jrx({"ops", "--json"}).out);
-  EXPECT_EQ(jrxOn(copy, {"events", "--json"}).out, jrx({"events", "--json"}).out);
-  EXPECT_EQ(parseLines(jrx({"ops", "--json"})).size(), 6u);
+  EXPECT_EQ(inCopy({"ops", "--json"}).out, opsOut.out);
+  EXPECT_EQ(inCopy({"events", "--json"}).out, eventsOut.out);
 }
 
 // The real sample data imports completely; the counts are the converter's.

@@ -19,7 +19,7 @@ Commands:
   save-progress JSON            save one progress record
   save-event JSON               save one event record
   ops [--eid G] [--name N] [--id I] [--parent P] [--first-only] [--active]
-      [--limit N] [--from T] [--to T] [--json [--envs]]
+      [--limit N] [--from T] [--to T] [--json [--no-envs]]
                                 list progress records of operations (oldest first; with
                                 --limit the newest operations first; at most 1000 records)
   events [--eid G] [--operand] [--limit N] [--category C] [--type T] [--with-data]
@@ -48,9 +48,10 @@ Global options:
                        {"clients": {"NAME": {"GUID or *": [right, ...]}}}
   -h, --help           this text
 
-Listings print a table; --json prints JSON Lines in the import format (events with their
-audit payloads), and --envs adds the env records of the environments they name, so that
-the output can be imported into another database as it is.
+Listings print a table; --json prints JSON Lines in the import format, the records in the
+order of the answer, so that the output can be imported into another database as it is:
+events with their audit payloads, operations preceded by the env records of the
+environments they name (--no-envs leaves these out; for events --envs adds them).
 
 Times T: seconds since 1970, 'now', 'YYYY-MM-DD[ HH:MM[:SS]]' in local time ('Z' at the end
 for UTC), or an offset from now such as '-2h' or '-30m'. Durations take s, m, h, d.

@@ -49,8 +49,10 @@ int runOps(const CommandLine& cl) {
   std::vector<JRX::JRXRequestProgressData> records;
   check(log, log.getOps(&records, eid, cl.value("name"), cl.value("id"), cl.value("parent"),
                         cl.has("first-only"), cl.has("active"), limit, from, to));
+  // Operand links of a copy depend on what its environment directory knows, so the env
+  // records of the operands travel with the operations unless left out on purpose.
   if (cl.has("json"))
-    printOpsJson(records, std::cout, cl.has("envs"));
+    printOpsJson(records, std::cout, !cl.has("no-envs"));
   else
     printOpsTable(records, std::cout, Terminal::of(1));
   return 0;

@@ -1,6 +1,6 @@
 // How listed records are shown: as a table for people, or as JSON Lines in the import
-// format (optionally preceded by the env records of the environments they name, so that a
-// copy into another database keeps its operand links).
+// format, optionally with the env records of the environments they name (each before the
+// first record naming it), so that a copy into another database keeps its operand links.
 #pragma once
 
 #include <ostream>

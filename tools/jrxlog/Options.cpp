@@ -28,7 +28,7 @@ const std::map<std::string, std::vector<OptionDef>>& commandTable() {
       {"ops",
        {{"eid", true}, {"name", true}, {"id", true}, {"parent", true}, {"first-only", false},
         {"active", false}, {"limit", true}, {"from", true}, {"to", true}, {"json", false},
-        {"envs", false}}},
+        {"no-envs", false}}},
       {"events",
        {{"eid", true}, {"operand", false}, {"limit", true}, {"category", true}, {"type", true},
         {"with-data", false}, {"from", true}, {"to", true}, {"json", false}, {"envs", false}}},
