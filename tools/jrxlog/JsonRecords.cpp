@@ -14,7 +14,11 @@ namespace {
 // Deeper records are refused by the framework's own serialiser as well.
 const int kMaxInfoDepth = 512;
 
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+// Field paths of deeply nested records are shortened in the middle.
+std::string quoted(const std::string& name) {
+  if (name.size() <= 80) return "\"" + name + "\"";
+  return "\"" + name.substr(0, 30) + "..." + name.substr(name.size() - 40) + "\"";
+}
 
 const char* typeName(const json& v) {
   switch (v.type()) {
@@ -260,7 +264,7 @@ JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
   JRX::JRXEID g;
   if (g.fromString(text.c_str()) != 0 || text.find('\0') != std::string::npos)
     throw RecordError("field " + quoted(what) + " is not a GUID (8-4-4-4-12 hex digits): \"" +
-                      text + "\"");
+                      (text.size() > 60 ? text.substr(0, 60) + "..." : text) + "\"");
   return g;
 }
 
