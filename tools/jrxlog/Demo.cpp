@@ -457,11 +457,11 @@ int runDemo(const CommandLine& cl) {
             << ", " << plural(static_cast<long long>(sim.vms().size()), "VM") << "\n";
   std::cout << "  operations: " << sim.succeeded() << " done, " << sim.failed() << " failed, "
             << sim.running() << " still running; " << plural(static_cast<long long>(reports), "progress report")
-            << " (" << (after.reports - before.reports) << " kept after folding repeats)\n";
-  long long keptEvents = after.events - before.events;
-  std::cout << "  events: " << events << " sent, " << keptEvents << " kept ("
-            << (static_cast<long long>(events) - keptEvents)
-            << " dropped by the audit rules or already known)\n";
+            << " (the log grew by " << (after.reports - before.reports)
+            << " rows: repeated texts of a running operation are folded)\n";
+  long long newEvents = after.events - before.events;
+  std::cout << "  events: " << events << " sent, the log grew by " << newEvents
+            << " (failed logins and sessions without operations are dropped, known events ignored)\n";
   std::cout << "Log now holds " << plural(after.operations, "operation") << " (";
   bool first = true;
   for (const auto& s : after.operationsByStatus) {
