@@ -157,6 +157,22 @@ TEST_P(FrameTest, FailureOfALaterReportKeepsTheOperationAsItWas) {
   EXPECT_EQ(links(before.op_id).size(), 3u);
 }
 
+TEST_P(FrameTest, RunningReportsLeaveARunningOperationRowAlone) {
+  JRXOpLogLocal log(nullptr);
+  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "a")), 0);
+  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 10, kT0 + 1, "b")), 0);
+  ASSERT_EQ(onlyOp("req-1").status, 2);
+  // Any write to the operation row now fails the report that makes it.
+  ASFaults::FailStatement(1, "UPDATE op_log SET", "op_log touched");
+  EXPECT_EQ(log.saveProgress(report("req-1", "", 0, 20, kT0 + 2, "c")), 0);
+  EXPECT_EQ(log.saveProgress(report("req-1", "", 2, 30, kT0 + 3, "c")), 0);
+  EXPECT_EQ(dataRows(onlyOp("req-1").op_id).size(), 3u);
+  // The armed fault does catch a status change, so the reports above really wrote none.
+  EXPECT_EQ(log.saveProgress(report("req-1", "", 3, 100, kT0 + 4, "d")), 3101);
+  EXPECT_EQ(log.getContextLocal()->getLastError().message, "op_log touched");
+  EXPECT_EQ(onlyOp("req-1").status, 2);
+}
+
 TEST_P(FrameTest, LostConnectionIsReportedAndTheNextCallReconnects) {
   JRXOpLogLocal log(nullptr);
   ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "a")), 0);

@@ -129,6 +129,25 @@ TEST_P(LinksTest, ReadBackPrefersTheSourceLinkOverTheExecutingOne) {
   EXPECT_FALSE(logdb::getOp(tran, "req-2"));
 }
 
+TEST_P(LinksTest, RestartedOperationReadsOnlyItsOwnLinks) {
+  auto r = report("req-1", "vm.migrate", 0, 0, kT0, "a");
+  r.info.addParameter("source_env", envRef(kVm2, "vm", "vm-2"));
+  r.operands = {kVm1};
+  const int old = save(r);
+  auto again = report("req-1", "vm.migrate", 1, 0, kT0 + 10, "b");
+  again.operands = {kNode};
+  const int now = save(again);
+  ASSERT_NE(now, old);
+  // The old links stay behind under the old key, out of the new operation's sight.
+  EXPECT_EQ(linkSummary(old), (Lines{"O N vm-1", "P N node-1", "S N vm-2"}));
+  JRXRdbmsTran tran;
+  auto op = logdb::getOp(tran, "req-1");
+  ASSERT_TRUE(op);
+  EXPECT_EQ(op->op_id, now);
+  EXPECT_EQ(op->operands, JRXEIDList({kNode}));
+  EXPECT_EQ(op->source, kLocal);
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, LinksTest, ::testing::ValuesIn(jrxtest::backends()),
                          jrxtest::BackendName());
 

@@ -114,6 +114,23 @@ TEST_P(CompactOpsTest, ThresholdIsComputedIn32Bits) {
   EXPECT_EQ((std::vector<std::string>{"epoch"}), remaining());
 }
 
+TEST_P(CompactOpsTest, OperationsAreAgedByTheirFirstReport) {
+  JRXOpLogLocal service(nullptr);
+  const int t = now();
+  JRXRequestProgressData report("long");
+  report.name = "job";
+  report.time = t - 7200;
+  report.info = JRXInfo("begin");
+  ASSERT_EQ(0, service.saveProgress(report));
+  report.status = 3;
+  report.time = t;
+  report.info = JRXInfo("done");
+  ASSERT_EQ(0, service.saveProgress(report));
+  // It ended just now, but it began two hours ago.
+  EXPECT_EQ(0, JRXOpLogLocal::compact(3600));
+  EXPECT_TRUE(remaining().empty());
+}
+
 TEST_P(CompactOpsTest, DetailRowsOfDeletedOperationsStay) {
   operation("old-1", 3, 100);
   operation("old-2", 4, 200);
