@@ -113,8 +113,12 @@ template <class Base>
 int JRXWriterDerived<Base>::putObject(JRXMessageIterator& it, int id,
                                       const boost::shared_ptr<Base>& obj) const {
   if (!obj || !it.valid()) return -1;
-  const auto* parser = JRXDerivedParserFactory<Base>::instance().byType(typeid(*obj));
-  if (!parser) return -1;  // an unregistered type would come back as something else
+  const auto& factory = JRXDerivedParserFactory<Base>::instance();
+  const auto* parser = factory.byType(typeid(*obj));
+  // A type nobody registered is written as what the registry falls back to, so that the
+  // record carrying it is kept; it reads back as that type.
+  if (!parser) parser = factory.defaultParser();
+  if (!parser) return -1;
   it.descend(id);
   it.putBytes(DERIVED_NAME, parser->name());
   it.descend(DERIVED_BODY);

@@ -224,7 +224,8 @@ class JRXDerivedParserFactory {
 template <class Base>
 class JRXWriterDerived {
  public:
-  // Writes obj as child element `id`: its registered name and its fields. 0 on success.
+  // Writes obj as child element `id`: its registered name and its fields (a type without a
+  // parser of its own as the registry's default type). 0 on success.
   int putObject(JRXMessageIterator& it, int id, const boost::shared_ptr<Base>& obj) const;
 };
 

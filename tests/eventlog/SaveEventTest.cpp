@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
+#include <memory>
 #include <string>
 
 #include "EventLogFixture.h"
@@ -231,16 +232,48 @@ TEST_P(SaveEventTest, PayloadReadsBackAsTheSameAuditEvent) {
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(e.data), *audit);
 }
 
-// A payload type nobody registered cannot be written; the event is refused, not mangled.
+// A payload type nobody registered is no reason to lose the event: it is kept with the
+// payload as the base type.
 struct UnregisteredPayload : JRXEventData {};
 
-TEST_P(SaveEventTest, RefusesAPayloadThatCannotBeSerialised) {
+TEST_P(SaveEventTest, KeepsAnEventWhosePayloadTypeIsUnregistered) {
   JRXEvent e = event(nodeA);
   e.data = boost::make_shared<UnregisteredPayload>();
-  EXPECT_EQ(400, log.saveEvent(e));
-  EXPECT_EQ("Can't convert event data to binary", lastEnded(log).message);
-  EXPECT_EQ(0, count<events_log>());
-  EXPECT_FALSE(log.getContextLocal()->hasLastError());
+  EXPECT_EQ(0, log.saveEvent(e));
+  EXPECT_EQ("", lastEnded(log).message);
+  events_log row;
+  ASSERT_TRUE(storedEvent(e.guid, row));
+  ASSERT_FALSE(row.data.IsNull());
+  boost::shared_ptr<JRXEventData> back;
+  logdb::getEventDataFromBinary(row.data.voidptr(), row.data.size(), back);
+  ASSERT_TRUE(back);
+  EXPECT_FALSE(boost::dynamic_pointer_cast<JRXAuditEvent>(back));
+}
+
+// A registered payload whose writer gives up half way: only the serialiser's result counts.
+struct HalfWrittenPayload : JRXEventData {};
+struct HalfWrittenParser : JRXDerivedParserFactory<JRXEventData>::Parser {
+  const char* name() const override { return "HalfWrittenPayload"; }
+  int write(JRXMessageIterator& it, const JRXEventData&) const override {
+    it.putInt(1, 1);
+    return 5;
+  }
+  boost::shared_ptr<JRXEventData> read(const JRXMessageIterator&) const override {
+    return boost::make_shared<HalfWrittenPayload>();
+  }
+};
+
+TEST_P(SaveEventTest, APayloadWriterThatFailsDoesNotRefuseTheEvent) {
+  auto& registry = JRXDerivedParserFactory<JRXEventData>::instance();
+  if (!registry.byType(typeid(HalfWrittenPayload)))
+    registry.add(typeid(HalfWrittenPayload), std::make_unique<HalfWrittenParser>());
+  JRXEvent e = event(nodeA);
+  e.data = boost::make_shared<HalfWrittenPayload>();
+  EXPECT_EQ(0, log.saveEvent(e));
+  EXPECT_EQ("", lastEnded(log).message);
+  events_log row;
+  ASSERT_TRUE(storedEvent(e.guid, row));
+  EXPECT_FALSE(row.data.IsNull());
 }
 
 TEST_P(SaveEventTest, AuditWithoutAuditPayloadIsStoredAndLogged) {
@@ -337,6 +370,50 @@ TEST_P(SaveEventTest, IdleSessionDropsItsEarlierAuditedEvents) {
   const std::string text = "events about a session with no activity are dropped";
   EXPECT_EQ((std::vector<std::string>{text, text}), records(4));
   EXPECT_EQ("logAudit", sink->records().back().function);
+}
+
+TEST_P(SaveEventTest, EmptySessionMatchesOnlyEmptySessions) {
+  {
+    JRXRdbmsTran tran;
+    op_log op;
+    op.op = "deploy";
+    op.id = "req-1";
+    op.parent_id = "";
+    op.time = 5;
+    op.status = 4;
+    op.session_id = "busy";
+    (*tran)->Insert(op);
+    tran.commit();
+  }
+  JRXEvent anonymous = auditEvent(nodeA, "", 0);
+  JRXEvent named = auditEvent(nodeA, "x", 0);
+  JRXEvent spaced = auditEvent(nodeA, " ", 0);
+  JRXEvent logout = auditEvent(nodeA, "", 2);
+  for (const JRXEvent* e : {&anonymous, &named, &spaced, &logout})
+    ASSERT_EQ(0, log.saveEvent(*e));
+  EXPECT_EQ(-1, eventId(anonymous.guid));
+  EXPECT_NE(-1, eventId(named.guid));
+  EXPECT_NE(-1, eventId(spaced.guid));
+  EXPECT_NE(-1, eventId(logout.guid));
+
+  // Once an operation ran under the empty session, its audit rows are written again.
+  {
+    JRXRdbmsTran tran;
+    op_log op;
+    op.op = "deploy";
+    op.id = "req-2";
+    op.parent_id = "";
+    op.time = 6;
+    op.status = 4;
+    op.session_id = "";
+    (*tran)->Insert(op);
+    tran.commit();
+  }
+  JRXEvent again = auditEvent(nodeA, "", 2);
+  ASSERT_EQ(0, log.saveEvent(again));
+  events_log_audit a;
+  EXPECT_EQ(1, count(a, a->event_id == eventId(again.guid)));
+  EXPECT_NE(-1, eventId(logout.guid));
 }
 
 TEST_P(SaveEventTest, DatabaseFailureMidwayLeavesNothing) {

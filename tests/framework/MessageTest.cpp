@@ -205,11 +205,16 @@ struct UnregisteredData : JRXEventData {};
 TEST(AnyData, NamesDecideTheTypeRead) {
   EXPECT_STREQ("JRXAuditEvent",
                JRXDerivedParserFactory<JRXEventData>::instance().byType(typeid(JRXAuditEvent))->name());
-  // Writing a type nobody registered would lose it: refused.
+  // A type nobody registered is written as the registry's default type and reads back so.
   JRXAnyData d(1307);
   boost::shared_ptr<JRXEventData> unknown = boost::make_shared<UnregisteredData>();
-  EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(d.any(), 1913, unknown));
-  EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(d.any(), 1913, nullptr));
+  ASSERT_EQ(0, JRXWriterDerived<JRXEventData>().putObject(d.any(), 1913, unknown));
+  boost::shared_ptr<JRXEventData> asBase;
+  ASSERT_EQ(0, JRXReaderDerived<JRXEventData>(false).getObject(d.any(), 1913, asBase));
+  ASSERT_TRUE(asBase);
+  const JRXEventData& read = *asBase;
+  EXPECT_EQ(typeid(JRXEventData), typeid(read));
+  EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(d.any(), 1914, nullptr));
 
   // A stored name without parser: the base type with the default, nothing without it.
   JRXMessage m;

