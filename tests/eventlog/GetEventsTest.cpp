@@ -235,6 +235,15 @@ TEST_P(GetEventsTest, PayloadsOnlyWhenAskedFor) {
   auto audit = boost::dynamic_pointer_cast<JRXAuditEvent>(full[0].data);
   ASSERT_TRUE(audit);
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(e.data), *audit);
+
+  // A NULL payload column reads as no payload, and the row is still returned whole.
+  JRXEvent plain = save(nodeA, 5000);
+  std::vector<JRXEvent> both = query(nodeA, true, 10, 0, kNoUpper, "", "", true);
+  ASSERT_EQ(2u, both.size());
+  EXPECT_EQ(plain.guid, both[0].guid);
+  EXPECT_EQ(plain.info, both[0].info);
+  EXPECT_FALSE(both[0].data);
+  EXPECT_TRUE(boost::dynamic_pointer_cast<JRXAuditEvent>(both[1].data));
 }
 
 // A payload written by a newer sender, of a type this side has no parser for, is left out
