@@ -3,6 +3,7 @@
 #include <boost/intrusive_ptr.hpp>
 #include <boost/make_shared.hpp>
 
+#include "ASQuery.h"
 #include "JRXConversions.h"
 #include "JRXGUID.h"
 #include "JRXInfo.h"
@@ -203,8 +204,15 @@ TEST(Conversions, GuidHalvesAsTheDatabaseGuid) {
   Guid d = guidToRDBMSGuid(g);
   EXPECT_EQ(0x0123456789abcdefULL, d.First());
   EXPECT_EQ(0xfffffffffffffffeULL, d.Second());
-  EXPECT_EQ(g, rdbmsGuidToGuid(d));
   EXPECT_EQ(JRXGUID(), rdbmsGuidToGuid(guidToRDBMSGuid(JRXEID::EID_INVALID)));
+  // Through a column as well: the signed halves at their extremes.
+  for (const JRXEID& eid : {JRXEID(g), JRXEID(0x0123456789abcdefLL, -1LL), JRXEID::EID_INVALID,
+                            JRXEID(-9223372036854775807LL - 1, 1)}) {
+    EXPECT_EQ(JRXEID(rdbmsGuidToGuid(guidToRDBMSGuid(eid))), eid);
+    ASGuid column;
+    column = guidToRDBMSGuid(eid);
+    EXPECT_EQ(JRXEID(rdbmsGuidToGuid(column.Guid())), eid);
+  }
 }
 
 namespace {

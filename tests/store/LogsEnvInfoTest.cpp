@@ -12,7 +12,7 @@
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
-#include "TestDb.h"
+#include "LogDbFixture.h"
 #include "store/LogTables.h"
 #include "store/LogsEnvInfo.h"
 
@@ -105,14 +105,9 @@ struct LinkRow {
   }
 };
 
-class EnvRefsTest : public ::testing::TestWithParam<std::string> {
+class EnvRefsTest : public jrxtest::LogDbFixture {
  protected:
-  void SetUp() override {
-    JRXDatabase::open(jrxtest::freshDatabaseUrl(GetParam()));
-    JRXConfiguration::setLocalEID(kLocal);
-    createLogTables();
-  }
-  void TearDown() override { JRXDatabase::close(); }
+  void SetUp() override { openLogDb(false, kLocal); }
 
   std::vector<EnvRow> envRows() {
     JRXRdbmsTran tran;

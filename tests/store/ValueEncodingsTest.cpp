@@ -178,15 +178,4 @@ TEST(EventPayload, UnreadableBytesLeaveThePayloadAsItWas) {
   }
 }
 
-TEST(GuidColumns, RoundTripIncludingTheInvalidIdentifier) {
-  for (const JRXEID& eid : {JRXEID(0x0123456789abcdefLL, -1LL), JRXEID::EID_INVALID,
-                            JRXEID(-9223372036854775807LL - 1, 1)}) {
-    Guid g = guidToRDBMSGuid(eid);
-    EXPECT_EQ(JRXEID(rdbmsGuidToGuid(g)), eid);
-    ASGuid column;
-    column = g;
-    EXPECT_EQ(JRXEID(rdbmsGuidToGuid(column.Guid())), eid);
-  }
-}
-
 }  // namespace
