@@ -5,13 +5,13 @@
 // Afterwards, the large log is compacted down to a tenth: time and peak memory.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "OpBench.h"
+#include "LogSizes.h"
+#include "PeakMemory.h"
+#include "TableFill.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
 
@@ -67,67 +67,39 @@ void fill(int n) {
     (*tran)->ExecuteSql("ANALYZE TABLE events_log, events_log_env, env_log");
 }
 
-// The database the cases of one backend and size run on; made and filled when first needed.
-void useDatabase(const std::string& backend, int size) {
-  static BenchDb current;
-  static int currentSize = 0;
-  if (current.backend == backend && currentSize == size) return;
-  if (!current.backend.empty()) dropDb(current);
-  current = BenchDb();
-  currentSize = size;
-  if (backend.empty()) return;
-  current = freshDb(backend, kLocal);
-  auto t0 = std::chrono::steady_clock::now();
-  fill(size);
-  std::printf("%s: %d events stored in %.1f s\n", backend.c_str(), size,
-              std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  std::fflush(stdout);
+LogSizes& logs() {
+  static LogSizes sizes(kLocal, fill, "events");
+  return sizes;
 }
-
-struct Case {
-  const char* name;
-  JRXEID eid;
-  size_t expect;
-};
-
-// Microseconds per call, by backend, case and size.
-std::map<std::string, std::map<std::string, std::map<int, double>>> perCall;
 
 void compactToATenth(int size);
 
 void registerCases(const std::string& backend, int size, bool compactAfter) {
+  struct Case {
+    const char* name;
+    JRXEID eid;
+    size_t expect;
+  };
   const Case cases[] = {{"busy_env", kBusy, 100},
                         {"quiet_env", kQuiet, kQuietEvents},
                         {"any_env", JRXEID::EID_INVALID, 100}};
   for (const Case& c : cases) {
     const std::string name =
         std::string("getEvents_") + c.name + "/" + backend + "/" + std::to_string(size);
-    const Case cc = c;
     benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-      useDatabase(backend, size);
+      logs().use(backend, size);
       JRXEventLogLocal service(nullptr);
       std::vector<JRXEvent> out;
-      double total = 0;
-      long calls = 0;
-      for (auto _ : state) {
-        out.clear();
-        auto t0 = std::chrono::steady_clock::now();
-        int r = service.getEvents(&out, cc.eid, true, 100, "", "", false, 0, kNoUpper);
-        total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                     .count();
-        ++calls;
-        if (r != 0 || out.size() != cc.expect) {
-          state.SkipWithError("getEvents did not return the expected events");
-          break;
-        }
-      }
-      if (calls) perCall[backend][cc.name][size] = total / calls;
+      logs().timeCalls(state, backend, c.name, size, [&] { out.clear(); }, [&] {
+        return service.getEvents(&out, c.eid, true, 100, "", "", false, 0, kNoUpper) == 0 &&
+               out.size() == c.expect;
+      });
     })->Unit(benchmark::kMicrosecond);
   }
   if (compactAfter) {
     const std::string name = "compact_to_a_tenth/" + backend + "/" + std::to_string(size);
     benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-      useDatabase(backend, size);
+      logs().use(backend, size);
       for (auto _ : state) compactToATenth(size);
     })->Iterations(1)->Unit(benchmark::kMillisecond);
   }
@@ -145,39 +117,12 @@ long long countEvents() {
 
 void compactToATenth(int size) {
   const int keep = size / 10;
-  const long before = rssKb();
-  const bool reset = resetPeak();
-  auto t0 = std::chrono::steady_clock::now();
-  int r = JRXEventLogLocal::compact(keep);
-  double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const long peak = peakKb();
-  std::printf("  compact(%d) over %d events: result %d, %lld left, %.2f s, peak RSS %+ld kB over %ld kB%s\n",
-              keep, size, r, countEvents(), s, peak - before, before,
-              reset ? "" : " (peak not resettable: process peak)");
+  int r = 0;
+  CallCost cost = measureCall([&] { r = JRXEventLogLocal::compact(keep); });
+  std::printf("  compact(%d) over %d events: result %d, %lld left, %s\n", keep, size, r,
+              countEvents(), cost.text().c_str());
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  const std::vector<int> sizes = small() ? std::vector<int>{1000, 20000}
-                                         : std::vector<int>{10000, 1000000};
-  // Registered once and run once: each case switches to its database, filled on first use.
-  for (const std::string& backend : backends())
-    for (int size : sizes) registerCases(backend, size, size == sizes.back());
-  benchmark::RunSpecifiedBenchmarks();
-  useDatabase("", 0);
-
-  std::printf("\nTime per call, small vs large log (goal: ratio under 3)\n");
-  for (auto& b : perCall)
-    for (auto& c : b.second) {
-      auto& bySize = c.second;
-      if (bySize.size() < 2) continue;
-      double a = bySize.begin()->second, z = bySize.rbegin()->second;
-      std::printf("  %-8s %-10s %8d events: %8.1f us   %8d events: %8.1f us   ratio %.2f\n",
-                  b.first.c_str(), c.first.c_str(), bySize.begin()->first, a,
-                  bySize.rbegin()->first, z, z / a);
-    }
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return runBySize(argc, argv, logs(), 10, registerCases); }

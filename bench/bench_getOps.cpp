@@ -5,25 +5,18 @@
 // that stops at the cap of 1000 records, and one that has to visit every operation.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "OpBench.h"
+#include "LogSizes.h"
+#include "PeakMemory.h"
+#include "TableFill.h"
 
 using namespace JRX;
 using namespace opbench;
 
 namespace {
-
-// One run per data set: the library's own default reporter cannot be reused across runs.
-void runRegistered() {
-  benchmark::ConsoleReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::ClearRegisteredBenchmarks();
-}
 
 const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kNeedle(0xbeef, 0x1);
@@ -66,95 +59,56 @@ void fill(int n) {
   }
 }
 
-struct Case {
-  const char* name;
-  bool activeOnly;
-};
-const Case kCases[] = {{"newest5", false}, {"newest5_running", true}};
-
-// Microseconds per call of the last (measured) run, by backend, case and size.
-std::map<std::string, std::map<std::string, std::map<int, double>>> perCall;
-
-void registerCases(const std::string& backend, int size) {
-  for (const Case& c : kCases) {
-    const std::string name = std::string("getOps_") + c.name + "/" + backend + "/" +
-                             std::to_string(size);
-    const bool active = c.activeOnly;
-    const std::string caseName = c.name;
-    benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-      JRXOpLogLocal service(nullptr);
-      std::vector<JRXRequestProgressData> out;
-      double total = 0;
-      long calls = 0;
-      for (auto _ : state) {
-        out.clear();
-        auto t0 = std::chrono::steady_clock::now();
-        int r = service.getOps(&out, JRXEID::EID_INVALID, "", "", "", false, active, 5, 0,
-                               kNoUpper);
-        total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                     .count();
-        ++calls;
-        if (r != 0 || out.size() != 5) {
-          state.SkipWithError("getOps did not return five records");
-          break;
-        }
-      }
-      if (calls) perCall[backend][caseName][size] = total / calls;
-    })->Unit(benchmark::kMicrosecond);
-  }
+LogSizes& logs() {
+  static LogSizes sizes(kLocal, fill, "operations");
+  return sizes;
 }
 
 // Memory and time of one call, printed.
 void scan(const char* what, const JRXEID& eid, size_t expect) {
   JRXOpLogLocal service(nullptr);
   std::vector<JRXRequestProgressData> out;
-  const long before = rssKb();
-  const bool reset = resetPeak();
-  auto t0 = std::chrono::steady_clock::now();
-  int r = service.getOps(&out, eid, "", "", "", false, false, kNoLimit, 0, kNoUpper);
-  double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  const long peak = peakKb();
-  std::printf("  %-44s result %d, %zu records (expected %zu), %.2f s, peak RSS %+ld kB over %ld kB%s\n",
-              what, r, out.size(), expect, s, peak - before, before,
-              reset ? "" : " (peak not resettable: process peak)");
+  int r = 0;
+  CallCost cost = measureCall([&] {
+    r = service.getOps(&out, eid, "", "", "", false, false, kNoLimit, 0, kNoUpper);
+  });
+  std::printf("  %-44s result %d, %zu records (expected %zu), %s\n", what, r, out.size(), expect,
+              cost.text().c_str());
+}
+
+void registerCases(const std::string& backend, int size, bool scansAfter) {
+  struct Case {
+    const char* name;
+    bool activeOnly;
+  };
+  for (const Case& c : {Case{"newest5", false}, Case{"newest5_running", true}}) {
+    const std::string name = std::string("getOps_") + c.name + "/" + backend + "/" +
+                             std::to_string(size);
+    benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+      logs().use(backend, size);
+      JRXOpLogLocal service(nullptr);
+      std::vector<JRXRequestProgressData> out;
+      logs().timeCalls(state, backend, c.name, size, [&] { out.clear(); }, [&] {
+        return service.getOps(&out, JRXEID::EID_INVALID, "", "", "", false, c.activeOnly, 5, 0,
+                              kNoUpper) == 0 &&
+               out.size() == 5;
+      });
+    })->Unit(benchmark::kMicrosecond);
+  }
+  if (scansAfter) {
+    const std::string name = "scans_without_limit/" + backend + "/" + std::to_string(size);
+    benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+      logs().use(backend, size);
+      for (auto _ : state) {
+        std::printf("%s: scans without a limit over %d operations\n", backend.c_str(), size);
+        scan("oldest first, stops at the cap", JRXEID::EID_INVALID, 1000);
+        scan("one matching operand, visits every operation", kNeedle, 1);
+        std::fflush(stdout);
+      }
+    })->Iterations(1)->Unit(benchmark::kMillisecond);
+  }
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  const std::vector<int> sizes = small() ? std::vector<int>{1000, 20000}
-                                         : std::vector<int>{10000, 1000000};
-  for (const std::string& backend : backends()) {
-    for (int size : sizes) {
-      BenchDb db = freshDb(backend, kLocal);
-      auto t0 = std::chrono::steady_clock::now();
-      fill(size);
-      std::printf("%s: %d operations stored in %.1f s\n", backend.c_str(), size,
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-      std::fflush(stdout);
-      registerCases(backend, size);
-      runRegistered();
-      if (size == sizes.back()) {
-        std::printf("%s: scans without a limit over %d operations\n", backend.c_str(), size);
-        scan("oldest first, stops at the cap", JRXEID::EID_INVALID, 1000);
-        scan("one matching operand, visits every operation", kNeedle, 1);
-      }
-      std::fflush(stdout);
-      dropDb(db);
-    }
-  }
-
-  std::printf("\nTime per call, small vs large log (goal: ratio under 3)\n");
-  for (auto& b : perCall)
-    for (auto& c : b.second) {
-      auto& bySize = c.second;
-      if (bySize.size() < 2) continue;
-      double a = bySize.begin()->second, z = bySize.rbegin()->second;
-      std::printf("  %-8s %-16s %8d ops: %8.1f us   %8d ops: %8.1f us   ratio %.2f\n",
-                  b.first.c_str(), c.first.c_str(), bySize.begin()->first, a,
-                  bySize.rbegin()->first, z, z / a);
-    }
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return runBySize(argc, argv, logs(), 16, registerCases); }

@@ -4,107 +4,26 @@
 // JRX_TEST_MARIADB_URL names a server (mysql://root@localhost/?socket=/path/mysqld.sock).
 // The ratio lines at the end give library rate / direct rate.
 #include <benchmark/benchmark.h>
-#include <mysql.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "ASQuery.h"
+#include "BenchDb.h"
+#include "MariaApi.h"
+#include "RatioReporter.h"
+#include "SqliteApi.h"
 #include "store/LogTables.h"
+
+using namespace opbench;
 
 namespace {
 
 const int kBatch = 500;        // rows per transaction in the insert runs
 const int kSelectRows = 20000;  // rows the select runs pick from
-
-const char* serverUrl() {
-  const char* u = std::getenv("JRX_BENCH_MARIADB_URL");
-  if (!u || !*u) u = std::getenv("JRX_TEST_MARIADB_URL");
-  return u && *u ? u : nullptr;
-}
-
-struct Target {
-  std::string user, password, host, db, socket;
-  unsigned port = 0;
-};
-
-// Just enough of the URL for the direct connection.
-Target parseServer(const std::string& url) {
-  Target t;
-  std::string rest = url.substr(url.find("://") + 3);
-  auto q = rest.find('?');
-  if (q != std::string::npos) {
-    std::string p = rest.substr(q + 1);
-    if (p.compare(0, 7, "socket=") == 0) t.socket = p.substr(7);
-    rest = rest.substr(0, q);
-  }
-  auto at = rest.rfind('@');
-  std::string cred = rest.substr(0, at);
-  rest = rest.substr(at + 1);
-  auto colon = cred.find(':');
-  t.user = cred.substr(0, colon);
-  if (colon != std::string::npos) t.password = cred.substr(colon + 1);
-  auto slash = rest.find('/');
-  std::string hp = rest.substr(0, slash);
-  t.db = rest.substr(slash + 1);
-  auto pc = hp.find(':');
-  if (pc != std::string::npos) {
-    t.port = static_cast<unsigned>(std::stoul(hp.substr(pc + 1)));
-    hp = hp.substr(0, pc);
-  }
-  t.host = hp;
-  return t;
-}
-
-// A fresh database with the log tables; `url` for the library, the rest for the direct API.
-struct BenchDb {
-  std::string backend, url, path;
-  Target server;
-};
-
-BenchDb freshDb(const std::string& backend) {
-  static int n = 0;
-  ++n;
-  BenchDb d;
-  d.backend = backend;
-  std::string name = "jrxqbench_" + std::to_string(getpid()) + "_" + std::to_string(n);
-  if (backend == "sqlite") {
-    d.path = "/tmp/" + name + ".sqlite";
-    for (const char* ext : {"", "-wal", "-shm"}) std::remove((d.path + ext).c_str());
-    d.url = "sqlite:" + d.path;
-  } else {
-    std::string server = serverUrl();
-    size_t slash = server.find('/', server.find("://") + 3);
-    size_t q = server.find('?', slash);
-    std::string query = q == std::string::npos ? "" : server.substr(q);
-    d.url = server.substr(0, slash + 1) + name + query;
-    d.server = parseServer(d.url);
-  }
-  auto db = ASDatabase::Open(d.url);
-  JRX::createLogTables(db->Session());
-  return d;
-}
-
-void dropDb(const BenchDb& d) {
-  if (d.backend == "sqlite") {
-    for (const char* ext : {"", "-wal", "-shm"}) std::remove((d.path + ext).c_str());
-  } else {
-    std::string server = serverUrl();
-    size_t slash = server.find('/', server.find("://") + 3);
-    size_t q = server.find('?', slash);
-    auto admin = ASDatabase::Open(server.substr(0, slash + 1) +
-                                  (q == std::string::npos ? "" : server.substr(q)));
-    admin->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + d.server.db);
-  }
-}
 
 std::string requestId(int i) { return "req-" + std::to_string(i * 7919 % 1000003) + "-x"; }
 
@@ -128,26 +47,11 @@ class Direct {
   virtual int select(const std::string& id, OpRow& out) = 0;  // rows found
 };
 
-class DirectSqlite : public Direct {
+class DirectSqlite : public Direct, private SqliteApi {
  public:
-  explicit DirectSqlite(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-      throw std::runtime_error("cannot open " + path);
-    sqlite3_busy_timeout(db_, 10000);
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
-    sqlite3_prepare_v2(db_, kInsertSql, -1, &ins_, nullptr);
-    sqlite3_prepare_v2(db_, kSelectSql, -1, &sel_, nullptr);
-  }
-  ~DirectSqlite() override {
-    sqlite3_finalize(ins_);
-    sqlite3_finalize(sel_);
-    sqlite3_close(db_);
-  }
-  void exec(const char* sql) override {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-  }
+  explicit DirectSqlite(const std::string& path)
+      : SqliteApi(path), ins_(prep(kInsertSql)), sel_(prep(kSelectSql)) {}
+  void exec(const char* sql) override { SqliteApi::exec(sql); }
   void insert(const OpRow& r) override {
     sqlite3_bind_text(ins_, 1, r.op.data(), static_cast<int>(r.op.size()), SQLITE_STATIC);
     sqlite3_bind_text(ins_, 2, r.id.data(), static_cast<int>(r.id.size()), SQLITE_STATIC);
@@ -156,7 +60,7 @@ class DirectSqlite : public Direct {
     sqlite3_bind_int(ins_, 5, r.status);
     sqlite3_bind_text(ins_, 6, r.session.data(), static_cast<int>(r.session.size()),
                       SQLITE_STATIC);
-    if (sqlite3_step(ins_) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
+    if (sqlite3_step(ins_) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(handle()));
     sqlite3_reset(ins_);
   }
   int select(const std::string& id, OpRow& out) override {
@@ -180,31 +84,16 @@ class DirectSqlite : public Direct {
   }
 
  private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* ins_ = nullptr;
-  sqlite3_stmt* sel_ = nullptr;
+  sqlite3_stmt* ins_;
+  sqlite3_stmt* sel_;
 };
 
-class DirectMaria : public Direct {
+// Binds on the stack and results into fixed buffers: the cheapest use of the API.
+class DirectMaria : public Direct, private MariaApi {
  public:
-  explicit DirectMaria(const Target& t) {
-    db_ = mysql_init(nullptr);
-    mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
-    if (!mysql_real_connect(db_, t.host.c_str(), t.user.c_str(),
-                            t.password.empty() ? nullptr : t.password.c_str(), t.db.c_str(),
-                            t.port, t.socket.empty() ? nullptr : t.socket.c_str(), 0))
-      throw std::runtime_error(mysql_error(db_));
-    ins_ = prepare(kInsertSql);
-    sel_ = prepare(kSelectSql);
-  }
-  ~DirectMaria() override {
-    mysql_stmt_close(ins_);
-    mysql_stmt_close(sel_);
-    mysql_close(db_);
-  }
-  void exec(const char* sql) override {
-    if (mysql_query(db_, sql)) throw std::runtime_error(mysql_error(db_));
-  }
+  explicit DirectMaria(const std::string& database)
+      : MariaApi(database, "binary"), ins_(prep(kInsertSql)), sel_(prep(kSelectSql)) {}
+  void exec(const char* sql) override { query(sql); }
   void insert(const OpRow& r) override {
     MYSQL_BIND b[6];
     std::memset(b, 0, sizeof b);
@@ -256,11 +145,6 @@ class DirectMaria : public Direct {
   }
 
  private:
-  MYSQL_STMT* prepare(const char* sql) {
-    MYSQL_STMT* s = mysql_stmt_init(db_);
-    if (mysql_stmt_prepare(s, sql, std::strlen(sql))) throw std::runtime_error(mysql_stmt_error(s));
-    return s;
-  }
   static void text(MYSQL_BIND& b, const std::string& s) {
     b.buffer_type = MYSQL_TYPE_BLOB;
     b.buffer = const_cast<char*>(s.data());
@@ -270,14 +154,13 @@ class DirectMaria : public Direct {
     b.buffer_type = MYSQL_TYPE_LONG;
     b.buffer = const_cast<int*>(&v);
   }
-  MYSQL* db_ = nullptr;
-  MYSQL_STMT* ins_ = nullptr;
-  MYSQL_STMT* sel_ = nullptr;
+  MYSQL_STMT* ins_;
+  MYSQL_STMT* sel_;
 };
 
 std::unique_ptr<Direct> direct(const BenchDb& d) {
-  if (d.backend == "sqlite") return std::unique_ptr<Direct>(new DirectSqlite(d.path));
-  return std::unique_ptr<Direct>(new DirectMaria(d.server));
+  if (d.backend == "sqlite") return std::unique_ptr<Direct>(new DirectSqlite(d.sqlitePath));
+  return std::unique_ptr<Direct>(new DirectMaria(d.mariaName));
 }
 
 // --------------------------------------------------------------------------- the runs
@@ -312,13 +195,8 @@ int libSelect(ASSession* s, const std::string& id, OpRow& out) {
   return n;
 }
 
-void rate(benchmark::State& state) {
-  state.counters["rows/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
-
 void BM_Insert(benchmark::State& state, std::string backend, bool lib) {
-  BenchDb d = freshDb(backend);
+  BenchDb d = createDb(backend);
   {
     auto db = ASDatabase::Open(d.url);
     ASSession* s = db->Session();
@@ -348,12 +226,12 @@ void BM_Insert(benchmark::State& state, std::string backend, bool lib) {
       raw->exec("COMMIT");
     }
   }
-  rate(state);
+  countRate(state, "rows/s");
   dropDb(d);
 }
 
 void BM_Select(benchmark::State& state, std::string backend, bool lib) {
-  BenchDb d = freshDb(backend);
+  BenchDb d = createDb(backend);
   {
     auto db = ASDatabase::Open(d.url);
     ASSession* s = db->Session();
@@ -378,32 +256,15 @@ void BM_Select(benchmark::State& state, std::string backend, bool lib) {
       }
     }
   }
-  rate(state);
+  countRate(state, "rows/s");
   dropDb(d);
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      auto it = r.counters.find("rows/s");
-      std::string name = r.benchmark_name();
-      auto suffix = name.find("/real_time");
-      if (suffix != std::string::npos) name.erase(suffix);
-      if (!r.error_occurred && it != r.counters.end()) rates[name] = it->second.value;
-    }
-  }
-  std::map<std::string, double> rates;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> backends{"sqlite"};
-  if (serverUrl()) backends.push_back("mariadb");
   const char* kinds[] = {"insert", "select"};
-  for (const std::string& b : backends)
+  for (const std::string& b : backends())
     for (const char* k : kinds)
       for (bool lib : {true, false}) {
         std::string name = std::string(lib ? "query/" : "direct/") + k + "/" + b;
@@ -411,18 +272,18 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(name.c_str(), fn, b, lib)->UseRealTime();
       }
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("rows/s");
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nquery library rate / direct C API rate:\n");
-  for (const std::string& b : backends)
+  for (const std::string& b : backends())
     for (const char* k : kinds) {
       std::string suffix = std::string(k) + "/" + b;
-      auto lib = reporter.rates.find("query/" + suffix);
-      auto raw = reporter.rates.find("direct/" + suffix);
-      if (lib == reporter.rates.end() || raw == reporter.rates.end() || raw->second <= 0) continue;
-      std::printf("  %-16s %10.0f vs %10.0f rows/s  ratio %.2f\n", suffix.c_str(), lib->second,
-                  raw->second, lib->second / raw->second);
+      double lib = 0, raw = 0;
+      if (reporter.both("query/" + suffix, "direct/" + suffix, lib, raw))
+        std::printf("  %-16s %10.0f vs %10.0f rows/s  ratio %.2f\n", suffix.c_str(), lib, raw,
+                    lib / raw);
     }
+  benchmark::Shutdown();
   return 0;
 }

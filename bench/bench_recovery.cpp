@@ -8,26 +8,20 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "OpBench.h"
+#include "LogSizes.h"
+#include "PeakMemory.h"
+#include "TableFill.h"
 #include "store/LogTables.h"
 
 using namespace JRX;
 using namespace opbench;
 
 namespace {
-
-// One run per data set: the library's own default reporter cannot be reused across runs.
-void runRegistered() {
-  benchmark::ConsoleReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::ClearRegisteredBenchmarks();
-}
 
 const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kRemote(0x4e30, 0x2);
@@ -90,80 +84,67 @@ long long countOps(int status) {
   return n;
 }
 
-struct Run {
-  double seconds = 0;
-  long peakKb = 0;
-  bool ok = false;
-};
-
-// Times one call in a benchmark of its own (one iteration: the call changes the log).
-Run measure(const std::string& name, const std::function<bool()>& call) {
-  Run run;
-  benchmark::RegisterBenchmark(name.c_str(), [&](benchmark::State& state) {
-    for (auto _ : state) {
-      const long before = rssKb();
-      resetPeak();
-      auto t0 = std::chrono::steady_clock::now();
-      run.ok = call();
-      run.seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      run.peakKb = peakKb() - before;
-      if (!run.ok) state.SkipWithError("wrong outcome");
-    }
-    state.counters["peak_rss_kB"] = static_cast<double>(run.peakKb);
-  })->Iterations(1)->Unit(benchmark::kMillisecond);
-  runRegistered();
-  return run;
-}
-
 struct Line {
   std::string what;
   int size;
-  Run run;
+  CallCost cost;
+  bool ok = false;
+  bool ran = false;
 };
+std::vector<Line> lines;
+
+// One call that changes the log, on a new database `fill` prepares, as a benchmark of one
+// iteration; `call` returns whether the log is as it should be afterwards.
+void registerRun(const std::string& what, const std::string& backend, int n,
+                 std::function<void()> fill, std::function<bool(JRXOpLogLocal&)> call) {
+  lines.push_back(Line{what + " " + backend, n, CallCost(), false, false});
+  const size_t index = lines.size() - 1;
+  const std::string name = what + "/" + backend + "/" + std::to_string(n);
+  benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+    BenchDb db = freshDb(backend, kLocal);
+    fill();
+    Line& line = lines[index];
+    {
+      JRXOpLogLocal service(nullptr);
+      for (auto _ : state) {
+        line.cost = measureCall([&] { line.ok = call(service); });
+        line.ran = true;
+        if (!line.ok) state.SkipWithError("wrong outcome");
+      }
+    }
+    state.counters["peak_rss_kB"] = static_cast<double>(line.cost.peakOverKb);
+    dropDb(db);
+  })->Iterations(1)->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const std::vector<int> finishSizes = small() ? std::vector<int>{100, 1000}
-                                               : std::vector<int>{1000, 10000};
-  const std::vector<int> compactSizes = small() ? std::vector<int>{2000, 20000}
-                                                : std::vector<int>{10000, 1000000};
-  std::vector<Line> lines;
-
   for (const std::string& backend : backends()) {
-    for (int n : finishSizes) {
-      BenchDb db = freshDb(backend, kLocal);
-      fillUnfinished(n);
-      JRXOpLogLocal service(nullptr);
-      Run r = measure("finishOps/" + backend + "/" + std::to_string(n), [&] {
-        return service.finishOps() == 0 && countOps(4) == n;
-      });
-      lines.push_back({"finishOps " + backend, n, r});
-      dropDb(db);
-    }
-    for (int n : compactSizes) {
-      BenchDb db = freshDb(backend, kLocal);
-      auto t0 = std::chrono::steady_clock::now();
-      fillForCompaction(n);
-      std::printf("%s: %d operations stored in %.1f s\n", backend.c_str(), n,
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-      Run r = measure("compact/" + backend + "/" + std::to_string(n), [&] {
-        return JRXOpLogLocal::compact(3600) == 0 && countOps(0) == n / 10;
-      });
-      lines.push_back({"compact " + backend, n, r});
-      dropDb(db);
-    }
+    for (int n : bySize(std::vector<int>{100, 1000}, std::vector<int>{1000, 10000}))
+      registerRun("finishOps", backend, n, [n] { fillUnfinished(n); },
+                  [n](JRXOpLogLocal& service) {
+                    return service.finishOps() == 0 && countOps(4) == n;
+                  });
+    for (int n : bySize(std::vector<int>{2000, 20000}, std::vector<int>{10000, 1000000}))
+      registerRun("compact", backend, n, [backend, n] {
+        auto t0 = std::chrono::steady_clock::now();
+        fillForCompaction(n);
+        std::printf("%s: %d operations stored in %.1f s\n", backend.c_str(), n,
+                    secondsSince(t0));
+      }, [n](JRXOpLogLocal&) { return JRXOpLogLocal::compact(3600) == 0 && countOps(0) == n / 10; });
   }
+  benchmark::RunSpecifiedBenchmarks();
 
   std::printf("\n%-20s %10s %10s %14s %14s\n", "run", "operations", "seconds", "us/operation",
               "peak RSS +kB");
   std::map<std::string, double> baseline;
   for (const Line& l : lines) {
-    const double per = l.run.seconds * 1e6 / l.size;
-    std::printf("%-20s %10d %10.3f %14.2f %14ld%s", l.what.c_str(), l.size, l.run.seconds, per,
-                l.run.peakKb, l.run.ok ? "" : "  WRONG OUTCOME");
+    if (!l.ran) continue;
+    const double per = l.cost.seconds * 1e6 / l.size;
+    std::printf("%-20s %10d %10.3f %14.2f %14ld%s", l.what.c_str(), l.size, l.cost.seconds, per,
+                l.cost.peakOverKb, l.ok ? "" : "  WRONG OUTCOME");
     auto b = baseline.find(l.what);
     if (b == baseline.end())
       baseline[l.what] = per;

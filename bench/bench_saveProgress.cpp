@@ -7,28 +7,25 @@
 // (mysql://root@localhost/?socket=/path/mysqld.sock). The ratio lines at the end give
 // saveProgress's rate as a fraction of the direct rate.
 #include <benchmark/benchmark.h>
-#include <mysql.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "BenchDb.h"
 #include "JRXConversions.h"
-#include "JRXEnvDirectory.h"
 #include "JRXLog.h"
-#include "JRXLogDBLocal.h"
-#include "JRXRdbms.h"
 #include "JRXRequest.h"
+#include "MariaApi.h"
+#include "RatioReporter.h"
+#include "SqliteApi.h"
 #include "store/ValueEncodings.h"
 
 using namespace JRX;
+using namespace opbench;
 
 namespace {
 
@@ -36,85 +33,10 @@ const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kNode(0x70de, 0x1);
 const long kT0 = 1701000000;
 
-// ------------------------------------------------------------------------ databases
-
-struct MariaUrl {
-  std::string user, password, host, socket;
-  unsigned port = 0;
-};
-
-const char* mariaServer() { return std::getenv("JRX_TEST_MARIADB_URL"); }
-
-MariaUrl parseMaria(const std::string& url) {
-  MariaUrl m;
-  std::string rest = url.substr(url.find("://") + 3);
-  size_t at = rest.find('@');
-  std::string cred = rest.substr(0, at);
-  rest = rest.substr(at + 1);
-  size_t colon = cred.find(':');
-  m.user = cred.substr(0, colon);
-  if (colon != std::string::npos) m.password = cred.substr(colon + 1);
-  size_t slash = rest.find('/');
-  std::string hostPort = rest.substr(0, slash);
-  colon = hostPort.find(':');
-  m.host = hostPort.substr(0, colon);
-  if (colon != std::string::npos) m.port = static_cast<unsigned>(std::atoi(hostPort.c_str() + colon + 1));
-  size_t sock = rest.find("socket=");
-  if (sock != std::string::npos) m.socket = rest.substr(sock + 7, rest.find('&', sock) - sock - 7);
-  return m;
-}
-
-// A new empty database of the backend, with the log tables created through the library; the
-// URL for the library and, for the direct runs, what the C API needs.
-struct BenchDb {
-  std::string backend;
-  std::string url;
-  std::string sqlitePath;
-  std::string mariaName;
-};
-
 BenchDb freshDb(const std::string& backend) {
-  static int counter = 0;
-  ++counter;
-  BenchDb db;
-  db.backend = backend;
-  if (backend == "sqlite") {
-    db.sqlitePath = "/tmp/jrx-bench-" + std::to_string(getpid()) + "-" + std::to_string(counter) + ".sqlite";
-    std::remove(db.sqlitePath.c_str());
-    db.url = "sqlite:" + db.sqlitePath;
-  } else {
-    std::string server = mariaServer();
-    size_t slash = server.find('/', server.find("://") + 3);
-    size_t q = server.find('?', slash);
-    std::string query = q == std::string::npos ? "" : server.substr(q);
-    std::string base = server.substr(0, slash + 1);
-    db.mariaName = "jrxbench_" + std::to_string(getpid()) + "_" + std::to_string(counter);
-    auto admin = ASDatabase::Open(base + query);
-    admin->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + db.mariaName);
-    admin->Session()->ExecuteSql("CREATE DATABASE " + db.mariaName);
-    db.url = base + db.mariaName + query;
-  }
-  JRXDatabase::open(db.url);
-  JRXConfiguration::setLocalEID(kLocal);
-  JRXEnvDirectory::put(kLocal, "node", "local-node");
+  BenchDb db = opbench::freshDb(backend, kLocal);
   JRXEnvDirectory::put(kNode, "node", "node-1");
-  createLogTables();
   return db;
-}
-
-void dropDb(const BenchDb& db) {
-  JRXDatabase::close();
-  if (db.backend == "sqlite") {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-      std::remove((db.sqlitePath + suffix).c_str());
-  } else {
-    std::string server = mariaServer();
-    size_t slash = server.find('/', server.find("://") + 3);
-    size_t q = server.find('?', slash);
-    auto admin = ASDatabase::Open(server.substr(0, slash + 1) +
-                                  (q == std::string::npos ? "" : server.substr(q)));
-    admin->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + db.mariaName);
-  }
 }
 
 JRXRequestProgressData report(const std::string& id, int status, int progress, long time,
@@ -187,13 +109,9 @@ void directLater(Direct& d, const std::string& id, int progress, const std::stri
 
 // ---- SQLite
 
-class SqliteDirect : public Direct {
+class SqliteDirect : public Direct, private SqliteApi {
  public:
-  explicit SqliteDirect(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite open");
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=NORMAL");
-    exec("PRAGMA busy_timeout=10000");
+  explicit SqliteDirect(const std::string& path) : SqliteApi(path) {
     findOp_ = prep("SELECT op_id, op, id, parent_id, time, status, session_id FROM op_log WHERE id = ? LIMIT 1");
     insertOp_ = prep("INSERT INTO op_log (op_id, op, id, parent_id, time, status, session_id) VALUES (NULL, ?, ?, ?, ?, ?, ?)");
     findEnv_ = prep("SELECT id FROM env_log WHERE eid = ? AND title = ? LIMIT 1");
@@ -209,11 +127,6 @@ class SqliteDirect : public Direct {
     begin_ = prep("BEGIN IMMEDIATE");
     commit_ = prep("COMMIT");
   }
-  ~SqliteDirect() override {
-    for (sqlite3_stmt* s : all_) sqlite3_finalize(s);
-    sqlite3_close(db_);
-  }
-
   void begin() override { run(begin_); }
   void commit() override { run(commit_); }
   bool findOp(const std::string& id, int& opId, int& status) override {
@@ -234,22 +147,10 @@ class SqliteDirect : public Direct {
     sqlite3_bind_int(insertOp_, 5, status);
     text(insertOp_, 6, "");
     run(insertOp_);
-    return static_cast<int>(sqlite3_last_insert_rowid(db_));
+    return static_cast<int>(sqlite3_last_insert_rowid(handle()));
   }
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
-    sqlite3_bind_blob(findEnv_, 1, guid.data(), static_cast<int>(guid.size()), SQLITE_TRANSIENT);
-    text(findEnv_, 2, title);
-    if (step(findEnv_)) {
-      int id = sqlite3_column_int(findEnv_, 0);
-      sqlite3_reset(findEnv_);
-      return id;
-    }
-    sqlite3_reset(findEnv_);
-    sqlite3_bind_blob(insertEnv_, 1, guid.data(), static_cast<int>(guid.size()), SQLITE_TRANSIENT);
-    text(insertEnv_, 2, title);
-    text(insertEnv_, 3, type);
-    run(insertEnv_);
-    return static_cast<int>(sqlite3_last_insert_rowid(db_));
+    return envRow(findEnv_, insertEnv_, guid, title, type);
   }
   void link(int opId, int envId, const char* role, bool isDefault) override {
     sqlite3_bind_int(findLink_, 1, opId);
@@ -290,7 +191,7 @@ class SqliteDirect : public Direct {
     sqlite3_bind_int(insertData_, 2, progress);
     sqlite3_bind_int(insertData_, 3, time);
     sqlite3_bind_int(insertData_, 4, status);
-    sqlite3_bind_blob(insertData_, 5, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+    SqliteApi::blob(insertData_, 5, blob);
     run(insertData_);
   }
   void refreshData(int dataId, int opId, int progress, int time) override {
@@ -307,48 +208,15 @@ class SqliteDirect : public Direct {
   }
 
  private:
-  void exec(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-  }
-  sqlite3_stmt* prep(const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string(sql) + ": " + sqlite3_errmsg(db_));
-    all_.push_back(s);
-    return s;
-  }
-  void text(sqlite3_stmt* s, int i, const std::string& v) {
-    sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-  }
-  bool step(sqlite3_stmt* s) {
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw std::runtime_error(sqlite3_errmsg(db_));
-  }
-  void run(sqlite3_stmt* s) {
-    step(s);
-    sqlite3_reset(s);
-  }
-
-  sqlite3* db_ = nullptr;
-  std::vector<sqlite3_stmt*> all_;
   sqlite3_stmt *findOp_, *insertOp_, *findEnv_, *insertEnv_, *findLink_, *deleteDefaults_,
       *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_, *begin_, *commit_;
 };
 
 // ---- MariaDB
 
-class MariaDirect : public Direct {
+class MariaDirect : public Direct, private MariaApi {
  public:
-  explicit MariaDirect(const std::string& database) {
-    MariaUrl u = parseMaria(mariaServer());
-    conn_ = mysql_init(nullptr);
-    if (!mysql_real_connect(conn_, u.host.c_str(), u.user.c_str(),
-                            u.password.empty() ? nullptr : u.password.c_str(), database.c_str(),
-                            u.port, u.socket.empty() ? nullptr : u.socket.c_str(), 0))
-      throw std::runtime_error(mysql_error(conn_));
+  explicit MariaDirect(const std::string& database) : MariaApi(database) {
     findOp_ = prep("SELECT op_id, op, id, parent_id, time, status, session_id FROM op_log WHERE id = ? LIMIT 1");
     insertOp_ = prep("INSERT INTO op_log (op, id, parent_id, time, status, session_id) VALUES (?, ?, ?, ?, ?, ?)");
     findEnv_ = prep("SELECT id FROM env_log WHERE eid = ? AND title = ? LIMIT 1");
@@ -362,15 +230,10 @@ class MariaDirect : public Direct {
     refresh_ = prep("UPDATE op_log_data SET progress = ?, time = ? WHERE data_id = ? AND op_id = ?");
     status_ = prep("UPDATE op_log SET status = ? WHERE op_id = ?");
   }
-  ~MariaDirect() override {
-    for (MYSQL_STMT* s : all_) mysql_stmt_close(s);
-    mysql_close(conn_);
-  }
-
   void begin() override { query("START TRANSACTION"); }
   void commit() override { query("COMMIT"); }
   bool findOp(const std::string& id, int& opId, int& status) override {
-    Params p;
+    MariaParams p;
     p.text(id);
     std::vector<long long> ints;
     bool found = select(findOp_, p, {0, 5}, &ints, nullptr);
@@ -381,41 +244,34 @@ class MariaDirect : public Direct {
     return found;
   }
   int insertOp(const std::string& id, int status, int time) override {
-    Params p;
+    MariaParams p;
     p.text("vm.start").text(id).text("").integer(time).integer(status).text("");
     execute(insertOp_, p);
-    return static_cast<int>(mysql_stmt_insert_id(insertOp_));
+    return insertId(insertOp_);
   }
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
-    Params p;
-    p.blob(guid).text(title);
-    std::vector<long long> ints;
-    if (select(findEnv_, p, {0}, &ints, nullptr)) return static_cast<int>(ints[0]);
-    Params i;
-    i.blob(guid).text(title).text(type);
-    execute(insertEnv_, i);
-    return static_cast<int>(mysql_stmt_insert_id(insertEnv_));
+    return envRow(findEnv_, insertEnv_, guid, title, type);
   }
   void link(int opId, int envId, const char* role, bool isDefault) override {
-    Params p;
+    MariaParams p;
     p.integer(opId).integer(envId).text(role);
     if (select(findLink_, p, {}, nullptr, nullptr)) return;
     if (!isDefault) {
-      Params d;
+      MariaParams d;
       d.integer(opId).text(role);
       execute(deleteDefaults_, d);
     }
-    Params i;
+    MariaParams i;
     i.integer(opId).integer(envId).text(role).text(isDefault ? "Y" : "N");
     execute(insertLink_, i);
   }
   void readLinks(int opId) override {
-    Params p;
+    MariaParams p;
     p.integer(opId);
     selectAll(readLinks_, p);
   }
   bool latest(int opId, int& dataId, std::string& info) override {
-    Params p;
+    MariaParams p;
     p.integer(opId);
     std::vector<long long> ints;
     bool found = select(latest_, p, {0}, &ints, &info);
@@ -423,69 +279,25 @@ class MariaDirect : public Direct {
     return found;
   }
   void insertData(int opId, int progress, int time, int status, const std::string& blob) override {
-    Params p;
+    MariaParams p;
     p.integer(opId).integer(progress).integer(time).integer(status).blob(blob);
     execute(insertData_, p);
   }
   void refreshData(int dataId, int opId, int progress, int time) override {
-    Params p;
+    MariaParams p;
     p.integer(progress).integer(time).integer(dataId).integer(opId);
     execute(refresh_, p);
   }
   void updateStatus(int opId, int status) override {
-    Params p;
+    MariaParams p;
     p.integer(status).integer(opId);
     execute(status_, p);
   }
 
  private:
-  struct Params {
-    std::vector<MYSQL_BIND> binds;
-    std::vector<std::unique_ptr<std::string>> texts;
-    std::vector<std::unique_ptr<long long>> ints;
-    std::vector<std::unique_ptr<unsigned long>> lengths;
-    Params& text(const std::string& v) { return bytes(v, MYSQL_TYPE_STRING); }
-    Params& blob(const std::string& v) { return bytes(v, MYSQL_TYPE_BLOB); }
-    Params& bytes(const std::string& v, enum_field_types type) {
-      texts.emplace_back(new std::string(v));
-      lengths.emplace_back(new unsigned long(v.size()));
-      MYSQL_BIND b;
-      std::memset(&b, 0, sizeof b);
-      b.buffer_type = type;
-      b.buffer = const_cast<char*>(texts.back()->data());
-      b.buffer_length = v.size();
-      b.length = lengths.back().get();
-      binds.push_back(b);
-      return *this;
-    }
-    Params& integer(long long v) {
-      ints.emplace_back(new long long(v));
-      MYSQL_BIND b;
-      std::memset(&b, 0, sizeof b);
-      b.buffer_type = MYSQL_TYPE_LONGLONG;
-      b.buffer = ints.back().get();
-      binds.push_back(b);
-      return *this;
-    }
-  };
-
-  void query(const char* sql) {
-    if (mysql_query(conn_, sql) != 0) throw std::runtime_error(mysql_error(conn_));
-  }
-  MYSQL_STMT* prep(const char* sql) {
-    MYSQL_STMT* s = mysql_stmt_init(conn_);
-    if (mysql_stmt_prepare(s, sql, std::strlen(sql)) != 0)
-      throw std::runtime_error(std::string(sql) + ": " + mysql_stmt_error(s));
-    all_.push_back(s);
-    return s;
-  }
-  void execute(MYSQL_STMT* s, Params& p) {
-    if (mysql_stmt_bind_param(s, p.binds.data()) != 0 || mysql_stmt_execute(s) != 0)
-      throw std::runtime_error(mysql_stmt_error(s));
-  }
   // Fetches the first row: the integer columns asked for, and column 1 as bytes when
   // `bytes` is given. The rest of the result is discarded.
-  bool select(MYSQL_STMT* s, Params& p, std::vector<int> intColumns, std::vector<long long>* ints,
+  bool select(MYSQL_STMT* s, MariaParams& p, std::vector<int> intColumns, std::vector<long long>* ints,
               std::string* bytes) {
     execute(s, p);
     unsigned columns = mysql_stmt_field_count(s);
@@ -524,7 +336,7 @@ class MariaDirect : public Direct {
     mysql_stmt_reset(s);
     return found;
   }
-  void selectAll(MYSQL_STMT* s, Params& p) {
+  void selectAll(MYSQL_STMT* s, MariaParams& p) {
     execute(s, p);
     while (mysql_stmt_fetch(s) == 0) {
     }
@@ -532,8 +344,6 @@ class MariaDirect : public Direct {
     mysql_stmt_reset(s);
   }
 
-  MYSQL* conn_ = nullptr;
-  std::vector<MYSQL_STMT*> all_;
   MYSQL_STMT *findOp_, *insertOp_, *findEnv_, *insertEnv_, *findLink_, *deleteDefaults_,
       *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_;
 };
@@ -551,11 +361,6 @@ std::string blobOf(const JRXInfo& info) {
   std::string text;
   logdb::putInfoToString(info, text);
   return text + std::string(1, '\0');
-}
-
-void rate(benchmark::State& state) {
-  state.counters["reports/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_SaveProgress(benchmark::State& state, std::string backend, Kind kind) {
@@ -579,7 +384,7 @@ void BM_SaveProgress(benchmark::State& state, std::string backend, Kind kind) {
       }
     }
   }
-  rate(state);
+  countRate(state, "reports/s");
   dropDb(db);
 }
 
@@ -602,27 +407,10 @@ void BM_Direct(benchmark::State& state, std::string backend, Kind kind) {
       }
     }
   }
-  rate(state);
+  countRate(state, "reports/s");
   JRXDatabase::open(db.url);
   dropDb(db);
 }
-
-// Keeps the rates so that the ratios can be printed after all runs.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      auto it = r.counters.find("reports/s");
-      if (r.error_occurred || it == r.counters.end()) continue;
-      std::string name = r.benchmark_name();
-      size_t suffix = name.find("/real_time");
-      if (suffix != std::string::npos) name.erase(suffix);
-      rates[name] = it->second.value;
-    }
-  }
-  std::map<std::string, double> rates;
-};
 
 const char* kindName(Kind k) {
   return k == kFirst ? "first" : k == kLaterAppend ? "later_append" : "later_fold";
@@ -632,9 +420,7 @@ const char* kindName(Kind k) {
 
 int main(int argc, char** argv) {
   setLogSink(std::make_shared<JRXCapturingLogSink>());
-  std::vector<std::string> backends{"sqlite"};
-  if (mariaServer() && *mariaServer()) backends.push_back("mariadb");
-  for (const std::string& b : backends)
+  for (const std::string& b : backends())
     for (Kind k : {kFirst, kLaterAppend, kLaterFold}) {
       std::string suffix = std::string("/") + kindName(k) + "/" + b;
       benchmark::RegisterBenchmark(("saveProgress" + suffix).c_str(), BM_SaveProgress, b, k)
@@ -642,18 +428,18 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(("direct" + suffix).c_str(), BM_Direct, b, k)->UseRealTime();
     }
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  RatioReporter reporter("reports/s");
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nsaveProgress rate / direct C API rate:\n");
-  for (const std::string& b : backends)
+  for (const std::string& b : backends())
     for (Kind k : {kFirst, kLaterAppend, kLaterFold}) {
       std::string suffix = std::string("/") + kindName(k) + "/" + b;
-      auto lib = reporter.rates.find("saveProgress" + suffix);
-      auto raw = reporter.rates.find("direct" + suffix);
-      if (lib == reporter.rates.end() || raw == reporter.rates.end() || raw->second <= 0) continue;
-      std::printf("  %-22s %10.0f vs %10.0f reports/s  ratio %.2f\n", suffix.c_str() + 1,
-                  lib->second, raw->second, lib->second / raw->second);
+      double lib = 0, raw = 0;
+      if (reporter.both("saveProgress" + suffix, "direct" + suffix, lib, raw))
+        std::printf("  %-22s %10.0f vs %10.0f reports/s  ratio %.2f\n", suffix.c_str() + 1, lib,
+                    raw, lib / raw);
     }
+  benchmark::Shutdown();
   return 0;
 }
