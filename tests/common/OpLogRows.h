@@ -12,6 +12,7 @@
 #include "JRXConversions.h"
 #include "JRXRdbms.h"
 #include "JRXRecords.h"
+#include "RowCount.h"
 #include "store/LogTables.h"
 
 namespace jrxtest {
@@ -23,6 +24,7 @@ struct OpRow {
   std::string parent_id;
   int time = 0;
   int status = 0;
+  std::string session_id;
 };
 
 struct DataRow {
@@ -102,24 +104,11 @@ class OpLogRows {
     tran.commit();
   }
 
-  static std::vector<OpRow> ops() {
-    JRX::JRXRdbmsTran tran;
+  // All op_log rows, or those of one request identifier, in the order of their keys.
+  static std::vector<OpRow> ops() { return ops(ASComparison()); }
+  static std::vector<OpRow> ops(const std::string& id) {
     JRX::op_log row;
-    ASCursor c(*tran);
-    for (size_t i = 0; i < row.Size(); ++i) c.Project() << row.Attribute(i);
-    c.Order(ASOrder(row->op_id));
-    std::vector<OpRow> out;
-    while (c.Fetch()) {
-      OpRow r;
-      r.op_id = static_cast<int>(row.op_id.Int());
-      r.op = row.op.Bytes();
-      r.id = row.id.Bytes();
-      r.parent_id = row.parent_id.Bytes();
-      r.time = static_cast<int>(row.time.Int());
-      r.status = static_cast<int>(row.status.Int());
-      out.push_back(r);
-    }
-    return out;
+    return ops(row->id == id, &row);
   }
 
   static std::vector<DataRow> data(int opId) {
@@ -143,20 +132,37 @@ class OpLogRows {
     return out;
   }
 
-  // Rows of any table.
-  static long long count(const ASDomain& table) {
-    JRX::JRXRdbmsTran tran;
-    ASCursor c(*tran);
-    c.Project() << table.Attribute(0);
-    long long n = 0;
-    while (c.Fetch()) ++n;
-    return n;
-  }
+  static long long count(const ASDomain& table) { return countRows(table); }
 
   static int status(int opId) {
     for (const OpRow& r : ops())
       if (r.op_id == opId) return r.status;
     return -1;
+  }
+
+ private:
+  // `where` names `table` when given.
+  static std::vector<OpRow> ops(const ASComparison& where, JRX::op_log* table = nullptr) {
+    JRX::op_log own;
+    JRX::op_log& row = table ? *table : own;
+    JRX::JRXRdbmsTran tran;
+    ASCursor c(*tran);
+    for (size_t i = 0; i < row.Size(); ++i) c.Project() << row.Attribute(i);
+    c.Set(where);
+    c.Order(ASOrder(row->op_id));
+    std::vector<OpRow> out;
+    while (c.Fetch()) {
+      OpRow r;
+      r.op_id = static_cast<int>(row.op_id.Int());
+      r.op = row.op.Bytes();
+      r.id = row.id.Bytes();
+      r.parent_id = row.parent_id.Bytes();
+      r.time = static_cast<int>(row.time.Int());
+      r.status = static_cast<int>(row.status.Int());
+      r.session_id = row.session_id.Bytes();
+      out.push_back(r);
+    }
+    return out;
   }
 };
 
