@@ -2,7 +2,8 @@
 // single-row inserts into op_log (committed every 500 rows) and selects of one operation by
 // its indexed request identifier. SQLite always; MariaDB when JRX_BENCH_MARIADB_URL or
 // JRX_TEST_MARIADB_URL names a server (mysql://root@localhost/?socket=/path/mysqld.sock).
-// The ratio lines at the end give library rate / direct rate.
+// The ratio lines at the end give library rate / direct rate. JRX_BENCH_SMALL=1 runs each case
+// for a shorter time and selects from fewer rows.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -23,7 +24,7 @@ using namespace opbench;
 namespace {
 
 const int kBatch = 500;        // rows per transaction in the insert runs
-const int kSelectRows = 20000;  // rows the select runs pick from
+const int kSelectRows = bySize(2000, 20000);  // rows the select runs pick from
 
 std::string requestId(int i) { return "req-" + std::to_string(i * 7919 % 1000003) + "-x"; }
 
@@ -269,7 +270,9 @@ int main(int argc, char** argv) {
       for (bool lib : {true, false}) {
         std::string name = std::string(lib ? "query/" : "direct/") + k + "/" + b;
         auto fn = std::string(k) == "insert" ? BM_Insert : BM_Select;
-        benchmark::RegisterBenchmark(name.c_str(), fn, b, lib)->UseRealTime();
+        benchmark::RegisterBenchmark(name.c_str(), fn, b, lib)
+            ->MinTime(bySize(0.2, 0.5))
+            ->UseRealTime();
       }
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter("rows/s");
