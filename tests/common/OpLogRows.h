@@ -41,30 +41,23 @@ class OpLogRows {
   // env_log row; returns its id.
   static int env(const JRX::JRXEID& eid, const std::string& title = "env",
                  const std::string& type = "node") {
-    JRX::JRXRdbmsTran tran;
     JRX::env_log row;
     row.eid = JRX::guidToRDBMSGuid(eid);
     row.title = title;
     row.type = type;
-    (*tran)->Insert(row);
-    int id = static_cast<int>((*tran)->GetInsertId());
-    tran.commit();
-    return id;
+    return insert(row, true);
   }
 
   // A node of the management system (row of Environment).
   static void node(const JRX::JRXEID& eid) {
-    JRX::JRXRdbmsTran tran;
     JRX::Environment row;
     row.eid = JRX::guidToRDBMSGuid(eid);
-    (*tran)->Insert(row);
-    tran.commit();
+    insert(row);
   }
 
   // op_log row; returns its op_id.
   static int op(const std::string& id, const std::string& name, int status, int time,
                 const std::string& parentId = "", const std::string& sessionId = "") {
-    JRX::JRXRdbmsTran tran;
     JRX::op_log row;
     row.op = name;
     row.id = id;
@@ -72,36 +65,29 @@ class OpLogRows {
     row.time = time;
     row.status = status;
     row.session_id = sessionId;
-    (*tran)->Insert(row);
-    int opId = static_cast<int>((*tran)->GetInsertId());
-    tran.commit();
-    return opId;
+    return insert(row, true);
   }
 
   static void link(int opId, int envId, const char* role, const char* isDefault = "N") {
-    JRX::JRXRdbmsTran tran;
     JRX::op_log_env row;
     row.op_id = opId;
     row.env_id = envId;
     row.role = role;
     row.is_default = isDefault;
-    (*tran)->Insert(row);
-    tran.commit();
+    insert(row);
   }
 
   // op_log_data row holding the text form of `info`, NUL-terminated as stored.
   static void progress(int opId, int progress, int time, int status, const JRX::JRXInfo& info) {
     std::string text;
     info.serializeToString(text);
-    JRX::JRXRdbmsTran tran;
     JRX::op_log_data row;
     row.op_id = opId;
     row.progress = progress;
     row.time = time;
     row.status = status;
     row.info = RealBlob(text.size() + 1, text.c_str(), true);
-    (*tran)->Insert(row);
-    tran.commit();
+    insert(row);
   }
 
   // All op_log rows, or those of one request identifier, in the order of their keys.
@@ -141,6 +127,15 @@ class OpLogRows {
   }
 
  private:
+  // Inserts `row` in a transaction of its own; with `keyed`, returns the key it got.
+  static int insert(ASDomain& row, bool keyed = false) {
+    JRX::JRXRdbmsTran tran;
+    (*tran)->Insert(row);
+    int id = keyed ? static_cast<int>((*tran)->GetInsertId()) : 0;
+    tran.commit();
+    return id;
+  }
+
   // `where` names `table` when given.
   static std::vector<OpRow> ops(const ASComparison& where, JRX::op_log* table = nullptr) {
     JRX::op_log own;
