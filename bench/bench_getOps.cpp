@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "LogSizes.h"
-#include "PeakMemory.h"
 #include "TableFill.h"
 
 using namespace JRX;

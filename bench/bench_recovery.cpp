@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "LogSizes.h"
-#include "PeakMemory.h"
+#include "BenchDb.h"
+#include "CallCost.h"
 #include "TableFill.h"
 #include "store/LogTables.h"
 

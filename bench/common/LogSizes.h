@@ -12,12 +12,9 @@
 #include <vector>
 
 #include "BenchDb.h"
+#include "CallCost.h"
 
 namespace opbench {
-
-inline double secondsSince(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 // Cases are registered once and run in order; each switches to the database it needs, so
 // that only one large log exists at a time.

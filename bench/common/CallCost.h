@@ -1,5 +1,5 @@
-// Resident memory of the process, from /proc (kB): the current size and the peak since the
-// last resetPeak().
+// What one call costs: its time, and the resident memory of the process from /proc (kB), the
+// current size and the peak since the last resetPeak().
 #pragma once
 
 #include <chrono>
@@ -10,6 +10,10 @@
 #include <string>
 
 namespace opbench {
+
+inline double secondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
 
 inline long procStatusKb(const char* field) {
   std::ifstream in("/proc/self/status");
@@ -50,7 +54,7 @@ inline CallCost measureCall(const std::function<void()>& call) {
   cost.peakReset = resetPeak();
   auto t0 = std::chrono::steady_clock::now();
   call();
-  cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  cost.seconds = secondsSince(t0);
   cost.peakOverKb = peakKb() - cost.beforeKb;
   return cost;
 }
