@@ -101,7 +101,7 @@ void registerCases(const std::string& backend, int size, bool scansAfter) {
       for (auto _ : state) {
         std::printf("%s: scans without a limit over %d operations\n", backend.c_str(), size);
         scan("oldest first, stops at the cap", JRXEID::EID_INVALID, 1000);
-        scan("one matching operand, visits every operation", kNeedle, 1);
+        scan("one operation with the asked operand", kNeedle, 1);
         std::fflush(stdout);
       }
     })->Iterations(1)->Unit(benchmark::kMillisecond);
