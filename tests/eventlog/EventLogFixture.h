@@ -10,41 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "ASFaults.h"
 #include "ASQuery.h"
 #include "JRXConversions.h"
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
-#include "TestDb.h"
+#include "LogDbFixture.h"
+#include "RowCount.h"
 #include "store/LogTables.h"
 
 namespace jrxtest {
 
-class EventLogFixture : public ::testing::TestWithParam<std::string> {
+class EventLogFixture : public LogDbFixture {
  protected:
-  void SetUp() override {
-    ASFaults::Clear();
-    JRX::JRXDatabase::open("fault:" + freshDatabaseUrl(GetParam()));
-    JRX::createLogTables();
-    JRX::JRXAccessChecker::setClientContext(nullptr);
-    sink = std::make_shared<JRX::JRXCapturingLogSink>();
-    previousSink = JRX::setLogSink(sink);
-  }
-
-  void TearDown() override {
-    ASFaults::Clear();
-    JRX::setLogSink(previousSink);
-    JRX::JRXAccessChecker::setClientContext(nullptr);
-    JRX::JRXDatabase::close();
-  }
-
-  // The client of this thread holds exactly these rights from now on.
-  void actAs(std::shared_ptr<JRX::JRXRightsTable> rights) {
-    checker.reset(new JRX::JRXAccessChecker(rights));
-    JRX::JRXAccessChecker::setClientContext(checker.get());
-  }
+  void SetUp() override { openLogDb(true); }
 
   static JRX::JRXInfo envRef(const JRX::JRXEID& eid, const std::string& title = "node-1",
                              const std::string& type = "node") {
@@ -91,13 +71,7 @@ class EventLogFixture : public ::testing::TestWithParam<std::string> {
   // Number of rows of the table that satisfy `cond` (the empty condition: all).
   template <class Table>
   static int count(Table& t, const ASComparison& cond = ASComparison()) {
-    JRX::JRXRdbmsTran tran;
-    ASCursor c(*tran);
-    c.Project() << t.Attribute(0);
-    c.Set(cond);
-    int n = 0;
-    while (c.Fetch()) ++n;
-    return n;
+    return static_cast<int>(countRows(t, cond));
   }
 
   template <class Table>
@@ -127,12 +101,6 @@ class EventLogFixture : public ::testing::TestWithParam<std::string> {
       if (r.category == "JRXLogDBLocal" && r.level == level) out.push_back(r.text);
     return out;
   }
-
-  std::shared_ptr<JRX::JRXCapturingLogSink> sink;
-
- private:
-  std::shared_ptr<JRX::JRXLogSink> previousSink;
-  std::unique_ptr<JRX::JRXAccessChecker> checker;
 };
 
 }  // namespace jrxtest

@@ -10,14 +10,15 @@
 #include <tuple>
 #include <vector>
 
-#include "ASFaults.h"
 #include "JRXConversions.h"
 #include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
-#include "TestDb.h"
+#include "LogDbFixture.h"
+#include "OpLogRows.h"
+#include "RowCount.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
 
@@ -52,21 +53,8 @@ inline JRXRequestProgressData report(const std::string& id, const std::string& n
   return r;
 }
 
-struct OpRow {
-  int op_id;
-  std::string op, id, parent_id;
-  long long time;
-  int status;
-  std::string session_id;
-};
-
-struct DataRow {
-  int data_id;
-  int progress;
-  long long time;
-  int status;
-  std::string info;  // the stored bytes, NUL included
-};
+using jrxtest::DataRow;
+using jrxtest::OpRow;
 
 struct LinkRow {
   JRXEID eid;
@@ -76,49 +64,26 @@ struct LinkRow {
   }
 };
 
-class OpLogDbTest : public ::testing::TestWithParam<std::string> {
+class OpLogDbTest : public jrxtest::LogDbFixture {
  protected:
   // Tests that inject database faults open the database through the fault driver.
   virtual bool throughFaults() const { return false; }
 
   void SetUp() override {
-    ASFaults::Clear();
-    std::string url = jrxtest::freshDatabaseUrl(GetParam());
-    JRXDatabase::open(throughFaults() ? "fault:" + url : url);
-    JRXConfiguration::setLocalEID(kLocal);
+    openLogDb(throughFaults(), kLocal);
     JRXEnvDirectory::clear();
     JRXEnvDirectory::put(kLocal, "node", "local-node");
     JRXEnvDirectory::put(kNode, "node", "node-1");
     JRXEnvDirectory::put(kVm1, "vm", "vm-1");
     JRXEnvDirectory::put(kVm2, "vm", "vm-2");
-    createLogTables();
-    sink_ = std::make_shared<JRXCapturingLogSink>();
-    previousSink_ = setLogSink(sink_);
   }
 
   void TearDown() override {
-    setLogSink(previousSink_);
-    JRXAccessChecker::setClientContext(nullptr);
-    ASFaults::Clear();
-    JRXDatabase::close();
+    jrxtest::LogDbFixture::TearDown();
     JRXEnvDirectory::clear();
   }
 
-  std::vector<OpRow> opRows(const std::string& id) {
-    JRXRdbmsTran tran;
-    op_log t;
-    ASCursor c(*tran);
-    c.Project() << t->op_id << t->op << t->id << t->parent_id << t->time << t->status
-                << t->session_id;
-    c.Set(t->id == id);
-    c.Order(t->op_id);
-    std::vector<OpRow> rows;
-    while (c.Fetch())
-      rows.push_back({static_cast<int>(t.op_id.Int()), t.op.Bytes(), t.id.Bytes(),
-                      t.parent_id.Bytes(), logdb::sqlToTime(t.time),
-                      static_cast<int>(t.status.Int()), t.session_id.Bytes()});
-    return rows;
-  }
+  std::vector<OpRow> opRows(const std::string& id) { return jrxtest::OpLogRows::ops(id); }
 
   OpRow onlyOp(const std::string& id) {
     auto rows = opRows(id);
@@ -126,29 +91,9 @@ class OpLogDbTest : public ::testing::TestWithParam<std::string> {
     return rows.empty() ? OpRow{} : rows[0];
   }
 
-  int countRows(ASDomain& table) {
-    JRXRdbmsTran tran;
-    ASCursor c(*tran);
-    c.Project() << table.Attribute(0);
-    int n = 0;
-    while (c.Fetch()) ++n;
-    return n;
-  }
+  int countRows(ASDomain& table) { return static_cast<int>(jrxtest::countRows(table)); }
 
-  std::vector<DataRow> dataRows(int op_id) {
-    JRXRdbmsTran tran;
-    op_log_data t;
-    ASCursor c(*tran);
-    c.Project() << t->data_id << t->progress << t->time << t->status << t->info;
-    c.Set(t->op_id == op_id);
-    c.Order(t->data_id);
-    std::vector<DataRow> rows;
-    while (c.Fetch())
-      rows.push_back({static_cast<int>(t.data_id.Int()), static_cast<int>(t.progress.Int()),
-                      logdb::sqlToTime(t.time), static_cast<int>(t.status.Int()),
-                      t.info.Bytes()});
-    return rows;
-  }
+  std::vector<DataRow> dataRows(int op_id) { return jrxtest::OpLogRows::data(op_id); }
 
   // Link rows with their environments, sorted by role, mark, identifier.
   std::vector<LinkRow> links(int op_id) {
@@ -196,10 +141,7 @@ class OpLogDbTest : public ::testing::TestWithParam<std::string> {
     return text + std::string(1, '\0');
   }
 
-  std::vector<JRXLogRecord> logRecords() const { return sink_->records(); }
-
-  std::shared_ptr<JRXCapturingLogSink> sink_;
-  std::shared_ptr<JRXLogSink> previousSink_;
+  std::vector<JRXLogRecord> logRecords() const { return sink->records(); }
 };
 
 // A client that holds no right anywhere.

@@ -125,7 +125,7 @@ TEST_P(SaveProgressTest, StatusOneRestartsTheOperationUnderTheSameId) {
   const OpRow old = onlyOp("req-1");
   const auto oldLinks = links(old.op_id);
   ASSERT_FALSE(oldLinks.empty());
-  sink_->clear();
+  sink->clear();
 
   ASSERT_EQ(log.saveProgress(report("req-1", "vm.restart", 1, 0, kT0 + 100, "second run")), 0);
 
