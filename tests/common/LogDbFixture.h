@@ -20,6 +20,10 @@ namespace jrxtest {
 
 class LogDbFixture : public ::testing::TestWithParam<std::string> {
  protected:
+  // The widest record limit and upper time bound the query calls take.
+  static constexpr unsigned int kNoLimit = 2147483647;
+  static constexpr long kNoUpper = 2147483647;
+
   // `local`, when valid, becomes the local node.
   void openLogDb(bool throughFaults, const JRX::JRXEID& local = JRX::JRXEID()) {
     ASFaults::Clear();

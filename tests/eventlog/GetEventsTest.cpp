@@ -17,7 +17,6 @@ namespace jrxtest {
 namespace {
 
 const long kNoLower = 0;
-const long kNoUpper = 2147483647;
 
 class GetEventsTest : public EventLogFixture {
  protected:

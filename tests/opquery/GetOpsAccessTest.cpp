@@ -12,8 +12,6 @@ using jrxtest::OpLogRows;
 
 namespace {
 
-const unsigned int kNoLimit = 2147483647;
-const long kNoUpper = 2147483647;
 const int kView = 188;
 
 class GetOpsAccessTest : public jrxtest::OpLogFixture {

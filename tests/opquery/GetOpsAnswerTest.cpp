@@ -12,9 +12,6 @@ using jrxtest::OpLogRows;
 
 namespace {
 
-const unsigned int kNoLimit = 2147483647;
-const long kNoUpper = 2147483647;
-
 class GetOpsAnswerTest : public jrxtest::OpLogFixture {
  protected:
   JRXOpLogLocal service{nullptr};

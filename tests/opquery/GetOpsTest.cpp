@@ -14,9 +14,6 @@ using jrxtest::OpLogRows;
 
 namespace {
 
-const unsigned int kNoLimit = 2147483647;
-const long kNoUpper = 2147483647;
-
 class GetOpsTest : public jrxtest::OpLogFixture {
  protected:
   struct Query {
