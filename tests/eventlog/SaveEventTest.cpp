@@ -6,6 +6,7 @@
 #include <string>
 
 #include "EventLogFixture.h"
+#include "OpLogRows.h"
 #include "JRXMessage.h"
 #include "store/ValueEncodings.h"
 
@@ -327,18 +328,7 @@ TEST_P(SaveEventTest, FailedLoginDropsTheEventButNotItsDetailRows) {
 }
 
 TEST_P(SaveEventTest, SessionWithOperationsKeepsItsAuditRows) {
-  {
-    JRXRdbmsTran tran;
-    op_log op;
-    op.op = "deploy";
-    op.id = "req-1";
-    op.parent_id = "";
-    op.time = 5;
-    op.status = 4;
-    op.session_id = "busy";
-    (*tran)->Insert(op);
-    tran.commit();
-  }
+  jrxtest::OpLogRows::op("req-1", "deploy", 4, 5, "", "busy");
   JRXEvent first = auditEvent(nodeA, "busy", 0);
   JRXEvent second = auditEvent(nodeA, "busy", 2);
   ASSERT_EQ(0, log.saveEvent(first));
@@ -373,18 +363,7 @@ TEST_P(SaveEventTest, IdleSessionDropsItsEarlierAuditedEvents) {
 }
 
 TEST_P(SaveEventTest, EmptySessionMatchesOnlyEmptySessions) {
-  {
-    JRXRdbmsTran tran;
-    op_log op;
-    op.op = "deploy";
-    op.id = "req-1";
-    op.parent_id = "";
-    op.time = 5;
-    op.status = 4;
-    op.session_id = "busy";
-    (*tran)->Insert(op);
-    tran.commit();
-  }
+  jrxtest::OpLogRows::op("req-1", "deploy", 4, 5, "", "busy");
   JRXEvent anonymous = auditEvent(nodeA, "", 0);
   JRXEvent named = auditEvent(nodeA, "x", 0);
   JRXEvent spaced = auditEvent(nodeA, " ", 0);
@@ -397,18 +376,7 @@ TEST_P(SaveEventTest, EmptySessionMatchesOnlyEmptySessions) {
   EXPECT_NE(-1, eventId(logout.guid));
 
   // Once an operation ran under the empty session, its audit rows are written again.
-  {
-    JRXRdbmsTran tran;
-    op_log op;
-    op.op = "deploy";
-    op.id = "req-2";
-    op.parent_id = "";
-    op.time = 6;
-    op.status = 4;
-    op.session_id = "";
-    (*tran)->Insert(op);
-    tran.commit();
-  }
+  jrxtest::OpLogRows::op("req-2", "deploy", 4, 6, "", "");
   JRXEvent again = auditEvent(nodeA, "", 2);
   ASSERT_EQ(0, log.saveEvent(again));
   events_log_audit a;
