@@ -21,7 +21,7 @@ struct jrx_environment : ASTable<jrx_environment_domain> {
 
 struct jrx_config_domain : ASDomain {
   jrx_config_domain() : ASDomain("jrx_config") { SetPrimaryKey({&name}); }
-  ASAttribute name{this, "name", AS_VSTR, AS_COL_NOT_NULL};
+  ASAttribute name{this, "name", AS_VSTR, AS_COL_NOT_NULL, 64};  // a setting's built-in name
   ASAttribute value{this, "value", AS_VSTR};
 };
 struct jrx_config : ASTable<jrx_config_domain> {

@@ -25,6 +25,8 @@ bool JRXInfo::operator==(const JRXInfo& o) const {
 std::string JRXInfo::render(
     const std::function<std::string(const std::string&)>& translate) const {
   const std::string text = translate(text_);
+  // Nothing to fill in: the text is plain text, doubled braces included.
+  if (parameters_.empty()) return text;
   std::string out;
   out.reserve(text.size());
   size_t i = 0;

@@ -98,8 +98,9 @@ ASOperand::ASOperand(const ASValue& v) : node(valueNode(ASBindOf(v, v.Type()))) 
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
-ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags)
-    : domain_(domain), name_(column), type_(type), flags_(flags) {
+ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags,
+                         size_t maxBytes)
+    : domain_(domain), name_(column), type_(type), flags_(flags), maxBytes_(maxBytes) {
   domain->Register(this);
 }
 

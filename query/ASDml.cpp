@@ -3,6 +3,7 @@
 #include <map>
 
 #include "ASNode.h"
+#include "ASRowLimits.h"
 #include "ASSessionAccess.h"
 #include "ASSqlText.h"
 
@@ -24,6 +25,7 @@ long long ASUpdater::Execute(ASSession* session) {
   if (!session) throw AException("an update needs a session");
   if (setters_.empty()) throw AException("an update of " + domain_->TableName() + " sets nothing");
   ASSqlWriter w;
+  ASRowLimits limits(*domain_);
   w << "UPDATE " << domain_->TableName() << " SET ";
   for (size_t i = 0; i < setters_.size(); ++i) {
     const ASAttribute* a = setters_[i].Attribute();
@@ -37,6 +39,7 @@ long long ASUpdater::Execute(ASSession* session) {
       ASBindValue v = ASCoerce(n.value, a->Type());
       if (v.kind == ASBindValue::Integer && (a->Type() == AS_INT || a->Type() == AS_TIME))
         v.i = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v.i)));
+      limits.Add(*a, v);
       w.Value(std::move(v));
     } else if (n.kind == ASNode::Attr) {
       w.Column(*n.domain, n.column);
@@ -46,6 +49,7 @@ long long ASUpdater::Execute(ASSession* session) {
       w << ")";
     }
   }
+  limits.Check();
   where(cond_, w);
   auto names = bare(*domain_);
   return ASSessionAccess::Run(*session, ASResolveAliases(w.sql, &names), w.values, nullptr);

@@ -1,5 +1,6 @@
 #include <unordered_map>
 
+#include "ASRowLimits.h"
 #include "ASSessionAccess.h"
 #include "ASSqlText.h"
 
@@ -98,6 +99,7 @@ void ASSession::Insert(ASDomain& domain) {
   std::string sql = "INSERT INTO " + domain.TableName() + " (";
   std::string marks;
   std::vector<ASBindValue> values;
+  ASRowLimits limits(domain);
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
     if (!domain.InInsert(i) || (a.Flags() & AS_COL_AUTOINC)) continue;
@@ -108,7 +110,9 @@ void ASSession::Insert(ASDomain& domain) {
     sql += a.Name();
     marks += "?";
     values.push_back(ASBindOf(domain.Value(i), a.Type()));
+    limits.Add(a, values.back());
   }
+  limits.Check();
   if (values.empty())
     sql = ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
   else

@@ -119,6 +119,14 @@ enum ASType { AS_INT, AS_INT64, AS_VSTR, AS_BINSTR, AS_TIME, AS_GUID, AS_BLOB, A
 // Column flags for the schema.
 enum : unsigned { AS_COL_NONE = 0, AS_COL_AUTOINC = 1, AS_COL_NOT_NULL = 2 };
 
+// What every database accepts alike. A text or blob column holds any bytes of any length,
+// unless its schema gives it a width (for short codes that keys are made of). The values a
+// row inserts or an update sets may come to at most AS_MAX_ROW_BYTES, so that every row
+// fits the server's packets when it is written and read back (also joined to two others).
+// Whatever goes beyond is refused with an AException before the statement runs, on every
+// database.
+constexpr size_t AS_MAX_ROW_BYTES = 4u << 20;
+
 // Key kinds of ASAttribute::SetKey.
 enum : int { AS_KEY_NONE = 0, AS_KEY_LEFT_JOIN = 4 };
 
@@ -250,8 +258,10 @@ class ASOrder {
 
 class ASAttribute {
  public:
-  // A column of `domain`; registers itself as the domain's next column.
-  ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags = AS_COL_NONE);
+  // A column of `domain`; registers itself as the domain's next column. `maxBytes`: the width
+  // of a text column (0: any length).
+  ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags = AS_COL_NONE,
+              size_t maxBytes = 0);
   // A sub-select (from ASFilter::Query()), usable with In / NotIn.
   explicit ASAttribute(const Str& subselect);
   ASAttribute(const ASAttribute&) = delete;
@@ -261,6 +271,7 @@ class ASAttribute {
   const std::string& Name() const { return name_; }
   ASType Type() const { return type_; }
   unsigned Flags() const { return flags_; }
+  size_t MaxBytes() const { return maxBytes_; }
   ASDomain* Domain() const { return domain_; }
   size_t Index() const { return index_; }
   const Str& Subselect() const { return sub_; }
@@ -284,6 +295,7 @@ class ASAttribute {
   std::string name_;
   ASType type_ = AS_VSTR;
   unsigned flags_ = 0;
+  size_t maxBytes_ = 0;
   size_t index_ = 0;
   int key_ = AS_KEY_NONE;
   Str sub_;

@@ -39,9 +39,10 @@ class JRXInfo {
   JRXInfo& addParameter(const std::string& name, const JRXInfo& value);
   JRXInfo& addParameter(const std::string& name, const std::string& text);
 
-  // The display text. Rule: in the text, "{name}" is replaced by the display text of the
-  // first parameter of that name (unknown names are kept as written), "{{" and "}}" stand
-  // for single braces; each text goes through the translator first.
+  // The display text. A record without parameters is its text as it stands. Otherwise the
+  // text is a template: "{name}" is replaced by the display text of the first parameter of
+  // that name (unknown names are kept as written), "{{" and "}}" stand for single braces.
+  // Each text goes through the translator first.
   template <class Translator>
   std::string toStringWithTranslator() const {
     return render([](const std::string& s) -> std::string { return Translator::translate(s); });

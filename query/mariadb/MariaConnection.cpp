@@ -20,44 +20,15 @@ std::string quoteName(const std::string& name) {
 
 bool textual(ASType t) { return t == AS_VSTR || t == AS_BINSTR || t == AS_BLOB; }
 
-unsigned fixedWidth(ASType t) {
-  switch (t) {
-    case AS_INT64:
-    case AS_DOUBLE:
-      return 8;
-    case AS_GUID:
-      return 16;
-    default:
-      return 4;
-  }
-}
+// A text of any length: a LONGBLOB, which keeps any bytes and compares them exactly.
+bool unbounded(const ASAttribute& a) { return textual(a.Type()) && a.MaxBytes() == 0; }
 
-// The longest binary string an indexed column may hold: InnoDB keys are at most 3072 bytes,
-// shared by the columns of each index the column is part of (0: not indexed).
-unsigned indexedWidth(const ASDomain& d, size_t column) {
-  const unsigned kKeyBytes = 3072;
-  unsigned width = 0;
-  std::vector<ASIndexDef> keys = d.Indexes();
-  keys.push_back(ASIndexDef{"PRIMARY", d.KeyColumns(), true});
-  for (const ASIndexDef& ix : keys) {
-    if (std::find(ix.columns.begin(), ix.columns.end(), column) == ix.columns.end()) continue;
-    unsigned fixed = 0, texts = 0;
-    for (size_t c : ix.columns) {
-      ASType t = d.Attribute(c).Type();
-      if (textual(t))
-        ++texts;
-      else
-        fixed += fixedWidth(t);
-    }
-    unsigned share = (kKeyBytes - fixed) / texts - 2;  // 2 bytes of length per value
-    if (width == 0 || share < width) width = share;
-  }
-  return width;
-}
+// Indexes over texts of any length hold a prefix of each: the index finds the candidates,
+// the rows themselves decide equality. Enough to tell apart identifiers and titles.
+const unsigned kPrefixBytes = 255;
 
-std::string columnType(const ASDomain& d, size_t i) {
-  const ASType t = d.Attribute(i).Type();
-  switch (t) {
+std::string columnType(const ASAttribute& a) {
+  switch (a.Type()) {
     case AS_INT:
     case AS_TIME:
       return "INT";
@@ -72,10 +43,17 @@ std::string columnType(const ASDomain& d, size_t i) {
     case AS_BINSTR:
       break;
   }
-  // Binary strings keep any bytes and compare them exactly. An indexed one needs a bounded
-  // length; any other may be of any length.
-  unsigned width = indexedWidth(d, i);
-  return width ? "VARBINARY(" + std::to_string(width) + ")" : "LONGBLOB";
+  return a.MaxBytes() ? "VARBINARY(" + std::to_string(a.MaxBytes()) + ")" : "LONGBLOB";
+}
+
+std::string keyColumns(const ASDomain& d, const std::vector<size_t>& columns, bool prefixes) {
+  std::string sql = "(";
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const ASAttribute& a = d.Attribute(columns[k]);
+    sql += (k ? ", " : "") + a.Name();
+    if (prefixes && unbounded(a)) sql += "(" + std::to_string(kPrefixBytes) + ")";
+  }
+  return sql + ")";
 }
 
 }  // namespace
@@ -94,6 +72,10 @@ void MariaConnection::Connect() {
     db_ = mysql_init(nullptr);
     if (!db_) throw AException("out of memory opening a MariaDB connection", 0, true);
     mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
+    // Rows of up to AS_MAX_ROW_BYTES, three joined, must come back whole; the client's own
+    // default may be smaller than the server's.
+    unsigned long packet = 64ul << 20;
+    mysql_options(db_, MYSQL_OPT_MAX_ALLOWED_PACKET, &packet);
     unsigned timeout = 10;
     mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
@@ -162,28 +144,29 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   for (size_t i = 0; i < d.Size(); ++i) {
     const ASAttribute& a = d.Attribute(i);
     if (i) sql += ", ";
-    sql += a.Name() + " " + columnType(d, i);
+    sql += a.Name() + " " + columnType(a);
     if (a.Flags() & AS_COL_AUTOINC)
       sql += " NOT NULL AUTO_INCREMENT";
     else if ((a.Flags() & AS_COL_NOT_NULL) || std::find(key.begin(), key.end(), i) != key.end())
       sql += " NOT NULL";
   }
   // A table without a key of its own gets none: InnoDB then clusters it by a row id that no
-  // statement can see.
-  if (!key.empty()) {
-    sql += ", PRIMARY KEY (";
-    for (size_t k = 0; k < key.size(); ++k) sql += (k ? ", " : "") + d.Attribute(key[k]).Name();
-    sql += ")";
-  }
+  // statement can see. Key columns that are texts have a width.
+  if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key, false);
   // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
   // schema at the same time cannot trip over each other.
   for (const ASIndexDef& ix : d.Indexes()) {
-    sql += std::string(", ") + (ix.unique ? "UNIQUE KEY " : "KEY ") + ix.name + " (";
-    for (size_t k = 0; k < ix.columns.size(); ++k) {
-      if (k) sql += ", ";
-      sql += d.Attribute(ix.columns[k]).Name();
+    if (!ix.unique) {
+      sql += ", KEY " + ix.name + " " + keyColumns(d, ix.columns, true);
+      continue;
     }
-    sql += ")";
+    // A prefix cannot keep whole values unique. Over texts of any length the server keeps
+    // a hash of the whole values unique instead, which lookups cannot use: they get a
+    // prefix index of their own beside it.
+    sql += ", UNIQUE KEY " + ix.name + " " + keyColumns(d, ix.columns, false);
+    bool anyUnbounded = false;
+    for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
+    if (anyUnbounded) sql += ", KEY " + ix.name + "_find " + keyColumns(d, ix.columns, true);
   }
   sql += ") ENGINE=InnoDB";
   return {sql};

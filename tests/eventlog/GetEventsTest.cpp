@@ -47,18 +47,21 @@ class GetEventsTest : public EventLogFixture {
     return t;
   }
 
-  // Many events of one source, written straight into the tables in one transaction.
-  void bulk(const JRXEID& source, int n, int firstTime, const std::string* data = nullptr) {
+  // Many events of one source (of two in turn, with `other`), written straight into the
+  // tables in one transaction; `step` seconds apart.
+  void bulk(const JRXEID& source, int n, int firstTime, const std::string* data = nullptr,
+            const JRXEID* other = nullptr, int step = 1) {
     JRXRdbmsTran tran;
-    logdb::LogsEnvInfo env(envRef(source), false);
-    const int envId = env.getSqlID(tran);
+    const int envIds[2] = {logdb::LogsEnvInfo(envRef(source), false).getSqlID(tran),
+                           logdb::LogsEnvInfo(envRef(other ? *other : source), false)
+                               .getSqlID(tran)};
     std::string infoBin;
     ASSERT_EQ(0, logdb::putInfoToBinary(JRXInfo("bulk"), infoBin));
     for (int i = 0; i < n; ++i) {
       events_log ev;
       ev.guid = JRXGUID::generate().toString();
       ev.code = i;
-      ev.time = firstTime + i;
+      ev.time = firstTime + i * step;
       ev.category = "bulk";
       ev.type = "alert";
       ev.sid = "";
@@ -71,7 +74,7 @@ class GetEventsTest : public EventLogFixture {
       (*tran)->Insert(ev);
       events_log_env l;
       l.event_id = static_cast<int>((*tran)->GetInsertId());
-      l.env_id = envId;
+      l.env_id = envIds[i % 2];
       l.role = "S";
       (*tran)->Insert(l);
     }
@@ -284,6 +287,27 @@ TEST_P(GetEventsTest, RefusedRightTouchesNeitherVectorNorDatabase) {
   EXPECT_EQ(414, log.getEvents(&out, JRXEID::EID_INVALID, true, 10, "", "", false, 0, kNoUpper));
   EXPECT_EQ(0, log.getEvents(&out, nodeB, true, 10, "", "", false, 0, kNoUpper));
   EXPECT_FALSE(log.getContextLocal()->hasLastError());
+}
+
+// Events of equal time come in one order whether the answer is read at once or in pages.
+TEST_P(GetEventsTest, EqualTimesInTheSameOrderAtAnyLimit) {
+  bulk(nodeA, 600, 50, nullptr, &nodeB, 0);
+  std::vector<JRXEvent> paged = query(JRXEID::EID_INVALID, true, 600);
+  std::vector<JRXEvent> single = query(JRXEID::EID_INVALID, true, 500);
+  ASSERT_EQ(600u, paged.size());
+  ASSERT_EQ(500u, single.size());
+  for (size_t i = 0; i < single.size(); ++i) ASSERT_EQ(single[i].guid, paged[i].guid) << i;
+}
+
+// What was appended before a failure stays in the caller's vector beside what it held.
+TEST_P(GetEventsTest, FailurePartWayKeepsWhatWasAppended) {
+  bulk(nodeA, 700, 1);
+  std::vector<JRXEvent> out(1, event(nodeB, 1));
+  // The newest recorded events answer first; the look whether an older record is newer
+  // than them fails.
+  ASFaults::FailStatement(1, "<=", "server went away");
+  EXPECT_EQ(3101, log.getEvents(&out, JRXEID::EID_INVALID, true, 4, "", "", false, 0, kNoUpper));
+  EXPECT_EQ((std::vector<int64_t>{1, 700, 699, 698}), times(out));
 }
 
 TEST_P(GetEventsTest, DatabaseFailureAnswers3101WithoutLastError) {

@@ -97,7 +97,9 @@ TEST(InfoRecord, RendersParametersIntoTheText) {
   host.addParameter("ip", "10.0.0.1");
   EXPECT_EQ("VM web-1 on node-7 (10.0.0.1): {missing} {literal} {unclosed", info.toString());
   EXPECT_EQ("", JRXInfo().toString());
-  EXPECT_EQ("}{", JRXInfo("}}{{").toString());
+  // Without parameters there is nothing to fill in: the text stands as given.
+  EXPECT_EQ("}}{{ {x}", JRXInfo("}}{{ {x}").toString());
+  EXPECT_NE(JRXInfo("a}}b").toString(), JRXInfo("a}b").toString());
 }
 
 struct UpperTranslator {

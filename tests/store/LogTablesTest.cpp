@@ -6,6 +6,7 @@
 
 #include "JRXRdbms.h"
 #include "LogDbFixture.h"
+#include "store/LogTables.h"
 
 namespace {
 
@@ -44,6 +45,31 @@ TEST_P(LogTables, HoldExactlyTheirColumnsAndKeepTheirKeysUnique) {
     else
       EXPECT_NO_THROW(s->ExecuteSql(insert));
   }
+}
+
+// Key columns have a width, the same on every database, refused beyond it before anything
+// is written; other texts have none.
+TEST_P(LogTables, KeyTextsHaveTheirWidthEverywhere) {
+  openLogDb(false);
+  JRX::JRXRdbmsTran tran;
+  JRX::op_log_env link;
+  link.op_id = 1;
+  link.env_id = 1;
+  link.is_default = "N";
+  link.role = "SS";
+  try {
+    (*tran)->Insert(link);
+    ADD_FAILURE() << "a two-letter role was stored";
+  } catch (const AException& e) {
+    EXPECT_NE(std::string(e.what()).find("op_log_env.role is longer than its width of 1"),
+              std::string::npos)
+        << e.what();
+  }
+  JRX::env_log env;
+  env.eid = Guid(1, 2);
+  env.title = std::string(100000, 't');
+  env.type = std::string(100000, 'y');
+  EXPECT_NO_THROW((*tran)->Insert(env));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, LogTables, ::testing::ValuesIn(jrxtest::backends()),

@@ -69,7 +69,7 @@ TEST_P(ToolImport, StoresEnvProgressAndEventRecords) {
 }
 
 struct BadLine {
-  const char* line;
+  std::string line;
   const char* complaint;
 };
 
@@ -90,9 +90,14 @@ TEST_P(ToolImport, InvalidLineIsReportedAndNothingOfItStored) {
       {R"({"kind":"env","eid":"not-a-guid","type":"vm"})", "not a GUID"},
       {R"({"kind":"wat"})", "unknown kind"},
       {R"([1,2])", "must be a JSON object"},
+      // Numbers beyond a double; the message quotes no more than a short excerpt.
+      {R"({"kind":"event","time":1e400})", "number overflow"},
+      {R"({"kind":"progress","id":"req-c","progress":)" + std::string(100000, '7') + "}",
+       "number overflow"},
+      {R"({"kind":")" + std::string(100000, 'x') + R"("})", "unknown kind"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
+    SCOPED_TRACE(c.line.substr(0, 80));
     std::string url = freshDatabaseUrl(GetParam());
     std::string input = progressLine("req-a", "a", 0, 0, 1701000000, "a") +
                         progressLine("req-b", "b", 0, 0, 1701000001, "b") + c.line + "\n" +
@@ -101,6 +106,7 @@ TEST_P(ToolImport, InvalidLineIsReportedAndNothingOfItStored) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("line 3: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(c.complaint), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 300u);
     // The records before the bad line were stored, nothing of it or after it.
     EXPECT_EQ(ids(parseLines(jrxOn(url, {"ops", "--json"}))),
               (std::vector<std::string>{"req-a", "req-b"}));
@@ -148,6 +154,9 @@ TEST_P(ToolImport, SavesSingleRecords) {
   ToolRun refused = jrx({"save-progress", R"({"id":"req-10"})"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err, "error 3101: Can't save operation without name\n");
+  ToolRun huge = jrx({"save-progress", R"({"id":"q","name":"n","progress":1e999})"});
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_NE(huge.err.find("number overflow parsing '1e999'"), std::string::npos) << huge.err;
   ToolRun wrongKind = jrx({"save-progress", R"({"kind":"event","id":"req-10"})"});
   EXPECT_EQ(wrongKind.status, 1);
   EXPECT_NE(wrongKind.err.find("expected a record of kind \"progress\""), std::string::npos);

@@ -25,14 +25,17 @@ Commands:
   events [--eid G] [--operand] [--limit N] [--category C] [--type T] [--with-data]
          [--from T] [--to T] [--json [--envs]]
                                 list events newest first (by source environment, or with
-                                --operand by further environment; default limit 6000)
+                                --operand by further environment; default limit 6000);
+                                --with-data adds the audit payload to the table (--json
+                                always carries it)
   unfinished --eid G [--since T] [--json]
                                 unfinished operations run on behalf of G and the latest
                                 progress time (not before T)
   finish                        close the unfinished operations of the local node as
                                 canceled by restart
   compact ops --age SECONDS     remove ended operations recorded that long ago or earlier
-  compact events --keep N       keep the N newest events, remove the rest
+                                (SECONDS >= 0)
+  compact events --keep N       keep the N newest events, remove the rest (N >= 0)
   watch [--interval S] [--count N]
                                 live view of unfinished operations with a progress bar each
                                 (every S seconds, default 1; stops after N refreshes or Ctrl-C)

@@ -20,6 +20,11 @@ std::string quoted(const std::string& name) {
   return "\"" + name.substr(0, 30) + "..." + name.substr(name.size() - 40) + "\"";
 }
 
+// A piece of the input quoted in a message: never more than a short excerpt of it.
+std::string excerpt(const std::string& text) {
+  return text.size() <= 60 ? text : text.substr(0, 60) + "...";
+}
+
 const char* typeName(const json& v) {
   switch (v.type()) {
     case json::value_t::null: return "null";
@@ -152,12 +157,19 @@ json parseObject(const std::string& text) {
   json v;
   try {
     v = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // Syntax errors, and numbers too large for a double (out of range), alike.
     std::string what = e.what();
     // Drop the library's "[json.exception.parse_error.101] " prefix.
     auto close = what.find("] ");
     if (what.rfind("[json.exception", 0) == 0 && close != std::string::npos)
       what = what.substr(close + 2);
+    // The library quotes the token it stopped at, which may be most of the line.
+    auto open = what.find('\'');
+    auto end = what.rfind('\'');
+    if (open != std::string::npos && end > open)
+      what = what.substr(0, open + 1) + excerpt(what.substr(open + 1, end - open - 1)) +
+             what.substr(end);
     throw RecordError("malformed JSON: " + what);
   }
   if (!v.is_object()) throw RecordError(std::string("a record must be a JSON object, not ") +
@@ -236,7 +248,8 @@ JRX::JRXEvent eventFrom(const json& v, int64_t now) {
     if (a.contains("address")) {
       std::string text = getString(a, "address", "audit.address");
       if (audit->address.fromString(text) != 0)
-        throw RecordError("field \"audit.address\" is not an IPv6 or IPv4 address: " + text);
+        throw RecordError("field \"audit.address\" is not an IPv6 or IPv4 address: " +
+                          excerpt(text));
     }
     if (a.contains("detail")) audit->detail = getString(a, "detail", "audit.detail");
     if (a.contains("kind")) audit->kind = getInt(a, "kind", "audit.kind");
@@ -251,7 +264,7 @@ void checkKind(const json& v, const char* expected) {
   if (!k.is_string()) wrongType("kind", "a string", k);
   if (k.get<std::string>() != expected)
     throw RecordError(std::string("expected a record of kind \"") + expected + "\", not \"" +
-                      k.get<std::string>() + "\"");
+                      excerpt(k.get<std::string>()) + "\"");
 }
 
 std::string dump(const ojson& v) {
@@ -264,7 +277,7 @@ JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
   JRX::JRXEID g;
   if (g.fromString(text.c_str()) != 0 || text.find('\0') != std::string::npos)
     throw RecordError("field " + quoted(what) + " is not a GUID (8-4-4-4-12 hex digits): \"" +
-                      (text.size() > 60 ? text.substr(0, 60) + "..." : text) + "\"");
+                      excerpt(text) + "\"");
   return g;
 }
 
@@ -309,7 +322,7 @@ Record parseRecord(const std::string& line, int64_t now) {
     r.kind = Record::EVENT;
     r.event = eventFrom(v, now);
   } else {
-    throw RecordError("unknown kind \"" + kind + "\" (expected env, progress or event)");
+    throw RecordError("unknown kind \"" + excerpt(kind) + "\" (expected env, progress or event)");
   }
   return r;
 }

@@ -75,7 +75,7 @@ int runEvents(const CommandLine& cl) {
   if (json)
     printEventsJson(events, std::cout, cl.has("envs"));
   else
-    printEventsTable(events, std::cout, Terminal::of(1));
+    printEventsTable(events, std::cout, Terminal::of(1), cl.has("with-data"));
   return 0;
 }
 

@@ -84,17 +84,29 @@ void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std:
   table.print(out, term.isTty ? term.columns : 0, term.utf8);
 }
 
+static std::string payloadText(const JRX::JRXEvent& e) {
+  auto audit = boost::dynamic_pointer_cast<JRX::JRXAuditEvent>(e.data);
+  if (!audit) return "";
+  return "session " + audit->session + ", address " + audit->address.toString() + ", kind " +
+         std::to_string(audit->kind) + ", detail " + audit->detail;
+}
+
 void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                      const Terminal& term) {
-  Table table({{"TIME"},
-               {"TYPE"},
-               {"CATEGORY"},
-               {"CODE", Table::RIGHT},
-               {"ENVIRONMENT", Table::LEFT, Table::GUIDS},
-               {"TEXT", Table::LEFT, Table::TEXT}});
-  for (const auto& e : events)
-    table.addRow({localTime(e.time), e.type, e.category, std::to_string(e.code), envLabel(e.eid),
-                  e.info.toString()});
+                      const Terminal& term, bool withData) {
+  std::vector<Table::Column> cols = {{"TIME"},
+                                     {"TYPE"},
+                                     {"CATEGORY"},
+                                     {"CODE", Table::RIGHT},
+                                     {"ENVIRONMENT", Table::LEFT, Table::GUIDS},
+                                     {"TEXT", Table::LEFT, Table::TEXT}};
+  if (withData) cols.push_back({"DATA", Table::LEFT, Table::TEXT});
+  Table table(cols);
+  for (const auto& e : events) {
+    std::vector<std::string> row = {localTime(e.time),      e.type,         e.category,
+                                    std::to_string(e.code), envLabel(e.eid), e.info.toString()};
+    if (withData) row.push_back(payloadText(e));
+    table.addRow(std::move(row));
+  }
   table.print(out, term.isTty ? term.columns : 0, term.utf8);
 }
 

@@ -16,8 +16,9 @@ std::string envLabel(const JRX::JRXEID& eid);
 
 void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                    const Terminal& term);
+// `withData`: a column with each event's payload (the audit details).
 void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                      const Terminal& term);
+                      const Terminal& term, bool withData = false);
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                   bool withEnvs);

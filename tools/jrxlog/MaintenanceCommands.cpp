@@ -59,7 +59,7 @@ int runCompact(const CommandLine& cl) {
   if (what == "events") {
     if (cl.has("age")) throw UsageError("compact events takes --keep, not --age");
     if (!cl.has("keep")) throw UsageError("compact events needs --keep N");
-    int keep = static_cast<int>(parseInteger("keep", cl.value("keep"), -2147483647LL - 1, 2147483647LL));
+    int keep = static_cast<int>(parseInteger("keep", cl.value("keep"), 0, 2147483647LL));
     long long before = countEvents();
     int result = JRX::JRXEventLogLocal::compact(keep);
     if (result != 0) throw ServiceFailure(result, "events compact failed");

@@ -173,7 +173,7 @@ void CommandLine::validate() const {
     if (n == "size") parseInteger(n, v.second, 1, 100000);
     if (n == "batch") parseInteger(n, v.second, 1, 1000000);
     if (n == "count") parseInteger(n, v.second, 1, 1000000000);
-    if (n == "keep") parseInteger(n, v.second, -2147483647LL - 1, 2147483647LL);
+    if (n == "keep") parseInteger(n, v.second, 0, 2147483647LL);
     if (n == "from" || n == "to" || n == "since" || n == "time") parseTime(n, v.second);
     if (n == "age") parseDuration(n, v.second);
     if (n == "interval") parseInterval(n, v.second);
@@ -294,7 +294,7 @@ int64_t parseTime(const std::string& option, const std::string& text) {
 
 long long parseDuration(const std::string& option, const std::string& text) {
   long long v = 0;
-  if (!parseSeconds(text, v) || v > 2147483647LL || v < -2147483647LL)
+  if (!parseSeconds(text, v) || v > 2147483647LL || v < 0)
     throw UsageError("--" + option + ": expected seconds (units s, m, h, d allowed), got '" +
                      text + "'");
   return v;

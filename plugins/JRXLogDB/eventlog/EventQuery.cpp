@@ -131,15 +131,15 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
     const long long floor = static_cast<unsigned long long>(newest) > window
                                 ? newest - static_cast<long long>(window)
                                 : -1;
-    std::vector<JRXEvent> rows;
-    selectWindow(session, f, &envIds, floor, want, rows);
+    // Appended to the caller's vector as they are read, so that a failure part-way leaves
+    // there what was read before it; a window that does not count is taken back.
+    const size_t before = out->size();
+    selectWindow(session, f, &envIds, floor, want, *out);
     const bool whole = floor < 0;
-    if (whole || (rows.size() == want &&
-                  !olderRecordIsNewer(session, floor, logdb::timeToSql(rows.back().time), f))) {
-      out->insert(out->end(), std::make_move_iterator(rows.begin()),
-                  std::make_move_iterator(rows.end()));
+    if (whole || (out->size() - before == want &&
+                  !olderRecordIsNewer(session, floor, logdb::timeToSql(out->back().time), f)))
       return;
-    }
+    out->erase(out->begin() + static_cast<std::ptrdiff_t>(before), out->end());
     window *= kWindowGrowth;
   }
 }

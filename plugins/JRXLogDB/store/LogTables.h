@@ -6,11 +6,17 @@
 // the log keeps unique (one link per operation, role and environment; at most one task row
 // per operation; at most one detail row of each kind per event). `events_log_env` may hold
 // the same link twice and `Environment` belongs to others, so they have none.
+//
+// Texts are of any length (AS_MAX_ROW_BYTES bounds a whole row) except the short codes that
+// keys are made of, which have the widths given here on every database.
 #pragma once
 
 #include "ASQuery.h"
 
 namespace JRX {
+
+// Role letters and marks are one character; a GUID's text is 36 (38 with braces).
+const size_t kGuidTextBytes = 38;
 
 // ------------------------------------------------------------------- operation side
 
@@ -69,8 +75,8 @@ struct op_log_env_domain : ASDomain {
   }
   ASAttribute op_id{this, "op_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};
-  ASAttribute role{this, "role", AS_VSTR};
-  ASAttribute is_default{this, "is_default", AS_VSTR};
+  ASAttribute role{this, "role", AS_VSTR, AS_COL_NONE, 1};
+  ASAttribute is_default{this, "is_default", AS_VSTR, AS_COL_NONE, 1};
 };
 struct op_log_env : ASTable<op_log_env_domain> {
   op_log_env() { BindValues({&op_id, &env_id, &role, &is_default}); }
@@ -124,7 +130,7 @@ struct events_log_domain : ASDomain {
     AddIndex("events_log_time", {&time, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT, AS_COL_AUTOINC};
-  ASAttribute guid{this, "guid", AS_VSTR};
+  ASAttribute guid{this, "guid", AS_VSTR, AS_COL_NONE, kGuidTextBytes};
   ASAttribute code{this, "code", AS_INT};
   ASAttribute time{this, "time", AS_TIME};
   ASAttribute category{this, "category", AS_VSTR};
@@ -157,7 +163,7 @@ struct events_log_env_domain : ASDomain {
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};
-  ASAttribute role{this, "role", AS_VSTR};
+  ASAttribute role{this, "role", AS_VSTR, AS_COL_NONE, 1};
 };
 struct events_log_env : ASTable<events_log_env_domain> {
   events_log_env() { BindValues({&event_id, &env_id, &role}); }

@@ -9,9 +9,8 @@ namespace logdb {
 LogsEnvInfo::LogsEnvInfo(const JRXInfo& info, bool isDefault) : default_(isDefault) {
   const JRXInfo* eid = info.getParameter("eid");
   if (eid == nullptr) return;
-  std::string text = eid->toString();
-  // A text with a NUL inside is no identifier, whatever precedes the NUL.
-  if (text.find('\0') != std::string::npos) return;
+  // Read as a C string: what follows a NUL does not count.
+  const std::string text = eid->toString();
   JRXEID parsed;
   if (parsed.fromString(text.c_str()) != 0) return;
   eid_ = parsed;
