@@ -97,6 +97,9 @@ void MariaConnection::Connect() {
     mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
     unsigned timeout = 10;
     mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    // Why READ COMMITTED: MariaConnection::Begin.
+    mysql_options(db_, MYSQL_INIT_COMMAND,
+                  "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
     return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
                               target_.user.c_str(),
@@ -146,7 +149,18 @@ void MariaConnection::ExecuteSql(const std::string& sql) {
   if (mysql_errno(db_)) mariaThrow(db_);
 }
 
-void MariaConnection::Begin() { ExecuteSql("START TRANSACTION"); }
+// Sessions run at READ COMMITTED (set when they connect): under REPEATABLE READ a search
+// that finds nothing locks the gap where the rows would be, two writers adding rows to the
+// end of the same index each hold that gap, and each one's insert waits for the other's.
+// A reader asks for REPEATABLE READ for its one transaction.
+void MariaConnection::Begin(ASTransactionMode mode) {
+  if (mode == AS_TRAN_READ) {
+    ExecuteSql("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+    ExecuteSql("START TRANSACTION READ ONLY, WITH CONSISTENT SNAPSHOT");
+  } else {
+    ExecuteSql("START TRANSACTION");
+  }
+}
 void MariaConnection::Commit() { ExecuteSql("COMMIT"); }
 void MariaConnection::Rollback() { ExecuteSql("ROLLBACK"); }
 void MariaConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }

@@ -23,7 +23,7 @@ class MariaConnection : public ASDriverConnection {
   long long LastInsertId() override { return lastInsertId_; }
   void SetLastInsertId(unsigned long long id) { lastInsertId_ = static_cast<long long>(id); }
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;

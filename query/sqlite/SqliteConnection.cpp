@@ -40,13 +40,16 @@ void SqliteConnection::ExecuteSql(const std::string& sql) {
   if (rc != SQLITE_OK) {
     std::string text = err ? err : sqlite3_errmsg(db_);
     sqlite3_free(err);
-    throw AException(text, sqlite3_extended_errcode(db_), false);
+    sqliteThrow(text, sqlite3_extended_errcode(db_));
   }
 }
 
 // IMMEDIATE: a transaction that reads first and writes later would otherwise fail with
-// SQLITE_BUSY (without waiting) when another connection wrote in between.
-void SqliteConnection::Begin() { ExecuteSql("BEGIN IMMEDIATE"); }
+// SQLITE_BUSY (without waiting) when another connection wrote in between. A reader takes
+// no lock at all: on the WAL it reads the snapshot of its first statement.
+void SqliteConnection::Begin(ASTransactionMode mode) {
+  ExecuteSql(mode == AS_TRAN_READ ? "BEGIN" : "BEGIN IMMEDIATE");
+}
 void SqliteConnection::Commit() { ExecuteSql("COMMIT"); }
 void SqliteConnection::Rollback() { ExecuteSql("ROLLBACK"); }
 void SqliteConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }

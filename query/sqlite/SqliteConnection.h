@@ -16,7 +16,7 @@ class SqliteConnection : public ASDriverConnection {
   void ExecuteSql(const std::string& sql) override;
   long long LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;
