@@ -55,13 +55,20 @@ std::string writeTempFile(const std::string& content) {
 ToolRun runJrxlog(const std::vector<std::string>& args, const std::string& input,
                   const std::string& dir,
                   const std::vector<std::pair<std::string, std::string>>& env) {
+  std::vector<std::string> argv = {JRXLOG_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProgram(argv, input, dir, env);
+}
+
+ToolRun runProgram(const std::vector<std::string>& argvText, const std::string& input,
+                   const std::string& dir,
+                   const std::vector<std::pair<std::string, std::string>>& env) {
   std::string in = writeTempFile(input);
   std::string out = scratchDir() + "/o" + std::to_string(++fileCounter);
   std::string err = scratchDir() + "/e" + std::to_string(++fileCounter);
-  std::vector<std::string> argvText = {JRXLOG_BINARY};
-  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<std::string> args = argvText;
   std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(&a[0]);
+  for (auto& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
 
   pid_t pid = fork();
@@ -78,7 +85,7 @@ ToolRun runJrxlog(const std::vector<std::string>& args, const std::string& input
     unsetenv("JRXLOG_LOCAL_EID");
     for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int wstatus = 0;

@@ -14,6 +14,11 @@ struct ToolRun {
   std::vector<std::string> lines() const;  // of out
 };
 
+// Runs `argv` (argv[0] a path) with `input` as standard input.
+ToolRun runProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                   const std::string& dir = "",
+                   const std::vector<std::pair<std::string, std::string>>& env = {});
+
 // `input` becomes standard input; `dir` the working folder (empty: unchanged).
 // JRXLOG_DB and JRXLOG_LOCAL_EID are cleared for the child unless given in `env`.
 ToolRun runJrxlog(const std::vector<std::string>& args, const std::string& input = "",
