@@ -17,7 +17,7 @@ provider=${JRX_GALERA_PROVIDER:-/usr/lib/galera/libgalera_smm.so}
 
 url() { echo "mysql://root@localhost/?socket=$D/n$1/mysqld.sock"; }
 admin() { mariadb --no-defaults --socket="$D/n$1/mysqld.sock" -uroot -N -B "${@:2}"; }
-alive() { [ -f "$D/n$1/mariadbd.pid" ] && kill -0 "$(cat "$D/n$1/mariadbd.pid")" 2>/dev/null; }
+alive() { [ -f "$D/n$1/launched.pid" ] && kill -0 "$(cat "$D/n$1/launched.pid")" 2>/dev/null; }
 synced() {
   [ "$(admin "$1" -e "SHOW STATUS LIKE 'wsrep_local_state_comment'" 2>/dev/null | cut -f2)" = Synced ]
 }
@@ -56,7 +56,7 @@ start_node() {
     --character-set-server=utf8mb4 --collation-server=utf8mb4_bin \
     --innodb-flush-log-at-trx-commit=2 \
     --max-connections=300 --binlog-format=ROW --default-storage-engine=InnoDB \
-    --innodb-autoinc-lock-mode=2 \
+    --innodb-autoinc-lock-mode=2 --wsrep-sync-wait=1 \
     --wsrep-on=ON --wsrep-provider="$provider" --wsrep-cluster-name="jrx-$(basename "$D")" \
     --wsrep-cluster-address="gcomm://$peers" --wsrep-node-name="n$k" \
     --wsrep-node-address="127.0.0.1:$p" --wsrep-sst-receive-address="127.0.0.1:$((p + 2))" \
@@ -104,7 +104,7 @@ case "$cmd" in
     # The bootstrap node last, so that the others leave a cluster that still exists.
     for k in $(seq "$(cat "$D/nodes")" -1 1); do
       alive "$k" || continue
-      pid=$(cat "$D/n$k/mariadbd.pid")
+      pid=$(cat "$D/n$k/launched.pid")
       kill "$pid" 2>/dev/null || true
       for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     done
