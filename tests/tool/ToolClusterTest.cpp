@@ -76,8 +76,8 @@ ToolRun sqlOn(const std::string& url, const std::string& sql) {
   auto slash = url.find('/', url.find("://") + 3), query = url.find('?');
   std::string db = url.substr(slash + 1, query - slash - 1);
   std::string socket = url.substr(url.find("socket=") + 7);
-  return runProgram({"mariadb", "--no-defaults", "-uroot", "-S", socket, "-N", "-B", db, "-e",
-                     "SET SESSION wsrep_sync_wait = 1; " + sql});
+  return runProgram("mariadb", {"--no-defaults", "-uroot", "-S", socket, "-N", "-B", db, "-e",
+                                "SET SESSION wsrep_sync_wait = 1; " + sql});
 }
 
 // Every row of every table of the node, one line each, sorted: tables without a primary key
