@@ -103,7 +103,15 @@ void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role, int en
   row.env_id = env_id;
   row.role = roleText;
   row.is_default = defaultText;
-  session->Insert(row);
+  if (!session->InsertNew(row) && !default_) {
+    // A concurrent call linked the same environment first: then it counts as found.
+    op_log_env u;
+    ASUpdater up(u);
+    up << u->is_default.Set(ASOperand("N"));
+    up.Where(u->op_id == op_id && u->env_id == env_id && u->role == roleText &&
+             u->is_default == "Y");
+    up.Execute(session);
+  }
 }
 
 void LogsEnvInfo::linkEvent(JRXRdbmsTran& tran, int event_id, char role) const {
