@@ -24,7 +24,7 @@ synced() {
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # Four loopback ports per node from a base no one listens on: replication, incremental state
-# transfer, full state transfer, and a spare kept free.
+# transfer, full state transfer, and clients over TCP (besides the socket).
 pick_base() {
   local n=$1 base p ok
   for _ in $(seq 1 50); do
