@@ -242,7 +242,7 @@ ToolRun browse(const std::string& browser, const std::string& url, const std::st
   ToolRun r = runProgram("/usr/bin/timeout",
                          {"120", browser, "--headless", "--no-sandbox", "--disable-gpu",
                           "--disable-quic", "--no-first-run", "--disable-background-networking",
-                          "--disable-component-update", "--disable-sync",
+                          "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
                           "--user-data-dir=" + profile, "--window-size=1400,1000",
                           "--virtual-time-budget=6000", mode, url});
   runProgram("/bin/rm", {"-rf", profile});
@@ -331,9 +331,19 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   EXPECT_NE(newest.find(">" + asText(img) + " said " + asText(svg) + "<"), std::string::npos) << newest;
   EXPECT_NE(newest.find(">" + asText(img) + "</td>"), std::string::npos) << "environment title";
 
+  // An operation's history, as a click on its row (or its address) opens it.
+  ToolRun opened = browse(browser, page + "#op=op-hostile", "--dump-dom");
+  ASSERT_EQ(opened.status, 0) << opened.err;
+  size_t history = opened.out.find("<section id=\"history\">");
+  ASSERT_NE(history, std::string::npos) << "history shown";
+  std::string rows = opened.out.substr(history, opened.out.find("</section>", history) - history);
+  EXPECT_EQ(count(rows, "<tr>"), 2u) << rows;  // heading and the one report
+  EXPECT_NE(rows.find(">64%<"), std::string::npos) << rows;
+  EXPECT_NE(rows.find(">Copying " + asText(script) + "<"), std::string::npos) << rows;
+
   const std::string shot = std::string(JRX_BUILD_DIR) + "/serve-page.png";
   std::remove(shot.c_str());
-  ToolRun picture = browse(browser, page, "--screenshot=" + shot);
+  ToolRun picture = browse(browser, page + "#op=op-hostile", "--screenshot=" + shot);
   EXPECT_EQ(picture.status, 0) << picture.err;
   std::ifstream png(shot, std::ios::binary | std::ios::ate);
   EXPECT_GT(static_cast<long long>(png.tellg()), 1000) << "no screenshot at " << shot;

@@ -322,8 +322,10 @@ const char* const kScript = R"JS('use strict';
     }
   }
 
+  // The history's address (#op=ID) can be passed on and reloaded.
   function openHistory(id) {
     historyId = id;
+    history.replaceState(null, '', '#op=' + encodeURIComponent(id));
     byId('history-id').textContent = id;
     byId('history').hidden = false;
     byId('history-body').replaceChildren();
@@ -336,7 +338,15 @@ const char* const kScript = R"JS('use strict';
     byId('history-close').addEventListener('click', () => {
       historyId = null;
       byId('history').hidden = true;
+      history.replaceState(null, '', location.pathname + location.search);
     });
+    if (location.hash.startsWith('#op=')) {
+      try {
+        openHistory(decodeURIComponent(location.hash.slice(4)));
+      } catch (e) {
+        setStatus('no operation in this address', true);
+      }
+    }
     byId('filters').addEventListener('submit', (e) => e.preventDefault());
     ['filter-env', 'filter-type', 'filter-since'].forEach((id) =>
       byId(id).addEventListener('change', refresh));
