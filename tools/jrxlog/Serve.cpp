@@ -91,6 +91,8 @@ int runServe(const CommandLine& cl) {
   signal(SIGPIPE, SIG_IGN);
 
   httplib::Server server;
+  // Small answers would otherwise wait for the client's delayed acknowledgement.
+  server.set_tcp_nodelay(true);
   applySafety(server, safety);
   addApiRoutes(server);
   addPageRoutes(server);
