@@ -82,7 +82,7 @@ pid_t start(const std::string& program, const std::vector<std::string>& args,
     unsetenv("JRXLOG_LOCAL_EID");
     for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   return pid;

@@ -20,7 +20,7 @@ ToolRun runJrxlog(const std::vector<std::string>& args, const std::string& input
                   const std::string& dir = "",
                   const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// Any program, the same way (`program` is a path).
+// Any program, the same way (`program` is a path, or a name looked up in PATH).
 ToolRun runProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::string& input = "", const std::string& dir = "",
                    const std::vector<std::pair<std::string, std::string>>& env = {});
