@@ -30,5 +30,9 @@ class SqliteConnection : public ASDriverConnection {
   const char* NoLimit() const override { return "-1"; }
 
  private:
+  enum Verb { kBegin, kBeginRead, kCommit, kRollback, kVerbs };
+  void Control(Verb verb, const char* sql);
+
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* control_[kVerbs] = {};
 };
