@@ -22,6 +22,16 @@ ASFilter& ASFilter::Limit(unsigned long long count, unsigned long long offset) {
   return *this;
 }
 
+ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
+  hints_.emplace_back(&table, index);
+  return *this;
+}
+
+ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
+  joinOrder_.assign(tables.begin(), tables.end());
+  return *this;
+}
+
 ASAttribute ASFilter::Select() const { return ASAttribute(Query()); }
 
 Str ASFilter::Query() const {

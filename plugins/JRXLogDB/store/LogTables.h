@@ -58,7 +58,9 @@ struct op_log_data : ASTable<op_log_data_domain> {
 
 struct op_log_env_domain : ASDomain {
   op_log_env_domain() : ASDomain("op_log_env") {
-    AddIndex("op_log_env_op", {&op_id, &role});
+    // The link lookups of a progress report name all three columns; the unique index on
+    // them is the only one that matches, whatever the statistics say of the other.
+    AddIndex("op_log_env_link", {&op_id, &role, &env_id}, true);
     AddIndex("op_log_env_env", {&env_id, &role});
   }
   ASAttribute op_id{this, "op_id", AS_INT};
@@ -146,8 +148,10 @@ struct events_log : ASTable<events_log_domain> {
 
 struct events_log_env_domain : ASDomain {
   events_log_env_domain() : ASDomain("events_log_env") {
-    AddIndex("events_log_env_event", {&event_id});
-    AddIndex("events_log_env_env", {&env_id, &role, &event_id});
+    // The probe of one event's link while walking the time index, and the links of one
+    // role (of some environments) in recording order; see eventlog/EventQuery.cpp.
+    AddIndex("events_log_env_link", {&event_id, &role, &env_id});
+    AddIndex("events_log_env_role", {&role, &env_id, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};
