@@ -1,5 +1,7 @@
 #include "ASSelect.h"
 
+const char* const ASPrimaryKey = "PRIMARY";
+
 ASFilter::ASFilter() = default;
 ASFilter::~ASFilter() = default;
 

@@ -126,7 +126,7 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
   auto hint = [&](const ASDomain* d) {
     if (!x.dialect) return;
     for (const auto& h : f.IndexHints())
-      if (h.first == d) w << x.dialect->IndexHint(h.second);
+      if (h.first == d) w << x.dialect->IndexHint(*d, h.second);
   };
 
   w << " FROM ";

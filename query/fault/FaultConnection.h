@@ -26,13 +26,13 @@ class FaultConnection : public ASDriverConnection {
   void Reconnect() override;
 
   std::vector<std::string> TableDdl(const ASDomain& d) const override { return inner_->TableDdl(d); }
-  std::string RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }
+  std::vector<std::string> RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }
   std::string InsertDefaultsSql(const std::string& t) const override {
     return inner_->InsertDefaultsSql(t);
   }
   const char* NoLimit() const override { return inner_->NoLimit(); }
-  std::string IndexHint(const std::string& index) const override {
-    return inner_->IndexHint(index);
+  std::string IndexHint(const ASDomain& table, const std::string& index) const override {
+    return inner_->IndexHint(table, index);
   }
   const char* OrderedJoin() const override { return inner_->OrderedJoin(); }
   std::vector<ASPlanStep> Explain(const std::string& sql,

@@ -32,10 +32,11 @@ class MariaConnection : public ASDriverConnection {
   void Reconnect() override;
 
   std::vector<std::string> TableDdl(const ASDomain& domain) const override;
-  std::string RowKey(const ASDomain& domain) const override;
+  std::vector<std::string> RowKey(const ASDomain& domain) const override;
   std::string InsertDefaultsSql(const std::string& table) const override;
   const char* NoLimit() const override { return "18446744073709551615"; }
-  std::string IndexHint(const std::string& index) const override {
+  // The primary key's name is PRIMARY here too.
+  std::string IndexHint(const ASDomain&, const std::string& index) const override {
     return " FORCE INDEX (" + index + ")";
   }
   const char* OrderedJoin() const override { return " STRAIGHT_JOIN "; }

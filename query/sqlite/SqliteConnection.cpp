@@ -1,5 +1,7 @@
 #include "SqliteConnection.h"
 
+#include <algorithm>
+
 #include "SqliteError.h"
 #include "SqliteStatement.h"
 
@@ -95,7 +97,15 @@ std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
       sql += " INTEGER PRIMARY KEY AUTOINCREMENT";
     else
       sql += std::string(" ") + columnType(a.Type());
-    if (a.Flags() & AS_COL_NOT_NULL) sql += " NOT NULL";
+    const auto& pk = d.PrimaryKey();
+    if ((a.Flags() & AS_COL_NOT_NULL) || std::find(pk.begin(), pk.end(), i) != pk.end())
+      sql += " NOT NULL";
+  }
+  if (!d.PrimaryKey().empty() && d.KeyColumns() == d.PrimaryKey()) {
+    sql += ", PRIMARY KEY (";
+    for (size_t k = 0; k < d.PrimaryKey().size(); ++k)
+      sql += (k ? ", " : "") + d.Attribute(d.PrimaryKey()[k]).Name();
+    sql += ")";
   }
   sql += ")";
   out.push_back(sql);
@@ -111,10 +121,12 @@ std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
   return out;
 }
 
-std::string SqliteConnection::RowKey(const ASDomain& d) const {
+std::vector<std::string> SqliteConnection::RowKey(const ASDomain& d) const {
   for (size_t i = 0; i < d.Size(); ++i)
-    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return d.Attribute(i).Name();
-  return "rowid";
+    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return {d.Attribute(i).Name()};
+  // Every other table has one, declared primary key or not; it grows with insertion like an
+  // auto-increment key, so a paging cursor can cap it.
+  return {"rowid"};
 }
 
 std::string SqliteConnection::InsertDefaultsSql(const std::string& table) const {
@@ -133,6 +145,14 @@ std::string wordAfter(const std::string& text, const std::string& key) {
 }
 
 }  // namespace
+
+// A declared primary key is the table's first automatic index; an auto-increment key is the
+// rowid itself, which no hint can name and every lookup by key uses anyway.
+std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
+  if (index != ASPrimaryKey) return " INDEXED BY " + index;
+  if (table.PrimaryKey().empty() || table.KeyColumns() != table.PrimaryKey()) return "";
+  return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
+}
 
 // Lines of EXPLAIN QUERY PLAN read "SCAN t1", "SCAN t1 USING INDEX i", "SEARCH t1 USING
 // [COVERING] INDEX i (...)", "SEARCH t1 USING INTEGER PRIMARY KEY (rowid=?)" and "USE TEMP
@@ -154,10 +174,10 @@ std::vector<ASPlanStep> SqliteConnection::Explain(const std::string& sql,
       if (rest.compare(0, 6, "TABLE ") == 0) rest = rest.substr(6);
       step.table = rest.substr(0, rest.find(' '));
       step.fullScan = scan;
-      if (rest.find("PRIMARY KEY") != std::string::npos)
-        step.index = "PRIMARY";
-      else
-        step.index = wordAfter(rest, "INDEX ");
+      step.index = wordAfter(rest, "INDEX ");
+      if (rest.find("PRIMARY KEY") != std::string::npos ||
+          step.index.compare(0, 17, "sqlite_autoindex_") == 0)
+        step.index = ASPrimaryKey;
     } else if (d.find("TEMP B-TREE") != std::string::npos) {
       step.sorts = true;
     }

@@ -55,7 +55,7 @@ int JRXOpLogLocal::finishOps() {
     // Driven by the unfinished operations, which are few however long the log is; the
     // executing node's links would be the whole log.
     cursor.JoinOrder({&ops, &links, &envs}).UseIndex(ops, "op_log_status_time");
-    cursor.UseIndex(links, "op_log_env_link");
+    cursor.UseIndex(links, ASPrimaryKey);
     // Every page re-evaluates the whole join, and a page holds only request identifiers:
     // large pages keep a restart after a long outage from going quadratic.
     cursor.PageRows(kSelectionPage);
@@ -100,7 +100,7 @@ int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastT
                logdb::getLeftJoin(latest, later, ops->op_id));
     // As in finishOps: from the unfinished operations, never from the environment's links.
     cursor.JoinOrder({&ops, &links, &envs, &latest}).UseIndex(ops, "op_log_status_time");
-    cursor.UseIndex(links, "op_log_env_link").UseIndex(latest, "op_log_data_op");
+    cursor.UseIndex(links, ASPrimaryKey).UseIndex(latest, "op_log_data_op");
     cursor.UseIndex(later, "op_log_data_op");
     cursor.PageRows(kSelectionPage);  // as in finishOps: the whole join per page
 

@@ -1,6 +1,11 @@
 // The tables of the operation log and the event log, as query-library table classes: the
 // domain names each column (attribute), the table class holds one value member per column,
 // both in column order. Every table object is an independent alias in a query.
+//
+// Primary keys are made of the tables' own columns: the auto-increment key, or the columns
+// the log keeps unique (one link per operation, role and environment; at most one task row
+// per operation; at most one detail row of each kind per event). `events_log_env` may hold
+// the same link twice and `Environment` belongs to others, so they have none.
 #pragma once
 
 #include "ASQuery.h"
@@ -58,9 +63,10 @@ struct op_log_data : ASTable<op_log_data_domain> {
 
 struct op_log_env_domain : ASDomain {
   op_log_env_domain() : ASDomain("op_log_env") {
-    // The link lookups of a progress report name all three columns; the unique index on
-    // them is the only one that matches, whatever the statistics say of the other.
-    AddIndex("op_log_env_link", {&op_id, &role, &env_id}, true);
+    // Also the index of an operation's links, and of those of one role. The link lookups of
+    // a progress report name all three columns: only this key matches them, whatever the
+    // statistics say of the other index.
+    SetPrimaryKey({&op_id, &role, &env_id});
     AddIndex("op_log_env_env", {&env_id, &role});
   }
   ASAttribute op_id{this, "op_id", AS_INT};
@@ -77,7 +83,7 @@ struct op_log_env : ASTable<op_log_env_domain> {
 };
 
 struct op_log_task_domain : ASDomain {
-  op_log_task_domain() : ASDomain("op_log_task") { AddIndex("op_log_task_op", {&op_id}); }
+  op_log_task_domain() : ASDomain("op_log_task") { SetPrimaryKey({&op_id}); }
   ASAttribute op_id{this, "op_id", AS_INT};
   ASAttribute task_id{this, "task_id", AS_VSTR};
 };
@@ -166,7 +172,7 @@ struct events_log_env : ASTable<events_log_env_domain> {
 
 struct events_log_resource_domain : ASDomain {
   events_log_resource_domain() : ASDomain("events_log_resource") {
-    AddIndex("events_log_resource_event", {&event_id});
+    SetPrimaryKey({&event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute resource_id{this, "resource_id", AS_VSTR};
@@ -180,9 +186,7 @@ struct events_log_resource : ASTable<events_log_resource_domain> {
 };
 
 struct events_log_status_domain : ASDomain {
-  events_log_status_domain() : ASDomain("events_log_status") {
-    AddIndex("events_log_status_event", {&event_id});
-  }
+  events_log_status_domain() : ASDomain("events_log_status") { SetPrimaryKey({&event_id}); }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute old_status{this, "old_status", AS_INT};
   ASAttribute old_transition{this, "old_transition", AS_INT};
@@ -202,13 +206,13 @@ struct events_log_status : ASTable<events_log_status_domain> {
 
 struct events_log_audit_domain : ASDomain {
   events_log_audit_domain() : ASDomain("events_log_audit") {
-    AddIndex("events_log_audit_event", {&event_id});
+    SetPrimaryKey({&event_id});
     AddIndex("events_log_audit_session", {&session_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute session_id{this, "session_id", AS_VSTR};
   ASAttribute address{this, "address", AS_VSTR};
-  ASAttribute address_bin{this, "address_bin", AS_BINSTR};
+  ASAttribute address_bin{this, "address_bin", AS_VSTR};
   ASAttribute detail{this, "detail", AS_VSTR};
 };
 struct events_log_audit : ASTable<events_log_audit_domain> {
@@ -216,7 +220,7 @@ struct events_log_audit : ASTable<events_log_audit_domain> {
   ASInt event_id;
   ASVStr session_id;
   ASVStr address;
-  ASVStr address_bin{AS_BINSTR};
+  ASVStr address_bin;
   ASVStr detail;
 };
 

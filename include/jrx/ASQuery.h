@@ -361,6 +361,13 @@ class ASDomain {
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                 bool unique = false);
   const std::vector<ASIndexDef>& Indexes() const { return indexes_; }
+  // The columns whose values identify a row, for a table without an auto-increment key
+  // (which is the primary key where there is one). Its columns are NOT NULL.
+  void SetPrimaryKey(std::initializer_list<const ASAttribute*> columns);
+  const std::vector<size_t>& PrimaryKey() const { return primary_; }
+  // The primary key's columns: the auto-increment column, else those of SetPrimaryKey (none
+  // for a table without one).
+  std::vector<size_t> KeyColumns() const;
 
  protected:
   // Called by the table class with its value members, in column order.
@@ -376,6 +383,7 @@ class ASDomain {
   std::vector<ASValue*> values_;
   std::vector<bool> insert_;
   std::vector<ASIndexDef> indexes_;
+  std::vector<size_t> primary_;
 };
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.
@@ -415,6 +423,7 @@ class ASFilter {
   // every log: `table` is read through the named index only (several calls: several
   // tables), and the tables listed are joined in that order, the first one driving. A
   // sub-select made by Query() carries neither.
+  // ASPrimaryKey names the table's primary key.
   ASFilter& UseIndex(const ASDomain& table, const std::string& index);
   ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
   ASAttribute Select() const;  // this select as a sub-select attribute
@@ -496,8 +505,11 @@ class ASDriverConnection;
 
 // One step of a statement's plan as the database tells it: the table (as the statement
 // names it: alias or table name), the index it is read through ("PRIMARY" for the table's
-// own key, empty for none), whether the whole table or index is walked, and whether the
+// own key, ASPrimaryKey, empty for none), whether the whole table or index is walked, and whether the
 // step sorts rows of its own (a temporary sort or b-tree). `detail` is the database's text.
+// The name of a table's primary key in plan hints and plan steps, on every database.
+extern const char* const ASPrimaryKey;
+
 struct ASPlanStep {
   std::string table;
   std::string index;
