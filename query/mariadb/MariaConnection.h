@@ -22,6 +22,9 @@ class MariaConnection : public ASDriverConnection {
   void ExecuteSql(const std::string& sql) override;
   long long LastInsertId() override { return lastInsertId_; }
   void SetLastInsertId(unsigned long long id) { lastInsertId_ = static_cast<long long>(id); }
+  // Called after each statement (`ok`: it succeeded); ends what a statement outside a
+  // transaction left open on the server.
+  void StatementDone(bool ok);
 
   void Begin() override;
   void Commit() override;
@@ -46,8 +49,11 @@ class MariaConnection : public ASDriverConnection {
  private:
   void Connect();
   void Close();
+  void Query(const std::string& sql);  // without StatementDone()
+  bool ServerInTransaction() const;
 
   MariaTarget target_;
   MYSQL* db_ = nullptr;
   long long lastInsertId_ = 0;
+  bool explicit_ = false;  // between Begin() and Commit() / Rollback()
 };

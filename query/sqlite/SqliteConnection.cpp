@@ -30,7 +30,27 @@ SqliteConnection::SqliteConnection(const std::string& target, bool memory) {
   }
 }
 
-SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+SqliteConnection::~SqliteConnection() {
+  for (sqlite3_stmt* s : control_) sqlite3_finalize(s);
+  sqlite3_close_v2(db_);
+}
+
+// Transaction control runs on every call: prepared once instead of parsed each time.
+void SqliteConnection::Control(Verb verb, const char* sql) {
+  sqlite3_stmt*& s = control_[verb];
+  if (!s) {
+    int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+    if (rc != SQLITE_OK) sqliteThrow(db_, rc);
+  }
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_DONE) {
+    std::string text = sqlite3_errmsg(db_);
+    int code = sqlite3_extended_errcode(db_);
+    sqlite3_reset(s);
+    throw AException(text, code, false);
+  }
+  sqlite3_reset(s);
+}
 
 std::unique_ptr<ASDriverStatement> SqliteConnection::Prepare(const std::string& sql) {
   return std::unique_ptr<ASDriverStatement>(new SqliteStatement(db_, sql));
@@ -48,9 +68,9 @@ void SqliteConnection::ExecuteSql(const std::string& sql) {
 
 // IMMEDIATE: a transaction that reads first and writes later would otherwise fail with
 // SQLITE_BUSY (without waiting) when another connection wrote in between.
-void SqliteConnection::Begin() { ExecuteSql("BEGIN IMMEDIATE"); }
-void SqliteConnection::Commit() { ExecuteSql("COMMIT"); }
-void SqliteConnection::Rollback() { ExecuteSql("ROLLBACK"); }
+void SqliteConnection::Begin() { Control(kBegin, "BEGIN IMMEDIATE"); }
+void SqliteConnection::Commit() { Control(kCommit, "COMMIT"); }
+void SqliteConnection::Rollback() { Control(kRollback, "ROLLBACK"); }
 void SqliteConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }
 void SqliteConnection::ReleaseSavepoint(const std::string& name) {
   ExecuteSql("RELEASE SAVEPOINT " + name);

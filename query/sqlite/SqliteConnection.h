@@ -35,5 +35,9 @@ class SqliteConnection : public ASDriverConnection {
                                   const std::vector<ASBindValue>& params) override;
 
  private:
+  enum Verb { kBegin, kCommit, kRollback, kVerbs };
+  void Control(Verb verb, const char* sql);
+
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* control_[kVerbs] = {};
 };

@@ -5,7 +5,10 @@
 // Primary keys are made of the tables' own columns: the auto-increment key, or the columns
 // the log keeps unique (one link per operation, role and environment; at most one task row
 // per operation; at most one detail row of each kind per event). `events_log_env` may hold
-// the same link twice and `Environment` belongs to others, so they have none.
+// the same link twice and `Environment` belongs to others, so they have none. That is safe on
+// a multi-primary cluster, which replicates a row change by the row's key: no statement of
+// the log updates or deletes rows of these two tables (it inserts and reads them only), so
+// no node ever has to find one of their rows again.
 #pragma once
 
 #include "ASQuery.h"
