@@ -255,3 +255,33 @@ std::vector<std::string> MariaConnection::RowKey(const ASDomain& d) const {
 std::string MariaConnection::InsertDefaultsSql(const std::string& table) const {
   return "INSERT INTO " + table + " () VALUES ()";
 }
+
+// EXPLAIN gives one row per table: id, select_type, table, type, possible_keys, key,
+// key_len, ref, rows, Extra. "ALL" and "index" read the whole table or index.
+std::vector<ASPlanStep> MariaConnection::Explain(const std::string& sql,
+                                                 const std::vector<ASBindValue>& params) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("EXPLAIN " + sql);
+  st->Execute(params);
+  std::vector<ASPlanStep> steps;
+  std::vector<ASBindValue> row;
+  while (st->Next()) {
+    row.assign(st->Columns(), ASBindValue());
+    for (size_t i = 0; i < row.size(); ++i) st->Get(i, row[i]);
+    if (row.size() < 10) continue;
+    ASPlanStep step;
+    step.table = row[2].bytes;
+    step.index = row[5].bytes;
+    step.fullScan = row[3].bytes == "ALL" || row[3].bytes == "index";
+    step.sorts = row[9].bytes.find("filesort") != std::string::npos ||
+                 row[9].bytes.find("temporary") != std::string::npos;
+    for (const ASBindValue& v : row) {
+      if (!step.detail.empty()) step.detail += ' ';
+      step.detail += v.kind == ASBindValue::Null      ? "NULL"
+                     : v.kind == ASBindValue::Integer ? std::to_string(v.i)
+                                                      : v.bytes;
+    }
+    steps.push_back(std::move(step));
+  }
+  st->Reset();
+  return steps;
+}
