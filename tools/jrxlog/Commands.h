@@ -19,6 +19,7 @@ int runUnfinished(const CommandLine& cl);
 int runFinish(const CommandLine& cl);
 int runCompact(const CommandLine& cl);
 int runWatch(const CommandLine& cl);
+int runServe(const CommandLine& cl);
 
 void printHelp(std::ostream& out);
 

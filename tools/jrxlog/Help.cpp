@@ -39,6 +39,11 @@ Commands:
   watch [--interval S] [--count N]
                                 live view of unfinished operations with a progress bar each
                                 (every S seconds, default 1; stops after N refreshes or Ctrl-C)
+  serve [--listen ADDR:PORT] [--token-file FILE]
+                                read-only web view and JSON API of the listings (default
+                                127.0.0.1:8080; port 0 picks a free one); with a token file,
+                                every request needs "Authorization: Bearer TOKEN" (or open
+                                the page once as /?token=TOKEN); until Ctrl-C
 
 Global options:
   --db URL             the log's database (env JRXLOG_DB; default sqlite:jrxlog.db)

@@ -36,6 +36,7 @@ const std::map<std::string, std::vector<OptionDef>>& commandTable() {
       {"finish", {}},
       {"compact", {{"age", true}, {"keep", true}}},
       {"watch", {{"interval", true}, {"count", true}}},
+      {"serve", {{"listen", true}, {"token-file", true}}},
   };
   return table;
 }
