@@ -299,17 +299,6 @@ TEST_P(GetEventsTest, EqualTimesInTheSameOrderAtAnyLimit) {
   for (size_t i = 0; i < single.size(); ++i) ASSERT_EQ(single[i].guid, paged[i].guid) << i;
 }
 
-// What was appended before a failure stays in the caller's vector beside what it held.
-TEST_P(GetEventsTest, FailurePartWayKeepsWhatWasAppended) {
-  bulk(nodeA, 700, 1);
-  std::vector<JRXEvent> out(1, event(nodeB, 1));
-  // The newest recorded events answer first; the look whether an older record is newer
-  // than them fails.
-  ASFaults::FailStatement(1, "<=", "server went away");
-  EXPECT_EQ(3101, log.getEvents(&out, JRXEID::EID_INVALID, true, 4, "", "", false, 0, kNoUpper));
-  EXPECT_EQ((std::vector<int64_t>{1, 700, 699, 698}), times(out));
-}
-
 TEST_P(GetEventsTest, DatabaseFailureAnswers3101WithoutLastError) {
   save(nodeA, 1);
   ASFaults::FailStatement(1, "", "server went away");

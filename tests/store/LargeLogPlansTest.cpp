@@ -238,7 +238,10 @@ TEST_P(LargeLogPlansTest, ProgressReportsReadLinksByTheirWholeKey) {
   expectIndexed(steps, {"op_log_env_env", "op_log_time"});
   EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
   EXPECT_TRUE(uses(steps, "op_log_data", "op_log_data_op"));
-  EXPECT_TRUE(uses(steps, "env_log", "env_log_eid_title"));
+  // On MariaDB the unique key over titles of any length is a hash that lookups go beside,
+  // through a prefix index of the same columns.
+  EXPECT_TRUE(uses(steps, "env_log", "env_log_eid_title") ||
+              uses(steps, "env_log", "env_log_eid_title_find"));
 }
 
 TEST_P(LargeLogPlansTest, RecoveryStartsFromTheUnfinishedOperations) {
