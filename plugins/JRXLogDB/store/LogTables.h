@@ -100,7 +100,8 @@ struct op_log_task : ASTable<op_log_task_domain> {
 };
 
 struct env_log_domain : ASDomain {
-  env_log_domain() : ASDomain("env_log") { AddIndex("env_log_eid_title", {&eid, &title}); }
+  // Unique: writers that meet the same new environment at once end up with one row.
+  env_log_domain() : ASDomain("env_log") { AddIndex("env_log_eid_title", {&eid, &title}, true); }
   ASAttribute id{this, "id", AS_INT, AS_COL_AUTOINC};
   ASAttribute eid{this, "eid", AS_GUID};
   ASAttribute title{this, "title", AS_VSTR};
