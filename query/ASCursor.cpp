@@ -290,6 +290,7 @@ int ASCursor::Fetch() {
     s.next = 0;
 
     ASSelectExtras x;
+    x.dialect = &ASSessionAccess::Connection(*session_);
     ASSqlWriter cont;
     unsigned long long want = 0;
     if (!s.paged) {

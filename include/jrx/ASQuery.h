@@ -37,6 +37,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ASSqlFragment;
@@ -111,20 +112,36 @@ class RealBlob {
   size_t size_;
 };
 
+// What a failure means to the caller, decided by the driver from its native code.
+enum ASErrorKind {
+  AS_ERROR_OTHER,
+  // Another session's work got in the way (deadlock victim, lock wait timeout, busy or
+  // locked file, cluster certification conflict): the database has given up the statement,
+  // maybe the whole transaction, and replaying the transaction from its start may succeed.
+  AS_ERROR_CONFLICT,
+  // An insert met an existing row with the same unique key; only the statement failed.
+  AS_ERROR_DUPLICATE_KEY,
+};
+
 class AException : public std::exception {
  public:
   // `code` is the driver's native error number (0 when none); `connectionLost` tells that
   // the connection is gone and was (or will be) replaced by the session.
-  explicit AException(const std::string& text, int code = 0, bool connectionLost = false);
+  explicit AException(const std::string& text, int code = 0, bool connectionLost = false,
+                      ASErrorKind kind = AS_ERROR_OTHER);
   const Str& Text() const { return text_; }
   int Code() const { return code_; }
   bool ConnectionLost() const { return lost_; }
+  ASErrorKind Kind() const { return kind_; }
+  // A replay of the whole transaction on a fresh start may succeed.
+  bool Transient() const { return lost_ || kind_ == AS_ERROR_CONFLICT; }
   const char* what() const noexcept override { return text_.c_str(); }
 
  private:
   Str text_;
   int code_;
   bool lost_;
+  ASErrorKind kind_;
 };
 
 enum ASType { AS_INT, AS_INT64, AS_VSTR, AS_BINSTR, AS_TIME, AS_GUID, AS_BLOB, AS_DOUBLE };
@@ -431,6 +448,13 @@ class ASFilter {
   ASFilter& Set(const ASComparison& c);
   ASFilter& Order(const ASOrder& o);  // several calls add further keys
   ASFilter& Limit(unsigned long long count, unsigned long long offset = 0);
+  // Plan hints, for statements whose good plan the database cannot be trusted to find on
+  // every log: `table` is read through the named index only (several calls: several
+  // tables), and the tables listed are joined in that order, the first one driving. A
+  // sub-select made by Query() carries neither.
+  // ASPrimaryKey names the table's primary key.
+  ASFilter& UseIndex(const ASDomain& table, const std::string& index);
+  ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
 
@@ -440,6 +464,10 @@ class ASFilter {
   bool HasLimit() const { return hasLimit_; }
   unsigned long long LimitCount() const { return limit_; }
   unsigned long long LimitOffset() const { return offset_; }
+  const std::vector<std::pair<const ASDomain*, std::string>>& IndexHints() const {
+    return hints_;
+  }
+  const std::vector<const ASDomain*>& JoinSequence() const { return joinOrder_; }
 
  protected:
   ASProjection proj_;
@@ -448,6 +476,8 @@ class ASFilter {
   bool hasLimit_ = false;
   unsigned long long limit_ = 0;
   unsigned long long offset_ = 0;
+  std::vector<std::pair<const ASDomain*, std::string>> hints_;
+  std::vector<const ASDomain*> joinOrder_;
 };
 
 struct ASCursorState;
@@ -502,6 +532,26 @@ class ASDeleter {
 
 class ASDriverConnection;
 
+// One step of a statement's plan as the database tells it: the table (as the statement
+// names it: alias or table name), the index it is read through ("PRIMARY" for the table's
+// own key, ASPrimaryKey, empty for none), whether the whole table or index is walked, and whether the
+// step sorts rows of its own (a temporary sort or b-tree). `detail` is the database's text.
+// The name of a table's primary key in plan hints and plan steps, on every database.
+extern const char* const ASPrimaryKey;
+
+struct ASPlanStep {
+  std::string table;
+  std::string index;
+  bool fullScan = false;
+  bool sorts = false;
+  std::string detail;
+};
+
+struct ASPlan {
+  std::string sql;
+  std::vector<ASPlanStep> steps;
+};
+
 // One connection of one thread. Reference counted (boost::intrusive_ptr).
 class ASSession {
  public:
@@ -512,6 +562,12 @@ class ASSession {
 
   // Inserts one row from the value members of the domain's insert columns.
   void Insert(ASDomain& domain);
+  // The same, unless a row with the same unique key exists: then nothing is written and
+  // the answer is false. A concurrent insert of that key that is not yet committed is
+  // waited for (MariaDB) or cannot happen (SQLite writers hold the file's write lock), so
+  // a false answer means the other row is there to be read by the next statement of a
+  // write transaction.
+  bool InsertNew(ASDomain& domain);
   long long GetInsertId();
 
   // Creates the table and its indexes when missing (dialect DDL from the domain).
@@ -519,6 +575,9 @@ class ASSession {
   const char* Dialect() const;  // "sqlite" or "mariadb"
   // Administrative statements without values (tests, tools): CREATE/DROP DATABASE and such.
   void ExecuteSql(const std::string& sql);
+  // While `sink` is set, every SELECT, UPDATE and DELETE the session runs is also explained
+  // and its plan appended there (tests of plans; not for production use).
+  void RecordPlans(std::vector<ASPlan>* sink) { plans_ = sink; }
 
   // Transactions; used through ASTransaction, which nests them as savepoints.
   int TransactionDepth() const { return depth_; }
@@ -535,18 +594,32 @@ class ASSession {
   std::unique_ptr<Statements> statements_;  // prepared statements by SQL text
   bool lost_ = false;                       // the connection went away; reconnect when safe
   int depth_ = 0;
+  std::vector<ASPlan>* plans_ = nullptr;
   mutable std::atomic<int> refs_{0};
 };
 
 inline void intrusive_ptr_add_ref(const ASSession* s) { s->AddRef(); }
 inline void intrusive_ptr_release(const ASSession* s) { s->Release(); }
 
+// What an outermost transaction will do, which decides how it meets other sessions' work:
+//   AS_TRAN_WRITE  SQLite: takes the file's write lock as it begins (BEGIN IMMEDIATE), so a
+//                  busy file is waited for within the busy timeout there and not failed
+//                  halfway. MariaDB: READ COMMITTED, so that its searches lock the rows
+//                  they find and no gaps between them, and each statement sees what other
+//                  sessions committed before it (a row another writer inserted first).
+//   AS_TRAN_READ   never writes; one consistent picture of the database for all its
+//                  statements, without waiting for writers or holding them up (SQLite:
+//                  a deferred transaction on the WAL; MariaDB: a read-only REPEATABLE READ
+//                  snapshot).
+// A nested transaction is a savepoint of the outermost one and takes its mode.
+enum ASTransactionMode { AS_TRAN_WRITE, AS_TRAN_READ };
+
 // A transaction that nests: the outermost begins and commits; an inner one is a savepoint
 // whose Commit() releases it and whose destruction without Commit() rolls back to it.
 // An outermost transaction destroyed without Commit() rolls everything back.
 class ASTransaction {
  public:
-  explicit ASTransaction(ASSession* session);
+  explicit ASTransaction(ASSession* session, ASTransactionMode mode = AS_TRAN_WRITE);
   ~ASTransaction();
   ASTransaction(const ASTransaction&) = delete;
   ASTransaction& operator=(const ASTransaction&) = delete;

@@ -26,7 +26,7 @@ class MariaConnection : public ASDriverConnection {
   // transaction left open on the server.
   void StatementDone(bool ok);
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;
@@ -38,6 +38,13 @@ class MariaConnection : public ASDriverConnection {
   std::vector<std::string> RowKey(const ASDomain& domain) const override;
   std::string InsertDefaultsSql(const std::string& table) const override;
   const char* NoLimit() const override { return "18446744073709551615"; }
+  // The primary key's name is PRIMARY here too.
+  std::string IndexHint(const ASDomain&, const std::string& index) const override {
+    return " FORCE INDEX (" + index + ")";
+  }
+  const char* OrderedJoin() const override { return " STRAIGHT_JOIN "; }
+  std::vector<ASPlanStep> Explain(const std::string& sql,
+                                  const std::vector<ASBindValue>& params) override;
 
  private:
   void Connect();
