@@ -4,7 +4,7 @@
 
 void ASRowLimits::Add(const ASAttribute& column, const ASBindValue& value) {
   const bool bytes = value.kind == ASBindValue::Text || value.kind == ASBindValue::Blob;
-  const size_t size = bytes ? value.bytes.size() : 8;
+  const size_t size = bytes ? value.Bytes().size() : 8;
   if (bytes && column.MaxBytes() && size > column.MaxBytes())
     throw AException("a value of " + std::to_string(size) + " bytes for " + domain_.TableName() +
                      "." + column.Name() + " is longer than its width of " +
