@@ -94,12 +94,15 @@ void MariaConnection::Connect() {
   auto open = [this](const char* database) -> bool {
     db_ = mysql_init(nullptr);
     if (!db_) throw AException("out of memory opening a MariaDB connection", 0, true);
-    mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
-    unsigned timeout = 10;
-    mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    try {
+      applyClientOptions(db_, target_);
+    } catch (...) {
+      Close();
+      throw;
+    }
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
     return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
-                              target_.user.c_str(),
+                              target_.user.empty() ? nullptr : target_.user.c_str(),
                               target_.password.empty() ? nullptr : target_.password.c_str(),
                               database, target_.port,
                               target_.socket.empty() ? nullptr : target_.socket.c_str(),
@@ -112,11 +115,18 @@ void MariaConnection::Connect() {
     // Flagged as lost: the session tries again at its next transaction.
     throw AException(text, static_cast<int>(code), true);
   };
+  // An option file may name another character set; every text must still travel as bytes.
+  auto keepBinary = [this, &fail]() {
+    if (std::string(mysql_character_set_name(db_)) != "binary" &&
+        mysql_set_character_set(db_, "binary"))
+      fail();
+  };
   const char* database = target_.database.empty() ? nullptr : target_.database.c_str();
-  if (open(database)) return;
+  if (open(database)) return keepBinary();
   if (!database || mysql_errno(db_) != ER_BAD_DB_ERROR) fail();
   Close();
   if (!open(nullptr)) fail();
+  keepBinary();
   try {
     ExecuteSql("CREATE DATABASE IF NOT EXISTS " + quoteName(target_.database));
   } catch (...) {
