@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libsqlite3-dev libmariadb-dev mariadb-server
           mariadb-client nlohmann-json3-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev)
+          libbenchmark-dev libcli11-dev help2man)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -26,6 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 struct ASSqlFragment;
 class ASDomain;
 class ASSession;
@@ -557,3 +561,5 @@ class ASDatabase {
   std::string url_;
   std::unique_ptr<Pool> pool_;
 };
+
+JRX_PUBLIC_END

@@ -5,6 +5,10 @@
 #include <map>
 #include <string>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace JRX {
 
 class JRXMessageIterator;
@@ -80,3 +84,5 @@ class JRXEnvInfo : public JRXInfo {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END
