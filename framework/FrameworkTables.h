@@ -7,9 +7,7 @@
 namespace JRX {
 
 struct jrx_environment_domain : ASDomain {
-  jrx_environment_domain() : ASDomain("jrx_environment") {
-    AddIndex("jrx_environment_eid", {&eid}, true);
-  }
+  jrx_environment_domain() : ASDomain("jrx_environment") { SetPrimaryKey({&eid}); }
   ASAttribute eid{this, "eid", AS_GUID, AS_COL_NOT_NULL};
   ASAttribute type{this, "type", AS_VSTR};
   ASAttribute title{this, "title", AS_VSTR};
@@ -22,7 +20,7 @@ struct jrx_environment : ASTable<jrx_environment_domain> {
 };
 
 struct jrx_config_domain : ASDomain {
-  jrx_config_domain() : ASDomain("jrx_config") { AddIndex("jrx_config_name", {&name}, true); }
+  jrx_config_domain() : ASDomain("jrx_config") { SetPrimaryKey({&name}); }
   ASAttribute name{this, "name", AS_VSTR, AS_COL_NOT_NULL};
   ASAttribute value{this, "value", AS_VSTR};
 };

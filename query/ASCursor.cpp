@@ -12,8 +12,8 @@
 //
 // A long result is cut into pages of PageRows() rows. The order of the select is completed
 // with a unique key: the projected columns of a DISTINCT select, otherwise the row key of
-// every table (its auto-increment column, SQLite's rowid, or the hidden row-key column that
-// the MariaDB DDL gives tables without one; NULL for a missing LEFT JOINed row). The added keys run in the direction
+// every table, the ordered table's first (its auto-increment column, its primary key, or
+// SQLite's rowid; NULL for a missing LEFT JOINed row). The added keys run in the direction
 // of the order's last column, so that an index on (order, key) serves the whole order in one
 // scan. Each page continues after the last row of the previous one (WHERE (order, key) >
 // last ... LIMIT n, with the first order column's bound repeated on its own for the index)
@@ -26,7 +26,9 @@
 //
 // A select whose Limit() fits in one page runs as one statement, its order completed only by
 // the row key of the one table it orders by (if it orders by one). So does a select that
-// cannot be keyed (a DISTINCT select ordered by a column it does not project).
+// cannot be keyed: a DISTINCT select ordered by a column it does not project, or one over a
+// MariaDB table without a key (the log's keyless tables are read per operation or per event,
+// a bounded number of rows).
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -158,36 +160,48 @@ void addKey(std::vector<ASOrderKey>& keys, const std::string& expr, bool desc) {
 // serves the whole order.
 bool tieDescending(const ASFilter& f) { return !f.Orders().empty() && f.Orders().back().Descending(); }
 
+// The one table an order is all on, when it is an inner table of a plain select: its row key
+// breaks the order's ties. Null when the order spans tables or has none.
+ASDomain* orderedTable(const ASFilter& f, const ASCursorState& s) {
+  if (f.Orders().empty() || f.Projection().IsDistinct()) return nullptr;
+  ASDomain* only = f.Orders().front().Attribute()->Domain();
+  for (const ASOrder& o : f.Orders())
+    if (o.Attribute()->Domain() != only) return nullptr;
+  const auto& inner = s.shape.inner;
+  return std::find(inner.begin(), inner.end(), only) != inner.end() ? only : nullptr;
+}
+
+void addOrderKeys(const ASFilter& f, ASCursorState& s) {
+  for (const ASOrder& o : f.Orders())
+    addKey(s.keys, ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()),
+           o.Descending());
+}
+
 // A result that fits one page runs once. Ties of an order on one table are broken by that
 // table's row key, which the order's index holds anyway; keys of further tables would make
 // the database sort the whole join instead of following an index.
 void planSingle(const ASFilter& f, ASSession& session, ASCursorState& s) {
   s.paged = false;
-  ASDomain* only = f.Orders().empty() ? nullptr : f.Orders().front().Attribute()->Domain();
-  for (const ASOrder& o : f.Orders()) {
-    const ASAttribute& a = *o.Attribute();
-    addKey(s.keys, ASColumnExpr(*a.Domain(), a.Index()), o.Descending());
-    if (a.Domain() != only) only = nullptr;
-  }
-  const auto& inner = s.shape.inner;
-  if (only && std::find(inner.begin(), inner.end(), only) != inner.end() &&
-      !f.Projection().IsDistinct()) {
-    std::string rk = ASSessionAccess::Connection(session).RowKey(*only);
-    if (!rk.empty()) addKey(s.keys, ASRowKeyExpr(*only, rk), tieDescending(f));
-  }
+  s.keys.clear();
+  addOrderKeys(f, s);
+  if (ASDomain* only = orderedTable(f, s))
+    for (const std::string& rk : ASSessionAccess::Connection(session).RowKey(*only))
+      addKey(s.keys, ASRowKeyExpr(*only, rk), tieDescending(f));
   s.single = !s.keys.empty();
 }
 
 // The unique order a paged select continues along, and where each key's value stands in a
-// row (a projected column or a hidden one added after them). False: it cannot be keyed.
+// row (a projected column or a hidden one added after them). False: it cannot be keyed
+// (a table without a key), and one statement reads it all.
+//
+// The ordered table's key comes first, as in planSingle, so that rows of equal order come
+// in the same sequence whether the result is read at once or in pages.
 bool planPaged(const ASFilter& f, ASSession& session, ASCursorState& s) {
   const bool tieDesc = tieDescending(f);
   const auto& proj = f.Projection().Attributes();
   std::vector<std::string> projExpr;
   for (const ASAttribute* a : proj) projExpr.push_back(ASColumnExpr(*a->Domain(), a->Index()));
-  for (const ASOrder& o : f.Orders())
-    addKey(s.keys, ASColumnExpr(*o.Attribute()->Domain(), o.Attribute()->Index()),
-           o.Descending());
+  addOrderKeys(f, s);
   if (f.Projection().IsDistinct()) {
     for (const ASOrderKey& k : s.keys)
       if (std::find(projExpr.begin(), projExpr.end(), k.expr) == projExpr.end()) {
@@ -200,18 +214,25 @@ bool planPaged(const ASFilter& f, ASSession& session, ASCursorState& s) {
     // A LEFT JOINed table may give several rows per row of the others, so it needs its key
     // too; where its row is missing the key is NULL, which the continuation handles. Only
     // inner tables are capped: a cap would turn a missing row into no row.
-    std::vector<ASDomain*> all = s.shape.inner;
+    std::vector<ASDomain*> all;
+    if (ASDomain* only = orderedTable(f, s)) all.push_back(only);
+    for (ASDomain* d : s.shape.inner)
+      if (std::find(all.begin(), all.end(), d) == all.end()) all.push_back(d);
     all.insert(all.end(), s.shape.outer.begin(), s.shape.outer.end());
     for (ASDomain* d : all) {
-      std::string rk = conn.RowKey(*d);
+      const std::vector<std::string> rk = conn.RowKey(*d);
       if (rk.empty()) {
         s.keys.clear();
         s.rowKeys.clear();
         return false;
       }
-      addKey(s.keys, ASRowKeyExpr(*d, rk), tieDesc);
-      if (std::find(s.shape.inner.begin(), s.shape.inner.end(), d) != s.shape.inner.end())
-        s.rowKeys.emplace_back(d, rk);
+      for (const std::string& col : rk) addKey(s.keys, ASRowKeyExpr(*d, col), tieDesc);
+      // Only a key that grows with insertion can be capped; a natural key cannot.
+      std::vector<std::string> natural;
+      for (size_t c : d->PrimaryKey()) natural.push_back(d->Attribute(c).Name());
+      const bool inner =
+          std::find(s.shape.inner.begin(), s.shape.inner.end(), d) != s.shape.inner.end();
+      if (inner && rk.size() == 1 && rk != natural) s.rowKeys.emplace_back(d, rk[0]);
     }
   }
   for (const ASOrderKey& k : s.keys) {
@@ -249,8 +270,8 @@ int ASCursor::Fetch() {
     if (hasLimit_) s.remaining = limit_;
     if (hasLimit_ && limit_ <= pageRows_)
       planSingle(*this, *session_, s);
-    else
-      s.paged = planPaged(*this, *session_, s);
+    else if (!(s.paged = planPaged(*this, *session_, s)))
+      planSingle(*this, *session_, s);
     if (hasLimit_ && limit_ == 0) s.exhausted = true;
   }
 

@@ -42,6 +42,21 @@ void ASDomain::AddIndex(const char* name, std::initializer_list<const ASAttribut
   indexes_.push_back(std::move(def));
 }
 
+void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) {
+  primary_.clear();
+  for (const ASAttribute* a : columns) {
+    if (!a || a->Domain() != this)
+      throw AException("the primary key of " + table_ + " names a column of another table");
+    primary_.push_back(a->Index());
+  }
+}
+
+std::vector<size_t> ASDomain::KeyColumns() const {
+  for (size_t i = 0; i < attrs_.size(); ++i)
+    if (attrs_[i]->Flags() & AS_COL_AUTOINC) return {i};
+  return primary_;
+}
+
 ASProjection& ASProjection::operator<<(const ASAttribute& a) {
   if (!a.Domain()) throw AException("a sub-select cannot be projected");
   attrs_.push_back(&a);

@@ -69,9 +69,9 @@ class ASDriverConnection {
 
   // Dialect.
   virtual std::vector<std::string> TableDdl(const ASDomain& domain) const = 0;
-  // A column that identifies a row of the table uniquely (used as the last tie-breaker when
-  // paging through a result); empty when there is none.
-  virtual std::string RowKey(const ASDomain& domain) const = 0;
+  // Columns that identify a row of the table uniquely (the last tie-breakers when paging
+  // through a result); none when the table has no such key.
+  virtual std::vector<std::string> RowKey(const ASDomain& domain) const = 0;
   virtual std::string InsertDefaultsSql(const std::string& table) const = 0;
   // The LIMIT count that stands for "no limit" (an OFFSET needs a LIMIT in both dialects).
   virtual const char* NoLimit() const = 0;

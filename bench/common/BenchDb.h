@@ -24,8 +24,8 @@ struct BenchDb {
 };
 
 // The server's URL with another database name in its path (empty: none).
-inline std::string mariaUrl(const std::string& database) {
-  std::string server = mariaServer();
+inline std::string mariaUrl(const std::string& database,
+                            const std::string& server = mariaServer()) {
   size_t slash = server.find('/', server.find("://") + 3);
   size_t q = server.find('?', slash);
   return server.substr(0, slash + 1) + database +

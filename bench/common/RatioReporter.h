@@ -27,7 +27,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       auto it = r.counters.find(counter_);
       if (r.error_occurred || it == r.counters.end()) continue;
       std::string name = r.benchmark_name();
-      for (const char* option : {"/min_time", "/real_time"})
+      for (const char* option : {"/min_time", "/real_time", "/iterations:", "/manual_time"})
         name = name.substr(0, name.find(option));
       rates_[name] = it->second.value;
     }

@@ -364,6 +364,13 @@ class ASDomain {
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                 bool unique = false);
   const std::vector<ASIndexDef>& Indexes() const { return indexes_; }
+  // The columns whose values identify a row, for a table without an auto-increment key
+  // (which is the primary key where there is one). Its columns are NOT NULL.
+  void SetPrimaryKey(std::initializer_list<const ASAttribute*> columns);
+  const std::vector<size_t>& PrimaryKey() const { return primary_; }
+  // The primary key's columns: the auto-increment column, else those of SetPrimaryKey (none
+  // for a table without one).
+  std::vector<size_t> KeyColumns() const;
 
  protected:
   // Called by the table class with its value members, in column order.
@@ -379,6 +386,7 @@ class ASDomain {
   std::vector<ASValue*> values_;
   std::vector<bool> insert_;
   std::vector<ASIndexDef> indexes_;
+  std::vector<size_t> primary_;
 };
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.

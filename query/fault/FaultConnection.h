@@ -26,7 +26,7 @@ class FaultConnection : public ASDriverConnection {
   void Reconnect() override;
 
   std::vector<std::string> TableDdl(const ASDomain& d) const override { return inner_->TableDdl(d); }
-  std::string RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }
+  std::vector<std::string> RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }
   std::string InsertDefaultsSql(const std::string& t) const override {
     return inner_->InsertDefaultsSql(t);
   }

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Tables without an auto-increment key get this hidden one, which cursors page by.
-const char* const kHiddenRowKey = "jrx_row";
-
 std::string quoteName(const std::string& name) {
   std::string q = "`";
   for (char c : name) {
@@ -40,7 +37,9 @@ unsigned fixedWidth(ASType t) {
 unsigned indexedWidth(const ASDomain& d, size_t column) {
   const unsigned kKeyBytes = 3072;
   unsigned width = 0;
-  for (const ASIndexDef& ix : d.Indexes()) {
+  std::vector<ASIndexDef> keys = d.Indexes();
+  keys.push_back(ASIndexDef{"PRIMARY", d.KeyColumns(), true});
+  for (const ASIndexDef& ix : keys) {
     if (std::find(ix.columns.begin(), ix.columns.end(), column) == ix.columns.end()) continue;
     unsigned fixed = 0, texts = 0;
     for (size_t c : ix.columns) {
@@ -169,23 +168,23 @@ void MariaConnection::RollbackToSavepoint(const std::string& name) {
 
 std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   std::string sql = "CREATE TABLE IF NOT EXISTS " + d.TableName() + " (";
-  std::string key;
+  const std::vector<size_t> key = d.KeyColumns();
   for (size_t i = 0; i < d.Size(); ++i) {
     const ASAttribute& a = d.Attribute(i);
     if (i) sql += ", ";
     sql += a.Name() + " " + columnType(d, i);
-    if (a.Flags() & AS_COL_AUTOINC) {
+    if (a.Flags() & AS_COL_AUTOINC)
       sql += " NOT NULL AUTO_INCREMENT";
-      key = a.Name();
-    } else if (a.Flags() & AS_COL_NOT_NULL) {
+    else if ((a.Flags() & AS_COL_NOT_NULL) || std::find(key.begin(), key.end(), i) != key.end())
       sql += " NOT NULL";
-    }
   }
-  if (key.empty()) {
-    key = kHiddenRowKey;
-    sql += std::string(", ") + kHiddenRowKey + " BIGINT NOT NULL AUTO_INCREMENT";
+  // A table without a key of its own gets none: InnoDB then clusters it by a row id that no
+  // statement can see.
+  if (!key.empty()) {
+    sql += ", PRIMARY KEY (";
+    for (size_t k = 0; k < key.size(); ++k) sql += (k ? ", " : "") + d.Attribute(key[k]).Name();
+    sql += ")";
   }
-  sql += ", PRIMARY KEY (" + key + ")";
   // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
   // schema at the same time cannot trip over each other.
   for (const ASIndexDef& ix : d.Indexes()) {
@@ -200,10 +199,10 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   return {sql};
 }
 
-std::string MariaConnection::RowKey(const ASDomain& d) const {
-  for (size_t i = 0; i < d.Size(); ++i)
-    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return d.Attribute(i).Name();
-  return kHiddenRowKey;
+std::vector<std::string> MariaConnection::RowKey(const ASDomain& d) const {
+  std::vector<std::string> names;
+  for (size_t c : d.KeyColumns()) names.push_back(d.Attribute(c).Name());
+  return names;
 }
 
 std::string MariaConnection::InsertDefaultsSql(const std::string& table) const {

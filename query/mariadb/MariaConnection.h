@@ -41,7 +41,7 @@ class MariaConnection : public ASDriverConnection {
   void Reconnect() override;
 
   std::vector<std::string> TableDdl(const ASDomain& domain) const override;
-  std::string RowKey(const ASDomain& domain) const override;
+  std::vector<std::string> RowKey(const ASDomain& domain) const override;
   std::string InsertDefaultsSql(const std::string& table) const override;
   const char* NoLimit() const override { return "18446744073709551615"; }
 

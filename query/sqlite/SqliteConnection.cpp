@@ -1,5 +1,7 @@
 #include "SqliteConnection.h"
 
+#include <algorithm>
+
 #include "SqliteError.h"
 #include "SqliteStatement.h"
 
@@ -95,7 +97,15 @@ std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
       sql += " INTEGER PRIMARY KEY AUTOINCREMENT";
     else
       sql += std::string(" ") + columnType(a.Type());
-    if (a.Flags() & AS_COL_NOT_NULL) sql += " NOT NULL";
+    const auto& pk = d.PrimaryKey();
+    if ((a.Flags() & AS_COL_NOT_NULL) || std::find(pk.begin(), pk.end(), i) != pk.end())
+      sql += " NOT NULL";
+  }
+  if (!d.PrimaryKey().empty() && d.KeyColumns() == d.PrimaryKey()) {
+    sql += ", PRIMARY KEY (";
+    for (size_t k = 0; k < d.PrimaryKey().size(); ++k)
+      sql += (k ? ", " : "") + d.Attribute(d.PrimaryKey()[k]).Name();
+    sql += ")";
   }
   sql += ")";
   out.push_back(sql);
@@ -111,10 +121,12 @@ std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
   return out;
 }
 
-std::string SqliteConnection::RowKey(const ASDomain& d) const {
+std::vector<std::string> SqliteConnection::RowKey(const ASDomain& d) const {
   for (size_t i = 0; i < d.Size(); ++i)
-    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return d.Attribute(i).Name();
-  return "rowid";
+    if (d.Attribute(i).Flags() & AS_COL_AUTOINC) return {d.Attribute(i).Name()};
+  // Every other table has one, declared primary key or not; it grows with insertion like an
+  // auto-increment key, so a paging cursor can cap it.
+  return {"rowid"};
 }
 
 std::string SqliteConnection::InsertDefaultsSql(const std::string& table) const {

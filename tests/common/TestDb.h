@@ -14,6 +14,13 @@ std::vector<std::string> backends();
 // temporary folder for SQLite, a freshly created database on the server for MariaDB.
 std::string freshDatabaseUrl(const std::string& backend);
 
+// The client URLs of the nodes of a multi-primary cluster (JRX_TEST_CLUSTER_URLS, separated
+// by spaces, as scripts/galera.sh prints them), empty when none is configured.
+std::vector<std::string> clusterNodeUrls();
+
+// A new, empty database created through the cluster's first node, as one URL per node.
+std::vector<std::string> freshClusterDatabaseUrls();
+
 // gtest parameter names.
 struct BackendName {
   template <class P>

@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "JsonRecords.h"
+#include "ListingQueries.h"
 #include "Listings.h"
 #include "Services.h"
 
@@ -13,42 +14,21 @@ namespace jrxlog {
 
 namespace {
 
-// The services' own "no filter" values.
-const unsigned int kNoLimit = 2147483647u;
-const long kNoUpperTime = 2147483647L;
+class CommandOptions : public OptionSource {
+ public:
+  explicit CommandOptions(const CommandLine& cl) : cl_(cl) {}
+  bool has(const std::string& name) const override { return cl_.has(name); }
+  std::string value(const std::string& name) const override { return cl_.value(name); }
 
-JRX::JRXEID eidOption(const CommandLine& cl) {
-  if (!cl.has("eid")) return JRX::JRXEID::EID_INVALID;
-  try {
-    return parseGuid("eid", cl.value("eid"));
-  } catch (const RecordError& e) {
-    throw UsageError(std::string("--eid: ") + e.what());
-  }
-}
-
-unsigned int limitOption(const CommandLine& cl, unsigned int fallback) {
-  if (!cl.has("limit")) return fallback;
-  return static_cast<unsigned int>(parseInteger("limit", cl.value("limit"), 0, 4294967295LL));
-}
-
-long timeOption(const CommandLine& cl, const char* name, long fallback) {
-  if (!cl.has(name)) return fallback;
-  return static_cast<long>(parseTime(name, cl.value(name)));
-}
+ private:
+  const CommandLine& cl_;
+};
 
 }  // namespace
 
 int runOps(const CommandLine& cl) {
   expectPositional(cl, 0, 0, "ops takes no arguments");
-  JRX::JRXEID eid = eidOption(cl);
-  unsigned int limit = limitOption(cl, kNoLimit);
-  long from = timeOption(cl, "from", 0);
-  long to = timeOption(cl, "to", kNoUpperTime);
-
-  JRX::JRXOpLogLocal log(accessProvider());
-  std::vector<JRX::JRXRequestProgressData> records;
-  check(log, log.getOps(&records, eid, cl.value("name"), cl.value("id"), cl.value("parent"),
-                        cl.has("first-only"), cl.has("active"), limit, from, to));
+  std::vector<JRX::JRXRequestProgressData> records = fetchOps(opsQuery(CommandOptions(cl)));
   // Operand links of a copy depend on what its environment directory knows, so the env
   // records of the operands travel with the operations unless left out on purpose.
   if (cl.has("json"))
@@ -60,18 +40,11 @@ int runOps(const CommandLine& cl) {
 
 int runEvents(const CommandLine& cl) {
   expectPositional(cl, 0, 0, "events takes no arguments");
-  JRX::JRXEID eid = eidOption(cl);
-  unsigned int limit = limitOption(cl, 6000);
-  long from = timeOption(cl, "from", 0);
-  long to = timeOption(cl, "to", kNoUpperTime);
+  EventsQuery q = eventsQuery(CommandOptions(cl));
   bool json = cl.has("json");
   // JSON Lines are meant to be imported again, so they carry the audit payloads.
-  bool withData = cl.has("with-data") || json;
-
-  JRX::JRXEventLogLocal log(accessProvider());
-  std::vector<JRX::JRXEvent> events;
-  check(log, log.getEvents(&events, eid, !cl.has("operand"), limit, cl.value("category"),
-                           cl.value("type"), withData, from, to));
+  q.withData = q.withData || json;
+  std::vector<JRX::JRXEvent> events = fetchEvents(q);
   if (json)
     printEventsJson(events, std::cout, cl.has("envs"));
   else
@@ -82,8 +55,9 @@ int runEvents(const CommandLine& cl) {
 int runUnfinished(const CommandLine& cl) {
   expectPositional(cl, 0, 0, "unfinished takes no arguments");
   if (!cl.has("eid")) throw UsageError("unfinished needs --eid GUID");
-  JRX::JRXEID eid = eidOption(cl);
-  long lastTime = timeOption(cl, "since", 0);
+  CommandOptions options(cl);
+  JRX::JRXEID eid = eidOption(options);
+  long lastTime = timeOption(options, "since", 0);
 
   JRX::JRXOpLogLocal log(accessProvider());
   std::vector<std::string> ids;

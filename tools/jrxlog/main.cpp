@@ -27,6 +27,7 @@ int dispatch(const CommandLine& cl) {
   if (c == "finish") return runFinish(cl);
   if (c == "compact") return runCompact(cl);
   if (c == "watch") return runWatch(cl);
+  if (c == "serve") return runServe(cl);
   throw UsageError("unknown command '" + c + "'");
 }
 

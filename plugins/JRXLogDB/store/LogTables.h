@@ -1,6 +1,14 @@
 // The tables of the operation log and the event log, as query-library table classes: the
 // domain names each column (attribute), the table class holds one value member per column,
 // both in column order. Every table object is an independent alias in a query.
+//
+// Primary keys are made of the tables' own columns: the auto-increment key, or the columns
+// the log keeps unique (one link per operation, role and environment; at most one task row
+// per operation; at most one detail row of each kind per event). `events_log_env` may hold
+// the same link twice and `Environment` belongs to others, so they have none. That is safe on
+// a multi-primary cluster, which replicates a row change by the row's key: no statement of
+// the log updates or deletes rows of these two tables (it inserts and reads them only), so
+// no node ever has to find one of their rows again.
 #pragma once
 
 #include "ASQuery.h"
@@ -58,7 +66,8 @@ struct op_log_data : ASTable<op_log_data_domain> {
 
 struct op_log_env_domain : ASDomain {
   op_log_env_domain() : ASDomain("op_log_env") {
-    AddIndex("op_log_env_op", {&op_id, &role});
+    // Also the index of an operation's links, and of those of one role.
+    SetPrimaryKey({&op_id, &role, &env_id});
     AddIndex("op_log_env_env", {&env_id, &role});
   }
   ASAttribute op_id{this, "op_id", AS_INT};
@@ -75,7 +84,7 @@ struct op_log_env : ASTable<op_log_env_domain> {
 };
 
 struct op_log_task_domain : ASDomain {
-  op_log_task_domain() : ASDomain("op_log_task") { AddIndex("op_log_task_op", {&op_id}); }
+  op_log_task_domain() : ASDomain("op_log_task") { SetPrimaryKey({&op_id}); }
   ASAttribute op_id{this, "op_id", AS_INT};
   ASAttribute task_id{this, "task_id", AS_VSTR};
 };
@@ -162,7 +171,7 @@ struct events_log_env : ASTable<events_log_env_domain> {
 
 struct events_log_resource_domain : ASDomain {
   events_log_resource_domain() : ASDomain("events_log_resource") {
-    AddIndex("events_log_resource_event", {&event_id});
+    SetPrimaryKey({&event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute resource_id{this, "resource_id", AS_VSTR};
@@ -176,9 +185,7 @@ struct events_log_resource : ASTable<events_log_resource_domain> {
 };
 
 struct events_log_status_domain : ASDomain {
-  events_log_status_domain() : ASDomain("events_log_status") {
-    AddIndex("events_log_status_event", {&event_id});
-  }
+  events_log_status_domain() : ASDomain("events_log_status") { SetPrimaryKey({&event_id}); }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute old_status{this, "old_status", AS_INT};
   ASAttribute old_transition{this, "old_transition", AS_INT};
@@ -198,13 +205,13 @@ struct events_log_status : ASTable<events_log_status_domain> {
 
 struct events_log_audit_domain : ASDomain {
   events_log_audit_domain() : ASDomain("events_log_audit") {
-    AddIndex("events_log_audit_event", {&event_id});
+    SetPrimaryKey({&event_id});
     AddIndex("events_log_audit_session", {&session_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute session_id{this, "session_id", AS_VSTR};
   ASAttribute address{this, "address", AS_VSTR};
-  ASAttribute address_bin{this, "address_bin", AS_BINSTR};
+  ASAttribute address_bin{this, "address_bin", AS_VSTR};
   ASAttribute detail{this, "detail", AS_VSTR};
 };
 struct events_log_audit : ASTable<events_log_audit_domain> {
@@ -212,7 +219,7 @@ struct events_log_audit : ASTable<events_log_audit_domain> {
   ASInt event_id;
   ASVStr session_id;
   ASVStr address;
-  ASVStr address_bin{AS_BINSTR};
+  ASVStr address_bin;
   ASVStr detail;
 };
 

@@ -1,0 +1,80 @@
+#include "ListingQueries.h"
+
+#include "JsonRecords.h"
+#include "Options.h"
+#include "Services.h"
+
+namespace jrxlog {
+
+namespace {
+
+unsigned int limitOption(const OptionSource& o, unsigned int fallback) {
+  if (!o.has("limit")) return fallback;
+  return static_cast<unsigned int>(parseInteger("limit", o.value("limit"), 0, 4294967295LL));
+}
+
+}  // namespace
+
+JRX::JRXEID eidOption(const OptionSource& o) {
+  if (!o.has("eid")) return JRX::JRXEID::EID_INVALID;
+  try {
+    return parseGuid("eid", o.value("eid"));
+  } catch (const RecordError& e) {
+    throw UsageError(std::string("--eid: ") + e.what());
+  }
+}
+
+long timeOption(const OptionSource& o, const char* name, long fallback) {
+  if (!o.has(name)) return fallback;
+  return static_cast<long>(parseTime(name, o.value(name)));
+}
+
+const std::vector<std::string> kOpsFilters = {"eid",    "name",  "id",    "parent", "first-only",
+                                              "active", "limit", "from",  "to"};
+const std::vector<std::string> kEventsFilters = {"eid",  "operand",   "limit", "category",
+                                                 "type", "with-data", "from",  "to"};
+
+OpsQuery opsQuery(const OptionSource& o) {
+  OpsQuery q;
+  q.eid = eidOption(o);
+  q.name = o.value("name");
+  q.id = o.value("id");
+  q.parent = o.value("parent");
+  q.firstOnly = o.flag("first-only");
+  q.active = o.flag("active");
+  q.limit = limitOption(o, q.limit);
+  q.from = timeOption(o, "from", q.from);
+  q.to = timeOption(o, "to", q.to);
+  return q;
+}
+
+EventsQuery eventsQuery(const OptionSource& o) {
+  EventsQuery q;
+  q.eid = eidOption(o);
+  q.bySource = !o.flag("operand");
+  q.limit = limitOption(o, q.limit);
+  q.category = o.value("category");
+  q.type = o.value("type");
+  q.withData = o.flag("with-data");
+  q.from = timeOption(o, "from", q.from);
+  q.to = timeOption(o, "to", q.to);
+  return q;
+}
+
+std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
+  JRX::JRXOpLogLocal log(accessProvider());
+  std::vector<JRX::JRXRequestProgressData> records;
+  check(log, log.getOps(&records, q.eid, q.name, q.id, q.parent, q.firstOnly, q.active, q.limit,
+                        q.from, q.to));
+  return records;
+}
+
+std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
+  JRX::JRXEventLogLocal log(accessProvider());
+  std::vector<JRX::JRXEvent> events;
+  check(log, log.getEvents(&events, q.eid, q.bySource, q.limit, q.category, q.type, q.withData,
+                           q.from, q.to));
+  return events;
+}
+
+}  // namespace jrxlog

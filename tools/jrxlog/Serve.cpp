@@ -1,0 +1,137 @@
+// jrxlog serve: the web view and its JSON API, read-only, until interrupted.
+#include <signal.h>
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "Commands.h"
+#include "ServeApi.h"
+#include "ServePage.h"
+#include "ServeSafety.h"
+
+namespace jrxlog {
+
+namespace {
+
+const char* const kDefaultListen = "127.0.0.1:8080";
+
+struct ListenAddress {
+  std::string host;  // without brackets
+  int port = 0;      // 0: any free port
+};
+
+// "ADDR:PORT", with an IPv6 address in brackets: "[::1]:8080".
+ListenAddress parseListen(const std::string& text) {
+  ListenAddress a;
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0)
+    throw UsageError("--listen: expected ADDR:PORT, got '" + text + "'");
+  a.host = text.substr(0, colon);
+  if (a.host.front() == '[') {
+    if (a.host.back() != ']' || a.host.size() < 3)
+      throw UsageError("--listen: unbalanced brackets in '" + text + "'");
+    a.host = a.host.substr(1, a.host.size() - 2);
+  } else if (a.host.find(':') != std::string::npos) {
+    throw UsageError("--listen: write an IPv6 address in brackets, as '[::1]:8080'");
+  }
+  a.port = static_cast<int>(parseInteger("listen", text.substr(colon + 1), 0, 65535));
+  return a;
+}
+
+// The token is sent in a header and kept in a cookie, so it must be a plain visible word.
+std::string readToken(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw UsageError("--token-file: cannot read '" + path + "': " + std::strerror(errno));
+  std::ostringstream s;
+  s << in.rdbuf();
+  std::string token = s.str();
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
+    token.pop_back();
+  if (token.empty()) throw UsageError("--token-file: '" + path + "' holds no token");
+  for (unsigned char c : token)
+    if (c <= 0x20 || c >= 0x7f || c == ';' || c == ',' || c == '"' || c == '\\')
+      throw UsageError("--token-file: the token may hold visible ASCII characters only, "
+                       "without ; , \" and \\");
+  return token;
+}
+
+std::string urlOf(const ListenAddress& a, int port) {
+  std::string host = a.host.find(':') != std::string::npos ? "[" + a.host + "]" : a.host;
+  return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+}  // namespace
+
+int runServe(const CommandLine& cl) {
+  expectPositional(cl, 0, 0, "serve takes no arguments");
+  ListenAddress address = parseListen(cl.value("listen", kDefaultListen));
+  ServeSafety safety;
+  safety.loopback = isLoopbackHost(address.host);
+  if (cl.has("token-file")) safety.token = readToken(cl.value("token-file"));
+  if (!safety.loopback && safety.token.empty())
+    std::cerr << "jrxlog serve: warning: listening beyond this host without --token-file; "
+                 "anyone who reaches " << address.host << " can read the log\n";
+
+  // Signals are taken by one thread of ours, never by the server's workers, so that an
+  // interrupt stops the server in an orderly way.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  httplib::Server server;
+  // Small answers would otherwise wait for the client's delayed acknowledgement.
+  server.set_tcp_nodelay(true);
+  applySafety(server, safety);
+  addApiRoutes(server);
+  addPageRoutes(server);
+  server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    if (res.status >= 500) std::cerr << req.method << ' ' << req.path << ": " << res.status << ' ' << res.body;
+  });
+
+  int port = address.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(address.host);
+    if (port < 0) port = 0;
+  } else if (!server.bind_to_port(address.host, port)) {
+    port = 0;
+  }
+  if (port == 0)
+    throw std::runtime_error("cannot listen on " + cl.value("listen", kDefaultListen));
+  std::cout << "jrxlog serve: " << urlOf(address, port) << (safety.token.empty() ? "" : "?token=...")
+            << std::endl;
+
+  std::atomic<bool> done{false};
+  // A signal that comes before the server runs would be lost on it, so stop is repeated
+  // until the server has returned.
+  std::thread stopper([&] {
+    timespec wait{0, 200 * 1000 * 1000};
+    bool stopping = false;
+    while (!done) {
+      if (!stopping && sigtimedwait(&stopSignals, nullptr, &wait) > 0) stopping = true;
+      if (stopping) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+  });
+  bool ok = server.listen_after_bind();
+  done = true;
+  stopper.join();
+  pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+  if (!ok) throw std::runtime_error("the server stopped on an error");
+  return 0;
+}
+
+}  // namespace jrxlog
