@@ -22,6 +22,12 @@ if grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$pref
      "$prefix/lib/cmake"; then
   echo "installed files name the build tree"; exit 1
 fi
+for f in bin/jrxlog share/man/man1/jrxlog.1 share/bash-completion/completions/jrxlog \
+         include/jrx/JRXLogDBLocal.h lib/cmake/JRXLog/JRXLogConfig.cmake \
+         lib/pkgconfig/jrxlog-logdb.pc; do
+  [ -s "$prefix/$f" ] || { echo "$f is not installed"; exit 1; }
+done
+"$prefix/bin/jrxlog" --version >/dev/null
 # Internals stay inside the libraries.
 if nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep -q 'LogsEnvInfo'; then
   echo "libJRXLogDBLocal exports its internals"; exit 1
