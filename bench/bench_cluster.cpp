@@ -91,12 +91,17 @@ bool writeOps(const std::string& url, const std::string& prefix, int ops) {
   JRXEnvDirectory::put(kVm, "vm", "vm-2");
   JRXOpLogLocal log(nullptr);
   JRXEventLogLocal events(nullptr);
+  auto refused = [](const auto& service) {
+    std::fprintf(stderr, "%s\n", service.getContextLocal()->getLastError().message.c_str());
+    return false;
+  };
   for (int i = 0; i < ops; ++i) {
     const std::string id = prefix + "-" + std::to_string(i);
-    if (log.saveProgress(report(id, 0, 0, "starting")) != 0) return false;
+    if (log.saveProgress(report(id, 0, 0, "starting")) != 0) return refused(log);
     for (int n = 1; n <= kLaterReports; ++n)
-      if (log.saveProgress(report(id, 0, n * 25, "step " + std::to_string(n))) != 0) return false;
-    if (events.saveEvent(event(id)) != 0) return false;
+      if (log.saveProgress(report(id, 0, n * 25, "step " + std::to_string(n))) != 0)
+        return refused(log);
+    if (events.saveEvent(event(id)) != 0) return refused(events);
   }
   return true;
 }

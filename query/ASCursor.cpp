@@ -28,7 +28,10 @@
 // the row key of the one table it orders by (if it orders by one). So does a select that
 // cannot be keyed: a DISTINCT select ordered by a column it does not project, or one over a
 // MariaDB table without a key (the log's keyless tables are read per operation or per event,
-// a bounded number of rows).
+// a bounded number of rows). A select without an order and without a limit that fits a page
+// (the rows of one operation or one event, as a rule) runs as one statement that asks for
+// one row more than a page: when that row does not come, the statement was all there is;
+// when it does, the result is read in pages from the start instead.
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -44,6 +47,8 @@ struct ASCursorState {
 
   bool paged = false;
   bool single = false;            // one statement, ordered by `keys`
+  bool probe = false;             // the one statement reads a row beyond a page to tell
+                                  // whether the result fits
   bool firstPage = true;
   std::vector<ASOrderKey> keys;
   std::vector<size_t> keyColumn;  // where each key's value stands in a row
@@ -268,7 +273,10 @@ int ASCursor::Fetch() {
     ASCursorState& s = *state_;
     s.shape = ASAnalyzeSelect(*this);
     if (hasLimit_) s.remaining = limit_;
-    if (hasLimit_ && limit_ <= pageRows_)
+    const bool fits = hasLimit_ && limit_ <= pageRows_;
+    s.probe = !fits && orders_.empty() &&
+              pageRows_ < std::numeric_limits<unsigned long long>::max();
+    if (fits || s.probe)
       planSingle(*this, *session_, s);
     else if (!(s.paged = planPaged(*this, *session_, s)))
       planSingle(*this, *session_, s);
@@ -282,11 +290,12 @@ int ASCursor::Fetch() {
     s.next = 0;
 
     ASSelectExtras x;
+    x.dialect = &ASSessionAccess::Connection(*session_);
     ASSqlWriter cont;
     unsigned long long want = 0;
     if (!s.paged) {
-      x.limit = hasLimit_;
-      x.count = limit_;
+      x.limit = hasLimit_ || s.probe;
+      x.count = s.probe ? pageRows_ + 1 : limit_;
       x.offset = offset_;
       if (s.single) x.order = &s.keys;
     } else {
@@ -322,6 +331,14 @@ int ASCursor::Fetch() {
     ASSessionAccess::Run(*session_, ASResolveAliases(w.sql), w.values, &s.rows);
 
     if (!s.paged) {
+      if (s.probe && s.rows.size() > pageRows_) {
+        // Longer than a page: read it in pages from the start.
+        s.rows.clear();
+        s.keys.clear();
+        s.single = s.probe = false;
+        if (!(s.paged = planPaged(*this, *session_, s))) planSingle(*this, *session_, s);
+        continue;
+      }
       s.exhausted = true;
       continue;
     }

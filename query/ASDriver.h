@@ -75,6 +75,14 @@ class ASDriverConnection {
   virtual std::string InsertDefaultsSql(const std::string& table) const = 0;
   // The LIMIT count that stands for "no limit" (an OFFSET needs a LIMIT in both dialects).
   virtual const char* NoLimit() const = 0;
+  // What follows `table` (and its alias) in FROM to read it through `index` only
+  // (ASPrimaryKey: its primary key).
+  virtual std::string IndexHint(const ASDomain& table, const std::string& index) const = 0;
+  // The join operator that keeps the left table the outer one.
+  virtual const char* OrderedJoin() const = 0;
+  // The plan of `sql` with `params`, step by step.
+  virtual std::vector<ASPlanStep> Explain(const std::string& sql,
+                                          const std::vector<ASBindValue>& params) = 0;
 };
 
 // Drivers register a factory for their URL scheme ("sqlite", "mysql", "fault").

@@ -1,5 +1,7 @@
 #include "ASSelect.h"
 
+const char* const ASPrimaryKey = "PRIMARY";
+
 ASFilter::ASFilter() = default;
 ASFilter::~ASFilter() = default;
 
@@ -19,6 +21,16 @@ ASFilter& ASFilter::Limit(unsigned long long count, unsigned long long offset) {
   hasLimit_ = true;
   limit_ = count;
   offset_ = offset;
+  return *this;
+}
+
+ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
+  hints_.emplace_back(&table, index);
+  return *this;
+}
+
+ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
+  joinOrder_.assign(tables.begin(), tables.end());
   return *this;
 }
 

@@ -113,16 +113,34 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
   }
   if (first) throw AException("a select needs at least one projected column");
 
+  // The tables the filter puts in a join order come first, in that order.
+  std::vector<ASDomain*> inner;
+  const bool ordered = x.dialect && !f.JoinSequence().empty();
+  if (ordered) {
+    for (const ASDomain* d : f.JoinSequence())
+      for (ASDomain* s : shape.inner)
+        if (s == d && std::find(inner.begin(), inner.end(), s) == inner.end()) inner.push_back(s);
+  }
+  for (ASDomain* s : shape.inner)
+    if (std::find(inner.begin(), inner.end(), s) == inner.end()) inner.push_back(s);
+  auto hint = [&](const ASDomain* d) {
+    if (!x.dialect) return;
+    for (const auto& h : f.IndexHints())
+      if (h.first == d) w << x.dialect->IndexHint(*d, h.second);
+  };
+
   w << " FROM ";
-  for (size_t i = 0; i < shape.inner.size(); ++i) {
+  for (size_t i = 0; i < inner.size(); ++i) {
     // JOIN rather than commas: a LEFT JOIN's ON may name any table before it.
-    if (i) w << " JOIN ";
-    w << shape.inner[i]->TableName() << " ";
-    w.Alias(*shape.inner[i]);
+    if (i) w << (ordered ? x.dialect->OrderedJoin() : " JOIN ");
+    w << inner[i]->TableName() << " ";
+    w.Alias(*inner[i]);
+    hint(inner[i]);
   }
   for (size_t k = 0; k < shape.outer.size(); ++k) {
     w << " LEFT JOIN " << shape.outer[k]->TableName() << " ";
     w.Alias(*shape.outer[k]);
+    hint(shape.outer[k]);
     w << " ON ";
     if (shape.on[k].empty())
       w << "1 = 1";

@@ -29,6 +29,8 @@ struct ASSelectExtras {
   const std::vector<ASOrderKey>* order = nullptr;  // replaces the filter's order
   bool limit = false;
   unsigned long long count = 0, offset = 0;
+  // The dialect of the filter's plan hints; without it they are left out.
+  const ASDriverConnection* dialect = nullptr;
 };
 
 // Writes SELECT ... FROM ... WHERE ... ORDER BY ... [LIMIT ? OFFSET ?].

@@ -65,6 +65,9 @@ long long ASSessionAccess::Run(ASSession& s, const std::string& sql,
       it = cache.emplace(sql, conn.Prepare(sql)).first;
     }
     ASDriverStatement& st = *it->second;
+    if (s.plans_ && (sql.compare(0, 7, "SELECT ") == 0 || sql.compare(0, 7, "UPDATE ") == 0 ||
+                     sql.compare(0, 7, "DELETE ") == 0))
+      s.plans_->push_back({sql, conn.Explain(sql, params)});
     try {
       st.Execute(params);
       if (rows) {

@@ -6,8 +6,10 @@
 # rsync method cannot run as root). Prints one client URL per node, node 1 first.
 #   galera.sh start DIR N | stop DIR | urls DIR
 #
-# Timing on a 2-core machine: node 1 is up in ~5 s, each joining node needs ~10 s for its full
-# state transfer, so a 3-node start takes ~25-30 s; stop takes ~5 s.
+# Timing on a busy 2-core machine: node 1 is up in ~5 s; the joiners start together and take
+# their full state transfers in turn, ~12 s each (the donor pauses 10 s before streaming), so
+# a first 3-node start takes ~30-35 s. Starting a stopped cluster again from its folders takes
+# ~10 s (the joiners catch up incrementally); stop takes ~5 s.
 set -euo pipefail
 usage="usage: galera.sh start DIR N | stop DIR | urls DIR"
 cmd=${1:?$usage}
@@ -24,7 +26,7 @@ synced() {
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # Four loopback ports per node from a base no one listens on: replication, incremental state
-# transfer, full state transfer, and a spare kept free.
+# transfer, full state transfer, and clients over TCP (besides the socket).
 pick_base() {
   local n=$1 base p ok
   for _ in $(seq 1 50); do

@@ -60,6 +60,13 @@ struct MariaParams {
     binds.push_back(b);
     return *this;
   }
+  MariaParams& null() {
+    MYSQL_BIND b;
+    std::memset(&b, 0, sizeof b);
+    b.buffer_type = MYSQL_TYPE_NULL;
+    binds.push_back(b);
+    return *this;
+  }
   MariaParams& integer(long long v) {
     ints.emplace_back(new long long(v));
     MYSQL_BIND b;
@@ -90,6 +97,14 @@ class MariaApi {
   MariaApi(const MariaApi&) = delete;
   MariaApi& operator=(const MariaApi&) = delete;
 
+  // Transactions as a hand-written program keeps them cheapest: autocommit off, so that the
+  // first statement opens one, and commit() ends it.
+  void autocommit(bool on) {
+    if (mysql_autocommit(conn_, on ? 1 : 0) != 0) throw std::runtime_error(mysql_error(conn_));
+  }
+  void commit() {
+    if (mysql_commit(conn_) != 0) throw std::runtime_error(mysql_error(conn_));
+  }
   void query(const char* sql) {
     if (mysql_query(conn_, sql) != 0) throw std::runtime_error(mysql_error(conn_));
   }
@@ -117,7 +132,6 @@ class MariaApi {
     bool found = rc == 0 || rc == MYSQL_DATA_TRUNCATED;
     if (found && value) *value = v;
     mysql_stmt_free_result(s);
-    mysql_stmt_reset(s);
     return found;
   }
   static int insertId(MYSQL_STMT* s) { return static_cast<int>(mysql_stmt_insert_id(s)); }
@@ -127,6 +141,8 @@ class MariaApi {
                     const std::string& title, const std::string& type) {
     MariaParams p;
     p.blob(eid).text(title);
+    // The library's form of the look-up binds its LIMIT as well.
+    if (mysql_stmt_param_count(find) == 3) p.integer(1);
     long long id = 0;
     if (firstInt(find, p, &id)) return static_cast<int>(id);
     MariaParams i;

@@ -61,6 +61,8 @@ class SqliteApi {
              const std::string& title, const std::string& type) {
     blob(find, 1, eid);
     text(find, 2, title);
+    // The library's form of the look-up binds its LIMIT as well.
+    if (sqlite3_bind_parameter_count(find) == 3) sqlite3_bind_int(find, 3, 1);
     if (step(find)) {
       int id = sqlite3_column_int(find, 0);
       sqlite3_reset(find);

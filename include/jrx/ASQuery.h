@@ -24,6 +24,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "JRXVisibility.h"
@@ -422,6 +423,13 @@ class ASFilter {
   ASFilter& Set(const ASComparison& c);
   ASFilter& Order(const ASOrder& o);  // several calls add further keys
   ASFilter& Limit(unsigned long long count, unsigned long long offset = 0);
+  // Plan hints, for statements whose good plan the database cannot be trusted to find on
+  // every log: `table` is read through the named index only (several calls: several
+  // tables), and the tables listed are joined in that order, the first one driving. A
+  // sub-select made by Query() carries neither.
+  // ASPrimaryKey names the table's primary key.
+  ASFilter& UseIndex(const ASDomain& table, const std::string& index);
+  ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
 
@@ -431,6 +439,10 @@ class ASFilter {
   bool HasLimit() const { return hasLimit_; }
   unsigned long long LimitCount() const { return limit_; }
   unsigned long long LimitOffset() const { return offset_; }
+  const std::vector<std::pair<const ASDomain*, std::string>>& IndexHints() const {
+    return hints_;
+  }
+  const std::vector<const ASDomain*>& JoinSequence() const { return joinOrder_; }
 
  protected:
   ASProjection proj_;
@@ -439,6 +451,8 @@ class ASFilter {
   bool hasLimit_ = false;
   unsigned long long limit_ = 0;
   unsigned long long offset_ = 0;
+  std::vector<std::pair<const ASDomain*, std::string>> hints_;
+  std::vector<const ASDomain*> joinOrder_;
 };
 
 struct ASCursorState;
@@ -493,6 +507,26 @@ class ASDeleter {
 
 class ASDriverConnection;
 
+// One step of a statement's plan as the database tells it: the table (as the statement
+// names it: alias or table name), the index it is read through ("PRIMARY" for the table's
+// own key, ASPrimaryKey, empty for none), whether the whole table or index is walked, and whether the
+// step sorts rows of its own (a temporary sort or b-tree). `detail` is the database's text.
+// The name of a table's primary key in plan hints and plan steps, on every database.
+extern const char* const ASPrimaryKey;
+
+struct ASPlanStep {
+  std::string table;
+  std::string index;
+  bool fullScan = false;
+  bool sorts = false;
+  std::string detail;
+};
+
+struct ASPlan {
+  std::string sql;
+  std::vector<ASPlanStep> steps;
+};
+
 // One connection of one thread. Reference counted (boost::intrusive_ptr).
 class ASSession {
  public:
@@ -510,6 +544,9 @@ class ASSession {
   const char* Dialect() const;  // "sqlite" or "mariadb"
   // Administrative statements without values (tests, tools): CREATE/DROP DATABASE and such.
   void ExecuteSql(const std::string& sql);
+  // While `sink` is set, every SELECT, UPDATE and DELETE the session runs is also explained
+  // and its plan appended there (tests of plans; not for production use).
+  void RecordPlans(std::vector<ASPlan>* sink) { plans_ = sink; }
 
   // Transactions; used through ASTransaction, which nests them as savepoints.
   int TransactionDepth() const { return depth_; }
@@ -526,6 +563,7 @@ class ASSession {
   std::unique_ptr<Statements> statements_;  // prepared statements by SQL text
   bool lost_ = false;                       // the connection went away; reconnect when safe
   int depth_ = 0;
+  std::vector<ASPlan>* plans_ = nullptr;
   mutable std::atomic<int> refs_{0};
 };
 

@@ -31,6 +31,14 @@ class FaultConnection : public ASDriverConnection {
     return inner_->InsertDefaultsSql(t);
   }
   const char* NoLimit() const override { return inner_->NoLimit(); }
+  std::string IndexHint(const ASDomain& table, const std::string& index) const override {
+    return inner_->IndexHint(table, index);
+  }
+  const char* OrderedJoin() const override { return inner_->OrderedJoin(); }
+  std::vector<ASPlanStep> Explain(const std::string& sql,
+                                  const std::vector<ASBindValue>& params) override {
+    return inner_->Explain(sql, params);
+  }
 
  private:
   std::unique_ptr<ASDriverConnection> inner_;

@@ -99,6 +99,9 @@ void MariaConnection::Connect() {
       Close();
       throw;
     }
+    // Without autocommit the first statement of a transaction opens it on the server, so
+    // beginning one costs no round trip of its own (see Begin()).
+    mysql_options(db_, MYSQL_INIT_COMMAND, "SET autocommit=0");
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
     return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
                               target_.user.empty() ? nullptr : target_.user.c_str(),
@@ -138,7 +141,25 @@ void MariaConnection::Connect() {
 void MariaConnection::Reconnect() {
   Close();
   lastInsertId_ = 0;
+  explicit_ = false;
   Connect();
+}
+
+bool MariaConnection::ServerInTransaction() const {
+  unsigned status = 0;
+  mariadb_get_infov(db_, MARIADB_CONNECTION_SERVER_STATUS, &status);
+  return (status & SERVER_STATUS_IN_TRANS) != 0;
+}
+
+// Outside a transaction of ours every statement stands alone, as with autocommit: what it
+// opened on the server is committed (or, after a failure, rolled back) right away.
+void MariaConnection::StatementDone(bool ok) {
+  if (explicit_ || !db_ || !ServerInTransaction()) return;
+  if (ok) {
+    if (mysql_commit(db_)) mariaThrow(db_);
+  } else {
+    mysql_rollback(db_);
+  }
 }
 
 std::unique_ptr<ASDriverStatement> MariaConnection::Prepare(const std::string& sql) {
@@ -147,23 +168,50 @@ std::unique_ptr<ASDriverStatement> MariaConnection::Prepare(const std::string& s
 }
 
 void MariaConnection::ExecuteSql(const std::string& sql) {
-  if (!db_) throw AException("the connection to the database is closed", 0, true);
-  if (mysql_real_query(db_, sql.data(), sql.size())) mariaThrow(db_);
-  do {
-    if (MYSQL_RES* r = mysql_store_result(db_)) mysql_free_result(r);
-  } while (mysql_next_result(db_) == 0);
-  if (mysql_errno(db_)) mariaThrow(db_);
+  Query(sql);
+  StatementDone(true);
 }
 
-void MariaConnection::Begin() { ExecuteSql("START TRANSACTION"); }
-void MariaConnection::Commit() { ExecuteSql("COMMIT"); }
-void MariaConnection::Rollback() { ExecuteSql("ROLLBACK"); }
-void MariaConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }
+void MariaConnection::Query(const std::string& sql) {
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  try {
+    if (mysql_real_query(db_, sql.data(), sql.size())) mariaThrow(db_);
+    do {
+      if (MYSQL_RES* r = mysql_store_result(db_)) mysql_free_result(r);
+    } while (mysql_next_result(db_) == 0);
+    if (mysql_errno(db_)) mariaThrow(db_);
+  } catch (const AException& e) {
+    if (!e.ConnectionLost()) StatementDone(false);
+    throw;
+  }
+}
+
+// The server opens the transaction with its first statement (autocommit is off). Anything
+// left open by a statement outside a transaction was already ended by StatementDone(), so
+// a begin needs no round trip; a commit or rollback needs one only when a statement ran.
+void MariaConnection::Begin() {
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  if (ServerInTransaction()) Query("COMMIT");
+  explicit_ = true;
+}
+
+void MariaConnection::Commit() {
+  explicit_ = false;
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  if (ServerInTransaction() && mysql_commit(db_)) mariaThrow(db_);
+}
+
+void MariaConnection::Rollback() {
+  explicit_ = false;
+  if (!db_) throw AException("the connection to the database is closed", 0, true);
+  if (ServerInTransaction() && mysql_rollback(db_)) mariaThrow(db_);
+}
+void MariaConnection::Savepoint(const std::string& name) { Query("SAVEPOINT " + name); }
 void MariaConnection::ReleaseSavepoint(const std::string& name) {
-  ExecuteSql("RELEASE SAVEPOINT " + name);
+  Query("RELEASE SAVEPOINT " + name);
 }
 void MariaConnection::RollbackToSavepoint(const std::string& name) {
-  ExecuteSql("ROLLBACK TO SAVEPOINT " + name);
+  Query("ROLLBACK TO SAVEPOINT " + name);
 }
 
 std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
@@ -207,4 +255,34 @@ std::vector<std::string> MariaConnection::RowKey(const ASDomain& d) const {
 
 std::string MariaConnection::InsertDefaultsSql(const std::string& table) const {
   return "INSERT INTO " + table + " () VALUES ()";
+}
+
+// EXPLAIN gives one row per table: id, select_type, table, type, possible_keys, key,
+// key_len, ref, rows, Extra. "ALL" and "index" read the whole table or index.
+std::vector<ASPlanStep> MariaConnection::Explain(const std::string& sql,
+                                                 const std::vector<ASBindValue>& params) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("EXPLAIN " + sql);
+  st->Execute(params);
+  std::vector<ASPlanStep> steps;
+  std::vector<ASBindValue> row;
+  while (st->Next()) {
+    row.assign(st->Columns(), ASBindValue());
+    for (size_t i = 0; i < row.size(); ++i) st->Get(i, row[i]);
+    if (row.size() < 10) continue;
+    ASPlanStep step;
+    step.table = row[2].bytes;
+    step.index = row[5].bytes;
+    step.fullScan = row[3].bytes == "ALL" || row[3].bytes == "index";
+    step.sorts = row[9].bytes.find("filesort") != std::string::npos ||
+                 row[9].bytes.find("temporary") != std::string::npos;
+    for (const ASBindValue& v : row) {
+      if (!step.detail.empty()) step.detail += ' ';
+      step.detail += v.kind == ASBindValue::Null      ? "NULL"
+                     : v.kind == ASBindValue::Integer ? std::to_string(v.i)
+                                                      : v.bytes;
+    }
+    steps.push_back(std::move(step));
+  }
+  st->Reset();
+  return steps;
 }

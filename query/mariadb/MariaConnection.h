@@ -31,6 +31,9 @@ class MariaConnection : public ASDriverConnection {
   void ExecuteSql(const std::string& sql) override;
   long long LastInsertId() override { return lastInsertId_; }
   void SetLastInsertId(unsigned long long id) { lastInsertId_ = static_cast<long long>(id); }
+  // Called after each statement (`ok`: it succeeded); ends what a statement outside a
+  // transaction left open on the server.
+  void StatementDone(bool ok);
 
   void Begin() override;
   void Commit() override;
@@ -44,12 +47,22 @@ class MariaConnection : public ASDriverConnection {
   std::vector<std::string> RowKey(const ASDomain& domain) const override;
   std::string InsertDefaultsSql(const std::string& table) const override;
   const char* NoLimit() const override { return "18446744073709551615"; }
+  // The primary key's name is PRIMARY here too.
+  std::string IndexHint(const ASDomain&, const std::string& index) const override {
+    return " FORCE INDEX (" + index + ")";
+  }
+  const char* OrderedJoin() const override { return " STRAIGHT_JOIN "; }
+  std::vector<ASPlanStep> Explain(const std::string& sql,
+                                  const std::vector<ASBindValue>& params) override;
 
  private:
   void Connect();
   void Close();
+  void Query(const std::string& sql);  // without StatementDone()
+  bool ServerInTransaction() const;
 
   MariaTarget target_;
   MYSQL* db_ = nullptr;
   long long lastInsertId_ = 0;
+  bool explicit_ = false;  // between Begin() and Commit() / Rollback()
 };

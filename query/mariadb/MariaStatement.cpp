@@ -31,53 +31,61 @@ void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
   if (n != params.size())
     throw AException("statement has " + std::to_string(n) + " parameters, " +
                      std::to_string(params.size()) + " values given");
-  params_ = params;
-  paramBinds_.assign(n, MYSQL_BIND());
+  // The binds point into the caller's values: mysql_stmt_execute sends them, and nothing
+  // reads them afterwards.
+  paramBinds_.resize(n);
   for (unsigned long i = 0; i < n; ++i) {
     MYSQL_BIND& b = paramBinds_[i];
     std::memset(&b, 0, sizeof b);
-    ASBindValue& v = params_[i];
+    const ASBindValue& v = params[i];
     switch (v.kind) {
       case ASBindValue::Null:
         b.buffer_type = MYSQL_TYPE_NULL;
         break;
       case ASBindValue::Integer:
         b.buffer_type = MYSQL_TYPE_LONGLONG;
-        b.buffer = &v.i;
+        b.buffer = const_cast<long long*>(&v.i);
         break;
       case ASBindValue::Real:
         b.buffer_type = MYSQL_TYPE_DOUBLE;
-        b.buffer = &v.d;
+        b.buffer = const_cast<double*>(&v.d);
         break;
       case ASBindValue::Text:
       case ASBindValue::Blob:
         // Bytes as they are: the connection's character set is binary.
         b.buffer_type = MYSQL_TYPE_BLOB;
-        b.buffer = &v.bytes[0];
+        b.buffer = const_cast<char*>(v.bytes.data());
         b.buffer_length = v.bytes.size();
         break;
     }
   }
-  if (n && mysql_stmt_bind_param(stmt_, paramBinds_.data())) mariaThrow(stmt_);
-  if (mysql_stmt_execute(stmt_)) mariaThrow(stmt_);
-  changes_ = static_cast<long long>(mysql_stmt_affected_rows(stmt_));
-  if (unsigned long long id = mysql_stmt_insert_id(stmt_)) conn_.SetLastInsertId(id);
-  if (mysql_stmt_field_count(stmt_) > 0) {
-    changes_ = 0;
-    // The whole page comes to the client now, leaving the connection free.
-    if (mysql_stmt_store_result(stmt_)) mariaThrow(stmt_);
-    stored_ = true;
-    BindResult();
+  try {
+    if (n && mysql_stmt_bind_param(stmt_, paramBinds_.data())) mariaThrow(stmt_);
+    if (mysql_stmt_execute(stmt_)) mariaThrow(stmt_);
+    changes_ = static_cast<long long>(mysql_stmt_affected_rows(stmt_));
+    if (unsigned long long id = mysql_stmt_insert_id(stmt_)) conn_.SetLastInsertId(id);
+    if (mysql_stmt_field_count(stmt_) > 0) {
+      changes_ = 0;
+      // The whole page comes to the client now, leaving the connection free.
+      if (mysql_stmt_store_result(stmt_)) mariaThrow(stmt_);
+      stored_ = true;
+      BindResult();
+    }
+  } catch (const AException& e) {
+    if (!e.ConnectionLost()) conn_.StatementDone(false);
+    throw;
   }
+  conn_.StatementDone(true);
 }
 
 void MariaStatement::BindResult() {
-  MYSQL_RES* meta = mysql_stmt_result_metadata(stmt_);
-  if (!meta) mariaThrow(stmt_);
-  const unsigned n = mysql_num_fields(meta);
-  MYSQL_FIELD* fields = mysql_fetch_fields(meta);
-  columns_.assign(n, Column());
-  resultBinds_.assign(n, MYSQL_BIND());
+  // The statement's own field list (its max_length set by the store): no metadata copy, and
+  // the column buffers of the previous execution are reused.
+  MYSQL_FIELD* fields = mariadb_stmt_fetch_fields(stmt_);
+  const unsigned n = mysql_stmt_field_count(stmt_);
+  if (!fields) mariaThrow(stmt_);
+  columns_.resize(n);
+  resultBinds_.resize(n);
   for (unsigned i = 0; i < n; ++i) {
     Column& c = columns_[i];
     MYSQL_BIND& b = resultBinds_[i];
@@ -101,19 +109,22 @@ void MariaStatement::BindResult() {
         b.buffer_type = MYSQL_TYPE_DOUBLE;
         b.buffer = &c.d;
         break;
-      default:
+      default: {
         c.kind = Bytes;
-        c.buffer.resize(fields[i].max_length ? fields[i].max_length : 1);
+        const size_t want = fields[i].max_length ? fields[i].max_length : 1;
+        if (c.buffer.size() < want) c.buffer.resize(want);
         b.buffer_type = MYSQL_TYPE_BLOB;
         b.buffer = &c.buffer[0];
         b.buffer_length = c.buffer.size();
         break;
+      }
     }
+    c.null = 0;
+    c.error = 0;
     b.length = &c.length;
     b.is_null = &c.null;
     b.error = &c.error;
   }
-  mysql_free_result(meta);
   if (mysql_stmt_bind_result(stmt_, resultBinds_.data())) mariaThrow(stmt_);
 }
 
@@ -147,18 +158,21 @@ bool MariaStatement::Next() {
 void MariaStatement::Get(size_t column, ASBindValue& out) const {
   const Column& c = columns_.at(column);
   if (c.null) {
-    out = ASBindValue();
+    out.kind = ASBindValue::Null;
     return;
   }
   switch (c.kind) {
     case Integer:
-      out = ASBindValue::MakeInt(c.i);
+      out.kind = ASBindValue::Integer;
+      out.i = c.i;
       break;
     case Real:
-      out = ASBindValue::MakeReal(c.d);
+      out.kind = ASBindValue::Real;
+      out.d = c.d;
       break;
     case Bytes:
-      out = ASBindValue::MakeBlob(c.buffer.substr(0, c.length));
+      out.kind = ASBindValue::Blob;
+      out.bytes.assign(c.buffer.data(), c.length);
       break;
   }
 }

@@ -32,7 +32,6 @@ class MariaStatement : public ASDriverStatement {
 
   MariaConnection& conn_;
   MYSQL_STMT* stmt_ = nullptr;
-  std::vector<ASBindValue> params_;
   std::vector<MYSQL_BIND> paramBinds_;
   std::vector<Column> columns_;
   std::vector<MYSQL_BIND> resultBinds_;

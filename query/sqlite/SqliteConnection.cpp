@@ -30,7 +30,27 @@ SqliteConnection::SqliteConnection(const std::string& target, bool memory) {
   }
 }
 
-SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+SqliteConnection::~SqliteConnection() {
+  for (sqlite3_stmt* s : control_) sqlite3_finalize(s);
+  sqlite3_close_v2(db_);
+}
+
+// Transaction control runs on every call: prepared once instead of parsed each time.
+void SqliteConnection::Control(Verb verb, const char* sql) {
+  sqlite3_stmt*& s = control_[verb];
+  if (!s) {
+    int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+    if (rc != SQLITE_OK) sqliteThrow(db_, rc);
+  }
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_DONE) {
+    std::string text = sqlite3_errmsg(db_);
+    int code = sqlite3_extended_errcode(db_);
+    sqlite3_reset(s);
+    throw AException(text, code, false);
+  }
+  sqlite3_reset(s);
+}
 
 std::unique_ptr<ASDriverStatement> SqliteConnection::Prepare(const std::string& sql) {
   return std::unique_ptr<ASDriverStatement>(new SqliteStatement(db_, sql));
@@ -48,9 +68,9 @@ void SqliteConnection::ExecuteSql(const std::string& sql) {
 
 // IMMEDIATE: a transaction that reads first and writes later would otherwise fail with
 // SQLITE_BUSY (without waiting) when another connection wrote in between.
-void SqliteConnection::Begin() { ExecuteSql("BEGIN IMMEDIATE"); }
-void SqliteConnection::Commit() { ExecuteSql("COMMIT"); }
-void SqliteConnection::Rollback() { ExecuteSql("ROLLBACK"); }
+void SqliteConnection::Begin() { Control(kBegin, "BEGIN IMMEDIATE"); }
+void SqliteConnection::Commit() { Control(kCommit, "COMMIT"); }
+void SqliteConnection::Rollback() { Control(kRollback, "ROLLBACK"); }
 void SqliteConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }
 void SqliteConnection::ReleaseSavepoint(const std::string& name) {
   ExecuteSql("RELEASE SAVEPOINT " + name);
@@ -131,4 +151,58 @@ std::vector<std::string> SqliteConnection::RowKey(const ASDomain& d) const {
 
 std::string SqliteConnection::InsertDefaultsSql(const std::string& table) const {
   return "INSERT INTO " + table + " DEFAULT VALUES";
+}
+
+namespace {
+
+// The word after `key` in `text` ("" when `key` is not there).
+std::string wordAfter(const std::string& text, const std::string& key) {
+  size_t at = text.find(key);
+  if (at == std::string::npos) return "";
+  at += key.size();
+  size_t end = text.find(' ', at);
+  return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+}  // namespace
+
+// A declared primary key is the table's first automatic index; an auto-increment key is the
+// rowid itself, which no hint can name and every lookup by key uses anyway.
+std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
+  if (index != ASPrimaryKey) return " INDEXED BY " + index;
+  if (table.PrimaryKey().empty() || table.KeyColumns() != table.PrimaryKey()) return "";
+  return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
+}
+
+// Lines of EXPLAIN QUERY PLAN read "SCAN t1", "SCAN t1 USING INDEX i", "SEARCH t1 USING
+// [COVERING] INDEX i (...)", "SEARCH t1 USING INTEGER PRIMARY KEY (rowid=?)" and "USE TEMP
+// B-TREE FOR ..." (older versions put "TABLE" before the table's name).
+std::vector<ASPlanStep> SqliteConnection::Explain(const std::string& sql,
+                                                  const std::vector<ASBindValue>& params) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("EXPLAIN QUERY PLAN " + sql);
+  st->Execute(params);
+  std::vector<ASPlanStep> steps;
+  ASBindValue detail;
+  while (st->Next()) {
+    st->Get(st->Columns() - 1, detail);
+    ASPlanStep step;
+    step.detail = detail.bytes;
+    const std::string& d = step.detail;
+    const bool scan = d.compare(0, 5, "SCAN ") == 0;
+    if (scan || d.compare(0, 7, "SEARCH ") == 0) {
+      std::string rest = d.substr(scan ? 5 : 7);
+      if (rest.compare(0, 6, "TABLE ") == 0) rest = rest.substr(6);
+      step.table = rest.substr(0, rest.find(' '));
+      step.fullScan = scan;
+      step.index = wordAfter(rest, "INDEX ");
+      if (rest.find("PRIMARY KEY") != std::string::npos ||
+          step.index.compare(0, 17, "sqlite_autoindex_") == 0)
+        step.index = ASPrimaryKey;
+    } else if (d.find("TEMP B-TREE") != std::string::npos) {
+      step.sorts = true;
+    }
+    steps.push_back(std::move(step));
+  }
+  st->Reset();
+  return steps;
 }

@@ -28,7 +28,16 @@ class SqliteConnection : public ASDriverConnection {
   std::vector<std::string> RowKey(const ASDomain& domain) const override;
   std::string InsertDefaultsSql(const std::string& table) const override;
   const char* NoLimit() const override { return "-1"; }
+  std::string IndexHint(const ASDomain& table, const std::string& index) const override;
+  // CROSS JOIN is SQLite's way of fixing the join order.
+  const char* OrderedJoin() const override { return " CROSS JOIN "; }
+  std::vector<ASPlanStep> Explain(const std::string& sql,
+                                  const std::vector<ASBindValue>& params) override;
 
  private:
+  enum Verb { kBegin, kCommit, kRollback, kVerbs };
+  void Control(Verb verb, const char* sql);
+
   sqlite3* db_ = nullptr;
+  sqlite3_stmt* control_[kVerbs] = {};
 };

@@ -28,14 +28,13 @@ int SqliteStatement::Step() {
 
 void SqliteStatement::Execute(const std::vector<ASBindValue>& params) {
   sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
   int n = sqlite3_bind_parameter_count(stmt_);
   if (n != static_cast<int>(params.size()))
     throw AException("statement has " + std::to_string(n) + " parameters, " +
                      std::to_string(params.size()) + " values given");
-  params_ = params;
+  // SQLITE_STATIC: the caller keeps its values until Reset(), so SQLite reads them in place.
   for (int i = 0; i < n; ++i) {
-    const ASBindValue& v = params_[i];
+    const ASBindValue& v = params[i];
     int rc = SQLITE_OK;
     switch (v.kind) {
       case ASBindValue::Null:
@@ -97,24 +96,31 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
   int c = static_cast<int>(column);
   switch (sqlite3_column_type(stmt_, c)) {
     case SQLITE_NULL:
-      out = ASBindValue();
+      out.kind = ASBindValue::Null;
       break;
     case SQLITE_INTEGER:
-      out = ASBindValue::MakeInt(sqlite3_column_int64(stmt_, c));
+      out.kind = ASBindValue::Integer;
+      out.i = sqlite3_column_int64(stmt_, c);
       break;
     case SQLITE_FLOAT:
-      out = ASBindValue::MakeReal(sqlite3_column_double(stmt_, c));
+      out.kind = ASBindValue::Real;
+      out.d = sqlite3_column_double(stmt_, c);
       break;
     case SQLITE_TEXT: {
       const unsigned char* p = sqlite3_column_text(stmt_, c);
       int n = sqlite3_column_bytes(stmt_, c);
-      out = ASBindValue::MakeText(std::string(reinterpret_cast<const char*>(p), n));
+      out.kind = ASBindValue::Text;
+      out.bytes.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
       break;
     }
     default: {
       const void* p = sqlite3_column_blob(stmt_, c);
       int n = sqlite3_column_bytes(stmt_, c);
-      out = ASBindValue::MakeBlob(p ? std::string(static_cast<const char*>(p), n) : std::string());
+      out.kind = ASBindValue::Blob;
+      if (p)
+        out.bytes.assign(static_cast<const char*>(p), static_cast<size_t>(n));
+      else
+        out.bytes.clear();
       break;
     }
   }
@@ -123,7 +129,6 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
 void SqliteStatement::Reset() {
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
-  params_.clear();
   pending_ = false;
   done_ = true;
 }

@@ -20,7 +20,6 @@ class SqliteStatement : public ASDriverStatement {
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
-  std::vector<ASBindValue> params_;  // bound without copying; kept until Reset()
   bool pending_ = false;             // the first row was stepped to by Execute()
   bool done_ = true;
   long long changes_ = 0;

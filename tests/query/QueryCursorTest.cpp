@@ -52,6 +52,21 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     // NULLs sort first ascending, last descending, on both databases.
     EXPECT_EQ(std::get<1>(whole.front()), !desc);
     EXPECT_EQ(std::get<1>(whole.back()), desc);
+    // Without an order a result longer than a page still comes whole, each row once.
+    auto unordered = [&](unsigned long long page) {
+      item t;
+      ASCursor c(s);
+      c.PageRows(page);
+      c.Project() << t->item_id;
+      std::vector<long long> ids;
+      while (c.Fetch()) ids.push_back(t.item_id.Int().Value());
+      std::sort(ids.begin(), ids.end());
+      return ids;
+    };
+    std::vector<long long> ids;
+    for (const Row& r : whole) ids.push_back(std::get<0>(r));
+    std::sort(ids.begin(), ids.end());
+    for (unsigned long long page : {1ull, 102ull, 103ull}) EXPECT_EQ(unordered(page), ids);
     auto distinct = readAll(s, desc, 1000, true);
     EXPECT_EQ(readAll(s, desc, 3, true), distinct);
     EXPECT_EQ(distinct.size(), 5u * 7u);

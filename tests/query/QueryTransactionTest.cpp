@@ -52,6 +52,40 @@ TEST_P(Transactions, OuterRollbackDiscardsCommittedInnerWork) {
   EXPECT_EQ(s->TransactionDepth(), 0);
 }
 
+// Another connection sees a statement outside any transaction at once, a transaction's work
+// only from its commit on, and a rolled back one never; an empty transaction is no error.
+TEST_P(Transactions, OtherConnectionsSeeWorkWhenItIsCommitted) {
+  auto other = ASDatabase::Open(url);
+  auto seen = [&] {
+    item t;
+    ASCursor c(other->Session());
+    c.Project() << t->item_id;
+    long long n = 0;
+    while (c.Fetch()) ++n;
+    return n;
+  };
+  addItem("alone");
+  EXPECT_EQ(seen(), 1);
+  {
+    ASTransaction tr(s);
+    addItem("in");
+    item t;
+    EXPECT_EQ(count(t->item_id), 2);
+    EXPECT_EQ(seen(), 1);
+    tr.Commit();
+  }
+  EXPECT_EQ(seen(), 2);
+  {
+    ASTransaction tr(s);
+    addItem("undone");
+  }
+  EXPECT_EQ(seen(), 2);
+  ASTransaction empty(s);
+  empty.Commit();
+  addItem("after");
+  EXPECT_EQ(seen(), 3);
+}
+
 TEST_P(Transactions, CommitOrderIsEnforced) {
   ASTransaction outer(s);
   ASTransaction inner(s);

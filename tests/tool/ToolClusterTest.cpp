@@ -63,7 +63,7 @@ std::string writerInput(int w) {
   for (int i = 0; i < kEvents; ++i) {
     int e = (i + w * kEvents / kWriters) % kEvents;
     std::string env = vm(e % kVms), title = "web-" + std::to_string(e % kVms);
-    s += eventLine(eventGuid(e), 1701000300 + e, "env_status",
+    s += eventLine(eventGuid(e), 1701000300 + e, "alert",
                    ",\"env\":{\"params\":{\"eid\":\"" + env + "\",\"type\":\"vm\",\"title\":\"" +
                        title + "\"}}");
   }

@@ -32,8 +32,9 @@ class ToolServe : public ToolDb {
         eventLine("3f1e0d2c-0000-4000-8000-000000000002", 1701000002, "alert",
                   std::string(",\"env\":{\"params\":{\"eid\":\"") + kVm1 +
                       "\",\"type\":\"vm\",\"title\":\"web-1\"}}") +
-        eventLine("3f1e0d2c-0000-4000-8000-000000000003", 1701000003, "info", "",
-                  R"(,"audit":{"session":"s-1","address":"2001:db8::1","detail":"login","kind":0})");
+        eventLine(
+            "3f1e0d2c-0000-4000-8000-000000000003", 1701000003, "info", "",
+            R"(,"audit":{"session":"s-1","address":"2001:db8::1","detail":"login","kind":0})");
     ASSERT_EQ(jrx({"import"}, input).status, 0);
   }
 };
@@ -61,14 +62,17 @@ TEST_P(ToolServe, ListingsAnswerWhatTheCommandsPrint) {
       {"/api/ops?name=vm.stop&limit=1", {"ops", "--name", "vm.stop", "--limit", "1"}, 1},
       {"/api/ops?eid=" + vm1 + "&first-only", {"ops", "--eid", kVm1, "--first-only"}, 1},
       {"/api/ops?parent=req-2", {"ops", "--parent", "req-2"}, 1},
-      {"/api/ops?from=1701000000&to=1701000200", {"ops", "--from", "1701000000", "--to", "1701000200"}, 1},
+      {"/api/ops?from=1701000000&to=1701000200",
+       {"ops", "--from", "1701000000", "--to", "1701000200"},
+       1},
       {"/api/ops?no-envs=1", {"ops", "--no-envs"}, 5},
       {"/api/events?", {"events"}, 3},
       {"/api/events?type=alert&envs=1", {"events", "--type", "alert", "--envs"}, 1},
       {"/api/events?operand=true", {"events", "--operand"}, 1},
       {"/api/events?limit=1", {"events", "--limit", "1"}, 1},
       {"/api/events?eid=" + std::string(kNode) + "&from=1701000002",
-       {"events", "--eid", kNode, "--from", "1701000002"}, 1},
+       {"events", "--eid", kNode, "--from", "1701000002"},
+       1},
       {"/api/ops/req-1", {"ops", "--id", "req-1"}, 3},
       {"/api/ops/a%2Fb%20c", {"ops", "--id", "a/b c"}, 1},
   };
@@ -80,7 +84,9 @@ TEST_P(ToolServe, ListingsAnswerWhatTheCommandsPrint) {
     ASSERT_EQ(printed.status, 0) << printed.err;
     EXPECT_EQ(parseLines(printed).size(), c.records);
 
-    const char* more = c.path.back() == '?' ? "" : c.path.find('?') == std::string::npos ? "?" : "&";
+    const char* more = c.path.back() == '?'                    ? ""
+                       : c.path.find('?') == std::string::npos ? "?"
+                                                               : "&";
     auto lines = get(server.port(), c.path + more + "lines=1");
     ASSERT_TRUE(lines);
     EXPECT_EQ(lines->status, 200);
@@ -127,9 +133,10 @@ TEST_P(ToolServe, RefusalsAreJsonErrors) {
   httplib::Client client("127.0.0.1", server.port());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method + " " + c.path);
-    auto res = c.method == "GET"    ? client.Get(c.path.c_str(), c.headers)
-               : c.method == "POST" ? client.Post(c.path.c_str(), c.headers, "{}", "application/json")
-                                    : client.Delete(c.path.c_str(), c.headers);
+    auto res = c.method == "GET" ? client.Get(c.path.c_str(), c.headers)
+               : c.method == "POST"
+                   ? client.Post(c.path.c_str(), c.headers, "{}", "application/json")
+                   : client.Delete(c.path.c_str(), c.headers);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, c.status);
     json body = json::parse(res->body);
@@ -174,8 +181,9 @@ TEST_P(ToolServe, TokenRequiredOnEveryRequest) {
   EXPECT_EQ(link->status, 303);
   std::string cookie = link->get_header_value("Set-Cookie");
   EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-  EXPECT_EQ(get(server.port(), "/api/ops", {{"Cookie", cookie.substr(0, cookie.find(';'))}})->status,
-            200);
+  EXPECT_EQ(
+      get(server.port(), "/api/ops", {{"Cookie", cookie.substr(0, cookie.find(';'))}})->status,
+      200);
   EXPECT_EQ(get(server.port(), "/api/ops", {{"Cookie", "jrxlog_token=guess"}})->status, 401);
   EXPECT_EQ(server.stop().status, 0);
 
@@ -239,12 +247,12 @@ std::string chromium() {
 // What the browser made of the page after its script ran for a few (virtual) seconds.
 ToolRun browse(const std::string& browser, const std::string& url, const std::string& mode) {
   std::string profile = makeTempDir();
-  ToolRun r = runProgram("/usr/bin/timeout",
-                         {"120", browser, "--headless", "--no-sandbox", "--disable-gpu",
-                          "--disable-quic", "--no-first-run", "--disable-background-networking",
-                          "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
-                          "--user-data-dir=" + profile, "--window-size=1400,1000",
-                          "--virtual-time-budget=6000", mode, url});
+  ToolRun r =
+      runProgram("/usr/bin/timeout",
+                 {"120", browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                  "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", "--disable-dev-shm-usage", "--user-data-dir=" + profile,
+                  "--window-size=1400,1000", "--virtual-time-budget=6000", mode, url});
   runProgram("/bin/rm", {"-rf", profile});
   return r;
 }
@@ -261,7 +269,8 @@ std::string rowWith(const std::string& dom, const std::string& marker) {
   if (at == std::string::npos) return "";
   size_t begin = dom.rfind("<tr", at);
   size_t end = dom.find("</tr>", at);
-  return begin == std::string::npos || end == std::string::npos ? "" : dom.substr(begin, end - begin);
+  return begin == std::string::npos || end == std::string::npos ? ""
+                                                                : dom.substr(begin, end - begin);
 }
 
 TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
@@ -273,7 +282,8 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   const std::vector<std::string> db = {"--db", url};
   const long long now = static_cast<long long>(std::time(nullptr));
   std::vector<std::string> demo = db;
-  demo.insert(demo.end(), {"demo", "--seed", "7", "--size", "16", "--time", std::to_string(now - 60)});
+  demo.insert(demo.end(),
+              {"demo", "--seed", "7", "--size", "16", "--time", std::to_string(now - 60)});
   ASSERT_EQ(runJrxlog(demo).status, 0);
 
   // Each payload marks the page if it ever runs.
@@ -281,15 +291,22 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   const std::string img = "<img src=x onerror=\"document.body.dataset.pwned='img'\">";
   const std::string svg = "\"><svg onload=\"document.body.dataset.pwned='svg'\">";
   json hostileEnv = {{"params", {{"eid", kVm2}, {"type", "vm"}, {"title", img}}}};
-  json op = {{"kind", "progress"}, {"id", "op-hostile"},  {"name", "<b>vm.start</b>"},
-             {"status", 2},        {"progress", 64},      {"time", now},
-             {"operands", {kVm2}}, {"info", {{"text", "Copying " + script}, {"params", {{"source_env", hostileEnv}}}}}};
-  json event = {{"kind", "event"},
-                {"guid", "3f1e0d2c-0000-4000-8000-0000000000ee"},
-                {"time", now},
-                {"category", "vm"},
-                {"type", "alert"},
-                {"info", {{"text", "{who} said " + svg}, {"params", {{"who", img}, {"source_env", hostileEnv}}}}}};
+  json op = {{"kind", "progress"},
+             {"id", "op-hostile"},
+             {"name", "<b>vm.start</b>"},
+             {"status", 2},
+             {"progress", 64},
+             {"time", now},
+             {"operands", {kVm2}},
+             {"info", {{"text", "Copying " + script}, {"params", {{"source_env", hostileEnv}}}}}};
+  json event = {
+      {"kind", "event"},
+      {"guid", "3f1e0d2c-0000-4000-8000-0000000000ee"},
+      {"time", now},
+      {"category", "vm"},
+      {"type", "alert"},
+      {"info",
+       {{"text", "{who} said " + svg}, {"params", {{"who", img}, {"source_env", hostileEnv}}}}}};
   std::vector<std::string> import = db;
   import.push_back("import");
   ASSERT_EQ(runJrxlog(import, op.dump() + "\n" + event.dump() + "\n").status, 0);
@@ -328,7 +345,8 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   ASSERT_NE(first, std::string::npos);
   std::string newest = dom.substr(first, dom.find("</tr>", first) - first);
   EXPECT_NE(newest.find(">alert<"), std::string::npos) << newest;
-  EXPECT_NE(newest.find(">" + asText(img) + " said " + asText(svg) + "<"), std::string::npos) << newest;
+  EXPECT_NE(newest.find(">" + asText(img) + " said " + asText(svg) + "<"), std::string::npos)
+      << newest;
   EXPECT_NE(newest.find(">" + asText(img) + "</td>"), std::string::npos) << "environment title";
 
   // An operation's history, as a click on its row (or its address) opens it.

@@ -29,8 +29,8 @@ long timeOption(const OptionSource& o, const char* name, long fallback) {
   return static_cast<long>(parseTime(name, o.value(name)));
 }
 
-const std::vector<std::string> kOpsFilters = {"eid",    "name",  "id",    "parent", "first-only",
-                                              "active", "limit", "from",  "to"};
+const std::vector<std::string> kOpsFilters = {"eid",    "name",  "id",   "parent", "first-only",
+                                              "active", "limit", "from", "to"};
 const std::vector<std::string> kEventsFilters = {"eid",  "operand",   "limit", "category",
                                                  "type", "with-data", "from",  "to"};
 

@@ -1,11 +1,10 @@
 // jrxlog serve: the web view and its JSON API, read-only, until interrupted.
+#include <httplib.h>
 #include <signal.h>
 
-#include <httplib.h>
-
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -58,8 +57,9 @@ std::string readToken(const std::string& path) {
   if (token.empty()) throw UsageError("--token-file: '" + path + "' holds no token");
   for (unsigned char c : token)
     if (c <= 0x20 || c >= 0x7f || c == ';' || c == ',' || c == '"' || c == '\\')
-      throw UsageError("--token-file: the token may hold visible ASCII characters only, "
-                       "without ; , \" and \\");
+      throw UsageError(
+          "--token-file: the token may hold visible ASCII characters only, "
+          "without ; , \" and \\");
   return token;
 }
 
@@ -78,7 +78,8 @@ int runServe(const CommandLine& cl) {
   if (cl.has("token-file")) safety.token = readToken(cl.value("token-file"));
   if (!safety.loopback && safety.token.empty())
     std::cerr << "jrxlog serve: warning: listening beyond this host without --token-file; "
-                 "anyone who reaches " << address.host << " can read the log\n";
+                 "anyone who reaches "
+              << address.host << " can read the log\n";
 
   // Signals are taken by one thread of ours, never by the server's workers, so that an
   // interrupt stops the server in an orderly way.
@@ -97,7 +98,8 @@ int runServe(const CommandLine& cl) {
   addApiRoutes(server);
   addPageRoutes(server);
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-    if (res.status >= 500) std::cerr << req.method << ' ' << req.path << ": " << res.status << ' ' << res.body;
+    if (res.status >= 500)
+      std::cerr << req.method << ' ' << req.path << ": " << res.status << ' ' << res.body;
   });
 
   int port = address.port;
@@ -107,10 +109,9 @@ int runServe(const CommandLine& cl) {
   } else if (!server.bind_to_port(address.host, port)) {
     port = 0;
   }
-  if (port == 0)
-    throw std::runtime_error("cannot listen on " + cl.value("listen", kDefaultListen));
-  std::cout << "jrxlog serve: " << urlOf(address, port) << (safety.token.empty() ? "" : "?token=...")
-            << std::endl;
+  if (port == 0) throw std::runtime_error("cannot listen on " + cl.value("listen", kDefaultListen));
+  std::cout << "jrxlog serve: " << urlOf(address, port)
+            << (safety.token.empty() ? "" : "?token=...") << std::endl;
 
   std::atomic<bool> done{false};
   // A signal that comes before the server runs would be lost on it, so stop is repeated

@@ -23,7 +23,8 @@ const char* const kDocument = R"HTML(<!DOCTYPE html>
 </header>
 <form id="filters">
   <label>Environment <select id="filter-env"><option value="">all</option></select></label>
-  <label>Event type <input id="filter-type" list="known-types" autocomplete="off" placeholder="any"></label>
+  <label>Event type
+    <input id="filter-type" list="known-types" autocomplete="off" placeholder="any"></label>
   <datalist id="known-types"></datalist>
   <label>Events since <select id="filter-since">
     <option value="">any time</option>
@@ -44,7 +45,8 @@ const char* const kDocument = R"HTML(<!DOCTYPE html>
     <p id="ops-none" class="none" hidden>No operation is running.</p>
   </section>
   <section id="history" hidden>
-    <h2>History of <span id="history-id"></span> <button type="button" id="history-close">close</button></h2>
+    <h2>History of <span id="history-id"></span>
+      <button type="button" id="history-close">close</button></h2>
     <table>
       <thead><tr><th>Time</th><th>Status</th><th>Progress</th><th>Text</th></tr></thead>
       <tbody id="history-body"></tbody>
@@ -255,7 +257,8 @@ const char* const kScript = R"JS('use strict';
       if (e.type) knownTypes.add(e.type);
       const tr = document.createElement('tr');
       tr.className = 'event';
-      tr.append(cell(timeText(e.time), 'time'), cell(e.type), cell(e.category), cell(String(e.code)),
+      tr.append(cell(timeText(e.time), 'time'), cell(e.type), cell(e.category),
+                cell(String(e.code)),
                 cell(envLabel(e.eid)), cell(render(e.info), 'text'));
       rows.push(tr);
     });
@@ -310,7 +313,8 @@ const char* const kScript = R"JS('use strict';
       ]);
       showOps(ops);
       showEvents(events);
-      if (historyId !== null) showHistory(await getJson('/api/ops/' + encodeURIComponent(historyId)));
+      if (historyId !== null)
+        showHistory(await getJson('/api/ops/' + encodeURIComponent(historyId)));
       updateChoices();
       setStatus('updated ' + new Date().toLocaleTimeString(), false);
       document.body.dataset.refreshed = 'ok';
@@ -366,14 +370,17 @@ h1 { font-size: 1.4em; margin: 0.6em 0 0.3em; }
 h2 { font-size: 1.1em; margin: 1.4em 0 0.4em; }
 #status { color: #888; }
 #status.failed { color: #c33; font-weight: bold; }
-form { display: flex; flex-wrap: wrap; gap: 1.2em; padding: 0.5em 0; border-bottom: 1px solid var(--line); }
+form { display: flex; flex-wrap: wrap; gap: 1.2em; padding: 0.5em 0;
+  border-bottom: 1px solid var(--line); }
 table { border-collapse: collapse; width: 100%; }
-th, td { text-align: left; padding: 0.25em 0.6em; border-bottom: 1px solid var(--line); vertical-align: top; }
+th, td { text-align: left; padding: 0.25em 0.6em; border-bottom: 1px solid var(--line);
+  vertical-align: top; }
 th { font-weight: 600; white-space: nowrap; }
 td.time, td.id { white-space: nowrap; }
 td.text { overflow-wrap: anywhere; white-space: pre-wrap; }
 td.progress { white-space: nowrap; }
-td.progress progress { width: 10em; vertical-align: middle; margin-right: 0.5em; accent-color: var(--accent); }
+td.progress progress { width: 10em; vertical-align: middle; margin-right: 0.5em;
+  accent-color: var(--accent); }
 tr.op { cursor: pointer; }
 tr.op:hover, tr.op:focus { background: #2a7ae21a; outline: none; }
 .count { color: #888; font-weight: normal; }

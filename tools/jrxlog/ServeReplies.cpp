@@ -12,8 +12,9 @@ void replyError(httplib::Response& res, int status, const std::string& message, 
   if (code != 0) body["code"] = code;
   res.status = status;
   res.set_header("Cache-Control", "no-store");
-  res.set_content(body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n",
-                  "application/json; charset=utf-8");
+  res.set_content(
+      body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n",
+      "application/json; charset=utf-8");
 }
 
 }  // namespace jrxlog

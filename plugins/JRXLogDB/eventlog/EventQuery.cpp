@@ -1,17 +1,24 @@
-// Events of one environment, newest first, without sorting the environment's whole history.
+// Events of one environment, newest first, at a cost that does not grow with the log.
 //
 // The link table knows environments but not times, and the event table knows times but not
-// environments, so no index serves "the newest events of this environment" directly: a plain
-// join sorts every event of a busy environment before the limit applies, and walking the
-// time index finds the few events of a quiet environment only after reading the whole log.
-// Instead the selection looks at the most recently recorded events first: a window of
-// event_id above a floor. Both tables can be cut to that window by their own indexes
-// (events_log by its key, events_log_env by (env_id, role, event_id)), so whichever way the
-// database joins them it reads at most the window. Recording order and event time normally
-// agree, but they need not; the window's answer counts only when no event below the floor is
-// newer than the last row it gave (one look along the time index). Otherwise, and when the
-// window holds too few matching events, the window grows until it covers the whole log,
-// which is then the plain selection.
+// environments, so no index serves "the newest events of this environment" directly. Two
+// plans read only part of the log, each good where the other is bad:
+//   - the walk: the event table along its time index, newest first, each event's link probed
+//     by (event_id, role, env_id). It stops as soon as it has enough rows, so it is cheap when
+//     the environment (or role) is common among recent events.
+//   - the links: the environment's links of the role by (role, env_id, event_id), each event
+//     read by its key, all of them sorted by time. It costs what the environment has.
+// Each call alternates between them with a growing budget: when the links number fewer than
+// the budget (one index walk that stops at the budget tells), they are read; otherwise the
+// walk reads the newest `budget` events (their time bound found along the time index) and
+// keeps what matches; then the budget grows. So a call reads about the smaller of the two,
+// whatever the history: recorded in time order or not, busy environment or quiet.
+//
+// Every step is exact: the walk takes all events at or after a time and the next step
+// continues strictly before it; the links take everything before the last step's time. The
+// rows and their order are those of the plain selection (time descending, then the event's
+// key descending). The statements fix their join order and indexes through plan hints, so
+// that neither database can drift to a plan that reads the log.
 #include "EventQuery.h"
 
 #include <algorithm>
@@ -26,10 +33,16 @@ namespace JRX {
 namespace {
 
 const long kNoUpperBound = 2147483647;
-// A busy environment fills the first window; a quiet one takes a few steps to reach back.
-const unsigned long long kFirstWindowPerRecord = 4;
-const unsigned long long kSmallestWindow = 256;
-const unsigned long long kWindowGrowth = 16;
+const unsigned long long kSmallestBudget = 1024;
+const unsigned long long kBudgetPerRecord = 4;
+const unsigned long long kBudgetGrowth = 4;
+
+struct Bounds {
+  bool below = false;  // only events before `belowTime`
+  int belowTime = 0;
+  bool from = false;  // only events after `fromTime`
+  int fromTime = 0;
+};
 
 std::vector<int> envIdsOf(ASSession* session, const JRXEID& eid) {
   env_log env;
@@ -41,32 +54,59 @@ std::vector<int> envIdsOf(ASSession* session, const JRXEID& eid) {
   return ids;
 }
 
-long long newestEventId(ASSession* session) {
-  events_log ev;
-  ASCursor c(session);
-  c.Project() << ev->event_id;
-  c.Order(-ev->event_id).Limit(1);
-  return c.Fetch() ? ev.event_id.AsInt64() : 0;
+ASComparison linkCondition(events_log_env& link, const EventFilter& f,
+                           const std::vector<int>& envIds) {
+  ASComparison cond = link->role == (f.asSource ? "S" : "O");
+  if (f.eid.isValid()) {
+    ASComparison anyOf;
+    for (int id : envIds) anyOf = anyOf || link->env_id == id;
+    cond = cond && anyOf;
+  }
+  return cond;
 }
 
-// Is an event recorded at or below `floor` newer than `time` (and inside the upper bound)?
-bool olderRecordIsNewer(ASSession* session, long long floor, int time, const EventFilter& f) {
-  events_log ev;
+ASComparison timeCondition(events_log& ev, const Bounds& b) {
+  ASComparison cond;
+  if (b.from) cond = cond && ev->time > b.fromTime;
+  if (b.below) cond = cond && ev->time < b.belowTime;
+  return cond;
+}
+
+// Whether the links of the filter number at least `budget`: one walk of the link index
+// that stops at the budget-th entry.
+bool linksReach(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
+                unsigned long long budget) {
+  events_log_env link;
   ASCursor c(session);
-  c.Project() << ev->event_id;
-  ASComparison cond = ev->time > time && ev->event_id <= floor;
-  if (f.toTime != kNoUpperBound) cond = cond && ev->time < logdb::timeToSql(f.toTime);
-  c.Set(cond);
-  // Ordered along the time index, so that the look stops at the first older record found
-  // and otherwise reads only the events newer than `time`.
-  c.Order(ev->time).Limit(1);
+  c.Project() << link->event_id;
+  c.Set(linkCondition(link, f, envIds));
+  c.UseIndex(link, "events_log_env_role");
+  c.Limit(1, budget - 1);
   return c.Fetch() != 0;
 }
 
-// The matching events recorded above `floor` (all of them when floor < 0), newest first;
-// at most `want` of them are appended to `rows`.
-void selectWindow(ASSession* session, const EventFilter& f, const std::vector<int>* envIds,
-                  long long floor, size_t want, std::vector<JRXEvent>& rows) {
+// The time of the budget-th newest event inside the bounds, along the time index alone;
+// false when there are fewer.
+bool timeAtDepth(ASSession* session, const Bounds& b, unsigned long long budget, int& time) {
+  events_log ev;
+  ASCursor c(session);
+  c.Project() << ev->time;
+  ASComparison cond = timeCondition(ev, b);
+  if (!cond.IsEmpty()) c.Set(cond);
+  c.Order(-ev->time).Limit(1, budget - 1);
+  c.UseIndex(ev, "events_log_time");
+  if (!c.Fetch()) return false;
+  time = static_cast<int>(ev.time.Int());
+  return true;
+}
+
+// Appends to `rows` the newest matching events inside the bounds (and at or after `atLeast`
+// when `bounded`), until `rows` holds `limit` elements. `walk` picks the plan: the time index driving, or
+// the links.
+void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
+                const Bounds& b, bool walk, bool bounded, int atLeast, size_t limit,
+                std::vector<JRXEvent>& rows) {
+  const size_t want = limit - rows.size();
   env_log env;
   events_log ev;
   events_log_env link;
@@ -75,29 +115,25 @@ void selectWindow(ASSession* session, const EventFilter& f, const std::vector<in
               << ev->guid << ev->code << link->env_id;
   if (f.withData) c.Project() << ev->data;
 
-  ASComparison cond(emptyStr(), nullptr, nullptr);
-  cond = cond && ev->event_id == link->event_id && link->env_id == env->id;
-  cond = cond && link->role == (f.asSource ? "S" : "O");
-  if (f.eid.isValid()) {
-    cond = cond && env->eid == guidToRDBMSGuid(f.eid);
-    // The identifiers as values let the database range-scan the link index per environment
-    // instead of reading every link of the environment it found through the join.
-    ASComparison anyOf;
-    for (int id : *envIds) anyOf = anyOf || link->env_id == id;
-    cond = cond && anyOf;
-  }
+  ASComparison cond = ev->event_id == link->event_id && link->env_id == env->id;
+  cond = cond && linkCondition(link, f, envIds);
+  if (f.eid.isValid()) cond = cond && env->eid == guidToRDBMSGuid(f.eid);
   if (!f.category.empty()) cond = cond && ev->category == f.category;
   if (!f.type.empty()) cond = cond && ev->type == f.type;
-  if (f.fromTime != 0) cond = cond && ev->time > logdb::timeToSql(f.fromTime);
-  if (f.toTime != kNoUpperBound) cond = cond && ev->time < logdb::timeToSql(f.toTime);
-  if (floor >= 0) cond = cond && ev->event_id > floor && link->event_id > floor;
-  c.Order(-ev->time).Limit(f.recordsLimit, 0);
+  cond = cond && timeCondition(ev, b);
+  if (bounded) cond = cond && ev->time >= atLeast;
   c.Set(cond);
+  c.Order(-ev->time).Limit(want, 0);
+  c.PageRows(want);
+  if (walk) {
+    c.JoinOrder({&ev, &link, &env}).UseIndex(ev, "events_log_time");
+    c.UseIndex(link, "events_log_env_link");
+  } else {
+    c.JoinOrder({&link, &ev, &env}).UseIndex(link, "events_log_env_role");
+  }
 
-  size_t taken = 0;
-  while (taken < want && c.Fetch()) {
+  while (rows.size() < limit && c.Fetch()) {
     rows.push_back(JRXEvent("agent"));
-    ++taken;
     JRXEvent& e = rows.back();
     e.eid = JRXEID(rdbmsGuidToGuid(env.eid.Guid()));
     e.guid.fromString(ev.guid.Str().c_str());
@@ -122,25 +158,32 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
     if (envIds.empty()) return;  // never linked to anything
   }
   if (out->size() >= f.recordsLimit) return;
-  const size_t want = f.recordsLimit - out->size();
+  const size_t limit = f.recordsLimit;
 
-  const long long newest = newestEventId(session);
-  unsigned long long window = std::max<unsigned long long>(
-      kSmallestWindow, kFirstWindowPerRecord * static_cast<unsigned long long>(f.recordsLimit));
+  Bounds b;
+  b.from = f.fromTime != 0;
+  b.fromTime = logdb::timeToSql(f.fromTime);
+  b.below = f.toTime != kNoUpperBound;
+  b.belowTime = logdb::timeToSql(f.toTime);
+  // Every source link of the whole log is no shortcut: without an environment, events are
+  // found by their source along the time index only.
+  const bool linksNarrow = f.eid.isValid() || !f.asSource;
+
+  unsigned long long budget = std::max<unsigned long long>(
+      kSmallestBudget, kBudgetPerRecord * static_cast<unsigned long long>(limit));
   for (;;) {
-    const long long floor = static_cast<unsigned long long>(newest) > window
-                                ? newest - static_cast<long long>(window)
-                                : -1;
-    std::vector<JRXEvent> rows;
-    selectWindow(session, f, &envIds, floor, want, rows);
-    const bool whole = floor < 0;
-    if (whole || (rows.size() == want &&
-                  !olderRecordIsNewer(session, floor, logdb::timeToSql(rows.back().time), f))) {
-      out->insert(out->end(), std::make_move_iterator(rows.begin()),
-                  std::make_move_iterator(rows.end()));
+    if (out->size() >= limit) return;
+    if (linksNarrow && !linksReach(session, f, envIds, budget)) {
+      selectStep(session, f, envIds, b, false, false, 0, limit, *out);
       return;
     }
-    window *= kWindowGrowth;
+    int atLeast = 0;
+    const bool bounded = timeAtDepth(session, b, budget, atLeast);
+    selectStep(session, f, envIds, b, true, bounded, atLeast, limit, *out);
+    if (!bounded) return;  // the walk reached the oldest event
+    b.below = true;
+    b.belowTime = atLeast;
+    budget *= kBudgetGrowth;
   }
 }
 

@@ -38,6 +38,9 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
   ASCursor c(*tran);
   c.Project() << env->eid << link->role;
   c.Set(link->op_id == op->op_id && env->id == link->env_id);
+  // The operation's few links first, each environment by its key: never the other way
+  // round, which would read every link of the environments.
+  c.JoinOrder({&link, &env}).UseIndex(link, ASPrimaryKey);
   bool sourceLinked = false;
   while (c.Fetch()) {
     JRXEID eid = rdbmsGuidToGuid(env.eid.Guid());

@@ -52,6 +52,10 @@ int JRXOpLogLocal::finishOps() {
     cursor.Set(envs->id == links->env_id && links->role == "P" &&
                logdb::getOpsSourceCondition(envs) && ops->op_id == links->op_id &&
                (ops->status == 1 || ops->status == 2));
+    // Driven by the unfinished operations, which are few however long the log is; the
+    // executing node's links would be the whole log.
+    cursor.JoinOrder({&ops, &links, &envs}).UseIndex(ops, "op_log_status_time");
+    cursor.UseIndex(links, ASPrimaryKey);
     // Every page re-evaluates the whole join, and a page holds only request identifiers:
     // large pages keep a restart after a long outage from going quadratic.
     cursor.PageRows(kSelectionPage);
@@ -94,6 +98,10 @@ int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastT
                envs->eid == guidToRDBMSGuid(eid) && ops->op_id == links->op_id &&
                (ops->status == 2 || ops->status == 1) &&
                logdb::getLeftJoin(latest, later, ops->op_id));
+    // As in finishOps: from the unfinished operations, never from the environment's links.
+    cursor.JoinOrder({&ops, &links, &envs, &latest}).UseIndex(ops, "op_log_status_time");
+    cursor.UseIndex(links, ASPrimaryKey).UseIndex(latest, "op_log_data_op");
+    cursor.UseIndex(later, "op_log_data_op");
     cursor.PageRows(kSelectionPage);  // as in finishOps: the whole join per page
 
     std::vector<std::string> found;

@@ -30,6 +30,9 @@ bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgr
     c.Project() << latest->data_id << latest->info;
     c.Set(latest->op_id == op.op_id);
     c.Order(-latest->data_id).Limit(1);
+    // The operation's own rows, newest first; MariaDB would otherwise walk the whole table
+    // backwards along its key when it guesses the operation's rows are many.
+    c.UseIndex(latest, "op_log_data_op");
     if (!c.Fetch()) return false;
     dataId = static_cast<int>(latest.data_id.Int());
     stored = blobText(latest.info);

@@ -66,7 +66,9 @@ struct op_log_data : ASTable<op_log_data_domain> {
 
 struct op_log_env_domain : ASDomain {
   op_log_env_domain() : ASDomain("op_log_env") {
-    // Also the index of an operation's links, and of those of one role.
+    // Also the index of an operation's links, and of those of one role. The link lookups of
+    // a progress report name all three columns: only this key matches them, whatever the
+    // statistics say of the other index.
     SetPrimaryKey({&op_id, &role, &env_id});
     AddIndex("op_log_env_env", {&env_id, &role});
   }
@@ -155,8 +157,10 @@ struct events_log : ASTable<events_log_domain> {
 
 struct events_log_env_domain : ASDomain {
   events_log_env_domain() : ASDomain("events_log_env") {
-    AddIndex("events_log_env_event", {&event_id});
-    AddIndex("events_log_env_env", {&env_id, &role, &event_id});
+    // The probe of one event's link while walking the time index, and the links of one
+    // role (of some environments) in recording order; see eventlog/EventQuery.cpp.
+    AddIndex("events_log_env_link", {&event_id, &role, &env_id});
+    AddIndex("events_log_env_role", {&role, &env_id, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};

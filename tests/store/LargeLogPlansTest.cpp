@@ -1,0 +1,304 @@
+// Plans on a log where the wrong index looks attractive: the local node links every operation
+// and most events, operations have many operand environments, and events were recorded in the
+// opposite order of their time; statistics are refreshed so that the planners know it. Every
+// statement the services run there must read the big tables through the index meant for it,
+// and getEvents must give exactly the rows and order of the plain selection whichever of its
+// plans a call takes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "JRXConversions.h"
+#include "JRXEnvDirectory.h"
+#include "LogDbFixture.h"
+#include "store/LogTables.h"
+#include "store/LogsEnvInfo.h"
+#include "store/ValueEncodings.h"
+
+using namespace JRX;
+
+namespace jrxtest {
+namespace {
+
+const JRXEID kLocal(0x10c41, 0x1);
+const JRXEID kQuiet(0x9e, 0x2);
+const JRXEID kOld(0x01d, 0x3);
+const JRXEID kOperand(0x7a, 0x1);
+const JRXEID kEventOperand(0x7b, 0x100);  // the first of the operand environments
+const int kOps = 3000;
+const int kEvents = 3000;
+const int kQuietEvents = 20;
+const int kOldEvents = 1500;  // the first recorded ones, hence the newest by time
+const int kOperandEnvs = 300;
+const int kT0 = 1700000000;
+
+std::string hexOf(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out = "X'";
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out + "'";
+}
+
+// Multi-row INSERTs of `rows` into `table`.
+void insertRows(ASSession* s, const std::string& table, const std::string& columns,
+                const std::vector<std::string>& rows) {
+  for (size_t at = 0; at < rows.size(); at += 500) {
+    std::string sql = "INSERT INTO " + table + " (" + columns + ") VALUES ";
+    for (size_t i = at; i < rows.size() && i < at + 500; ++i)
+      sql += (i > at ? ",(" : "(") + rows[i] + ")";
+    s->ExecuteSql(sql);
+  }
+}
+
+class LargeLogPlansTest : public LogDbFixture {
+ protected:
+  void SetUp() override {
+    openLogDb(false, kLocal);
+    JRXEnvDirectory::clear();
+    JRXEnvDirectory::put(kLocal, "node", "local-node");
+    JRXEnvDirectory::put(kOperand, "vm", "vm-1");
+    fill();
+  }
+
+  int envId(const JRXEID& eid, const std::string& title) {
+    JRXInfo ref("environment");
+    ref.addParameter("eid", eid.toString());
+    ref.addParameter("type", "node");
+    ref.addParameter("title", title);
+    JRXRdbmsTran tran;
+    int id = logdb::LogsEnvInfo(ref, false).getSqlID(tran);
+    tran.commit();
+    return id;
+  }
+
+  void fill() {
+    const int local = envId(kLocal, "local-node");
+    const int quiet = envId(kQuiet, "quiet");
+    const int old = envId(kOld, "old");
+    std::vector<int> operands;
+    for (int k = 0; k < kOperandEnvs; ++k)
+      operands.push_back(envId(JRXEID(0x7b, 0x100 + k), "vm-" + std::to_string(k)));
+
+    JRXRdbmsTran tran;
+    ASSession* s = *tran;
+    std::vector<std::string> ops, links, data, events, eventLinks;
+    std::string info;
+    logdb::putInfoToBinary(JRXInfo("disk full"), info);
+    for (int i = 1; i <= kOps; ++i) {
+      const std::string id = std::to_string(i);
+      // A few unfinished operations among many finished ones.
+      const int status = i % 500 == 0 ? 2 : 3;
+      ops.push_back(id + ",'bulk','bulk-" + id + "','',"
+                    + std::to_string(kT0 + i) + "," + std::to_string(status) + ",'s'");
+      links.push_back(id + "," + std::to_string(local) + ",'S','Y'");
+      links.push_back(id + "," + std::to_string(local) + ",'P','N'");
+      for (int k = 0; k < 3; ++k)
+        links.push_back(id + "," + std::to_string(operands[(i + k) % kOperandEnvs]) + ",'O','N'");
+      data.push_back(id + ",10," + std::to_string(kT0 + i) + ",2,X'00'");
+    }
+    for (int i = 1; i <= kEvents; ++i) {
+      const std::string id = std::to_string(i);
+      events.push_back(id + ",'" + JRXGUID::generate().toString() + "',1," + std::to_string(kT0 + kEvents - i / 2) +
+                       ",'monitor','alert',''," + hexOf(info) + ",X'00'");
+      const int source = i <= kOldEvents ? old : i % (kEvents / kQuietEvents) == 0 ? quiet : local;
+      eventLinks.push_back(id + "," + std::to_string(source) + ",'S'");
+      if (i % 7 == 0) eventLinks.push_back(id + "," + std::to_string(operands[i % 5]) + ",'O'");
+    }
+    insertRows(s, "op_log", "op_id, op, id, parent_id, time, status, session_id", ops);
+    insertRows(s, "op_log_env", "op_id, env_id, role, is_default", links);
+    insertRows(s, "op_log_data", "op_id, progress, time, status, info", data);
+    insertRows(s, "events_log", "event_id, guid, code, time, category, type, sid, info_bin, info",
+               events);
+    insertRows(s, "events_log_env", "event_id, env_id, role", eventLinks);
+    tran.commit();
+    JRXRdbmsTran stats;
+    if (std::string((*stats)->Dialect()) == "sqlite")
+      (*stats)->ExecuteSql("ANALYZE");
+    else
+      (*stats)->ExecuteSql(
+          "ANALYZE TABLE op_log, op_log_env, op_log_data, env_log, events_log, events_log_env");
+    stats.commit();
+  }
+
+  // The plans of every statement `call` runs on this thread's session.
+  static std::vector<ASPlan> plansOf(const std::function<void()>& call) {
+    std::vector<ASPlan> plans;
+    ASSession* s = JRXDatabase::get()->Session();
+    s->RecordPlans(&plans);
+    call();
+    s->RecordPlans(nullptr);
+    return plans;
+  }
+
+  struct Access {
+    std::string table, index;
+    bool fullScan, sorts;
+    std::string sql;  // and its plan, for the failure message
+  };
+
+  // Each step of each plan with the table its alias stands for.
+  static std::vector<Access> accesses(const std::vector<ASPlan>& plans) {
+    static const std::regex named(R"((?:FROM|JOIN|UPDATE) (\w+)(?: (t\d+))?)");
+    std::vector<Access> out;
+    for (const ASPlan& p : plans) {
+      std::map<std::string, std::string> tableOf;
+      for (std::sregex_iterator m(p.sql.begin(), p.sql.end(), named), end; m != end; ++m)
+        tableOf[(*m)[2].matched ? (*m)[2].str() : (*m)[1].str()] = (*m)[1].str();
+      bool sorts = false;
+      std::string text = p.sql;
+      for (const ASPlanStep& step : p.steps) {
+        sorts = sorts || step.sorts;
+        text += "\n    " + step.detail;
+      }
+      for (const ASPlanStep& step : p.steps) {
+        if (step.table.empty() || !tableOf.count(step.table)) continue;
+        out.push_back({tableOf[step.table], step.index, step.fullScan, sorts, text});
+      }
+    }
+    return out;
+  }
+
+  // No big table is read whole, except along a time index by a walk that stops at its limit;
+  // no table is read through an index of `forbidden`.
+  static void expectIndexed(const std::vector<Access>& steps,
+                            const std::set<std::string>& forbidden) {
+    for (const Access& a : steps) {
+      if (a.table == "Environment") continue;  // the management system's few nodes
+      if (a.fullScan) {
+        EXPECT_TRUE(a.index == "events_log_time" || a.index == "op_log_time")
+            << a.table << " read whole through '" << a.index << "' by\n" << a.sql;
+      }
+      EXPECT_EQ(0u, forbidden.count(a.index)) << a.table << " read through " << a.index
+                                              << " by\n" << a.sql;
+    }
+  }
+
+  static bool uses(const std::vector<Access>& steps, const std::string& table,
+                   const std::string& index) {
+    for (const Access& a : steps)
+      if (a.table == table && a.index == index) return true;
+    return false;
+  }
+
+  JRXRequestProgressData report(const std::string& id, int status, const std::string& text) {
+    JRXRequestProgressData r(id);
+    r.name = "deploy";
+    r.status = status;
+    r.progress = 10;
+    r.time = kT0 + 5000;
+    r.info.setText(text);
+    r.info.addParameter("env", [] {
+      JRXInfo ref;
+      ref.addParameter("eid", kOperand.toString());
+      ref.addParameter("type", "vm");
+      ref.addParameter("title", "vm-1");
+      return ref;
+    }());
+    r.eid = kLocal;
+    return r;
+  }
+
+  // The plain selection getEvents stands for, newest first, ties by the newest recorded.
+  std::vector<std::string> plainSelection(const JRXEID& eid, bool asSource, size_t limit,
+                                          long from, long to) {
+    env_log env;
+    events_log ev;
+    events_log_env link;
+    ASCursor c(JRXDatabase::get()->Session());
+    c.Project() << ev->guid;
+    ASComparison cond = ev->event_id == link->event_id && link->env_id == env->id &&
+                        link->role == (asSource ? "S" : "O");
+    if (eid.isValid()) cond = cond && env->eid == guidToRDBMSGuid(eid);
+    if (from) cond = cond && ev->time > logdb::timeToSql(from);
+    if (to != kNoUpper) cond = cond && ev->time < logdb::timeToSql(to);
+    c.Set(cond);
+    c.Order(-ev->time).Order(-ev->event_id);
+    std::vector<std::string> out;
+    while (out.size() < limit && c.Fetch()) out.push_back(ev.guid.Str().str());
+    return out;
+  }
+};
+
+TEST_P(LargeLogPlansTest, ProgressReportsReadLinksByTheirWholeKey) {
+  JRXOpLogLocal log(nullptr);
+  const std::vector<Access> steps = accesses(plansOf([&] {
+    ASSERT_EQ(0, log.saveProgress(report("new-op", 1, "starting")));
+    ASSERT_EQ(0, log.saveProgress(report("new-op", 2, "copying")));
+    ASSERT_EQ(0, log.saveProgress(report("new-op", 2, "copying")));  // folds into the last
+    ASSERT_EQ(0, log.saveProgress(report("bulk-17", 2, "resumed")));
+  }));
+  expectIndexed(steps, {"op_log_env_env", "op_log_time"});
+  EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
+  EXPECT_TRUE(uses(steps, "op_log_data", "op_log_data_op"));
+  EXPECT_TRUE(uses(steps, "env_log", "env_log_eid_title"));
+}
+
+TEST_P(LargeLogPlansTest, RecoveryStartsFromTheUnfinishedOperations) {
+  JRXOpLogLocal log(nullptr);
+  std::vector<std::string> ids;
+  long last = 0;
+  const std::vector<Access> steps = accesses(plansOf([&] {
+    ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, kLocal));
+    ASSERT_EQ(0, log.finishOps());
+  }));
+  EXPECT_EQ(static_cast<size_t>(kOps / 500), ids.size());
+  expectIndexed(steps, {"op_log_env_env", "op_log_time"});
+  EXPECT_TRUE(uses(steps, "op_log", "op_log_status_time"));
+  EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
+}
+
+// Each case takes another of the two plans or a mix; the answer is always the plain one.
+TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
+  struct Case {
+    const char* name;
+    JRXEID eid;
+    bool asSource;
+    unsigned limit;
+    long from, to;
+    const char* drivingIndex;  // the index that leads to the events
+  };
+  const long mid = kT0 + kEvents / 4;
+  const Case cases[] = {
+      {"busy", kLocal, true, 100, 0, kNoUpper, "events_log_time"},
+      {"busy, all of it", kLocal, true, 6000, 0, kNoUpper, "events_log_env_role"},
+      {"quiet", kQuiet, true, 100, 0, kNoUpper, "events_log_env_role"},
+      {"old history", kOld, true, 100, 0, kNoUpper, "events_log_time"},
+      {"any source", JRXEID(), true, 100, 0, kNoUpper, "events_log_time"},
+      {"any operand", JRXEID(), false, 100, 0, kNoUpper, "events_log_env_role"},
+      {"busy, time window", kLocal, true, 6000, mid, mid + 400, "events_log_env_role"},
+      {"operand, upper bound", kEventOperand, false, 50, 0, mid, "events_log_env_role"},
+  };
+  JRXEventLogLocal log(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<JRXEvent> got;
+    const std::vector<Access> steps = accesses(plansOf([&] {
+      ASSERT_EQ(0, log.getEvents(&got, c.eid, c.asSource, c.limit, "", "", false, c.from, c.to));
+    }));
+    std::vector<std::string> guids;
+    for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
+    EXPECT_EQ(plainSelection(c.eid, c.asSource, c.limit, c.from, c.to), guids);
+    expectIndexed(steps, {"events_log_guid"});
+    const std::string driving = c.drivingIndex;
+    EXPECT_TRUE(uses(steps, driving == "events_log_time" ? "events_log" : "events_log_env",
+                     driving));
+    for (const Access& a : steps)
+      if (a.index == "events_log_time") {
+        EXPECT_FALSE(a.sorts) << "a walk that sorts:\n" << a.sql;
+      }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, LargeLogPlansTest, ::testing::ValuesIn(backends()),
+                         [](const ::testing::TestParamInfo<std::string>& i) { return i.param; });
+
+}  // namespace
+}  // namespace jrxtest
