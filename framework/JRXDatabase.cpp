@@ -27,25 +27,29 @@ std::shared_ptr<ASDatabase>& current() {
   return db;
 }
 
-// The identifier stored at creation; made and stored now when the database is new.
-JRXEID localEidOf(ASSession* s) {
+bool storedLocalEid(ASSession* s, JRXEID& eid) {
   jrx_config c;
-  {
-    ASCursor cur(s);
-    cur.Project() << c->value;
-    cur.Set(c->name == kLocalEidSetting);
-    if (cur.Fetch()) {
-      JRXEID eid;
-      if (eid.fromString(c.value.Str().c_str()) == 0 && eid.isValid()) return eid;
-      throw AException("the stored local environment identifier is not a GUID: " +
-                       c.value.Str().str());
-    }
-  }
-  JRXEID eid = JRXGUID::generate();
+  ASCursor cur(s);
+  cur.Project() << c->value;
+  cur.Set(c->name == kLocalEidSetting);
+  if (!cur.Fetch()) return false;
+  if (eid.fromString(c.value.Str().c_str()) == 0 && eid.isValid()) return true;
+  throw AException("the stored local environment identifier is not a GUID: " +
+                   c.value.Str().str());
+}
+
+// The identifier stored at creation; made and stored now when the database is new. Of
+// several processes creating the database at once, the first to store one gives it to all.
+JRXEID localEidOf(ASSession* s) {
+  JRXEID eid;
+  if (storedLocalEid(s, eid)) return eid;
+  eid = JRXGUID::generate();
+  jrx_config c;
   c.name = std::string(kLocalEidSetting);
   c.value = eid.toString();
-  s->Insert(c);
-  return eid;
+  if (s->InsertNew(c)) return eid;
+  if (storedLocalEid(s, eid)) return eid;
+  throw AException("the stored local environment identifier cannot be read");
 }
 
 }  // namespace
@@ -88,8 +92,9 @@ std::shared_ptr<ASDatabase> JRXDatabase::get() {
   return current();
 }
 
-JRXRdbmsTran::JRXRdbmsTran() : db_(JRXDatabase::get()), session_(db_->Session()) {
-  tran_ = std::make_unique<ASTransaction>(session_.get());
+JRXRdbmsTran::JRXRdbmsTran(ASTransactionMode mode)
+    : db_(JRXDatabase::get()), session_(db_->Session()) {
+  tran_ = std::make_unique<ASTransaction>(session_.get(), mode);
 }
 
 JRXRdbmsTran::~JRXRdbmsTran() {
@@ -106,6 +111,7 @@ JRXRdbmsTran::~JRXRdbmsTran() {
 void JRXRdbmsTran::commit() { tran_->Commit(); }
 
 int onRdbmsError(const AException& e) {
+  detail::noteRdbmsFailure(e);
   Log2("JRXFramework", __FILE__, __LINE__, "onRdbmsError", __PRETTY_FUNCTION__)
       .put(1, "database failure (%d%s): %s", e.Code(), e.ConnectionLost() ? ", connection lost" : "",
            e.Text().c_str());

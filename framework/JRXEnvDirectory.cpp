@@ -56,11 +56,19 @@ void JRXEnvDirectory::put(const JRXEID& eid, const std::string& type, const std:
     JRXRdbmsTran tran;
     jrx_environment e;
     Guid g = guidToRDBMSGuid(eid);
-    ASDeleter(e).Where(e->eid == g).Execute(*tran);
-    e.eid = g;
-    e.type = type;
-    e.title = title;
-    tran->Insert(e);
+    auto update = [&] {
+      ASUpdater u(e);
+      u << e->type.Set(ASOperand(type)) << e->title.Set(ASOperand(title));
+      return u.Where(e->eid == g).Execute(*tran) > 0;
+    };
+    if (!update()) {
+      e.eid = g;
+      e.type = type;
+      e.title = title;
+      // A writer that stored the same identifier since the update: overwrite its entry.
+      if (!tran->InsertNew(e) && !update())
+        throw AException("jrx_environment: the row that holds the identifier cannot be read");
+    }
     tran.commit();
   }
   Directory& d = directory();

@@ -58,7 +58,7 @@ class ASDriverConnection {
   virtual long long LastInsertId() = 0;
 
   // Transactions.
-  virtual void Begin() = 0;
+  virtual void Begin(ASTransactionMode mode) = 0;  // what each mode means: ASQuery.h
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   virtual void Savepoint(const std::string& name) = 0;

@@ -119,6 +119,16 @@ void ASSession::Insert(ASDomain& domain) {
   ASSessionAccess::Run(*this, sql, values, nullptr);
 }
 
+bool ASSession::InsertNew(ASDomain& domain) {
+  try {
+    Insert(domain);
+    return true;
+  } catch (const AException& e) {
+    if (e.Kind() == AS_ERROR_DUPLICATE_KEY) return false;
+    throw;
+  }
+}
+
 long long ASSession::GetInsertId() { return conn_->LastInsertId(); }
 
 void ASSession::CreateTable(const ASDomain& domain) {

@@ -4,13 +4,14 @@ namespace {
 std::string savepointName(int level) { return "jrx_sp" + std::to_string(level); }
 }  // namespace
 
-ASTransaction::ASTransaction(ASSession* session) : session_(session), level_(0) {
+ASTransaction::ASTransaction(ASSession* session, ASTransactionMode mode)
+    : session_(session), level_(0) {
   if (!session) throw AException("a transaction needs a session");
   ASDriverConnection& conn = ASSessionAccess::Connection(*session);
   const int level = session->depth_ + 1;
   try {
     if (level == 1)
-      conn.Begin();
+      conn.Begin(mode);
     else
       conn.Savepoint(savepointName(level));
   } catch (const AException& e) {

@@ -39,8 +39,8 @@ RealBlob::RealBlob(size_t length, const void* bytes, bool copy)
   }
 }
 
-AException::AException(const std::string& text, int code, bool connectionLost)
-    : text_(text), code_(code), lost_(connectionLost) {}
+AException::AException(const std::string& text, int code, bool connectionLost, ASErrorKind kind)
+    : text_(text), code_(code), lost_(connectionLost), kind_(kind) {}
 
 void ASValue::SetNull() {
   null_ = true;

@@ -19,6 +19,10 @@ void FailStatement(int nth, const std::string& match = "",
 // AException flagged ConnectionLost and the open transaction is gone (rolled back).
 void DropConnection(int nth, const std::string& match = "");
 
+// The nth matching statement from now fails as a deadlock victim does: an AException of
+// kind AS_ERROR_CONFLICT, and the open transaction is rolled back by the database.
+void ConflictStatement(int nth, const std::string& match = "");
+
 // Forget every armed fault.
 void Clear();
 

@@ -103,20 +103,36 @@ class RealBlob {
   size_t size_;
 };
 
+// What a failure means to the caller, decided by the driver from its native code.
+enum ASErrorKind {
+  AS_ERROR_OTHER,
+  // Another session's work got in the way (deadlock victim, lock wait timeout, busy or
+  // locked file, cluster certification conflict): the database has given up the statement,
+  // maybe the whole transaction, and replaying the transaction from its start may succeed.
+  AS_ERROR_CONFLICT,
+  // An insert met an existing row with the same unique key; only the statement failed.
+  AS_ERROR_DUPLICATE_KEY,
+};
+
 class AException : public std::exception {
  public:
   // `code` is the driver's native error number (0 when none); `connectionLost` tells that
   // the connection is gone and was (or will be) replaced by the session.
-  explicit AException(const std::string& text, int code = 0, bool connectionLost = false);
+  explicit AException(const std::string& text, int code = 0, bool connectionLost = false,
+                      ASErrorKind kind = AS_ERROR_OTHER);
   const Str& Text() const { return text_; }
   int Code() const { return code_; }
   bool ConnectionLost() const { return lost_; }
+  ASErrorKind Kind() const { return kind_; }
+  // A replay of the whole transaction on a fresh start may succeed.
+  bool Transient() const { return lost_ || kind_ == AS_ERROR_CONFLICT; }
   const char* what() const noexcept override { return text_.c_str(); }
 
  private:
   Str text_;
   int code_;
   bool lost_;
+  ASErrorKind kind_;
 };
 
 enum ASType { AS_INT, AS_INT64, AS_VSTR, AS_BINSTR, AS_TIME, AS_GUID, AS_BLOB, AS_DOUBLE };
@@ -537,6 +553,12 @@ class ASSession {
 
   // Inserts one row from the value members of the domain's insert columns.
   void Insert(ASDomain& domain);
+  // The same, unless a row with the same unique key exists: then nothing is written and
+  // the answer is false. A concurrent insert of that key that is not yet committed is
+  // waited for (MariaDB) or cannot happen (SQLite writers hold the file's write lock), so
+  // a false answer means the other row is there to be read by the next statement of a
+  // write transaction.
+  bool InsertNew(ASDomain& domain);
   long long GetInsertId();
 
   // Creates the table and its indexes when missing (dialect DDL from the domain).
@@ -570,12 +592,25 @@ class ASSession {
 inline void intrusive_ptr_add_ref(const ASSession* s) { s->AddRef(); }
 inline void intrusive_ptr_release(const ASSession* s) { s->Release(); }
 
+// What an outermost transaction will do, which decides how it meets other sessions' work:
+//   AS_TRAN_WRITE  SQLite: takes the file's write lock as it begins (BEGIN IMMEDIATE), so a
+//                  busy file is waited for within the busy timeout there and not failed
+//                  halfway. MariaDB: READ COMMITTED, so that its searches lock the rows
+//                  they find and no gaps between them, and each statement sees what other
+//                  sessions committed before it (a row another writer inserted first).
+//   AS_TRAN_READ   never writes; one consistent picture of the database for all its
+//                  statements, without waiting for writers or holding them up (SQLite:
+//                  a deferred transaction on the WAL; MariaDB: a read-only REPEATABLE READ
+//                  snapshot).
+// A nested transaction is a savepoint of the outermost one and takes its mode.
+enum ASTransactionMode { AS_TRAN_WRITE, AS_TRAN_READ };
+
 // A transaction that nests: the outermost begins and commits; an inner one is a savepoint
 // whose Commit() releases it and whose destruction without Commit() rolls back to it.
 // An outermost transaction destroyed without Commit() rolls everything back.
 class ASTransaction {
  public:
-  explicit ASTransaction(ASSession* session);
+  explicit ASTransaction(ASSession* session, ASTransactionMode mode = AS_TRAN_WRITE);
   ~ASTransaction();
   ASTransaction(const ASTransaction&) = delete;
   ASTransaction& operator=(const ASTransaction&) = delete;

@@ -32,7 +32,8 @@ class JRXDatabase {
 // or the database fails.
 class JRXRdbmsTran {
  public:
-  JRXRdbmsTran();
+  // A transaction that only reads passes AS_TRAN_READ (ASQuery.h tells what each mode does).
+  explicit JRXRdbmsTran(ASTransactionMode mode = AS_TRAN_WRITE);
   ~JRXRdbmsTran();
   JRXRdbmsTran(const JRXRdbmsTran&) = delete;
   JRXRdbmsTran& operator=(const JRXRdbmsTran&) = delete;

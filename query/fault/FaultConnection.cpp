@@ -9,13 +9,16 @@ FaultConnection::FaultConnection(std::unique_ptr<ASDriverConnection> inner)
 void FaultConnection::Check(const std::string& sql) {
   if (dropped_) faultThrowLost();
   std::string text;
-  switch (faultCheck(sql, text)) {
+  const FaultAction action = faultCheck(sql, text);
+  switch (action) {
     case FaultAction::None:
       return;
     case FaultAction::Fail:
       faultThrowFailure(text);
     case FaultAction::Drop:
-      // What the server does with the transaction of a connection that went away.
+    case FaultAction::Conflict:
+      // What the server does with the transaction of a connection that went away, or of
+      // the victim it picks to resolve a deadlock.
       if (inTransaction_) {
         try {
           inner_->Rollback();
@@ -23,6 +26,7 @@ void FaultConnection::Check(const std::string& sql) {
         }
       }
       inTransaction_ = false;
+      if (action == FaultAction::Conflict) faultThrowConflict();
       dropped_ = true;
       faultThrowLost();
   }
@@ -39,9 +43,9 @@ void FaultConnection::ExecuteSql(const std::string& sql) {
   inner_->ExecuteSql(sql);
 }
 
-void FaultConnection::Begin() {
+void FaultConnection::Begin(ASTransactionMode mode) {
   Check("BEGIN");
-  inner_->Begin();
+  inner_->Begin(mode);
   inTransaction_ = true;
 }
 

@@ -17,7 +17,7 @@ class FaultConnection : public ASDriverConnection {
   void ExecuteSql(const std::string& sql) override;
   long long LastInsertId() override { return inner_->LastInsertId(); }
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;

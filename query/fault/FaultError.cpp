@@ -47,6 +47,10 @@ void DropConnection(int nth, const std::string& match) {
   arm(FaultAction::Drop, nth, match, "");
 }
 
+void ConflictStatement(int nth, const std::string& match) {
+  arm(FaultAction::Conflict, nth, match, "");
+}
+
 void Clear() {
   Switches& s = switches();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -100,4 +104,9 @@ void faultThrowFailure(const std::string& text) { throw AException(text, 0, fals
 
 void faultThrowLost() {
   throw AException("Lost connection to server during query (injected)", 2013, true);
+}
+
+void faultThrowConflict() {
+  throw AException("Deadlock found when trying to get lock; try restarting transaction (injected)",
+                   1213, false, AS_ERROR_CONFLICT);
 }

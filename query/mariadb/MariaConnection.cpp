@@ -102,6 +102,9 @@ void MariaConnection::Connect() {
     // Without autocommit the first statement of a transaction opens it on the server, so
     // beginning one costs no round trip of its own (see Begin()).
     mysql_options(db_, MYSQL_INIT_COMMAND, "SET autocommit=0");
+    // Why READ COMMITTED: Begin().
+    mysql_options(db_, MYSQL_INIT_COMMAND,
+                  "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
     return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
                               target_.user.empty() ? nullptr : target_.user.c_str(),
@@ -189,9 +192,15 @@ void MariaConnection::Query(const std::string& sql) {
 // The server opens the transaction with its first statement (autocommit is off). Anything
 // left open by a statement outside a transaction was already ended by StatementDone(), so
 // a begin needs no round trip; a commit or rollback needs one only when a statement ran.
-void MariaConnection::Begin() {
+//
+// Sessions run at READ COMMITTED (set when they connect): under REPEATABLE READ a search
+// that finds nothing locks the gap where the rows would be, two writers adding rows to the
+// end of the same index each hold that gap, and each one's insert waits for the other's.
+// A reader asks for REPEATABLE READ for its one transaction (one round trip, on reads only).
+void MariaConnection::Begin(ASTransactionMode mode) {
   if (!db_) throw AException("the connection to the database is closed", 0, true);
   if (ServerInTransaction()) Query("COMMIT");
+  if (mode == AS_TRAN_READ) Query("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
   explicit_ = true;
 }
 

@@ -35,7 +35,7 @@ class MariaConnection : public ASDriverConnection {
   // transaction left open on the server.
   void StatementDone(bool ok);
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;

@@ -47,7 +47,7 @@ void SqliteConnection::Control(Verb verb, const char* sql) {
     std::string text = sqlite3_errmsg(db_);
     int code = sqlite3_extended_errcode(db_);
     sqlite3_reset(s);
-    throw AException(text, code, false);
+    sqliteThrow(text, code);
   }
   sqlite3_reset(s);
 }
@@ -62,13 +62,19 @@ void SqliteConnection::ExecuteSql(const std::string& sql) {
   if (rc != SQLITE_OK) {
     std::string text = err ? err : sqlite3_errmsg(db_);
     sqlite3_free(err);
-    throw AException(text, sqlite3_extended_errcode(db_), false);
+    sqliteThrow(text, sqlite3_extended_errcode(db_));
   }
 }
 
 // IMMEDIATE: a transaction that reads first and writes later would otherwise fail with
-// SQLITE_BUSY (without waiting) when another connection wrote in between.
-void SqliteConnection::Begin() { Control(kBegin, "BEGIN IMMEDIATE"); }
+// SQLITE_BUSY (without waiting) when another connection wrote in between. A reader takes
+// no lock at all: on the WAL it reads the snapshot of its first statement.
+void SqliteConnection::Begin(ASTransactionMode mode) {
+  if (mode == AS_TRAN_READ)
+    Control(kBeginRead, "BEGIN");
+  else
+    Control(kBegin, "BEGIN IMMEDIATE");
+}
 void SqliteConnection::Commit() { Control(kCommit, "COMMIT"); }
 void SqliteConnection::Rollback() { Control(kRollback, "ROLLBACK"); }
 void SqliteConnection::Savepoint(const std::string& name) { ExecuteSql("SAVEPOINT " + name); }

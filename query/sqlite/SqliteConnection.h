@@ -16,7 +16,7 @@ class SqliteConnection : public ASDriverConnection {
   void ExecuteSql(const std::string& sql) override;
   long long LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
 
-  void Begin() override;
+  void Begin(ASTransactionMode mode) override;
   void Commit() override;
   void Rollback() override;
   void Savepoint(const std::string& name) override;
@@ -35,7 +35,7 @@ class SqliteConnection : public ASDriverConnection {
                                   const std::vector<ASBindValue>& params) override;
 
  private:
-  enum Verb { kBegin, kCommit, kRollback, kVerbs };
+  enum Verb { kBegin, kBeginRead, kCommit, kRollback, kVerbs };
   void Control(Verb verb, const char* sql);
 
   sqlite3* db_ = nullptr;

@@ -70,7 +70,7 @@ void SqliteStatement::Execute(const std::vector<ASBindValue>& params) {
     std::string text = sqlite3_errmsg(db_);
     int code = sqlite3_extended_errcode(db_);
     sqlite3_reset(stmt_);
-    throw AException(text, code, false);
+    sqliteThrow(text, code);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "JRXRecords.h"
 #include "RowCount.h"
 #include "store/LogTables.h"
+#include "store/LogsEnvInfo.h"
 
 namespace jrxtest {
 
@@ -38,14 +39,17 @@ struct DataRow {
 
 class OpLogRows {
  public:
-  // env_log row; returns its id.
+  // env_log row, made unless one with this identifier and title exists; returns its id.
   static int env(const JRX::JRXEID& eid, const std::string& title = "env",
                  const std::string& type = "node") {
-    JRX::env_log row;
-    row.eid = JRX::guidToRDBMSGuid(eid);
-    row.title = title;
-    row.type = type;
-    return insert(row, true);
+    JRX::JRXInfo ref;
+    ref.addParameter("eid", eid.toString());
+    ref.addParameter("title", title);
+    ref.addParameter("type", type);
+    JRX::JRXRdbmsTran tran;
+    int id = JRX::logdb::LogsEnvInfo(ref, false).getSqlID(tran);
+    tran.commit();
+    return id;
   }
 
   // A node of the management system (row of Environment).

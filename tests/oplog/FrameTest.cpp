@@ -1,6 +1,7 @@
 // The request frame around the write path: rights before any database work, database
 // failures turned into 3101 with nothing committed, the last-error rule, and the local
 // modificators.
+#include "JRXRetry.h"
 #include "OpLogTestSupport.h"
 
 using namespace JRX;
@@ -182,6 +183,43 @@ TEST_P(FrameTest, LostConnectionIsReportedAndTheNextCallReconnects) {
   EXPECT_FALSE(log.getContextLocal()->getLastError().message.empty());
   EXPECT_EQ(log.saveProgress(report("req-1", "", 0, 5, kT0 + 1, "b")), 0);
   EXPECT_EQ(dataRows(onlyOp("req-1").op_id).size(), 2u);
+}
+
+// The helper replays a call only for failures that other sessions' work caused, and the
+// frame makes each failed run leave nothing, so the replays store the report exactly once.
+TEST_P(FrameTest, RetryHelperReplaysOnlyTransientFailures) {
+  enum Fault { kConflict, kLost, kPlain };
+  struct Case {
+    Fault fault;
+    int faultyRuns;
+    int answer;
+    size_t replays;
+  };
+  const JRXRetryPolicy policy{3, std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
+  for (const Case& c : {Case{kConflict, 1, 0, 1}, Case{kLost, 2, 0, 2}, Case{kPlain, 1, 3101, 0},
+                        Case{kConflict, 3, 3101, 2}}) {
+    SCOPED_TRACE(std::to_string(c.fault) + " x" + std::to_string(c.faultyRuns));
+    const std::string id = "req-" + std::to_string(c.fault) + "-" + std::to_string(c.faultyRuns);
+    for (int run = 1; run <= c.faultyRuns; ++run) {
+      if (c.fault == kConflict) ASFaults::ConflictStatement(run, "op_log_data");
+      if (c.fault == kLost) ASFaults::DropConnection(run, "op_log_data");
+      if (c.fault == kPlain) ASFaults::FailStatement(run, "op_log_data", "the disk is full");
+    }
+    JRXOpLogLocal log(nullptr);
+    std::vector<int> noticed;
+    int answer = retryService(
+        [&] { return log.saveProgress(report(id, "vm.start", 0, 0, kT0, "a")); }, policy,
+        [&](int failedRun, const std::string&, std::chrono::milliseconds) {
+          noticed.push_back(failedRun);
+        });
+    ASFaults::Clear();
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(noticed.size(), c.replays);
+    EXPECT_EQ(opRows(id).size(), c.answer == 0 ? 1u : 0u);
+    if (c.answer == 0) {
+      EXPECT_EQ(dataRows(onlyOp(id).op_id).size(), 1u);
+    }
+  }
 }
 
 TEST_P(FrameTest, NoDatabaseIsADatabaseFailure) {

@@ -1,7 +1,9 @@
 // jrxlog import: JSON Lines into the log, record by record in file order. Progress records
 // that follow each other go to putOps in batches; an env or event record first flushes the
 // batch, so that every record sees the log as the records before it left it, and the first
-// refused or invalid record stops the import with everything before it stored.
+// refused or invalid record stops the import with everything before it stored. A record
+// that failed only because other writers got in its way (ImportRetry) is replayed, with the
+// rest of its batch, before the import gives up on it.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 
 #include "Commands.h"
 #include "JRXEnvDirectory.h"
+#include "JRXRetry.h"
 #include "JsonRecords.h"
 #include "ProgressBar.h"
 #include "Services.h"
@@ -28,6 +31,22 @@ class ImportStopped : public std::runtime_error {
       : std::runtime_error("line " + std::to_string(line) + ": " + what) {}
 };
 
+// A few replays, each after a longer pause, told on standard error.
+class ImportRetry {
+ public:
+  const JRX::JRXRetryPolicy policy{5, std::chrono::milliseconds(50),
+                                   std::chrono::milliseconds(2000)};
+
+  // Notices about the record at `line`.
+  JRX::JRXRetryNotice about(const long& line) const {
+    const int runs = policy.runs;
+    return [&line, runs](int failedRun, const std::string& reason, std::chrono::milliseconds pause) {
+      std::cerr << "jrxlog: line " << line << ": " << reason << "; trying again in "
+                << pause.count() << " ms (" << failedRun + 1 << " of " << runs << ")\n";
+    };
+  }
+};
+
 class Importer {
  public:
   explicit Importer(size_t batchSize) : batchSize_(batchSize) {}
@@ -36,7 +55,8 @@ class Importer {
     switch (r.kind) {
       case Record::ENV:
         flush();
-        JRX::JRXEnvDirectory::put(r.env.eid, r.env.type, r.env.title);
+        JRX::retryRdbms([&] { JRX::JRXEnvDirectory::put(r.env.eid, r.env.type, r.env.title); },
+                        retry_.policy, retry_.about(line));
         ++envs_;
         break;
       case Record::PROGRESS:
@@ -53,28 +73,39 @@ class Importer {
 
   void flush() {
     if (batch_.empty()) return;
-    JRX::JRXOpLogLocal log(accessProvider());
-    int result = log.putOps(batch_);
-    if (result != 0) {
-      // Every record ended a nested command of its own before putOps ended its command;
-      // the first of them that did not answer 0 is the refused record.
-      const auto& ended = log.endedCommands();
-      size_t failed = 0;
-      while (failed + 1 < ended.size() && ended[failed].code == 0) ++failed;
-      if (failed >= batch_.size()) failed = batch_.size() - 1;
-      std::string message = failed < ended.size() ? ended[failed].message : std::string();
-      auto context = log.getContextLocal();
-      if (context && context->hasLastError() && context->getLastError().code == result)
-        message = context->getLastError().message;
-      progress_ += failed;
-      long line = lines_[failed];
-      batch_.clear();
-      lines_.clear();
-      throw ImportStopped(line, errorText(result, message));
-    }
-    progress_ += batch_.size();
+    // Records before a failing one are stored by then; a replay starts at the failing one.
+    size_t stored = 0;
+    long line = lines_[0];
+    std::string message;
+    int result = JRX::retryService(
+        [&] {
+          JRX::JRXOpLogLocal log(accessProvider());
+          int r = stored == 0 ? log.putOps(batch_)
+                              : log.putOps(std::vector<JRX::JRXRequestProgressData>(
+                                    batch_.begin() + static_cast<long>(stored), batch_.end()));
+          if (r == 0) {
+            stored = batch_.size();
+            return r;
+          }
+          // Every record ended a nested command of its own before putOps ended its command;
+          // the first of them that did not answer 0 is the refused record.
+          const auto& ended = log.endedCommands();
+          size_t failed = 0;
+          while (failed + 1 < ended.size() && ended[failed].code == 0) ++failed;
+          if (stored + failed >= batch_.size()) failed = batch_.size() - stored - 1;
+          message = failed < ended.size() ? ended[failed].message : std::string();
+          auto context = log.getContextLocal();
+          if (context && context->hasLastError() && context->getLastError().code == r)
+            message = context->getLastError().message;
+          stored += failed;
+          line = lines_[stored];
+          return r;
+        },
+        retry_.policy, retry_.about(line));
+    progress_ += stored;
     batch_.clear();
     lines_.clear();
+    if (result != 0) throw ImportStopped(line, errorText(result, message));
   }
 
   std::string summary() const {
@@ -86,7 +117,8 @@ class Importer {
  private:
   void saveEvent(const JRX::JRXEvent& event, long line) {
     JRX::JRXEventLogLocal log(accessProvider());
-    int result = log.saveEvent(event);
+    int result = JRX::retryService([&] { return log.saveEvent(event); }, retry_.policy,
+                                   retry_.about(line));
     if (result != 0) {
       JRX::JRXRequestErrorData e = lastEnded(log, result);
       throw ImportStopped(line, errorText(e.code, e.message));
@@ -94,6 +126,7 @@ class Importer {
     ++events_;
   }
 
+  ImportRetry retry_;
   size_t batchSize_;
   std::vector<JRX::JRXRequestProgressData> batch_;
   std::vector<long> lines_;

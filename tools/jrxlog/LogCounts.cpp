@@ -19,7 +19,7 @@ long long countRows(ASSession* session, const ASAttribute& column) {
 
 LogCounts countLog() {
   LogCounts counts;
-  JRX::JRXRdbmsTran tran;
+  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   {
     JRX::op_log t;
     ASCursor c(*tran);
@@ -50,13 +50,13 @@ LogCounts countLog() {
 }
 
 long long countOperations() {
-  JRX::JRXRdbmsTran tran;
+  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   JRX::op_log t;
   return countRows(*tran, t->op_id);
 }
 
 long long countEvents() {
-  JRX::JRXRdbmsTran tran;
+  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   JRX::events_log t;
   return countRows(*tran, t->event_id);
 }

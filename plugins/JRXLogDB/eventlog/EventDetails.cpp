@@ -19,13 +19,16 @@ const char kLogAuditSignature[] = "int JRX::logAudit(JRX::JRXRdbmsTran&, int, co
 int logEventEnvs(JRXRdbmsTran& tran, int event_id, const JRXEvent& event) {
   logdb::LogsEnvInfo source;
   if (logdb::getSourceEnv(event.info, source) != 0) return -1;
-  source.linkEvent(tran, event_id, 'S');
+  logdb::LogsEnvInfo other;
+  if (const JRXInfo* env = event.info.getParameter("env")) other = logdb::LogsEnvInfo(*env, false);
+  // A further environment that cannot be identified is not worth refusing the event for.
+  const bool linkOther = other.getEID().isValid();
 
-  if (const JRXInfo* env = event.info.getParameter("env")) {
-    logdb::LogsEnvInfo other(*env, false);
-    // A further environment that cannot be identified is not worth refusing the event for.
-    if (other.getEID().isValid()) other.linkEvent(tran, event_id, 'O');
-  }
+  std::vector<const logdb::LogsEnvInfo*> envs{&source};
+  if (linkOther) envs.push_back(&other);
+  logdb::EnvRows rows(tran, envs);
+  source.linkEvent(tran, event_id, 'S', rows.id(source));
+  if (linkOther) other.linkEvent(tran, event_id, 'O', rows.id(other));
   return 0;
 }
 

@@ -29,7 +29,7 @@ int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, b
   filter.toTime = toTime;
   try {
     // Only reads: the transaction is dropped uncommitted before the answer goes out.
-    JRXRdbmsTran tran;
+    JRXRdbmsTran tran(AS_TRAN_READ);
     selectEvents(tran, filter, out);
   } catch (const AException& e) {
     onRdbmsError(e);

@@ -35,8 +35,21 @@ void Next::update(int op_id, JRXRdbmsTran& tran) const {
 
 void Next::update(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands, int op_id,
                   JRXRdbmsTran& tran) {
-  if (source.getEID().isValid()) source.linkOperation(tran, op_id, 'S');
-  for (const LogsEnvInfo& operand : operands) operand.linkOperation(tran, op_id, 'O');
+  link(source, operands, op_id, tran, nullptr);
+}
+
+EnvRows Next::link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands,
+                   int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also) {
+  const bool linkSource = source.getEID().isValid();
+  std::vector<const LogsEnvInfo*> envs;
+  if (linkSource) envs.push_back(&source);
+  for (const LogsEnvInfo& operand : operands) envs.push_back(&operand);
+  if (also) envs.push_back(also);
+  EnvRows rows(tran, envs);
+  if (linkSource) source.linkOperation(tran, op_id, 'S', rows.id(source));
+  for (const LogsEnvInfo& operand : operands)
+    operand.linkOperation(tran, op_id, 'O', rows.id(operand));
+  return rows;
 }
 
 First::First(const JRXRequestProgressData& record)
@@ -59,8 +72,8 @@ void First::update(int op_id, JRXRdbmsTran& tran) const {
   }
   if (operands.empty()) operands.push_back(local_);
 
-  Next::update(source, operands, op_id, tran);
-  executing_.linkOperation(tran, op_id, 'P');
+  EnvRows rows = Next::link(source, operands, op_id, tran, &executing_);
+  executing_.linkOperation(tran, op_id, 'P', rows.id(executing_));
 }
 
 }  // namespace logdb

@@ -31,6 +31,12 @@ class Next {
                      int op_id, JRXRdbmsTran& tran);
 
  private:
+  friend class First;
+  // `also`: a further environment the caller links after these (null: none), whose row
+  // must be found in the same order as theirs; the rows are returned for it.
+  static EnvRows link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands,
+                      int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also);
+
   Players players_;
 };
 

@@ -86,7 +86,7 @@ int JRXOpLogLocal::finishOps() {
 int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastTime,
                                       const JRXEID& eid) {
   try {
-    JRXRdbmsTran tran;
+    JRXRdbmsTran tran(AS_TRAN_READ);
     op_log ops;
     op_log_env links;
     env_log envs;

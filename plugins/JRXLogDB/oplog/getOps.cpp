@@ -81,7 +81,7 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
     return endCommand(JRXRequestErrorData(414, ""));
 
   try {
-    JRXRdbmsTran tran;
+    JRXRdbmsTran tran(AS_TRAN_READ);
     op_log ops;
     ASCursor cursor(*tran);
     logdb::selectAll(cursor.Project(), ops);

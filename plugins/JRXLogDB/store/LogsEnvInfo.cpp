@@ -19,42 +19,64 @@ LogsEnvInfo::LogsEnvInfo(const JRXInfo& info, bool isDefault) : default_(isDefau
   if (const JRXInfo* title = info.getParameter("title")) title_ = title->toString();
 }
 
+namespace {
+
+bool findEnv(ASSession* session, const Guid& guid, const std::string& title, int& id) {
+  env_log t;
+  ASCursor c(session);
+  c.Project() << t->id;
+  c.Set(t->eid == guid && t->title == title);
+  c.Limit(1);
+  if (!c.Fetch()) return false;
+  id = static_cast<int>(t.id.Int());
+  return true;
+}
+
+}  // namespace
+
 int LogsEnvInfo::getSqlID(JRXRdbmsTran& tran) const {
   ASSession* session = *tran;
   Guid guid = guidToRDBMSGuid(eid_);
-  {
-    env_log t;
-    ASCursor c(session);
-    c.Project() << t->id;
-    c.Set(t->eid == guid && t->title == title_);
-    c.Limit(1);
-    if (c.Fetch()) return static_cast<int>(t.id.Int());
-  }
+  int id = 0;
+  if (findEnv(session, guid, title_, id)) return id;
   env_log row;
   row.eid = guid;
   row.title = title_;
   row.type = type_;
-  session->Insert(row);
-  return static_cast<int>(session->GetInsertId());
+  if (session->InsertNew(row)) return static_cast<int>(session->GetInsertId());
+  // Another writer stored the same environment since the lookup: its row is the one.
+  if (findEnv(session, guid, title_, id)) return id;
+  throw AException("env_log: the row that holds the environment's key cannot be read");
 }
 
 void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role) const {
+  linkOperation(tran, op_id, role, getSqlID(tran));
+}
+
+void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role, int env_id) const {
   ASSession* session = *tran;
   const std::string roleText(1, role);
   const char* defaultText = default_ ? "Y" : "N";
-  int env_id = getSqlID(tran);
 
+  // The operation's links of this role, all of them: whether this environment has one and
+  // whether stand-ins are there to replace, in one read. Deleting stand-ins blindly would
+  // be a search that finds nothing most of the time, and such a search locks the gap at the
+  // end of the index on MariaDB, where every new operation's links go.
   bool found = false;
   bool storedDefault = false;
+  bool standIns = false;
   {
     op_log_env t;
     ASCursor c(session);
-    c.Project() << t->op_id << t->is_default;
-    c.Set(t->op_id == op_id && t->env_id == env_id && t->role == roleText);
-    c.Limit(1);
-    if (c.Fetch()) {
-      found = true;
-      storedDefault = t.is_default.Bytes() == "Y";
+    c.Project() << t->env_id << t->is_default;
+    c.Set(t->op_id == op_id && t->role == roleText);
+    while (c.Fetch()) {
+      const bool isDefault = t.is_default.Bytes() == "Y";
+      if (t.env_id.Int() == env_id) {
+        found = true;
+        storedDefault = isDefault;
+      }
+      standIns = standIns || isDefault;
     }
   }
 
@@ -69,7 +91,7 @@ void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role) const 
     return;
   }
 
-  if (!default_) {
+  if (!default_ && standIns) {
     // The first environment the report names for a role replaces the stand-ins of that role.
     op_log_env d;
     ASDeleter(d)
@@ -81,16 +103,44 @@ void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role) const 
   row.env_id = env_id;
   row.role = roleText;
   row.is_default = defaultText;
-  session->Insert(row);
+  if (!session->InsertNew(row) && !default_) {
+    // A concurrent call linked the same environment first: then it counts as found.
+    op_log_env u;
+    ASUpdater up(u);
+    up << u->is_default.Set(ASOperand("N"));
+    up.Where(u->op_id == op_id && u->env_id == env_id && u->role == roleText &&
+             u->is_default == "Y");
+    up.Execute(session);
+  }
 }
 
 void LogsEnvInfo::linkEvent(JRXRdbmsTran& tran, int event_id, char role) const {
-  int env_id = getSqlID(tran);
+  linkEvent(tran, event_id, role, getSqlID(tran));
+}
+
+void LogsEnvInfo::linkEvent(JRXRdbmsTran& tran, int event_id, char role, int env_id) const {
   events_log_env row;
   row.event_id = event_id;
   row.env_id = env_id;
   row.role = std::string(1, role);
   (*tran)->Insert(row);
+}
+
+std::pair<std::string, std::string> EnvRows::keyOf(const LogsEnvInfo& env) {
+  // The stored bytes compare in the map as the database's index compares them.
+  return {guidToRDBMSGuid(env.getEID()).Bytes(), env.getTitle()};
+}
+
+EnvRows::EnvRows(JRXRdbmsTran& tran, const std::vector<const LogsEnvInfo*>& envs) {
+  std::map<std::pair<std::string, std::string>, const LogsEnvInfo*> ordered;
+  for (const LogsEnvInfo* env : envs) ordered.emplace(keyOf(*env), env);
+  for (const auto& entry : ordered) ids_[entry.first] = entry.second->getSqlID(tran);
+}
+
+int EnvRows::id(const LogsEnvInfo& env) const {
+  auto it = ids_.find(keyOf(env));
+  if (it == ids_.end()) throw AException("env_log: an environment was linked without its row");
+  return it->second;
 }
 
 int getSourceEnv(const JRXInfo& info, LogsEnvInfo& out) {

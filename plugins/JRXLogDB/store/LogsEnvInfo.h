@@ -2,7 +2,10 @@
 // row (by identifier and title) and writes the link rows.
 #pragma once
 
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "JRXGUID.h"
 #include "JRXInfo.h"
@@ -26,12 +29,29 @@ class LogsEnvInfo {
   int getSqlID(JRXRdbmsTran& tran) const;
   void linkOperation(JRXRdbmsTran& tran, int op_id, char role) const;
   void linkEvent(JRXRdbmsTran& tran, int event_id, char role) const;
+  // The same with this environment's env_log id already known (EnvRows).
+  void linkOperation(JRXRdbmsTran& tran, int op_id, char role, int env_id) const;
+  void linkEvent(JRXRdbmsTran& tran, int event_id, char role, int env_id) const;
 
  private:
   JRXEID eid_;
   std::string type_;
   std::string title_;
   bool default_ = false;
+};
+
+// The env_log ids of the environments one call links, found or created in the order of
+// their key (eid, title) before any of them is linked. Two writers that both create the
+// same new environments then lock their keys in one order: in any other order, one holds a
+// new row the other waits for, while its own next insert waits behind that waiting lock.
+class EnvRows {
+ public:
+  EnvRows(JRXRdbmsTran& tran, const std::vector<const LogsEnvInfo*>& envs);
+  int id(const LogsEnvInfo& env) const;  // of one of the environments it was made with
+
+ private:
+  static std::pair<std::string, std::string> keyOf(const LogsEnvInfo& env);
+  std::map<std::pair<std::string, std::string>, int> ids_;
 };
 
 // 0 and `out` set when "source_env" names a valid environment; -1 and `out` unchanged else.
