@@ -48,6 +48,8 @@ class LogSizes {
                  int size, const std::function<void()>& reset, const std::function<bool()>& call) {
     double total = 0;
     long calls = 0;
+    const long before = rssKb();
+    const bool peakReset = resetPeak();
     for (auto _ : state) {
       reset();
       auto t0 = std::chrono::steady_clock::now();
@@ -60,18 +62,30 @@ class LogSizes {
       }
     }
     if (calls) perCall_[backend][name][size] = total / calls;
+    if (peakReset) peakOverKb_[backend][name][size] = peakKb() - before;
   }
 
+  // Each size's time per call as a ratio to the smallest size's, and the peak memory the
+  // calls reached over the process's size before them.
   void printRatios(int nameWidth) const {
-    std::printf("\nTime per call, small vs large log (goal: ratio under 3)\n");
+    std::printf("\nTime per call by %s stored, as ratio to the smallest log (goal: under 3);"
+                " peak RSS over the size before the calls\n",
+                records_.c_str());
     for (auto& b : perCall_)
       for (auto& c : b.second) {
         auto& bySize = c.second;
         if (bySize.size() < 2) continue;
-        double a = bySize.begin()->second, z = bySize.rbegin()->second;
-        std::printf("  %-8s %-*s %8d %s: %8.1f us   %8d %s: %8.1f us   ratio %.2f\n",
-                    b.first.c_str(), nameWidth, c.first.c_str(), bySize.begin()->first,
-                    records_.c_str(), a, bySize.rbegin()->first, records_.c_str(), z, z / a);
+        const double base = bySize.begin()->second;
+        std::printf("  %-8s %-*s", b.first.c_str(), nameWidth, c.first.c_str());
+        for (auto& s : bySize) {
+          std::printf("  %7d: %9.1f us", s.first, s.second);
+          if (s.first != bySize.begin()->first) std::printf(" x%-5.2f", s.second / base);
+          auto peak = peakOverKb_.find(b.first);
+          if (peak != peakOverKb_.end() && peak->second.count(c.first) &&
+              peak->second.at(c.first).count(s.first))
+            std::printf(" %+6ld kB", peak->second.at(c.first).at(s.first));
+        }
+        std::printf("\n");
       }
   }
 
@@ -83,14 +97,16 @@ class LogSizes {
   int size_ = 0;
   // Microseconds per call, by backend, case and size.
   std::map<std::string, std::map<std::string, std::map<int, double>>> perCall_;
+  std::map<std::string, std::map<std::string, std::map<int, long>>> peakOverKb_;
 };
 
-// A program's run: the cases of every backend at a small and a large size (the last one
-// flagged), registered once and run once, then the ratios.
+// A program's run: the cases of every backend at ten thousand, a hundred thousand and a
+// million rows (the last size flagged), registered once and run once, then the ratios.
 inline int runBySize(int argc, char** argv, LogSizes& logs, int nameWidth,
                      const std::function<void(const std::string&, int, bool)>& registerCases) {
   benchmark::Initialize(&argc, argv);
-  const auto sizes = bySize(std::vector<int>{1000, 20000}, std::vector<int>{10000, 1000000});
+  const auto sizes =
+      bySize(std::vector<int>{1000, 5000, 20000}, std::vector<int>{10000, 100000, 1000000});
   for (const std::string& backend : backends())
     for (int size : sizes) registerCases(backend, size, size == sizes.back());
   benchmark::RunSpecifiedBenchmarks();

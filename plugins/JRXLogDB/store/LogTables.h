@@ -21,6 +21,8 @@ struct op_log_domain : ASDomain {
   op_log_domain() : ASDomain("op_log") {
     AddIndex("op_log_id", {&id});
     AddIndex("op_log_time", {&time, &op_id});
+    // Recovery starts from the unfinished operations through this index, which holds few
+    // of them however long the log (finishOps.cpp names it in its plan hints).
     AddIndex("op_log_status_time", {&status, &time});
     AddIndex("op_log_session", {&session_id});
   }
@@ -45,6 +47,7 @@ struct op_log : ASTable<op_log_domain> {
 
 struct op_log_data_domain : ASDomain {
   op_log_data_domain() : ASDomain("op_log_data") {
+    // An operation's rows in order, its newest first: named in the hints of the reads.
     AddIndex("op_log_data_op", {&op_id, &data_id});
   }
   ASAttribute data_id{this, "data_id", AS_INT, AS_COL_AUTOINC};
@@ -127,6 +130,7 @@ struct Environment : ASTable<Environment_domain> {
 struct events_log_domain : ASDomain {
   events_log_domain() : ASDomain("events_log") {
     AddIndex("events_log_guid", {&guid}, true);
+    // The event query's walk, newest first, in the order of its answer (no sort).
     AddIndex("events_log_time", {&time, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT, AS_COL_AUTOINC};
