@@ -22,6 +22,7 @@
 #include "BenchDb.h"
 #include "JRXLog.h"
 #include "JRXRequest.h"
+#include "JRXRetry.h"
 #include "RatioReporter.h"
 
 using namespace JRX;
@@ -95,13 +96,17 @@ bool writeOps(const std::string& url, const std::string& prefix, int ops) {
     std::fprintf(stderr, "%s\n", service.getContextLocal()->getLastError().message.c_str());
     return false;
   };
+  // A call that lost a certification conflict (or a deadlock) is replayed, as agents do.
+  auto save = [&](const JRXRequestProgressData& r) {
+    return retryService([&] { return log.saveProgress(r); });
+  };
   for (int i = 0; i < ops; ++i) {
     const std::string id = prefix + "-" + std::to_string(i);
-    if (log.saveProgress(report(id, 0, 0, "starting")) != 0) return refused(log);
+    if (save(report(id, 0, 0, "starting")) != 0) return refused(log);
     for (int n = 1; n <= kLaterReports; ++n)
-      if (log.saveProgress(report(id, 0, n * 25, "step " + std::to_string(n))) != 0)
-        return refused(log);
-    if (events.saveEvent(event(id)) != 0) return refused(events);
+      if (save(report(id, 0, n * 25, "step " + std::to_string(n))) != 0) return refused(log);
+    const JRXEvent e = event(id);
+    if (retryService([&] { return events.saveEvent(e); }) != 0) return refused(events);
   }
   return true;
 }
@@ -128,7 +133,7 @@ void makeDatabase(const std::string& server, const std::string& name, bool creat
 // `writers` processes at once, writer k through urls[k % urls.size()]; each round's time is
 // the wall time until the last one is done.
 void BM_Writers(benchmark::State& state, std::vector<std::string> servers, int writers) {
-  const int opsPerWriter = bySize(10, 40);
+  const int opsPerWriter = bySize(10, 60);
   static int counter = 0;
   const std::string name = "jrxbench_c" + std::to_string(getpid()) + "_" + std::to_string(++counter);
   makeDatabase(servers[0], name, true);

@@ -473,16 +473,17 @@ int main(int argc, char** argv) {
   RatioReporter reporter("reports/s");
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  std::printf("\nsaveProgress rate / direct C API rate (medians of turns; wall clock, CPU time):\n");
+  std::printf("\nsaveProgress rate / direct C API rate: ratio of the median rates by wall clock "
+              "(turn by turn), by CPU time\n");
   for (const std::string& b : backends())
     for (Kind k : {kFirst, kLaterAppend, kLaterFold}) {
       std::string suffix = std::string("/") + kindName(k) + "/" + b;
       const std::string lib = "saveProgress" + suffix, raw = "direct" + suffix;
-      double libRate = 0, rawRate = 0;
-      if (reporter.both(lib, raw, libRate, rawRate))
-        std::printf("  %-22s %10.0f vs %10.0f reports/s  ratio %.2f  cpu ratio %.2f\n",
-                    suffix.c_str() + 1, libRate, rawRate, reporter.pairedRatio(lib, raw),
-                    reporter.pairedRatio(lib, raw, true));
+      double libRate = 0, rawRate = 0, libCpu = 0, rawCpu = 0;
+      if (reporter.both(lib, raw, libRate, rawRate) && reporter.both(lib, raw, libCpu, rawCpu, true))
+        std::printf("  %-22s %8.0f vs %8.0f reports/s  ratio %.2f (%.2f)  cpu %.2f\n",
+                    suffix.c_str() + 1, libRate, rawRate, libRate / rawRate,
+                    reporter.pairedRatio(lib, raw), libCpu / rawCpu);
     }
   benchmark::Shutdown();
   return 0;

@@ -21,6 +21,11 @@ struct ASBindValue {
   long long i = 0;
   double d = 0;
   std::string bytes;
+  // Bytes borrowed instead of `bytes`: a value member an insert reads, alive until the
+  // statement ran. Readers of a bound value go through Bytes().
+  const std::string* ref = nullptr;
+
+  const std::string& Bytes() const { return ref ? *ref : bytes; }
 
   static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
   static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }

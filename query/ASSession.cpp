@@ -99,8 +99,11 @@ void ASSession::Insert(ASDomain& domain) {
   if (!domain.HasValues())
     throw AException("table " + domain.TableName() + " has no value members to insert");
   std::string sql = "INSERT INTO " + domain.TableName() + " (";
+  sql.reserve(256);
   std::string marks;
+  marks.reserve(3 * domain.Size());
   std::vector<ASBindValue> values;
+  values.reserve(domain.Size());
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
     if (!domain.InInsert(i) || (a.Flags() & AS_COL_AUTOINC)) continue;
@@ -110,7 +113,8 @@ void ASSession::Insert(ASDomain& domain) {
     }
     sql += a.Name();
     marks += "?";
-    values.push_back(ASBindOf(domain.Value(i), a.Type()));
+    // The value members stay put until the statement ran: bound without a copy.
+    values.push_back(ASBindRefOf(domain.Value(i), a.Type()));
   }
   if (values.empty())
     sql = ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());

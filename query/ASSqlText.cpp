@@ -82,14 +82,14 @@ ASBindValue ASCoerce(const ASBindValue& v, ASType type) {
     case AS_VSTR:
       if (v.kind == ASBindValue::Integer) return ASBindValue::MakeText(std::to_string(v.i));
       if (v.kind == ASBindValue::Real) return ASBindValue::MakeText(std::to_string(v.d));
-      if (v.kind == ASBindValue::Blob) return ASBindValue::MakeText(v.bytes);
+      if (v.kind == ASBindValue::Blob) return ASBindValue::MakeText(v.Bytes());
       return v;
     case AS_BINSTR:
     case AS_GUID:
     case AS_BLOB:
       if (v.kind == ASBindValue::Integer) return ASBindValue::MakeBlob(std::to_string(v.i));
       if (v.kind == ASBindValue::Real) return ASBindValue::MakeBlob(std::to_string(v.d));
-      if (v.kind == ASBindValue::Text) return ASBindValue::MakeBlob(v.bytes);
+      if (v.kind == ASBindValue::Text) return ASBindValue::MakeBlob(v.Bytes());
       return v;
   }
   return v;
@@ -118,6 +118,21 @@ ASBindValue ASBindOf(const ASValue& v, ASType type) {
   // 32-bit columns keep the low 32 bits of what they are given.
   if (b.kind == ASBindValue::Integer && (type == AS_INT || type == AS_TIME))
     b.i = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(b.i)));
+  return b;
+}
+
+ASBindValue ASBindRefOf(const ASValue& v, ASType type) {
+  const auto bytesType = [](ASType t) {
+    return t == AS_VSTR || t == AS_BINSTR || t == AS_GUID || t == AS_BLOB;
+  };
+  if (v.IsNull() || !bytesType(v.Type())) return ASBindOf(v, type);
+  // The kind ASBindOf gives, without the copy.
+  ASBindValue b;
+  if (bytesType(type))
+    b.kind = type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
+  else
+    b.kind = v.Type() == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
+  b.ref = &v.Bytes();
   return b;
 }
 

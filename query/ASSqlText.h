@@ -19,6 +19,7 @@ struct ASSqlFragment {
 
 class ASSqlWriter {
  public:
+  ASSqlWriter() { sql.reserve(192); }  // one allocation for a whole statement's text
   std::string sql;
   std::vector<ASBindValue> values;
 
@@ -39,6 +40,9 @@ std::string ASResolveAliases(const std::string& tokenised,
 ASBindValue ASCoerce(const ASBindValue& v, ASType type);
 // The value member `v` as it is bound for a column of `type` (inserts and updates).
 ASBindValue ASBindOf(const ASValue& v, ASType type);
+
+// The same, its bytes borrowed from `v` (which must outlive the statement's execution).
+ASBindValue ASBindRefOf(const ASValue& v, ASType type);
 
 // Readable text of a fragment (aliases resolved, values left as '?').
 Str ASMakeQueryStr(ASSqlWriter&& w);

@@ -45,10 +45,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
-  // The median rates of two cases, when both completed.
-  bool both(const std::string& a, const std::string& b, double& rateA, double& rateB) const {
-    auto x = rates_.find(a), y = rates_.find(b);
-    if (x == rates_.end() || y == rates_.end()) return false;
+  // The median rates of two cases, when both completed; `cpu`: by the process's CPU time
+  // instead of the wall clock.
+  bool both(const std::string& a, const std::string& b, double& rateA, double& rateB,
+            bool cpu = false) const {
+    const auto& m = cpu ? cpuRates_ : rates_;
+    auto x = m.find(a), y = m.find(b);
+    if (x == m.end() || y == m.end()) return false;
     rateA = median(x->second);
     rateB = median(y->second);
     return rateB > 0;

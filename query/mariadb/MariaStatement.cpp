@@ -1,5 +1,6 @@
 #include "MariaStatement.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "MariaConnection.h"
@@ -54,8 +55,8 @@ void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
       case ASBindValue::Blob:
         // Bytes as they are: the connection's character set is binary.
         b.buffer_type = MYSQL_TYPE_BLOB;
-        b.buffer = const_cast<char*>(v.bytes.data());
-        b.buffer_length = v.bytes.size();
+        b.buffer = const_cast<char*>(v.Bytes().data());
+        b.buffer_length = v.Bytes().size();
         break;
     }
   }
@@ -112,7 +113,9 @@ void MariaStatement::BindResult() {
       default: {
         c.kind = Bytes;
         const size_t want = fields[i].max_length ? fields[i].max_length : 1;
-        if (c.buffer.size() < want) c.buffer.resize(want);
+        // Grown as needed and kept, unless a long value left it much larger than needed.
+        if (c.buffer.size() < want || c.buffer.size() > std::max<size_t>(4 * want, 65536))
+          std::string(want, '\0').swap(c.buffer);
         b.buffer_type = MYSQL_TYPE_BLOB;
         b.buffer = &c.buffer[0];
         b.buffer_length = c.buffer.size();

@@ -47,11 +47,11 @@ void SqliteStatement::Execute(const std::vector<ASBindValue>& params) {
         rc = sqlite3_bind_double(stmt_, i + 1, v.d);
         break;
       case ASBindValue::Text:
-        rc = sqlite3_bind_text64(stmt_, i + 1, v.bytes.data(), v.bytes.size(), SQLITE_STATIC,
+        rc = sqlite3_bind_text64(stmt_, i + 1, v.Bytes().data(), v.Bytes().size(), SQLITE_STATIC,
                                  SQLITE_UTF8);
         break;
       case ASBindValue::Blob:
-        rc = sqlite3_bind_blob64(stmt_, i + 1, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
+        rc = sqlite3_bind_blob64(stmt_, i + 1, v.Bytes().data(), v.Bytes().size(), SQLITE_STATIC);
         break;
     }
     if (rc != SQLITE_OK) sqliteThrow(db_, rc);

@@ -48,20 +48,20 @@ std::string envLines() {
 }
 
 // Every writer reports on every shared operation, each report with a text of its own so that
-// each one adds a row; creates operations of its own naming the shared machines; and sends
-// all events, starting at a different one.
+// each one adds a row, naming the machine the other writers name at the same step; creates
+// operations of its own naming the shared machines; and sends all events in the same order:
+// the writers keep running into each other.
 std::string writerInput(int w) {
   std::string s = envLines();
   for (int n = 0; n < kReportsPerWriter; ++n)
     for (int k = 0; k < kSharedOps; ++k)
       s += progressLine("op-" + std::to_string(k), "", 0, n, 1701000100 + n,
                         "w" + std::to_string(w) + " step " + std::to_string(n),
-                        operands(k + n + w));
+                        operands(k + n));
   for (int j = 0; j < kOwnOps; ++j)
     s += progressLine("w" + std::to_string(w) + "-op-" + std::to_string(j), "vm.stop", 0, 0,
                       1701000200 + j, "own", operands(j));
-  for (int i = 0; i < kEvents; ++i) {
-    int e = (i + w * kEvents / kWriters) % kEvents;
+  for (int e = 0; e < kEvents; ++e) {
     std::string env = vm(e % kVms), title = "web-" + std::to_string(e % kVms);
     s += eventLine(eventGuid(e), 1701000300 + e, "alert",
                    ",\"env\":{\"params\":{\"eid\":\"" + env + "\",\"type\":\"vm\",\"title\":\"" +

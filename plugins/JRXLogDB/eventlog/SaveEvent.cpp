@@ -48,7 +48,9 @@ int recordEvent(const JRXEvent& event, std::string& message) {
     ev.data = RealBlob(data.size(), data.data(), false);
   else
     ev.data.SetNull();
-  (*tran)->Insert(ev);
+  // A delivery that meets a concurrent first one (another session, or another node of a
+  // cluster) finds the event stored only now.
+  if (!(*tran)->InsertNew(ev)) return 0;
   const int event_id = static_cast<int>((*tran)->GetInsertId());
 
   // A refusing step leaves the message empty; returning without commit undoes the rows.
