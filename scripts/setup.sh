@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libsqlite3-dev libmariadb-dev mariadb-server
           mariadb-client nlohmann-json3-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcpp-httplib-dev)
+          libbenchmark-dev libcpp-httplib-dev libcli11-dev help2man)
 cluster_packages=(galera-4 mariadb-backup socat)  # the cluster test
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"

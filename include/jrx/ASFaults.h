@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace ASFaults {
 
 // The nth statement from now (1 = the next) whose SQL text contains `match` (empty: any)
@@ -30,3 +34,5 @@ int StatementsSeen();
 int StatementsPrepared();
 
 }  // namespace ASFaults
+
+JRX_PUBLIC_END

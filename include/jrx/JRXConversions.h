@@ -6,6 +6,9 @@
 #include "ASQuery.h"
 #include "JRXGUID.h"
 #include "JRXRecords.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -29,3 +32,5 @@ class SQLString {
 }  // namespace IPv6Format
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "JRXGUID.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -21,3 +24,5 @@ class JRXEnvDirectory {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

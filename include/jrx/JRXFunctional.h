@@ -11,6 +11,9 @@
 #include "JRXGUID.h"
 #include "JRXRefCounter.h"
 #include "JRXRequest.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -108,3 +111,5 @@ class JRXFunctionalMultiplexer {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -7,6 +7,10 @@
 #include <set>
 #include <string>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace JRX {
 
 class JRXGUIDBase {
@@ -59,3 +63,5 @@ class JRXEIDList : public std::set<JRXEID, JRXEnvIDComparator> {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -5,6 +5,10 @@
 #include <map>
 #include <string>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace JRX {
 
 class JRXMessageIterator;
@@ -81,3 +85,5 @@ class JRXEnvInfo : public JRXInfo {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace JRX {
 
 struct JRXLogRecord {
@@ -64,3 +68,5 @@ Logger Log2(const char* category, const char* file, int line, const char* functi
                         const char* signature);
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -18,6 +18,9 @@
 
 #include "JRXInfo.h"
 #include "JRXRecords.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -247,3 +250,5 @@ extern template class JRXWriterDerived<JRXEventData>;
 extern template class JRXReaderDerived<JRXEventData>;
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "ASQuery.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -49,3 +52,5 @@ class JRXRdbmsTran {
 int onRdbmsError(const AException& e);
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

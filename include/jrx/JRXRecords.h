@@ -8,6 +8,9 @@
 
 #include "JRXGUID.h"
 #include "JRXInfo.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -100,3 +103,5 @@ struct JRXRequestErrorData {
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -4,6 +4,10 @@
 
 #include <atomic>
 
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
+
 namespace JRX {
 
 class JRXRefCounter {
@@ -27,3 +31,5 @@ inline void intrusive_ptr_add_ref(const JRXRefCounter* p) { p->addRef(); }
 inline void intrusive_ptr_release(const JRXRefCounter* p) { p->release(); }
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -14,6 +14,9 @@
 #include "JRXMessage.h"
 #include "JRXRecords.h"
 #include "JRXRefCounter.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -273,3 +276,5 @@ class JRXEventLog : public virtual JRXRequestModificator<JRXEventLog>,
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -15,6 +15,9 @@
 #include <string>
 
 #include "ASQuery.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -73,3 +76,5 @@ int retryService(const std::function<int()>& call, const JRXRetryPolicy& policy 
                  const JRXRetryNotice& notice = JRXRetryNotice());
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -7,6 +7,9 @@
 
 #include "ASQuery.h"
 #include "JRXRequest.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -54,3 +57,5 @@ const Str& emptyStr();
 void createLogTables();
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -7,6 +7,9 @@
 #include "JRXFunctional.h"
 #include "JRXRecords.h"
 #include "JRXRequest.h"
+#include "JRXVisibility.h"
+
+JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
@@ -25,3 +28,5 @@ class JRXOpLogObserverFactory
 };
 
 }  // namespace JRX
+
+JRX_PUBLIC_END

@@ -71,6 +71,7 @@ void MariaConnection::Connect() {
   auto open = [this](const char* database) -> bool {
     db_ = mysql_init(nullptr);
     if (!db_) throw AException("out of memory opening a MariaDB connection", 0, true);
+<<<<<<< HEAD
     mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
     // Rows of up to AS_MAX_ROW_BYTES, three joined, must come back whole; the client's own
     // default may be smaller than the server's.
@@ -78,6 +79,14 @@ void MariaConnection::Connect() {
     mysql_options(db_, MYSQL_OPT_MAX_ALLOWED_PACKET, &packet);
     unsigned timeout = 10;
     mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+=======
+    try {
+      applyClientOptions(db_, target_);
+    } catch (...) {
+      Close();
+      throw;
+    }
+>>>>>>> main
     // Without autocommit the first statement of a transaction opens it on the server, so
     // beginning one costs no round trip of its own (see Begin()).
     mysql_options(db_, MYSQL_INIT_COMMAND, "SET autocommit=0");
@@ -86,7 +95,7 @@ void MariaConnection::Connect() {
                   "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
     return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
-                              target_.user.c_str(),
+                              target_.user.empty() ? nullptr : target_.user.c_str(),
                               target_.password.empty() ? nullptr : target_.password.c_str(),
                               database, target_.port,
                               target_.socket.empty() ? nullptr : target_.socket.c_str(),
@@ -99,11 +108,18 @@ void MariaConnection::Connect() {
     // Flagged as lost: the session tries again at its next transaction.
     throw AException(text, static_cast<int>(code), true);
   };
+  // An option file may name another character set; every text must still travel as bytes.
+  auto keepBinary = [this, &fail]() {
+    if (std::string(mysql_character_set_name(db_)) != "binary" &&
+        mysql_set_character_set(db_, "binary"))
+      fail();
+  };
   const char* database = target_.database.empty() ? nullptr : target_.database.c_str();
-  if (open(database)) return;
+  if (open(database)) return keepBinary();
   if (!database || mysql_errno(db_) != ER_BAD_DB_ERROR) fail();
   Close();
   if (!open(nullptr)) fail();
+  keepBinary();
   try {
     ExecuteSql("CREATE DATABASE IF NOT EXISTS " + quoteName(target_.database));
   } catch (...) {

@@ -258,6 +258,32 @@ TEST_P(LargeLogPlansTest, RecoveryStartsFromTheUnfinishedOperations) {
   EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
 }
 
+TEST_P(LargeLogPlansTest, ListingsAndEventRecordsReadOnlyWhatTheyNeed) {
+  JRXOpLogLocal ops(nullptr);
+  JRXEventLogLocal events(nullptr);
+  std::vector<JRXRequestProgressData> out;
+  JRXEvent e("monitor");
+  e.guid = JRXGUID::generate();
+  e.time = kT0;
+  e.info.addParameter("source_env", [] {
+    JRXInfo ref;
+    ref.addParameter("eid", kQuiet.toString());
+    ref.addParameter("type", "node");
+    ref.addParameter("title", "quiet");
+    return ref;
+  }());
+  const std::vector<Access> steps = accesses(plansOf([&] {
+    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, false, 5, 0, kNoUpper));
+    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, true, 5, 0, kNoUpper));
+    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "bulk-17", "", false, false, 5, 0, kNoUpper));
+    ASSERT_EQ(0, events.saveEvent(e));
+  }));
+  EXPECT_EQ(5u + 5u + 1u, out.size());
+  expectIndexed(steps, {"op_log_env_env"});
+  EXPECT_TRUE(uses(steps, "op_log", "op_log_status_time"));
+  EXPECT_TRUE(uses(steps, "op_log", "op_log_id"));
+}
+
 // Each case takes another of the two plans or a mix; the answer is always the plain one.
 TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
   struct Case {

@@ -47,7 +47,7 @@ TEST_P(ToolCommands, ListingFiltersAndTables) {
   ASSERT_EQ(jrx({"import"}, input).status, 0);
 
   auto list = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), "--json");
+    args.push_back("--json");
     ToolRun r = jrx(args);
     EXPECT_EQ(r.status, 0) << r.err;
     return ids(parseLines(r));
@@ -264,6 +264,10 @@ TEST(ToolDefaults, CommandLineMistakesExitWithTwo) {
       {"--acl", "f", "ops"},
       {"--local-eid", "nope", "init"},
       {"init", "--json"},
+      {"ops", "--limit", "4294967296"},
+      {"compact", "events", "--age", "1"},
+      {"help", "bogus"},
+      {"completion", "zsh"},
   };
   for (const auto& args : cases) {
     std::string shown;
@@ -278,11 +282,62 @@ TEST(ToolDefaults, CommandLineMistakesExitWithTwo) {
   struct stat st {};
   EXPECT_NE(stat((dir + "/jrxlog.db").c_str(), &st), 0);
 
-  ToolRun help = runJrxlog({"--help"});
-  EXPECT_EQ(help.status, 0);
-  for (const char* c : {"init", "demo", "import", "save-progress", "save-event", "ops", "events",
-                        "unfinished", "finish", "compact", "watch", "--db", "--local-eid", "--acl"})
-    EXPECT_NE(help.out.find(c), std::string::npos) << c;
+  // The mistake is named, with the help that shows the right use.
+  ToolRun wrong = runJrxlog({"ops", "--limit", "ten"}, "", dir);
+  EXPECT_NE(wrong.err.find("--limit"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.err.find("jrxlog ops --help"), std::string::npos) << wrong.err;
+  // A variable stands in for the global option, and is checked the same way.
+  EXPECT_EQ(runJrxlog({"init"}, "", dir, {{"JRXLOG_LOCAL_EID", "nope"}}).status, 2);
+  ToolRun viaEnv = runJrxlog({"init"}, "", dir, {{"JRXLOG_DB", "sqlite:" + dir + "/env.db"}});
+  EXPECT_EQ(viaEnv.status, 0) << viaEnv.err;
+  EXPECT_EQ(stat((dir + "/env.db").c_str(), &st), 0);
+}
+
+// Each command's help shows its own options; the top-level help lists every command.
+TEST(ToolDefaults, HelpVersionAndCompletion) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<const char*> shown, notShown;
+  } cases[] = {
+      {{"--help"},
+       {"init", "demo", "import", "save-progress", "save-event", "ops", "events", "unfinished",
+        "finish", "compact", "watch", "--db", "--local-eid", "--acl", "MYSQL_PWD",
+        "defaults-file"},
+       {}},
+      {{"ops", "--help"}, {"--first-only", "--active", "--from"}, {"--operand", "--keep"}},
+      {{"help", "events"}, {"--operand", "--with-data"}, {"--first-only"}},
+      {{"compact", "ops", "--help"}, {"--age"}, {"--keep"}},
+      {{"--version"}, {"jrxlog 1."}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    ToolRun r = runJrxlog(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* text : c.shown) EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    for (const char* text : c.notShown) EXPECT_EQ(r.out.find(text), std::string::npos) << text;
+  }
+
+  // The completion script, run by bash on partly typed command lines.
+  std::string script = writeTempFile(runJrxlog({"completion", "bash"}).out);
+  const char* typed[][2] = {
+      {"jrxlog ", "compact"},
+      {"jrxlog compact ", "events"},
+      {"jrxlog --db x ops --fi", "--first-only"},
+      {"jrxlog compact events --k", "--keep"},
+      {"jrxlog events --li", "--limit"},
+  };
+  for (const auto& t : typed) {
+    SCOPED_TRACE(t[0]);
+    std::string words = t[0];
+    if (words.back() == ' ') words += "''";  // the word being typed is still empty
+    std::string run = writeTempFile("source " + script + "\nCOMP_WORDS=(" + words +
+                                    ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_jrxlog\n"
+                                    "echo \"${COMPREPLY[*]}\" > " + script + ".out\n");
+    ASSERT_EQ(std::system(("bash " + run).c_str()), 0);
+    std::ifstream in(script + ".out");
+    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(got.find(t[1]), std::string::npos) << got;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // jrxlog import, save-progress and save-event end to end, on both databases.
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "ToolFixture.h"
 
@@ -250,6 +253,57 @@ TEST_P(ToolImport, ImportsTheOpenStackSample) {
   for (const char* t : {"audit", "env_status", "alert", "info"})
     EXPECT_EQ(byType[t], stats[std::string("events_") + t].get<int>()) << t;
   EXPECT_EQ(events.front()["time"].get<long long>(), stats["time_last"].get<long long>());
+}
+
+// Processes that share one new database: the first use creates it once, with one local
+// environment; imports at once, each of its own records about the same environments, all
+// finish and store every record once.
+TEST_P(ToolImport, ProcessesAtOnceOnANewDatabaseStoreEverythingOnce) {
+  const int kProcesses = 3, kOps = 12, kEvents = 6;
+  auto together = [](int n, const std::function<ToolRun(int)>& run) {
+    std::vector<ToolRun> runs(static_cast<size_t>(n));
+    std::vector<std::thread> threads;
+    for (int p = 0; p < n; ++p) threads.emplace_back([&, p] { runs[static_cast<size_t>(p)] = run(p); });
+    for (std::thread& t : threads) t.join();
+    return runs;
+  };
+  // Without --local-eid, so that each process reads or makes the stored one.
+  std::vector<ToolRun> inits =
+      together(4, [&](int) { return runJrxlog({"--db", url_, "init"}); });
+  for (const ToolRun& r : inits) {
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, inits[0].out);
+  }
+
+  std::vector<std::string> inputs;
+  for (int p = 0; p < kProcesses; ++p) {
+    std::string in = envLine(kVm1, "vm", "web-1") + envLine(kVm2, "vm", "web-2");
+    for (int i = 0; i < kOps; ++i) {
+      const std::string id = "p" + std::to_string(p) + "-op" + std::to_string(i);
+      const std::string operands = std::string("\"operands\":[\"") + kVm1 + "\",\"" + kVm2 + "\"]";
+      in += progressLine(id, "vm.start", 0, 0, 1701000000 + i, "starting", operands);
+      in += progressLine(id, "", 3, 100, 1701000100 + i, "done", operands);
+    }
+    for (int e = 0; e < kEvents; ++e) {
+      char guid[37];
+      snprintf(guid, sizeof guid, "3f1e0d2c-0000-4000-8000-%06d%06d", p, e);
+      in += eventLine(guid, 1701000000 + e, "alert",
+                      std::string(",\"env\":{\"params\":{\"eid\":\"") + kVm2 +
+                          "\",\"type\":\"vm\",\"title\":\"web-2\"}}");
+    }
+    inputs.push_back(in);
+  }
+  for (const ToolRun& r : together(kProcesses, [&](int p) {
+         return jrx({"import", "--batch", "3", "-"}, inputs[static_cast<size_t>(p)]);
+       }))
+    EXPECT_EQ(r.status, 0) << r.err;
+
+  auto ops = parseLines(jrx({"ops", "--json"}));
+  std::map<std::string, int> reports;
+  for (const auto& o : ops) reports[o["id"].get<std::string>()]++;
+  EXPECT_EQ(reports.size(), static_cast<size_t>(kProcesses * kOps));
+  for (const auto& r : reports) EXPECT_EQ(r.second, 2) << r.first;
+  EXPECT_EQ(parseLines(jrx({"events", "--json"})).size(), static_cast<size_t>(kProcesses * kEvents));
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolImport, ::testing::ValuesIn(backends()), BackendName());

@@ -21,8 +21,6 @@ int runCompact(const CommandLine& cl);
 int runWatch(const CommandLine& cl);
 int runServe(const CommandLine& cl);
 
-void printHelp(std::ostream& out);
-
 // Positional arguments beyond `max` are a usage error.
 void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what);
 

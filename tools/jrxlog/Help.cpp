@@ -1,10 +1,11 @@
-#include "Commands.h"
+#include "CommandTable.h"
 
 namespace jrxlog {
 
-void printHelp(std::ostream& out) {
-  out << R"(jrxlog - the operation log and the event log of the agent, from the command line
+const char* const kToolDescription =
+    "jrxlog - the operation log and the event log of the agent, from the command line";
 
+<<<<<<< HEAD
 usage: jrxlog [GLOBAL OPTIONS] COMMAND [OPTIONS]
 
 Commands:
@@ -55,18 +56,44 @@ Global options:
                        apply the rights of client NAME from an ACL file
                        {"clients": {"NAME": {"GUID or *": [right, ...]}}}
   -h, --help           this text
+=======
+const char* const kToolFooter = R"(Database URLs (--db, JRXLOG_DB):
+  sqlite:PATH, sqlite::memory:
+  mysql://[USER[:PASSWORD]@][HOST[:PORT]]/DB[?PARAM=VALUE&...]
+    socket=PATH           the server's unix socket (for HOST localhost)
+    defaults-file=FILE    read this option file instead of the usual ones
+    ssl-mode=MODE         DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY
+    ssl-ca=FILE, ssl-cert=FILE, ssl-key=FILE
+                          CA certificates to trust; the client's certificate and key
+    connect-timeout=S     seconds to wait for the server (default 10)
+  What the URL leaves out comes from the MySQL option files, groups [client] and [jrxlog]
+  (/etc/my.cnf, /etc/mysql/my.cnf, ~/.my.cnf, or only the defaults-file): user, password,
+  host, port, socket, ssl-ca ...; options read there win over the URL's parameters, the
+  URL's user, password, host, port and socket win over them. The password may also come
+  from MYSQL_PWD, so that it needs to stand neither in the URL nor in the process list.
+  A database that does not exist yet is created; so are missing tables.
+>>>>>>> main
 
 Listings print a table; --json prints JSON Lines in the import format, the records in the
-order of the answer, so that the output can be imported into another database as it is:
-events with their audit payloads, operations preceded by the env records of the
-environments they name (--no-envs leaves these out; for events --envs adds them).
-
-Times T: seconds since 1970, 'now', 'YYYY-MM-DD[ HH:MM[:SS]]' in local time ('Z' at the end
-for UTC), or an offset from now such as '-2h' or '-30m'. Durations take s, m, h, d.
+order of the answer, so that the output can be imported into another database as it is.
 
 Exit status: 0 done; 1 refused ("error CODE: MESSAGE" on stderr) or bad input (with its
 line number); 2 a mistake on the command line.
-)";
-}
+'jrxlog COMMAND --help' shows the options of a command.)";
+
+const char* const kTimeHelp =
+    "Times T: seconds since 1970, 'now', 'YYYY-MM-DD[ HH:MM[:SS]]' in local time ('Z' at the "
+    "end for UTC), or an offset from now such as '-2h' or '-30m'.";
+
+const char* const kImportFooter = R"(Records, one JSON object a line, told apart by "kind":
+  {"kind":"env", "eid":GUID, "type":"node", "title":"host-1"}
+  {"kind":"progress", "id":"req-1", "parentId":"", "name":"vm.start", "status":0,
+   "progress":40, "time":1701000000, "operands":[GUID], "sessionId":"s-1", "eid":GUID,
+   "info":INFO}
+  {"kind":"event", "guid":GUID, "time":1701000000, "category":"vm", "type":"env_status",
+   "code":0, "sid":"0102ff", "info":INFO, "audit":{"session":"s-1",
+   "address":"2001:db8::1", "detail":"login", "kind":0}}
+INFO = {"text": string, "params": {NAME: VALUE, ...}}; VALUE = string | INFO | [VALUE, ...].
+Only "id" of a progress record is required; a record is stored whole or not at all.)";
 
 }  // namespace jrxlog

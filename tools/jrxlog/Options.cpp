@@ -1,12 +1,15 @@
 #include "Options.h"
 
-#include "JRXGUID.h"
-
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
+
+#include "CommandTable.h"
+#include "JRXGUID.h"
 
 namespace jrxlog {
 
@@ -14,189 +17,196 @@ const char* const kDefaultDatabase = "sqlite:jrxlog.db";
 
 namespace {
 
-const std::vector<OptionDef> kGlobal = {
-    {"db", true}, {"local-eid", true}, {"acl", true}, {"client", true}, {"help", false}};
+#ifndef JRXLOG_VERSION
+#define JRXLOG_VERSION "unknown"
+#endif
 
-const std::map<std::string, std::vector<OptionDef>>& commandTable() {
-  static const std::map<std::string, std::vector<OptionDef>> table = {
-      {"help", {}},
-      {"init", {}},
-      {"demo", {{"seed", true}, {"size", true}, {"time", true}}},
-      {"import", {{"batch", true}}},
-      {"save-progress", {}},
-      {"save-event", {}},
-      {"ops",
-       {{"eid", true}, {"name", true}, {"id", true}, {"parent", true}, {"first-only", false},
-        {"active", false}, {"limit", true}, {"from", true}, {"to", true}, {"json", false},
-        {"no-envs", false}}},
-      {"events",
-       {{"eid", true}, {"operand", false}, {"limit", true}, {"category", true}, {"type", true},
-        {"with-data", false}, {"from", true}, {"to", true}, {"json", false}, {"envs", false}}},
-      {"unfinished", {{"eid", true}, {"since", true}, {"json", false}}},
-      {"finish", {}},
-      {"compact", {{"age", true}, {"keep", true}}},
-      {"watch", {{"interval", true}, {"count", true}}},
-      {"serve", {{"listen", true}, {"token-file", true}}},
-  };
-  return table;
+// The checks of the option values, as CLI11 validators; the option's name is added by CLI11.
+std::string problem(const OptionSpec& o, const std::string& text) {
+  try {
+    switch (o.kind) {
+      case ValueKind::Integer: parseInteger(o.name, text, o.min, o.max); break;
+      case ValueKind::Time: parseTime(o.name, text); break;
+      case ValueKind::Duration: parseDuration(o.name, text); break;
+      case ValueKind::Interval: parseInterval(o.name, text); break;
+      case ValueKind::Guid: {
+        JRX::JRXEID eid;
+        if (eid.fromString(text.c_str()) != 0)
+          return "not a GUID (8-4-4-4-12 hex digits): '" + text + "'";
+        break;
+      }
+      default: break;
+    }
+  } catch (const UsageError& e) {
+    std::string m = e.what();
+    auto colon = m.find(": ");
+    return colon == std::string::npos ? m : m.substr(colon + 2);
+  }
+  return "";
 }
 
-const OptionDef* find(const std::vector<OptionDef>& defs, const std::string& name) {
-  for (const auto& s : defs)
-    if (name == s.name) return &s;
-  return nullptr;
-}
+// The CLI11 application built from the command table, and where it puts what it parses.
+struct Parser {
+  CLI::App app{kToolDescription, "jrxlog"};
+  std::map<const CLI::App*, const CommandSpec*> specs;
+  std::map<const CLI::Option*, std::pair<std::string, bool>> names;  // -> name, is a flag
+  std::deque<std::string> texts;                    // values of options and arguments
+  std::deque<std::vector<std::string>> words;
+  std::map<std::string, std::string*> global;
 
-std::string envOr(const char* name, const std::string& fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::string(v) : fallback;
-}
+  Parser() {
+    app.set_help_flag("-h,--help", "show this help and exit");
+    app.set_version_flag("--version", std::string("jrxlog ") + JRXLOG_VERSION,
+                         "show the version and exit");
+    app.fallthrough();  // global options may follow the command
+    app.require_subcommand(0, 1);
+    app.footer(kToolFooter);
+    app.get_formatter()->column_width(28);
+    app.get_formatter()->label("Subcommands", "Commands");
+    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+    for (const OptionSpec& o : globalOptionSpecs()) global[o.name] = &add(app, o);
+    app.get_option("--acl")->needs(app.get_option("--client"));
+    app.get_option("--client")->needs(app.get_option("--acl"));
+    for (const CommandSpec& c : commandSpecs()) {
+      CLI::App* parent = &app;
+      std::string name = c.name;
+      auto space = name.find(' ');
+      if (space != std::string::npos) {
+        parent = app.get_subcommand(name.substr(0, space));
+        name = name.substr(space + 1);
+      }
+      CLI::App* sub = parent->add_subcommand(name, c.help);
+      specs[sub] = &c;
+      sub->footer(c.footer);  // not the tool's own, which CLI11 would hand down
+      for (const OptionSpec& o : c.options) add(*sub, o);
+      for (const ArgumentSpec& a : c.arguments) {
+        CLI::Option* opt;
+        if (a.words) {
+          words.emplace_back();
+          opt = sub->add_option(a.name, words.back(), a.help);
+        } else {
+          texts.emplace_back();
+          opt = sub->add_option(a.name, texts.back(), a.help);
+        }
+        if (a.required) opt->required();
+        names[opt] = {a.name, false};
+      }
+    }
+    app.get_subcommand("compact")->require_subcommand(1);
+  }
+
+  std::string& add(CLI::App& to, const OptionSpec& o) {
+    texts.emplace_back();
+    CLI::Option* opt;
+    if (o.kind == ValueKind::Flag) {
+      opt = to.add_flag("--" + o.name, o.help);
+    } else {
+      opt = to.add_option("--" + o.name, texts.back(), o.help)->type_name(o.valueName);
+      opt->check(CLI::Validator([o](std::string& v) { return problem(o, v); }, "", o.name));
+      if (!o.envName.empty()) opt->envname(o.envName);
+    }
+    if (o.required) opt->required();
+    names[opt] = {o.name, o.kind == ValueKind::Flag};
+    return texts.back();
+  }
+
+  // "ops", "compact ops": the command the parsed line selected, and its CLI11 subcommand.
+  CLI::App* selected(std::string& name) {
+    CLI::App* at = &app;
+    while (!at->get_subcommands().empty()) {
+      at = at->get_subcommands().front();
+      name += (name.empty() ? "" : " ") + at->get_name();
+    }
+    return at == &app ? nullptr : at;
+  }
+
+  CLI::App* find(const std::string& command) {
+    CLI::App* at = &app;
+    std::string rest = command;
+    while (!rest.empty()) {
+      auto space = rest.find(' ');
+      std::string word = rest.substr(0, space);
+      rest = space == std::string::npos ? "" : rest.substr(space + 1);
+      try {
+        at = at->get_subcommand(word);
+      } catch (const CLI::OptionNotFound&) {
+        return nullptr;
+      }
+    }
+    return at;
+  }
+};
 
 }  // namespace
 
-const std::vector<OptionDef>* commandOptions(const std::string& command) {
-  auto it = commandTable().find(command);
-  return it == commandTable().end() ? nullptr : &it->second;
+std::string helpText(const std::string& command) {
+  Parser p;
+  CLI::App* at = p.find(command);
+  if (!at) throw UsageError("no command '" + command + "'");
+  if (at == &p.app) return at->help();
+  auto space = command.rfind(' ');
+  return at->help(space == std::string::npos ? "jrxlog" : "jrxlog " + command.substr(0, space));
 }
 
 CommandLine CommandLine::parse(int argc, char** argv) {
-  CommandLine cl;
-  std::map<std::string, std::string> global;
-  // Options may precede the command, so they are first collected and sorted out afterwards.
-  std::vector<std::pair<std::string, std::string>> pending;  // name, value
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-' &&
-                    (arg[1] == '-' || arg == "-h");
-    if (!isOption) {
-      if (cl.command_.empty())
-        cl.command_ = arg;
-      else
-        cl.positional_.push_back(arg);
-      continue;
-    }
-    if (arg == "-h") arg = "--help";
-    std::string name = arg.substr(2);
-    std::string value;
-    bool inlineValue = false;
-    auto eq = name.find('=');
-    if (eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      inlineValue = true;
-    }
-    const OptionDef* def = find(kGlobal, name);
-    if (!def && !cl.command_.empty()) {
-      const auto* defs = commandOptions(cl.command_);
-      if (defs) def = find(*defs, name);
-    }
-    if (!def) {
-      // Before the command, a command option is accepted once the command is known.
-      bool known = false;
-      for (const auto& entry : commandTable())
-        if (find(entry.second, name)) known = true;
-      if (!known) throw UsageError("unknown option --" + name);
-      if (!cl.command_.empty())
-        throw UsageError("option --" + name + " does not belong to command '" + cl.command_ + "'");
-      // Decided once the command is known; it takes a value if any command's option does.
-      bool anyTakes = false;
-      for (const auto& entry : commandTable()) {
-        const OptionDef* d = find(entry.second, name);
-        if (d && d->takesValue) anyTakes = true;
-      }
-      if (anyTakes && !inlineValue) {
-        if (i + 1 >= argc) throw UsageError("option --" + name + " needs a value");
-        value = argv[++i];
-      }
-      pending.emplace_back(name, value);
-      continue;
-    }
-    if (def->takesValue && !inlineValue) {
-      if (i + 1 >= argc) throw UsageError("option --" + name + " needs a value");
-      value = argv[++i];
-    } else if (!def->takesValue && inlineValue) {
-      throw UsageError("option --" + name + " takes no value");
-    }
-    if (find(kGlobal, name))
-      global[name] = value;
-    else
-      cl.values_[name] = value;
+  Parser p;
+  std::string name;
+  try {
+    p.app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    throw TextRequested(p.app.help());
+  } catch (const CLI::CallForVersion& e) {
+    throw TextRequested(std::string(e.what()) + "\n");
+  } catch (const CLI::ParseError& e) {
+    p.selected(name);
+    throw UsageError(e.what(), name.empty() ? "jrxlog --help" : "jrxlog " + name + " --help");
   }
-  if (!pending.empty()) {
-    const auto* defs = commandOptions(cl.command_);
-    for (const auto& p : pending) {
-      if (!defs || !find(*defs, p.first))
-        throw UsageError("option --" + p.first + " does not belong to command '" +
-                         cl.command_ + "'");
-      cl.values_[p.first] = p.second;
+  CLI::App* sub = p.selected(name);
+  if (!sub) throw UsageError("a command is required");
+
+  CommandLine cl;
+  cl.global_.db = *p.global["db"];
+  if (cl.global_.db.empty()) cl.global_.db = kDefaultDatabase;
+  cl.global_.localEid = *p.global["local-eid"];
+  cl.global_.aclFile = *p.global["acl"];
+  cl.global_.client = *p.global["client"];
+
+  auto space = name.find(' ');
+  cl.command_ = name.substr(0, space);
+  if (space != std::string::npos) cl.positional_.push_back(name.substr(space + 1));
+  for (const CLI::Option* opt : sub->get_options()) {
+    auto n = p.names.find(opt);
+    if (n == p.names.end() || opt->count() == 0) continue;
+    if (opt->get_positional()) {
+      for (const std::string& r : opt->results()) cl.positional_.push_back(r);
+    } else {
+      cl.values_[n->second.first] = n->second.second ? "" : opt->results().front();
     }
   }
 
-  cl.global_.help = global.count("help") != 0;
-  cl.global_.db = global.count("db") ? global["db"] : envOr("JRXLOG_DB", kDefaultDatabase);
-  cl.global_.localEid =
-      global.count("local-eid") ? global["local-eid"] : envOr("JRXLOG_LOCAL_EID", "");
-  cl.global_.aclFile = global.count("acl") ? global["acl"] : "";
-  cl.global_.client = global.count("client") ? global["client"] : "";
-  if (global.count("acl") && !global.count("client"))
-    throw UsageError("--acl needs --client NAME");
-  if (global.count("client") && !global.count("acl"))
-    throw UsageError("--client needs --acl FILE");
-  if (cl.global_.db.empty()) throw UsageError("--db needs a database URL");
-  if (!cl.command_.empty() && !commandOptions(cl.command_))
-    throw UsageError("unknown command '" + cl.command_ + "'");
+  if (cl.command_ == "help" && cl.has("all")) {
+    std::string all;
+    for (const CommandSpec& c : commandSpecs())
+      all += "jrxlog " + c.name + "\n" + helpText(c.name) + "\n";
+    throw TextRequested(all);
+  }
+  if (cl.command_ == "help") {
+    std::string which;
+    for (const std::string& w : cl.positional_) which += (which.empty() ? "" : " ") + w;
+    throw TextRequested(helpText(which));
+  }
+  if (cl.command_ == "completion") {
+    if (!cl.positional_.empty() && cl.positional_[0] != "bash")
+      throw UsageError("completion is made for bash only, not '" + cl.positional_[0] + "'",
+                       "jrxlog completion --help");
+    throw TextRequested(bashCompletion());
+  }
   return cl;
 }
 
 std::string CommandLine::value(const std::string& name, const std::string& fallback) const {
   auto it = values_.find(name);
   return it == values_.end() ? fallback : it->second;
-}
-
-void CommandLine::validate() const {
-  static const std::map<std::string, std::pair<size_t, size_t>> arguments = {
-      {"import", {0, 1}}, {"save-progress", {1, 1}}, {"save-event", {1, 1}}, {"compact", {1, 1}}};
-  auto a = arguments.find(command_);
-  size_t min = a == arguments.end() ? 0 : a->second.first;
-  size_t max = a == arguments.end() ? 0 : a->second.second;
-  if (positional_.size() < min) throw UsageError(command_ + " needs an argument (see --help)");
-  if (positional_.size() > max)
-    throw UsageError("unexpected argument '" + positional_[max] + "' for " + command_);
-  for (const auto& v : values_) {
-    const std::string& n = v.first;
-    if (n == "limit") parseInteger(n, v.second, 0, 4294967295LL);
-    if (n == "seed") parseInteger(n, v.second, 0, 9007199254740991LL);
-    if (n == "size") parseInteger(n, v.second, 1, 100000);
-    if (n == "batch") parseInteger(n, v.second, 1, 1000000);
-    if (n == "count") parseInteger(n, v.second, 1, 1000000000);
-    if (n == "keep") parseInteger(n, v.second, 0, 2147483647LL);
-    if (n == "from" || n == "to" || n == "since" || n == "time") parseTime(n, v.second);
-    if (n == "age") parseDuration(n, v.second);
-    if (n == "interval") parseInterval(n, v.second);
-    if (n == "eid") {
-      JRX::JRXEID eid;
-      if (eid.fromString(v.second.c_str()) != 0)
-        throw UsageError("--eid: not a GUID (8-4-4-4-12 hex digits): '" + v.second + "'");
-    }
-  }
-  if (command_ == "compact") {
-    const std::string& what = positional_[0];
-    if (what == "ops") {
-      if (has("keep")) throw UsageError("compact ops takes --age, not --keep");
-      if (!has("age")) throw UsageError("compact ops needs --age SECONDS");
-    } else if (what == "events") {
-      if (has("age")) throw UsageError("compact events takes --keep, not --age");
-      if (!has("keep")) throw UsageError("compact events needs --keep N");
-    } else {
-      throw UsageError("compact what? 'ops' or 'events', not '" + what + "'");
-    }
-  }
-  if (command_ == "unfinished" && !has("eid")) throw UsageError("unfinished needs --eid GUID");
 }
 
 long long parseInteger(const std::string& option, const std::string& text, long long min,

@@ -10,8 +10,20 @@
 
 namespace jrxlog {
 
-// Exit status 2: the command line itself is wrong.
+// Exit status 2: the command line itself is wrong. `helpCommand` is what shows the right use.
 class UsageError : public std::runtime_error {
+ public:
+  explicit UsageError(const std::string& what, std::string helpCommand = "jrxlog --help")
+      : std::runtime_error(what), helpCommand_(std::move(helpCommand)) {}
+  const std::string& helpCommand() const { return helpCommand_; }
+
+ private:
+  std::string helpCommand_;
+};
+
+// Exit status 0 without running a command: --help, --version, `help`, `completion`; the text
+// goes to standard output.
+class TextRequested : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -21,31 +33,22 @@ struct GlobalOptions {
   std::string localEid;  // text; from --local-eid, else JRXLOG_LOCAL_EID, else empty
   std::string aclFile;
   std::string client;
-  bool help = false;
-};
-
-// One option a command accepts: `--name VALUE` (or `--name=VALUE`) when it takes a value.
-struct OptionDef {
-  const char* name;
-  bool takesValue;
 };
 
 class CommandLine {
  public:
-  // Splits argv; throws UsageError for unknown or incomplete options.
+  // Parses and checks argv against the command table (CommandTable.h), so that a mistake is
+  // reported before anything is opened. Throws UsageError or TextRequested.
   static CommandLine parse(int argc, char** argv);
 
   const GlobalOptions& global() const { return global_; }
+  // The command's first word; a second word ("compact ops") is the first positional.
   const std::string& command() const { return command_; }
   const std::vector<std::string>& positional() const { return positional_; }
 
   bool has(const std::string& name) const { return values_.count(name) != 0; }
   // The option's value, or `fallback` when it was not given.
   std::string value(const std::string& name, const std::string& fallback = "") const;
-
-  // Checks the values of the command's options and the number of its arguments, so that a
-  // mistake is reported before anything is opened. Throws UsageError.
-  void validate() const;
 
  private:
   GlobalOptions global_;
@@ -54,8 +57,10 @@ class CommandLine {
   std::map<std::string, std::string> values_;
 };
 
-// The options each command accepts; null for an unknown command.
-const std::vector<OptionDef>* commandOptions(const std::string& command);
+// The help of jrxlog (empty command) or of a command ("ops", "compact ops").
+std::string helpText(const std::string& command = "");
+// The bash completion script, made from the command table.
+std::string bashCompletion();
 
 // Value parsers for option texts; each throws UsageError naming the option.
 long long parseInteger(const std::string& option, const std::string& text, long long min,

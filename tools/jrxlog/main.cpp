@@ -31,8 +31,8 @@ int dispatch(const CommandLine& cl) {
   throw UsageError("unknown command '" + c + "'");
 }
 
-int usageError(const std::string& what) {
-  std::cerr << "jrxlog: " << what << "\nTry 'jrxlog --help'.\n";
+int usageError(const UsageError& e) {
+  std::cerr << "jrxlog: " << e.what() << "\nTry '" << e.helpCommand() << "'.\n";
   return 2;
 }
 
@@ -45,24 +45,18 @@ int main(int argc, char** argv) {
   CommandLine cl;
   try {
     cl = CommandLine::parse(argc, argv);
-    if (!cl.command().empty() && cl.command() != "help" && !cl.global().help) cl.validate();
-  } catch (const UsageError& e) {
-    return usageError(e.what());
-  }
-  if (cl.global().help || cl.command() == "help") {
-    printHelp(std::cout);
+  } catch (const TextRequested& t) {
+    std::cout << t.what();
     return 0;
-  }
-  if (cl.command().empty()) {
-    printHelp(std::cerr);
-    return 2;
+  } catch (const UsageError& e) {
+    return usageError(e);
   }
   int status = 1;
   try {
     openLog(cl.global());
     status = dispatch(cl);
   } catch (const UsageError& e) {
-    status = usageError(e.what());
+    status = usageError(e);
   } catch (const ServiceFailure& e) {
     std::cerr << e.what() << '\n';
     status = 1;

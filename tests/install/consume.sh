@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix and builds a small program of another project
+# against it, once through the CMake package and once through pkg-config; both must save a
+# progress report into an SQLite log and read it back. consume.sh BUILD_DIR [CXXFLAGS]
+set -euo pipefail
+build=$1
+flags=${2:-}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/jrx-install.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+# What an installed tree must look like.
+for lib in JRXLogDBLocal JRXFramework JRXQuery; do
+  so=$prefix/lib/lib$lib.so
+  [ "$(readlink "$so")" = "lib$lib.so.1" ] || { echo "lib$lib.so does not lead to .so.1"; exit 1; }
+  [ "$(readlink "$so.1")" = "lib$lib.so.1.0.0" ] || { echo "lib$lib.so.1 is not 1.0.0"; exit 1; }
+  objdump -p "$so.1.0.0" | grep -q "SONAME *lib$lib.so.1$" || { echo "lib$lib: no SONAME"; exit 1; }
+done
+if grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$prefix/lib/pkgconfig" \
+     "$prefix/lib/cmake"; then
+  echo "installed files name the build tree"; exit 1
+fi
+for f in bin/jrxlog share/man/man1/jrxlog.1 share/bash-completion/completions/jrxlog \
+         include/jrx/JRXLogDBLocal.h lib/cmake/JRXLog/JRXLogConfig.cmake \
+         lib/pkgconfig/jrxlog-logdb.pc; do
+  [ -s "$prefix/$f" ] || { echo "$f is not installed"; exit 1; }
+done
+"$prefix/bin/jrxlog" --version >/dev/null
+# Internals stay inside the libraries.
+if nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep -q 'LogsEnvInfo'; then
+  echo "libJRXLogDBLocal exports its internals"; exit 1
+fi
+
+mkdir "$work/cmake"
+cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" \
+  >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; exit 1; }
+cmake --build "$work/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+"$work/cmake/consumer" "$work/a.db"
+
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+# shellcheck disable=SC2046,SC2086
+c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" \
+  $(pkg-config --cflags --libs jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
+"$work/consumer-pc" "$work/b.db"

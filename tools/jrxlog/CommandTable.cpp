@@ -1,0 +1,133 @@
+#include "CommandTable.h"
+
+namespace jrxlog {
+
+namespace {
+
+const long long kMaxUnsigned = 4294967295LL;
+
+OptionSpec flag(const char* name, const char* help) { return {name, ValueKind::Flag, "", help}; }
+OptionSpec text(const char* name, const char* valueName, const char* help) {
+  return {name, ValueKind::Text, valueName, help};
+}
+OptionSpec integer(const char* name, long long min, long long max, const char* help) {
+  return {name, ValueKind::Integer, "N", help, min, max};
+}
+OptionSpec time(const char* name, const char* help) {
+  return {name, ValueKind::Time, "T", help};
+}
+OptionSpec eid(const char* help) { return {"eid", ValueKind::Guid, "GUID", help}; }
+OptionSpec json(const char* help) { return flag("json", help); }
+
+}  // namespace
+
+const std::vector<OptionSpec>& globalOptionSpecs() {
+  static const std::vector<OptionSpec> specs = {
+      {"db", ValueKind::Text, "URL",
+       "the log's database (default sqlite:jrxlog.db; forms below)", 0, 0, false, "JRXLOG_DB"},
+      {"local-eid", ValueKind::Guid, "GUID",
+       "the local environment (default: the one made when the database was created)", 0, 0,
+       false, "JRXLOG_LOCAL_EID"},
+      {"acl", ValueKind::File, "FILE",
+       "apply the rights of --client NAME from this ACL file "
+       "{\"clients\": {\"NAME\": {\"GUID or *\": [right, ...]}}}"},
+      {"client", ValueKind::Text, "NAME", "the client whose rights --acl applies"},
+  };
+  return specs;
+}
+
+const std::vector<CommandSpec>& commandSpecs() {
+  static const std::vector<CommandSpec> specs = {
+      {"init", "create the tables if missing; print the local environment's GUID", {}, {}, ""},
+      {"demo",
+       "simulate an agent at work (nodes, VMs, operations, events, audit records), then print "
+       "a summary and the newest records",
+       {integer("seed", 0, 9007199254740991LL, "seed of the simulation (default 1)"),
+        integer("size", 1, 100000, "number of simulated VMs (default 24)"),
+        time("time", "the simulated present (default: now)")},
+       {},
+       kTimeHelp},
+      {"import",
+       "read JSON Lines (env, progress, event records); stops at the first refused or invalid "
+       "record, naming its line",
+       {integer("batch", 1, 1000000, "progress records saved per call (default 500)")},
+       {{"FILE", "the records; '-' or none for standard input", false, true}},
+       kImportFooter},
+      {"save-progress", "save one progress record", {}, {{"JSON", "one progress record", true, false}},
+       kImportFooter},
+      {"save-event", "save one event record", {}, {{"JSON", "one event record", true, false}},
+       kImportFooter},
+      {"ops",
+       "list progress records of operations (oldest first; with --limit the newest operations "
+       "first; at most 1000 records)",
+       {eid("operations run on behalf of this environment or naming it"),
+        text("name", "N", "operations of this name"), text("id", "I", "the operation of this request id"),
+        text("parent", "P", "operations of this parent request id"),
+        flag("first-only", "only the first report of each operation"),
+        flag("active", "only unfinished operations"),
+        integer("limit", 0, kMaxUnsigned, "at most N operations"),
+        time("from", "reported at T or later"), time("to", "reported at T or earlier"),
+        json("print JSON Lines in the import format"),
+        flag("no-envs", "with --json, leave out the env records of the operands")},
+       {},
+       kTimeHelp},
+      {"events",
+       "list events newest first (by source environment, or with --operand by further "
+       "environment)",
+       {eid("events of this environment"),
+        flag("operand", "match --eid as the further (\"O\") environment"),
+        integer("limit", 0, kMaxUnsigned, "at most N events (default 6000)"),
+        text("category", "C", "events of this category"), text("type", "T", "events of this type"),
+        flag("with-data", "read the audit payloads"), time("from", "at T or later"),
+        time("to", "at T or earlier"), json("print JSON Lines in the import format"),
+        flag("envs", "with --json, add the env records of the environments named")},
+       {},
+       kTimeHelp},
+      {"unfinished",
+       "request identifiers of unfinished operations run on behalf of an environment, and the "
+       "latest progress time",
+       {{"eid", ValueKind::Guid, "GUID", "the environment", 0, 0, true},
+        time("since", "progress not before T"), json("print one JSON object")},
+       {},
+       kTimeHelp},
+      {"finish", "close the unfinished operations of the local node as canceled by restart", {},
+       {}, ""},
+      {"compact", "remove old operations or events", {}, {}, ""},
+      {"compact ops",
+       "remove ended operations recorded that long ago or earlier",
+       {{"age", ValueKind::Duration, "SECONDS", "age in seconds (units s, m, h, d allowed)", 0, 0,
+         true}},
+       {},
+       ""},
+      {"compact events",
+       "keep the N newest events, remove the rest",
+       {{"keep", ValueKind::Integer, "N", "events to keep", -2147483647LL - 1, 2147483647LL,
+         true}},
+       {},
+       ""},
+      {"watch",
+       "live view of unfinished operations with a progress bar each, until Ctrl-C",
+       {{"interval", ValueKind::Interval, "S", "seconds between refreshes (default 1)"},
+        integer("count", 1, 1000000000, "stop after N refreshes")},
+       {},
+       ""},
+      {"serve",
+       "read-only web view and JSON API of the listings, until Ctrl-C",
+       {text("listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8080; port 0 picks a free one)"),
+        {"token-file", ValueKind::File, "FILE",
+         "every request then needs \"Authorization: Bearer TOKEN\" (or open the page once as "
+         "/?token=TOKEN)"}},
+       {},
+       ""},
+      {"help", "show the help of jrxlog or of a command",
+       {flag("all", "the help of every command, one after the other")},
+       {{"COMMAND", "a command, e.g. 'ops' or 'compact ops'", false, false, true}}, ""},
+      {"completion", "print the bash completion script of jrxlog", {},
+       {{"SHELL", "bash (the default)", false, false}},
+       "Install it as /usr/share/bash-completion/completions/jrxlog, or source it:\n"
+       "  source <(jrxlog completion bash)"},
+  };
+  return specs;
+}
+
+}  // namespace jrxlog
