@@ -71,22 +71,16 @@ void MariaConnection::Connect() {
   auto open = [this](const char* database) -> bool {
     db_ = mysql_init(nullptr);
     if (!db_) throw AException("out of memory opening a MariaDB connection", 0, true);
-<<<<<<< HEAD
-    mysql_options(db_, MYSQL_SET_CHARSET_NAME, "binary");
-    // Rows of up to AS_MAX_ROW_BYTES, three joined, must come back whole; the client's own
-    // default may be smaller than the server's.
-    unsigned long packet = 64ul << 20;
-    mysql_options(db_, MYSQL_OPT_MAX_ALLOWED_PACKET, &packet);
-    unsigned timeout = 10;
-    mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-=======
     try {
       applyClientOptions(db_, target_);
     } catch (...) {
       Close();
       throw;
     }
->>>>>>> main
+    // Rows of up to AS_MAX_ROW_BYTES, three joined, must come back whole; the client's own
+    // default may be smaller than the server's.
+    unsigned long packet = 64ul << 20;
+    mysql_options(db_, MYSQL_OPT_MAX_ALLOWED_PACKET, &packet);
     // Without autocommit the first statement of a transaction opens it on the server, so
     // beginning one costs no round trip of its own (see Begin()).
     mysql_options(db_, MYSQL_INIT_COMMAND, "SET autocommit=0");
