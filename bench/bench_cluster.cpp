@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "AgentRecords.h"
 #include "BenchDb.h"
 #include "JRXLog.h"
 #include "JRXRequest.h"
@@ -30,10 +31,6 @@ using namespace opbench;
 
 namespace {
 
-const JRXEID kLocal(0x10c41, 0x1);
-const JRXEID kNode(0x70de, 0x1);
-const JRXEID kVm(0x7e, 0x2);
-const long kT0 = 1701000000;
 const int kLaterReports = 3;
 const int kRecordsPerOp = 1 + kLaterReports + 1;  // reports and the event
 
@@ -48,48 +45,10 @@ std::vector<std::string> clusterNodes() {
   return nodes;
 }
 
-JRXInfo envRef(const JRXEID& eid, const char* title, const char* type) {
-  JRXInfo ref("environment");
-  ref.addParameter("eid", eid.toString());
-  ref.addParameter("title", title);
-  ref.addParameter("type", type);
-  return ref;
-}
-
-JRXRequestProgressData report(const std::string& id, int status, int progress,
-                              const std::string& text) {
-  JRXRequestProgressData r(id);
-  r.name = "vm.start";
-  r.status = status;
-  r.progress = progress;
-  r.time = kT0 + progress;
-  r.info.setText(text);
-  r.info.addParameter("source_env", envRef(kNode, "node-1", "node"));
-  r.operands.insert(kVm);
-  r.eid = kNode;
-  return r;
-}
-
-JRXEvent event(const std::string& op) {
-  JRXEvent e("monitor");
-  e.guid = JRXGUID::generate();
-  e.time = kT0;
-  e.category = "vm";
-  e.type = "started";
-  e.code = 7;
-  e.info = JRXInfo("{op} finished");
-  e.info.addParameter("source_env", envRef(kNode, "node-1", "node"));
-  e.info.addParameter("env", envRef(kVm, "vm-2", "vm"));
-  e.info.addParameter("op", op);
-  return e;
-}
-
 // One agent's share of a round, in a process of its own; false on the first refused call.
 bool writeOps(const std::string& url, const std::string& prefix, int ops) {
   JRXDatabase::open(url);
-  JRXConfiguration::setLocalEID(kLocal);
-  JRXEnvDirectory::put(kLocal, "node", "local-node");
-  JRXEnvDirectory::put(kVm, "vm", "vm-2");
+  putAgentEnvs();
   JRXOpLogLocal log(nullptr);
   JRXEventLogLocal events(nullptr);
   auto refused = [](const auto& service) {
@@ -114,9 +73,7 @@ bool writeOps(const std::string& url, const std::string& prefix, int ops) {
 // Shared environments exist before the writers start, as they do in a running system.
 void prepare(const std::string& url) {
   JRXDatabase::open(url);
-  JRXConfiguration::setLocalEID(kLocal);
-  JRXEnvDirectory::put(kLocal, "node", "local-node");
-  JRXEnvDirectory::put(kVm, "vm", "vm-2");
+  putAgentEnvs();
   createLogTables();
   JRXOpLogLocal(nullptr).saveProgress(report("warm-up", 0, 0, "warm-up"));
   JRXEventLogLocal(nullptr).saveEvent(event("warm-up"));
