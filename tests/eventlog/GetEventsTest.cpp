@@ -309,6 +309,23 @@ TEST_P(GetEventsTest, DatabaseFailureAnswers3101WithoutLastError) {
   EXPECT_TRUE(out.empty());
 }
 
+// A few recent events of a busy log's quiet source are read by one statement, the older ones
+// by another; when the second fails, what the first read stays with the caller.
+TEST_P(GetEventsTest, FailureAfterSomeEventsKeepsThoseRead) {
+  bulk(nodeA, 1100, 1);
+  bulk(nodeB, 1021, 5000);
+  bulk(nodeA, 3, 9000);
+  const std::vector<JRXEvent> full = query(nodeA, true, 10);
+  ASSERT_EQ(10u, full.size());
+  ASFaults::FailStatement(2, "info_bin", "server went away");
+  std::vector<JRXEvent> out;
+  EXPECT_EQ(3101, log.getEvents(&out, nodeA, true, 10, "", "", false, 0, kNoUpper));
+  ASFaults::Clear();
+  ASSERT_FALSE(out.empty());
+  ASSERT_LT(out.size(), full.size());
+  for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(full[i].guid, out[i].guid) << i;
+}
+
 TEST_P(GetEventsTest, AnswerHoldsOneElementPerEventInVectorOrder) {
   save(nodeA, 1);
   save(nodeA, 3);
