@@ -1,19 +1,25 @@
-// A fresh log database per test, on every backend: the log tables, the local node, no client
-// rights set and the log records captured. Opened through the fault-injecting driver when a
-// test needs to make statements fail.
+// A fresh log database per test, on every backend, opened through the fault-injecting driver
+// so that a test can make any statement fail: the log tables, a local node, a directory that
+// knows a few environments, no client rights set and the log records captured. Helpers make
+// the records the services take.
 // Header only: it needs the plug-in, which the common library does not link.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ASFaults.h"
+#include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
+#include "LogRows.h"
 #include "TestDb.h"
 
 namespace jrxtest {
@@ -23,24 +29,38 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   // The widest record limit and upper time bound the query calls take.
   static constexpr unsigned int kNoLimit = 2147483647;
   static constexpr long kNoUpper = 2147483647;
+  static constexpr long kT0 = 1701000000;
+  // The local node, the node that executes the reported operations, two machines, and an
+  // environment the directory does not know.
+  static inline const JRX::JRXEID kLocal{0x10c41, 1}, kNode{0x70de, 1}, kVm1{0x7a, 1},
+      kVm2{0x7a, 2}, kUnknown{0xdead, 0xbeef};
+  static inline const std::string kInjected = "statement failed on purpose";
 
-  // `local`, when valid, becomes the local node.
-  void openLogDb(bool throughFaults, const JRX::JRXEID& local = JRX::JRXEID()) {
-    ASFaults::Clear();
-    const std::string url = freshDatabaseUrl(GetParam());
-    JRX::JRXDatabase::open(throughFaults ? "fault:" + url : url);
-    if (local.isValid()) JRX::JRXConfiguration::setLocalEID(local);
-    JRX::createLogTables();
-    JRX::JRXAccessChecker::setClientContext(nullptr);
+  void SetUp() override {
     sink = std::make_shared<JRX::JRXCapturingLogSink>();
     previousSink = JRX::setLogSink(sink);
+    openLogDb();
   }
 
   void TearDown() override {
     ASFaults::Clear();
-    if (sink) JRX::setLogSink(previousSink);
+    JRX::setLogSink(previousSink);
     JRX::JRXAccessChecker::setClientContext(nullptr);
     JRX::JRXDatabase::close();
+  }
+
+  // A new database in place of the current one.
+  void openLogDb(bool throughFaults = true) {
+    ASFaults::Clear();
+    const std::string url = freshDatabaseUrl(GetParam());
+    JRX::JRXDatabase::open(throughFaults ? "fault:" + url : url);
+    JRX::JRXConfiguration::setLocalEID(kLocal);
+    JRX::createLogTables();
+    JRX::JRXEnvDirectory::put(kLocal, "node", "local-node");
+    JRX::JRXEnvDirectory::put(kNode, "node", "node-1");
+    JRX::JRXEnvDirectory::put(kVm1, "vm", "vm-1");
+    JRX::JRXEnvDirectory::put(kVm2, "vm", "vm-2");
+    JRX::JRXAccessChecker::setClientContext(nullptr);
   }
 
   // The client of this thread holds exactly the rights of `rights` from now on.
@@ -49,11 +69,101 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     JRX::JRXAccessChecker::setClientContext(checker.get());
   }
 
+  // A report of the executing node.
+  static JRX::JRXRequestProgressData report(const std::string& id, const std::string& name,
+                                            int status, int progress, long time,
+                                            const std::string& text) {
+    JRX::JRXRequestProgressData r(id);
+    r.name = name;
+    r.status = status;
+    r.progress = progress;
+    r.time = time;
+    r.info.setText(text);
+    r.eid = kNode;
+    return r;
+  }
+
+  // An environment as records name it; an empty type or title is left out.
+  static JRX::JRXInfo envRef(const JRX::JRXEID& eid, const std::string& type = "node",
+                             const std::string& title = "node-1") {
+    JRX::JRXInfo ref("environment");
+    ref.addParameter("eid", eid.toString());
+    if (!type.empty()) ref.addParameter("type", type);
+    if (!title.empty()) ref.addParameter("title", title);
+    return ref;
+  }
+
+  // An ordinary event about `source`; an audit event when `audit` names its session.
+  static JRX::JRXEvent event(const JRX::JRXEID& source, int64_t time = 1000,
+                             const std::string& type = "alert") {
+    JRX::JRXEvent e("monitor");
+    e.guid = JRX::JRXGUID::generate();
+    e.time = time;
+    e.type = type;
+    e.code = 7;
+    e.sid = JRX::JRXSID({0x01, 0x05, 0xab});
+    e.info = JRX::JRXInfo("disk {id} is full");
+    e.info.addParameter("source_env", envRef(source));
+    return e;
+  }
+  static JRX::JRXEvent auditEvent(const JRX::JRXEID& source, const std::string& session,
+                                  int kind, const std::string& detail = "login") {
+    JRX::JRXEvent e = event(source, 2000, "audit");
+    auto a = boost::make_shared<JRX::JRXAuditEvent>();
+    a->session = session;
+    a->address.fromString("192.0.2.7");
+    a->detail = detail;
+    a->kind = kind;
+    e.data = a;
+    return e;
+  }
+
+  // Runs `call` once per statement it makes (after `prepare`), that statement failing: every
+  // run must answer 3101, give the failure's text as the message of a command it ended, and
+  // leave the log tables as they were, or as `after(commands ended)` says. Then `call` runs
+  // with nothing failing; returns its answer.
+  int failEachStatement(const JRX::JRXRequestLocal& service, const std::function<int()>& call,
+                        const std::function<std::vector<std::string>(size_t)>& after = nullptr,
+                        const std::function<void()>& prepare = nullptr) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+      if (prepare) prepare();
+      const std::vector<std::string> before = allLogRows();
+      const size_t ended = service.endedCommands().size();
+      ASFaults::Clear();
+      ASFaults::FailStatement(n, "", kInjected);
+      const int answer = call();
+      const int seen = ASFaults::StatementsSeen();
+      ASFaults::Clear();
+      if (seen < n) return answer;
+      EXPECT_EQ(answer, 3101);
+      bool told = false;
+      for (size_t i = ended; i < service.endedCommands().size(); ++i)
+        told = told || service.endedCommands()[i].message == kInjected;
+      EXPECT_TRUE(told);
+      const size_t commands = service.endedCommands().size() - ended;
+      EXPECT_EQ(allLogRows(), after ? after(commands) : before);
+      if (HasFailure()) return -1;
+    }
+  }
+
+  // Texts of the plug-in's log records at that level.
+  std::vector<std::string> records(int level) const {
+    std::vector<std::string> out;
+    for (const auto& r : sink->records())
+      if (r.category == "JRXLogDBLocal" && r.level == level) out.push_back(r.text);
+    return out;
+  }
+
   std::shared_ptr<JRX::JRXCapturingLogSink> sink;
 
  private:
   std::shared_ptr<JRX::JRXLogSink> previousSink;
   std::unique_ptr<JRX::JRXAccessChecker> checker;
 };
+
+// Each suite runs once per backend.
+#define JRX_ON_EVERY_BACKEND(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Db, Suite, ::testing::ValuesIn(jrxtest::backends()), jrxtest::BackendName())
 
 }  // namespace jrxtest

@@ -7,14 +7,14 @@
 #include <thread>
 
 #include "JRXRetry.h"
-#include "OpLogTestSupport.h"
+#include "LogDbFixture.h"
 
 using namespace JRX;
-using namespace oplogtest;
 
+namespace jrxtest {
 namespace {
 
-class ConcurrencyTest : public OpLogDbTest {};
+class ConcurrencyTest : public LogDbFixture {};
 
 const int kThreads = 4;
 const int kEnvs = 5;        // environments none of the threads has seen before
@@ -23,12 +23,10 @@ const int kSharedOps = 2;   // operations every thread reports about
 const int kReports = 5;     // reports of each thread about each shared operation
 const int kEvents = 4;      // events of each thread
 
-JRXEID newEnv(int n) { return JRXEID(0xe0, static_cast<uint64_t>(n % kEnvs)); }
-JRXInfo newEnvRef(int n) {
-  return envRef(newEnv(n), "vm", "vm-new-" + std::to_string(n % kEnvs));
-}
-
 TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLoseNothing) {
+  auto newEnvRef = [](int n) {
+    return envRef(JRXEID(0xe0, n % kEnvs), "vm", "vm-new-" + std::to_string(n % kEnvs));
+  };
   JRXOpLogLocal setup(nullptr);
   for (int k = 0; k < kSharedOps; ++k)
     ASSERT_EQ(setup.saveProgress(report("shared-" + std::to_string(k), "vm.migrate", 0, 0, kT0,
@@ -88,40 +86,42 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
   ASSERT_EQ(errors, std::vector<std::string>());
 
   // One env_log row per environment: the new ones, the local node and the executing node.
-  env_log envs;
-  EXPECT_EQ(countRows(envs), kEnvs + 2);
+  EXPECT_EQ(fieldsOf<env_log>().size(), kEnvs + 2u);
+  // Per operation: its status with each of its texts, and its links.
+  op_log o;
+  op_log_data d;
+  op_log_env l;
+  env_log e;
+  std::vector<std::string> texts, links;
+  for (int k = 0; k < kSharedOps; ++k) {
+    const std::string id = "shared-" + std::to_string(k);
+    texts.insert(texts.end(), 1 + kThreads * kReports, id + "|2");
+    // Each named environment linked once; the local stand-in operand gave way to them.
+    std::set<std::string> named;
+    for (int n = 0; n < kReports; ++n) named.insert(id + "|O|N|vm-new-" + std::to_string((n + k) % kEnvs));
+    links.insert(links.end(), named.begin(), named.end());
+    links.insert(links.end(), {id + "|P|N|node-1", id + "|S|Y|local-node"});
+  }
   for (int t = 0; t < kThreads; ++t)
     for (int i = 0; i < kOwnOps; ++i) {
       const std::string id = "t" + std::to_string(t) + "-op" + std::to_string(i);
-      const OpRow op = onlyOp(id);
-      EXPECT_EQ(op.status, 3) << id;
-      EXPECT_EQ(dataRows(op.op_id).size(), 2u) << id;
-      EXPECT_EQ(linkSummary(op.op_id),
-                (std::vector<std::string>{"O N vm-new-" + std::to_string((t + i + 1) % kEnvs),
-                                          "P N node-1",
-                                          "S N vm-new-" + std::to_string((t + i) % kEnvs)}))
-          << id;
+      texts.insert(texts.end(), 2, id + "|3");
+      links.insert(links.end(), {id + "|O|N|vm-new-" + std::to_string((t + i + 1) % kEnvs),
+                                 id + "|P|N|node-1", id + "|S|N|vm-new-" + std::to_string((t + i) % kEnvs)});
     }
-  for (int k = 0; k < kSharedOps; ++k) {
-    const OpRow op = onlyOp("shared-" + std::to_string(k));
-    EXPECT_EQ(op.status, 2);
-    EXPECT_EQ(dataRows(op.op_id).size(), static_cast<size_t>(1 + kThreads * kReports));
-    // Each named environment linked once; the local stand-in operand gave way to them.
-    std::vector<std::string> expected{"P N node-1", "S Y local-node"};
-    std::set<std::string> named;
-    for (int n = 0; n < kReports; ++n) named.insert("O N vm-new-" + std::to_string((n + k) % kEnvs));
-    expected.insert(expected.begin(), named.begin(), named.end());
-    EXPECT_EQ(linkSummary(op.op_id), expected);
-  }
-  op_log ops;
-  EXPECT_EQ(countRows(ops), kSharedOps + kThreads * kOwnOps);
-  events_log evs;
-  events_log_env evLinks;
-  EXPECT_EQ(countRows(evs), kThreads * kEvents);
-  EXPECT_EQ(countRows(evLinks), 2 * kThreads * kEvents);
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  EXPECT_EQ(sorted(rowsOf({&o, &d}, {&o->id, &o->status}, d->op_id == o->op_id)), sorted(texts));
+  EXPECT_EQ(sorted(rowsOf({&o, &l, &e}, {&o->id, &l->role, &l->is_default, &e->title},
+                          l->op_id == o->op_id && e->id == l->env_id)),
+            sorted(links));
+  EXPECT_EQ(fieldsOf<events_log>().size(), static_cast<size_t>(kThreads * kEvents));
+  EXPECT_EQ(fieldsOf<events_log_env>().size(), static_cast<size_t>(2 * kThreads * kEvents));
 }
 
-INSTANTIATE_TEST_SUITE_P(Db, ConcurrencyTest, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());
+JRX_ON_EVERY_BACKEND(ConcurrencyTest);
 
 }  // namespace
+}  // namespace jrxtest

@@ -1,154 +1,101 @@
-// Which environments an operation is linked to, with which role and mark.
-#include "OpLogTestSupport.h"
+// Which environments an operation is linked to, with which role and mark, and what its
+// links read back as.
+#include "LogDbFixture.h"
 #include "oplog/LogOp.h"
 
 using namespace JRX;
-using namespace oplogtest;
 
+namespace jrxtest {
 namespace {
 
 typedef std::vector<std::string> Lines;
 
-class LinksTest : public OpLogDbTest {
+class LinksTest : public LogDbFixture {
  protected:
-  int save(const JRXRequestProgressData& r) {
-    JRXOpLogLocal log(nullptr);
-    EXPECT_EQ(log.saveProgress(r), 0);
-    return onlyOp(r.id).op_id;
+  // A report naming `source` (when valid), operands by identifier, and
+  // further environments in its information.
+  static JRXRequestProgressData named(const JRXEID& source, JRXEIDList operands,
+                                      std::vector<JRXInfo> envs = {}, int status = 0) {
+    auto r = report("", "vm.migrate", status, 0, kT0, "a");
+    if (source.isValid()) r.info.addParameter("source_env", envRef(source, "vm", "source"));
+    r.operands = operands;
+    for (const JRXInfo& env : envs) r.info.addParameter("env", env);
+    return r;
+  }
+
+  // "role|mark|title" of each link of the operation that has `id` now.
+  static Lines links(const std::string& id) {
+    op_log_env l;
+    env_log e;
+    op_log o;
+    return rowsOf({&l, &e}, {&l->role, &l->is_default, &e->title},
+                  l->env_id == e->id && l->op_id == o->op_id && o->id == id);
   }
 };
 
-TEST_P(LinksTest, NothingNamedLinksTheLocalEnvironmentByDefault) {
-  int op = save(report("req-1", "vm.start", 0, 0, kT0, "a"));
-  EXPECT_EQ(linkSummary(op), (Lines{"O Y local-node", "P N node-1", "S Y local-node"}));
-}
-
-TEST_P(LinksTest, NamedSourceAndOperands) {
-  auto r = report("req-1", "vm.migrate", 0, 0, kT0, "a");
-  r.info.addParameter("source_env", envRef(kVm2, "vm", "the source"));
-  r.operands = {kVm1, kVm2, kNode};  // the source is not an operand as well
-  int op = save(r);
-  EXPECT_EQ(linkSummary(op),
-            (Lines{"O N node-1", "O N vm-1", "P N node-1", "S N the source"}));
-}
-
-TEST_P(LinksTest, EnvParametersCountOnlyWithAType) {
-  auto r = report("req-1", "vm.start", 0, 0, kT0, "a");
-  r.info.addParameter("env", envRef(kVm1, "vm", "named in info"));
-  r.info.addParameter("env", envRef(kVm2, "", "no type"));
-  r.info.addParameter("env", JRXInfo("no identifier"));
-  r.operands = {kVm1};  // already named by an "env" parameter: linked once, with its title
-  int op = save(r);
-  EXPECT_EQ(linkSummary(op), (Lines{"O N named in info", "P N node-1", "S Y local-node"}));
-}
-
-TEST_P(LinksTest, OperandsUnknownToTheDirectoryAreDropped) {
-  auto r = report("req-1", "vm.start", 0, 0, kT0, "a");
-  r.operands = {kUnknown};
-  int op = save(r);
-  EXPECT_EQ(linkSummary(op), (Lines{"O Y local-node", "P N node-1", "S Y local-node"}));
-
-  auto r2 = report("req-2", "vm.start", 0, 0, kT0, "a");
-  r2.operands = {kUnknown, kVm1};
-  EXPECT_EQ(linkSummary(save(r2)), (Lines{"O N vm-1", "P N node-1", "S Y local-node"}));
-}
-
-TEST_P(LinksTest, LocalEnvironmentAsOnlyOperandStaysADefault) {
-  auto r = report("req-1", "node.update", 0, 0, kT0, "a");
-  r.operands = {kLocal};
-  EXPECT_EQ(linkSummary(save(r)), (Lines{"O Y local-node", "P N node-1", "S Y local-node"}));
-
-  // With a named source, the local environment is an operand like any other.
-  auto r2 = report("req-2", "node.update", 0, 0, kT0, "a");
-  r2.operands = {kLocal};
-  r2.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
-  EXPECT_EQ(linkSummary(save(r2)), (Lines{"O N local-node", "P N node-1", "S N vm-1"}));
-}
-
-TEST_P(LinksTest, ExecutingEnvironmentIsLinkedWhateverItIs) {
-  auto r = report("req-1", "vm.start", 0, 0, kT0, "a");
-  r.eid = JRXEID::EID_INVALID;
-  int op = save(r);
-  auto rows = links(op);
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[1].role, "P");
-  EXPECT_FALSE(rows[1].eid.isValid());
-}
-
-TEST_P(LinksTest, LaterNamedLinksReplaceTheDefaultsOfTheirRole) {
-  int op = save(report("req-1", "vm.start", 0, 0, kT0, "a"));
-
-  auto r = report("req-1", "", 0, 10, kT0 + 1, "b");
-  r.operands = {kVm1};
-  save(r);
-  EXPECT_EQ(linkSummary(op), (Lines{"O N vm-1", "P N node-1", "S Y local-node"}));
-
-  auto r2 = report("req-1", "", 0, 20, kT0 + 2, "c");
-  r2.info.addParameter("source_env", envRef(kVm2, "vm", "vm-2"));
-  r2.operands = {kVm1, kNode};
-  save(r2);
-  EXPECT_EQ(linkSummary(op), (Lines{"O N node-1", "O N vm-1", "P N node-1", "S N vm-2"}));
-
-  // Naming the same environments again adds nothing.
-  save(r2);
-  EXPECT_EQ(links(op).size(), 4u);
-}
-
-TEST_P(LinksTest, SameIdentifierUnderTwoTitlesIsTwoEnvironments) {
-  auto r = report("req-1", "vm.rename", 0, 0, kT0, "a");
-  r.info.addParameter("env", envRef(kVm1, "vm", "old name"));
-  int op = save(r);
-  auto r2 = report("req-1", "", 0, 50, kT0 + 1, "b");
-  r2.info.addParameter("env", envRef(kVm1, "vm", "new name"));
-  save(r2);
-  EXPECT_EQ(linkSummary(op), (Lines{"O N new name", "O N old name", "P N node-1", "S Y local-node"}));
-  auto rows = links(op);
-  EXPECT_EQ(rows[0].eid, kVm1);
-  EXPECT_EQ(rows[1].eid, kVm1);
-  env_log envs;
-  EXPECT_EQ(countRows(envs), 4);  // local node, node-1, and vm-1 under each title
-}
-
-TEST_P(LinksTest, ReadBackPrefersTheSourceLinkOverTheExecutingOne) {
-  auto r = report("req-1", "vm.migrate", 0, 0, kT0, "a");
-  r.info.addParameter("source_env", envRef(kVm2, "vm", "vm-2"));
-  r.operands = {kVm1};
-  save(r);
-  // Whatever order the database returns the links in, the source is the "S" one.
-  for (int i = 0; i < 3; ++i) {
+TEST_P(LinksTest, EachReportLinksItsEnvironments) {
+  const Lines stand_ins{"O|Y|local-node", "P|N|node-1", "S|Y|local-node"};
+  auto noExecutor = named(JRXEID(), {});
+  noExecutor.eid = JRXEID::EID_INVALID;
+  struct Case {
+    const char* what;
+    std::vector<JRXRequestProgressData> reports;
+    Lines links;
+    JRXEID source;  // as read back
+    JRXEIDList operands;
+  };
+  const std::vector<Case> cases{
+      {"nothing named", {named(JRXEID(), {})}, stand_ins, kLocal, {kLocal}},
+      {"source and operands; the source is no operand as well",
+       {named(kVm2, {kVm1, kVm2, kNode})},
+       {"O|N|node-1", "O|N|vm-1", "P|N|node-1", "S|N|source"}, kVm2, {kVm1, kNode}},
+      {"\"env\" parameters with a type, once with the operand of the same identifier",
+       {named(JRXEID(), {kVm1},
+              {envRef(kVm1, "vm", "in info"), envRef(kVm2, "", "no type"), JRXInfo("no eid")})},
+       {"O|N|in info", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"operands unknown to the directory", {named(JRXEID(), {kUnknown})}, stand_ins, kLocal,
+       {kLocal}},
+      {"an unknown and a known operand", {named(JRXEID(), {kUnknown, kVm1})},
+       {"O|N|vm-1", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"the local node as only operand", {named(JRXEID(), {kLocal})}, stand_ins, kLocal,
+       {kLocal}},
+      {"the local node as operand of a named source", {named(kVm1, {kLocal})},
+       {"O|N|local-node", "P|N|node-1", "S|N|source"}, kVm1, {kLocal}},
+      {"no executing node", {noExecutor}, {"O|Y|local-node", "P|N|", "S|Y|local-node"}, kLocal,
+       {kLocal}},
+      {"later reports replace the stand-ins of a role, and add nothing twice",
+       {named(JRXEID(), {}), named(JRXEID(), {kVm1}), named(kVm2, {kVm1, kNode}),
+        named(kVm2, {kVm1, kNode})},
+       {"O|N|node-1", "O|N|vm-1", "P|N|node-1", "S|N|source"}, kVm2, {kVm1, kNode}},
+      {"one identifier under two titles is two environments",
+       {named(JRXEID(), {}, {envRef(kVm1, "vm", "old name")}),
+        named(JRXEID(), {}, {envRef(kVm1, "vm", "new name")})},
+       {"O|N|new name", "O|N|old name", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"a restart reads only its own links",
+       {named(kVm2, {kVm1}), named(JRXEID(), {kNode}, {}, 1)},
+       {"O|N|node-1", "P|N|node-1", "S|Y|local-node"}, kLocal, {kNode}},
+  };
+  JRXOpLogLocal log(nullptr);
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string id = "req-" + std::to_string(++n);
+    for (auto r : c.reports) {
+      r.id = id;
+      ASSERT_EQ(log.saveProgress(r), 0);
+    }
+    EXPECT_EQ(links(id), c.links);
     JRXRdbmsTran tran;
-    auto op = logdb::getOp(tran, "req-1");
+    auto op = logdb::getOp(tran, id);
     ASSERT_TRUE(op);
-    EXPECT_EQ(op->source, kVm2);
-    EXPECT_EQ(op->operands, JRXEIDList({kVm1}));
-    EXPECT_EQ(op->name, "vm.migrate");
-    EXPECT_EQ(op->info, JRXInfo());
-    save(report("req-1", "", 0, 10 * i, kT0 + i, "b"));
+    EXPECT_EQ(op->source, c.source);
+    EXPECT_EQ(op->operands, c.operands);
   }
   JRXRdbmsTran tran;
-  EXPECT_FALSE(logdb::getOp(tran, "req-2"));
+  EXPECT_FALSE(logdb::getOp(tran, "req-0"));
 }
 
-TEST_P(LinksTest, RestartedOperationReadsOnlyItsOwnLinks) {
-  auto r = report("req-1", "vm.migrate", 0, 0, kT0, "a");
-  r.info.addParameter("source_env", envRef(kVm2, "vm", "vm-2"));
-  r.operands = {kVm1};
-  const int old = save(r);
-  auto again = report("req-1", "vm.migrate", 1, 0, kT0 + 10, "b");
-  again.operands = {kNode};
-  const int now = save(again);
-  ASSERT_NE(now, old);
-  // The old links stay behind under the old key, out of the new operation's sight.
-  EXPECT_EQ(linkSummary(old), (Lines{"O N vm-1", "P N node-1", "S N vm-2"}));
-  JRXRdbmsTran tran;
-  auto op = logdb::getOp(tran, "req-1");
-  ASSERT_TRUE(op);
-  EXPECT_EQ(op->op_id, now);
-  EXPECT_EQ(op->operands, JRXEIDList({kNode}));
-  EXPECT_EQ(op->source, kLocal);
-}
-
-INSTANTIATE_TEST_SUITE_P(Db, LinksTest, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());
+JRX_ON_EVERY_BACKEND(LinksTest);
 
 }  // namespace
+}  // namespace jrxtest

@@ -1,255 +1,183 @@
-// The rows each kind of progress report leaves behind.
-#include "OpLogTestSupport.h"
+// Progress reports one after another, singly and in batches, and what the operation tables
+// hold after each; every statement of a report failing in turn leaves them as they were.
+#include "LogDbFixture.h"
 
 using namespace JRX;
-using namespace oplogtest;
 
+namespace jrxtest {
 namespace {
 
-class SaveProgressTest : public OpLogDbTest {};
+class SaveProgressTest : public LogDbFixture {
+ protected:
+  // The operation tables, a line per row; links name their environment by its title.
+  static std::vector<std::string> opTables() {
+    std::vector<std::string> out;
+    for (auto& r : fieldsOf<op_log>()) out.push_back("op " + joined(r));
+    for (auto& r : fieldsOf<op_log_data>()) out.push_back("data " + joined(r));
+    for (auto& r : fieldsOf<op_log_task>()) out.push_back("task " + joined(r));
+    op_log_env l;
+    env_log e;
+    for (auto& r : rowsOf({&l, &e}, {&l->op_id, &l->role, &l->is_default, &e->title},
+                          l->env_id == e->id))
+      out.push_back("link " + r);
+    return out;
+  }
 
-TEST_P(SaveProgressTest, FirstReportCreatesAStartedOperation) {
-  JRXOpLogLocal log(nullptr);
-  auto r = report("req-1", "vm.start", 0, 10, kT0, "starting");
-  r.parentId = "parent-9";
-  r.sessionId = JRXSessionID("s-1");
-  r.info.addParameter("task_id", "task-42");
-  ASSERT_EQ(log.saveProgress(r), 0);
-  EXPECT_EQ(log.commandDepth(), 0);
+  // An information record nested deeper than its text form allows.
+  static JRXInfo untranslatable() {
+    JRXInfo deep("leaf");
+    for (int i = 0; i < JRXInfo::kMaxDepth + 2; ++i) {
+      JRXInfo outer("level");
+      outer.addParameter("inner", deep);
+      deep = outer;
+    }
+    return deep;
+  }
+};
 
-  OpRow op = onlyOp("req-1");
-  EXPECT_EQ(op.op, "vm.start");
-  EXPECT_EQ(op.parent_id, "parent-9");
-  EXPECT_EQ(op.time, kT0);
-  EXPECT_EQ(op.status, 1);
-  EXPECT_EQ(op.session_id, "s-1");
-  EXPECT_EQ(taskOf(op.op_id), "task-42");
+TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
+  auto first = report("req-1", "vm.start", 0, 10, kT0, "starting");
+  first.parentId = "parent-9";
+  first.sessionId = JRXSessionID("s-1");
+  first.info.addParameter("task_id", "task-42");
+  auto named = report("req-1", "", 0, 20, kT0 + 1, "copying");
+  named.operands = {kVm1, kUnknown};
+  auto restart = report("req-1", "vm.restart", 1, 0, kT0 + 100, "again");
+  restart.operands = {kLocal};
+  auto bad = report("req-1", "", 0, 20, kT0 + 101, "");
+  bad.info = untranslatable();
+  bad.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
+  auto badEnd = bad;
+  badEnd.status = 3;
+  auto badFirst = report("req-2", "vm.stop", 5, 0, (1LL << 32) - 100, "");
+  badFirst.info = untranslatable();
 
-  auto data = dataRows(op.op_id);
-  ASSERT_EQ(data.size(), 1u);
-  EXPECT_EQ(data[0].status, 1);
-  EXPECT_EQ(data[0].progress, 10);
-  EXPECT_EQ(data[0].time, kT0);
-  EXPECT_EQ(data[0].info, stored(r.info));
-  JRXInfo back;
-  ASSERT_EQ(logdb::getInfoFromString(data[0].info.c_str(), back), 0);
-  EXPECT_EQ(back, r.info);
-}
+  const std::string starting = R"({"params":[["task_id",{"text":"task-42"}]],"text":"starting"})";
+  const std::vector<std::string> firstRows{
+      "op 1|vm.start|req-1|parent-9|1701000000|1|s-1",
+      "data 1|1|10|1701000000|1|" + starting + "\\0",
+      "task 1|task-42",
+      "link 1|O|Y|local-node", "link 1|P|N|node-1", "link 1|S|Y|local-node"};
+  // The named operand takes the place of the stand-in; one unknown to the directory is none.
+  std::vector<std::string> running = firstRows;
+  running[0] = "op 1|vm.start|req-1|parent-9|1701000000|2|s-1";
+  running[3] = "link 1|O|N|vm-1";
+  running.insert(running.begin() + 2, R"(data 2|1|20|1701000001|2|{"text":"copying"}\0)");
+  // A repeated text refreshes the latest row, whether the status is given or not.
+  std::vector<std::string> refreshed = running, folded = running;
+  refreshed[2] = R"(data 2|1|30|1701000002|2|{"text":"copying"}\0)";
+  folded[2] = R"(data 2|1|40|1701000003|2|{"text":"copying"}\0)";
+  // An end status always appends.
+  std::vector<std::string> ended = folded;
+  ended[0] = "op 1|vm.start|req-1|parent-9|1701000000|3|s-1";
+  ended.insert(ended.begin() + 3, R"(data 3|1|50|1701000004|3|{"text":"copying"}\0)");
+  const std::vector<std::string> endedOnce = ended;
+  ended.insert(ended.begin() + 4, R"(data 4|1|50|1701000005|3|{"text":"copying"}\0)");
+  // A restart replaces the operation and its texts; its old links and task stay behind.
+  const std::vector<std::string> restarted{
+      "op 2|vm.restart|req-1||1701000100|1|",
+      R"(data 5|2|0|1701000100|1|{"text":"again"}\0)",
+      "task 1|task-42",
+      "link 1|O|N|vm-1", "link 1|P|N|node-1", "link 1|S|Y|local-node",
+      "link 2|O|Y|local-node", "link 2|P|N|node-1", "link 2|S|Y|local-node"};
+  std::vector<std::string> endedBad = restarted;
+  endedBad[0] = "op 2|vm.restart|req-1||1701000100|3|";
+  endedBad.insert(endedBad.begin() + 2, "data 6|2|20|1701000101|3|\\0");
+  endedBad.insert(endedBad.end() - 3, "link 2|O|N|vm-2");
+  endedBad.erase(endedBad.end() - 3);
+  // Times keep their low 32 bits; a first text that has no text form is stored empty.
+  std::vector<std::string> wrapped = endedBad;
+  wrapped.insert(wrapped.begin() + 1, "op 3|vm.stop|req-2||-100|5|");
+  wrapped.insert(wrapped.begin() + 4, "data 7|3|0|-100|5|\\0");
+  wrapped.insert(wrapped.end(), {"link 3|O|Y|local-node", "link 3|P|N|node-1", "link 3|S|Y|local-node"});
 
-TEST_P(SaveProgressTest, FirstReportKeepsAStatedStatusAndWritesNoTaskWithoutOne) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.stop", 5, 100, kT0, "")), 0);
-  OpRow op = onlyOp("req-1");
-  EXPECT_EQ(op.status, 5);
-  int tasks = -1;
-  taskOf(op.op_id, &tasks);
-  EXPECT_EQ(tasks, 0);
-  auto data = dataRows(op.op_id);
-  ASSERT_EQ(data.size(), 1u);
-  EXPECT_EQ(data[0].status, 5);
-  EXPECT_EQ(data[0].info, stored(JRXInfo()));
-}
-
-TEST_P(SaveProgressTest, RunningReportsFoldRepeatedTextsAndAppendNewOnes) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "starting")), 0);
-  const int opId = onlyOp("req-1").op_id;
-
-  // A later report without status: running; a new text is appended with status 2.
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 20, kT0 + 1, "copying")), 0);
-  EXPECT_EQ(onlyOp("req-1").status, 2);
-  auto data = dataRows(opId);
-  ASSERT_EQ(data.size(), 2u);
-  EXPECT_EQ(data[1].status, 2);
-  EXPECT_EQ(data[1].progress, 20);
-
-  // The same text again: the latest row takes the newest progress and time.
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 30, kT0 + 2, "copying")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 2, 40, kT0 + 3, "copying")), 0);
-  data = dataRows(opId);
-  ASSERT_EQ(data.size(), 2u);
-  EXPECT_EQ(data[1].progress, 40);
-  EXPECT_EQ(data[1].time, kT0 + 3);
-  EXPECT_EQ(data[0].progress, 0);
-
-  // Another text appends a row, which the following identical reports refresh.
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 50, kT0 + 4, "booting")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 60, kT0 + 5, "booting")), 0);
-  data = dataRows(opId);
-  ASSERT_EQ(data.size(), 3u);
-  EXPECT_EQ(data[2].progress, 60);
-  EXPECT_EQ(data[2].time, kT0 + 5);
-  EXPECT_EQ(data[1].progress, 40);
-
-  // The operation row keeps what its first report gave.
-  OpRow op = onlyOp("req-1");
-  EXPECT_EQ(op.op, "vm.start");
-  EXPECT_EQ(op.time, kT0);
-  EXPECT_EQ(op.op_id, opId);
-}
-
-TEST_P(SaveProgressTest, EndStatusAlwaysAppends) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "working")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 50, kT0 + 1, "working")), 0);
-  const int opId = onlyOp("req-1").op_id;
-  ASSERT_EQ(dataRows(opId).size(), 1u);
-
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 3, 100, kT0 + 2, "working")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 3, 100, kT0 + 3, "working")), 0);
-  EXPECT_EQ(onlyOp("req-1").status, 3);
-  auto data = dataRows(opId);
-  ASSERT_EQ(data.size(), 3u);
-  EXPECT_EQ(data[1].status, 3);
-  EXPECT_EQ(data[2].status, 3);
-  EXPECT_EQ(data[2].time, kT0 + 3);
-}
-
-TEST_P(SaveProgressTest, RunningReportFoldsIntoTheFirstRowWhenItRepeatsItsText) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "same")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 10, kT0 + 1, "same")), 0);
-  auto data = dataRows(onlyOp("req-1").op_id);
-  ASSERT_EQ(data.size(), 1u);
-  EXPECT_EQ(data[0].progress, 10);
-  EXPECT_EQ(data[0].status, 1);
-  EXPECT_EQ(onlyOp("req-1").status, 2);
-}
-
-TEST_P(SaveProgressTest, StatusOneRestartsTheOperationUnderTheSameId) {
-  JRXOpLogLocal log(nullptr);
-  auto first = report("req-1", "vm.start", 0, 0, kT0, "first run");
-  first.info.addParameter("task_id", "old-task");
-  ASSERT_EQ(log.saveProgress(first), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 50, kT0 + 1, "half")), 0);
-  const OpRow old = onlyOp("req-1");
-  const auto oldLinks = links(old.op_id);
-  ASSERT_FALSE(oldLinks.empty());
-  sink->clear();
-
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.restart", 1, 0, kT0 + 100, "second run")), 0);
-
-  OpRow now = onlyOp("req-1");
-  EXPECT_NE(now.op_id, old.op_id);
-  EXPECT_EQ(now.op, "vm.restart");
-  EXPECT_EQ(now.status, 1);
-  EXPECT_EQ(now.time, kT0 + 100);
-  EXPECT_TRUE(dataRows(old.op_id).empty());
-  ASSERT_EQ(dataRows(now.op_id).size(), 1u);
-  // Links and task of the old operation stay behind under its old key.
-  EXPECT_EQ(links(old.op_id).size(), oldLinks.size());
-  EXPECT_EQ(taskOf(old.op_id), "old-task");
-  int tasks = -1;
-  taskOf(now.op_id, &tasks);
-  EXPECT_EQ(tasks, 0);
-
-  auto records = logRecords();
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].level, 2);
-  EXPECT_EQ(records[0].category, "JRXLogDBLocal");
-  EXPECT_EQ(records[0].file, "plugins/JRXLogDB/JRXLogDBLocal");
-  EXPECT_EQ(records[0].function, "saveProgress");
-  EXPECT_NE(records[0].signature.find("saveProgress"), std::string::npos);
-  EXPECT_EQ(records[0].text,
+  struct Step {
+    const char* what;
+    JRXRequestProgressData report;
+    const char* refusal;  // the message of a report that is refused, else null
+    std::vector<std::string> rows;
+  };
+  const std::vector<Step> steps{
+      {"first report", first, nullptr, firstRows},
+      {"no name for a new operation", report("req-2", "", 0, 0, kT0, "x"),
+       "Can't save operation without name", firstRows},
+      {"running report naming operands", named, nullptr, running},
+      {"same text", report("req-1", "", 0, 30, kT0 + 2, "copying"), nullptr, refreshed},
+      {"same text, running given", report("req-1", "", 2, 40, kT0 + 3, "copying"), nullptr, folded},
+      {"end status", report("req-1", "", 3, 50, kT0 + 4, "copying"), nullptr, endedOnce},
+      {"end status again", report("req-1", "", 3, 50, kT0 + 5, "copying"), nullptr, ended},
+      {"restart without name", report("req-1", "", 1, 0, kT0 + 6, "x"),
+       "Can't save operation without name", ended},
+      {"restart", restart, nullptr, restarted},
+      {"untranslatable running report", bad, "Can't translate information into text", restarted},
+      {"untranslatable end report", badEnd, nullptr, endedBad},
+      {"untranslatable first report", badFirst, nullptr, wrapped},
+  };
+  // A pass with every statement of each report failing in turn, then one that compares the
+  // rows (where no key was spent on rows rolled back).
+  for (bool failing : {true, false}) {
+    openLogDb();
+    JRXOpLogLocal log(nullptr);
+    for (const Step& s : steps) {
+      SCOPED_TRACE(std::string(s.what) + (failing ? ", failing" : ""));
+      const std::vector<std::string> before = allLogRows();
+      if (s.refusal) {
+        EXPECT_EQ(log.saveProgress(s.report), 3101);
+        EXPECT_EQ(log.getContextLocal()->getLastError().message, s.refusal);
+        EXPECT_EQ(allLogRows(), before);
+      } else if (failing) {
+        EXPECT_EQ(failEachStatement(log, [&] { return log.saveProgress(s.report); }), 0);
+      } else {
+        EXPECT_EQ(log.saveProgress(s.report), 0);
+      }
+      if (!failing) {
+        EXPECT_EQ(opTables(), s.rows);
+      }
+      EXPECT_EQ(log.commandDepth(), 0);
+      if (HasFailure()) return;
+    }
+  }
+  EXPECT_EQ(records(2).back(),
             "[saveProgress] New operation comes with the same ID (req-1), delete old operation "
             "(time 1701000000)");
 }
 
-TEST_P(SaveProgressTest, StatusOneForANewIdIsAnOrdinaryFirstReport) {
+// A batch is one command per record, in order, up to the first that fails: the records
+// before it stay stored, nothing of it or after it is.
+TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
+  const std::vector<JRXRequestProgressData> batch{
+      report("a", "vm.start", 0, 0, kT0, "a"), report("b", "vm.stop", 0, 0, kT0, "b"),
+      report("a", "", 7, 100, kT0 + 1, "done")};
   JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 1, 0, kT0, "go")), 0);
-  EXPECT_EQ(onlyOp("req-1").status, 1);
-  EXPECT_TRUE(logRecords().empty());
-}
+  EXPECT_EQ(log.putOps({}), 0);
+  std::vector<std::vector<std::string>> stored{allLogRows()};
+  for (const auto& r : batch) {
+    ASSERT_EQ(log.saveProgress(r), 0);
+    stored.push_back(allLogRows());
+  }
+  // Each run on an empty log; its ended commands are the stored records', the failing one's
+  // and the batch's.
+  auto emptyLog = [] {
+    JRXRdbmsTran tran;
+    for (const char* table : {"op_log", "op_log_data", "op_log_env", "op_log_task", "env_log"})
+      (*tran)->ExecuteSql(std::string("DELETE FROM ") + table);
+    tran.commit();
+  };
+  EXPECT_EQ(failEachStatement(log, [&] { return log.putOps(batch); },
+                              [&](size_t ended) { return stored.at(ended - 2); }, emptyLog),
+            0);
+  EXPECT_EQ(allLogRows(), stored.back());
 
-TEST_P(SaveProgressTest, ReportWithoutNameCannotCreateAnOperation) {
-  JRXOpLogLocal log(nullptr);
-  EXPECT_EQ(log.saveProgress(report("req-1", "", 0, 0, kT0, "x")), 3101);
-  EXPECT_TRUE(opRows("req-1").empty());
-  op_log ops;
-  op_log_env env;
-  op_log_data data;
-  EXPECT_EQ(countRows(ops), 0);
-  EXPECT_EQ(countRows(env), 0);
-  EXPECT_EQ(countRows(data), 0);
-  auto context = log.getContextLocal();
-  ASSERT_TRUE(context->hasLastError());
-  EXPECT_EQ(context->getLastError().code, 3101);
-  EXPECT_EQ(context->getLastError().message, "Can't save operation without name");
-  EXPECT_EQ(log.commandDepth(), 0);
-}
-
-TEST_P(SaveProgressTest, RefusedRestartKeepsTheOldOperation) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "one")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 10, kT0 + 1, "two")), 0);
-  const OpRow old = onlyOp("req-1");
-  const auto oldData = dataRows(old.op_id);
-
-  EXPECT_EQ(log.saveProgress(report("req-1", "", 1, 0, kT0 + 5, "again")), 3101);
+  auto noName = batch;
+  noName[1].name = "";
+  emptyLog();
+  EXPECT_EQ(log.putOps(noName), 3101);
+  EXPECT_EQ(allLogRows(), stored[1]);
   EXPECT_EQ(log.getContextLocal()->getLastError().message, "Can't save operation without name");
-  OpRow kept = onlyOp("req-1");
-  EXPECT_EQ(kept.op_id, old.op_id);
-  EXPECT_EQ(kept.status, 2);
-  EXPECT_EQ(dataRows(old.op_id).size(), oldData.size());
+  EXPECT_EQ(log.endedCommands().back().message, "");
 }
 
-TEST_P(SaveProgressTest, UntranslatableInformationDropsTheWholeReport) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "one")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-1", "", 0, 10, kT0 + 1, "two")), 0);
-  const OpRow before = onlyOp("req-1");
-  const auto linksBefore = links(before.op_id);
-
-  // Status 0 keeps it running; the report also names a new operand, whose link must vanish.
-  auto bad = report("req-1", "", 0, 20, kT0 + 2, "three");
-  bad.info = untranslatableInfo();
-  bad.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
-  EXPECT_EQ(log.saveProgress(bad), 3101);
-  EXPECT_EQ(log.getContextLocal()->getLastError().message,
-            "Can't translate information into text");
-  EXPECT_EQ(dataRows(before.op_id).size(), 2u);
-  EXPECT_EQ(links(before.op_id).size(), linksBefore.size());
-
-  // An end status never folds, so its text is appended as the conversion left it.
-  auto ended = bad;
-  ended.status = 3;
-  EXPECT_EQ(log.saveProgress(ended), 0);
-  EXPECT_EQ(onlyOp("req-1").status, 3);
-}
-
-TEST_P(SaveProgressTest, UntranslatableStatusChangeIsDroppedToo) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "one")), 0);
-  // Stored status 1; this report moves it to 2 and then fails on its text.
-  auto bad = report("req-1", "", 0, 20, kT0 + 2, "");
-  bad.info = untranslatableInfo();
-  EXPECT_EQ(log.saveProgress(bad), 3101);
-  EXPECT_EQ(onlyOp("req-1").status, 1);
-  EXPECT_EQ(dataRows(onlyOp("req-1").op_id).size(), 1u);
-}
-
-TEST_P(SaveProgressTest, FirstReportStoresWhateverTheConversionGave) {
-  JRXOpLogLocal log(nullptr);
-  auto r = report("req-1", "vm.start", 0, 0, kT0, "");
-  r.info = untranslatableInfo();
-  ASSERT_EQ(log.saveProgress(r), 0);
-  auto data = dataRows(onlyOp("req-1").op_id);
-  ASSERT_EQ(data.size(), 1u);
-  ASSERT_FALSE(data[0].info.empty());
-  EXPECT_EQ(data[0].info.back(), '\0');
-}
-
-TEST_P(SaveProgressTest, TimesAreStoredAsTheirLow32Bits) {
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(log.saveProgress(report("req-1", "x", 0, 0, (1LL << 32) + 5, "a")), 0);
-  ASSERT_EQ(log.saveProgress(report("req-2", "x", 0, 0, -100, "a")), 0);
-  EXPECT_EQ(onlyOp("req-1").time, 5);
-  EXPECT_EQ(dataRows(onlyOp("req-1").op_id)[0].time, 5);
-  EXPECT_EQ(onlyOp("req-2").time, -100);
-}
-
-INSTANTIATE_TEST_SUITE_P(Db, SaveProgressTest, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());
+JRX_ON_EVERY_BACKEND(SaveProgressTest);
 
 }  // namespace
+}  // namespace jrxtest

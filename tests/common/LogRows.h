@@ -1,0 +1,190 @@
+// What the log tables hold, read and written directly: whole-table reads for tests that
+// compare what a sequence of calls left with what it should have, and rows of shapes the
+// recording path never makes (operations without progress rows, shared request
+// identifiers, hand-picked links and times).
+// Header only: it needs the plug-in's table classes, which the common library does not see.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ASQuery.h"
+#include "JRXConversions.h"
+#include "JRXRdbms.h"
+#include "store/LogTables.h"
+#include "store/LogsEnvInfo.h"
+
+namespace jrxtest {
+
+// Bytes as text, a NUL shown as "\0" and a backslash doubled.
+inline std::string escaped(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) out += c == '\0' ? "\\0" : c == '\\' ? "\\\\" : std::string(1, c);
+  return out;
+}
+
+// One stored value as text: numbers in decimal, identifiers as "first:second" in hex, NULL
+// as "NULL", texts and blobs escaped.
+inline std::string valueText(const ASValue& v) {
+  if (v.IsNull()) return "NULL";
+  if (v.Type() != AS_GUID) return escaped(v.Str().str());
+  unsigned long long first, second;
+  JRX::rdbmsGuidToGuid(Guid::FromBytes(v.Bytes().data(), v.size())).getData(first, second);
+  char text[40];
+  std::snprintf(text, sizeof text, "%llx:%llx", first, second);
+  return text;
+}
+
+typedef std::vector<std::vector<std::string>> Fields;
+
+// The rows under `where` of the named columns of `tables` (joined by `where`), each as its
+// values' texts, ordered by those columns.
+inline Fields fieldsOf(std::vector<ASDomain*> tables, std::vector<const ASAttribute*> columns,
+                       const ASComparison& where = ASComparison()) {
+  std::vector<const ASValue*> values;
+  JRX::JRXRdbmsTran tran;
+  ASCursor c(*tran);
+  for (const ASAttribute* column : columns)
+    for (ASDomain* t : tables)
+      for (size_t i = 0; i < t->Size(); ++i)
+        if (column == &t->Attribute(i)) {
+          c.Project() << *column;
+          c.Order(*column);
+          values.push_back(&t->Value(i));
+        }
+  c.Set(where);
+  Fields rows;
+  while (c.Fetch()) {
+    rows.emplace_back();
+    for (const ASValue* v : values) rows.back().push_back(valueText(*v));
+  }
+  return rows;
+}
+
+inline std::string joined(const std::vector<std::string>& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) out += (i ? "|" : "") + fields[i];
+  return out;
+}
+
+// The same rows as "v1|v2|..." texts.
+inline std::vector<std::string> rowsOf(std::vector<ASDomain*> tables,
+                                       std::vector<const ASAttribute*> columns,
+                                       const ASComparison& where = ASComparison()) {
+  std::vector<std::string> rows;
+  for (const auto& r : fieldsOf(tables, columns, where)) rows.push_back(joined(r));
+  return rows;
+}
+
+// Every row of one table, all its columns.
+template <class Table>
+Fields fieldsOf() {
+  Table t;
+  std::vector<const ASAttribute*> all;
+  for (size_t i = 0; i < t.Size(); ++i) all.push_back(&t.Attribute(i));
+  return fieldsOf({&t}, all);
+}
+
+// Every row of every log table as "table: v1|v2|...", the whole stored state. Keys show as
+// their rank among the keys of their kind in use (1 for the smallest), which the databases
+// agree on even where one of them spent keys on rows that were rolled back.
+inline std::vector<std::string> allLogRows() {
+  struct Table {
+    const char* name;
+    Fields rows;
+    std::vector<std::pair<size_t, char>> keys;  // column, kind
+  };
+  std::vector<Table> tables{
+      {"op_log", fieldsOf<JRX::op_log>(), {{0, 'o'}}},
+      {"op_log_data", fieldsOf<JRX::op_log_data>(), {{0, 'd'}, {1, 'o'}}},
+      {"op_log_env", fieldsOf<JRX::op_log_env>(), {{0, 'o'}, {1, 'e'}}},
+      {"op_log_task", fieldsOf<JRX::op_log_task>(), {{0, 'o'}}},
+      {"env_log", fieldsOf<JRX::env_log>(), {{0, 'e'}}},
+      {"events_log", fieldsOf<JRX::events_log>(), {{0, 'v'}}},
+      {"events_log_env", fieldsOf<JRX::events_log_env>(), {{0, 'v'}, {1, 'e'}}},
+      {"events_log_resource", fieldsOf<JRX::events_log_resource>(), {{0, 'v'}}},
+      {"events_log_status", fieldsOf<JRX::events_log_status>(), {{0, 'v'}}},
+      {"events_log_audit", fieldsOf<JRX::events_log_audit>(), {{0, 'v'}}}};
+  std::map<char, std::set<long long>> used;
+  for (const Table& t : tables)
+    for (const auto& r : t.rows)
+      for (const auto& k : t.keys) used[k.second].insert(std::stoll(r[k.first]));
+  std::vector<std::string> all;
+  for (Table& t : tables)
+    for (auto& r : t.rows) {
+      for (const auto& k : t.keys) {
+        const std::set<long long>& keys = used[k.second];
+        r[k.first] = std::to_string(std::distance(keys.begin(), keys.find(std::stoll(r[k.first]))) + 1);
+      }
+      all.push_back(std::string(t.name) + ": " + joined(r));
+    }
+  return all;
+}
+
+// Inserts `row` in a transaction of its own; returns the key it got (0 without one).
+inline int insertRow(ASDomain& row) {
+  JRX::JRXRdbmsTran tran;
+  (*tran)->Insert(row);
+  int id = static_cast<int>((*tran)->GetInsertId());
+  tran.commit();
+  return id;
+}
+
+// The env_log row of that identifier and title, made when missing; returns its id.
+inline int envRow(const JRX::JRXEID& eid, const std::string& title = "env") {
+  JRX::JRXInfo ref;
+  ref.addParameter("eid", eid.toString());
+  ref.addParameter("title", title);
+  ref.addParameter("type", "node");
+  JRX::JRXRdbmsTran tran;
+  int id = JRX::logdb::LogsEnvInfo(ref, false).getSqlID(tran);
+  tran.commit();
+  return id;
+}
+
+// A node of the management system (row of Environment).
+inline void nodeRow(const JRX::JRXEID& eid) {
+  JRX::Environment row;
+  row.eid = JRX::guidToRDBMSGuid(eid);
+  insertRow(row);
+}
+
+// An op_log row; returns its op_id.
+inline int opRow(const std::string& id, const std::string& name, int status, int time,
+                 const std::string& parentId = "", const std::string& sessionId = "") {
+  JRX::op_log row;
+  row.op = name;
+  row.id = id;
+  row.parent_id = parentId;
+  row.time = time;
+  row.status = status;
+  row.session_id = sessionId;
+  return insertRow(row);
+}
+
+inline void linkRow(int opId, int envId, const char* role) {
+  JRX::op_log_env row;
+  row.op_id = opId;
+  row.env_id = envId;
+  row.role = role;
+  row.is_default = "N";
+  insertRow(row);
+}
+
+// An op_log_data row holding the text form of a record of that text, as stored.
+inline void progressRow(int opId, int progress, int time, int status, const std::string& text) {
+  std::string info;
+  JRX::JRXInfo(text).serializeToString(info);
+  JRX::op_log_data row;
+  row.op_id = opId;
+  row.progress = progress;
+  row.time = time;
+  row.status = status;
+  row.info = RealBlob(info.size() + 1, info.c_str(), true);
+  insertRow(row);
+}
+
+}  // namespace jrxtest
