@@ -88,32 +88,24 @@ Fields fieldsOf() {
   return fieldsOf({&t}, all);
 }
 
-// Every row of every log table as "table: v1|v2|...", the whole stored state. Keys show as
-// their rank among the keys of their kind in use (1 for the smallest), which the databases
-// agree on even where one of them spent keys on rows that were rolled back.
-inline std::vector<std::string> allLogRows() {
-  struct Table {
-    const char* name;
-    Fields rows;
-    std::vector<std::pair<size_t, char>> keys;  // column, kind
-  };
-  std::vector<Table> tables{
-      {"op_log", fieldsOf<JRX::op_log>(), {{0, 'o'}}},
-      {"op_log_data", fieldsOf<JRX::op_log_data>(), {{0, 'd'}, {1, 'o'}}},
-      {"op_log_env", fieldsOf<JRX::op_log_env>(), {{0, 'o'}, {1, 'e'}}},
-      {"op_log_task", fieldsOf<JRX::op_log_task>(), {{0, 'o'}}},
-      {"env_log", fieldsOf<JRX::env_log>(), {{0, 'e'}}},
-      {"events_log", fieldsOf<JRX::events_log>(), {{0, 'v'}}},
-      {"events_log_env", fieldsOf<JRX::events_log_env>(), {{0, 'v'}, {1, 'e'}}},
-      {"events_log_resource", fieldsOf<JRX::events_log_resource>(), {{0, 'v'}}},
-      {"events_log_status", fieldsOf<JRX::events_log_status>(), {{0, 'v'}}},
-      {"events_log_audit", fieldsOf<JRX::events_log_audit>(), {{0, 'v'}}}};
+// Rows of a table, and the columns of its keys with their kind ('o' operation, 'd' progress
+// row, 'e' environment, 'v' event).
+struct KeyedRows {
+  const char* name;
+  Fields rows;
+  std::vector<std::pair<size_t, char>> keys;
+};
+
+// The rows as "name: v1|v2|...", keys shown as their rank among the keys of their kind in
+// use (1 for the smallest), which the databases agree on even where one of them spent keys
+// on rows that were rolled back.
+inline std::vector<std::string> ranked(std::vector<KeyedRows> tables) {
   std::map<char, std::set<long long>> used;
-  for (const Table& t : tables)
+  for (const KeyedRows& t : tables)
     for (const auto& r : t.rows)
       for (const auto& k : t.keys) used[k.second].insert(std::stoll(r[k.first]));
   std::vector<std::string> all;
-  for (Table& t : tables)
+  for (KeyedRows& t : tables)
     for (auto& r : t.rows) {
       for (const auto& k : t.keys) {
         const std::set<long long>& keys = used[k.second];
@@ -122,6 +114,30 @@ inline std::vector<std::string> allLogRows() {
       all.push_back(std::string(t.name) + ": " + joined(r));
     }
   return all;
+}
+
+// Every row of every log table: the whole stored state.
+inline std::vector<std::string> allLogRows() {
+  return ranked({{"op_log", fieldsOf<JRX::op_log>(), {{0, 'o'}}},
+                 {"op_log_data", fieldsOf<JRX::op_log_data>(), {{0, 'd'}, {1, 'o'}}},
+                 {"op_log_env", fieldsOf<JRX::op_log_env>(), {{0, 'o'}, {1, 'e'}}},
+                 {"op_log_task", fieldsOf<JRX::op_log_task>(), {{0, 'o'}}},
+                 {"env_log", fieldsOf<JRX::env_log>(), {{0, 'e'}}},
+                 {"events_log", fieldsOf<JRX::events_log>(), {{0, 'v'}}},
+                 {"events_log_env", fieldsOf<JRX::events_log_env>(), {{0, 'v'}, {1, 'e'}}},
+                 {"events_log_resource", fieldsOf<JRX::events_log_resource>(), {{0, 'v'}}},
+                 {"events_log_status", fieldsOf<JRX::events_log_status>(), {{0, 'v'}}},
+                 {"events_log_audit", fieldsOf<JRX::events_log_audit>(), {{0, 'v'}}}});
+}
+
+// Deletes every row of both logs.
+inline void emptyLogTables() {
+  JRX::JRXRdbmsTran tran;
+  for (const char* table : {"op_log", "op_log_data", "op_log_env", "op_log_task", "env_log",
+                            "events_log", "events_log_env", "events_log_resource",
+                            "events_log_status", "events_log_audit"})
+    (*tran)->ExecuteSql(std::string("DELETE FROM ") + table);
+  tran.commit();
 }
 
 // Inserts `row` in a transaction of its own; returns the key it got (0 without one).

@@ -126,7 +126,7 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
         EXPECT_EQ(log.getContextLocal()->getLastError().message, s.refusal);
         EXPECT_EQ(allLogRows(), before);
       } else if (failing) {
-        EXPECT_EQ(failEachStatement(log, [&] { return log.saveProgress(s.report); }), 0);
+        EXPECT_EQ(failEachStatement(&log, [&] { return log.saveProgress(s.report); }), 0);
       } else {
         EXPECT_EQ(log.saveProgress(s.report), 0);
       }
@@ -157,20 +157,14 @@ TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
   }
   // Each run on an empty log; its ended commands are the stored records', the failing one's
   // and the batch's.
-  auto emptyLog = [] {
-    JRXRdbmsTran tran;
-    for (const char* table : {"op_log", "op_log_data", "op_log_env", "op_log_task", "env_log"})
-      (*tran)->ExecuteSql(std::string("DELETE FROM ") + table);
-    tran.commit();
-  };
-  EXPECT_EQ(failEachStatement(log, [&] { return log.putOps(batch); },
-                              [&](size_t ended) { return stored.at(ended - 2); }, emptyLog),
+  EXPECT_EQ(failEachStatement(&log, [&] { return log.putOps(batch); },
+                              [&](size_t ended) { return stored.at(ended - 2); }, emptyLogTables),
             0);
   EXPECT_EQ(allLogRows(), stored.back());
 
   auto noName = batch;
   noName[1].name = "";
-  emptyLog();
+  emptyLogTables();
   EXPECT_EQ(log.putOps(noName), 3101);
   EXPECT_EQ(allLogRows(), stored[1]);
   EXPECT_EQ(log.getContextLocal()->getLastError().message, "Can't save operation without name");
