@@ -1,198 +1,169 @@
-// finishOps: what a restart closes, and how.
-#include <gtest/gtest.h>
-
+// Restart recovery: what finishOps closes, and how; the unfinished operations of one
+// executing environment.
 #include <ctime>
-#include <set>
-#include <string>
-#include <vector>
 
-#include "OpLogFixture.h"
+#include "LogDbFixture.h"
 
 using namespace JRX;
-using jrxtest::OpLogRows;
 
+namespace jrxtest {
 namespace {
 
-const char* kCanceled = "Operation was canceled by restart";
+typedef std::vector<std::string> Lines;
 
-class FinishOpsTest : public jrxtest::OpLogFixture {
+class FinishOpsTest : public LogDbFixture {
  protected:
   void SetUp() override {
-    OpLogFixture::SetUp();
-    OpLogRows::node(localEid);
-    OpLogRows::node(remote);
+    LogDbFixture::SetUp();
+    nodeRow(kLocal);
+    nodeRow(remote);
   }
 
-  // An operation recorded the normal way, running on `executing`; `running` sends a second
-  // report so that it is in state 2 rather than 1.
-  void record(const std::string& id, const JRXEID& executing, bool running = false) {
-    JRXRequestProgressData report(id);
-    report.name = "job";
-    report.eid = executing;
-    report.time = 1000;
-    report.progress = 5;
-    report.info = JRXInfo("begin");
-    ASSERT_EQ(0, service.saveProgress(report));
+  // An operation recorded the normal way, executed by `executing`; in state 2 when `running`.
+  void record(const std::string& id, const JRXEID& executing, bool running) {
+    JRXRequestProgressData r = report(id, "job", 0, 5, 1000, "begin");
+    r.eid = executing;
+    ASSERT_EQ(0, service.saveProgress(r));
+    r.time = 1001;
+    r.info = JRXInfo("half way");
     if (running) {
-      report.time = 1001;
-      report.progress = 50;
-      report.info = JRXInfo("half way");
-      ASSERT_EQ(0, service.saveProgress(report));
+      ASSERT_EQ(0, service.saveProgress(r));
     }
   }
 
-  // op_id of the only operation with that request identifier.
-  static int opId(const std::string& id) {
-    int found = 0;
-    for (const auto& r : OpLogRows::ops())
-      if (r.id == id) {
-        EXPECT_EQ(0, found) << "several operations " << id;
-        found = r.op_id;
-      }
-    return found;
+  // "id|status" of each operation, and "id|progress|status|text" of each progress row.
+  static Lines opsAndTexts() {
+    op_log o;
+    op_log_data d;
+    Lines rows = rowsOf({&o}, {&o->id, &o->status});
+    for (auto& r : fieldsOf({&o, &d}, {&o->id, &d->data_id, &d->progress, &d->status, &d->info},
+                            o->op_id == d->op_id)) {
+      JRXInfo info;
+      info.deserializeFromString(r[4].substr(0, r[4].size() - 2).c_str());
+      rows.push_back(r[0] + "|" + r[2] + "|" + r[3] + "|" + info.getText());
+    }
+    return rows;
   }
-
-  static std::string text(const jrxtest::DataRow& row) {
-    JRXInfo info;
-    EXPECT_EQ(0, info.deserializeFromString(row.info.c_str()));
-    return info.getText();
-  }
-
-  static long long dataRows() { return OpLogRows::count(op_log_data()); }
 
   const JRXEID remote{0x2222, 2};
   const JRXEID unknown{0x3333, 3};
   JRXOpLogLocal service{nullptr};
 };
 
-TEST_P(FinishOpsTest, ClosesLocalAndUnknownExecutorsButNotOtherNodes) {
-  record("local-started", localEid);
-  record("local-running", localEid, true);
-  record("unknown", unknown, true);
+// Operations executed here or by an environment that is no known node are closed, with one
+// report of the restart's time each; those of other nodes and ended ones are not.
+TEST_P(FinishOpsTest, ClosesWhatThisNodeLeftUnfinished) {
+  record("local-running", kLocal, true);
+  record("local-started", kLocal, false);
   record("remote", remote, true);
-  const long long before = dataRows();
+  record("unknown", unknown, true);
+  for (int status : {3, 4, 5, 99}) {
+    const int op = opRow("ended-" + std::to_string(status), "job", status, 1000);
+    linkRow(op, envRow(kLocal, "local-node"), "P");
+  }
+  const Lines before = allLogRows();
 
+  // A failing selection or final commit leaves everything as it was.
+  for (const char* failing : {"DISTINCT", "COMMIT"}) {
+    ASFaults::FailStatement(1, failing, failing);
+    EXPECT_EQ(3101, service.finishOps());
+    ASFaults::Clear();
+    EXPECT_EQ(failing, service.getContextLocal()->getLastError().message);
+    EXPECT_EQ(allLogRows(), before);
+  }
   const int64_t from = time(nullptr);
   EXPECT_EQ(0, service.finishOps());
   const int64_t to = time(nullptr);
+  const std::string canceled = "|100|4|Operation was canceled by restart";
+  EXPECT_EQ(opsAndTexts(),
+            (Lines{"ended-3|3", "ended-4|4", "ended-5|5", "ended-99|99", "local-running|4",
+                   "local-started|4", "remote|2", "unknown|4", "local-running|5|1|begin",
+                   "local-running|5|2|half way", "local-running" + canceled,
+                   "local-started|5|1|begin", "local-started" + canceled, "remote|5|1|begin",
+                   "remote|5|2|half way", "unknown|5|1|begin", "unknown|5|2|half way",
+                   "unknown" + canceled}));
+  op_log_data d;
+  const Lines times = rowsOf({&d}, {&d->time}, d->status == 4);
+  ASSERT_EQ(times, Lines(3, times[0])) << "one restart, one time";
+  EXPECT_TRUE(std::stol(times[0]) >= from && std::stol(times[0]) <= to);
 
-  std::set<int> closingTimes;
-  for (const char* id : {"local-started", "local-running", "unknown"}) {
-    SCOPED_TRACE(id);
-    int op = opId(id);
-    EXPECT_EQ(4, OpLogRows::status(op));
-    auto rows = OpLogRows::data(op);
-    ASSERT_FALSE(rows.empty());
-    const auto& last = rows.back();
-    EXPECT_EQ(4, last.status);
-    EXPECT_EQ(100, last.progress);
-    EXPECT_EQ(kCanceled, text(last));
-    EXPECT_GE(last.time, from);
-    EXPECT_LE(last.time, to);
-    closingTimes.insert(last.time);
-  }
-  EXPECT_EQ(1u, closingTimes.size()) << "one restart, one time";
-
-  int remoteOp = opId("remote");
-  EXPECT_EQ(2, OpLogRows::status(remoteOp));
-  EXPECT_EQ("half way", text(OpLogRows::data(remoteOp).back()));
-  EXPECT_EQ(before + 3, dataRows());
-
-  // The three closing reports ran as commands of their own inside finishOps.
-  ASSERT_EQ(0, service.commandDepth());
-  EXPECT_EQ(0, service.endedCommands().back().code);
-}
-
-TEST_P(FinishOpsTest, NothingUnfinishedEndsWithZeroAndWritesNothing) {
-  for (int status : {3, 4, 5, 99}) {
-    int op = OpLogRows::op("ended-" + std::to_string(status), "job", status, 1000);
-    OpLogRows::link(op, OpLogRows::env(localEid, "local"), "P");
-    OpLogRows::progress(op, 100, 1000, status, JRXInfo("over"));
-  }
-  record("remote", remote);
-  const auto opsBefore = OpLogRows::ops();
-  const long long before = dataRows();
-  const size_t commandsBefore = service.endedCommands().size();
-
-  EXPECT_EQ(0, service.finishOps());
-  EXPECT_EQ(before, dataRows());
-  const auto opsAfter = OpLogRows::ops();
-  ASSERT_EQ(opsBefore.size(), opsAfter.size());
-  for (size_t i = 0; i < opsBefore.size(); ++i) EXPECT_EQ(opsBefore[i].status, opsAfter[i].status);
-  EXPECT_EQ(commandsBefore + 1, service.endedCommands().size()) << "no nested saveProgress";
-}
-
-TEST_P(FinishOpsTest, SecondCallFindsNothing) {
-  record("a", localEid);
-  record("b", unknown, true);
-  ASSERT_EQ(0, service.finishOps());
-  const long long after = dataRows();
+  // Nothing is left to close: no nested command, no row.
   const size_t commands = service.endedCommands().size();
+  const Lines after = allLogRows();
   EXPECT_EQ(0, service.finishOps());
-  EXPECT_EQ(after, dataRows());
   EXPECT_EQ(commands + 1, service.endedCommands().size());
+  EXPECT_EQ(allLogRows(), after);
+
+  // A closing report that fails leaves its operation open and does not stop the others.
+  for (const char* id : {"a", "b", "c"}) record(id, kLocal, true);
+  ASFaults::FailStatement(1, "UPDATE");
+  EXPECT_EQ(0, service.finishOps());
+  ASFaults::Clear();
+  EXPECT_EQ(3101, service.endedCommands()[service.endedCommands().size() - 4].code);
+  op_log o;
+  EXPECT_EQ(rowsOf({&o}, {&o->status}, o->id == "a" || o->id == "b" || o->id == "c"),
+            (Lines{"2", "4", "4"}));
 }
 
 TEST_P(FinishOpsTest, SharedRequestIdentifierGetsOneClosingReport) {
-  int p = OpLogRows::env(localEid, "local");
-  int first = OpLogRows::op("dup", "job", 1, 1000);
-  OpLogRows::link(first, p, "P");
-  int second = OpLogRows::op("dup", "job", 2, 1001);
-  OpLogRows::link(second, p, "P");
-  const size_t commandsBefore = service.endedCommands().size();
-
+  const int p = envRow(kLocal, "local-node");
+  const int first = opRow("dup", "job", 1, 1000), second = opRow("dup", "job", 2, 1001);
+  linkRow(first, p, "P");
+  linkRow(second, p, "P");
   EXPECT_EQ(0, service.finishOps());
-  EXPECT_EQ(commandsBefore + 2, service.endedCommands().size()) << "one saveProgress, one finishOps";
-  const int s1 = OpLogRows::status(first), s2 = OpLogRows::status(second);
-  EXPECT_TRUE((s1 == 4 && s2 == 2) || (s1 == 1 && s2 == 4)) << s1 << " " << s2;
-  EXPECT_EQ(1u, OpLogRows::data(s1 == 4 ? first : second).size());
+  EXPECT_EQ(2u, service.endedCommands().size()) << "one saveProgress, one finishOps";
+  const Lines ops = opsAndTexts();
+  EXPECT_TRUE(ops == (Lines{"dup|1", "dup|4", "dup|100|4|Operation was canceled by restart"}) ||
+              ops == (Lines{"dup|2", "dup|4", "dup|100|4|Operation was canceled by restart"}));
 }
 
-TEST_P(FinishOpsTest, FailedClosingReportDoesNotStopTheOthers) {
-  record("a", localEid, true);
-  record("b", localEid, true);
-  record("c", localEid, true);
-  // The closing report moves the status; the first such update fails.
-  ASFaults::FailStatement(1, "UPDATE");
-  EXPECT_EQ(0, service.finishOps());
-  int closed = 0, open = 0;
-  for (const char* id : {"a", "b", "c"}) {
-    int s = OpLogRows::status(opId(id));
-    if (s == 4) ++closed;
-    if (s == 2) ++open;
+// The newest progress row is the one with the highest key, not the latest time; operations
+// without progress rows and links other than the executor's do not count.
+TEST_P(FinishOpsTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
+  const JRXEID executor{0x4444, 4};
+  const int exec = envRow(executor, "exec"), other = envRow(JRXEID(0x5555, 5), "other");
+  auto operation = [](const std::string& id, int status, int env, std::vector<int> times,
+                      const char* role) {
+    const int op = opRow(id, "job", status, 100);
+    linkRow(op, env, role);
+    for (int t : times) progressRow(op, 1, t, status, "p");
+  };
+  operation("started", 1, exec, {500, 300}, "P");
+  operation("running", 2, exec, {200, 400, 250}, "P");
+  operation("before-1970", 2, exec, {-20}, "P");
+  operation("bare", 2, exec, {}, "P");
+  operation("ended", 3, exec, {900}, "P");
+  operation("elsewhere", 2, other, {950}, "P");
+  operation("operand-only", 2, exec, {960}, "O");
+  operation("source-only", 1, exec, {970}, "S");
+
+  // The time is a running maximum; a time before 1970 reads back negative.
+  for (long start : {0L, 5000L, -100L}) {
+    Lines ids{"stale"};
+    long lastTime = start;
+    EXPECT_EQ(0, service.getUnfinishedOpIds(ids, lastTime, executor));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (Lines{"before-1970", "running", "started"}));
+    EXPECT_EQ(lastTime, std::max(start, 300L));
   }
-  EXPECT_EQ(2, closed);
-  EXPECT_EQ(1, open);
-  bool innerFailure = false;
-  for (const auto& e : service.endedCommands()) innerFailure |= e.code == 3101;
-  EXPECT_TRUE(innerFailure);
+  Lines ids{"x"};
+  long lastTime = 42;
+  EXPECT_EQ(0, service.getUnfinishedOpIds(ids, lastTime, JRXEID(0x5555, 5)));
+  EXPECT_EQ(ids, Lines{"elsewhere"});
+  EXPECT_EQ(0, service.getUnfinishedOpIds(ids, lastTime, kUnknown));
+  EXPECT_TRUE(ids.empty());
+  EXPECT_EQ(lastTime, 950);
+
+  // A failure leaves the caller's values; it runs outside any command.
+  ids = {"kept"};
+  ASFaults::FailStatement(1, "", "gone");
+  EXPECT_EQ(3101, service.getUnfinishedOpIds(ids, lastTime, executor));
+  EXPECT_EQ(ids, Lines{"kept"});
+  EXPECT_EQ(lastTime, 950);
+  EXPECT_TRUE(service.endedCommands().empty());
 }
 
-TEST_P(FinishOpsTest, DatabaseFailureOfTheSelectionEndsWith3101) {
-  record("a", localEid);
-  ASFaults::FailStatement(1, "DISTINCT", "selection failed");
-  EXPECT_EQ(3101, service.finishOps());
-  EXPECT_EQ(1, OpLogRows::status(opId("a")));
-  EXPECT_EQ("selection failed", service.getContextLocal()->getLastError().message);
-}
-
-TEST_P(FinishOpsTest, FailedFinalCommitUndoesTheClosingReports) {
-  record("a", localEid, true);
-  record("b", unknown);
-  const long long before = dataRows();
-  // The closing reports are committed inside finishOps's own transaction; only its commit
-  // makes them last.
-  ASFaults::FailStatement(1, "COMMIT", "commit refused");
-  EXPECT_EQ(3101, service.finishOps());
-  EXPECT_EQ("commit refused", service.getContextLocal()->getLastError().message);
-  EXPECT_EQ(2, OpLogRows::status(opId("a")));
-  EXPECT_EQ(1, OpLogRows::status(opId("b")));
-  EXPECT_EQ(before, dataRows());
-  EXPECT_EQ(0, service.finishOps());
-  EXPECT_EQ(4, OpLogRows::status(opId("a")));
-}
-
-INSTANTIATE_TEST_SUITE_P(Db, FinishOpsTest, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());
+JRX_ON_EVERY_BACKEND(FinishOpsTest);
 
 }  // namespace
+}  // namespace jrxtest
