@@ -88,6 +88,13 @@ Fields fieldsOf() {
   return fieldsOf({&t}, all);
 }
 
+template <class Table>
+std::vector<std::string> rowsOf() {
+  std::vector<std::string> rows;
+  for (const auto& r : fieldsOf<Table>()) rows.push_back(joined(r));
+  return rows;
+}
+
 // Rows of a table, and the columns of its keys with their kind ('o' operation, 'd' progress
 // row, 'e' environment, 'v' event).
 struct KeyedRows {

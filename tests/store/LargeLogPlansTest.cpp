@@ -61,7 +61,7 @@ void insertRows(ASSession* s, const std::string& table, const std::string& colum
 class LargeLogPlansTest : public LogDbFixture {
  protected:
   void SetUp() override {
-    openLogDb(false, kLocal);
+    openLogDb(false);
     JRXEnvDirectory::clear();
     JRXEnvDirectory::put(kLocal, "node", "local-node");
     JRXEnvDirectory::put(kOperand, "vm", "vm-1");

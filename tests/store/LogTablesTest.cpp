@@ -20,7 +20,6 @@ struct Row {
 };
 
 TEST_P(LogTables, HoldExactlyTheirColumnsAndKeepTheirKeysUnique) {
-  openLogDb(false);
   const Row rows[] = {
       {"op_log", "(NULL, 'op', 'id', 'parent', 5, 1, 'session')", false},
       {"op_log_data", "(NULL, 1, 40, 5, 1, 'info')", false},
@@ -50,7 +49,6 @@ TEST_P(LogTables, HoldExactlyTheirColumnsAndKeepTheirKeysUnique) {
 // Key columns have a width, the same on every database, refused beyond it before anything
 // is written; other texts have none.
 TEST_P(LogTables, KeyTextsHaveTheirWidthEverywhere) {
-  openLogDb(false);
   JRX::JRXRdbmsTran tran;
   JRX::op_log_env link;
   link.op_id = 1;
@@ -72,7 +70,6 @@ TEST_P(LogTables, KeyTextsHaveTheirWidthEverywhere) {
   EXPECT_NO_THROW((*tran)->Insert(env));
 }
 
-INSTANTIATE_TEST_SUITE_P(Db, LogTables, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());
+JRX_ON_EVERY_BACKEND(LogTables);
 
 }  // namespace
