@@ -1,7 +1,6 @@
-// What the log tables hold, read and written directly: whole-table reads for tests that
-// compare what a sequence of calls left with what it should have, and rows of shapes the
-// recording path never makes (operations without progress rows, shared request
-// identifiers, hand-picked links and times).
+// The log tables read and written directly: whole-table reads for tests that compare what a
+// sequence of calls left with what it should have, and rows of shapes the recording path
+// never makes (operations without progress rows, shared request identifiers, chosen links).
 // Header only: it needs the plug-in's table classes, which the common library does not see.
 #pragma once
 
@@ -19,6 +18,9 @@
 
 namespace jrxtest {
 
+typedef std::vector<std::string> Lines;
+typedef std::vector<Lines> Fields;
+
 // Bytes as text, a NUL shown as "\0" and a backslash doubled.
 inline std::string escaped(const std::string& bytes) {
   std::string out;
@@ -26,8 +28,8 @@ inline std::string escaped(const std::string& bytes) {
   return out;
 }
 
-// One stored value as text: numbers in decimal, identifiers as "first:second" in hex, NULL
-// as "NULL", texts and blobs escaped.
+// A stored value as text: numbers in decimal, identifiers as "first:second" in hex, NULL as
+// "NULL", texts and blobs escaped.
 inline std::string valueText(const ASValue& v) {
   if (v.IsNull()) return "NULL";
   if (v.Type() != AS_GUID) return escaped(v.Str().str());
@@ -38,10 +40,7 @@ inline std::string valueText(const ASValue& v) {
   return text;
 }
 
-typedef std::vector<std::vector<std::string>> Fields;
-
-// The rows under `where` of the named columns of `tables` (joined by `where`), each as its
-// values' texts, ordered by those columns.
+// The named columns of `tables` (joined by `where`) of each row, ordered by those columns.
 inline Fields fieldsOf(std::vector<ASDomain*> tables, std::vector<const ASAttribute*> columns,
                        const ASComparison& where = ASComparison()) {
   std::vector<const ASValue*> values;
@@ -64,22 +63,6 @@ inline Fields fieldsOf(std::vector<ASDomain*> tables, std::vector<const ASAttrib
   return rows;
 }
 
-inline std::string joined(const std::vector<std::string>& fields) {
-  std::string out;
-  for (size_t i = 0; i < fields.size(); ++i) out += (i ? "|" : "") + fields[i];
-  return out;
-}
-
-// The same rows as "v1|v2|..." texts.
-inline std::vector<std::string> rowsOf(std::vector<ASDomain*> tables,
-                                       std::vector<const ASAttribute*> columns,
-                                       const ASComparison& where = ASComparison()) {
-  std::vector<std::string> rows;
-  for (const auto& r : fieldsOf(tables, columns, where)) rows.push_back(joined(r));
-  return rows;
-}
-
-// Every row of one table, all its columns.
 template <class Table>
 Fields fieldsOf() {
   Table t;
@@ -88,11 +71,27 @@ Fields fieldsOf() {
   return fieldsOf({&t}, all);
 }
 
+inline std::string joined(const Lines& fields) {
+  std::string out;
+  for (size_t i = 0; i < fields.size(); ++i) out += (i ? "|" : "") + fields[i];
+  return out;
+}
+
+inline Lines joined(const Fields& rows) {
+  Lines out;
+  for (const Lines& r : rows) out.push_back(joined(r));
+  return out;
+}
+
+// The same rows as "v1|v2|..." texts.
+inline Lines rowsOf(std::vector<ASDomain*> tables, std::vector<const ASAttribute*> columns,
+                    const ASComparison& where = ASComparison()) {
+  return joined(fieldsOf(tables, columns, where));
+}
+
 template <class Table>
-std::vector<std::string> rowsOf() {
-  std::vector<std::string> rows;
-  for (const auto& r : fieldsOf<Table>()) rows.push_back(joined(r));
-  return rows;
+Lines rowsOf() {
+  return joined(fieldsOf<Table>());
 }
 
 // Rows of a table, and the columns of its keys with their kind ('o' operation, 'd' progress
@@ -104,14 +103,13 @@ struct KeyedRows {
 };
 
 // The rows as "name: v1|v2|...", keys shown as their rank among the keys of their kind in
-// use (1 for the smallest), which the databases agree on even where one of them spent keys
-// on rows that were rolled back.
-inline std::vector<std::string> ranked(std::vector<KeyedRows> tables) {
+// use, which the databases agree on even where one of them spent keys on rows rolled back.
+inline Lines ranked(std::vector<KeyedRows> tables) {
   std::map<char, std::set<long long>> used;
   for (const KeyedRows& t : tables)
     for (const auto& r : t.rows)
       for (const auto& k : t.keys) used[k.second].insert(std::stoll(r[k.first]));
-  std::vector<std::string> all;
+  Lines all;
   for (KeyedRows& t : tables)
     for (auto& r : t.rows) {
       for (const auto& k : t.keys) {
@@ -123,8 +121,8 @@ inline std::vector<std::string> ranked(std::vector<KeyedRows> tables) {
   return all;
 }
 
-// Every row of every log table: the whole stored state.
-inline std::vector<std::string> allLogRows() {
+// Every row of both logs: the whole stored state.
+inline Lines allLogRows() {
   return ranked({{"op_log", fieldsOf<JRX::op_log>(), {{0, 'o'}}},
                  {"op_log_data", fieldsOf<JRX::op_log_data>(), {{0, 'd'}, {1, 'o'}}},
                  {"op_log_env", fieldsOf<JRX::op_log_env>(), {{0, 'o'}, {1, 'e'}}},
@@ -137,7 +135,6 @@ inline std::vector<std::string> allLogRows() {
                  {"events_log_audit", fieldsOf<JRX::events_log_audit>(), {{0, 'v'}}}});
 }
 
-// Deletes every row of both logs.
 inline void emptyLogTables() {
   JRX::JRXRdbmsTran tran;
   for (const char* table : {"op_log", "op_log_data", "op_log_env", "op_log_task", "env_log",
@@ -147,7 +144,7 @@ inline void emptyLogTables() {
   tran.commit();
 }
 
-// Inserts `row` in a transaction of its own; returns the key it got (0 without one).
+// Inserts `row` in a transaction of its own; returns the key it got.
 inline int insertRow(ASDomain& row) {
   JRX::JRXRdbmsTran tran;
   (*tran)->Insert(row);
@@ -156,7 +153,7 @@ inline int insertRow(ASDomain& row) {
   return id;
 }
 
-// The env_log row of that identifier and title, made when missing; returns its id.
+// The env_log row of that identifier and title, made when missing.
 inline int envRow(const JRX::JRXEID& eid, const std::string& title = "env") {
   JRX::JRXInfo ref;
   ref.addParameter("eid", eid.toString());
@@ -168,14 +165,13 @@ inline int envRow(const JRX::JRXEID& eid, const std::string& title = "env") {
   return id;
 }
 
-// A node of the management system (row of Environment).
+// A node of the management system.
 inline void nodeRow(const JRX::JRXEID& eid) {
   JRX::Environment row;
   row.eid = JRX::guidToRDBMSGuid(eid);
   insertRow(row);
 }
 
-// An op_log row; returns its op_id.
 inline int opRow(const std::string& id, const std::string& name, int status, int time,
                  const std::string& parentId = "", const std::string& sessionId = "") {
   JRX::op_log row;
@@ -197,7 +193,7 @@ inline void linkRow(int opId, int envId, const char* role) {
   insertRow(row);
 }
 
-// An op_log_data row holding the text form of a record of that text, as stored.
+// A progress row holding a record of that text in its stored form.
 inline void progressRow(int opId, int progress, int time, int status, const std::string& text) {
   std::string info;
   JRX::JRXInfo(text).serializeToString(info);

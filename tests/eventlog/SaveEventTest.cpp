@@ -8,8 +8,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-typedef std::vector<std::string> Lines;
-
 // A payload type nobody registered, and a registered one whose writer gives up half way.
 struct UnregisteredPayload : JRXEventData {};
 struct HalfWrittenPayload : JRXEventData {};

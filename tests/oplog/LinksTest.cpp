@@ -8,8 +8,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-typedef std::vector<std::string> Lines;
-
 class LinksTest : public LogDbFixture {
  protected:
   // A report naming `source` (when valid), operands by identifier, and

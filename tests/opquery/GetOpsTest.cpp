@@ -11,7 +11,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-typedef std::vector<std::string> Lines;
 const int kView = 188;
 
 class GetOpsTest : public LogDbFixture {

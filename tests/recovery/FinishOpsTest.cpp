@@ -9,8 +9,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-typedef std::vector<std::string> Lines;
-
 class FinishOpsTest : public LogDbFixture {
  protected:
   void SetUp() override {

@@ -10,8 +10,6 @@ using namespace JRX::logdb;
 namespace jrxtest {
 namespace {
 
-typedef std::vector<std::string> Lines;
-
 TEST(LogsEnvInfoRead, TakesTheRestOnlyWithAUsableIdentifier) {
   const JRXEID vm(0x1000, 1);
   std::string upper = vm.toString();
