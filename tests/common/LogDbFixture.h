@@ -10,15 +10,11 @@
 #include <boost/make_shared.hpp>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "ASFaults.h"
 #include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
-#include "JRXRdbms.h"
-#include "JRXRequest.h"
 #include "LogRows.h"
 #include "TestDb.h"
 
@@ -28,8 +24,7 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
  protected:
   // The widest record limit and upper time bound the query calls take.
   static constexpr unsigned int kNoLimit = 2147483647;
-  static constexpr long kNoUpper = 2147483647;
-  static constexpr long kT0 = 1701000000;
+  static constexpr long kNoUpper = 2147483647, kT0 = 1701000000;
   // The local node, the node that executes the reported operations, two machines, and an
   // environment the directory does not know.
   static inline const JRX::JRXEID kLocal{0x10c41, 1}, kNode{0x70de, 1}, kVm1{0x7a, 1},
@@ -49,7 +44,6 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     JRX::JRXDatabase::close();
   }
 
-  // A new database in place of the current one.
   void openLogDb(bool throughFaults = true) {
     ASFaults::Clear();
     const std::string url = freshDatabaseUrl(GetParam());
@@ -93,7 +87,6 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return ref;
   }
 
-  // An ordinary event about `source`; an audit event when `audit` names its session.
   static JRX::JRXEvent event(const JRX::JRXEID& source, int64_t time = 1000,
                              const std::string& type = "alert") {
     JRX::JRXEvent e("monitor");
@@ -124,14 +117,13 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   // `after(commands ended)` says. Only a call that writes nothing may answer 0 when its last
   // statement (the rollback) fails. Then `call` runs with nothing failing; returns its answer.
   int failEachStatement(const JRX::JRXRequestLocal* service, const std::function<int()>& call,
-                        const std::function<std::vector<std::string>(size_t)>& after = nullptr,
+                        const std::function<Lines(size_t)>& after = nullptr,
                         const std::function<void()>& prepare = nullptr) {
-    int harmless = 0;
     const bool failedBefore = HasFailure();
-    for (int n = 1;; ++n) {
+    for (int n = 1, harmless = 0;; ++n) {
       SCOPED_TRACE("statement " + std::to_string(n) + " failing");
       if (prepare) prepare();
-      const std::vector<std::string> before = allLogRows();
+      const Lines before = allLogRows();
       const size_t ended = service ? service->endedCommands().size() : 0;
       ASFaults::Clear();
       ASFaults::FailStatement(n, "", kInjected);
@@ -142,9 +134,8 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
         EXPECT_TRUE(!harmless || (harmless == seen && allLogRows() == before));
         return answer;
       }
-      size_t commands = 0;
       bool told = !service || answer == 0;
-      for (size_t i = ended; service && i < service->endedCommands().size(); ++i, ++commands)
+      for (size_t i = ended; service && i < service->endedCommands().size(); ++i)
         told = told || service->endedCommands()[i].message == kInjected;
       EXPECT_TRUE(told);
       if (answer == 0) {
@@ -154,14 +145,14 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
       } else {
         EXPECT_EQ(answer, 3101);
       }
-      EXPECT_EQ(allLogRows(), after ? after(commands) : before);
+      EXPECT_EQ(allLogRows(), after ? after(service->endedCommands().size() - ended) : before);
       if (!failedBefore && HasFailure()) return -1;
     }
   }
 
   // Texts of the plug-in's log records at that level.
-  std::vector<std::string> records(int level) const {
-    std::vector<std::string> out;
+  Lines records(int level) const {
+    Lines out;
     for (const auto& r : sink->records())
       if (r.category == "JRXLogDBLocal" && r.level == level) out.push_back(r.text);
     return out;
@@ -174,8 +165,8 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<JRX::JRXAccessChecker> checker;
 };
 
-// Each suite runs once per backend.
-#define JRX_ON_EVERY_BACKEND(Suite) \
-  INSTANTIATE_TEST_SUITE_P(Db, Suite, ::testing::ValuesIn(jrxtest::backends()), jrxtest::BackendName())
+#define JRX_ON_EVERY_BACKEND(Suite)                                                      \
+  INSTANTIATE_TEST_SUITE_P(Db, Suite, ::testing::ValuesIn(jrxtest::backends()), \
+                           jrxtest::BackendName())
 
 }  // namespace jrxtest

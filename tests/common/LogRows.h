@@ -28,16 +28,21 @@ inline std::string escaped(const std::string& bytes) {
   return out;
 }
 
-// A stored value as text: numbers in decimal, identifiers as "first:second" in hex, NULL as
-// "NULL", texts and blobs escaped.
-inline std::string valueText(const ASValue& v) {
-  if (v.IsNull()) return "NULL";
-  if (v.Type() != AS_GUID) return escaped(v.Str().str());
+// An identifier as "first:second" in hex.
+inline std::string eidText(const JRX::JRXGUIDBase& eid) {
   unsigned long long first, second;
-  JRX::rdbmsGuidToGuid(Guid::FromBytes(v.Bytes().data(), v.size())).getData(first, second);
+  eid.getData(first, second);
   char text[40];
   std::snprintf(text, sizeof text, "%llx:%llx", first, second);
   return text;
+}
+
+// A stored value as text: numbers in decimal, identifiers by eidText, NULL as "NULL", texts
+// and blobs escaped.
+inline std::string valueText(const ASValue& v) {
+  if (v.IsNull()) return "NULL";
+  if (v.Type() != AS_GUID) return escaped(v.Str().str());
+  return eidText(JRX::rdbmsGuidToGuid(Guid::FromBytes(v.Bytes().data(), v.size())));
 }
 
 // The named columns of `tables` (joined by `where`) of each row, ordered by those columns.

@@ -121,33 +121,16 @@ TEST_P(GetEventsTest, FiltersSelectAndTheNewestComeFirst) {
               e.sid == saved.sid && e.info == saved.info && !e.data);
 }
 
-// The query looks at recently recorded events first; what was recorded long ago must still
-// be found when its time says it belongs to the answer, and so must a quiet environment's
-// few events behind a busy one's many. At most 6000 events come back.
-TEST_P(GetEventsTest, OrderIsByTimeOnBusyAndQuietLogs) {
-  save(nodeA, 5000);  // recorded first, newest by time
-  bulk(nodeA, 600, 1);
-  EXPECT_EQ((Times{5000, 600, 599}), times(query(nodeA, true, 3)));
-  EXPECT_EQ((Times{600, 599}), times(query(nodeA, true, 2, 0, 4000)));
-  save(nodeB, 7);
-  bulk(nodeA, 700, 1000);
-  save(nodeB, 3000);
-  bulk(nodeA, 4705, 6000);
-  EXPECT_EQ((Times{3000, 7}), times(query(nodeB)));
-  EXPECT_EQ((Times{7}), times(query(nodeB, true, 100, 0, 3000)));
-  EXPECT_EQ((Times{5000, 3000, 1699}), times(query(JRXEID::EID_INVALID, true, 3, 0, 6000)));
-  const Times capped = times(query(nodeA, true, 10000));
-  ASSERT_EQ(6000u, capped.size());
-  EXPECT_TRUE(capped.front() == 10704 && capped.back() == 7);
+// At most 6000 events come back; events of equal time come in one order whichever plan
+// reads them (the few through the time index, all of them through the links).
+TEST_P(GetEventsTest, CapAndOrderOfEqualTimes) {
+  bulk(nodeA, 6001, 50, nullptr, nullptr, 0);
+  const std::vector<JRXEvent> all = query(nodeA, true, 10000), some = query(nodeA, true, 500);
+  ASSERT_EQ(6000u, all.size());
+  ASSERT_EQ(500u, some.size());
+  for (size_t i = 0; i < some.size(); ++i) ASSERT_EQ(some[i].guid, all[i].guid) << i;
   EXPECT_TRUE(query(nodeA, true, 0).empty());
   EXPECT_TRUE(log.answer()->root().children.empty());
-
-  // Events of equal time come in one order whether read at once or in pages.
-  bulk(nodeA, 600, 20000, nullptr, &nodeB, 0);
-  const std::vector<JRXEvent> paged = query(JRXEID::EID_INVALID, true, 600);
-  const std::vector<JRXEvent> single = query(JRXEID::EID_INVALID, true, 500);
-  ASSERT_EQ(500u, single.size());
-  for (size_t i = 0; i < single.size(); ++i) ASSERT_EQ(single[i].guid, paged[i].guid) << i;
 }
 
 // The caller's events count towards the limit and stay; the answer lists the whole vector.

@@ -103,18 +103,6 @@ TEST_P(FinishOpsTest, ClosesWhatThisNodeLeftUnfinished) {
             (Lines{"2", "4", "4"}));
 }
 
-TEST_P(FinishOpsTest, SharedRequestIdentifierGetsOneClosingReport) {
-  const int p = envRow(kLocal, "local-node");
-  const int first = opRow("dup", "job", 1, 1000), second = opRow("dup", "job", 2, 1001);
-  linkRow(first, p, "P");
-  linkRow(second, p, "P");
-  EXPECT_EQ(0, service.finishOps());
-  EXPECT_EQ(2u, service.endedCommands().size()) << "one saveProgress, one finishOps";
-  const Lines ops = opsAndTexts();
-  EXPECT_TRUE(ops == (Lines{"dup|1", "dup|4", "dup|100|4|Operation was canceled by restart"}) ||
-              ops == (Lines{"dup|2", "dup|4", "dup|100|4|Operation was canceled by restart"}));
-}
-
 // The newest progress row is the one with the highest key, not the latest time; operations
 // without progress rows and links other than the executor's do not count.
 TEST_P(FinishOpsTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {

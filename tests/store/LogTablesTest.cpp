@@ -46,30 +46,6 @@ TEST_P(LogTables, HoldExactlyTheirColumnsAndKeepTheirKeysUnique) {
   }
 }
 
-// Key columns have a width, the same on every database, refused beyond it before anything
-// is written; other texts have none.
-TEST_P(LogTables, KeyTextsHaveTheirWidthEverywhere) {
-  JRX::JRXRdbmsTran tran;
-  JRX::op_log_env link;
-  link.op_id = 1;
-  link.env_id = 1;
-  link.is_default = "N";
-  link.role = "SS";
-  try {
-    (*tran)->Insert(link);
-    ADD_FAILURE() << "a two-letter role was stored";
-  } catch (const AException& e) {
-    EXPECT_NE(std::string(e.what()).find("op_log_env.role is longer than its width of 1"),
-              std::string::npos)
-        << e.what();
-  }
-  JRX::env_log env;
-  env.eid = Guid(1, 2);
-  env.title = std::string(100000, 't');
-  env.type = std::string(100000, 'y');
-  EXPECT_NO_THROW((*tran)->Insert(env));
-}
-
 JRX_ON_EVERY_BACKEND(LogTables);
 
 }  // namespace
