@@ -8,20 +8,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-TEST(EndCommand, OnlyFailuresWithAMessageBecomeTheLastError) {
-  JRXOpLogLocal log(nullptr);
-  const std::pair<JRXRequestErrorData, std::string> steps[] = {
-      {{0, "fine, really"}, ""}, {{414, ""}, ""}, {{3101, "broken"}, "broken"},
-      {{0, ""}, "broken"}, {{500, ""}, "broken"}};
-  for (const auto& s : steps) {
-    log.beginCommand();
-    EXPECT_EQ(log.endCommand(s.first), s.first.code);
-    auto context = log.getContextLocal();
-    EXPECT_EQ(context->hasLastError() ? context->getLastError().message : "", s.second);
-  }
-  EXPECT_EQ(log.getContextLocal()->getLastError().code, 3101);
-}
-
 class FrameTest : public LogDbFixture {};
 
 TEST_P(FrameTest, RightsAreCheckedOverTheOperandsBeforeAnyDatabaseWork) {
