@@ -25,7 +25,6 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-const JRXEID kLocal(0x10c41, 0x1);
 const JRXEID kQuiet(0x9e, 0x2);
 const JRXEID kOld(0x01d, 0x3);
 const JRXEID kOperand(0x7a, 0x1);
@@ -35,7 +34,6 @@ const int kEvents = 3000;
 const int kQuietEvents = 20;
 const int kOldEvents = 1500;  // the first recorded ones, hence the newest by time
 const int kOperandEnvs = 300;
-const int kT0 = 1700000000;
 
 std::string hexOf(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -68,24 +66,13 @@ class LargeLogPlansTest : public LogDbFixture {
     fill();
   }
 
-  int envId(const JRXEID& eid, const std::string& title) {
-    JRXInfo ref("environment");
-    ref.addParameter("eid", eid.toString());
-    ref.addParameter("type", "node");
-    ref.addParameter("title", title);
-    JRXRdbmsTran tran;
-    int id = logdb::LogsEnvInfo(ref, false).getSqlID(tran);
-    tran.commit();
-    return id;
-  }
-
   void fill() {
-    const int local = envId(kLocal, "local-node");
-    const int quiet = envId(kQuiet, "quiet");
-    const int old = envId(kOld, "old");
+    const int local = envRow(kLocal, "local-node");
+    const int quiet = envRow(kQuiet, "quiet");
+    const int old = envRow(kOld, "old");
     std::vector<int> operands;
     for (int k = 0; k < kOperandEnvs; ++k)
-      operands.push_back(envId(JRXEID(0x7b, 0x100 + k), "vm-" + std::to_string(k)));
+      operands.push_back(envRow(JRXEID(0x7b, 0x100 + k), "vm-" + std::to_string(k)));
 
     JRXRdbmsTran tran;
     ASSession* s = *tran;
@@ -188,20 +175,9 @@ class LargeLogPlansTest : public LogDbFixture {
     return false;
   }
 
-  JRXRequestProgressData report(const std::string& id, int status, const std::string& text) {
-    JRXRequestProgressData r(id);
-    r.name = "deploy";
-    r.status = status;
-    r.progress = 10;
-    r.time = kT0 + 5000;
-    r.info.setText(text);
-    r.info.addParameter("env", [] {
-      JRXInfo ref;
-      ref.addParameter("eid", kOperand.toString());
-      ref.addParameter("type", "vm");
-      ref.addParameter("title", "vm-1");
-      return ref;
-    }());
+  static JRXRequestProgressData deploy(const std::string& id, int status, const std::string& text) {
+    JRXRequestProgressData r = report(id, "deploy", status, 10, kT0 + 5000, text);
+    r.info.addParameter("env", envRef(kOperand, "vm", "vm-1"));
     r.eid = kLocal;
     return r;
   }
@@ -230,10 +206,10 @@ class LargeLogPlansTest : public LogDbFixture {
 TEST_P(LargeLogPlansTest, ProgressReportsReadLinksByTheirWholeKey) {
   JRXOpLogLocal log(nullptr);
   const std::vector<Access> steps = accesses(plansOf([&] {
-    ASSERT_EQ(0, log.saveProgress(report("new-op", 1, "starting")));
-    ASSERT_EQ(0, log.saveProgress(report("new-op", 2, "copying")));
-    ASSERT_EQ(0, log.saveProgress(report("new-op", 2, "copying")));  // folds into the last
-    ASSERT_EQ(0, log.saveProgress(report("bulk-17", 2, "resumed")));
+    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 1, "starting")));
+    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));
+    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));  // folds into the last
+    ASSERT_EQ(0, log.saveProgress(deploy("bulk-17", 2, "resumed")));
   }));
   expectIndexed(steps, {"op_log_env_env", "op_log_time"});
   EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
@@ -265,13 +241,7 @@ TEST_P(LargeLogPlansTest, ListingsAndEventRecordsReadOnlyWhatTheyNeed) {
   JRXEvent e("monitor");
   e.guid = JRXGUID::generate();
   e.time = kT0;
-  e.info.addParameter("source_env", [] {
-    JRXInfo ref;
-    ref.addParameter("eid", kQuiet.toString());
-    ref.addParameter("type", "node");
-    ref.addParameter("title", "quiet");
-    return ref;
-  }());
+  e.info.addParameter("source_env", envRef(kQuiet, "node", "quiet"));
   const std::vector<Access> steps = accesses(plansOf([&] {
     ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, false, 5, 0, kNoUpper));
     ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, true, 5, 0, kNoUpper));
@@ -326,8 +296,7 @@ TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Db, LargeLogPlansTest, ::testing::ValuesIn(backends()),
-                         [](const ::testing::TestParamInfo<std::string>& i) { return i.param; });
+JRX_ON_EVERY_BACKEND(LargeLogPlansTest);
 
 }  // namespace
 }  // namespace jrxtest
