@@ -143,6 +143,7 @@ TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
                               [&](size_t ended) { return stored.at(ended - 2); }, emptyLogTables),
             0);
   EXPECT_EQ(allLogRows(), stored.back());
+  EXPECT_EQ(log.commandDepth(), 0);
 
   auto noName = batch;
   noName[1].name = "";
