@@ -1,10 +1,11 @@
-// Tables and a database per test for the query-library tests, on every backend.
+// Tables and a fresh database per test for the query-library tests, on every backend.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ASQuery.h"
 #include "TestDb.h"
@@ -50,19 +51,37 @@ struct tag : ASTable<tag_domain> {
   ASVStr label;
 };
 
-// Several rows per group, newest has the highest key.
-struct step_domain : ASDomain {
-  step_domain() : ASDomain("qt_step") { AddIndex("qt_step_group", {&group_id, &step_id}); }
-  ASAttribute step_id{this, "step_id", AS_INT, AS_COL_AUTOINC};
-  ASAttribute group_id{this, "group_id", AS_INT};
-  ASAttribute note{this, "note", AS_VSTR};
+// A natural key of a short code, and a unique text of any length.
+struct coded_domain : ASDomain {
+  coded_domain() : ASDomain("qt_code") {
+    SetPrimaryKey({&code});
+    AddIndex("qt_code_text", {&text}, true);
+  }
+  ASAttribute code{this, "code", AS_VSTR, AS_COL_NOT_NULL, 8};
+  ASAttribute text{this, "text", AS_VSTR};
 };
-struct step : ASTable<step_domain> {
-  step() { BindValues({&step_id, &group_id, &note}); }
-  ASInt step_id;
-  ASInt group_id;
-  ASVStr note;
+struct coded : ASTable<coded_domain> {
+  coded() { BindValues({&code, &text}); }
+  ASVStr code;
+  ASVStr text;
 };
+
+// Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
+inline std::vector<std::string> rows(ASCursor& c) {
+  std::vector<std::string> out;
+  while (c.Fetch()) {
+    std::string r;
+    const auto& attrs = c.Projection().Attributes();
+    for (size_t i = 0; i < attrs.size(); ++i) {
+      const ASValue& v = attrs[i]->Domain()->Value(attrs[i]->Index());
+      r += (i ? "|" : "") + (v.IsNull() ? std::string("-") : v.Str().str());
+    }
+    out.push_back(r);
+  }
+  return out;
+}
+
+using Rows = std::vector<std::string>;
 
 class QueryTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -72,10 +91,10 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s = db->Session();
     s->CreateTable(item_domain());
     s->CreateTable(tag_domain());
-    s->CreateTable(step_domain());
+    s->CreateTable(coded_domain());
   }
 
-  // Inserts an item with a name and a number; returns its key.
+  // Inserts an item; returns its key.
   long long addItem(const std::string& name, int num = 0, int time = 0) {
     item t;
     t.name = name;
@@ -84,18 +103,30 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s->Insert(t);
     return s->GetInsertId();
   }
+  void addTag(long long itemId, const std::string& label) {
+    tag g;
+    g.item_id = static_cast<int>(itemId);
+    g.label = label;
+    s->Insert(g);
+  }
 
-  // Rows selected by projecting `column` under `where` (which names the same table object).
-  long long count(const ASAttribute& column, const ASComparison& where = ASComparison()) {
-    ASCursor c(s);
+  // The rows of `column` under `where`, in key order (both name the same table object),
+  // read on `session` (default: the test's own).
+  Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
+              ASSession* session = nullptr) {
+    ASCursor c(session ? session : s);
     c.Project() << column;
     c.Set(where);
-    long long n = 0;
-    while (c.Fetch()) ++n;
-    return n;
+    const ASDomain& d = *column.Domain();
+    c.Order(d.Attribute(d.KeyColumns().empty() ? 0 : d.KeyColumns()[0]));
+    return rows(c);
   }
 
   std::string url;
   std::shared_ptr<ASDatabase> db;
   ASSession* s = nullptr;
 };
+
+#define QUERY_TEST_SUITE(name)                                                 \
+  INSTANTIATE_TEST_SUITE_P(Db, name, ::testing::ValuesIn(jrxtest::backends()), \
+                           jrxtest::BackendName())

@@ -1,0 +1,170 @@
+#include <algorithm>
+
+#include "QueryFixture.h"
+
+namespace {
+
+using Cursor = QueryTest;
+
+Rows sorted(Rows r) {
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+// Repeated and missing order values, so that paging has ties and NULLs to cross: a result
+// read in pages of any size is the result read at once.
+TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
+  {
+    ASTransaction tr(s);
+    for (int i = 0; i < 103; ++i) {
+      item r;
+      r.name = "r" + std::to_string(i % 7);
+      if (i % 5 != 0) r.num = i % 4;  // every fifth row has NULL
+      r.time = i / 3;
+      s->Insert(r);
+    }
+    tr.Commit();
+  }
+  auto read = [&](bool desc, unsigned long long page, bool distinct) {
+    item t;
+    ASCursor c(s);
+    c.PageRows(page);
+    if (distinct)
+      c.Project().Distinct() << t->num << t->name;
+    else
+      c.Project() << t->item_id << t->num << t->name;
+    c.Order(desc ? -t->num : ASOrder(t->num)).Order(-t->name);
+    return rows(c);
+  };
+  for (bool desc : {false, true}) {
+    SCOPED_TRACE(desc ? "descending" : "ascending");
+    const Rows whole = read(desc, 1000, false);
+    ASSERT_EQ(whole.size(), 103u);
+    for (unsigned long long page : {1ull, 2ull, 7ull, 20ull, 102ull, 103ull})
+      EXPECT_EQ(read(desc, page, false), whole) << page;
+    // NULLs sort first ascending, last descending, on both databases.
+    EXPECT_EQ(whole.front().find("|-|") != std::string::npos, !desc);
+    EXPECT_EQ(whole.back().find("|-|") != std::string::npos, desc);
+    EXPECT_EQ(read(desc, 3, true), read(desc, 1000, true));
+    EXPECT_EQ(read(desc, 1000, true).size(), 5u * 7u);
+  }
+  // Without an order a result longer than a page still comes whole, each row once.
+  item t;
+  const Rows ids = sorted(select(t->item_id));
+  for (unsigned long long page : {1ull, 102ull, 103ull}) {
+    ASCursor c(s);
+    c.PageRows(page).Project() << t->item_id;
+    EXPECT_EQ(sorted(rows(c)), ids);
+  }
+  // With a limit and an offset, reaching over several pages.
+  auto limited = [&](unsigned long long page) {
+    ASCursor c(s);
+    c.PageRows(page).Project() << t->item_id;
+    c.Order(-t->time).Limit(23, 9);
+    return rows(c);
+  };
+  EXPECT_EQ(limited(100).size(), 23u);
+  EXPECT_EQ(limited(4), limited(100));
+  EXPECT_EQ(limited(1), limited(100));
+}
+
+// Tables without a key of their own, or with a natural one, page alike.
+TEST_P(Cursor, KeylessAndNaturalKeyTablesPage) {
+  for (int i = 0; i < 9; ++i) {
+    addTag(i % 2, "l" + std::to_string(i % 4));
+    coded k;
+    k.code = "c" + std::to_string(8 - i);
+    k.text = "t" + std::to_string(i % 3 * 10 - i);
+    s->Insert(k);
+  }
+  auto read = [&](unsigned long long page) {
+    tag g;
+    coded k;
+    ASCursor a(s), b(s);
+    a.PageRows(page).Project() << g->label << g->item_id;
+    a.Order(g->label);
+    b.PageRows(page).Project() << k->code << k->text;
+    b.Order(-k->text).Set(k->code != "c0");
+    Rows r = rows(a), more = rows(b);
+    r.insert(r.end(), more.begin(), more.end());
+    return r;
+  };
+  const Rows whole = read(1000);
+  EXPECT_EQ(whole.size(), 17u);
+  EXPECT_EQ(read(2), whole);
+  EXPECT_EQ(sorted(read(1)), sorted(whole));
+}
+
+TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
+  for (int i = 0; i < 30; ++i) addItem("a" + std::to_string(i), 1, i);
+  ASTransaction tr(s);
+  item t, b;
+  ASCursor outer(s), backwards(s);
+  outer.PageRows(4).Project() << t->item_id << t->name;
+  outer.Set(t->num == 1).Order(t->time);
+  backwards.PageRows(3).Project() << b->time;
+  backwards.Set(b->num == 1).Order(-b->time);
+  int seen = 0;
+  long long last = 0;
+  while (outer.Fetch()) {
+    EXPECT_GT(t.item_id.Int().Value(), last);
+    last = t.item_id.Int().Value();
+    ASSERT_TRUE(backwards.Fetch());
+    EXPECT_EQ(b.time.Int().Value(), 29 - seen);
+    // A third cursor, an insert that matches both and an update run between their rows.
+    item u;
+    EXPECT_EQ(select(u->name, u->item_id == last), Rows{t.name.Bytes()});
+    addItem("added", 1, seen % 2 ? 1000 + seen : -1 - seen);
+    ASUpdater up(u);
+    up << u->name.Set(Str("done"));
+    EXPECT_EQ(up.Where(u->item_id == last).Execute(s), 1);
+    ++seen;
+  }
+  EXPECT_FALSE(backwards.Fetch());
+  EXPECT_EQ(seen, 30);
+  tr.Commit();
+  outer.Close();  // runs it again
+  EXPECT_EQ(rows(outer).size(), 60u);
+  item q;
+  EXPECT_EQ(select(q->item_id, q->name == "done").size(), 30u);
+  EXPECT_EQ(select(q->item_id, q->name == "added").size(), 30u);
+}
+
+// Several rows of the joined table per row of the ordered one: the keys of both tables keep
+// the pages apart, and rows of equal order come in the same sequence whether the limit fits
+// one statement or not (the ordered table's key breaks ties first).
+TEST_P(Cursor, JoinedScansPageLikeOneStatement) {
+  for (int i = 0; i < 12; ++i) {
+    long long id = addItem("i" + std::to_string(i), 0, i / 4);
+    for (int k = 0; k < i % 3; ++k) addTag(id, "l" + std::to_string(k));
+  }
+  auto read = [&](unsigned long long page, bool left) {
+    item t;
+    tag g;
+    if (left) g->item_id.SetKey(AS_KEY_LEFT_JOIN);
+    ASCursor c(s);
+    c.PageRows(page).Project() << t->name << g->label;
+    c.Set(g->item_id == t->item_id).Order(-t->time).Limit(100);
+    return rows(c);
+  };
+  for (bool left : {false, true}) {
+    SCOPED_TRACE(left ? "left join" : "join");
+    const Rows whole = read(1000, left);
+    EXPECT_EQ(whole.size(), left ? 16u : 12u);
+    const Rows all = sorted(whole);
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    // The rows of one item among themselves come in the database's order at once.
+    auto items = [](Rows r) {
+      for (std::string& row : r) row.erase(row.find('|'));
+      return r;
+    };
+    const Rows paged = read(1, left);
+    EXPECT_EQ(items(paged), items(whole));
+    EXPECT_EQ(read(5, left), paged);
+    EXPECT_EQ(sorted(paged), all);
+  }
+}
+
+QUERY_TEST_SUITE(Cursor);
+
+}  // namespace

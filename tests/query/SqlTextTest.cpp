@@ -1,0 +1,161 @@
+// The statements the library builds, as SQL text: selects and conditions without a
+// database, and the statements a session sends in each dialect.
+#include <functional>
+
+#include "QueryFixture.h"
+
+namespace {
+
+struct step_domain : ASDomain {
+  step_domain() : ASDomain("qt_step") {}
+  ASAttribute step_id{this, "step_id", AS_INT, AS_COL_AUTOINC};
+  ASAttribute group_id{this, "group_id", AS_INT};
+};
+
+TEST(SqlText, SelectsAndConditions) {
+  item_domain t, u;
+  tag_domain g, m;
+  m.item_id.SetKey(AS_KEY_LEFT_JOIN);
+  step_domain latest, later;
+  later.group_id.SetKey(AS_KEY_LEFT_JOIN);
+  ASFilter sub;
+  sub.Project() << g.item_id;
+  sub.Set(g.label == "red");
+  const ASComparison none;
+
+  struct Case {
+    std::function<void(ASFilter&)> build;
+    const char* sql;
+  } cases[] = {
+      {[&](ASFilter& f) {
+         f.Project() << t.name;
+         f.Set(t.num == 1 && !(t.time > 2)).Order(-t.time).Order(t.name).Limit(5, 10);
+       },
+       "SELECT t1.name FROM qt_item t1 WHERE t1.num = ? AND NOT (t1.time > ?) "
+       "ORDER BY t1.time DESC, t1.name LIMIT ? OFFSET ?"},
+      {[&](ASFilter& f) {
+         f.Project().Distinct() << t.num << t.name;
+         f.Set(t.name != "x" || t.num <= 2 || (t.num >= 3 && t.num < 4)).Limit(3);
+       },
+       "SELECT DISTINCT t1.num, t1.name FROM qt_item t1 "
+       "WHERE ((t1.name <> ? OR t1.num <= ?) OR (t1.num >= ? AND t1.num < ?)) LIMIT ?"},
+      // Every table object is an alias of its own, numbered by first appearance.
+      {[&](ASFilter& f) {
+         f.Project() << u.item_id << t.item_id;
+         f.Set(t.num == u.num && u.name.IsNull() && t.item_id == t.num).Order(t.big);
+       },
+       "SELECT t1.item_id, t2.item_id FROM qt_item t1 JOIN qt_item t2 "
+       "WHERE t2.num = t1.num AND t1.name IS NULL AND t2.item_id = t2.num ORDER BY t2.big"},
+      {[&](ASFilter& f) {
+         f.Project() << t.name;
+         f.Set(t.item_id.In(sub.Select()) && t.item_id.NotIn(ASAttribute(sub.Query())) &&
+               t.num == sub.Select());
+       },
+       "SELECT t1.name FROM qt_item t1 WHERE "
+       "t1.item_id IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
+       "t1.item_id NOT IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
+       "t1.num = (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?)"},
+      // The empty condition is neutral.
+      {[&](ASFilter& f) {
+         f.Project() << t.name;
+         f.Set(((none && t.num == 1) || none) && !none);
+       },
+       "SELECT t1.name FROM qt_item t1 WHERE t1.num = ?"},
+      {[&](ASFilter& f) { f.Project() << t.name; f.Set(!none); }, "SELECT t1.name FROM qt_item t1"},
+      // Equalities on the join key of a LEFT JOINed table, either way round, make its ON.
+      {[&](ASFilter& f) {
+         f.Project() << t.name << m.label;
+         f.Set(m.item_id == t.item_id && m.label == "x" && t.item_id == m.item_id &&
+               m.item_id >= t.num);
+       },
+       "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 "
+       "ON t2.item_id = t1.item_id AND t1.item_id = t2.item_id "
+       "WHERE t2.label = ? AND t2.item_id >= t1.num"},
+      {[&](ASFilter& f) { f.Project() << t.name << m.label; },
+       "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
+      {[&](ASFilter& f) {
+         ASComparison newer((latest.step_id < later.step_id).Query(), &latest, &later);
+         f.Project() << latest.step_id;
+         f.Set(latest.group_id == later.group_id && newer && later.step_id.IsNull());
+       },
+       "SELECT t1.step_id FROM qt_step t1 LEFT JOIN qt_step t2 "
+       "ON t1.group_id = t2.group_id AND (t1.step_id < t2.step_id) WHERE t2.step_id IS NULL"},
+  };
+  for (const Case& c : cases) {
+    ASFilter f;
+    c.build(f);
+    EXPECT_EQ(f.Query().str(), c.sql);
+  }
+  EXPECT_EQ((t.num == 1 || !(t.name == "a")).Query().str(), "(t1.num = ? OR NOT (t1.name = ?))");
+  EXPECT_EQ(none.Query().str(), "");
+
+  // Statements that cannot be built are refused when they are made.
+  const std::function<void()> refused[] = {
+      [&] { ASFilter().Query(); },                                 // no table
+      [&] { ASFilter f; f.Project() << m.label; f.Query(); },      // LEFT JOINed only
+      [&] { sub.Select() == 1; },                                  // a sub-select compared
+      [&] { t.item_id.In(t.num); },                                // In() of a column
+      [&] { ASFilter().Project() << sub.Select(); },
+      [&] { ASFilter().Order(sub.Select()); },
+      [&] { t.AddIndex("x", {&u.num}); },
+      [&] { t.SetPrimaryKey({&u.num}); },
+      [&] { t.RemoveColumn(u.num); },
+  };
+  for (const auto& f : refused) EXPECT_THROW(f(), AException);
+}
+
+using Dialect = QueryTest;
+
+// What a session sends: plan hints and join order in the dialect's words, the row key that
+// completes a one-page order, and updates and deletes that name their table bare.
+TEST_P(Dialect, StatementsAsSent) {
+  const bool lite = GetParam() == "sqlite";
+  std::vector<ASPlan> plans;
+  s->RecordPlans(&plans);
+  item t;
+  tag g;
+  coded k;
+  {
+    ASCursor c(s);
+    c.Project() << g->label << t->name;
+    c.Set(g->item_id == t->item_id).Order(-t->time).Limit(10);
+    c.UseIndex(t, "qt_item_time").UseIndex(g, "qt_tag_item").JoinOrder({&t, &g});
+    EXPECT_FALSE(c.Fetch());
+  }
+  {
+    ASCursor c(s);
+    c.Project() << k->text << t->name;
+    c.Set(k->code == t->name).UseIndex(k, ASPrimaryKey).UseIndex(t, ASPrimaryKey);
+    EXPECT_FALSE(c.Fetch());
+  }
+  ASFilter sub;
+  sub.Project() << g->item_id;
+  sub.Set(g->label == "x");
+  ASUpdater up(t);
+  up << t->name.Set("n") << t->time.Set(t->num) << t->num.Set(sub.Select());
+  EXPECT_EQ(up.Where(t->item_id.In(sub.Select()) || t->num > 1).Execute(s), 0);
+  EXPECT_EQ(ASDeleter(t).Where(!(t->name == "n")).Execute(s), 0);
+  s->RecordPlans(nullptr);
+
+  const std::string hint = lite ? " INDEXED BY " : " FORCE INDEX (";
+  const std::string end = lite ? "" : ")";
+  const std::string sub1 = "(SELECT t1.item_id FROM qt_tag t1 WHERE t1.label = ?)";
+  const Rows expected = {
+      "SELECT t1.label, t2.name FROM qt_item t2" + hint + "qt_item_time" + end +
+          (lite ? " CROSS JOIN " : " STRAIGHT_JOIN ") + "qt_tag t1" + hint + "qt_tag_item" + end +
+          " WHERE t1.item_id = t2.item_id ORDER BY t2.time DESC, t2.item_id DESC LIMIT ?",
+      "SELECT t1.text, t2.name FROM qt_code t1" +
+          (lite ? hint + "sqlite_autoindex_qt_code_1" : hint + "PRIMARY)") + " JOIN qt_item t2" +
+          (lite ? "" : hint + "PRIMARY)") + " WHERE t1.code = t2.name LIMIT ?",
+      "UPDATE qt_item SET name = ?, time = qt_item.num, num = " + sub1 +
+          " WHERE (qt_item.item_id IN " + sub1 + " OR qt_item.num > ?)",
+      "DELETE FROM qt_item WHERE NOT (qt_item.name = ?)",
+  };
+  Rows sent;
+  for (const ASPlan& p : plans) sent.push_back(p.sql);
+  EXPECT_EQ(sent, expected);
+}
+
+QUERY_TEST_SUITE(Dialect);
+
+}  // namespace
