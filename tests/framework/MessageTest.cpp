@@ -37,17 +37,32 @@ JRXEvent sampleEvent(bool withAudit) {
   e.code = -7;
   e.guid = JRXGUID::generate();
   e.info = sampleInfo();
-  if (!withAudit) return e;
   auto audit = boost::make_shared<JRXAuditEvent>();
   audit->session = std::string("s\0x", 3);
   audit->address.fromString("2001:db8::1");
   audit->detail = "login \xfe";
   audit->kind = 4;
-  e.data = audit;
+  if (withAudit) e.data = audit;
   return e;
 }
 
 // A message with every kind of element field, value and nesting, and every record.
+std::string messageOf(const JRXInfo& info, const JRXRequestProgressData& p, const JRXEvent& plain,
+                      const JRXEvent& audited) {
+  std::unique_ptr<JRXMessage> m(JRXMessage::getFactory()->createNew());
+  m->setName("packet");
+  JRXMessageIterator* it = m->getIterator();
+  EXPECT_EQ(0, it->putObj(info, 1134));
+  EXPECT_EQ(0, it->putObj(p, 1175));
+  EXPECT_EQ(0, it->putObj(plain, 1612));
+  it->descend(1612);
+  it->setNamespace("urn:x");
+  it->setType("urn:x", "thing");
+  it->setNamespaceType(3);
+  EXPECT_EQ(0, it->putObj(audited, 0));
+  return serialize(*m);
+}
+
 std::string sampleMessageBytes() {
   JRXRequestProgressData p("req-1");
   p.parentId = "parent";
@@ -59,47 +74,27 @@ std::string sampleMessageBytes() {
   p.operands = {JRXGUID::generate(), JRXGUID::generate(), JRXEID()};
   p.sessionId = JRXSessionID("s-9");
   p.eid = JRXGUID::generate();
-  std::unique_ptr<JRXMessage> m(JRXMessage::getFactory()->createNew());
-  m->setName("packet");
-  JRXMessageIterator* it = m->getIterator();
-  EXPECT_EQ(0, it->putObj(sampleInfo(), 1134));
-  EXPECT_EQ(0, it->putObj(p, 1175));
-  EXPECT_EQ(0, it->putObj(sampleEvent(false), 1612));
-  it->descend(1612);
-  it->setNamespace("urn:x");
-  it->setType("urn:x", "thing");
-  it->setNamespaceType(3);
-  EXPECT_EQ(0, it->putObj(sampleEvent(true), 0));
-  return serialize(*m);
+  return messageOf(sampleInfo(), p, sampleEvent(false), sampleEvent(true));
 }
 
 }  // namespace
 
-TEST(Message, IteratorBuildsTheTree) {
+TEST(Message, IteratorReadsOnlyWhatIsThere) {
   JRXMessage m;
   JRXMessageIterator* it = m.getIterator();
   it->ascend();  // at the root: stays
   it->descend(5);
-  it->setNamespace(292);
-  it->setType(292, 160);
   it->putInt(1, -3);
   it->putBytes(2, "abc");
   it->putBytes(2, "def");
-  it->setNamespace(0);
   it->ascend();
-  const JRXMessageElement* e = m.root().child(5);
-  ASSERT_TRUE(e && m.root().children.size() == 1u);
-  EXPECT_TRUE(e->ns == 0 && e->typeNs == 292 && e->type == 160 && e->count(2) == 2u);
   JRXMessageIterator c = m.getIterator()->child(5);
   long long i = 0;
   std::string s;
-  EXPECT_TRUE(c.getInt(1, i) == 0 && i == -3);
+  EXPECT_TRUE(m.root().children.size() == 1u && c.getInt(1, i) == 0 && i == -3);
   EXPECT_TRUE(c.getBytes(2, s, 1) == 0 && s == "def");
-  EXPECT_NE(0, c.getBytes(1, s));  // an integer, not bytes
-  EXPECT_NE(0, c.getInt(2, i));
-  EXPECT_NE(0, c.getInt(9, i));
-  EXPECT_FALSE(c.child(9).valid());
-  EXPECT_NE(0, c.child(9).getInt(1, i));
+  EXPECT_TRUE(c.getBytes(1, s) && c.getInt(2, i) && c.getInt(9, i) && c.getBytes(2, s, 2));
+  EXPECT_TRUE(!c.child(9).valid() && c.child(9).getInt(1, i));
 }
 
 // Everything written comes back: the records read from a loaded message write the same
@@ -130,18 +125,7 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   ASSERT_TRUE(audit);
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(sampleEvent(true).data), *audit);
 
-  std::unique_ptr<JRXMessage> again(JRXMessage::getFactory()->createNew());
-  again->setName("packet");
-  it = again->getIterator();
-  it->putObj(info, 1134);
-  it->putObj(p, 1175);
-  it->putObj(plain, 1612);
-  it->descend(1612);
-  it->setNamespace("urn:x");
-  it->setType("urn:x", "thing");
-  it->setNamespaceType(3);
-  it->putObj(audited, 0);
-  EXPECT_EQ(bytes, serialize(*again));
+  EXPECT_EQ(bytes, messageOf(info, p, plain, audited));
 }
 
 namespace {

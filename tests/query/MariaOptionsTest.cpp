@@ -1,6 +1,4 @@
-// The MySQL client conventions of mysql:// URLs: option files, MYSQL_PWD, URL parameters.
-// Needs the private server; a user with a password is made for the test, so that the
-// other tests keep connecting as they do.
+// The client conventions of mysql:// URLs on the private server: option files, MYSQL_PWD, URL parameters.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,68 +19,37 @@ const char* const kBinaryCheck =
     "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'client character set is not binary'; "
     "END IF; END";
 
-class MariaOptions : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const char* server = std::getenv("JRX_TEST_MARIADB_URL");
-    if (!server || !*server) return;
-    std::string s = server;
-    socket_ = s.substr(s.find("socket=") + 7);
-    user_ = "jrx_pw_" + std::to_string(getpid());
-    auto admin = ASDatabase::Open(s);
-    admin->Session()->ExecuteSql("DROP USER IF EXISTS '" + user_ + "'@'localhost'");
-    admin->Session()->ExecuteSql("CREATE USER '" + user_ + "'@'localhost' IDENTIFIED BY 'pw with \\' and \" and #'");
-    admin->Session()->ExecuteSql("GRANT ALL ON *.* TO '" + user_ + "'@'localhost'");
+// Connects and checks the connection; "" when it worked, else the error.
+std::string connect(const std::string& url) {
+  try {
+    ASDatabase::Open(url)->Session()->ExecuteSql(kBinaryCheck);
+    return "";
+  } catch (const AException& e) {
+    return e.what();
   }
-  static void TearDownTestSuite() {
-    if (user_.empty()) return;
-    ASDatabase::Open(std::getenv("JRX_TEST_MARIADB_URL"))
-        ->Session()
-        ->ExecuteSql("DROP USER IF EXISTS '" + user_ + "'@'localhost'");
-  }
-  void SetUp() override {
-    if (user_.empty()) GTEST_SKIP() << "no MariaDB server (JRX_TEST_MARIADB_URL)";
-    dir_ = jrxtest::freshDatabaseUrl("sqlite");  // only for a unique folder name
-    dir_ = dir_.substr(dir_.find(':') + 1) + ".d";
-    ASSERT_EQ(system(("mkdir -p '" + dir_ + "'").c_str()), 0);
-    for (const char* v : {"MYSQL_PWD", "HOME"}) {
-      const char* old = std::getenv(v);
-      saved_.emplace_back(v, old ? old : "");
-    }
-    setenv("HOME", dir_.c_str(), 1);  // no ~/.my.cnf unless a case writes one
-    unsetenv("MYSQL_PWD");
-  }
-  void TearDown() override {
-    for (const auto& v : saved_) {
-      if (v.second.empty())
-        unsetenv(v.first.c_str());
-      else
-        setenv(v.first.c_str(), v.second.c_str(), 1);
-    }
-  }
-  std::string write(const std::string& name, const std::string& text) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path) << text;
-    return path;
-  }
-  // Connects and checks the connection; "" when it worked, else the error.
-  static std::string connect(const std::string& url) {
-    try {
-      ASDatabase::Open(url)->Session()->ExecuteSql(kBinaryCheck);
-      return "";
-    } catch (const AException& e) {
-      return e.what();
-    }
-  }
+}
 
-  static std::string socket_, user_;
-  std::string dir_;
-  std::vector<std::pair<std::string, std::string>> saved_;
-};
-
-std::string MariaOptions::socket_, MariaOptions::user_;
-
-TEST_F(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
+// A user with a password is made for the test, so that the other tests keep connecting as
+// they do; HOME is a folder of the test's own, without a ~/.my.cnf unless a case writes one.
+TEST(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
+  const char* server = std::getenv("JRX_TEST_MARIADB_URL");
+  if (!server || !*server) GTEST_SKIP() << "no MariaDB server (JRX_TEST_MARIADB_URL)";
+  const std::string socket = std::string(server).substr(std::string(server).find("socket=") + 7);
+  const std::string user = "jrx_pw_" + std::to_string(getpid());
+  auto adminDb = ASDatabase::Open(server);
+  ASSession* admin = adminDb->Session();
+  admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
+  admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'pw with \\' and \" and #'");
+  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  std::string dir = jrxtest::freshDatabaseUrl("sqlite");  // only for a unique folder name
+  dir = dir.substr(dir.find(':') + 1) + ".d";
+  ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", dir.c_str(), 1);
+  auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir + "/" + name) << text;
+    return dir + "/" + name;
+  };
   const std::string quoted = "\"pw with ' and \\\" and #\"";
   struct Case {
     const char* what;
@@ -107,13 +74,13 @@ TEST_F(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    unlink((dir_ + "/.my.cnf").c_str());
+    unlink((dir + "/.my.cnf").c_str());
     if (!c.myCnf.empty()) write(".my.cnf", c.myCnf);
     if (c.mysqlPwd.empty())
       unsetenv("MYSQL_PWD");
     else
       setenv("MYSQL_PWD", c.mysqlPwd.c_str(), 1);
-    std::string url = "mysql://" + user_ + c.inUrl + "@localhost/?socket=" + socket_ +
+    std::string url = "mysql://" + user + c.inUrl + "@localhost/?socket=" + socket +
                       "&connect-timeout=5&ssl-mode=disabled";
     if (!c.defaultsFile.empty()) url += "&defaults-file=" + write("own.cnf", c.defaultsFile);
     std::string error = connect(url);
@@ -123,9 +90,12 @@ TEST_F(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
       EXPECT_NE(error.find("Access denied"), std::string::npos) << error;
   }
   // User and socket may come from the option file too.
-  std::string file = write("all.cnf", "[client]\nuser=" + user_ + "\nsocket=" + socket_ +
+  std::string file = write("all.cnf", "[client]\nuser=" + user + "\nsocket=" + socket +
                                           "\n[jrxlog]\npassword=" + quoted + "\n");
   EXPECT_EQ(connect("mysql:///?defaults-file=" + file), "");
+  unsetenv("MYSQL_PWD");
+  setenv("HOME", home.c_str(), 1);
+  admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }
 
 }  // namespace
