@@ -112,17 +112,20 @@ TEST_F(AccessChecker, AclFileGivesTheClientsRights) {
       {"{\"clients\": {\"other\": {\"*\": [2147483648]}}}", "out of range"},
       {"{\"clients\": {\"other\": {\"*\": [-2147483649]}}}", "out of range"},
   };
-  for (const auto& c : bad) {
-    path = writeFile(c[0]);
+  auto error = [](const std::string& path) -> std::string {
     try {
       JRXRightsTable::loadAclFile(path, "x");
-      ADD_FAILURE() << "accepted: " << c[0];
+      return "accepted";
     } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string::npos, std::string(e.what()).find(c[1])) << e.what();
-      EXPECT_NE(std::string::npos, std::string(e.what()).find(path)) << e.what();
+      return e.what();
     }
+  };
+  for (const auto& c : bad) {
+    path = writeFile(c[0]);
+    EXPECT_NE(std::string::npos, error(path).find(c[1])) << error(path);
+    EXPECT_NE(std::string::npos, error(path).find(path)) << error(path);
   }
   path = writeFile("{\"clients\": {\"x\": {\"*\": [2147483647, -2147483648]}}}");
   EXPECT_TRUE(JRXRightsTable::loadAclFile(path, "x")->holds(A, -2147483647 - 1));
-  EXPECT_THROW(JRXRightsTable::loadAclFile("/nonexistent/acl.json", "x"), std::runtime_error);
+  EXPECT_NE(std::string::npos, error("/nonexistent/acl.json").find("cannot be read"));
 }

@@ -60,7 +60,7 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
            "{\"text\":\"t\",\"flag\":\"no\"}", "{\"text\":\"t\",\"params\":{}}",
            "{\"text\":\"t\",\"params\":[[\"p\"]]}", "{\"text\":\"t\",\"params\":[[\"p\",{\"text\":\"v\"},3]]}",
            "{\"text\":\"t\",\"params\":[[1,{\"text\":\"v\"}]]}", "{\"text\":\"t\",\"params\":[[\"p\",1]]}",
-           "{\"text\":{\"hex\":\"abc\"}}", "{\"text\":{\"hex\":\"zz\"}}", "{\"text\":{\"hex\":\"AB\"}}",
+           "{\"text\":{\"hex\":\"abc\"}}", "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"AB\"}}",
            "{\"text\":{\"hex\":\"ab\",\"x\":1}}", "{\"text\":{\"hx\":\"ab\"}}", "{\"text\":{\"hex\":1}}",
            "{\"text\":\"t\"", "{\"text\":\"t\"} trailing", "{\"text\":\"\xff\"}", deep}) {
     JRXInfo r = original;
@@ -76,6 +76,13 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
   for (int depth = 0; depth <= JRXInfo::kMaxDepth; ++depth) cur = &cur->addParameter("p", JRXInfo());
   std::string text;
   EXPECT_NE(0, tooDeep.serializeToString(text));
+  // Valid UTF-8 is written as a string, anything else as hex.
+  JRXInfo shown("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "", false);
+  shown.addParameter("p", "\xe0\x9f\xbf");  // overlong
+  ASSERT_EQ(0, shown.serializeToString(text));
+  EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}]],"
+            "\"text\":\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"}",
+            text);
 }
 
 }  // namespace

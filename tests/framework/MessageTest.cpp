@@ -105,6 +105,9 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   ASSERT_EQ(0, back.load(bytes.data(), bytes.size(), 0));
   EXPECT_EQ("packet", back.getName());
   EXPECT_EQ(bytes, serialize(back));
+  JRXMessage again;
+  again.load(bytes.data(), bytes.size(), 0);
+  EXPECT_TRUE(again.root() == back.root() && !(again.root() == JRXMessage().root()));
   const JRXMessageElement* e = back.root().child(1612, 1);
   ASSERT_NE(nullptr, e);
   EXPECT_TRUE(e->nsName == "urn:x" && e->typeName == "thing" && e->nsType == 3);
@@ -246,12 +249,17 @@ TEST(MessageInput, DamagedInputIsRefused) {
   JRXMessage m;
   m.getIterator()->putInt(1, 1);
   std::string b = serialize(m);
-  b.replace(21 + 4 + 4 + 1 + 1, 4, "\xff\xff\xff\xff");  // the root's child count
-  fixChecksum(b);
-  EXPECT_FALSE(loads(b));
+  for (size_t at : {21, 21 + 4 + 4 + 1 + 1}) {  // the name's length, the root's child count
+    std::string huge = b;
+    huge.replace(at, 4, "\xff\xff\xff\xff");
+    fixChecksum(huge);
+    EXPECT_FALSE(loads(huge));
+  }
   JRXMessage deep;
   JRXMessageIterator* it = deep.getIterator();
-  for (int i = 0; i < 5000; ++i) it->descend(1);
+  for (int i = 0; i < 4096; ++i) it->descend(1);
+  EXPECT_TRUE(loads(serialize(deep)));  // as deep as it may be
+  it->descend(1);
   char* buf = nullptr;
   uint32_t len = 0;
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
