@@ -72,6 +72,7 @@ TEST(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
       {"an option file's password comes before MYSQL_PWD", kPassword,
        "[jrxlog]\npassword=wrong\n", "", "", false},
   };
+  int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     unlink((dir + "/.my.cnf").c_str());
@@ -80,14 +81,18 @@ TEST(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
       unsetenv("MYSQL_PWD");
     else
       setenv("MYSQL_PWD", c.mysqlPwd.c_str(), 1);
-    std::string url = "mysql://" + user + c.inUrl + "@localhost/?socket=" + socket +
-                      "&connect-timeout=5&ssl-mode=disabled";
+    // A database of its own, made by the connection; the port is unused beside a socket.
+    const std::string database = "jrxo_" + std::to_string(getpid()) + "_" + std::to_string(++n);
+    std::string url = "mysql://" + user + c.inUrl + "@localhost:65535/" + database +
+                      "?socket=" + socket + "&connect-timeout=3600&ssl-mode=disabled";
     if (!c.defaultsFile.empty()) url += "&defaults-file=" + write("own.cnf", c.defaultsFile);
     std::string error = connect(url);
-    if (c.connects)
+    if (c.connects) {
       EXPECT_EQ(error, "");
-    else
+      admin->ExecuteSql("DROP DATABASE " + database);
+    } else {
       EXPECT_NE(error.find("Access denied"), std::string::npos) << error;
+    }
   }
   // User and socket may come from the option file too.
   std::string file = write("all.cnf", "[client]\nuser=" + user + "\nsocket=" + socket +

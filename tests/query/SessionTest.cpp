@@ -74,6 +74,8 @@ TEST_P(Session, OtherConnectionsSeeCommittedWork) {
     read.Commit();
   }
   EXPECT_EQ(seen(), 3u);
+  s->ExecuteSql("DELETE FROM qt_item WHERE name = 'alone'");  // a statement of its own too
+  EXPECT_EQ(seen(), 2u);
 }
 
 TEST_P(Session, InsertIdsAndLeftOutColumns) {

@@ -110,6 +110,7 @@ using Dialect = QueryTest;
 // completes a one-page order, and updates and deletes that name their table bare.
 TEST_P(Dialect, StatementsAsSent) {
   const bool lite = GetParam() == "sqlite";
+  for (int i = 0; i < 3; ++i) addTag(addItem("i" + std::to_string(i), i, i), "l");
   std::vector<ASPlan> plans;
   s->RecordPlans(&plans);
   item t;
@@ -120,7 +121,7 @@ TEST_P(Dialect, StatementsAsSent) {
     c.Project() << g->label << t->name;
     c.Set(g->item_id == t->item_id).Order(-t->time).Limit(10);
     c.UseIndex(t, "qt_item_time").UseIndex(g, "qt_tag_item").JoinOrder({&t, &g});
-    EXPECT_FALSE(c.Fetch());
+    EXPECT_EQ(rows(c), (Rows{"l|i2", "l|i1", "l|i0"}));
   }
   {
     ASCursor c(s);
@@ -128,13 +129,19 @@ TEST_P(Dialect, StatementsAsSent) {
     c.Set(k->code == t->name).UseIndex(k, ASPrimaryKey).UseIndex(t, ASPrimaryKey);
     EXPECT_FALSE(c.Fetch());
   }
+  {
+    ASCursor c(s);
+    c.Project() << t->name;
+    c.Order(t->num).Limit(5);
+    EXPECT_EQ(rows(c).size(), 3u);
+  }
   ASFilter sub;
   sub.Project() << g->item_id;
   sub.Set(g->label == "x");
   ASUpdater up(t);
   up << t->name.Set("n") << t->time.Set(t->num) << t->num.Set(sub.Select());
-  EXPECT_EQ(up.Where(t->item_id.In(sub.Select()) || t->num > 1).Execute(s), 0);
-  EXPECT_EQ(ASDeleter(t).Where(!(t->name == "n")).Execute(s), 0);
+  EXPECT_EQ(up.Where(t->item_id.In(sub.Select()) || t->num > 1).Execute(s), 1);
+  EXPECT_EQ(ASDeleter(t).Where(!(t->name == "n")).Execute(s), 2);
   s->RecordPlans(nullptr);
 
   const std::string hint = lite ? " INDEXED BY " : " FORCE INDEX (";
@@ -147,13 +154,23 @@ TEST_P(Dialect, StatementsAsSent) {
       "SELECT t1.text, t2.name FROM qt_code t1" +
           (lite ? hint + "sqlite_autoindex_qt_code_1" : hint + "PRIMARY)") + " JOIN qt_item t2" +
           (lite ? "" : hint + "PRIMARY)") + " WHERE t1.code = t2.name LIMIT ?",
+      "SELECT t1.name FROM qt_item t1 ORDER BY t1.num, t1.item_id LIMIT ?",
       "UPDATE qt_item SET name = ?, time = qt_item.num, num = " + sub1 +
           " WHERE (qt_item.item_id IN " + sub1 + " OR qt_item.num > ?)",
       "DELETE FROM qt_item WHERE NOT (qt_item.name = ?)",
   };
-  Rows sent;
-  for (const ASPlan& p : plans) sent.push_back(p.sql);
+  Rows sent, steps;
+  for (const ASPlan& p : plans) {
+    sent.push_back(p.sql);
+    steps.emplace_back();
+    for (const ASPlanStep& st : p.steps)
+      steps.back() += st.table + ":" + st.index + (st.sorts ? ":sorts" : "") + " ";
+  }
   EXPECT_EQ(sent, expected);
+  // Plans name the alias, the index read and the sorting.
+  ASSERT_EQ(steps.size(), 5u);
+  EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
+  EXPECT_NE(steps[2].find(":sorts"), std::string::npos) << steps[2];
 }
 
 QUERY_TEST_SUITE(Dialect);
