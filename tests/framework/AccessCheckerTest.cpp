@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 #include "JRXRequest.h"
 
@@ -69,23 +68,6 @@ TEST_F(AccessChecker, RightsOfEnvironmentsAndSets) {
   EXPECT_EQ(0, c.accessCheck(none, 55, true));
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(15, c.checksMade());
-}
-
-TEST_F(AccessChecker, ClientContextIsPerThread) {
-  auto refusing = std::make_shared<JRXAccessChecker>(std::make_shared<JRXRightsTable>());
-  JRXAccessChecker* def = JRXAccessChecker::getClientContext();
-  EXPECT_TRUE(Security::can(A, 1));
-  JRXAccessChecker::setClientContext(refusing.get());
-  JRXEIDList set{A};
-  EXPECT_TRUE(Security::cannot(A, 1) && Security::cannot(1) && Security::cannot(set, 1, true));
-  JRXAccessChecker* seen = nullptr;
-  std::thread([&] { seen = JRXAccessChecker::getClientContext(); }).join();
-  EXPECT_EQ(def, seen);
-  JRXAccessChecker::setDefault(refusing);
-  std::thread([&] { seen = JRXAccessChecker::getClientContext(); }).join();
-  EXPECT_EQ(refusing.get(), seen);
-  JRXAccessChecker::setClientContext(nullptr);
-  EXPECT_EQ(refusing.get(), JRXAccessChecker::getClientContext());
 }
 
 TEST_F(AccessChecker, AclFileGivesTheClientsRights) {

@@ -68,33 +68,6 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
   EXPECT_EQ(limited(1), limited(100));
 }
 
-// Tables without a key of their own, or with a natural one, page alike.
-TEST_P(Cursor, KeylessAndNaturalKeyTablesPage) {
-  for (int i = 0; i < 9; ++i) {
-    addTag(i % 2, "l" + std::to_string(i % 4));
-    coded k;
-    k.code = "c" + std::to_string(8 - i);
-    k.text = "t" + std::to_string(i % 3 * 10 - i);
-    s->Insert(k);
-  }
-  auto read = [&](unsigned long long page) {
-    tag g;
-    coded k;
-    ASCursor a(s), b(s);
-    a.PageRows(page).Project() << g->label << g->item_id;
-    a.Order(g->label);
-    b.PageRows(page).Project() << k->code << k->text;
-    b.Order(-k->text).Set(k->code != "c0");
-    Rows r = rows(a), more = rows(b);
-    r.insert(r.end(), more.begin(), more.end());
-    return r;
-  };
-  const Rows whole = read(1000);
-  EXPECT_EQ(whole.size(), 17u);
-  EXPECT_EQ(read(2), whole);
-  EXPECT_EQ(sorted(read(1)), sorted(whole));
-}
-
 TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
   for (int i = 0; i < 30; ++i) addItem("a" + std::to_string(i), 1, i);
   ASTransaction tr(s);
@@ -128,41 +101,6 @@ TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
   item q;
   EXPECT_EQ(select(q->item_id, q->name == "done").size(), 30u);
   EXPECT_EQ(select(q->item_id, q->name == "added").size(), 30u);
-}
-
-// Several rows of the joined table per row of the ordered one: the keys of both tables keep
-// the pages apart, and rows of equal order come in the same sequence whether the limit fits
-// one statement or not (the ordered table's key breaks ties first).
-TEST_P(Cursor, JoinedScansPageLikeOneStatement) {
-  for (int i = 0; i < 12; ++i) {
-    long long id = addItem("i" + std::to_string(i), 0, i / 4);
-    for (int k = 0; k < i % 3; ++k) addTag(id, "l" + std::to_string(k));
-  }
-  auto read = [&](unsigned long long page, bool left) {
-    item t;
-    tag g;
-    if (left) g->item_id.SetKey(AS_KEY_LEFT_JOIN);
-    ASCursor c(s);
-    c.PageRows(page).Project() << t->name << g->label;
-    c.Set(g->item_id == t->item_id).Order(-t->time).Limit(100);
-    return rows(c);
-  };
-  for (bool left : {false, true}) {
-    SCOPED_TRACE(left ? "left join" : "join");
-    const Rows whole = read(1000, left);
-    EXPECT_EQ(whole.size(), left ? 16u : 12u);
-    const Rows all = sorted(whole);
-    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
-    // The rows of one item among themselves come in the database's order at once.
-    auto items = [](Rows r) {
-      for (std::string& row : r) row.erase(row.find('|'));
-      return r;
-    };
-    const Rows paged = read(1, left);
-    EXPECT_EQ(items(paged), items(whole));
-    EXPECT_EQ(read(5, left), paged);
-    EXPECT_EQ(sorted(paged), all);
-  }
 }
 
 QUERY_TEST_SUITE(Cursor);

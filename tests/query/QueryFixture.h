@@ -66,9 +66,11 @@ struct coded : ASTable<coded_domain> {
   ASVStr text;
 };
 
+using Rows = std::vector<std::string>;
+
 // Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
-inline std::vector<std::string> rows(ASCursor& c) {
-  std::vector<std::string> out;
+inline Rows rows(ASCursor& c) {
+  Rows out;
   while (c.Fetch()) {
     std::string r;
     const auto& attrs = c.Projection().Attributes();
@@ -81,8 +83,6 @@ inline std::vector<std::string> rows(ASCursor& c) {
   return out;
 }
 
-using Rows = std::vector<std::string>;
-
 class QueryTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -94,7 +94,6 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s->CreateTable(coded_domain());
   }
 
-  // Inserts an item; returns its key.
   long long addItem(const std::string& name, int num = 0, int time = 0) {
     item t;
     t.name = name;
@@ -110,8 +109,7 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s->Insert(g);
   }
 
-  // The rows of `column` under `where`, in key order (both name the same table object),
-  // read on `session` (default: the test's own).
+  // The rows of `column` under `where`, in key order, read on `session` (default: s).
   Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
               ASSession* session = nullptr) {
     ASCursor c(session ? session : s);
