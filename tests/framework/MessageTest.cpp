@@ -112,46 +112,6 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
 }
 
 namespace {
-struct UnregisteredData : JRXEventData {};
-}  // namespace
-
-// A type nobody registered is written as the base type; a name nobody registered is read as
-// the base type where a default is wanted; a payload that cannot be read leaves the pointer.
-TEST(AnyData, UnregisteredTypesAndNames) {
-  JRXAnyData out(1307);
-  auto audit = boost::make_shared<JRXAuditEvent>();
-  ASSERT_EQ(0, JRXWriterDerived<JRXEventData>().putObject(
-                   out.any(), 1914, boost::make_shared<UnregisteredData>()));
-  EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(out.any(), 1915, nullptr));
-  char* buf = nullptr;
-  uint32_t len = 0;
-  ASSERT_EQ(0, out.serialize(&buf, &len));
-  const std::string bytes(buf, len);
-  std::free(buf);
-  EXPECT_NE(0, JRXAnyData(1308).deserialize(bytes.data(), len));
-  JRXAnyData in(1307);
-  ASSERT_EQ(0, in.deserialize(bytes.data(), len));
-  boost::shared_ptr<JRXEventData> base;
-  ASSERT_EQ(0, JRXReaderDerived<JRXEventData>(false).getObject(in.any(), 1914, base));
-  EXPECT_TRUE(base && !boost::dynamic_pointer_cast<JRXAuditEvent>(base));
-
-  for (const char* name : {"SomethingNewer", "JRXAuditEvent"}) {
-    JRXMessage m;
-    JRXMessageIterator* it = m.getIterator();
-    it->descend(1913);
-    it->putBytes(1, name);
-    it->descend(2);
-    it->putBytes(1, "session only");
-    const bool unknown = name[0] == 'S';
-    boost::shared_ptr<JRXEventData> keep = audit;
-    EXPECT_NE(0, JRXReaderDerived<JRXEventData>(false).getObject(*m.getIterator(), 1913, keep));
-    EXPECT_EQ(unknown ? 0 : -1,
-              JRXReaderDerived<JRXEventData>(true).getObject(*m.getIterator(), 1913, keep));
-    EXPECT_EQ(unknown, keep != audit && !boost::dynamic_pointer_cast<JRXAuditEvent>(keep));
-  }
-}
-
-namespace {
 
 // Rewrites the body checksum so that corrupted bodies reach the structure reader.
 void fixChecksum(std::string& b) {

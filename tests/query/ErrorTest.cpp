@@ -71,40 +71,9 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
     fs->Insert(t);
     tr.Commit();
   }
-  for (int i = 0; i < 9; ++i) addItem("r", 0, i);
-  ASCursor c(fs);
-  c.PageRows(3).Project() << q->time;
-  c.Order(q->time);
-  ASSERT_TRUE(c.Fetch());
-  ASFaults::DropConnection(1, "SELECT");
-  int fetched = 1;
-  EXPECT_THROW(
-      {
-        while (c.Fetch()) ++fetched;
-      },
-      AException);
-  EXPECT_EQ(fetched, 3);  // the first page was already read
   fdb->DropSession();
-  EXPECT_EQ(select(q->time, ASComparison(), fdb->Session()).size(), 10u);
+  EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), Rows{"again"});
   ASFaults::Clear();
-}
-
-// The server ends the session's own connection.
-TEST_P(Errors, ServerKilledConnection) {
-  if (GetParam() != "mariadb") GTEST_SKIP() << "an embedded database has no server to lose";
-  item q;
-  {
-    ASTransaction tr(s);
-    addItem("gone");
-    AException e = caught([&] { s->ExecuteSql("KILL CONNECTION_ID()"); });
-    EXPECT_TRUE(e.ConnectionLost() && e.Code() != 0) << e.what();
-    EXPECT_THROW(tr.Commit(), AException);
-  }
-  addItem("back");
-  EXPECT_EQ(select(q->name), Rows{"back"});
-  // Lost between transactions: the next statement finds out and the one after reconnects.
-  EXPECT_TRUE(caught([&] { s->ExecuteSql("KILL CONNECTION_ID()"); }).ConnectionLost());
-  EXPECT_EQ(select(q->name), Rows{"back"});
 }
 
 QUERY_TEST_SUITE(Errors);

@@ -84,10 +84,6 @@ TEST(MariaOptions, PasswordFromUrlEnvironmentOrOptionFiles) {
       EXPECT_NE(error.find("Access denied"), std::string::npos) << error;
     }
   }
-  // User and socket may come from the option file too.
-  std::string file = write("all.cnf", "[client]\nuser=" + user + "\nsocket=" + socket +
-                                          "\n[jrxlog]\npassword=" + quoted + "\n");
-  EXPECT_EQ(connect("mysql:///?defaults-file=" + file), "");
   setenv("HOME", home.c_str(), 1);
   admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }

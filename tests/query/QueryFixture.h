@@ -102,12 +102,6 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s->Insert(t);
     return s->GetInsertId();
   }
-  void addTag(long long itemId, const std::string& label) {
-    tag g;
-    g.item_id = static_cast<int>(itemId);
-    g.label = label;
-    s->Insert(g);
-  }
 
   // The rows of `column` under `where`, in key order, read on `session` (default: s).
   Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),

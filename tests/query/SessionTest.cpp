@@ -1,5 +1,3 @@
-#include <thread>
-
 #include "ASFaults.h"
 #include "QueryFixture.h"
 
@@ -71,27 +69,6 @@ TEST_P(Session, OtherConnectionsSeeCommittedWork) {
   EXPECT_EQ(seen(), 2u);
 }
 
-TEST_P(Session, InsertIdsAndLeftOutColumns) {
-  long long a = addItem("a", 1), b = addItem("b", 2);
-  EXPECT_EQ(b, a + 1);
-  item d;
-  EXPECT_EQ(ASDeleter(d).Where(d->item_id == b).Execute(s), 1);
-  EXPECT_GT(addItem("c", 3), b);  // the newest key stays used although its row is gone
-  item t;
-  t.name = "partial";
-  t.num = 5;
-  t->RemoveColumn(t->num);
-  s->Insert(t);
-  for (size_t i = 0; i < t->Size(); ++i) t->RemoveColumn(t->Attribute(i));
-  s->Insert(t);  // nothing left: the table's defaults
-  t->RestoreColumns();
-  s->Insert(t);
-  ASCursor c(s);
-  c.Project() << d->name << d->num;
-  c.Order(d->item_id);
-  EXPECT_EQ(rows(c), (Rows{"a|1", "c|3", "partial|-", "-|-", "partial|5"}));
-}
-
 // A statement is prepared once per connection and found again by its text, whatever table
 // objects built it.
 TEST_P(Session, StatementsArePreparedOncePerConnection) {
@@ -110,25 +87,5 @@ TEST_P(Session, StatementsArePreparedOncePerConnection) {
 }
 
 QUERY_TEST_SUITE(Session);
-
-TEST(MemoryDatabase, SharedByTheThreadsOfOnePoolOnly) {
-  auto a = ASDatabase::Open("sqlite::memory:"), b = ASDatabase::Open("sqlite::memory:");
-  for (auto* d : {a.get(), b.get()}) d->Session()->CreateTable(item_domain());
-  item t;
-  a->Session()->Insert(t);
-  auto count = [&t](ASDatabase* d) {
-    ASCursor c(d->Session());
-    c.Project() << t->item_id;
-    return rows(c).size();
-  };
-  size_t inA = 0;
-  ASSession* other = nullptr;  // each thread has a session of its own
-  std::thread([&] {
-    inA = count(a.get());
-    other = a->Session();
-  }).join();
-  EXPECT_EQ(inA * 10 + count(b.get()), 10u);
-  EXPECT_TRUE(other != a->Session() && a->Session() == a->Session());
-}
 
 }  // namespace

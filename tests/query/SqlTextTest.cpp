@@ -6,18 +6,10 @@
 
 namespace {
 
-struct step_domain : ASDomain {
-  step_domain() : ASDomain("qt_step") {}
-  ASAttribute step_id{this, "step_id", AS_INT, AS_COL_AUTOINC};
-  ASAttribute group_id{this, "group_id", AS_INT};
-};
-
 TEST(SqlText, SelectsAndConditions) {
   item_domain t, u;
   tag_domain g, m;
   m.item_id.SetKey(AS_KEY_LEFT_JOIN);
-  step_domain latest, later;
-  later.group_id.SetKey(AS_KEY_LEFT_JOIN);
   ASFilter sub;
   sub.Project() << g.item_id;
   sub.Set(g.label == "red");
@@ -64,13 +56,6 @@ TEST(SqlText, SelectsAndConditions) {
        "WHERE t2.label = ? AND t2.item_id >= t1.num"},
       {[&](ASFilter& f) { f.Project() << t.name << m.label; },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
-      {[&](ASFilter& f) {
-         ASComparison newer((latest.step_id < later.step_id).Query(), &latest, &later);
-         f.Project() << latest.step_id;
-         f.Set(latest.group_id == later.group_id && newer && later.step_id.IsNull());
-       },
-       "SELECT t1.step_id FROM qt_step t1 LEFT JOIN qt_step t2 "
-       "ON t1.group_id = t2.group_id AND (t1.step_id < t2.step_id) WHERE t2.step_id IS NULL"},
   };
   for (const Case& c : cases) {
     ASFilter f;
@@ -88,9 +73,7 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Project() << sub.Select(); },
       [&] { ASFilter().Order(sub.Select()); },
-      [&] { t.AddIndex("x", {&u.num}); },
-      [&] { t.SetPrimaryKey({&u.num}); },
-      [&] { t.RemoveColumn(u.num); },
+      [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
   };
   for (const auto& f : refused) EXPECT_THROW(f(), AException);
 }
@@ -101,24 +84,21 @@ using Dialect = QueryTest;
 // completes a one-page order, and updates and deletes that name their table bare.
 TEST_P(Dialect, StatementsAsSent) {
   const bool lite = GetParam() == "sqlite";
-  for (int i = 0; i < 3; ++i) addTag(addItem("i" + std::to_string(i), i, i), "l");
+  tag g;
+  for (int i = 0; i < 3; ++i) {
+    g.item_id = static_cast<int>(addItem("i" + std::to_string(i), i, i));
+    g.label = "l";
+    s->Insert(g);
+  }
   std::vector<ASPlan> plans;
   s->RecordPlans(&plans);
   item t;
-  tag g;
-  coded k;
   {
     ASCursor c(s);
     c.Project() << g->label << t->name;
     c.Set(g->item_id == t->item_id).Order(-t->time).Limit(10);
     c.UseIndex(t, "qt_item_time").UseIndex(g, "qt_tag_item").JoinOrder({&t, &g});
     EXPECT_EQ(rows(c), (Rows{"l|i2", "l|i1", "l|i0"}));
-  }
-  {
-    ASCursor c(s);
-    c.Project() << k->text << t->name;
-    c.Set(k->code == t->name).UseIndex(k, ASPrimaryKey).UseIndex(t, ASPrimaryKey);
-    EXPECT_FALSE(c.Fetch());
   }
   {
     ASCursor c(s);
@@ -142,9 +122,6 @@ TEST_P(Dialect, StatementsAsSent) {
       "SELECT t1.label, t2.name FROM qt_item t2" + hint + "qt_item_time" + end +
           (lite ? " CROSS JOIN " : " STRAIGHT_JOIN ") + "qt_tag t1" + hint + "qt_tag_item" + end +
           " WHERE t1.item_id = t2.item_id ORDER BY t2.time DESC, t2.item_id DESC LIMIT ?",
-      "SELECT t1.text, t2.name FROM qt_code t1" +
-          (lite ? hint + "sqlite_autoindex_qt_code_1" : hint + "PRIMARY)") + " JOIN qt_item t2" +
-          (lite ? "" : hint + "PRIMARY)") + " WHERE t1.code = t2.name LIMIT ?",
       "SELECT t1.name FROM qt_item t1 ORDER BY t1.num, t1.item_id LIMIT ?",
       "UPDATE qt_item SET name = ?, time = qt_item.num, num = " + sub1 +
           " WHERE (qt_item.item_id IN " + sub1 + " OR qt_item.num > ?)",
@@ -159,9 +136,9 @@ TEST_P(Dialect, StatementsAsSent) {
   }
   EXPECT_EQ(sent, expected);
   // Plans name the alias, the index read and the sorting.
-  ASSERT_EQ(steps.size(), 5u);
+  ASSERT_EQ(steps.size(), 4u);
   EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
-  EXPECT_NE(steps[2].find(":sorts"), std::string::npos) << steps[2];
+  EXPECT_NE(steps[1].find(":sorts"), std::string::npos) << steps[1];
 }
 
 QUERY_TEST_SUITE(Dialect);
