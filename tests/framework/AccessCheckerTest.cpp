@@ -10,56 +10,16 @@ using namespace JRX;
 
 namespace {
 
-const JRXEID A(1, 1), B(2, 2), C(3, 3), kLocal(9, 9);
+const JRXEID A(1, 1), B(2, 2);
 
 std::string writeFile(const std::string& text) {
   static int n = 0;
-  std::string path = "/tmp/jrx-acl-" + std::to_string(getpid()) + "-" + std::to_string(++n) + ".json";
+  std::string path = "/tmp/jrx-acl-" + std::to_string(getpid()) + "-" + std::to_string(++n);
   std::ofstream(path) << text;
   return path;
 }
 
 }  // namespace
-
-// Rights on one environment, on every one ("*"), on sets narrowed or not.
-TEST(AccessChecker, RightsOfEnvironmentsAndSets) {
-  JRXConfiguration::setLocalEID(kLocal);
-  auto t = std::make_shared<JRXRightsTable>();
-  JRXAccessChecker all, c(t);
-  t->grant(A, 55);
-  t->grant(C, 55);
-  t->grantEverywhere(54);
-  struct Case {
-    JRXEIDList set;
-    bool narrow;
-    int right;
-    int expected;
-    JRXEIDList after;
-  } cases[] = {
-      {{A, B, C}, true, 55, 0, {A, C}},   {{B}, true, 55, 414, {}},
-      {{}, true, 55, 414, {}},            {{A, C}, false, 55, 0, {A, C}},
-      {{A, B}, false, 55, 414, {A, B}},   {{}, false, 55, 0, {}},
-      {{A, B, C}, false, 54, 0, {A, B, C}},
-  };
-  for (Case& k : cases) {
-    JRXEIDList set = k.set;
-    EXPECT_EQ(k.expected, c.accessCheck(set, k.right, k.narrow));
-    EXPECT_EQ(k.after, set);
-    EXPECT_EQ(0, all.accessCheck(k.set, k.right, k.narrow));  // no policy: all granted
-  }
-  EXPECT_EQ(0, c.accessCheck(A, 55));
-  EXPECT_EQ(414, c.accessCheck(B, 55));
-  EXPECT_EQ(414, c.accessCheck(A, 188));
-  EXPECT_EQ(0, c.accessCheck(JRXEID::EID_INVALID, 54));  // only through "*"
-  EXPECT_EQ(414, c.accessCheck(JRXEID::EID_INVALID, 55));
-  EXPECT_EQ(414, c.accessCheck(55));  // the local environment
-  t->grant(kLocal, 55);
-  EXPECT_EQ(0, c.accessCheck(55));
-  JRXEIDList none{B};  // the right on the local environment covers an empty result
-  EXPECT_EQ(0, c.accessCheck(none, 55, true));
-  EXPECT_TRUE(none.empty());
-  JRXConfiguration::setLocalEID(JRXEID());
-}
 
 TEST(AccessChecker, AclFileGivesTheClientsRights) {
   std::string path = writeFile(R"({"clients": {

@@ -17,14 +17,6 @@ std::string entry(const JRXEID& eid) {
   return JRXEnvDirectory::lookup(eid, type, title) ? type + "/" + title : "-";
 }
 
-class FrameworkDb : public ::testing::TestWithParam<std::string> {
- protected:
-  void TearDown() override {
-    JRXDatabase::close();
-    JRXEnvDirectory::clear();
-  }
-};
-
 void reopen(const std::string& url) {
   JRXDatabase::close();
   JRXEnvDirectory::clear();
@@ -33,39 +25,39 @@ void reopen(const std::string& url) {
 
 }  // namespace
 
-// The local environment's identifier is made with the database and kept; the directory of
-// environments is the open database's.
-TEST_P(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
-  const std::string url = jrxtest::freshDatabaseUrl(GetParam());
-  JRXConfiguration::setLocalEID(JRXEID());
-  reopen(url);
-  const JRXEID made = JRXConfiguration::getLocalEID(), vm = JRXGUID::generate();
+// The local identifier is made with the database and kept; the directory is the database's.
+TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
   char host[256] = {0};
   gethostname(host, sizeof host - 1);
-  EXPECT_EQ("node/" + std::string(host), entry(made));
-  JRXEnvDirectory::put(vm, "vm", "web-'1\"\\");
-  JRXEnvDirectory::put(vm, "vm", "web-2");  // replaces
-  JRXEnvDirectory::put(made, "node", "named-host");
-  reopen(url);
-  EXPECT_EQ(made, JRXConfiguration::getLocalEID());
-  EXPECT_EQ("vm/web-2", entry(vm));
-  EXPECT_EQ("node/named-host", entry(made));
-  EXPECT_EQ("-", entry(JRXEID::EID_INVALID));
+  for (const std::string& backend : jrxtest::backends()) {
+    SCOPED_TRACE(backend);
+    const std::string url = jrxtest::freshDatabaseUrl(backend);
+    JRXConfiguration::setLocalEID(JRXEID());
+    reopen(url);
+    const JRXEID made = JRXConfiguration::getLocalEID(), vm = JRXGUID::generate();
+    EXPECT_EQ("node/" + std::string(host), entry(made));
+    JRXEnvDirectory::put(vm, "vm", "web-'1\"\\");
+    JRXEnvDirectory::put(vm, "vm", "web-2");  // replaces
+    JRXEnvDirectory::put(made, "node", "named-host");
+    reopen(url);
+    EXPECT_EQ(made, JRXConfiguration::getLocalEID());
+    EXPECT_EQ("vm/web-2", entry(vm));
+    EXPECT_EQ("node/named-host", entry(made));
+    EXPECT_EQ("-", entry(JRXEID::EID_INVALID));
 
-  const JRXEID configured = JRXGUID::generate();
-  JRXConfiguration::setLocalEID(configured);
-  EXPECT_EQ(configured, JRXConfiguration::getLocalEID());
-  JRXConfiguration::setLocalEID(JRXEID());
-  EXPECT_EQ(made, JRXConfiguration::getLocalEID());
+    const JRXEID configured = JRXGUID::generate();
+    JRXConfiguration::setLocalEID(configured);
+    EXPECT_EQ(configured, JRXConfiguration::getLocalEID());
+    JRXConfiguration::setLocalEID(JRXEID());
+    EXPECT_EQ(made, JRXConfiguration::getLocalEID());
 
-  reopen(jrxtest::freshDatabaseUrl(GetParam()));  // another database knows nothing of these
-  EXPECT_EQ("-", entry(vm));
-  const JRXEID other = JRXConfiguration::getLocalEID();
-  EXPECT_NE(made, other);
-  JRXDatabase::close();  // without a database, the process's own identifier
-  EXPECT_NE(other, JRXConfiguration::getLocalEID());
-  EXPECT_THROW(JRXRdbmsTran(), AException);
+    reopen(jrxtest::freshDatabaseUrl(backend));  // another database knows nothing of these
+    EXPECT_EQ("-", entry(vm));
+    const JRXEID other = JRXConfiguration::getLocalEID();
+    EXPECT_NE(made, other);
+    JRXDatabase::close();  // without a database, the process's own identifier
+    JRXEnvDirectory::clear();
+    EXPECT_NE(other, JRXConfiguration::getLocalEID());
+    EXPECT_THROW(JRXRdbmsTran(), AException);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Db, FrameworkDb, ::testing::ValuesIn(jrxtest::backends()),
-                         jrxtest::BackendName());

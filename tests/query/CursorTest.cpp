@@ -11,20 +11,17 @@ Rows sorted(Rows r) {
   return r;
 }
 
-// Repeated and missing order values, so that paging has ties and NULLs to cross: a result
-// read in pages of any size is the result read at once.
+// Ties and NULLs to cross: a result read in pages of any size is the result read at once.
 TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
-  {
-    ASTransaction tr(s);
-    for (int i = 0; i < 103; ++i) {
-      item r;
-      r.name = "r" + std::to_string(i % 7);
-      if (i % 5 != 0) r.num = i % 4;  // every fifth row has NULL
-      r.time = i / 3;
-      s->Insert(r);
-    }
-    tr.Commit();
+  ASTransaction tr(s);
+  for (int i = 0; i < 103; ++i) {
+    item r;
+    r.name = "r" + std::to_string(i % 7);
+    if (i % 5 != 0) r.num = i % 4;  // every fifth row has NULL
+    r.time = i / 3;
+    s->Insert(r);
   }
+  tr.Commit();
   auto read = [&](bool desc, unsigned long long page, bool distinct) {
     item t;
     ASCursor c(s);
@@ -45,8 +42,8 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     // NULLs sort first ascending, last descending, on both databases.
     EXPECT_EQ(whole.front().find("|-|") != std::string::npos, !desc);
     EXPECT_EQ(whole.back().find("|-|") != std::string::npos, desc);
-    EXPECT_EQ(read(desc, 3, true), read(desc, 1000, true));
-    EXPECT_EQ(read(desc, 1000, true).size(), 5u * 7u);
+    const Rows distinct = read(desc, 1000, true);
+    EXPECT_TRUE(read(desc, 3, true) == distinct && distinct.size() == 5u * 7u);
   }
   // Without an order a result longer than a page still comes whole, each row once.
   item t;
@@ -88,9 +85,7 @@ TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
     item u;
     EXPECT_EQ(select(u->name, u->item_id == last), Rows{t.name.Bytes()});
     addItem("added", 1, seen % 2 ? 1000 + seen : -1 - seen);
-    ASUpdater up(u);
-    up << u->name.Set(Str("done"));
-    EXPECT_EQ(up.Where(u->item_id == last).Execute(s), 1);
+    EXPECT_EQ((ASUpdater(u) << u->name.Set("done")).Where(u->item_id == last).Execute(s), 1);
     ++seen;
   }
   EXPECT_FALSE(backwards.Fetch());

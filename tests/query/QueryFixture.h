@@ -39,7 +39,7 @@ struct item : ASTable<item_domain> {
   ASDouble real;
 };
 
-// Rows hanging off items, without a key of their own.
+// Rows of items, without a key of their own.
 struct tag_domain : ASDomain {
   tag_domain() : ASDomain("qt_tag") { AddIndex("qt_tag_item", {&item_id}); }
   ASAttribute item_id{this, "item_id", AS_INT};
@@ -103,14 +103,11 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     return s->GetInsertId();
   }
 
-  // The rows of `column` under `where`, in key order, read on `session` (default: s).
   Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
               ASSession* session = nullptr) {
     ASCursor c(session ? session : s);
     c.Project() << column;
-    c.Set(where);
-    const ASDomain& d = *column.Domain();
-    c.Order(d.Attribute(d.KeyColumns().empty() ? 0 : d.KeyColumns()[0]));
+    c.Set(where).Order(column.Domain()->Attribute(0));
     return rows(c);
   }
 

@@ -39,8 +39,7 @@ TEST_P(Values, EveryTypeRoundTrips) {
                            "-|2147483647|-9223372036854775808|-2147483648|-||-|0.10000000000000001",
                            "-|-|-|-|-|-|-|-"}));
   c.Close();  // runs it again
-  ASSERT_TRUE(c.Fetch());
-  EXPECT_TRUE(r.eid.Guid() == guid && r.real.AsDouble() == -2.5e-300);
+  ASSERT_TRUE(c.Fetch() && r.eid.Guid() == guid && r.real.AsDouble() == -2.5e-300);
   // The same values as conditions find their row.
   EXPECT_EQ(select(r->num, r->name == Str(text.data(), text.size()) && r->eid == guid &&
                                r->bin == bin && r->big == LLONG_MAX && r->time == INT_MAX),
