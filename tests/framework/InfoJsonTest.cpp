@@ -54,7 +54,7 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
            "{\"text\":\"\xff\"}", deep.c_str(), static_cast<const char*>(nullptr)}) {
     JRXInfo r = original;
     EXPECT_NE(0, r.deserializeFromString(bad));
-    EXPECT_EQ(original, r) << std::string(bad ? bad : "null").substr(0, 80);
+    EXPECT_EQ(original, r) << ::testing::PrintToString(std::string(bad ? bad : "null"));
   }
 
   JRXInfo tooDeep;

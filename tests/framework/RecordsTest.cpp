@@ -14,7 +14,7 @@ TEST(GuidText, ParsesOnlyTheCanonicalForms) {
                            "{0123ABCD-4567-89EF-0011-223344556677}"}) {
     JRXGUID read = before;
     EXPECT_EQ(0, read.fromString(text));
-    EXPECT_EQ(g, read) << text;
+    EXPECT_EQ(g, read) << ::testing::PrintToString(text);
   }
   EXPECT_EQ("0123abcd-4567-89ef-0011-223344556677", g.toString());
   for (const char* bad : {"", "0123abcd-4567-89ef-0011-2233445566778",
@@ -24,8 +24,8 @@ TEST(GuidText, ParsesOnlyTheCanonicalForms) {
                           "(0123abcd-4567-89ef-0011-223344556677)",
                           "0123abcd-4567-89ef-0011-22334455667\x80"}) {
     JRXGUID read = before;
-    EXPECT_NE(0, read.fromString(bad)) << bad;
-    EXPECT_EQ(before, read) << bad;  // left as it was
+    EXPECT_NE(0, read.fromString(bad)) << ::testing::PrintToString(bad);
+    EXPECT_EQ(before, read);  // left as it was
   }
   EXPECT_NE(0, JRXGUID().fromString(nullptr));
   const std::string r = JRXGUID::generate().toString();  // of version 4, the standard variant
