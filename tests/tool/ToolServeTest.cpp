@@ -4,8 +4,11 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "ASQuery.h"
 #include "ToolFixture.h"
@@ -17,110 +20,90 @@ using nlohmann::json;
 
 class ToolServe : public ToolDb {
  protected:
-  std::vector<std::string> dbArgs() const { return {"--db", url_, "--local-eid", kLocal}; }
-
-  void importSample() {
-    std::string input =
-        envLine(kVm1, "vm", "web-1") +
-        progressLine("req-1", "vm.start", 2, 0, 1701000000, "Starting",
-                     std::string("\"operands\":[\"") + kVm1 + "\"]") +
-        progressLine("req-1", "", 2, 50, 1701000010, "Booting") +
-        progressLine("req-1", "", 3, 100, 1701000020, "Started") +
-        progressLine("req-2", "vm.stop", 2, 10, 1701000100, "Stopping") +
-        progressLine("a/b c", "vm.stop", 2, 0, 1701000200, "Stopping", "\"parentId\":\"req-2\"") +
-        eventLine("3f1e0d2c-0000-4000-8000-000000000001", 1701000001, "info") +
-        eventLine("3f1e0d2c-0000-4000-8000-000000000002", 1701000002, "alert",
-                  std::string(",\"env\":{\"params\":{\"eid\":\"") + kVm1 +
-                      "\",\"type\":\"vm\",\"title\":\"web-1\"}}") +
-        eventLine(
-            "3f1e0d2c-0000-4000-8000-000000000003", 1701000003, "info", "",
-            R"(,"audit":{"session":"s-1","address":"2001:db8::1","detail":"login","kind":0})");
-    ASSERT_EQ(jrx({"import"}, input).status, 0);
-  }
+  Strings dbArgs() const { return {"--db", url_, "--local-eid", kLocal}; }
 };
 
 httplib::Result get(int port, const std::string& path, const httplib::Headers& headers = {}) {
-  httplib::Client client("127.0.0.1", port);
-  return client.Get(path.c_str(), headers);
+  return httplib::Client("127.0.0.1", port).Get(path, headers);
 }
 
-// The API's JSON Lines are byte for byte what the listing prints with --json; the array form
-// holds the same records.
-TEST_P(ToolServe, ListingsAnswerWhatTheCommandsPrint) {
-  importSample();
+std::string urlEncoded(const std::string& text) {
+  std::string out;
+  char hex[4];
+  for (unsigned char c : text) {
+    std::snprintf(hex, sizeof hex, "%%%02X", c);
+    out += std::isalnum(c) || c == '-' || c == '.' ? std::string(1, static_cast<char>(c)) : hex;
+  }
+  return out;
+}
+
+// Each listing, printed and asked of the API (its options as parameters): the API's JSON
+// Lines are byte for byte what the command prints with --json, its array the same records.
+// Whatever is wrong is said in JSON, with the status that fits.
+TEST_P(ToolServe, ListingsAndTheApiAnswerAlike) {
+  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
   ServeProcess server(dbArgs(), {});
-  struct Case {
-    std::string path;
-    std::vector<std::string> command;
-    size_t records;  // without env records
-  };
-  const std::string vm1 = kVm1;
-  const std::vector<Case> cases = {
-      {"/api/ops?", {"ops"}, 5},
-      {"/api/ops?active=1", {"ops", "--active"}, 2},
-      {"/api/ops?active=0", {"ops"}, 5},
-      {"/api/ops?name=vm.stop&limit=1", {"ops", "--name", "vm.stop", "--limit", "1"}, 1},
-      {"/api/ops?eid=" + vm1 + "&first-only", {"ops", "--eid", kVm1, "--first-only"}, 1},
-      {"/api/ops?parent=req-2", {"ops", "--parent", "req-2"}, 1},
-      {"/api/ops?from=1701000000&to=1701000200",
-       {"ops", "--from", "1701000000", "--to", "1701000200"},
-       1},
-      {"/api/ops?no-envs=1", {"ops", "--no-envs"}, 5},
-      {"/api/events?", {"events"}, 3},
-      {"/api/events?type=alert&envs=1", {"events", "--type", "alert", "--envs"}, 1},
-      {"/api/events?operand=true", {"events", "--operand"}, 1},
-      {"/api/events?limit=1", {"events", "--limit", "1"}, 1},
-      {"/api/events?eid=" + std::string(kNode) + "&from=1701000002",
-       {"events", "--eid", kNode, "--from", "1701000002"},
-       1},
-      {"/api/ops/req-1", {"ops", "--id", "req-1"}, 3},
-      {"/api/ops/a%2Fb%20c", {"ops", "--id", "a/b c"}, 1},
+  auto ev = [](char n) { return std::string("3f1e0d2c-0000-4000-8000-00000000000") + n; };
+  const std::pair<Strings, Strings> cases[] = {
+      {{"ops"}, {"req-1", "req-1", "req-1", "req-2", "a/b c", "req-3"}},
+      {{"ops", "--limit", "2"}, {"req-3", "a/b c"}},  // the newest, newest first
+      {{"ops", "--limit", "0"}, {}},
+      {{"ops", "--first-only", "--no-envs"}, {"req-1", "req-2", "a/b c", "req-3"}},
+      {{"ops", "--active"}, {"req-2", "a/b c"}},
+      {{"ops", "--first-only", "--active", "--limit", "1"}, {"a/b c"}},
+      {{"ops", "--name", "vm.stop"}, {"req-2", "a/b c"}},
+      {{"ops", "--parent", "req-2"}, {"a/b c"}},
+      {{"ops", "--id", "req-1"}, {"req-1", "req-1", "req-1"}},
+      {{"ops", "--id", "a/b c"}, {"a/b c"}},
+      {{"ops", "--eid", kVm1, "--first-only"}, {"req-1"}},
+      {{"ops", "--eid", kLocal}, {"req-2", "a/b c"}},
+      {{"ops", "--from", "1701000000", "--to", "1701000200"}, {"req-2"}},  // when they began
+      {{"ops", "--from", "2023-11-26 12:01:40Z"}, {"a/b c", "req-3"}},
+      {{"events"}, {ev('3'), ev('2'), ev('1')}},
+      {{"events", "--type", "audit"}, {ev('3')}},
+      {{"events", "--category", "vm", "--type", "info", "--envs"}, {ev('1')}},
+      {{"events", "--category", "nothing"}, {}},
+      {{"events", "--operand"}, {ev('2')}},
+      {{"events", "--eid", kVm1}, {}},
+      {{"events", "--eid", kVm1, "--operand"}, {ev('2')}},
+      {{"events", "--eid", kNode, "--from", "1701000001"}, {ev('3'), ev('2')}},
+      {{"events", "--from", "1701000001", "--to", "1701000003"}, {ev('2')}},
+      {{"events", "--limit", "1"}, {ev('3')}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    std::vector<std::string> args = c.command;
+    Strings args = c.first;
+    std::string path = "/api/" + args[0] + "?";
+    for (size_t i = 1; i < args.size(); ++i) {
+      std::string name = args[i].substr(2), value = "1";
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) value = args[++i];
+      path = name == "id" ? "/api/ops/" + urlEncoded(value) + "?"
+                          : path + name + "=" + urlEncoded(value) + "&";
+    }
+    SCOPED_TRACE(path);
     args.push_back("--json");
-    ToolRun printed = jrx(args);
-    ASSERT_EQ(printed.status, 0) << printed.err;
-    EXPECT_EQ(parseLines(printed).size(), c.records);
-
-    const char* more = c.path.back() == '?'                    ? ""
-                       : c.path.find('?') == std::string::npos ? "?"
-                                                               : "&";
-    auto lines = get(server.port(), c.path + more + "lines=1");
+    const ToolRun printed = jrx(args);
+    EXPECT_EQ(idsOf(printed.out), c.second) << printed.err;
+    auto lines = get(server.port(), path + "lines=1");
     ASSERT_TRUE(lines);
     EXPECT_EQ(lines->status, 200);
     EXPECT_EQ(lines->body, printed.out);
     EXPECT_EQ(lines->get_header_value("Content-Type"), "application/x-ndjson; charset=utf-8");
-
-    auto array = get(server.port(), c.path);
-    ASSERT_TRUE(array);
-    ASSERT_EQ(array->status, 200);
-    json parsed = json::parse(array->body);
-    std::vector<json> expected;
+    json expected = json::array();
     for (const auto& line : printed.lines()) expected.push_back(json::parse(line));
-    EXPECT_EQ(parsed, json(expected));
+    EXPECT_EQ(json::parse(get(server.port(), path)->body), expected);
   }
-  EXPECT_EQ(server.stop().status, 0);
-}
 
-// Whatever is wrong is said in JSON, with the status that fits, and changes nothing.
-TEST_P(ToolServe, RefusalsAreJsonErrors) {
-  importSample();
-  ServeProcess server(dbArgs(), {});
-  struct Case {
+  struct Refusal {
     std::string method, path;
     httplib::Headers headers;
     int status;
     std::string says;
   };
-  const std::vector<Case> cases = {
+  const Refusal refusals[] = {
       {"GET", "/api/ops?limit=many", {}, 400, "limit: expected a whole number"},
-      {"GET", "/api/ops?limit=-1", {}, 400, "limit"},
       {"GET", "/api/events?eid=not-a-guid", {}, 400, "eid"},
       {"GET", "/api/ops?from=soon", {}, 400, "from: expected seconds"},
       {"GET", "/api/ops?active=maybe", {}, 400, "active: expected 1 or 0"},
-      {"GET", "/api/ops?colour=red", {}, 400, "unknown parameter 'colour'"},
       {"GET", "/api/events?active=1", {}, 400, "unknown parameter 'active'"},
       {"GET", "/api/ops?limit=1&limit=2", {}, 400, "more than once"},
       {"GET", "/api/ops/req-9", {}, 404, "no operation with id 'req-9'"},
@@ -128,44 +111,38 @@ TEST_P(ToolServe, RefusalsAreJsonErrors) {
       {"GET", "/nothing/here", {}, 404, "nothing served at /nothing/here"},
       {"POST", "/api/ops", {}, 405, "read-only"},
       {"DELETE", "/api/ops/req-1", {}, 405, "read-only"},
+      // A page elsewhere may point a name of its own at this address.
       {"GET", "/", {{"Host", "attacker.example:8080"}}, 403, "loopback host names only"},
   };
   httplib::Client client("127.0.0.1", server.port());
-  for (const auto& c : cases) {
+  for (const auto& c : refusals) {
     SCOPED_TRACE(c.method + " " + c.path);
-    auto res = c.method == "GET" ? client.Get(c.path.c_str(), c.headers)
-               : c.method == "POST"
-                   ? client.Post(c.path.c_str(), c.headers, "{}", "application/json")
-                   : client.Delete(c.path.c_str(), c.headers);
+    auto res = c.method == "GET"    ? client.Get(c.path, c.headers)
+               : c.method == "POST" ? client.Post(c.path, c.headers, "{}", "application/json")
+                                    : client.Delete(c.path, c.headers);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, c.status);
-    json body = json::parse(res->body);
-    EXPECT_NE(body.at("error").get<std::string>().find(c.says), std::string::npos) << res->body;
+    EXPECT_NE(json::parse(res->body).at("error").get<std::string>().find(c.says),
+              std::string::npos) << res->body;
   }
-  EXPECT_EQ(parseLines(jrx({"ops", "--json", "--id", "req-1"})).size(), 3u);
+  EXPECT_EQ(ids({"ops", "--id", "req-1"}).size(), 3u);
 
   // The page runs no inline script and no script from elsewhere.
   auto page = get(server.port(), "/", {{"Host", "localhost:1"}});
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
-  std::string csp = page->get_header_value("Content-Security-Policy");
-  EXPECT_NE(csp.find("script-src 'self'"), std::string::npos);
-  EXPECT_EQ(csp.find("unsafe"), std::string::npos);
+  const std::string csp = page->get_header_value("Content-Security-Policy");
+  EXPECT_NE(csp.find("script-src 'self'"), std::string::npos) << csp;
+  EXPECT_EQ(csp.find("unsafe"), std::string::npos) << csp;
   EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
-  EXPECT_EQ(server.stop().status, 0);
-
-  for (const auto& listen : {"127.0.0.1", "[::1", "::1:80", "127.0.0.1:65536"}) {
-    ToolRun bad = jrx({"serve", "--listen", listen});
-    EXPECT_EQ(bad.status, 2) << listen;
-    EXPECT_NE(bad.err.find("--listen"), std::string::npos) << bad.err;
-  }
+  EXPECT_EQ(server.stop(), 0);
 }
 
 TEST_P(ToolServe, TokenRequiredOnEveryRequest) {
   ServeProcess server(dbArgs(), {"--token-file", writeTempFile("s3cret-token\n")});
   const httplib::Headers right = {{"Authorization", "Bearer s3cret-token"}};
   const httplib::Headers wrong = {{"Authorization", "Bearer s3cret-tokeN"}};
-  for (const char* path : {"/", "/app.js", "/style.css", "/api/ops", "/api/events"}) {
+  for (const char* path : {"/", "/app.js", "/api/ops", "/api/events"}) {
     SCOPED_TRACE(path);
     auto none = get(server.port(), path);
     ASSERT_TRUE(none);
@@ -179,37 +156,25 @@ TEST_P(ToolServe, TokenRequiredOnEveryRequest) {
   auto link = get(server.port(), "/?token=s3cret-token");
   ASSERT_TRUE(link);
   EXPECT_EQ(link->status, 303);
-  std::string cookie = link->get_header_value("Set-Cookie");
+  const std::string cookie = link->get_header_value("Set-Cookie");
   EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-  EXPECT_EQ(
-      get(server.port(), "/api/ops", {{"Cookie", cookie.substr(0, cookie.find(';'))}})->status,
-      200);
+  EXPECT_EQ(get(server.port(), "/api/ops", {{"Cookie", cookie.substr(0, cookie.find(';'))}})->status,
+            200);
   EXPECT_EQ(get(server.port(), "/api/ops", {{"Cookie", "jrxlog_token=guess"}})->status, 401);
-  EXPECT_EQ(server.stop().status, 0);
-
-  for (const std::string& content : {std::string("\n"), std::string("two words\n")}) {
-    ToolRun bad = jrx({"serve", "--token-file", writeTempFile(content)});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("--token-file"), std::string::npos) << bad.err;
-  }
-  EXPECT_EQ(jrx({"serve", "--token-file", "/nonexistent/token"}).status, 2);
+  EXPECT_EQ(server.stop(), 0);
 }
 
 // A refused right is 403; a failing database is 503 for as long as it fails, and the server
 // answers again once it is back.
 TEST_P(ToolServe, RightsAndDatabaseFailures) {
-  importSample();
-  std::vector<std::string> nobody = dbArgs();
-  std::string acl = writeTempFile(R"({"clients": {"reader": {"*": [54, 188]}}})");
-  nobody.insert(nobody.end(), {"--acl", acl, "--client", "nobody"});
-  {
-    ServeProcess server(nobody, {});
-    auto denied = get(server.port(), "/api/events");
-    ASSERT_TRUE(denied);
-    EXPECT_EQ(denied->status, 403);
-    EXPECT_EQ(json::parse(denied->body).at("code"), 414);
-    EXPECT_EQ(server.stop().status, 0);
-  }
+  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
+  Strings nobody = dbArgs();
+  nobody.insert(nobody.end(), {"--acl", writeTempFile(R"({"clients": {}})"), "--client", "nobody"});
+  ServeProcess refused(nobody, {});
+  auto denied = get(refused.port(), "/api/events");
+  ASSERT_TRUE(denied);
+  EXPECT_EQ(denied->status, 403);
+  EXPECT_EQ(json::parse(denied->body).at("code"), 414);
 
   ServeProcess server(dbArgs(), {});
   auto db = ASDatabase::Open(url_);
@@ -224,35 +189,23 @@ TEST_P(ToolServe, RightsAndDatabaseFailures) {
     EXPECT_EQ(json::parse(failed->body).at("code"), 3101);
     EXPECT_EQ(get(server.port(), "/")->status, 200);
     db->Session()->ExecuteSql("ALTER TABLE gone_" + table + " RENAME TO " + table);
-    auto back = get(server.port(), path);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->status, 200);
-    EXPECT_EQ(back->body, before);
+    EXPECT_EQ(get(server.port(), path)->body, before);
   }
-  EXPECT_EQ(server.stop().status, 0);
+  EXPECT_EQ(server.stop(), 0);
+  EXPECT_EQ(refused.stop(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolServe, ::testing::ValuesIn(backends()), BackendName());
 
-// --- the page in a real browser ---
-
-std::string chromium() {
-  const char* env = std::getenv("JRX_CHROMIUM");
-  for (std::string path : {env ? std::string(env) : std::string(), std::string("/usr/bin/chromium"),
-                           std::string("/usr/bin/chromium-browser")})
-    if (!path.empty() && access(path.c_str(), X_OK) == 0) return path;
-  return "";
-}
-
 // What the browser made of the page after its script ran for a few (virtual) seconds.
 ToolRun browse(const std::string& browser, const std::string& url, const std::string& mode) {
-  std::string profile = makeTempDir();
-  ToolRun r =
-      runProgram("/usr/bin/timeout",
-                 {"120", browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                  "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                  "--disable-sync", "--disable-dev-shm-usage", "--user-data-dir=" + profile,
-                  "--window-size=1400,1000", "--virtual-time-budget=6000", mode, url});
+  const std::string profile = makeTempDir();
+  ToolRun r = runProgram(
+      "/usr/bin/timeout",
+      {"120", browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+       "--disable-sync", "--disable-dev-shm-usage", "--user-data-dir=" + profile,
+       "--window-size=1400,1000", "--virtual-time-budget=6000", mode, url});
   runProgram("/bin/rm", {"-rf", profile});
   return r;
 }
@@ -263,57 +216,52 @@ size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-// The row of the element that holds `marker`, from its "<tr" to its "</tr>".
-std::string rowWith(const std::string& dom, const std::string& marker) {
+// From the "<tr" or "<section" before `marker` to the end of that element.
+std::string elementWith(const std::string& dom, const std::string& marker, const char* tag) {
   size_t at = dom.find(marker);
   if (at == std::string::npos) return "";
-  size_t begin = dom.rfind("<tr", at);
-  size_t end = dom.find("</tr>", at);
-  return begin == std::string::npos || end == std::string::npos ? ""
-                                                                : dom.substr(begin, end - begin);
+  size_t begin = dom.rfind(std::string("<") + tag, at);
+  return dom.substr(begin, dom.find(std::string("</") + tag + ">", at) - begin);
+}
+
+std::string asText(const std::string& s) {
+  std::string out;
+  for (char c : s) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+  return out;
 }
 
 TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
-  std::string browser = chromium();
+  std::string browser = std::getenv("JRX_CHROMIUM") ? std::getenv("JRX_CHROMIUM") : "";
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
+    if (browser.empty() && access(path, X_OK) == 0) browser = path;
   if (browser.empty())
     GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it where the package "
                     "exists): the browser test of jrxlog serve is skipped";
-  const std::string url = freshDatabaseUrl("sqlite");
-  const std::vector<std::string> db = {"--db", url};
+  const Strings db = {"--db", freshDatabaseUrl("sqlite")};
   const long long now = static_cast<long long>(std::time(nullptr));
-  std::vector<std::string> demo = db;
-  demo.insert(demo.end(),
-              {"demo", "--seed", "7", "--size", "16", "--time", std::to_string(now - 60)});
+  Strings demo = db;
+  demo.insert(demo.end(), {"demo", "--seed", "7", "--size", "16", "--time", std::to_string(now - 60)});
   ASSERT_EQ(runJrxlog(demo).status, 0);
 
   // Each payload marks the page if it ever runs.
   const std::string script = "<script>document.body.dataset.pwned='script'</script>";
   const std::string img = "<img src=x onerror=\"document.body.dataset.pwned='img'\">";
   const std::string svg = "\"><svg onload=\"document.body.dataset.pwned='svg'\">";
-  json hostileEnv = {{"params", {{"eid", kVm2}, {"type", "vm"}, {"title", img}}}};
-  json op = {{"kind", "progress"},
-             {"id", "op-hostile"},
-             {"name", "<b>vm.start</b>"},
-             {"status", 2},
-             {"progress", 64},
-             {"time", now},
-             {"operands", {kVm2}},
-             {"info", {{"text", "Copying " + script}, {"params", {{"source_env", hostileEnv}}}}}};
-  json event = {
-      {"kind", "event"},
-      {"guid", "3f1e0d2c-0000-4000-8000-0000000000ee"},
-      {"time", now},
-      {"category", "vm"},
-      {"type", "alert"},
-      {"info",
-       {{"text", "{who} said " + svg}, {"params", {{"who", img}, {"source_env", hostileEnv}}}}}};
-  std::vector<std::string> import = db;
+  const json hostileEnv = {{"params", {{"eid", kVm2}, {"type", "vm"}, {"title", img}}}};
+  const json op = {{"kind", "progress"}, {"id", "op-hostile"}, {"name", "<b>vm.start</b>"},
+                   {"status", 2}, {"progress", 64}, {"time", now}, {"operands", {kVm2}},
+                   {"info", {{"text", "Copying " + script}, {"params", {{"source_env", hostileEnv}}}}}};
+  const json event = {{"kind", "event"}, {"guid", "3f1e0d2c-0000-4000-8000-0000000000ee"},
+                      {"time", now}, {"category", "vm"}, {"type", "alert"},
+                      {"info", {{"text", "{who} said " + svg},
+                                {"params", {{"who", img}, {"source_env", hostileEnv}}}}}};
+  Strings import = db;
   import.push_back("import");
   ASSERT_EQ(runJrxlog(import, op.dump() + "\n" + event.dump() + "\n").status, 0);
 
   ServeProcess server(db, {});
   const std::string page = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
-  ToolRun dump = browse(browser, page, "--dump-dom");
+  const ToolRun dump = browse(browser, page, "--dump-dom");
   ASSERT_EQ(dump.status, 0) << dump.err;
   const std::string& dom = dump.out;
   ASSERT_NE(dom.find("data-refreshed=\"ok\""), std::string::npos) << dom;
@@ -321,17 +269,10 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   // Nothing of the log ran or became markup: the payloads stand as escaped text.
   EXPECT_EQ(dom.find("pwned=\""), std::string::npos);
   EXPECT_EQ(count(dom, "<script"), 1u);  // the page's own
-  EXPECT_EQ(count(dom, "<img"), 0u);
-  EXPECT_EQ(count(dom, "<svg"), 0u);
-  EXPECT_EQ(count(dom, "<b>"), 0u);
-  auto asText = [](std::string s) {
-    std::string out;
-    for (char c : s) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
-    return out;
-  };
+  EXPECT_EQ(count(dom, "<img") + count(dom, "<svg") + count(dom, "<b>"), 0u);
 
   // The running operation: its latest progress as a bar, its texts as written.
-  std::string opRow = rowWith(dom, "data-id=\"op-hostile\"");
+  const std::string opRow = elementWith(dom, "data-id=\"op-hostile\"", "tr");
   EXPECT_NE(opRow.find("<progress max=\"100\" value=\"64\">"), std::string::npos) << opRow;
   EXPECT_NE(opRow.find(">" + asText("<b>vm.start</b>") + "<"), std::string::npos) << opRow;
   EXPECT_NE(opRow.find(">Copying " + asText(script) + "<"), std::string::npos) << opRow;
@@ -339,33 +280,26 @@ TEST(ToolServeBrowser, PageShowsTheLogsTextsAsText) {
   EXPECT_EQ(count(dom, "<progress"), count(dom, "<tr class=\"op\""));
 
   // The newest event comes first, with its environment and text.
-  size_t events = dom.find("id=\"events-body\"");
-  ASSERT_NE(events, std::string::npos);
-  size_t first = dom.find("<tr class=\"event\"", events);
-  ASSERT_NE(first, std::string::npos);
-  std::string newest = dom.substr(first, dom.find("</tr>", first) - first);
+  const std::string newest = elementWith(dom, "<tr class=\"event\"", "tr");
   EXPECT_NE(newest.find(">alert<"), std::string::npos) << newest;
   EXPECT_NE(newest.find(">" + asText(img) + " said " + asText(svg) + "<"), std::string::npos)
       << newest;
   EXPECT_NE(newest.find(">" + asText(img) + "</td>"), std::string::npos) << "environment title";
 
   // An operation's history, as a click on its row (or its address) opens it.
-  ToolRun opened = browse(browser, page + "#op=op-hostile", "--dump-dom");
+  const ToolRun opened = browse(browser, page + "#op=op-hostile", "--dump-dom");
   ASSERT_EQ(opened.status, 0) << opened.err;
-  size_t history = opened.out.find("<section id=\"history\">");
-  ASSERT_NE(history, std::string::npos) << "history shown";
-  std::string rows = opened.out.substr(history, opened.out.find("</section>", history) - history);
+  const std::string rows = elementWith(opened.out, "<section id=\"history\">", "section");
   EXPECT_EQ(count(rows, "<tr>"), 2u) << rows;  // heading and the one report
   EXPECT_NE(rows.find(">64%<"), std::string::npos) << rows;
   EXPECT_NE(rows.find(">Copying " + asText(script) + "<"), std::string::npos) << rows;
 
   const std::string shot = std::string(JRX_BUILD_DIR) + "/serve-page.png";
   std::remove(shot.c_str());
-  ToolRun picture = browse(browser, page + "#op=op-hostile", "--screenshot=" + shot);
-  EXPECT_EQ(picture.status, 0) << picture.err;
-  std::ifstream png(shot, std::ios::binary | std::ios::ate);
-  EXPECT_GT(static_cast<long long>(png.tellg()), 1000) << "no screenshot at " << shot;
-  EXPECT_EQ(server.stop().status, 0);
+  EXPECT_EQ(browse(browser, page + "#op=op-hostile", "--screenshot=" + shot).status, 0);
+  EXPECT_GT(static_cast<long long>(std::ifstream(shot, std::ios::binary | std::ios::ate).tellg()),
+            1000) << "no screenshot at " << shot;
+  EXPECT_EQ(server.stop(), 0);
 }
 
 }  // namespace
