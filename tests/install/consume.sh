@@ -9,34 +9,31 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/jrx-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
+fail() { echo "$*"; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # What an installed tree must look like.
 for lib in JRXLogDBLocal JRXFramework JRXQuery; do
   so=$prefix/lib/lib$lib.so
-  [ "$(readlink "$so")" = "lib$lib.so.1" ] || { echo "lib$lib.so does not lead to .so.1"; exit 1; }
-  [ "$(readlink "$so.1")" = "lib$lib.so.1.0.0" ] || { echo "lib$lib.so.1 is not 1.0.0"; exit 1; }
-  objdump -p "$so.1.0.0" | grep -q "SONAME *lib$lib.so.1$" || { echo "lib$lib: no SONAME"; exit 1; }
+  [ "$(readlink "$so")" = "lib$lib.so.1" ] && [ "$(readlink "$so.1")" = "lib$lib.so.1.0.0" ] ||
+    fail "lib$lib.so does not lead to .so.1 and .so.1.0.0"
+  objdump -p "$so.1.0.0" | grep -q "SONAME *lib$lib.so.1$" || fail "lib$lib: no SONAME"
 done
-if grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$prefix/lib/pkgconfig" \
-     "$prefix/lib/cmake"; then
-  echo "installed files name the build tree"; exit 1
-fi
+! grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$prefix/lib/pkgconfig" \
+    "$prefix/lib/cmake" || fail "installed files name the build tree"
 for f in bin/jrxlog share/man/man1/jrxlog.1 share/bash-completion/completions/jrxlog \
          include/jrx/JRXLogDBLocal.h lib/cmake/JRXLog/JRXLogConfig.cmake \
          lib/pkgconfig/jrxlog-logdb.pc; do
-  [ -s "$prefix/$f" ] || { echo "$f is not installed"; exit 1; }
+  [ -s "$prefix/$f" ] || fail "$f is not installed"
 done
 "$prefix/bin/jrxlog" --version >/dev/null
 # Internals stay inside the libraries.
-if nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep -q 'LogsEnvInfo'; then
-  echo "libJRXLogDBLocal exports its internals"; exit 1
-fi
+! nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep LogsEnvInfo >/dev/null ||
+  fail "libJRXLogDBLocal exports its internals"
 
-mkdir "$work/cmake"
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" \
-  >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; exit 1; }
-cmake --build "$work/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+  >"$work/build.log" 2>&1 && cmake --build "$work/cmake" >>"$work/build.log" 2>&1 ||
+  { cat "$work/build.log"; exit 1; }
 "$work/cmake/consumer" "$work/a.db"
 
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig

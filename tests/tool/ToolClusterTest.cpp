@@ -4,7 +4,7 @@
 // must hold the same rows, each record once. Runs where JRX_TEST_CLUSTER_URLS names the nodes
 // (scripts/test.sh starts a cluster with scripts/galera.sh when it can).
 #include <algorithm>
-#include <thread>
+#include <future>
 
 #include "ToolFixture.h"
 
@@ -14,11 +14,18 @@ namespace {
 const int kWriters = 3, kSharedOps = 6, kOwnOps = 4, kEvents = 30, kVms = 5;
 const int kReports = 8;  // later reports of each shared operation, per writer
 
-std::string vm(int i) { return "11111111-1111-4111-8111-1111111111" + std::to_string(10 + i); }
-std::string operands(int i) { return R"(,"operands":[")" + vm(i % kVms) + "\"]"; }
-std::string envLines() {
+std::string n(int i) { return std::to_string(i); }
+std::string vm(int i) { return "11111111-1111-4111-8111-1111111111" + n(10 + i % kVms); }
+std::string guid(int e) { return "3f1e0d2c-0000-4000-8000-0000000000" + n(10 + e); }
+// A report at second `at` of the test's time, naming one of the machines.
+std::string progress(const std::string& id, int at, int step, const std::string& fields) {
+  return R"({"kind":"progress","id":")" + id + R"(","time":)" + n(1701000000 + at) +
+         R"(,"progress":)" + n(step) + R"(,"operands":[")" + vm(at + step) + "\"]" + fields + "}\n";
+}
+std::string envs() {
   std::string s;
-  for (int i = 0; i < kVms; ++i) s += envLine(vm(i), "web-" + std::to_string(i));
+  for (int i = 0; i < kVms; ++i)
+    s += R"({"kind":"env","eid":")" + vm(i) + R"(","type":"vm","title":"web-)" + n(i) + "\"}\n";
   return s;
 }
 
@@ -27,17 +34,17 @@ std::string envLines() {
 // operations of its own naming the shared machines; and sends all events in the same order:
 // the writers keep running into each other.
 std::string writerInput(int w) {
-  std::string s = envLines(), me = "w" + std::to_string(w);
-  for (int n = 0; n < kReports; ++n)
+  std::string s = envs();
+  for (int step = 1; step <= kReports; ++step)
     for (int k = 0; k < kSharedOps; ++k)
-      s += progressLine("op-" + std::to_string(k), "", 1701000100 + n,
-                        operands(k + n) + R"(,"progress":)" + std::to_string(n) +
-                            R"(,"info":{"text":")" + me + " step " + std::to_string(n) + "\"}");
+      s += progress("op-" + n(k), k, step, R"(,"info":{"text":"w)" + n(w) + " step " + n(step) + "\"}");
   for (int j = 0; j < kOwnOps; ++j)
-    s += progressLine(me + "-op-" + std::to_string(j), "vm.stop", 1701000200 + j, operands(j));
+    s += progress("w" + n(w) + "-op-" + n(j), j, 0, R"(,"name":"vm.stop")");
   for (int e = 0; e < kEvents; ++e)
-    s += eventLine("3f1e0d2c-0000-4000-8000-0000000000" + std::to_string(10 + e), 1701000300 + e,
-                   "alert", vm(e % kVms));
+    s += R"({"kind":"event","guid":")" + guid(e) + R"(","type":"alert","info":{"params":{)"
+         R"("source_env":{"params":{"eid":")" + std::string(kNode) + R"(","type":"node"}},)"
+         R"("env":{"params":{"eid":")" + vm(e) + R"(","type":"vm","title":"web-)" + n(e % kVms) +
+         "\"}}}}}\n";
   return s;
 }
 
@@ -45,8 +52,9 @@ std::string writerInput(int w) {
 // only after the node has applied everything the cluster committed before.
 ToolRun sqlOn(const std::string& url, const std::string& sql) {
   auto slash = url.find('/', url.find("://") + 3), query = url.find('?');
-  ToolRun r = runProgram("mariadb", {"--no-defaults", "-uroot", "-S", url.substr(url.find("socket=") + 7),
-                                     "-N", "-B", url.substr(slash + 1, query - slash - 1), "-e",
+  ToolRun r = runProgram("mariadb", {"--no-defaults", "-uroot", "-S",
+                                     url.substr(url.find("socket=") + 7), "-N", "-B",
+                                     url.substr(slash + 1, query - slash - 1), "-e",
                                      "SET SESSION wsrep_sync_wait = 1; " + sql});
   EXPECT_EQ(r.status, 0) << r.err;
   return r;
@@ -68,36 +76,32 @@ TEST(ToolCluster, WritersOnEveryNodeAtOnceLeaveEveryRecordOnceOnEveryNode) {
     GTEST_SKIP() << "no cluster: JRX_TEST_CLUSTER_URLS names no nodes "
                     "(scripts/galera.sh start DIR 3 prints them)";
   const Strings nodes = freshClusterDatabaseUrls();
-
   // The shared operations exist before the writers start: two first reports of one request
   // identifier at once would be two operations on a single server too.
-  std::string first = envLines();
-  for (int k = 0; k < kSharedOps; ++k)
-    first += progressLine("op-" + std::to_string(k), "vm.start", 1701000000 + k, operands(k));
+  std::string first = envs();
+  for (int k = 0; k < kSharedOps; ++k) first += progress("op-" + n(k), k, 0, R"(,"name":"vm.start")");
   ToolRun created = jrxOn(nodes[0], {"import"}, first);
   ASSERT_EQ(created.status, 0) << created.err;
-
-  std::vector<ToolRun> runs(kWriters);
-  std::vector<std::thread> writers;
+  std::vector<std::future<ToolRun>> writers;
   for (int w = 0; w < kWriters; ++w)  // small batches, so that transactions overlap many times
-    writers.emplace_back([&, w] {
-      runs[w] = jrxOn(nodes[w % nodes.size()], {"import", "--batch", "3"}, writerInput(w));
-    });
-  for (auto& t : writers) t.join();
-  for (const ToolRun& r : runs) ASSERT_EQ(r.status, 0) << r.err;
+    writers.push_back(std::async(std::launch::async, [&, w] {
+      return jrxOn(nodes[w % nodes.size()], {"import", "--batch", "3"}, writerInput(w));
+    }));
+  for (auto& w : writers) {
+    ToolRun r = w.get();
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
 
   const Strings rows = rowsOn(nodes[0]);
-  for (size_t n = 1; n < nodes.size(); ++n) EXPECT_EQ(rowsOn(nodes[n]), rows) << "node " << n + 1;
-
-  // Each count beside its count of distinct keys: every record once, nothing lost.
-  const std::string ops = std::to_string(kSharedOps + kWriters * kOwnOps);
-  const std::string texts =
-      std::to_string(kSharedOps * (1 + kWriters * kReports) + kWriters * kOwnOps);
+  for (size_t i = 1; i < nodes.size(); ++i) EXPECT_EQ(rowsOn(nodes[i]), rows) << "node " << i + 1;
+  // Each count beside its count of distinct keys: every record once, nothing lost; the later
+  // reports kept the shared operations running.
+  const std::string ops = n(kSharedOps + kWriters * kOwnOps);
+  const std::string texts = n(kSharedOps * (1 + kWriters * kReports) + kWriters * kOwnOps);
   const std::pair<const char*, std::string> counts[] = {
       {"SELECT COUNT(*), COUNT(DISTINCT id) FROM op_log", ops + "\t" + ops},
       {"SELECT COUNT(*), COUNT(DISTINCT op_id, info) FROM op_log_data", texts + "\t" + texts},
-      {"SELECT COUNT(*), COUNT(DISTINCT guid) FROM events_log",
-       std::to_string(kEvents) + "\t" + std::to_string(kEvents)},
+      {"SELECT COUNT(*), COUNT(DISTINCT guid) FROM events_log", n(kEvents) + "\t" + n(kEvents)},
       {"SELECT COUNT(*) - COUNT(DISTINCT eid, title) FROM env_log", "0"},
       {"SELECT COUNT(*) FROM op_log WHERE status <> 2 AND id LIKE 'op-%'", "0"},
   };

@@ -31,27 +31,6 @@ const char* const kSample = R"({"kind":"env","eid":"11111111-1111-4111-8111-1111
 {"kind":"event","guid":"3f1e0d2c-0000-4000-8000-000000000003","time":1701000003,"category":"vm","type":"audit","info":{"text":"login","params":{"source_env":{"params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","type":"node","title":"host-1"}}}},"audit":{"session":"s-9","address":"2001:db8::1","detail":"login","kind":0}}
 )";
 
-std::string progressLine(const std::string& id, const std::string& name, long long time,
-                         const std::string& more) {
-  return R"({"kind":"progress","id":")" + id + "\"" +
-         (name.empty() ? "" : R"(,"name":")" + name + "\"") + R"(,"time":)" + std::to_string(time) +
-         more + "}\n";
-}
-
-std::string eventLine(const std::string& guid, long long time, const std::string& type,
-                      const std::string& operand) {
-  auto env = [](const std::string& eid, const char* type) {
-    return R"({"params":{"eid":")" + eid + R"(","type":")" + type + R"(","title":"t"}})";
-  };
-  return R"({"kind":"event","guid":")" + guid + R"(","time":)" + std::to_string(time) +
-         R"(,"type":")" + type + R"(","info":{"text":"happened","params":{"source_env":)" +
-         env(kNode, "node") + (operand.empty() ? "" : ",\"env\":" + env(operand, "vm")) + "}}}\n";
-}
-
-std::string envLine(const std::string& eid, const std::string& title) {
-  return R"({"kind":"env","eid":")" + eid + R"(","type":"vm","title":")" + title + "\"}\n";
-}
-
 Strings ToolRun::lines() const {
   Strings v;
   std::istringstream in(out);
@@ -83,7 +62,7 @@ std::string scratchFile() {
 
 // Standard error goes with the output when `err` is empty.
 pid_t start(Strings argv, const std::string& in, const std::string& out, const std::string& err,
-            const std::string& dir, const std::vector<std::pair<std::string, std::string>>& vars) {
+            const std::string& dir, const Vars& vars) {
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(&a[0]);
   args.push_back(nullptr);
@@ -108,6 +87,12 @@ int waitFor(pid_t pid) {
 
 }  // namespace
 
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 std::string makeTempDir() {
   char tmpl[] = "/tmp/jrx-tool-XXXXXX";
   if (!mkdtemp(tmpl)) throw std::runtime_error("cannot make a temporary folder");
@@ -121,8 +106,7 @@ std::string writeTempFile(const std::string& content) {
 }
 
 ToolRun runProgram(const std::string& program, const Strings& args, const std::string& input,
-                   const std::string& dir,
-                   const std::vector<std::pair<std::string, std::string>>& vars) {
+                   const std::string& dir, const Vars& vars) {
   Strings argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string in = writeTempFile(input), out = scratchFile(), err = scratchFile();
@@ -132,7 +116,7 @@ ToolRun runProgram(const std::string& program, const Strings& args, const std::s
 }
 
 ToolRun runJrxlog(const Strings& args, const std::string& input, const std::string& dir,
-                  const std::vector<std::pair<std::string, std::string>>& vars) {
+                  const Vars& vars) {
   return runProgram(JRXLOG_BINARY, args, input, dir, vars);
 }
 
@@ -149,15 +133,14 @@ ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_
   pid_ = start(argv, "/dev/null", out_, "", "", {});
   // The first line names the address once the socket listens.
   const std::string marker = "http://127.0.0.1:";
-  for (int waited = 0; waited < 1200; ++waited, usleep(50 * 1000)) {
+  for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
     std::string out = readFile(out_);
     size_t at = out.find(marker);
     if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
       port_ = std::atoi(out.c_str() + at + marker.size());
       return;
     }
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-    if (pid_ < 0) break;
+    usleep(50 * 1000);
   }
   std::string said = readFile(out_);
   stop();
@@ -165,21 +148,11 @@ ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_
 }
 
 int ServeProcess::stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    status_ = waitFor(pid_);
-    pid_ = -1;
-    unlink(out_.c_str());
-  }
+  // Once ended and waited for, it is no longer there to signal.
+  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
+  pid_ = -1;
+  unlink(out_.c_str());
   return status_;
-}
-
-std::string sharedDataDir() {
-  const char* env = std::getenv("JRX_SHARED_DATA");
-  // The default is ../shared/data beside the repository, which holds this file.
-  std::string self = __FILE__, dir = self.substr(0, self.rfind("/tests/tool/")) + "/../shared/data";
-  if (env && *env) dir = env;
-  return access((dir + "/openstack/openstack_2k.jsonl").c_str(), R_OK) == 0 ? dir : "";
 }
 
 }  // namespace jrxtest

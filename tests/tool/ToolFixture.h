@@ -13,6 +13,7 @@
 namespace jrxtest {
 
 using Strings = std::vector<std::string>;
+using Vars = std::vector<std::pair<std::string, std::string>>;
 
 struct ToolRun {
   int status = -1;  // exit status; 128 + signal when killed
@@ -23,10 +24,9 @@ struct ToolRun {
 // `input` becomes standard input, `dir` the working folder (empty: unchanged). JRXLOG_DB and
 // JRXLOG_LOCAL_EID are cleared for the child unless given in `vars`.
 ToolRun runProgram(const std::string& program, const Strings& args, const std::string& input = "",
-                   const std::string& dir = "",
-                   const std::vector<std::pair<std::string, std::string>>& vars = {});
+                   const std::string& dir = "", const Vars& vars = {});
 ToolRun runJrxlog(const Strings& args, const std::string& input = "", const std::string& dir = "",
-                  const std::vector<std::pair<std::string, std::string>>& vars = {});
+                  const Vars& vars = {});
 // jrxlog on the database of `url`, kLocal its local environment.
 ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "");
 // The ids (or GUIDs) of the records of JSON Lines, without env records.
@@ -46,9 +46,10 @@ class ServeProcess {
   std::string out_;  // its output and errors
 };
 
+// How often `what` occurs in `text`.
+size_t count(const std::string& text, const std::string& what);
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);
-std::string sharedDataDir();  // "" when the sample data is not there
 
 extern const char* const kLocal;
 extern const char* const kNode;  // the source environment of the events below
@@ -57,14 +58,6 @@ extern const char* const kVm2;
 // Two VMs and the local node, operations done, running, failed, with a parent, nested texts,
 // and events of three types, one with an audit payload.
 extern const char* const kSample;
-
-// Import lines; `more` adds fields (",\"status\":3"), `operand` an environment reference;
-// an empty name is left out.
-std::string progressLine(const std::string& id, const std::string& name, long long time,
-                         const std::string& more = "");
-std::string eventLine(const std::string& guid, long long time, const std::string& type,
-                      const std::string& operand = "");
-std::string envLine(const std::string& eid, const std::string& title);
 
 class ToolDb : public ::testing::TestWithParam<std::string> {
  protected:
