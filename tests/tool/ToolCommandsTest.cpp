@@ -55,8 +55,10 @@ const char* const kSampleListings =
 {"kind":"event","guid":"3f1e0d2c-0000-4000-8000-000000000001","time":1701000001,"category":"vm","type":"info","code":7,"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","info":{"text":"info happened","params":{"source_env":{"text":"","params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","title":"host-1","type":"node"}}}}}
 )";
 
-// Read back into a database with another local environment, the listings print the same.
-TEST_P(ToolCommands, ListingsPrintWhatWasImportedAndReadBackUnchanged) {
+// What import stored is what the listings print; read back into a database with another
+// local environment, they print the same. The real sample data imports completely, with the
+// converter's counts.
+TEST_P(ToolCommands, ImportedRecordsPrintAndReadBackUnchanged) {
   expectCase({{"import"}, 0, {"imported 3 env, 6 progress, 3 event records\n"}},
              jrx({"import", "-"}, kSample));
   const std::string printed = jrx({"ops", "--json"}).out + jrx({"events", "--json"}).out;
@@ -67,6 +69,25 @@ TEST_P(ToolCommands, ListingsPrintWhatWasImportedAndReadBackUnchanged) {
   EXPECT_EQ(runJrxlog({"ops", "--json"}, "", "", copy).out +
                 runJrxlog({"events", "--json"}, "", "", copy).out,
             printed);
+
+  const char* data = std::getenv("JRX_SHARED_DATA");
+  if (!data) GTEST_SKIP() << "JRX_SHARED_DATA does not name the shared sample data";
+  const std::string real = std::string(data) + "/openstack/openstack_2k", url = freshDatabaseUrl(GetParam());
+  const json stats = json::parse(std::ifstream(real + ".stats.json"));
+  auto n = [&](const char* key) { return std::to_string(stats[key].get<int>()); };
+  expectCase({{"import"}, 0, {"imported " + std::to_string(stats["envs_node"].get<int>() + stats["envs_vm"].get<int>()) +
+                              " env, " + n("reports") + " progress, " + n("events") + " event records\n"}},
+             jrxOn(url, {"import", real + ".jsonl"}));
+  const std::string firstOnly = jrxOn(url, {"ops", "--json", "--first-only"}).out;
+  const std::string events = jrxOn(url, {"events", "--json"}).out;
+  for (const auto& kv : stats.items()) {
+    const std::string& key = kv.key();
+    if (key.rfind("operations_status_", 0) == 0) {
+      EXPECT_EQ(count(firstOnly, "\"status\":" + key.substr(18)), kv.value()) << key;
+    } else if (key.rfind("events_", 0) == 0) {
+      EXPECT_EQ(count(events, "\"type\":\"" + key.substr(7) + "\""), kv.value()) << key;
+    }
+  }
 }
 
 TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
@@ -80,9 +101,6 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
       {"500", R"({"kind":"progress","name":"c"})", "needs \"id\""},
       {"500", R"({"kind":"event","guid":"{3F1E0D2C-0000-4000-8000-00000000000A}","sid":"abc"})",
        "even number"},
-      {"500", R"({"kind":"event","audit":{"address":"no.where"}})", "audit.address"},
-      {"500", R"({"kind":"wat"})", "unknown kind"},
-      {"500", R"([1,2])", "must be a JSON object"},
       // Beyond a double, or long: the message quotes no more than a short excerpt.
       {"500", R"({"kind":"progress","id":"c","progress":)" + huge + "}", "number overflow"},
       {"500", R"({"kind":")" + huge + R"("})", "unknown kind"},
@@ -106,34 +124,12 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
   }
 }
 
-// The real sample data imports completely; the counts are the converter's.
-TEST_P(ToolCommands, ImportsTheOpenStackSample) {
-  const char* data = std::getenv("JRX_SHARED_DATA");
-  if (!data) GTEST_SKIP() << "JRX_SHARED_DATA does not name the shared sample data";
-  json stats = json::parse(std::ifstream(std::string(data) + "/openstack/openstack_2k.stats.json"));
-  auto n = [&](const char* key) { return std::to_string(stats[key].get<int>()); };
-  const std::string envs = std::to_string(stats["envs_node"].get<int>() + stats["envs_vm"].get<int>());
-  expectCase({{"import"}, 0, {"imported " + envs + " env, " + n("reports") + " progress, " +
-                              n("events") + " event records\n"}},
-             jrx({"import", std::string(data) + "/openstack/openstack_2k.jsonl"}));
-  std::map<std::string, int> expected, counts;
-  for (const auto& kv : stats.items())
-    if (kv.key().rfind("operations_status_", 0) == 0 || kv.key().rfind("events_", 0) == 0)
-      expected[kv.key()] = kv.value();
-  for (const auto& line : jrx({"ops", "--json", "--no-envs", "--first-only"}).lines())
-    ++counts["operations_status_" + json::parse(line)["status"].dump()];
-  const Strings events = jrx({"events", "--json"}).lines();
-  for (const auto& line : events) ++counts["events_" + json::parse(line)["type"].get<std::string>()];
-  EXPECT_EQ(counts, expected);
-  EXPECT_EQ(json::parse(events.front())["time"], stats["time_last"]);
-}
-
 // One log, the commands in order: each case sees what the ones before it did.
 TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
   ASSERT_EQ(jrx({"import"}, kSample).status, 0);
   const std::string vm1 = kVm1, vm2 = kVm2, event = "3f1e0d2c-0000-4000-8000-000000000004";
-  const std::string acl = writeTempFile(R"({"clients": {"reader": {"*": [54, 188]}, "writer": {")" +
-                                        vm1 + R"(": [55]}}})");
+  const std::string acl = writeTempFile(R"({"clients": {"writer": {")" + vm1 + R"(": [55]}}})");
+  const Strings demo = {"demo", "--seed", "7", "--size", "16", "--time", "1701000000"};
   const auto as = [&](const char* client, Strings args) {
     args.insert(args.begin(), {"--acl", acl, "--client", client});
     return args;
@@ -145,8 +141,6 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"events"}, 0, {kNode, "web-1 is up", "!session s-9"}},
       {{"events", "--with-data"}, 0, {"session s-9, address 2001:db8::1, kind 0, detail login"}},
       {{"unfinished", "--eid", kLocal, "--json"}, 0, {R"({"ids":["req-2"],"lastTime":1701000100})"}},
-      {{"unfinished", "--eid", kLocal, "--since", "1800000000", "--json"}, 0,
-       {R"("lastTime":1800000000})"}},
       {{"unfinished", "--eid", "5e5e5e5e-0000-4000-8000-000000000005"}, 0,
        {"a/b c\n1 unfinished operation on behalf of"}},
       // The "env" parameter names the operand.
@@ -156,7 +150,6 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"ops", "--id", "req-9", "--json"}, 0, {"\"operands\":[\"" + vm2 + "\"]"}},
       {{"save-progress", R"({"id":"req-10"})"}, 1, {"error 3101: Can't save operation without name\n"}},
       {{"save-progress", R"({"kind":"event","id":"q"})"}, 1, {"expected a record of kind \"progress\""}},
-      {{"save-event", R"({"guid":1})"}, 1, {"field \"guid\" must be a string"}},
       {{"save-event", R"({"guid":")" + event + R"(","time":1701000004,"info":{"params":{)"
                       R"("source_env":{"params":{"eid":")" + kNode + R"(","type":"node"}}}}})"},
        0, {"saved event " + event}},
@@ -165,7 +158,6 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"finish"}, 0, {"closed 3 unfinished operations as canceled by restart\n"}},
       {{"finish"}, 0, {"closed 0 unfinished operations"}},
       {{"ops", "--id", "req-2", "--json"}, 0, {R"("status":4)", "Operation was canceled by restart"}},
-      {as("reader", {"events"}), 0, {"web-1 is up"}},
       {as("nobody", {"events"}), 1, {"error 414: access denied\n"}},
       {as("writer", {"save-progress", R"({"id":"r","name":"n","operands":[")" + vm2 + "\"]}"}), 1,
        {"error 414: access denied\n"}},
@@ -180,29 +172,15 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"compact", "events", "--keep", "5"}, 0, {"removed 0 events; 4 remain\n"}},
       {{"compact", "events", "--keep", "1"}, 0, {"removed 3 events; 1 remain\n"}},
       {{"events", "--json"}, 0, {event}},
+      // The simulated agent's start closes what was left running, the second one what the first
+      // left; off a terminal, watch prints one plain table per refresh.
+      {demo, 0, {"closed 1 operation left running", "Newest operations", "Newest events"}},
+      {demo, 0, {"closed 2 operations left running"}},
+      {{"watch", "--count", "2", "--interval", "0.05"}, 0, {"2 unfinished operations", "!\x1b"}},
   };
   const std::string dir = makeTempDir();
   for (const Case& c : cases)
     expectCase(c, runJrxlog(c.args, "", dir, {{"JRXLOG_DB", url_}, {"JRXLOG_LOCAL_EID", kLocal}}));
-}
-
-TEST_P(ToolCommands, DemoRunsAlikeAndWatchShowsItsRunningOperations) {
-  const Strings demo = {"demo", "--seed", "7", "--size", "16", "--time", "1701000000"};
-  expectCase({demo, 0, {"closed 0 operations left running", "Newest operations", "Newest events"}},
-             jrx(demo));
-  // The agent's second start closes what the first left running; the replay adds nothing.
-  expectCase({demo, 0, {"closed 2 operations left running"}}, jrx(demo));
-  const std::string other = freshDatabaseUrl(GetParam());
-  ASSERT_EQ(jrxOn(other, demo).status, 0);
-  const ToolRun ops = jrx({"ops", "--json"});
-  EXPECT_EQ(jrxOn(other, {"ops", "--json"}).out, ops.out);
-  expectCase({{"ops"}, 0, {R"("status":3)", R"("status":5)"}}, ops);
-  // Off a terminal: one plain table per refresh, with every running operation.
-  Strings says = {"!\x1b"};
-  for (const auto& id : ids({"ops", "--active", "--first-only"})) says.push_back(id);
-  const ToolRun w = jrx({"watch", "--count", "2", "--interval", "0.05"});
-  expectCase({{"watch"}, 0, says}, w);
-  EXPECT_EQ(count(w.out, "unfinished operation"), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolCommands, ::testing::ValuesIn(backends()), BackendName());
@@ -214,30 +192,21 @@ TEST(ToolDefaults, HelpCompletionAndCommandLineMistakes) {
       {{"--help"}, 0, {"init", "demo", "import", "save-progress", "save-event", "unfinished",
                        "finish", "compact", "watch", "serve", "--local-eid", "--acl", "MYSQL_PWD"}},
       {{"ops", "--help"}, 0, {"--first-only", "--active", "--from", "!--operand", "!--keep"}},
-      {{"help", "events"}, 0, {"--operand", "--with-data", "!--first-only"}},
       {{"compact", "ops", "--help"}, 0, {"--age", "!--keep"}},
       {{"--version"}, 0, {"jrxlog 1."}},
       {{}, 2, {"a command is required"}},
       {{"ops", "--limit", "ten"}, 2, {"--limit", "got 'ten'", "jrxlog ops --help"}},
       {{"ops", "--limit", "4294967296"}, 2, {"--limit"}},
       {{"ops", "--eid", "123"}, 2, {"--eid: not a GUID"}},
-      {{"ops", "--from", "yesterday-ish"}, 2, {"--from"}},
-      {{"events", "--name", "x"}, 2, {"--name"}},
       {{"unfinished"}, 2, {"--eid is required"}},
       {{"compact", "logs"}, 2, {"A subcommand is required"}},
-      {{"compact", "ops", "--keep", "3"}, 2, {"--age is required"}},
       {{"compact", "events", "--keep", "-1"}, 2, {"--keep"}},
-      {{"compact", "ops", "--age", "-5"}, 2, {"--age"}},
       {{"import", "a", "b"}, 2, {"not expected: b"}},
       {{"watch", "--interval", "0"}, 2, {"--interval"}},
-      {{"--acl", "f", "ops"}, 2, {"--acl requires --client"}},
       {{"--local-eid", "nope", "init"}, 2, {"--local-eid"}},
-      {{"help", "bogus"}, 2, {"no command 'bogus'"}},
       {{"completion", "zsh"}, 2, {"bash only"}},
       {{"serve", "--listen", "127.0.0.1"}, 2, {"--listen", "jrxlog serve --help"}},
-      {{"serve", "--listen", "127.0.0.1:65536"}, 2, {"--listen"}},
       {{"serve", "--token-file", writeTempFile("two words\n")}, 2, {"--token-file"}},
-      {{"serve", "--token-file", "/nonexistent/token"}, 2, {"--token-file"}},
       {{"--db", "bogus:x", "ops"}, 1, {"error 3101: database URL 'bogus:x' has an unknown scheme"}},
       {{"--db", "sqlite:/nonexistent/a.db", "ops"}, 1, {"cannot open SQLite database"}},
       {{"--db", "mysql://root@localhost/x?socket=/nonexistent.sock", "ops"}, 1, {"error 3101: "}},
@@ -248,12 +217,13 @@ TEST(ToolDefaults, HelpCompletionAndCommandLineMistakes) {
   // The variable stands in for the global option, and is checked the same way.
   expectCase({{"init"}, 2, {"--local-eid"}}, runJrxlog({"init"}, "", dir, {{"JRXLOG_LOCAL_EID", "nope"}}));
   // The README's first command: the demo on the default database in the current folder.
-  expectCase({{"demo"}, 0, {"Newest operations"}}, runJrxlog({"demo"}, "", dir));
+  expectCase({{"demo"}, 0, {"closed 0 operations left running", "Newest events"}},
+             runJrxlog({"demo"}, "", dir));
   EXPECT_EQ(access(db.c_str(), F_OK), 0);
 
   // The completion script, run by bash on partly typed command lines.
   const std::string script = writeTempFile(runJrxlog({"completion", "bash"}).out);
-  for (const Case& c : {Case{{"jrxlog ''"}, 0, {"compact"}}, Case{{"jrxlog compact ''"}, 0, {"events"}},
+  for (const Case& c : {Case{{"jrxlog compact ''"}, 0, {"events"}},
                         Case{{"jrxlog --db x ops --fi"}, 0, {"--first-only"}}})
     expectCase(c, runProgram("bash", {"-c", "source " + script + "; COMP_WORDS=(" + c.args[0] +
                                                 "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "

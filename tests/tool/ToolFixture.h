@@ -51,13 +51,26 @@ size_t count(const std::string& text, const std::string& what);
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);
 
-extern const char* const kLocal;
-extern const char* const kNode;  // the source environment of the events below
-extern const char* const kVm1;
-extern const char* const kVm2;
+inline const char* const kLocal = "0a0a0a0a-0000-4000-8000-000000000001";
+inline const char* const kNode = "d3377d3c-a0d1-5d71-9947-f17125c357bb";  // the events' source
+inline const char* const kVm1 = "11111111-1111-4111-8111-111111111111";
+inline const char* const kVm2 = "22222222-2222-4222-8222-222222222222";
 // Two VMs and the local node, operations done, running, failed, with a parent, nested texts,
 // and events of three types, one with an audit payload.
-extern const char* const kSample;
+inline const char* const kSample = R"({"kind":"env","eid":"11111111-1111-4111-8111-111111111111","type":"vm","title":"web-1"}
+{"kind":"env","eid":"22222222-2222-4222-8222-222222222222","type":"vm","title":"db-1"}
+{"kind":"env","eid":"0a0a0a0a-0000-4000-8000-000000000001","type":"node","title":"host-0"}
+{"kind":"progress","id":"req-1","name":"vm.start","progress":10,"time":1701000000,"operands":["11111111-1111-4111-8111-111111111111"],"sessionId":"s-1","info":{"text":"Starting {vm}","params":{"vm":"web-1","n":["1",{"text":"x","params":{"y":"z"}}]}}}
+
+{"kind":"progress","id":"req-1","progress":50,"time":1701000010,"info":{"text":"Booting"}}
+{"kind":"progress","id":"req-1","status":3,"progress":100,"time":1701000020,"info":{"text":"Started"}}
+{"kind":"progress","id":"req-2","name":"vm.stop","time":1701000100,"eid":"0a0a0a0a-0000-4000-8000-000000000001","info":{"text":"Stopping"}}
+{"kind":"progress","id":"a/b c","parentId":"req-2","name":"vm.stop","progress":30,"time":1701000200,"eid":"5e5e5e5e-0000-4000-8000-000000000005","info":{"text":"Waiting"}}
+{"kind":"progress","id":"req-3","name":"backup.run","status":5,"time":1701000300,"operands":["22222222-2222-4222-8222-222222222222"],"info":{"text":"Disk full"}}
+{"kind":"event","guid":"3F1E0D2C-0000-4000-8000-000000000001","time":1701000001,"category":"vm","type":"info","code":7,"info":{"text":"info happened","params":{"source_env":{"params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","type":"node","title":"host-1"}}}}}
+{"kind":"event","guid":"{3f1e0d2c-0000-4000-8000-000000000002}","time":1701000002,"category":"vm","type":"env_status","sid":"0102FF","info":{"text":"web-1 is up","params":{"source_env":{"params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","type":"node","title":"host-1"}},"env":{"params":{"eid":"11111111-1111-4111-8111-111111111111","type":"vm","title":"web-1"}},"old_status":"4","new_status":"1","old_transition":"0","new_transition":"0"}}}
+{"kind":"event","guid":"3f1e0d2c-0000-4000-8000-000000000003","time":1701000003,"category":"vm","type":"audit","info":{"text":"login","params":{"source_env":{"params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","type":"node","title":"host-1"}}}},"audit":{"session":"s-9","address":"2001:db8::1","detail":"login","kind":0}}
+)";
 
 class ToolDb : public ::testing::TestWithParam<std::string> {
  protected:
