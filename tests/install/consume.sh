@@ -3,36 +3,30 @@
 # against it, once through the CMake package and once through pkg-config; both must save a
 # progress report into an SQLite log and read it back. consume.sh BUILD_DIR [CXXFLAGS]
 set -euo pipefail
-build=$1
-flags=${2:-}
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d /tmp/jrx-install.XXXXXX)
+build=$1 flags=${2:-} here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d /tmp/jrx-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
+prefix=$work/prefix lib=$work/prefix/lib
 fail() { echo "$*"; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # Versioned libraries; no path of the build tree; the tool, its manual and completion; the
 # internals kept inside.
-for lib in JRXLogDBLocal JRXFramework JRXQuery; do
-  [ "$(readlink -f "$prefix/lib/lib$lib.so")" = "$prefix/lib/lib$lib.so.1.0.0" ] &&
-    objdump -p "$prefix/lib/lib$lib.so.1" | grep -q "SONAME *lib$lib.so.1$" || fail "lib$lib: version"
+for l in JRXLogDBLocal JRXFramework JRXQuery; do
+  [ "$(readlink -f "$lib/lib$l.so")" = "$lib/lib$l.so.1.0.0" ] &&
+    objdump -p "$lib/lib$l.so.1" | grep -q "SONAME *lib$l.so.1$" || fail "lib$l: version"
 done
-if grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$prefix/lib/pkgconfig" \
-     "$prefix/lib/cmake"; then fail "installed files name the build tree"; fi
-for f in share/man/man1/jrxlog.1 share/bash-completion/completions/jrxlog; do
-  [ -s "$prefix/$f" ] || fail "$f is not installed"
-done
-"$prefix/bin/jrxlog" --version >/dev/null
-if nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep LogsEnvInfo >/dev/null; then
-  fail "libJRXLogDBLocal exports its internals"
-fi
+! grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$lib/pkgconfig" "$lib/cmake" ||
+  fail "installed files name the build tree"
+[ -s "$prefix/share/man/man1/jrxlog.1" ] && [ -s "$prefix/share/bash-completion/completions/jrxlog" ] &&
+  "$prefix/bin/jrxlog" --version >/dev/null || fail "the tool, its manual or completion is missing"
+! nm -D --defined-only "$lib/libJRXLogDBLocal.so" | grep ' _ZN3JRX5logdb' ||
+  fail "libJRXLogDBLocal exports its internals (JRX::logdb)"
 
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" \
   >"$work/build.log" 2>&1 && cmake --build "$work/cmake" >>"$work/build.log" 2>&1 ||
   fail "$(cat "$work/build.log")"
 "$work/cmake/consumer" "$work/a.db"
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PKG_CONFIG_PATH=$lib/pkgconfig
 # shellcheck disable=SC2046,SC2086
 c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" \
   $(pkg-config --cflags --libs jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
