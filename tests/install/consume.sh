@@ -15,10 +15,10 @@ for l in JRXLogDBLocal JRXFramework JRXQuery; do
   [ "$(readlink -f "$lib/lib$l.so")" = "$lib/lib$l.so.1.0.0" ] &&
     objdump -p "$lib/lib$l.so.1" | grep -q "SONAME *lib$l.so.1$" || fail "lib$l: version"
 done
-! grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$lib/pkgconfig" "$lib/cmake" ||
-  fail "installed files name the build tree"
-[ -s "$prefix/share/man/man1/jrxlog.1" ] && [ -s "$prefix/share/bash-completion/completions/jrxlog" ] &&
-  "$prefix/bin/jrxlog" --version >/dev/null || fail "the tool, its manual or completion is missing"
+! grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$lib/pkgconfig" \
+  "$lib/cmake" || fail "installed files name the build tree"
+[ -s "$prefix/share/man/man1/jrxlog.1" ] && "$prefix/bin/jrxlog" --version >/dev/null &&
+  [ -s "$prefix/share/bash-completion/completions/jrxlog" ] || fail "the tool is not installed"
 ! nm -D --defined-only "$lib/libJRXLogDBLocal.so" | grep ' _ZN3JRX5logdb' ||
   fail "libJRXLogDBLocal exports its internals (JRX::logdb)"
 
@@ -28,6 +28,6 @@ cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAG
 "$work/cmake/consumer" "$work/a.db"
 export PKG_CONFIG_PATH=$lib/pkgconfig
 # shellcheck disable=SC2046,SC2086
-c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" \
-  $(pkg-config --cflags --libs jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
+c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs \
+  jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
 "$work/consumer-pc" "$work/b.db"

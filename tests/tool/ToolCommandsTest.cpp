@@ -55,9 +55,8 @@ const char* const kSampleListings =
 {"kind":"event","guid":"3f1e0d2c-0000-4000-8000-000000000001","time":1701000001,"category":"vm","type":"info","code":7,"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","info":{"text":"info happened","params":{"source_env":{"text":"","params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","title":"host-1","type":"node"}}}}}
 )";
 
-// What import stored is what the listings print; read back into a database with another
-// local environment, they print the same. The real sample data imports completely, with the
-// converter's counts.
+// What import stored is what the listings print, and that reads back unchanged into a database
+// with another local environment. The real sample data imports with the converter's counts.
 TEST_P(ToolCommands, ImportedRecordsPrintAndReadBackUnchanged) {
   expectCase({{"import"}, 0, {"imported 3 env, 6 progress, 3 event records\n"}},
              jrx({"import", "-"}, kSample));
@@ -101,9 +100,6 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
       {"500", R"({"kind":"progress","id":"c","operands":["0a0a-zz"]})", "not a GUID"},
       {"500", R"({"kind":"progress","id":"c","info":{"params":{"x":5}}})", "\"info.params.x\""},
       {"500", R"({"kind":"progress","id":"c","colour":"red"})", "unknown field \"colour\""},
-      {"500", R"({"kind":"progress","name":"c"})", "needs \"id\""},
-      {"500", R"({"kind":"event","guid":"{3F1E0D2C-0000-4000-8000-00000000000A}","sid":"abc"})",
-       "even number"},
       // Beyond a double, or long: the message quotes no more than a short excerpt.
       {"500", R"({"kind":"progress","id":"c","progress":)" + huge + "}", "number overflow"},
       {"500", R"({"kind":")" + huge + R"("})", "unknown kind"},
@@ -122,8 +118,8 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
 )" + line + "\n" + R"({"kind":"progress","id":"d","name":"d"})");
     expectCase({{line}, 1, {"line 3: ", complaint}}, r);
     EXPECT_LT(r.err.size(), 300u);
-    EXPECT_EQ(ids({"ops"}, url), (Strings{"a", "b"}));
-    EXPECT_EQ(ids({"events"}, url), Strings{});
+    EXPECT_EQ(idsOf(jrxOn(url, {"ops", "--json"}).out), (Strings{"a", "b"}));
+    EXPECT_EQ(jrxOn(url, {"events", "--json"}).out, "");
   }
 }
 
@@ -134,12 +130,7 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
   const std::string acl = writeTempFile(R"({"clients": {"writer": {")" + vm1 + R"(": [55]}}})");
   const Strings demo = {"demo", "--seed", "7", "--size", "16", "--time", "1701000000"};
   const auto on = [](const std::string& vm) { return "\"operands\":[\"" + vm + "\"]}"; };
-  const auto as = [&](const char* client, Strings args) {
-    args.insert(args.begin(), {"--acl", acl, "--client", client});
-    return args;
-  };
   const Case cases[] = {
-      {{"init"}, 0, {kLocal}},
       // Tables: texts with their parameters, operands by title, no terminal codes.
       {{"ops"}, 0, {"PARENT", "Starting web-1", "running", "50%", "failed", "db-1", "!\x1b"}},
       {{"events"}, 0, {kNode, "web-1 is up", "!session s-9"}},
@@ -148,11 +139,6 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
        {R"({"ids":["req-2"],"lastTime":1701000100})"}},
       {{"unfinished", "--eid", "5e5e5e5e-0000-4000-8000-000000000005"}, 0,
        {"a/b c\n1 unfinished operation on behalf of"}},
-      // The "env" parameter names the operand.
-      {{"save-progress", R"({"id":"req-9","name":"vm.stop","time":1701000400,"info":{"params":)"
-                         R"({"env":[{"params":{"eid":")" + vm2 + R"(","type":"vm"}}]}}})"},
-       0, {"saved progress of operation req-9"}},
-      {{"ops", "--id", "req-9", "--json"}, 0, {"\"operands\":[\"" + vm2 + "\"]"}},
       {{"save-progress", R"({"id":"q"})"}, 1, {"error 3101: Can't save operation without name\n"}},
       {{"save-progress", R"({"kind":"event","id":"q"})"}, 1, {"a record of kind \"progress\""}},
       {{"save-event", R"({"guid":")" + event + R"(","time":1701000004,"info":{"params":{)"
@@ -160,17 +146,18 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
        0, {"saved event " + event}},
       // The other node is not among the management system's environments, so its operation
       // counts as the local node's too.
-      {{"finish"}, 0, {"closed 3 unfinished operations as canceled by restart\n"}},
+      {{"finish"}, 0, {"closed 2 unfinished operations as canceled by restart\n"}},
       {{"finish"}, 0, {"closed 0 unfinished operations"}},
       {{"ops", "--id", "req-2", "--json"}, 0, {R"("status":4)", "was canceled by restart"}},
-      {as("nobody", {"events"}), 1, {"error 414: access denied\n"}},
-      {as("writer", {"save-progress", R"({"id":"r","name":"n",)" + on(vm2)}), 1, {"error 414: "}},
-      {as("writer", {"save-progress", R"({"id":"old","name":"n","time":9,)" + on(vm1)}), 0,
-       {"saved progress of operation old"}},
+      {{"--acl", acl, "--client", "nobody", "events"}, 1, {"error 414: access denied\n"}},
+      {{"--acl", acl, "--client", "writer", "save-progress", R"({"id":"r","name":"n",)" + on(vm2)},
+       1, {"error 414: "}},
+      {{"--acl", acl, "--client", "writer", "save-progress", R"({"id":"old","name":"n","time":9,)" +
+        on(vm1)}, 0, {"saved progress of operation old"}},
       {{"--acl", "/nonexistent/acl.json", "--client", "x", "ops"}, 1, {"cannot be read"}},
       // An old operation still running survives compaction.
       {{"compact", "ops", "--age", "1d"}, 0,
-       {"removed 5 ended operations recorded 86400 seconds ago or earlier; 1 remain\n"}},
+       {"removed 4 ended operations recorded 86400 seconds ago or earlier; 1 remain\n"}},
       {{"ops", "--json"}, 0, {R"({"kind":"progress","id":"old")"}},
       {{"compact", "events", "--keep", "5"}, 0, {"removed 0 events; 4 remain\n"}},
       {{"compact", "events", "--keep", "1"}, 0, {"removed 3 events; 1 remain\n"}},
@@ -195,11 +182,9 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"--help"}, 0, {"init", "demo", "import", "save-progress", "save-event", "unfinished",
                        "finish", "compact", "watch", "serve", "--local-eid", "--acl", "MYSQL_PWD"}},
       {{"ops", "--help"}, 0, {"--first-only", "--active", "--from", "!--operand", "!--keep"}},
-      {{"compact", "ops", "--help"}, 0, {"--age", "!--keep"}},
       {{"--version"}, 0, {"jrxlog 1."}},
       {{}, 2, {"a command is required"}},
       {{"ops", "--limit", "ten"}, 2, {"--limit", "got 'ten'", "jrxlog ops --help"}},
-      {{"ops", "--limit", "4294967296"}, 2, {"--limit"}},
       {{"ops", "--eid", "123"}, 2, {"--eid: not a GUID"}},
       {{"unfinished"}, 2, {"--eid is required"}},
       {{"compact", "logs"}, 2, {"A subcommand is required"}},
@@ -217,18 +202,10 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
   for (const Case& c : cases) expectCase(c, runJrxlog(c.args, "", dir));
   const std::string db = dir + "/jrxlog.db";
   EXPECT_NE(access(db.c_str(), F_OK), 0);
-  // The variable stands in for the global option, and is checked the same way.
-  expectCase({{"init"}, 2, {"--local-eid"}},
-             runJrxlog({"init"}, "", dir, {{"JRXLOG_LOCAL_EID", "nope"}}));
   // The README's first command: the demo on the default database in the current folder.
   expectCase({{"demo"}, 0, {"closed 0 operations left running", "Newest events"}},
              runJrxlog({"demo"}, "", dir));
   EXPECT_EQ(access(db.c_str(), F_OK), 0);
-  // The completion script, run by bash on a partly typed command line.
-  const std::string script = writeTempFile(runJrxlog({"completion", "bash"}).out);
-  expectCase({{"completion"}, 0, {"--first-only"}},
-             runProgram("bash", {"-c", "source $0; COMP_WORDS=(jrxlog --db x ops --fi); COMP_CWORD=5; "
-                                       "_jrxlog; echo \"${COMPREPLY[*]}\"", script}));
 }
 
 }  // namespace

@@ -42,11 +42,12 @@ std::string scratchFile() {
 }
 
 // Standard error goes with the output when `err` is empty.
-pid_t start(Strings argv, const std::string& in, const std::string& out, const std::string& err,
-            const std::string& dir, const Vars& vars) {
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(&a[0]);
-  args.push_back(nullptr);
+pid_t start(const std::string& program, Strings args, const std::string& in, const std::string& out,
+            const std::string& err, const std::string& dir = "", const Vars& vars = {}) {
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid != 0) return pid;
   int i = open(in.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -56,7 +57,7 @@ pid_t start(Strings argv, const std::string& in, const std::string& out, const s
   unsetenv("JRXLOG_LOCAL_EID");
   for (const auto& kv : vars) setenv(kv.first.c_str(), kv.second.c_str(), 1);
   if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-  execvp(args[0], args.data());
+  execvp(argv[0], argv.data());
   _exit(127);
 }
 
@@ -88,10 +89,8 @@ std::string writeTempFile(const std::string& content) {
 
 ToolRun runProgram(const std::string& program, const Strings& args, const std::string& input,
                    const std::string& dir, const Vars& vars) {
-  Strings argv = {program};
-  argv.insert(argv.end(), args.begin(), args.end());
   std::string in = writeTempFile(input), out = scratchFile(), err = scratchFile();
-  ToolRun r{waitFor(start(argv, in, out, err, dir, vars)), readFile(out), readFile(err)};
+  ToolRun r{waitFor(start(program, args, in, out, err, dir, vars)), readFile(out), readFile(err)};
   for (const auto& f : {in, out, err}) unlink(f.c_str());
   return r;
 }
@@ -107,11 +106,10 @@ ToolRun jrxOn(const std::string& url, Strings args, const std::string& input) {
 }
 
 ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_(scratchFile()) {
-  Strings argv = {JRXLOG_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
+  Strings argv = args;
   argv.insert(argv.end(), {"serve", "--listen", "127.0.0.1:0"});
   argv.insert(argv.end(), serveArgs.begin(), serveArgs.end());
-  pid_ = start(argv, "/dev/null", out_, "", "", {});
+  pid_ = start(JRXLOG_BINARY, argv, "/dev/null", out_, "");
   // The first line names the address once the socket listens.
   const std::string marker = "http://127.0.0.1:";
   for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
@@ -123,7 +121,7 @@ ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_
     }
     usleep(50 * 1000);
   }
-  std::string said = readFile(out_);
+  const std::string said = readFile(out_);
   stop();
   throw std::runtime_error("jrxlog serve is not listening: " + said);
 }

@@ -46,7 +46,6 @@ class ServeProcess {
   std::string out_;  // its output and errors
 };
 
-// How often `what` occurs in `text`.
 size_t count(const std::string& text, const std::string& what);
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);
@@ -77,11 +76,6 @@ class ToolDb : public ::testing::TestWithParam<std::string> {
   void SetUp() override { url_ = freshDatabaseUrl(GetParam()); }
   ToolRun jrx(const Strings& args, const std::string& input = "") const {
     return jrxOn(url_, args, input);
-  }
-  // What the listing prints with --json, as idsOf.
-  Strings ids(Strings listing, const std::string& url = "") const {
-    listing.push_back("--json");
-    return idsOf(jrxOn(url.empty() ? url_ : url, listing).out);
   }
 
   std::string url_;
