@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <sstream>
