@@ -150,6 +150,7 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"finish"}, 0, {"closed 0 unfinished operations"}},
       {{"ops", "--id", "req-2", "--json"}, 0, {R"("status":4)", "was canceled by restart"}},
       {{"--acl", acl, "--client", "nobody", "events"}, 1, {"error 414: access denied\n"}},
+      {{"--acl", acl, "--client", "writer", "ops", "--eid", vm1}, 1, {"error 414: access denied\n"}},
       {{"--acl", acl, "--client", "writer", "save-progress", R"({"id":"r","name":"n",)" + on(vm2)},
        1, {"error 414: "}},
       {{"--acl", acl, "--client", "writer", "save-progress", R"({"id":"old","name":"n","time":9,)" +
