@@ -69,7 +69,7 @@ void renderOperand(const ASNode& n, ASType type, ASSqlWriter& w) {
       w.Column(*n.domain, n.column);
       break;
     case ASNode::Value:
-      w.Value(ASCoerce(n.value, type));
+      w.Value(ASCoerce(n.value, type), &n.value);
       break;
     case ASNode::Subselect:
       w << "(";

@@ -155,6 +155,7 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
       if (!shape.where.empty()) w << " AND ";
       w << "(" << x.where->sql << ")";
       w.values.insert(w.values.end(), x.where->values.begin(), x.where->values.end());
+      w.sources.insert(w.sources.end(), x.where->sources.begin(), x.where->sources.end());
     }
   }
 
@@ -174,10 +175,10 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
 
   if (x.limit) {
     w << " LIMIT ";
-    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)));
+    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)), &ASLimitCountSource);
     if (x.offset) {
       w << " OFFSET ";
-      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)));
+      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), &ASLimitOffsetSource);
     }
   }
 }

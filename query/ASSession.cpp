@@ -4,10 +4,29 @@
 #include "ASSessionAccess.h"
 #include "ASSqlText.h"
 
-// Prepared statements of this connection, reused whenever the same SQL text runs again.
+// Prepared statements of this connection, reused whenever the same SQL text runs again, and
+// the statements of the shapes met so far.
 struct ASSession::Statements {
   static constexpr size_t kMax = 256;
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
+  std::unordered_map<std::string, ASPrepared> byShape;  // statements point into bySql
+  ASShapeKey key;                   // of the statement being built
+  std::vector<ASBindValue> params;  // its values, bound by reference where they are
+
+  void Clear() {
+    byShape.clear();
+    bySql.clear();
+  }
+  // Room for one more; whatever a statement being built refers to is found again or
+  // prepared anew.
+  void MakeRoom() {
+    if (bySql.size() >= kMax || byShape.size() >= kMax) Clear();
+  }
+  ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
+    auto it = bySql.find(sql);
+    if (it == bySql.end()) it = bySql.emplace(sql, conn.Prepare(sql)).first;
+    return *it->second;
+  }
 };
 
 ASSession::ASSession(std::unique_ptr<ASDriverConnection> connection)
@@ -33,11 +52,29 @@ ASDriverConnection& ASSessionAccess::Connection(ASSession& s) {
     // with a new one would commit half of it, so only a fresh transaction reconnects.
     if (s.depth_ > 0)
       throw AException("the connection to the database was lost in this transaction", 0, true);
-    s.statements_->bySql.clear();
+    s.statements_->Clear();
     s.conn_->Reconnect();
     s.lost_ = false;
   }
   return *s.conn_;
+}
+
+ASRow& ASRowBuffer::Add(size_t columns) {
+  if (count_ == rows_.size()) rows_.emplace_back();
+  ASRow& r = rows_[count_++];
+  r.resize(columns);
+  return r;
+}
+
+void ASRowBuffer::Trim() {
+  count_ = 0;
+  if (rows_.size() > 16) {
+    std::vector<ASRow>().swap(rows_);
+    return;
+  }
+  for (ASRow& r : rows_)
+    for (ASBindValue& v : r)
+      if (v.bytes.capacity() > 4096) std::string().swap(v.bytes);
 }
 
 namespace {
@@ -53,41 +90,106 @@ auto guarded(bool& lost, F&& f) -> decltype(f()) {
   }
 }
 
+bool explained(const std::string& sql) {
+  return sql.compare(0, 7, "SELECT ") == 0 || sql.compare(0, 7, "UPDATE ") == 0 ||
+         sql.compare(0, 7, "DELETE ") == 0;
+}
+
+long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
+                  ASRowBuffer* rows) {
+  try {
+    st.Execute(params);
+    if (rows) {
+      const size_t n = st.Columns();
+      while (st.Next()) {
+        ASRow& row = rows->Add(n);
+        for (size_t i = 0; i < n; ++i) st.Get(i, row[i]);
+      }
+    }
+    long long changes = st.Changes();
+    st.Reset();
+    return changes;
+  } catch (...) {
+    try {
+      st.Reset();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
-long long ASSessionAccess::Run(ASSession& s, const std::string& sql,
-                               const std::vector<ASBindValue>& params, std::vector<ASRow>* rows) {
-  ASDriverConnection& conn = Connection(s);
-  auto& cache = s.statements_->bySql;
+ASShapeKey& ASSessionAccess::Key(ASSession& s) {
+  Connection(s);
+  s.statements_->key.Clear();
+  return s.statements_->key;
+}
+
+ASPrepared* ASSessionAccess::Find(ASSession& s) {
+  auto& shapes = s.statements_->byShape;
+  auto it = shapes.find(s.statements_->key.Bytes());
+  return it == shapes.end() ? nullptr : &it->second;
+}
+
+ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
+  ASSession::Statements& st = *s.statements_;
+  ASPrepared p;
+  p.sql = ASResolveAliases(w.sql, w.bare);
+  for (const void* source : w.sources) {
+    ASPrepared::Param param;
+    if (source == &ASLimitCountSource) {
+      param.from = ASPrepared::Param::Count;
+    } else if (source == &ASLimitOffsetSource) {
+      param.from = ASPrepared::Param::Offset;
+    } else {
+      const long slot = st.key.SlotOf(source);
+      if (slot < 0) throw AException("a value of the statement is missing from its shape: " + p.sql);
+      param.slot = static_cast<unsigned>(slot);
+    }
+    p.params.push_back(param);
+  }
+  st.MakeRoom();
+  return st.byShape.emplace(st.key.Bytes(), std::move(p)).first->second;
+}
+
+long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,
+                               unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows) {
+  ASSession::Statements& st = *s.statements_;
+  const std::vector<ASBindSlot>& slots = st.key.Slots();
+  std::vector<ASBindValue>& params = st.params;
+  params.resize(p.params.size());
+  for (size_t i = 0; i < p.params.size(); ++i) {
+    const ASPrepared::Param& from = p.params[i];
+    ASBindValue& v = params[i];
+    if (from.from == ASPrepared::Param::Slot) {
+      const ASBindSlot& slot = slots[from.slot];
+      slot.BindInto(v);
+      if (limits && slot.limited) limits->Add(*slot.limited, v);
+    } else {
+      v.kind = ASBindValue::Integer;
+      v.i = static_cast<long long>(from.from == ASPrepared::Param::Count ? count : offset);
+      v.ref = nullptr;
+    }
+  }
+  if (limits) limits->Check();
+  ASDriverConnection& conn = *s.conn_;
   return guarded(s.lost_, [&]() -> long long {
-    auto it = cache.find(sql);
-    if (it == cache.end()) {
-      if (cache.size() >= ASSession::Statements::kMax) cache.clear();
-      it = cache.emplace(sql, conn.Prepare(sql)).first;
-    }
-    ASDriverStatement& st = *it->second;
-    if (s.plans_ && (sql.compare(0, 7, "SELECT ") == 0 || sql.compare(0, 7, "UPDATE ") == 0 ||
-                     sql.compare(0, 7, "DELETE ") == 0))
-      s.plans_->push_back({sql, conn.Explain(sql, params)});
-    try {
-      st.Execute(params);
-      if (rows) {
-        const size_t n = st.Columns();
-        while (st.Next()) {
-          rows->emplace_back(n);
-          for (size_t i = 0; i < n; ++i) st.Get(i, rows->back()[i]);
-        }
-      }
-      long long changes = st.Changes();
-      st.Reset();
-      return changes;
-    } catch (...) {
-      try {
-        st.Reset();
-      } catch (...) {
-      }
-      throw;
-    }
+    if (!p.statement) p.statement = &st.Prepared(conn, p.sql);
+    if (s.plans_ && explained(p.sql)) s.plans_->push_back({p.sql, conn.Explain(p.sql, params)});
+    return execute(*p.statement, params, rows);
+  });
+}
+
+long long ASSessionAccess::Run(ASSession& s, const std::string& sql,
+                               const std::vector<ASBindValue>& params, ASRowBuffer* rows) {
+  ASDriverConnection& conn = Connection(s);
+  ASSession::Statements& st = *s.statements_;
+  return guarded(s.lost_, [&]() -> long long {
+    st.MakeRoom();
+    ASDriverStatement& statement = st.Prepared(conn, sql);
+    if (s.plans_ && explained(sql)) s.plans_->push_back({sql, conn.Explain(sql, params)});
+    return execute(statement, params, rows);
   });
 }
 
@@ -99,32 +201,37 @@ void ASSession::ExecuteSql(const std::string& sql) {
 void ASSession::Insert(ASDomain& domain) {
   if (!domain.HasValues())
     throw AException("table " + domain.TableName() + " has no value members to insert");
-  std::string sql = "INSERT INTO " + domain.TableName() + " (";
-  sql.reserve(256);
-  std::string marks;
-  marks.reserve(3 * domain.Size());
-  std::vector<ASBindValue> values;
-  values.reserve(domain.Size());
-  ASRowLimits limits(domain);
+  ASShapeKey& k = ASSessionAccess::Key(*this);
+  k.Tag('I');
+  k.Table(domain);
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
     if (!domain.InInsert(i) || (a.Flags() & AS_COL_AUTOINC)) continue;
-    if (!values.empty()) {
-      sql += ", ";
-      marks += ", ";
-    }
-    sql += a.Name();
-    marks += "?";
+    k.Column(domain, i);
     // The value members stay put until the statement ran: bound without a copy.
-    values.push_back(ASBindRefOf(domain.Value(i), a.Type()));
-    limits.Add(a, values.back());
+    ASBindSlot slot;
+    slot.how = ASBindSlot::Member;
+    slot.type = a.Type();
+    slot.member = &domain.Value(i);
+    slot.limited = &a;
+    k.Bind(slot);
   }
-  limits.Check();
-  if (values.empty())
-    sql = ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
-  else
-    sql += ") VALUES (" + marks + ")";
-  ASSessionAccess::Run(*this, sql, values, nullptr);
+  ASPrepared& p = ASSessionAccess::Statement(*this, [&](ASSqlWriter& w) {
+    if (k.Slots().empty()) {
+      w << ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
+      return;
+    }
+    w << "INSERT INTO " << domain.TableName() << " (";
+    for (size_t i = 0; i < k.Slots().size(); ++i) w << (i ? ", " : "") << k.Slots()[i].limited->Name();
+    w << ") VALUES (";
+    for (size_t i = 0; i < k.Slots().size(); ++i) {
+      if (i) w << ", ";
+      w.Value(ASBindValue(), k.Slots()[i].member);
+    }
+    w << ")";
+  });
+  ASRowLimits limits(domain);
+  ASSessionAccess::Run(*this, p, 0, 0, &limits, nullptr);
 }
 
 bool ASSession::InsertNew(ASDomain& domain) {

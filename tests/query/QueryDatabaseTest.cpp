@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "ASFaults.h"
@@ -24,6 +25,40 @@ TEST_P(Database, StatementsArePreparedOncePerConnection) {
   EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
   EXPECT_EQ(ASFaults::StatementsSeen(), 10);
   ASFaults::Clear();
+}
+
+// Statements found again by their shape: each of these differs from another in one part
+// only (operator, column, value type, limit, offset, connective, which object a column is
+// of), and taking turns each must keep its own statement and values.
+TEST_P(Database, ShapesDifferingInOnePartKeepTheirOwnStatements) {
+  for (int i = 1; i <= 6; ++i) addItem("n" + std::to_string(i), i % 3, 100 * i);
+  item t, u;
+  const std::vector<std::pair<std::function<void(ASFilter&)>, long long>> cases = {
+      {[&](ASFilter& f) { f.Set(t->time < 200); }, 1},
+      {[&](ASFilter& f) { f.Set(t->time <= 200); }, 2},
+      {[&](ASFilter& f) { f.Set(t->num <= 1); }, 4},
+      {[&](ASFilter& f) { f.Set(t->name <= 1); }, 0},
+      {[&](ASFilter& f) { f.Set(t->num <= 1).Limit(3); }, 3},
+      {[&](ASFilter& f) { f.Set(t->num <= 1).Limit(3, 2); }, 2},
+      {[&](ASFilter& f) { f.Set(t->num <= 1 && t->name != "n1"); }, 3},
+      {[&](ASFilter& f) { f.Set(t->num <= 1 || t->name != "n1"); }, 6},
+      {[&](ASFilter& f) { f.Set(t->item_id == t->num); }, 2},
+      {[&](ASFilter& f) { f.Set(t->item_id == u->num); }, 4},
+  };
+  for (int round = 0; round < 2; ++round)
+    for (size_t i = 0; i < cases.size(); ++i) {
+      ASCursor c(s);
+      c.Project() << t->name;
+      cases[i].first(c);
+      long long n = 0;
+      while (c.Fetch()) ++n;
+      EXPECT_EQ(n, cases[i].second) << "case " << i << ", round " << round;
+    }
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ((ASUpdater(t) << t->time.Set(round)).Where(t->num == 0).Execute(s), 2);
+    EXPECT_EQ((ASUpdater(t) << t->big.Set(round + 5)).Where(t->num == 0).Execute(s), 2);
+    EXPECT_EQ(count(t->item_id, t->time == round && t->big == round + 5), 2);
+  }
 }
 
 TEST_P(Database, ConcurrentWritersOnTheirOwnConnections) {
