@@ -4,38 +4,38 @@
 
 namespace {
 
-std::shared_ptr<ASNode> valueNode(ASBindValue v) {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Value;
-  n->value = std::move(v);
-  return n;
+ASTerm valueTerm(ASBindValue v) {
+  ASTerm t;
+  t.kind = ASTerm::Value;
+  t.value = std::move(v);
+  return t;
 }
 
-std::shared_ptr<const ASNode> attrNode(const ASAttribute& a) {
-  auto n = std::make_shared<ASNode>();
+ASTerm attrTerm(const ASAttribute& a) {
+  ASTerm t;
   if (a.Domain()) {
-    n->kind = ASNode::Attr;
-    n->domain = a.Domain();
-    n->column = a.Index();
+    t.kind = ASTerm::Column;
+    t.domain = a.Domain();
+    t.column = a.Index();
   } else {
-    n->kind = ASNode::Subselect;
-    n->sql = a.Subselect();
+    t.kind = ASTerm::Subselect;
+    t.sql = a.Subselect();
   }
-  return n;
+  return t;
 }
 
-std::shared_ptr<const ASNode> columnNode(const ASAttribute& a) {
+ASTerm columnTerm(const ASAttribute& a) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
-  return attrNode(a);
+  return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, const char* op, const ASOperand& b) {
+ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
   auto n = std::make_shared<ASNode>();
   n->kind = ASNode::Compare;
   n->op = op;
-  n->a = columnNode(a);
-  n->b = b.node;
+  n->a = columnTerm(a);
+  n->b = std::move(b.term);
   return ASComparison(n);
 }
 
@@ -44,7 +44,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   auto n = std::make_shared<ASNode>();
   n->kind = kind;
-  n->a = columnNode(a);
+  n->a = columnTerm(a);
   n->sql = sub.Subselect();
   return ASComparison(n);
 }
@@ -54,47 +54,45 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   if (b.IsEmpty()) return a;
   auto n = std::make_shared<ASNode>();
   n->kind = kind;
-  n->a = a.Node();
-  n->b = b.Node();
+  n->l = a.Node();
+  n->r = b.Node();
   return ASComparison(n);
 }
 
-ASType typeOf(const ASNode& n) {
-  return n.kind == ASNode::Attr ? n.domain->Attribute(n.column).Type() : AS_VSTR;
-}
-
-void renderOperand(const ASNode& n, ASType type, ASSqlWriter& w) {
-  switch (n.kind) {
-    case ASNode::Attr:
-      w.Column(*n.domain, n.column);
+void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
+  switch (t.kind) {
+    case ASTerm::Column:
+      w.Column(*t.domain, t.column);
       break;
-    case ASNode::Value:
-      w.Value(ASCoerce(n.value, type), &n.value);
+    case ASTerm::Value:
+      w.Value(ASCoerce(t.value, type), &t.value);
       break;
-    case ASNode::Subselect:
+    case ASTerm::Subselect:
       w << "(";
-      w.Embed(n.sql);
+      w.Embed(t.sql);
       w << ")";
       break;
-    default:
-      throw AException("malformed operand");
   }
 }
 
 }  // namespace
 
-ASOperand::ASOperand(const ASAttribute& a) : node(attrNode(a)) {}
+ASType ASTermType(const ASTerm& t) {
+  return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;
+}
+
+ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
 ASOperand::ASOperand(const char* v)
-    : node(v ? valueNode(ASBindValue::MakeText(v)) : valueNode(ASBindValue())) {}
-ASOperand::ASOperand(const std::string& v) : node(valueNode(ASBindValue::MakeText(v))) {}
-ASOperand::ASOperand(const Str& v) : node(valueNode(ASBindValue::MakeText(v.str()))) {}
-ASOperand::ASOperand(int v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long long v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(unsigned v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(double v) : node(valueNode(ASBindValue::MakeReal(v))) {}
-ASOperand::ASOperand(const Guid& v) : node(valueNode(ASBindValue::MakeBlob(v.Bytes()))) {}
-ASOperand::ASOperand(const ASValue& v) : node(valueNode(ASBindOf(v, v.Type()))) {}
+    : term(v ? valueTerm(ASBindValue::MakeText(v)) : valueTerm(ASBindValue())) {}
+ASOperand::ASOperand(const std::string& v) : term(valueTerm(ASBindValue::MakeText(v))) {}
+ASOperand::ASOperand(const Str& v) : term(valueTerm(ASBindValue::MakeText(v.str()))) {}
+ASOperand::ASOperand(int v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(long long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(unsigned v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(double v) : term(valueTerm(ASBindValue::MakeReal(v))) {}
+ASOperand::ASOperand(const Guid& v) : term(valueTerm(ASBindValue::MakeBlob(v.Bytes()))) {}
+ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) {}
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
@@ -109,7 +107,7 @@ ASAttribute::ASAttribute(const Str& subselect) : sub_(subselect) {}
 ASComparison ASAttribute::IsNull() const {
   auto n = std::make_shared<ASNode>();
   n->kind = ASNode::IsNull;
-  n->a = columnNode(*this);
+  n->a = columnTerm(*this);
   return ASComparison(n);
 }
 
@@ -142,12 +140,12 @@ Str ASComparison::Query() const {
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, const ASOperand& b) { return compare(a, "=", b); }
-ASComparison operator!=(const ASAttribute& a, const ASOperand& b) { return compare(a, "<>", b); }
-ASComparison operator<(const ASAttribute& a, const ASOperand& b) { return compare(a, "<", b); }
-ASComparison operator>(const ASAttribute& a, const ASOperand& b) { return compare(a, ">", b); }
-ASComparison operator<=(const ASAttribute& a, const ASOperand& b) { return compare(a, "<=", b); }
-ASComparison operator>=(const ASAttribute& a, const ASOperand& b) { return compare(a, ">=", b); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, "=", std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, "<>", std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, "<", std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ">", std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, "<=", std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ">=", std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -161,24 +159,24 @@ ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
   auto n = std::make_shared<ASNode>();
   n->kind = ASNode::Not;
-  n->a = a.Node();
+  n->l = a.Node();
   return ASComparison(n);
 }
 
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
   switch (n.kind) {
     case ASNode::Compare:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << " " << n.op << " ";
-      renderOperand(*n.b, typeOf(*n.a), w);
+      renderTerm(n.b, ASTermType(n.a), w);
       break;
     case ASNode::IsNull:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << " IS NULL";
       break;
     case ASNode::In:
     case ASNode::NotIn:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
       w.Embed(n.sql);
       w << ")";
@@ -186,14 +184,14 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::And:
     case ASNode::Or:
       w << "(";
-      ASRenderCondition(*n.a, w);
+      ASRenderCondition(*n.l, w);
       w << (n.kind == ASNode::And ? " AND " : " OR ");
-      ASRenderCondition(*n.b, w);
+      ASRenderCondition(*n.r, w);
       w << ")";
       break;
     case ASNode::Not:
       w << "NOT (";
-      ASRenderCondition(*n.a, w);
+      ASRenderCondition(*n.l, w);
       w << ")";
       break;
     case ASNode::Join:
@@ -201,7 +199,5 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
       w.Embed(n.sql);
       w << ")";
       break;
-    default:
-      throw AException("malformed condition");
   }
 }

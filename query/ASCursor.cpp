@@ -190,7 +190,7 @@ bool tieDescending(const ASFilter& f) { return !f.Orders().empty() && f.Orders()
 // breaks the order's ties. Null when the order spans tables or has none.
 ASDomain* orderedTable(const ASFilter& f, const ASCursorState& s) {
   if (f.Orders().empty() || f.Projection().IsDistinct()) return nullptr;
-  ASDomain* only = f.Orders().front().Attribute()->Domain();
+  ASDomain* only = f.Orders()[0].Attribute()->Domain();
   for (const ASOrder& o : f.Orders())
     if (o.Attribute()->Domain() != only) return nullptr;
   const auto& inner = s.shape.inner;

@@ -36,21 +36,17 @@ long long ASUpdater::Execute(ASSession* session) {
       throw AException("column " + a->Name() + " set by an update of " + domain_->TableName() +
                        " belongs to another table object");
     k.Column(*domain_, a->Index());
-    const ASNode& n = *setter.Expression().Operand().node;
-    if (n.kind == ASNode::Value) {
+    const ASTerm& t = setter.Expression().Operand().term;
+    if (t.kind == ASTerm::Value) {
       k.Tag('v');
       ASBindSlot slot;
       slot.how = ASBindSlot::Assigned;
       slot.type = a->Type();
-      slot.value = &n.value;
+      slot.value = &t.value;
       slot.limited = a;
       k.Bind(slot);
-    } else if (n.kind == ASNode::Attr) {
-      k.Tag('a');
-      k.Column(*n.domain, n.column);
     } else {
-      k.Tag('s');
-      k.Fragment(n.sql);
+      ASKeyTerm(t, AS_VSTR, k);
     }
   }
   keyWhere(cond_, k);
@@ -61,14 +57,14 @@ long long ASUpdater::Execute(ASSession* session) {
       const ASAttribute* a = setters_[i].Attribute();
       if (i) w << ", ";
       w << a->Name() << " = ";
-      const ASNode& n = *setters_[i].Expression().Operand().node;
-      if (n.kind == ASNode::Value) {
-        w.Value(ASBindValue(), &n.value);
-      } else if (n.kind == ASNode::Attr) {
-        w.Column(*n.domain, n.column);
+      const ASTerm& t = setters_[i].Expression().Operand().term;
+      if (t.kind == ASTerm::Value) {
+        w.Value(ASBindValue(), &t.value);
+      } else if (t.kind == ASTerm::Column) {
+        w.Column(*t.domain, t.column);
       } else {
         w << "(";
-        w.Embed(n.sql);
+        w.Embed(t.sql);
         w << ")";
       }
     }

@@ -30,7 +30,7 @@ ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
 }
 
 ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
-  joinOrder_.assign(tables.begin(), tables.end());
+  joinOrder_ = tables;
   return *this;
 }
 

@@ -1,6 +1,7 @@
 #include "ASSelect.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -10,20 +11,21 @@ void addDomain(std::vector<ASDomain*>& seen, ASDomain* d) {
 
 void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
   if (!n) return;
-  if (n->kind == ASNode::Attr) addDomain(seen, n->domain);
   if (n->kind == ASNode::Join) {
     addDomain(seen, n->left);
     addDomain(seen, n->right);
   }
-  collect(n->a.get(), seen);
-  collect(n->b.get(), seen);
+  for (const ASTerm* t : {&n->a, &n->b})
+    if (t->kind == ASTerm::Column) addDomain(seen, t->domain);
+  collect(n->l.get(), seen);
+  collect(n->r.get(), seen);
 }
 
 void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
   if (!n) return;
   if (n->kind == ASNode::And) {
-    conjuncts(n->a.get(), out);
-    conjuncts(n->b.get(), out);
+    conjuncts(n->l.get(), out);
+    conjuncts(n->r.get(), out);
   } else {
     out.push_back(n);
   }
@@ -35,18 +37,17 @@ bool isLeftJoined(const ASDomain* d) {
   return false;
 }
 
-bool isJoinKeyOf(const ASNode* n, const ASDomain* d) {
-  return n->kind == ASNode::Attr && n->domain == d &&
-         d->Attribute(n->column).Key() == AS_KEY_LEFT_JOIN;
+bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
+  return t.kind == ASTerm::Column && t.domain == d &&
+         d->Attribute(t.column).Key() == AS_KEY_LEFT_JOIN;
 }
 
 // Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
 bool joinsTo(const ASNode* c, const ASDomain* d) {
   if (c->kind == ASNode::Join) return c->right == d;
-  if (c->kind != ASNode::Compare || c->op != "=") return false;
-  if (c->a->kind != ASNode::Attr || c->b->kind != ASNode::Attr) return false;
-  return (isJoinKeyOf(c->a.get(), d) && c->b->domain != d) ||
-         (isJoinKeyOf(c->b.get(), d) && c->a->domain != d);
+  if (c->kind != ASNode::Compare || std::strcmp(c->op, "=") != 0) return false;
+  if (c->a.kind != ASTerm::Column || c->b.kind != ASTerm::Column) return false;
+  return (isJoinKeyOf(c->a, d) && c->b.domain != d) || (isJoinKeyOf(c->b, d) && c->a.domain != d);
 }
 
 void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {

@@ -1,5 +1,7 @@
 #include "ASShapeKey.h"
 
+#include <cstring>
+
 #include "ASNode.h"
 #include "ASSqlText.h"
 
@@ -40,6 +42,12 @@ void ASShapeKey::Number(unsigned long long n) {
 void ASShapeKey::Name(const std::string& s) {
   Number(s.size());
   bytes_ += s;
+}
+
+void ASShapeKey::Name(const char* s) {
+  const size_t n = std::strlen(s);
+  Number(n);
+  bytes_.append(s, n);
 }
 
 unsigned ASShapeKey::AliasOf(unsigned long serial, Seen*& seen) {
@@ -122,63 +130,55 @@ long ASShapeKey::SlotOf(const void* source) const {
   return -1;
 }
 
-namespace {
-
-ASType typeOf(const ASNode& n) {
-  return n.kind == ASNode::Attr ? n.domain->Attribute(n.column).Type() : AS_VSTR;
-}
-
-void keyOperand(const ASNode& n, ASType type, ASShapeKey& k) {
-  switch (n.kind) {
-    case ASNode::Attr:
+void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
+  switch (t.kind) {
+    case ASTerm::Column:
       k.Tag('a');
-      k.Column(*n.domain, n.column);
+      k.Column(*t.domain, t.column);
       break;
-    case ASNode::Value: {
+    case ASTerm::Value: {
       k.Tag('v');
       ASBindSlot s;
       s.how = ASBindSlot::Coerced;
       s.type = type;
-      s.value = &n.value;
+      s.value = &t.value;
       k.Bind(s);
       break;
     }
-    default:
+    case ASTerm::Subselect:
       k.Tag('s');
-      k.Fragment(n.sql);
+      k.Fragment(t.sql);
       break;
   }
 }
-
-}  // namespace
 
 void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
   switch (n.kind) {
     case ASNode::Compare:
       k.Tag('c');
       k.Name(n.op);
-      keyOperand(*n.a, AS_VSTR, k);
-      keyOperand(*n.b, typeOf(*n.a), k);
+      ASKeyTerm(n.a, AS_VSTR, k);
+      ASKeyTerm(n.b, ASTermType(n.a), k);
       break;
     case ASNode::IsNull:
       k.Tag('n');
-      keyOperand(*n.a, AS_VSTR, k);
+      ASKeyTerm(n.a, AS_VSTR, k);
       break;
     case ASNode::In:
     case ASNode::NotIn:
       k.Tag(n.kind == ASNode::In ? 'i' : 'o');
-      keyOperand(*n.a, AS_VSTR, k);
+      ASKeyTerm(n.a, AS_VSTR, k);
       k.Fragment(n.sql);
       break;
     case ASNode::And:
     case ASNode::Or:
       k.Tag(n.kind == ASNode::And ? '&' : '|');
-      ASKeyCondition(*n.a, k);
-      ASKeyCondition(*n.b, k);
+      ASKeyCondition(*n.l, k);
+      ASKeyCondition(*n.r, k);
       break;
     case ASNode::Not:
       k.Tag('!');
-      ASKeyCondition(*n.a, k);
+      ASKeyCondition(*n.l, k);
       break;
     case ASNode::Join:
       k.Tag('j');
@@ -186,7 +186,5 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
       k.Table(*n.right);
       k.Fragment(n.sql);
       break;
-    default:
-      throw AException("malformed condition");
   }
 }

@@ -40,6 +40,7 @@ class ASShapeKey {
   void Tag(char c) { bytes_ += c; }
   void Number(unsigned long long n);
   void Name(const std::string& s);
+  void Name(const char* s);
   // A table: its alias by order of first appearance, and on that first appearance what the
   // text takes from the table as a whole (name, key columns, whether it is LEFT JOINed).
   void Table(const ASDomain& d);
@@ -66,5 +67,7 @@ class ASShapeKey {
   std::vector<Seen> tables_;  // in order of appearance
 };
 
-// The key of a condition (and the slots of its values).
+// The key of a condition, or of an operand bound for a column of `type` (and the slots of
+// their values).
 void ASKeyCondition(const ASNode& n, ASShapeKey& k);
+void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k);

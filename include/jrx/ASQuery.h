@@ -42,6 +42,7 @@
 #include <utility>
 #include <vector>
 
+#include "ASInlineList.h"
 #include "JRXVisibility.h"
 
 JRX_PUBLIC_BEGIN
@@ -168,6 +169,29 @@ enum : int { AS_KEY_NONE = 0, AS_KEY_LEFT_JOIN = 4 };
 
 // ---------------------------------------------------------------------------------- values
 
+// One bound parameter or one fetched column value, as the library hands them to a database.
+struct ASBindValue {
+  enum Kind { Null, Integer, Real, Text, Blob };
+  Kind kind = Null;
+  long long i = 0;
+  double d = 0;
+  std::string bytes;
+  // Bytes borrowed instead of `bytes`: a value member or a condition's value, alive until the
+  // statement ran. Readers of a bound value go through Bytes().
+  const std::string* ref = nullptr;
+
+  const std::string& Bytes() const { return ref ? *ref : bytes; }
+
+  static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
+  static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }
+  static ASBindValue MakeText(std::string v) {
+    ASBindValue b; b.kind = Text; b.bytes = std::move(v); return b;
+  }
+  static ASBindValue MakeBlob(std::string v) {
+    ASBindValue b; b.kind = Blob; b.bytes = std::move(v); return b;
+  }
+};
+
 class ASValue {
  public:
   explicit ASValue(ASType type) : type_(type) {}
@@ -254,6 +278,18 @@ class ASComparison;
 class ASSetter;
 struct ASNode;
 
+// What an operand stands for: a column of a table object, a value, or a sub-select (the
+// SQL of ASFilter::Query() with its values). Operands are held by value in the conditions and
+// setters made of them, so a condition costs one node and a setter none.
+struct ASTerm {
+  enum Kind { Column, Value, Subselect };
+  Kind kind = Value;
+  ASDomain* domain = nullptr;  // Column
+  size_t column = 0;
+  ASBindValue value;           // Value
+  Str sql;                     // Subselect
+};
+
 // Anything that can stand on the right of a comparison or in an update: another attribute
 // or a value (bound as a parameter).
 class ASOperand {
@@ -269,7 +305,7 @@ class ASOperand {
   ASOperand(double v);              // NOLINT
   ASOperand(const Guid& v);         // NOLINT
   ASOperand(const ASValue& v);      // NOLINT
-  std::shared_ptr<const ASNode> node;
+  ASTerm term;
 };
 
 class ASExpression {
@@ -353,12 +389,12 @@ class ASComparison {
   std::shared_ptr<const ASNode> node_;
 };
 
-ASComparison operator==(const ASAttribute& a, const ASOperand& b);
-ASComparison operator!=(const ASAttribute& a, const ASOperand& b);
-ASComparison operator<(const ASAttribute& a, const ASOperand& b);
-ASComparison operator>(const ASAttribute& a, const ASOperand& b);
-ASComparison operator<=(const ASAttribute& a, const ASOperand& b);
-ASComparison operator>=(const ASAttribute& a, const ASOperand& b);
+ASComparison operator==(const ASAttribute& a, ASOperand b);
+ASComparison operator!=(const ASAttribute& a, ASOperand b);
+ASComparison operator<(const ASAttribute& a, ASOperand b);
+ASComparison operator>(const ASAttribute& a, ASOperand b);
+ASComparison operator<=(const ASAttribute& a, ASOperand b);
+ASComparison operator>=(const ASAttribute& a, ASOperand b);
 // The empty condition is neutral: empty && c == c, empty || c == c, !empty == empty.
 ASComparison operator&&(const ASComparison& a, const ASComparison& b);
 ASComparison operator||(const ASComparison& a, const ASComparison& b);
@@ -377,9 +413,12 @@ class ASSetter {
 
 // ---------------------------------------------------------------------------------- domains
 
+// Column indexes in one domain.
+using ASColumnList = ASInlineList<size_t, 4>;
+
 struct ASIndexDef {
   std::string name;
-  std::vector<size_t> columns;  // column indexes in this domain
+  ASColumnList columns;
   bool unique = false;
 };
 
@@ -402,19 +441,21 @@ class ASDomain {
   // The columns that take part in an insert; all of them until one is removed.
   void RemoveColumn(const ASAttribute& a);
   void RestoreColumns();
-  bool InInsert(size_t i) const { return i < insert_.size() && insert_[i]; }
+  bool InInsert(size_t i) const {
+    return i < attrs_.size() && (i >= removed_.size() || !removed_[i]);
+  }
 
   // Schema: indexes created with the table.
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                 bool unique = false);
-  const std::vector<ASIndexDef>& Indexes() const { return indexes_; }
+  const ASInlineList<ASIndexDef, 4>& Indexes() const { return indexes_; }
   // The columns whose values identify a row, for a table without an auto-increment key
   // (which is the primary key where there is one). Its columns are NOT NULL.
   void SetPrimaryKey(std::initializer_list<const ASAttribute*> columns);
-  const std::vector<size_t>& PrimaryKey() const { return primary_; }
+  const ASColumnList& PrimaryKey() const { return primary_; }
   // The primary key's columns: the auto-increment column, else those of SetPrimaryKey (none
   // for a table without one).
-  std::vector<size_t> KeyColumns() const;
+  ASColumnList KeyColumns() const;
 
  protected:
   // Called by the table class with its value members, in column order.
@@ -426,11 +467,11 @@ class ASDomain {
 
   std::string table_;
   unsigned long serial_;
-  std::vector<ASAttribute*> attrs_;
-  std::vector<ASValue*> values_;
-  std::vector<bool> insert_;
-  std::vector<ASIndexDef> indexes_;
-  std::vector<size_t> primary_;
+  ASInlineList<ASAttribute*, 16> attrs_;
+  ASInlineList<ASValue*, 16> values_;
+  std::vector<bool> removed_;  // from inserts; empty until a column is removed
+  ASInlineList<ASIndexDef, 4> indexes_;
+  ASColumnList primary_;
 };
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.
@@ -449,10 +490,10 @@ class ASProjection {
   ASProjection& operator<<(const ASAttribute& a);
   ASProjection& Distinct() { distinct_ = true; return *this; }
   bool IsDistinct() const { return distinct_; }
-  const std::vector<const ASAttribute*>& Attributes() const { return attrs_; }
+  const ASInlineList<const ASAttribute*, 16>& Attributes() const { return attrs_; }
 
  private:
-  std::vector<const ASAttribute*> attrs_;
+  ASInlineList<const ASAttribute*, 16> attrs_;
   bool distinct_ = false;
 };
 
@@ -478,24 +519,24 @@ class ASFilter {
 
   const ASProjection& Projection() const { return proj_; }
   const ASComparison& Condition() const { return cond_; }
-  const std::vector<ASOrder>& Orders() const { return orders_; }
+  const ASInlineList<ASOrder, 4>& Orders() const { return orders_; }
   bool HasLimit() const { return hasLimit_; }
   unsigned long long LimitCount() const { return limit_; }
   unsigned long long LimitOffset() const { return offset_; }
-  const std::vector<std::pair<const ASDomain*, std::string>>& IndexHints() const {
+  const ASInlineList<std::pair<const ASDomain*, std::string>, 2>& IndexHints() const {
     return hints_;
   }
-  const std::vector<const ASDomain*>& JoinSequence() const { return joinOrder_; }
+  const ASInlineList<const ASDomain*, 4>& JoinSequence() const { return joinOrder_; }
 
  protected:
   ASProjection proj_;
   ASComparison cond_;
-  std::vector<ASOrder> orders_;
+  ASInlineList<ASOrder, 4> orders_;
   bool hasLimit_ = false;
   unsigned long long limit_ = 0;
   unsigned long long offset_ = 0;
-  std::vector<std::pair<const ASDomain*, std::string>> hints_;
-  std::vector<const ASDomain*> joinOrder_;
+  ASInlineList<std::pair<const ASDomain*, std::string>, 2> hints_;
+  ASInlineList<const ASDomain*, 4> joinOrder_;
 };
 
 struct ASCursorState;
@@ -531,7 +572,7 @@ class ASUpdater {
 
  private:
   ASDomain* domain_;
-  std::vector<ASSetter> setters_;
+  ASInlineList<ASSetter, 4> setters_;
   ASComparison cond_;
 };
 
