@@ -31,12 +31,16 @@ ASTerm columnTerm(const ASAttribute& a) {
 }
 
 ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
+  if (!a.Domain())
+    throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   auto n = std::make_shared<ASNode>();
   n->kind = ASNode::Compare;
   n->op = op;
-  n->a = columnTerm(a);
+  n->a.kind = ASTerm::Column;
+  n->a.domain = a.Domain();
+  n->a.column = a.Index();
   n->b = std::move(b.term);
-  return ASComparison(n);
+  return ASComparison(std::move(n));
 }
 
 ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribute& sub) {
@@ -103,6 +107,14 @@ ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsi
 }
 
 ASAttribute::ASAttribute(const Str& subselect) : sub_(subselect) {}
+
+void ASAttribute::SetKey(int kind) {
+  key_ = kind;
+  if (!domain_) return;
+  domain_->leftJoined_ = false;
+  for (size_t i = 0; i < domain_->Size(); ++i)
+    if (domain_->Attribute(i).Key() == AS_KEY_LEFT_JOIN) domain_->leftJoined_ = true;
+}
 
 ASComparison ASAttribute::IsNull() const {
   auto n = std::make_shared<ASNode>();

@@ -8,11 +8,6 @@ std::atomic<unsigned long> nextSerial{1};
 
 ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {}
 
-void ASDomain::Register(ASAttribute* a) {
-  a->index_ = attrs_.size();
-  attrs_.push_back(a);
-}
-
 void ASDomain::BindValues(std::initializer_list<ASValue*> values) {
   if (values.size() != attrs_.size())
     throw AException("table " + table_ + " binds " + std::to_string(values.size()) +
@@ -51,8 +46,7 @@ void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) 
 }
 
 ASColumnList ASDomain::KeyColumns() const {
-  for (size_t i = 0; i < attrs_.size(); ++i)
-    if (attrs_[i]->Flags() & AS_COL_AUTOINC) return {i};
+  if (autoinc_) return {autoinc_->Index()};
   return primary_;
 }
 

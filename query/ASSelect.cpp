@@ -31,12 +31,6 @@ void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
   }
 }
 
-bool isLeftJoined(const ASDomain* d) {
-  for (size_t i = 0; i < d->Size(); ++i)
-    if (d->Attribute(i).Key() == AS_KEY_LEFT_JOIN) return true;
-  return false;
-}
-
 bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
   return t.kind == ASTerm::Column && t.domain == d &&
          d->Attribute(t.column).Key() == AS_KEY_LEFT_JOIN;
@@ -67,7 +61,7 @@ ASSelectShape ASAnalyzeSelect(const ASFilter& f) {
   if (seen.empty()) throw AException("a select needs at least one projected column");
 
   ASSelectShape shape;
-  for (ASDomain* d : seen) (isLeftJoined(d) ? shape.outer : shape.inner).push_back(d);
+  for (ASDomain* d : seen) (d->LeftJoined() ? shape.outer : shape.inner).push_back(d);
   if (shape.inner.empty()) throw AException("a select cannot consist of LEFT JOINed tables only");
   shape.on.resize(shape.outer.size());
 

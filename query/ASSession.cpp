@@ -9,18 +9,21 @@
 struct ASSession::Statements {
   static constexpr size_t kMax = 256;
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
-  std::unordered_map<std::string, ASPrepared> byShape;  // statements point into bySql
+  // By the hash of their key, told apart by the key itself; they point into bySql.
+  std::unordered_map<size_t, std::vector<std::unique_ptr<ASPrepared>>> byShape;
+  size_t shapes = 0;
   ASShapeKey key;                   // of the statement being built
   std::vector<ASBindValue> params;  // its values, bound by reference where they are
 
   void Clear() {
     byShape.clear();
+    shapes = 0;
     bySql.clear();
   }
   // Room for one more; whatever a statement being built refers to is found again or
   // prepared anew.
   void MakeRoom() {
-    if (bySql.size() >= kMax || byShape.size() >= kMax) Clear();
+    if (bySql.size() >= kMax || shapes >= kMax) Clear();
   }
   ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
     auto it = bySql.find(sql);
@@ -63,6 +66,7 @@ ASRow& ASRowBuffer::Add(size_t columns) {
   if (count_ == rows_.size()) rows_.emplace_back();
   ASRow& r = rows_[count_++];
   r.resize(columns);
+  if (count_ > filled_) filled_ = count_;
   return r;
 }
 
@@ -70,11 +74,12 @@ void ASRowBuffer::Trim() {
   count_ = 0;
   if (rows_.size() > 16) {
     std::vector<ASRow>().swap(rows_);
-    return;
+  } else {
+    for (size_t i = 0; i < filled_; ++i)
+      for (ASBindValue& v : rows_[i])
+        if (v.bytes.capacity() > 4096) std::string().swap(v.bytes);
   }
-  for (ASRow& r : rows_)
-    for (ASBindValue& v : r)
-      if (v.bytes.capacity() > 4096) std::string().swap(v.bytes);
+  filled_ = 0;
 }
 
 namespace {
@@ -127,14 +132,19 @@ ASShapeKey& ASSessionAccess::Key(ASSession& s) {
 }
 
 ASPrepared* ASSessionAccess::Find(ASSession& s) {
-  auto& shapes = s.statements_->byShape;
-  auto it = shapes.find(s.statements_->key.Bytes());
-  return it == shapes.end() ? nullptr : &it->second;
+  ASSession::Statements& st = *s.statements_;
+  const std::string_view key = st.key.Bytes();
+  auto it = st.byShape.find(std::hash<std::string_view>()(key));
+  if (it == st.byShape.end()) return nullptr;
+  for (const auto& p : it->second)
+    if (p->key == key) return p.get();
+  return nullptr;
 }
 
-ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
-  ASSession::Statements& st = *s.statements_;
-  ASPrepared p;
+namespace {
+
+// The text of a statement written by `w` and where its parameters take their values.
+void describe(const ASShapeKey& key, const ASSqlWriter& w, ASPrepared& p) {
   p.sql = ASResolveAliases(w.sql, w.bare);
   for (const void* source : w.sources) {
     ASPrepared::Param param;
@@ -143,14 +153,37 @@ ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
     } else if (source == &ASLimitOffsetSource) {
       param.from = ASPrepared::Param::Offset;
     } else {
-      const long slot = st.key.SlotOf(source);
+      const long slot = key.SlotOf(source);
       if (slot < 0) throw AException("a value of the statement is missing from its shape: " + p.sql);
       param.slot = static_cast<unsigned>(slot);
     }
     p.params.push_back(param);
   }
+}
+
+}  // namespace
+
+ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
+  ASSession::Statements& st = *s.statements_;
+  std::unique_ptr<ASPrepared> made(new ASPrepared);
+  made->key = std::string(st.key.Bytes());
+  describe(st.key, w, *made);
   st.MakeRoom();
-  return st.byShape.emplace(st.key.Bytes(), std::move(p)).first->second;
+  ASPrepared& p = *made;
+  st.byShape[std::hash<std::string_view>()(p.key)].push_back(std::move(made));
+  ++st.shapes;
+  return p;
+}
+
+void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w) {
+  ASPrepared again;
+  describe(s.statements_->key, w, again);
+  bool same = again.sql == p.sql && again.params.size() == p.params.size();
+  for (size_t i = 0; same && i < p.params.size(); ++i)
+    same = again.params[i].from == p.params[i].from && again.params[i].slot == p.params[i].slot;
+  if (!same)
+    throw AException("two statements of one shape differ (objects of one table class with "
+                     "different columns?): " + p.sql + " / " + again.sql);
 }
 
 long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,

@@ -29,6 +29,7 @@ class ASRowBuffer {
  private:
   std::vector<ASRow> rows_;
   size_t count_ = 0;
+  size_t filled_ = 0;  // rows given values since the last Trim()
 };
 
 // A statement of one shape on one session: its text, its prepared form, and where each of its
@@ -38,6 +39,7 @@ struct ASPrepared {
     enum From : unsigned char { Slot, Count, Offset } from = Slot;
     unsigned slot = 0;  // in the key's slots
   };
+  std::string key;  // ASShapeKey::Bytes()
   std::string sql;
   ASDriverStatement* statement = nullptr;  // prepared on first use, kept by the session
   std::vector<Param> params;
@@ -49,11 +51,20 @@ struct ASSessionAccess {
   static ASShapeKey& Key(ASSession& s);
   // The statement of the shape in Key(s). Met for the first time, `write` writes its SQL
   // with the sources of its values.
+  // Debug builds write the SQL of a statement found by its key too, and check that it is
+  // the same.
   template <class Write>
   static ASPrepared& Statement(ASSession& s, Write&& write) {
-    if (ASPrepared* p = Find(s)) return *p;
+    ASPrepared* p = Find(s);
+#ifdef NDEBUG
+    if (p) return *p;
+#endif
     ASSqlWriter w;
     write(w);
+    if (p) {
+      Verify(s, *p, w);
+      return *p;
+    }
     return Remember(s, w);
   }
   // Runs `p` with the values of Key(s)'s slots (and a select's LIMIT `count` and OFFSET
@@ -73,4 +84,5 @@ struct ASSessionAccess {
  private:
   static ASPrepared* Find(ASSession& s);
   static ASPrepared& Remember(ASSession& s, const ASSqlWriter& w);
+  static void Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w);
 };

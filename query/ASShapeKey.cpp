@@ -1,6 +1,6 @@
 #include "ASShapeKey.h"
 
-#include <cstring>
+#include <typeinfo>
 
 #include "ASNode.h"
 #include "ASSqlText.h"
@@ -26,67 +26,17 @@ void ASBindSlot::BindInto(ASBindValue& out) const {
   }
 }
 
-void ASShapeKey::Clear() {
-  bytes_.clear();
-  slots_.clear();
-  tables_.clear();
-}
-
-void ASShapeKey::Number(unsigned long long n) {
-  do {
-    bytes_ += static_cast<char>((n & 0x7f) | (n > 0x7f ? 0x80 : 0));
-    n >>= 7;
-  } while (n);
-}
-
-void ASShapeKey::Name(const std::string& s) {
-  Number(s.size());
-  bytes_ += s;
-}
-
-void ASShapeKey::Name(const char* s) {
-  const size_t n = std::strlen(s);
-  Number(n);
-  bytes_.append(s, n);
-}
-
-unsigned ASShapeKey::AliasOf(unsigned long serial, Seen*& seen) {
-  for (size_t i = 0; i < tables_.size(); ++i)
-    if (tables_[i].serial == serial) {
-      seen = &tables_[i];
-      return static_cast<unsigned>(i);
-    }
-  tables_.push_back({serial, false});
-  seen = &tables_.back();
-  return static_cast<unsigned>(tables_.size() - 1);
-}
-
-void ASShapeKey::Table(const ASDomain& d) {
-  Seen* seen = nullptr;
-  Number(AliasOf(d.Serial(), seen));
-  if (seen->described) return;
-  seen->described = true;
-  // The table's name, and what selects take from its key and its LEFT JOIN columns.
+// Objects of one table class have the same columns, types, flags and primary key (the
+// class declares them), so the class stands for all of them here; the name is the object's.
+// Debug builds check that on every statement found by its key (ASSessionAccess::Statement).
+void ASShapeKey::Describe(const ASDomain& d, Seen& seen) {
+  seen.described = true;
+  const std::type_info* type = &typeid(d);
+  Room(sizeof type);
+  std::memcpy(&buffer_[used_], &type, sizeof type);
+  used_ += sizeof type;
   Name(d.TableName());
-  bool leftJoined = false;
-  size_t autoinc = d.Size();
-  for (size_t i = 0; i < d.Size(); ++i) {
-    const ASAttribute& a = d.Attribute(i);
-    leftJoined = leftJoined || a.Key() == AS_KEY_LEFT_JOIN;
-    if (autoinc == d.Size() && (a.Flags() & AS_COL_AUTOINC)) autoinc = i;
-  }
-  Tag(leftJoined ? 'L' : 'T');
-  Name(autoinc < d.Size() ? d.Attribute(autoinc).Name() : std::string());
-  Number(d.PrimaryKey().size());
-  for (size_t c : d.PrimaryKey()) Name(d.Attribute(c).Name());
-}
-
-void ASShapeKey::Column(const ASDomain& d, size_t column) {
-  Table(d);
-  const ASAttribute& a = d.Attribute(column);
-  Name(a.Name());
-  Tag(static_cast<char>(a.Type()));
-  Tag(static_cast<char>(a.Key()));
+  Tag(d.LeftJoined() ? 'L' : 'T');
 }
 
 void ASShapeKey::Fragment(const Str& sql) {
@@ -105,7 +55,7 @@ void ASShapeKey::Fragment(const Str& sql) {
   while (i < text.size()) {
     size_t open = text.find(kASAliasOpen, i);
     if (open == std::string::npos) open = text.size();
-    bytes_.append(text, i, open - i);
+    Name(text.data() + i, open - i);
     if (open == text.size()) break;
     unsigned long serial = 0;
     size_t p = open + 1;

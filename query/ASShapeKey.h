@@ -9,7 +9,9 @@
 // from where they are (condition nodes, value members) without a copy.
 #pragma once
 
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ASDriver.h"
@@ -36,20 +38,49 @@ struct ASBindSlot {
 
 class ASShapeKey {
  public:
-  void Clear();
-  void Tag(char c) { bytes_ += c; }
-  void Number(unsigned long long n);
-  void Name(const std::string& s);
-  void Name(const char* s);
-  // A table: its alias by order of first appearance, and on that first appearance what the
-  // text takes from the table as a whole (name, key columns, whether it is LEFT JOINed).
-  void Table(const ASDomain& d);
-  void Column(const ASDomain& d, size_t column);
+  ASShapeKey() : buffer_(512, '\0') {}
+  void Clear() {
+    used_ = 0;
+    slots_.clear();
+    tables_.clear();
+  }
+  void Tag(char c) {
+    Room(1);
+    buffer_[used_++] = c;
+  }
+  void Number(unsigned long long n) {
+    Room(10);
+    do {
+      buffer_[used_++] = static_cast<char>((n & 0x7f) | (n > 0x7f ? 0x80 : 0));
+      n >>= 7;
+    } while (n);
+  }
+  void Name(const char* s, size_t n) {
+    Number(n);
+    Room(n);
+    std::memcpy(&buffer_[used_], s, n);
+    used_ += n;
+  }
+  void Name(const std::string& s) { Name(s.data(), s.size()); }
+  void Name(const char* s) { Name(s, std::strlen(s)); }
+  // A table: its alias by order of first appearance, and on that first appearance the
+  // table itself: its class (which fixes its columns and keys), its name and whether it is
+  // LEFT JOINed. A column: its table and its place there.
+  void Table(const ASDomain& d) {
+    Seen* seen = nullptr;
+    Number(AliasOf(d.Serial(), seen));
+    if (!seen->described) Describe(d, *seen);
+  }
+  void Column(const ASDomain& d, size_t column) {
+    Table(d);
+    Number(column);
+    Tag(static_cast<char>(d.Attribute(column).Key()));
+  }
   // Embedded SQL (a Query() text): its text with aliases numbered as here, and its values.
   void Fragment(const Str& sql);
   void Bind(const ASBindSlot& slot) { slots_.push_back(slot); }
 
-  const std::string& Bytes() const { return bytes_; }
+  std::string_view Bytes() const { return std::string_view(buffer_.data(), used_); }
   const std::vector<ASBindSlot>& Slots() const { return slots_; }
   // The slot whose value is at `source` (a value or a value member), or -1.
   long SlotOf(const void* source) const;
@@ -60,9 +91,24 @@ class ASShapeKey {
     bool described;
   };
   // The alias number of a table; `seen` tells where its entry is.
-  unsigned AliasOf(unsigned long serial, Seen*& seen);
+  unsigned AliasOf(unsigned long serial, Seen*& seen) {
+    for (size_t i = 0; i < tables_.size(); ++i)
+      if (tables_[i].serial == serial) {
+        seen = &tables_[i];
+        return static_cast<unsigned>(i);
+      }
+    tables_.push_back({serial, false});
+    seen = &tables_.back();
+    return static_cast<unsigned>(tables_.size() - 1);
+  }
+  void Describe(const ASDomain& d, Seen& seen);
+  // Written in place: the key is built for every statement.
+  void Room(size_t n) {
+    if (used_ + n > buffer_.size()) buffer_.resize(2 * (used_ + n));
+  }
 
-  std::string bytes_;
+  std::string buffer_;
+  size_t used_ = 0;
   std::vector<ASBindSlot> slots_;
   std::vector<Seen> tables_;  // in order of appearance
 };

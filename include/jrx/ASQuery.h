@@ -57,7 +57,7 @@ class ASValue;
 // (bound values, table aliases) that its text stands for.
 class Str {
  public:
-  Str();
+  Str() = default;
   Str(const char* text);  // NOLINT: implicit by design, like a string literal
   Str(const char* data, size_t size);
   Str(const std::string& text);  // NOLINT
@@ -351,7 +351,7 @@ class ASAttribute {
   // AS_KEY_LEFT_JOIN marks this column as the link of a LEFT JOINed table: the table is
   // joined with the equality conditions on this column and the join comparisons that name
   // it; its rows may be missing (NULL columns).
-  void SetKey(int kind) { key_ = kind; }
+  void SetKey(int kind);
   int Key() const { return key_; }
 
   ASComparison IsNull() const;
@@ -456,6 +456,8 @@ class ASDomain {
   // The primary key's columns: the auto-increment column, else those of SetPrimaryKey (none
   // for a table without one).
   ASColumnList KeyColumns() const;
+  const ASAttribute* AutoIncrement() const { return autoinc_; }  // null for none
+  bool LeftJoined() const { return leftJoined_; }  // a column has AS_KEY_LEFT_JOIN
 
  protected:
   // Called by the table class with its value members, in column order.
@@ -463,7 +465,11 @@ class ASDomain {
 
  private:
   friend class ASAttribute;
-  void Register(ASAttribute* a);
+  void Register(ASAttribute* a) {
+    a->index_ = attrs_.size();
+    attrs_.push_back(a);
+    if ((a->flags_ & AS_COL_AUTOINC) && !autoinc_) autoinc_ = a;
+  }
 
   std::string table_;
   unsigned long serial_;
@@ -472,6 +478,8 @@ class ASDomain {
   std::vector<bool> removed_;  // from inserts; empty until a column is removed
   ASInlineList<ASIndexDef, 4> indexes_;
   ASColumnList primary_;
+  const ASAttribute* autoinc_ = nullptr;
+  bool leftJoined_ = false;
 };
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.
