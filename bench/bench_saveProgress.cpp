@@ -124,9 +124,14 @@ void directLater(Direct& d, const std::string& id, int progress, const std::stri
 
 // The statements exactly as saveProgress sends them (a cursor without a limit asks for one
 // row beyond a page, to know that one statement serves).
-const char* kFindOp =
+// The operation's row is read through its index and, on MariaDB, locked: reports about one
+// operation take turns from there.
+const char* kFindOpSqlite =
     "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
-    "WHERE t1.id = ? LIMIT ?";
+    "INDEXED BY op_log_id WHERE t1.id = ? LIMIT ?";
+const char* kFindOpMaria =
+    "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
+    "FORCE INDEX (op_log_id) WHERE t1.id = ? LIMIT ? FOR UPDATE";
 const char* kInsertOp =
     "INSERT INTO op_log (op, id, parent_id, time, status, session_id) VALUES (?, ?, ?, ?, ?, ?)";
 const char* kFindEnv = "SELECT t1.id FROM env_log t1 WHERE t1.eid = ? AND t1.title = ? LIMIT ?";
@@ -164,7 +169,7 @@ class SqliteDirect : public Direct, private SqliteApi {
  public:
   explicit SqliteDirect(const std::string& path)
       : SqliteApi(path),
-        findOp_(prep(kFindOp)),
+        findOp_(prep(kFindOpSqlite)),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),
@@ -279,7 +284,7 @@ class MariaDirect : public Direct, private MariaApi {
  public:
   explicit MariaDirect(const std::string& database)
       : MariaApi(database, "binary"),
-        findOp_(prep(kFindOp)),
+        findOp_(prep(kFindOpMaria)),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),

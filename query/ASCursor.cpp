@@ -302,6 +302,7 @@ void keySelect(const ASFilter& f, ASShapeKey& k) {
   }
   k.Number(f.JoinSequence().size());
   for (const ASDomain* d : f.JoinSequence()) k.Table(*d);
+  k.Tag(f.LocksRows() ? 'u' : '-');
 }
 
 // Cursor states are kept for the thread's next cursors: the row buffer of one keeps its

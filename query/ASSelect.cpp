@@ -176,4 +176,5 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
       w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), &ASLimitOffsetSource);
     }
   }
+  if (x.dialect && f.LocksRows()) w << x.dialect->ForUpdate();
 }

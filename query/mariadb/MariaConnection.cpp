@@ -229,7 +229,10 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     }
     // A prefix cannot keep whole values unique. Over texts of any length the server keeps
     // a hash of the whole values unique instead, which lookups cannot use: they get a
-    // prefix index of their own beside it.
+    // prefix index of their own beside it. Two sessions inserting the same new value at the
+    // very same moment can deadlock on that hash instead of one meeting the other's row; a
+    // digest column of our own would avoid it, but the tables hold exactly their specified
+    // columns, so such a call fails whole (nothing left behind) and its caller replays it.
     sql += ", UNIQUE KEY " + ix.name + " " + keyColumns(d, ix.columns, false);
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
