@@ -4,6 +4,78 @@
 
 namespace {
 
+// Condition nodes are made and dropped with every statement: a thread keeps the blocks of
+// those it dropped (up to kKeptNodes of them) for its next ones instead of going back to
+// the allocator each time. The list is plain data (one thread-local lookup per use); a
+// keeper gives its blocks back when the thread ends.
+const size_t kKeptNodes = 64;
+struct NodeBlocks {
+  void* head;
+  size_t count;
+  size_t size;  // the one block size kept: a node with its shared count
+  bool armed;   // the keeper is there
+  bool gone;    // the thread is ending
+};
+thread_local NodeBlocks nodeBlocks;
+struct NodeBlocksKeeper {
+  ~NodeBlocksKeeper() {
+    NodeBlocks& b = nodeBlocks;
+    while (b.head) {
+      void* next = *static_cast<void**>(b.head);
+      ::operator delete(b.head);
+      b.head = next;
+    }
+    b.gone = true;
+  }
+  bool armed = false;
+};
+thread_local NodeBlocksKeeper nodeBlocksKeeper;
+
+template <class T>
+struct NodeAllocator {
+  using value_type = T;
+  NodeAllocator() = default;
+  template <class U>
+  NodeAllocator(const NodeAllocator<U>&) {}  // NOLINT
+  T* allocate(size_t n) {
+    const size_t bytes = n * sizeof(T);
+    NodeBlocks& b = nodeBlocks;
+    if (b.head && b.size == bytes) {
+      void* p = b.head;
+      b.head = *static_cast<void**>(p);
+      --b.count;
+      return static_cast<T*>(p);
+    }
+    return static_cast<T*>(::operator new(bytes));
+  }
+  void deallocate(T* p, size_t n) {
+    const size_t bytes = n * sizeof(T);
+    NodeBlocks& b = nodeBlocks;
+    if (!b.gone && b.count < kKeptNodes && (b.size == 0 || b.size == bytes)) {
+      if (!b.armed) {
+        nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
+        b.armed = true;
+      }
+      b.size = bytes;
+      *reinterpret_cast<void**>(p) = b.head;
+      b.head = p;
+      ++b.count;
+      return;
+    }
+    ::operator delete(p);
+  }
+  template <class U>
+  bool operator==(const NodeAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const NodeAllocator<U>&) const { return false; }
+};
+
+std::shared_ptr<ASNode> makeNode(ASNode::Kind kind) {
+  auto n = std::allocate_shared<ASNode>(NodeAllocator<ASNode>());
+  n->kind = kind;
+  return n;
+}
+
 ASTerm valueTerm(ASBindValue v) {
   ASTerm t;
   t.kind = ASTerm::Value;
@@ -33,8 +105,7 @@ ASTerm columnTerm(const ASAttribute& a) {
 ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Compare;
+  auto n = makeNode(ASNode::Compare);
   n->op = op;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
@@ -46,8 +117,7 @@ ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
 ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribute& sub) {
   if (sub.Domain() || sub.Subselect().empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
-  auto n = std::make_shared<ASNode>();
-  n->kind = kind;
+  auto n = makeNode(kind);
   n->a = columnTerm(a);
   n->sql = sub.Subselect();
   return ASComparison(n);
@@ -56,8 +126,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
 ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASComparison& b) {
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
-  auto n = std::make_shared<ASNode>();
-  n->kind = kind;
+  auto n = makeNode(kind);
   n->l = a.Node();
   n->r = b.Node();
   return ASComparison(n);
@@ -117,8 +186,7 @@ void ASAttribute::SetKey(int kind) {
 }
 
 ASComparison ASAttribute::IsNull() const {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::IsNull;
+  auto n = makeNode(ASNode::IsNull);
   n->a = columnTerm(*this);
   return ASComparison(n);
 }
@@ -138,8 +206,7 @@ ASComparison::ASComparison() = default;
 
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Join;
+  auto n = makeNode(ASNode::Join);
   n->sql = sql;
   n->left = left;
   n->right = right;
@@ -169,8 +236,7 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Not;
+  auto n = makeNode(ASNode::Not);
   n->l = a.Node();
   return ASComparison(n);
 }

@@ -306,33 +306,45 @@ void keySelect(const ASFilter& f, ASShapeKey& k) {
 }
 
 // Cursor states are kept for the thread's next cursors: the row buffer of one keeps its
-// storage, so that a cursor reading a few rows allocates nothing for them.
+// storage, so that a cursor reading a few rows allocates nothing for them. The list is plain
+// data (one thread-local lookup per use); a keeper frees it when the thread ends.
 const size_t kPooledStates = 8;
-thread_local bool poolGone = false;
 struct StatePool {
-  std::vector<ASCursorState*> free;
-  ~StatePool() {
-    for (ASCursorState* s : free) delete s;
-    poolGone = true;
-  }
+  ASCursorState* free[kPooledStates];
+  size_t count;
+  bool armed;  // the keeper is there
+  bool gone;   // the thread is ending
 };
-thread_local StatePool pool;
+thread_local StatePool statePool;
+struct StatePoolKeeper {
+  ~StatePoolKeeper() {
+    StatePool& p = statePool;
+    while (p.count) delete p.free[--p.count];
+    p.gone = true;
+  }
+  bool armed = false;
+};
+thread_local StatePoolKeeper statePoolKeeper;
 
 ASCursorState* acquireState() {
-  if (poolGone || pool.free.empty()) return new ASCursorState;
-  ASCursorState* s = pool.free.back();
-  pool.free.pop_back();
-  return s;
+  StatePool& p = statePool;
+  if (p.count) return p.free[--p.count];
+  return new ASCursorState;
 }
 
 void releaseState(ASCursorState* s) {
   if (!s) return;
-  if (poolGone || pool.free.size() >= kPooledStates) {
+  StatePool& p = statePool;
+  if (p.gone || p.count == kPooledStates) {
     delete s;
     return;
   }
+  if (!p.armed) {
+    statePoolKeeper.armed = true;  // made now, so that it frees them
+    p.armed = true;
+  }
   s->Reset();
-  pool.free.push_back(s);
+  p.free[p.count++] = s;
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ class ASShapeKey {
     used_ = 0;
     slots_.clear();
     tables_.clear();
+    last_ = 0;
   }
   void Tag(char c) {
     Room(1);
@@ -50,16 +51,13 @@ class ASShapeKey {
   }
   void Number(unsigned long long n) {
     Room(10);
-    do {
-      buffer_[used_++] = static_cast<char>((n & 0x7f) | (n > 0x7f ? 0x80 : 0));
-      n >>= 7;
-    } while (n);
+    used_ = Put(n, &buffer_[0] + used_) - &buffer_[0];
   }
   void Name(const char* s, size_t n) {
-    Number(n);
-    Room(n);
-    std::memcpy(&buffer_[used_], s, n);
-    used_ += n;
+    Room(n + 10);
+    char* p = Put(n, &buffer_[0] + used_);
+    std::memcpy(p, s, n);
+    used_ = p + n - &buffer_[0];
   }
   void Name(const std::string& s) { Name(s.data(), s.size()); }
   void Name(const char* s) { Name(s, std::strlen(s)); }
@@ -73,8 +71,11 @@ class ASShapeKey {
   }
   void Column(const ASDomain& d, size_t column) {
     Table(d);
-    Number(column);
-    Tag(static_cast<char>(d.Attribute(column).Key()));
+    const char key = static_cast<char>(d.Attribute(column).Key());
+    Room(11);
+    char* p = Put(column, &buffer_[0] + used_);
+    *p++ = key;
+    used_ = p - &buffer_[0];
   }
   // Embedded SQL (a Query() text): its text with aliases numbered as here, and its values.
   void Fragment(const Str& sql);
@@ -92,25 +93,39 @@ class ASShapeKey {
   };
   // The alias number of a table; `seen` tells where its entry is.
   unsigned AliasOf(unsigned long serial, Seen*& seen) {
-    for (size_t i = 0; i < tables_.size(); ++i)
-      if (tables_[i].serial == serial) {
-        seen = &tables_[i];
-        return static_cast<unsigned>(i);
+    // Columns come table by table, as a rule: the last table met first.
+    if (last_ < tables_.size() && tables_[last_].serial == serial) {
+      seen = &tables_[last_];
+      return static_cast<unsigned>(last_);
+    }
+    for (last_ = 0; last_ < tables_.size(); ++last_)
+      if (tables_[last_].serial == serial) {
+        seen = &tables_[last_];
+        return static_cast<unsigned>(last_);
       }
     tables_.push_back({serial, false});
     seen = &tables_.back();
-    return static_cast<unsigned>(tables_.size() - 1);
+    return static_cast<unsigned>(last_);
   }
   void Describe(const ASDomain& d, Seen& seen);
-  // Written in place: the key is built for every statement.
+  // Written in place through a local pointer: the key is built for every statement.
   void Room(size_t n) {
     if (used_ + n > buffer_.size()) buffer_.resize(2 * (used_ + n));
+  }
+  static char* Put(unsigned long long n, char* p) {
+    while (n > 0x7f) {
+      *p++ = static_cast<char>((n & 0x7f) | 0x80);
+      n >>= 7;
+    }
+    *p++ = static_cast<char>(n);
+    return p;
   }
 
   std::string buffer_;
   size_t used_ = 0;
   std::vector<ASBindSlot> slots_;
   std::vector<Seen> tables_;  // in order of appearance
+  size_t last_ = 0;
 };
 
 // The key of a condition, or of an operand bound for a column of `type` (and the slots of

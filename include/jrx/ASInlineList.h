@@ -44,7 +44,7 @@ class ASInlineList {
   }
   ~ASInlineList() {
     clear();
-    ::operator delete(heap_);
+    if (heap_) ::operator delete(heap_);
   }
 
   size_t size() const { return size_; }
@@ -95,7 +95,7 @@ class ASInlineList {
       new (bigger + i) T(std::move(data()[i]));
       data()[i].~T();
     }
-    ::operator delete(heap_);
+    if (heap_) ::operator delete(heap_);
     heap_ = bigger;
     heapCapacity_ = capacity;
   }
