@@ -1,5 +1,6 @@
 // Attributes, operands and the comparisons built from them.
 #include "ASNode.h"
+#include "ASSelect.h"
 #include "ASSqlText.h"
 
 namespace {
@@ -121,6 +122,14 @@ ASComparison ASAttribute::NotIn(const ASAttribute& s) const {
   return membership(*this, ASNode::NotIn, s);
 }
 
+ASComparison ASAttribute::In(const ASFilter& select) const {
+  auto n = std::make_shared<ASNode>();
+  n->kind = ASNode::In;
+  n->a = columnNode(*this);
+  n->select = std::make_shared<const ASFilter>(select);
+  return ASComparison(n);
+}
+
 ASSetter ASAttribute::Set(const ASExpression& e) const { return ASSetter(*this, e); }
 ASSetter ASAttribute::Set(const ASOperand& v) const { return ASSetter(*this, ASExpression(v)); }
 
@@ -180,7 +189,15 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::NotIn:
       renderOperand(*n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      w.Embed(n.sql);
+      if (n.select)
+        ASRenderEmbedded(*n.select, n.outer, w);
+      else
+        w.Embed(n.sql);
+      w << ")";
+      break;
+    case ASNode::Exists:
+      w << "EXISTS (";
+      ASRenderEmbedded(*n.select, n.outer, w);
       w << ")";
       break;
     case ASNode::And:

@@ -3,12 +3,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ASDriver.h"
 #include "ASQuery.h"
 
 struct ASNode {
-  enum Kind { Attr, Value, Subselect, Compare, IsNull, In, NotIn, And, Or, Not, Join };
+  enum Kind { Attr, Value, Subselect, Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Value;
 
   // Attr: a column of a live table object.
@@ -24,6 +25,10 @@ struct ASNode {
   // Join: the pair of tables; `right` is the LEFT JOINed one.
   ASDomain* left = nullptr;
   ASDomain* right = nullptr;
+  // Exists, and In without `sql`: a select rendered with the enclosing statement, so that
+  // it gets its plan hints in the statement's dialect; `outer` are the enclosing tables.
+  std::shared_ptr<const ASFilter> select;
+  std::vector<const ASDomain*> outer;
 };
 
 class ASSqlWriter;

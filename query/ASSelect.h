@@ -15,7 +15,8 @@ struct ASSelectShape {
   std::vector<const ASNode*> where;         // top-level conjuncts
 };
 
-ASSelectShape ASAnalyzeSelect(const ASFilter& f);
+// `outer`: tables of an enclosing select, which this one names without reading them.
+ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer = {});
 
 // One key of an ORDER BY: tokenised expression and direction.
 struct ASOrderKey {
@@ -36,6 +37,10 @@ struct ASSelectExtras {
 // Writes SELECT ... FROM ... WHERE ... ORDER BY ... [LIMIT ? OFFSET ?].
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w);
+
+// A select inside another's condition, in the enclosing statement's dialect.
+void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,
+                      ASSqlWriter& w);
 
 std::string ASColumnExpr(const ASDomain& d, size_t column);
 std::string ASRowKeyExpr(const ASDomain& d, const std::string& column);

@@ -15,6 +15,8 @@
 struct ASSqlFragment {
   std::string sql;
   std::vector<ASBindValue> values;
+  // The statement's dialect, for plan hints of embedded selects; none in a Query() text.
+  const ASDriverConnection* dialect = nullptr;
 };
 
 class ASSqlWriter {
@@ -22,6 +24,8 @@ class ASSqlWriter {
   ASSqlWriter() { sql.reserve(192); }  // one allocation for a whole statement's text
   std::string sql;
   std::vector<ASBindValue> values;
+  // The statement's dialect, for plan hints of embedded selects; none in a Query() text.
+  const ASDriverConnection* dialect = nullptr;
 
   ASSqlWriter& operator<<(const char* s) { sql += s; return *this; }
   ASSqlWriter& operator<<(const std::string& s) { sql += s; return *this; }
