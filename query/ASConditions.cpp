@@ -122,14 +122,6 @@ ASComparison ASAttribute::NotIn(const ASAttribute& s) const {
   return membership(*this, ASNode::NotIn, s);
 }
 
-ASComparison ASAttribute::In(const ASFilter& select) const {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::In;
-  n->a = columnNode(*this);
-  n->select = std::make_shared<const ASFilter>(select);
-  return ASComparison(n);
-}
-
 ASSetter ASAttribute::Set(const ASExpression& e) const { return ASSetter(*this, e); }
 ASSetter ASAttribute::Set(const ASOperand& v) const { return ASSetter(*this, ASExpression(v)); }
 
@@ -189,16 +181,15 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::NotIn:
       renderOperand(*n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      if (n.select)
-        ASRenderEmbedded(*n.select, n.outer, w);
-      else
-        w.Embed(n.sql);
+      w.Embed(n.sql);
       w << ")";
       break;
     case ASNode::Exists:
-      w << "EXISTS (";
+      // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
+      // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
+      w << "(EXISTS (";
       ASRenderEmbedded(*n.select, n.outer, w);
-      w << ")";
+      w << ")) IS TRUE";
       break;
     case ASNode::And:
     case ASNode::Or:

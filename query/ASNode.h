@@ -25,8 +25,8 @@ struct ASNode {
   // Join: the pair of tables; `right` is the LEFT JOINed one.
   ASDomain* left = nullptr;
   ASDomain* right = nullptr;
-  // Exists, and In without `sql`: a select rendered with the enclosing statement, so that
-  // it gets its plan hints in the statement's dialect; `outer` are the enclosing tables.
+  // Exists: a select rendered with the enclosing statement, so that it gets its plan hints
+  // in the statement's dialect; `outer` are the enclosing tables.
   std::shared_ptr<const ASFilter> select;
   std::vector<const ASDomain*> outer;
 };

@@ -322,8 +322,6 @@ class ASAttribute {
   ASComparison IsNull() const;
   ASComparison In(const ASAttribute& subselect) const;
   ASComparison NotIn(const ASAttribute& subselect) const;
-  // The same with a select that keeps its plan hints (see ASFilter::Exists).
-  ASComparison In(const ASFilter& select) const;
   ASSetter Set(const ASExpression& e) const;
   ASSetter Set(const ASOperand& v) const;  // a value or a column, without naming ASExpression
   ASOrder operator-() const { return ASOrder(*this, true); }

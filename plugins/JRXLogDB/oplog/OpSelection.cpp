@@ -1,10 +1,11 @@
 // The operations of an environment are found in the steps of store/TimeSteps.h: walks of
 // the time index that probe each operation's operand link by its whole key, or the
-// environment's operand links read through their own index. Both keep every operation once,
-// however many titles the environment was linked under, so the rows and their order are
-// those of the plain selection (time, then the operation's key, in the answer's direction).
-// An operation asked for by identifier, and the running ones, are few whatever the log
-// holds: they are read through their own index in one statement, each probed the same way.
+// environment's operand links read through their own index, each joined to its operation.
+// The join gives an operation linked under several titles of the environment once per
+// title, next to each other; it is kept once, so the rows and their order are those of the
+// plain selection (time, then the operation's key, in the answer's direction). An operation
+// asked for by identifier, and the running ones, are few whatever the log holds: they are
+// read through their own index in one statement, each probed like a walk's.
 #include "oplog/OpSelection.h"
 
 #include <algorithm>
@@ -49,7 +50,12 @@ OpSelection::~OpSelection() = default;
 
 const op_log* OpSelection::next() {
   for (;;) {
-    if (cursor_ && cursor_->Fetch()) return &ops_;
+    while (cursor_ && cursor_->Fetch()) {
+      const long long id = ops_.op_id.Int();
+      if (id == lastId_) continue;  // the same operation under another title
+      lastId_ = id;
+      return &ops_;
+    }
     cursor_.reset();
     logdb::TimeStep step;
     if (steps_) {
@@ -74,15 +80,15 @@ std::unique_ptr<ASCursor> OpSelection::open(const logdb::TimeStep& step) {
   if (!filter_.parentId.empty()) cond = cond && (ops_->parent_id == filter_.parentId);
   if (filter_.activeOnly) cond = cond && (ops_->status == 1 || ops_->status == 2);
   if (filter_.eid.isValid()) {
-    ASFilter links;
-    links.Project() << link_->op_id;
     const ASComparison operand = link_->role == "O" && logdb::anyOf(link_->env_id, envIds_);
     if (step.walk) {
-      links.Set(link_->op_id == ops_->op_id && operand).UseIndex(link_, ASPrimaryKey);
-      cond = cond && links.Exists({&ops_});
+      ASFilter probe;
+      probe.Project() << link_->op_id;
+      probe.Set(link_->op_id == ops_->op_id && operand).UseIndex(link_, ASPrimaryKey);
+      cond = cond && probe.Exists({&ops_});
     } else {
-      links.Set(operand).UseIndex(link_, "op_log_env_env");
-      cond = cond && ops_->op_id.In(links);
+      cond = cond && link_->op_id == ops_->op_id && operand;
+      c->JoinOrder({&link_, &ops_}).UseIndex(link_, "op_log_env_env");
       c->UseIndex(ops_, ASPrimaryKey);
     }
   }

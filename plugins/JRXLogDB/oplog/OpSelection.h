@@ -41,6 +41,7 @@ class OpSelection {
   // Set when the operations of an environment are found in steps; otherwise one statement.
   std::unique_ptr<logdb::TimeSteps> steps_;
   std::unique_ptr<ASCursor> cursor_;
+  long long lastId_ = -1;
   bool started_ = false;
   bool none_ = false;
 };
