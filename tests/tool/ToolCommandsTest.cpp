@@ -95,6 +95,26 @@ TEST_P(ToolCommands, ListingFiltersAndTables) {
             std::string::npos);
 }
 
+// A long listing is read in parts that meet inside a second; together they are the one
+// answer: every event once, newest first, the last recorded first within a second.
+TEST_P(ToolCommands, LongEventListingsAreTheWholeAnswer) {
+  std::string input;
+  std::vector<std::string> newestFirst;
+  for (int i = 0; i < 450; ++i) {
+    char guid[40];
+    std::snprintf(guid, sizeof guid, "3f1e0d2c-0000-4000-8000-%012d", i);
+    input += eventLine(guid, 1701000000 + i / 3, "info");
+    newestFirst.insert(newestFirst.begin(), guid);
+  }
+  ASSERT_EQ(jrx({"import"}, input).status, 0);
+  for (size_t limit : {450, 250}) {
+    const std::string text = std::to_string(limit);
+    EXPECT_EQ(ids(parseLines(jrx({"events", "--json", "--limit", text}))),
+              std::vector<std::string>(newestFirst.begin(), newestFirst.begin() + limit));
+    EXPECT_EQ(jrx({"events", "--limit", text}).lines().size(), limit + 1);
+  }
+}
+
 TEST_P(ToolCommands, UnfinishedFinishAndCompact) {
   std::string input =
       progressLine("req-1", "a", 0, 0, 1701000000, "one", withEid(kLocal)) +
