@@ -85,6 +85,8 @@ class ASDriverConnection {
   virtual std::string IndexHint(const ASDomain& table, const std::string& index) const = 0;
   // The join operator that keeps the left table the outer one.
   virtual const char* OrderedJoin() const = 0;
+  // What ends a select that locks the rows it reads until the transaction ends.
+  virtual const char* ForUpdate() const = 0;
   // The plan of `sql` with `params`, step by step.
   virtual std::vector<ASPlanStep> Explain(const std::string& sql,
                                           const std::vector<ASBindValue>& params) = 0;

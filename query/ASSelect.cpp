@@ -182,6 +182,7 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
       w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)));
     }
   }
+  if (x.dialect && f.LocksRows()) w << x.dialect->ForUpdate();
 }
 
 void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,

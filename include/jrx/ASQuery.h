@@ -476,6 +476,11 @@ class ASFilter {
   // ASPrimaryKey names the table's primary key.
   ASFilter& UseIndex(const ASDomain& table, const std::string& index);
   ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
+  // The rows read stay locked against other writers until the transaction ends, so that
+  // writers of the same rows take turns from this select on (MariaDB: FOR UPDATE; a SQLite
+  // write transaction holds the whole file already). A sub-select made by Query() locks
+  // nothing.
+  ASFilter& ForUpdate() { forUpdate_ = true; return *this; }
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
   // True where this select finds a row, as a condition of an enclosing select. The tables
@@ -496,6 +501,7 @@ class ASFilter {
     return hints_;
   }
   const std::vector<const ASDomain*>& JoinSequence() const { return joinOrder_; }
+  bool LocksRows() const { return forUpdate_; }
 
  protected:
   ASProjection proj_;
@@ -506,6 +512,7 @@ class ASFilter {
   unsigned long long offset_ = 0;
   std::vector<std::pair<const ASDomain*, std::string>> hints_;
   std::vector<const ASDomain*> joinOrder_;
+  bool forUpdate_ = false;
 };
 
 struct ASCursorState;

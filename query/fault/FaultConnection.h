@@ -35,6 +35,7 @@ class FaultConnection : public ASDriverConnection {
     return inner_->IndexHint(table, index);
   }
   const char* OrderedJoin() const override { return inner_->OrderedJoin(); }
+  const char* ForUpdate() const override { return inner_->ForUpdate(); }
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override {
     return inner_->Explain(sql, params);

@@ -52,6 +52,7 @@ class MariaConnection : public ASDriverConnection {
     return " FORCE INDEX (" + index + ")";
   }
   const char* OrderedJoin() const override { return " STRAIGHT_JOIN "; }
+  const char* ForUpdate() const override { return " FOR UPDATE"; }
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
 

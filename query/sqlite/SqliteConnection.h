@@ -31,6 +31,8 @@ class SqliteConnection : public ASDriverConnection {
   std::string IndexHint(const ASDomain& table, const std::string& index) const override;
   // CROSS JOIN is SQLite's way of fixing the join order.
   const char* OrderedJoin() const override { return " CROSS JOIN "; }
+  // A write transaction holds the file's write lock from its start.
+  const char* ForUpdate() const override { return ""; }
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
 

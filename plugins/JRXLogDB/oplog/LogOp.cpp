@@ -18,6 +18,10 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id) {
     selectAll(c.Project(), row.domain());
     c.Set(row->id == id);
     c.Limit(1);
+    // Writers about one operation take turns from here: each finds the links, status and
+    // texts the one before left, instead of both adding the same link and then both waiting
+    // to change it. Through the index only, so that no other operation's row is locked.
+    c.UseIndex(row, "op_log_id").ForUpdate();
     if (!c.Fetch()) return nullptr;
   }
   return getOp(tran, row);

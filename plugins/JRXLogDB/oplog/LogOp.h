@@ -22,6 +22,7 @@ class LogOp : public JRXRequestProgressData {
 // All columns of a table into a projection, in column order.
 void selectAll(ASProjection& p, const ASDomain& d);
 
+// Locks the operation's row for the rest of the transaction (when there is one).
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id);
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row);
 void insertOp(JRXRdbmsTran& tran, LogOp& op);
