@@ -73,10 +73,12 @@ std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
 }
 
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
-  JRX::JRXEventLogLocal log(accessProvider());
   std::vector<JRX::JRXEvent> events;
-  check(log, log.getEvents(&events, q.eid, q.bySource, q.limit, q.category, q.type, q.withData,
-                           q.from, q.to));
+  // One part holds a whole answer: a single call.
+  fetchEventsInParts(q, JRX::JRXEventLogLocal::kMaxEvents,
+                     [&](const std::vector<JRX::JRXEvent>& part) {
+                       events.insert(events.end(), part.begin(), part.end());
+                     });
   return events;
 }
 
@@ -90,7 +92,7 @@ void fetchEventsInParts(const EventsQuery& q, size_t part,
   long edge = 0;
   std::multiset<std::string> handedAtEdge;
   long to = q.to;
-  while (remaining > 0) {
+  do {  // at least one call, which may refuse the caller
     const size_t ask = std::min(remaining, part) + handedAtEdge.size();
     std::vector<JRX::JRXEvent> got;
     check(log, log.getEvents(&got, q.eid, q.bySource, static_cast<unsigned int>(ask),
@@ -117,7 +119,7 @@ void fetchEventsInParts(const EventsQuery& q, size_t part,
     if (!fresh.empty()) each(fresh);
     if (got.size() < ask) return;  // the service had no more
     to = edge + 1;
-  }
+  } while (remaining > 0);
 }
 
 }  // namespace jrxlog
