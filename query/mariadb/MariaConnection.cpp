@@ -46,20 +46,12 @@ std::string columnType(const ASAttribute& a) {
   return a.MaxBytes() ? "VARBINARY(" + std::to_string(a.MaxBytes()) + ")" : "LONGBLOB";
 }
 
-// The hidden column that holds the digest of a text of any length in a unique key.
-std::string digestColumn(const ASAttribute& a) { return a.Name() + "_digest"; }
-
-// How a key names a text of any length: as itself (texts in keys have widths), by its prefix
-// (lookups) or by its digest (uniqueness).
-enum KeyText { kWhole, kPrefix, kDigest };
-
-std::string keyColumns(const ASDomain& d, const std::vector<size_t>& columns, KeyText text) {
+std::string keyColumns(const ASDomain& d, const std::vector<size_t>& columns, bool prefixes) {
   std::string sql = "(";
   for (size_t k = 0; k < columns.size(); ++k) {
     const ASAttribute& a = d.Attribute(columns[k]);
-    const bool any = unbounded(a);
-    sql += (k ? ", " : "") + (any && text == kDigest ? digestColumn(a) : a.Name());
-    if (any && text == kPrefix) sql += "(" + std::to_string(kPrefixBytes) + ")";
+    sql += (k ? ", " : "") + a.Name();
+    if (prefixes && unbounded(a)) sql += "(" + std::to_string(kPrefixBytes) + ")";
   }
   return sql + ")";
 }
@@ -145,14 +137,16 @@ bool MariaConnection::ServerInTransaction() const {
 }
 
 // Outside a transaction of ours every statement stands alone, as with autocommit: what it
-// opened on the server is committed (or, after a failure, rolled back) right away.
+// opened on the server is committed (or, after a failure, rolled back) right away. An error
+// reply carries no server status, so after a failure the rollback is sent regardless: a
+// refused insert would otherwise keep its lock on the duplicate row until the session's
+// next statement.
 void MariaConnection::StatementDone(bool ok) {
-  if (explicit_ || !db_ || !ServerInTransaction()) return;
-  if (ok) {
-    if (mysql_commit(db_)) mariaThrow(db_);
-  } else {
+  if (explicit_ || !db_) return;
+  if (!ok)
     mysql_rollback(db_);
-  }
+  else if (ServerInTransaction() && mysql_commit(db_))
+    mariaThrow(db_);
 }
 
 std::unique_ptr<ASDriverStatement> MariaConnection::Prepare(const std::string& sql) {
@@ -225,36 +219,26 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     else if ((a.Flags() & AS_COL_NOT_NULL) || std::find(key.begin(), key.end(), i) != key.end())
       sql += " NOT NULL";
   }
-  // A prefix cannot keep whole values unique, and the server's own key over whole values
-  // (USING HASH) lets two sessions that insert the same new value at once both write their
-  // row and then each wait for the other's: a deadlock where one of them should have met a
-  // duplicate. Texts of any length in a unique key are kept unique through their digests
-  // instead, hidden columns the server computes, in an ordinary unique index: there the
-  // second insert waits for the first and then finds its row.
-  std::vector<size_t> digested;
-  for (const ASIndexDef& ix : d.Indexes())
-    for (size_t c : ix.columns)
-      if (ix.unique && unbounded(d.Attribute(c)) &&
-          std::find(digested.begin(), digested.end(), c) == digested.end())
-        digested.push_back(c);
-  for (size_t c : digested)
-    sql += ", " + digestColumn(d.Attribute(c)) + " BINARY(32) AS (UNHEX(SHA2(" +
-           d.Attribute(c).Name() + ", 256))) PERSISTENT INVISIBLE";
   // A table without a key of its own gets none: InnoDB then clusters it by a row id that no
   // statement can see. Key columns that are texts have a width.
-  if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key, kWhole);
+  if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key, false);
   // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
   // schema at the same time cannot trip over each other.
   for (const ASIndexDef& ix : d.Indexes()) {
     if (!ix.unique) {
-      sql += ", KEY " + ix.name + " " + keyColumns(d, ix.columns, kPrefix);
+      sql += ", KEY " + ix.name + " " + keyColumns(d, ix.columns, true);
       continue;
     }
-    sql += ", UNIQUE KEY " + ix.name + " " + keyColumns(d, ix.columns, kDigest);
-    // Lookups cannot use a digest: they get a prefix index of their own beside it.
+    // A prefix cannot keep whole values unique. Over texts of any length the server keeps
+    // a hash of the whole values unique instead, which lookups cannot use: they get a
+    // prefix index of their own beside it. Two sessions inserting the same new value at the
+    // very same moment can deadlock on that hash instead of one meeting the other's row; a
+    // digest column of our own would avoid it, but the tables hold exactly their specified
+    // columns, so such a call fails whole (nothing left behind) and its caller replays it.
+    sql += ", UNIQUE KEY " + ix.name + " " + keyColumns(d, ix.columns, false);
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
-    if (anyUnbounded) sql += ", KEY " + ix.name + "_find " + keyColumns(d, ix.columns, kPrefix);
+    if (anyUnbounded) sql += ", KEY " + ix.name + "_find " + keyColumns(d, ix.columns, true);
   }
   sql += ") ENGINE=InnoDB";
   return {sql};

@@ -284,8 +284,8 @@ TEST_P(LargeLogPlansTest, ProgressReportsReadLinksByTheirWholeKey) {
   expectIndexed(steps, {"op_log_env_env", "op_log_time"});
   EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
   EXPECT_TRUE(uses(steps, "op_log_data", "op_log_data_op"));
-  // On MariaDB the unique key over titles of any length holds their digests; lookups go
-  // beside it, through a prefix index of the same columns.
+  // On MariaDB the unique key over titles of any length is a hash that lookups go beside,
+  // through a prefix index of the same columns.
   EXPECT_TRUE(uses(steps, "env_log", "env_log_eid_title") ||
               uses(steps, "env_log", "env_log_eid_title_find"));
 }
