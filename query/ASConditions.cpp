@@ -1,5 +1,6 @@
 // Attributes, operands and the comparisons built from them.
 #include "ASNode.h"
+#include "ASSelect.h"
 #include "ASSqlText.h"
 
 namespace {
@@ -258,6 +259,13 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
       w.Embed(n.sql);
       w << ")";
+      break;
+    case ASNode::Exists:
+      // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
+      // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
+      w << "(EXISTS (";
+      ASRenderEmbedded(*n.select, n.outer, w);
+      w << ")) IS TRUE";
       break;
     case ASNode::And:
     case ASNode::Or:

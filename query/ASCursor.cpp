@@ -279,32 +279,6 @@ void analyze(const ASFilter& f, ASCursorState& s) {
   s.analyzed = true;
 }
 
-// What the text of a select depends on, less what a cursor adds (see ASShapeKey).
-void keySelect(const ASFilter& f, ASShapeKey& k) {
-  k.Tag(f.Projection().IsDistinct() ? 'D' : 'S');
-  k.Number(f.Projection().Attributes().size());
-  for (const ASAttribute* a : f.Projection().Attributes()) k.Column(*a->Domain(), a->Index());
-  if (f.Condition().IsEmpty()) {
-    k.Tag('-');
-  } else {
-    k.Tag('w');
-    ASKeyCondition(*f.Condition().Node(), k);
-  }
-  k.Number(f.Orders().size());
-  for (const ASOrder& o : f.Orders()) {
-    k.Column(*o.Attribute()->Domain(), o.Attribute()->Index());
-    k.Tag(o.Descending() ? 'd' : 'a');
-  }
-  k.Number(f.IndexHints().size());
-  for (const auto& h : f.IndexHints()) {
-    k.Table(*h.first);
-    k.Name(h.second);
-  }
-  k.Number(f.JoinSequence().size());
-  for (const ASDomain* d : f.JoinSequence()) k.Table(*d);
-  k.Tag(f.LocksRows() ? 'u' : '-');
-}
-
 // Cursor states are kept for the thread's next cursors: the row buffer of one keeps its
 // storage, so that a cursor reading a few rows allocates nothing for them. The list is plain
 // data (one thread-local lookup per use); a keeper frees it when the thread ends.
@@ -389,7 +363,7 @@ int ASCursor::Fetch() {
       const bool limit = hasLimit_ || s.probe;
       const unsigned long long count = s.probe ? pageRows_ + 1 : limit_;
       ASShapeKey& k = ASSessionAccess::Key(*session_);
-      keySelect(*this, k);
+      ASKeySelect(*this, k);
       k.Tag(limit ? 'l' : '-');
       k.Tag(limit && offset_ ? 'o' : '-');
       ASPrepared& p = ASSessionAccess::Statement(*session_, [&](ASSqlWriter& w) {

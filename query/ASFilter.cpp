@@ -34,6 +34,14 @@ ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
   return *this;
 }
 
+ASComparison ASFilter::Exists(std::initializer_list<const ASDomain*> outer) const {
+  auto n = std::make_shared<ASNode>();
+  n->kind = ASNode::Exists;
+  n->select = std::make_shared<const ASFilter>(*this);
+  n->outer.assign(outer.begin(), outer.end());
+  return ASComparison(n);
+}
+
 ASAttribute ASFilter::Select() const { return ASAttribute(Query()); }
 
 Str ASFilter::Query() const {

@@ -4,12 +4,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ASDriver.h"
 #include "ASQuery.h"
 
 struct ASNode {
-  enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join };
+  enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
   // Compare: `a op b`; IsNull / In / NotIn: `a` (a column).
@@ -22,6 +23,10 @@ struct ASNode {
   // Join: the pair of tables; `right` is the LEFT JOINed one.
   ASDomain* left = nullptr;
   ASDomain* right = nullptr;
+  // Exists: a select rendered with the enclosing statement, so that it gets its plan hints
+  // in the statement's dialect; `outer` are the enclosing tables.
+  std::shared_ptr<const ASFilter> select;
+  std::vector<const ASDomain*> outer;
 };
 
 class ASSqlWriter;

@@ -53,11 +53,12 @@ void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
 
 }  // namespace
 
-ASSelectShape ASAnalyzeSelect(const ASFilter& f) {
+ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer) {
   std::vector<ASDomain*> seen;
   for (const ASAttribute* a : f.Projection().Attributes()) addDomain(seen, a->Domain());
   collect(f.Condition().Node().get(), seen);
   for (const ASOrder& o : f.Orders()) addDomain(seen, o.Attribute()->Domain());
+  for (const ASDomain* d : outer) seen.erase(std::remove(seen.begin(), seen.end(), d), seen.end());
   if (seen.empty()) throw AException("a select needs at least one projected column");
 
   ASSelectShape shape;
@@ -94,6 +95,7 @@ std::string ASRowKeyExpr(const ASDomain& d, const std::string& column) {
 
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w) {
+  if (x.dialect) w.dialect = x.dialect;
   w << (f.Projection().IsDistinct() ? "SELECT DISTINCT " : "SELECT ");
   bool first = true;
   for (const ASAttribute* a : f.Projection().Attributes()) {
@@ -170,11 +172,22 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
 
   if (x.limit) {
     w << " LIMIT ";
-    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)), &ASLimitCountSource);
+    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)), x.countSource);
     if (x.offset) {
       w << " OFFSET ";
-      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), &ASLimitOffsetSource);
+      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), x.offsetSource);
     }
   }
   if (x.dialect && f.LocksRows()) w << x.dialect->ForUpdate();
+}
+
+void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,
+                      ASSqlWriter& w) {
+  ASSelectExtras x;
+  x.limit = f.HasLimit();
+  x.count = f.LimitCount();
+  x.offset = f.LimitOffset();
+  x.countSource = x.offsetSource = &ASConstantSource;  // the key of the shape holds them
+  x.dialect = w.dialect;
+  ASRenderSelect(f, ASAnalyzeSelect(f, outer), x, w);
 }

@@ -146,10 +146,14 @@ namespace {
 // The text of a statement written by `w` and where its parameters take their values.
 void describe(const ASShapeKey& key, const ASSqlWriter& w, ASPrepared& p) {
   p.sql = ASResolveAliases(w.sql, w.bare);
-  for (const void* source : w.sources) {
+  for (size_t i = 0; i < w.sources.size(); ++i) {
+    const void* source = w.sources[i];
     ASPrepared::Param param;
     if (source == &ASLimitCountSource) {
       param.from = ASPrepared::Param::Count;
+    } else if (source == &ASConstantSource) {
+      param.from = ASPrepared::Param::Constant;
+      param.value = w.values[i].i;
     } else if (source == &ASLimitOffsetSource) {
       param.from = ASPrepared::Param::Offset;
     } else {
@@ -180,7 +184,8 @@ void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWrite
   describe(s.statements_->key, w, again);
   bool same = again.sql == p.sql && again.params.size() == p.params.size();
   for (size_t i = 0; same && i < p.params.size(); ++i)
-    same = again.params[i].from == p.params[i].from && again.params[i].slot == p.params[i].slot;
+    same = again.params[i].from == p.params[i].from && again.params[i].slot == p.params[i].slot &&
+           again.params[i].value == p.params[i].value;
   if (!same)
     throw AException("two statements of one shape differ (objects of one table class with "
                      "different columns?): " + p.sql + " / " + again.sql);
@@ -201,7 +206,8 @@ long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long c
       if (limits && slot.limited) limits->Add(*slot.limited, v);
     } else {
       v.kind = ASBindValue::Integer;
-      v.i = static_cast<long long>(from.from == ASPrepared::Param::Count ? count : offset);
+      v.i = from.from == ASPrepared::Param::Constant ? from.value
+            : static_cast<long long>(from.from == ASPrepared::Param::Count ? count : offset);
       v.ref = nullptr;
     }
   }

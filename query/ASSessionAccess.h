@@ -36,8 +36,9 @@ class ASRowBuffer {
 // parameters takes its value from.
 struct ASPrepared {
   struct Param {
-    enum From : unsigned char { Slot, Count, Offset } from = Slot;
-    unsigned slot = 0;  // in the key's slots
+    enum From : unsigned char { Slot, Count, Offset, Constant } from = Slot;
+    unsigned slot = 0;   // in the key's slots
+    long long value = 0;  // Constant
   };
   std::string key;  // ASShapeKey::Bytes()
   std::string sql;

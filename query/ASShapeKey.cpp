@@ -136,5 +136,45 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
       k.Table(*n.right);
       k.Fragment(n.sql);
       break;
+    case ASNode::Exists: {
+      k.Tag('e');
+      k.Number(n.outer.size());
+      for (const ASDomain* d : n.outer) k.Table(*d);
+      const ASFilter& f = *n.select;
+      ASKeySelect(f, k);
+      k.Tag(f.HasLimit() ? 'l' : '-');
+      if (f.HasLimit()) {
+        k.Number(f.LimitCount());
+        k.Number(f.LimitOffset());
+      }
+      break;
+    }
   }
 }
+
+// What the text of a select depends on, less what a cursor adds (see ASShapeKey).
+void ASKeySelect(const ASFilter& f, ASShapeKey& k) {
+  k.Tag(f.Projection().IsDistinct() ? 'D' : 'S');
+  k.Number(f.Projection().Attributes().size());
+  for (const ASAttribute* a : f.Projection().Attributes()) k.Column(*a->Domain(), a->Index());
+  if (f.Condition().IsEmpty()) {
+    k.Tag('-');
+  } else {
+    k.Tag('w');
+    ASKeyCondition(*f.Condition().Node(), k);
+  }
+  k.Number(f.Orders().size());
+  for (const ASOrder& o : f.Orders()) {
+    k.Column(*o.Attribute()->Domain(), o.Attribute()->Index());
+    k.Tag(o.Descending() ? 'd' : 'a');
+  }
+  k.Number(f.IndexHints().size());
+  for (const auto& h : f.IndexHints()) {
+    k.Table(*h.first);
+    k.Name(h.second);
+  }
+  k.Number(f.JoinSequence().size());
+  for (const ASDomain* d : f.JoinSequence()) k.Table(*d);
+  k.Tag(f.LocksRows() ? 'u' : '-');
+}
+

@@ -132,3 +132,5 @@ class ASShapeKey {
 // their values).
 void ASKeyCondition(const ASNode& n, ASShapeKey& k);
 void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k);
+// What the text of a select depends on, less what a cursor adds.
+void ASKeySelect(const ASFilter& f, ASShapeKey& k);

@@ -2,6 +2,7 @@
 
 const char ASLimitCountSource = 0;
 const char ASLimitOffsetSource = 0;
+const char ASConstantSource = 0;
 
 void ASSqlWriter::Alias(const ASDomain& d) {
   sql += kASAliasOpen;

@@ -14,15 +14,20 @@
 struct ASSqlFragment {
   std::string sql;
   std::vector<ASBindValue> values;
+  // The statement's dialect, for plan hints of embedded selects; none in a Query() text.
+  const ASDriverConnection* dialect = nullptr;
 };
 
 // Alias tokens: the domain's serial between these.
 const char kASAliasOpen = '\x01';
 const char kASAliasClose = '\x02';
 
-// Sources of a select's LIMIT and OFFSET values in ASSqlWriter::sources.
+// Sources of a select's LIMIT and OFFSET values in ASSqlWriter::sources, and of values that
+// are the same in every statement of a shape (those of an embedded select's LIMIT, which
+// the shape's key holds).
 extern const char ASLimitCountSource;
 extern const char ASLimitOffsetSource;
+extern const char ASConstantSource;
 
 class ASSqlWriter {
  public:
@@ -34,6 +39,8 @@ class ASSqlWriter {
   std::vector<const void*> sources;
   // The table of an UPDATE or DELETE, named by its bare name instead of an alias.
   const ASDomain* bare = nullptr;
+  // The statement's dialect, for plan hints of embedded selects; none in a Query() text.
+  const ASDriverConnection* dialect = nullptr;
 
   ASSqlWriter& operator<<(const char* s) { sql += s; return *this; }
   ASSqlWriter& operator<<(const std::string& s) { sql += s; return *this; }

@@ -275,6 +275,7 @@ class ASDouble : public ASValue {
 
 class ASAttribute;
 class ASComparison;
+class ASFilter;
 class ASSetter;
 struct ASNode;
 
@@ -510,6 +511,8 @@ class ASProjection {
 class ASFilter {
  public:
   ASFilter();
+  ASFilter(const ASFilter&) = default;
+  ASFilter& operator=(const ASFilter&) = default;
   virtual ~ASFilter();
   ASProjection& Project() { return proj_; }
   ASFilter& Set(const ASComparison& c);
@@ -529,6 +532,13 @@ class ASFilter {
   ASFilter& ForUpdate() { forUpdate_ = true; return *this; }
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
+  // True where this select finds a row, as a condition of an enclosing select. The tables
+  // in `outer` are the enclosing select's: comparing their columns in this one's condition
+  // ties it to each of their rows, which the database answers by one probe per row. Unlike
+  // a Query() text, it keeps its plan hints, which the probe needs: otherwise a database
+  // may read the whole sub-select once instead, however few rows the enclosing one reads.
+  // The table objects named stay the caller's, as in any select.
+  ASComparison Exists(std::initializer_list<const ASDomain*> outer = {}) const;
 
   const ASProjection& Projection() const { return proj_; }
   const ASComparison& Condition() const { return cond_; }

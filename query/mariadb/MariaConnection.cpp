@@ -137,14 +137,16 @@ bool MariaConnection::ServerInTransaction() const {
 }
 
 // Outside a transaction of ours every statement stands alone, as with autocommit: what it
-// opened on the server is committed (or, after a failure, rolled back) right away.
+// opened on the server is committed (or, after a failure, rolled back) right away. An error
+// reply carries no server status, so after a failure the rollback is sent regardless: a
+// refused insert would otherwise keep its lock on the duplicate row until the session's
+// next statement.
 void MariaConnection::StatementDone(bool ok) {
-  if (explicit_ || !db_ || !ServerInTransaction()) return;
-  if (ok) {
-    if (mysql_commit(db_)) mariaThrow(db_);
-  } else {
+  if (explicit_ || !db_) return;
+  if (!ok)
     mysql_rollback(db_);
-  }
+  else if (ServerInTransaction() && mysql_commit(db_))
+    mariaThrow(db_);
 }
 
 std::unique_ptr<ASDriverStatement> MariaConnection::Prepare(const std::string& sql) {

@@ -3,44 +3,31 @@
 # against it, once through the CMake package and once through pkg-config; both must save a
 # progress report into an SQLite log and read it back. consume.sh BUILD_DIR [CXXFLAGS]
 set -euo pipefail
-build=$1
-flags=${2:-}
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d /tmp/jrx-install.XXXXXX)
+build=$1 flags=${2:-} here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d /tmp/jrx-install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
+prefix=$work/prefix lib=$work/prefix/lib
+fail() { echo "$*"; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-# What an installed tree must look like.
-for lib in JRXLogDBLocal JRXFramework JRXQuery; do
-  so=$prefix/lib/lib$lib.so
-  [ "$(readlink "$so")" = "lib$lib.so.1" ] || { echo "lib$lib.so does not lead to .so.1"; exit 1; }
-  [ "$(readlink "$so.1")" = "lib$lib.so.1.0.0" ] || { echo "lib$lib.so.1 is not 1.0.0"; exit 1; }
-  objdump -p "$so.1.0.0" | grep -q "SONAME *lib$lib.so.1$" || { echo "lib$lib: no SONAME"; exit 1; }
+# Versioned libraries; no path of the build tree; the tool, its manual and completion; the
+# internals kept inside.
+for l in JRXLogDBLocal JRXFramework JRXQuery; do
+  [ "$(readlink -f "$lib/lib$l.so")" = "$lib/lib$l.so.1.0.0" ] &&
+    objdump -p "$lib/lib$l.so.1" | grep -q "SONAME *lib$l.so.1$" || fail "lib$l: version"
 done
-if grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$prefix/lib/pkgconfig" \
-     "$prefix/lib/cmake"; then
-  echo "installed files name the build tree"; exit 1
-fi
-for f in bin/jrxlog share/man/man1/jrxlog.1 share/bash-completion/completions/jrxlog \
-         include/jrx/JRXLogDBLocal.h lib/cmake/JRXLog/JRXLogConfig.cmake \
-         lib/pkgconfig/jrxlog-logdb.pc; do
-  [ -s "$prefix/$f" ] || { echo "$f is not installed"; exit 1; }
-done
-"$prefix/bin/jrxlog" --version >/dev/null
-# Internals stay inside the libraries.
-if nm -D --defined-only "$prefix/lib/libJRXLogDBLocal.so" | c++filt | grep -q 'LogsEnvInfo'; then
-  echo "libJRXLogDBLocal exports its internals"; exit 1
-fi
+! grep -rl -e "$(cd "$here/../.." && pwd)" -e "$build" "$prefix/include" "$lib/pkgconfig" \
+  "$lib/cmake" || fail "installed files name the build tree"
+[ -s "$prefix/share/man/man1/jrxlog.1" ] && "$prefix/bin/jrxlog" --version >/dev/null &&
+  [ -s "$prefix/share/bash-completion/completions/jrxlog" ] || fail "the tool is not installed"
+! nm -D --defined-only "$lib/libJRXLogDBLocal.so" | grep ' _ZN3JRX5logdb' ||
+  fail "libJRXLogDBLocal exports its internals (JRX::logdb)"
 
-mkdir "$work/cmake"
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" \
-  >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; exit 1; }
-cmake --build "$work/cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+  >"$work/build.log" 2>&1 && cmake --build "$work/cmake" >>"$work/build.log" 2>&1 ||
+  fail "$(cat "$work/build.log")"
 "$work/cmake/consumer" "$work/a.db"
-
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PKG_CONFIG_PATH=$lib/pkgconfig
 # shellcheck disable=SC2046,SC2086
-c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" \
-  $(pkg-config --cflags --libs jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
+c++ -std=c++17 $flags "$here/consumer.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs \
+  jrxlog-logdb) -Wl,-rpath,"$(pkg-config --variable=libdir jrxlog-logdb)"
 "$work/consumer-pc" "$work/b.db"

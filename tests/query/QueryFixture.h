@@ -1,10 +1,11 @@
-// Tables and a database per test for the query-library tests, on every backend.
+// Tables and a fresh database per test for the query-library tests, on every backend.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ASQuery.h"
 #include "TestDb.h"
@@ -38,7 +39,7 @@ struct item : ASTable<item_domain> {
   ASDouble real;
 };
 
-// Rows hanging off items, without a key of their own.
+// Rows of items, without a key of their own.
 struct tag_domain : ASDomain {
   tag_domain() : ASDomain("qt_tag") { AddIndex("qt_tag_item", {&item_id}); }
   ASAttribute item_id{this, "item_id", AS_INT};
@@ -50,19 +51,37 @@ struct tag : ASTable<tag_domain> {
   ASVStr label;
 };
 
-// Several rows per group, newest has the highest key.
-struct step_domain : ASDomain {
-  step_domain() : ASDomain("qt_step") { AddIndex("qt_step_group", {&group_id, &step_id}); }
-  ASAttribute step_id{this, "step_id", AS_INT, AS_COL_AUTOINC};
-  ASAttribute group_id{this, "group_id", AS_INT};
-  ASAttribute note{this, "note", AS_VSTR};
+// A natural key of a short code, and a unique text of any length.
+struct coded_domain : ASDomain {
+  coded_domain() : ASDomain("qt_code") {
+    SetPrimaryKey({&code});
+    AddIndex("qt_code_text", {&text}, true);
+  }
+  ASAttribute code{this, "code", AS_VSTR, AS_COL_NOT_NULL, 8};
+  ASAttribute text{this, "text", AS_VSTR};
 };
-struct step : ASTable<step_domain> {
-  step() { BindValues({&step_id, &group_id, &note}); }
-  ASInt step_id;
-  ASInt group_id;
-  ASVStr note;
+struct coded : ASTable<coded_domain> {
+  coded() { BindValues({&code, &text}); }
+  ASVStr code;
+  ASVStr text;
 };
+
+using Rows = std::vector<std::string>;
+
+// Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
+inline Rows rows(ASCursor& c) {
+  Rows out;
+  while (c.Fetch()) {
+    std::string r;
+    const auto& attrs = c.Projection().Attributes();
+    for (size_t i = 0; i < attrs.size(); ++i) {
+      const ASValue& v = attrs[i]->Domain()->Value(attrs[i]->Index());
+      r += (i ? "|" : "") + (v.IsNull() ? std::string("-") : v.Str().str());
+    }
+    out.push_back(r);
+  }
+  return out;
+}
 
 class QueryTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -72,10 +91,9 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     s = db->Session();
     s->CreateTable(item_domain());
     s->CreateTable(tag_domain());
-    s->CreateTable(step_domain());
+    s->CreateTable(coded_domain());
   }
 
-  // Inserts an item with a name and a number; returns its key.
   long long addItem(const std::string& name, int num = 0, int time = 0) {
     item t;
     t.name = name;
@@ -85,17 +103,19 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     return s->GetInsertId();
   }
 
-  // Rows selected by projecting `column` under `where` (which names the same table object).
-  long long count(const ASAttribute& column, const ASComparison& where = ASComparison()) {
-    ASCursor c(s);
+  Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
+              ASSession* session = nullptr) {
+    ASCursor c(session ? session : s);
     c.Project() << column;
-    c.Set(where);
-    long long n = 0;
-    while (c.Fetch()) ++n;
-    return n;
+    c.Set(where).Order(column.Domain()->Attribute(0));
+    return rows(c);
   }
 
   std::string url;
   std::shared_ptr<ASDatabase> db;
   ASSession* s = nullptr;
 };
+
+#define QUERY_TEST_SUITE(name)                                                 \
+  INSTANTIATE_TEST_SUITE_P(Db, name, ::testing::ValuesIn(jrxtest::backends()), \
+                           jrxtest::BackendName())

@@ -1,54 +1,137 @@
 #include "ToolFixture.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 namespace jrxtest {
 
-const char* const kLocal = "0a0a0a0a-0000-4000-8000-000000000001";
-const char* const kNode = "d3377d3c-a0d1-5d71-9947-f17125c357bb";
-const char* const kVm1 = "11111111-1111-4111-8111-111111111111";
-const char* const kVm2 = "22222222-2222-4222-8222-222222222222";
+Strings ToolRun::lines() const {
+  Strings v;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) v.push_back(line);
+  return v;
+}
 
-std::vector<nlohmann::json> ToolDb::parseLines(const ToolRun& r) {
-  std::vector<nlohmann::json> v;
-  for (const auto& line : r.lines()) {
-    nlohmann::json j = nlohmann::json::parse(line);
-    if (j.value("kind", "") != "env") v.push_back(std::move(j));
+Strings idsOf(const std::string& jsonLines) {
+  Strings v;
+  for (const auto& line : ToolRun{0, jsonLines, ""}.lines()) {
+    auto j = nlohmann::json::parse(line);
+    if (j["kind"] != "env") v.push_back(j.value("id", j.value("guid", "")));
   }
   return v;
 }
 
-std::string progressLine(const std::string& id, const std::string& name, int status, int progress,
-                         long long time, const std::string& text, const std::string& extra) {
-  nlohmann::json j;
-  j["kind"] = "progress";
-  j["id"] = id;
-  if (!name.empty()) j["name"] = name;
-  j["status"] = status;
-  j["progress"] = progress;
-  j["time"] = time;
-  j["info"] = {{"text", text}};
-  std::string s = j.dump();
-  if (!extra.empty()) s = s.substr(0, s.size() - 1) + "," + extra + "}";
-  return s + "\n";
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string envLine(const char* eid, const char* type, const char* title) {
-  return nlohmann::json{{"kind", "env"}, {"eid", eid}, {"type", type}, {"title", title}}.dump() +
-         "\n";
+std::string scratchFile() {
+  static const std::string dir = makeTempDir();
+  static std::atomic<int> counter{0};
+  return dir + "/f" + std::to_string(++counter);
 }
 
-std::string eventLine(const std::string& guid, long long time, const std::string& type,
-                      const std::string& extraParams, const std::string& extra) {
-  std::string params = std::string("\"source_env\":{\"params\":{\"eid\":\"") + kNode +
-                       "\",\"type\":\"node\",\"title\":\"host-1\"}}" + extraParams;
-  return "{\"kind\":\"event\",\"guid\":\"" + guid + "\",\"time\":" + std::to_string(time) +
-         ",\"category\":\"vm\",\"type\":\"" + type + "\",\"code\":7,\"info\":{\"text\":\"" + type +
-         " happened\",\"params\":{" + params + "}}" + extra + "}\n";
+// Standard error goes with the output when `err` is empty.
+pid_t start(const std::string& program, Strings args, const std::string& in, const std::string& out,
+            const std::string& err, const std::string& dir = "", const Vars& vars = {}) {
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int i = open(in.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int e = err.empty() ? o : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (i < 0 || o < 0 || e < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(126);
+  unsetenv("JRXLOG_DB");
+  unsetenv("JRXLOG_LOCAL_EID");
+  for (const auto& kv : vars) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+  if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
+  execvp(argv[0], argv.data());
+  _exit(127);
 }
 
-std::vector<std::string> ids(const std::vector<nlohmann::json>& records) {
-  std::vector<std::string> v;
-  for (const auto& r : records) v.push_back(r.value("id", r.value("guid", std::string())));
-  return v;
+int waitFor(pid_t pid) {
+  int wstatus = 0;
+  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid) throw std::runtime_error("cannot run a program");
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+}  // namespace
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::string makeTempDir() {
+  char tmpl[] = "/tmp/jrx-tool-XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("cannot make a temporary folder");
+  return tmpl;
+}
+
+std::string writeTempFile(const std::string& content) {
+  std::string path = scratchFile();
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+ToolRun runProgram(const std::string& program, const Strings& args, const std::string& input,
+                   const std::string& dir, const Vars& vars) {
+  std::string in = writeTempFile(input), out = scratchFile(), err = scratchFile();
+  ToolRun r{waitFor(start(program, args, in, out, err, dir, vars)), readFile(out), readFile(err)};
+  for (const auto& f : {in, out, err}) unlink(f.c_str());
+  return r;
+}
+
+ToolRun runJrxlog(const Strings& args, const std::string& input, const std::string& dir,
+                  const Vars& vars) {
+  return runProgram(JRXLOG_BINARY, args, input, dir, vars);
+}
+
+ToolRun jrxOn(const std::string& url, Strings args, const std::string& input) {
+  args.insert(args.begin(), {"--db", url, "--local-eid", kLocal});
+  return runJrxlog(args, input);
+}
+
+ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_(scratchFile()) {
+  Strings argv = args;
+  argv.insert(argv.end(), {"serve", "--listen", "127.0.0.1:0"});
+  argv.insert(argv.end(), serveArgs.begin(), serveArgs.end());
+  pid_ = start(JRXLOG_BINARY, argv, "/dev/null", out_, "");
+  // The first line names the address once the socket listens.
+  const std::string marker = "http://127.0.0.1:";
+  for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
+    std::string out = readFile(out_);
+    size_t at = out.find(marker);
+    if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
+      port_ = std::atoi(out.c_str() + at + marker.size());
+      return;
+    }
+    usleep(50 * 1000);
+  }
+  const std::string said = readFile(out_);
+  stop();
+  throw std::runtime_error("jrxlog serve is not listening: " + said);
+}
+
+int ServeProcess::stop() {
+  // Once ended and waited for, it is no longer there to signal.
+  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
+  pid_ = -1;
+  unlink(out_.c_str());
+  return status_;
 }
 
 }  // namespace jrxtest

@@ -116,8 +116,9 @@ const std::vector<CommandSpec>& commandSpecs() {
        ""},
       {"serve",
        "read-only web view and JSON API of the listings, until Ctrl-C",
-       {text("listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8080; port 0 picks a free one)"),
-        {"token-file", ValueKind::File, "FILE",
+       {{"listen", ValueKind::Listen, "ADDR:PORT",
+         "where to listen (default 127.0.0.1:8080; port 0 picks a free one)"},
+        {"token-file", ValueKind::TokenFile, "FILE",
          "every request then needs \"Authorization: Bearer TOKEN\" (or open the page once as "
          "/?token=TOKEN)"}},
        {},

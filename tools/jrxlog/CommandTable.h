@@ -17,6 +17,8 @@ enum class ValueKind {
   Duration,  // parseDuration
   Interval,  // parseInterval
   Guid,      // an environment identifier
+  Listen,    // parseListen
+  TokenFile, // a file that readToken accepts
 };
 
 struct OptionSpec {

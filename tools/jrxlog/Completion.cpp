@@ -24,7 +24,8 @@ std::string bashCompletion() {
       if (o.kind == ValueKind::Flag) continue;
       std::string word = "|--" + o.name;
       if ((valueOptions + "|").find(word + "|") == std::string::npos) valueOptions += word;
-      if (o.kind == ValueKind::File && (fileOptions + "|").find(word + "|") == std::string::npos)
+      bool file = o.kind == ValueKind::File || o.kind == ValueKind::TokenFile;
+      if (file && (fileOptions + "|").find(word + "|") == std::string::npos)
         fileOptions += word;
     }
   };

@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
+#include <fstream>
+#include <sstream>
 
 #include "CommandTable.h"
 #include "JRXGUID.h"
@@ -29,6 +32,8 @@ std::string problem(const OptionSpec& o, const std::string& text) {
       case ValueKind::Time: parseTime(o.name, text); break;
       case ValueKind::Duration: parseDuration(o.name, text); break;
       case ValueKind::Interval: parseInterval(o.name, text); break;
+      case ValueKind::Listen: parseListen(text); break;
+      case ValueKind::TokenFile: readToken(text); break;
       case ValueKind::Guid: {
         JRX::JRXEID eid;
         if (eid.fromString(text.c_str()) != 0)
@@ -318,6 +323,40 @@ double parseInterval(const std::string& option, const std::string& text) {
     throw UsageError("--" + option + ": expected a positive number of seconds, got '" + text +
                      "'");
   return v;
+}
+
+ListenAddress parseListen(const std::string& text) {
+  ListenAddress a;
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0)
+    throw UsageError("--listen: expected ADDR:PORT, got '" + text + "'");
+  a.host = text.substr(0, colon);
+  if (a.host.front() == '[') {
+    if (a.host.back() != ']' || a.host.size() < 3)
+      throw UsageError("--listen: unbalanced brackets in '" + text + "'");
+    a.host = a.host.substr(1, a.host.size() - 2);
+  } else if (a.host.find(':') != std::string::npos) {
+    throw UsageError("--listen: write an IPv6 address in brackets, as '[::1]:8080'");
+  }
+  a.port = static_cast<int>(parseInteger("listen", text.substr(colon + 1), 0, 65535));
+  return a;
+}
+
+std::string readToken(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw UsageError("--token-file: cannot read '" + path + "': " + std::strerror(errno));
+  std::ostringstream s;
+  s << in.rdbuf();
+  std::string token = s.str();
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
+    token.pop_back();
+  if (token.empty()) throw UsageError("--token-file: '" + path + "' holds no token");
+  for (unsigned char c : token)
+    if (c <= 0x20 || c >= 0x7f || c == ';' || c == ',' || c == '"' || c == '\\')
+      throw UsageError(
+          "--token-file: the token may hold visible ASCII characters only, "
+          "without ; , \" and \\");
+  return token;
 }
 
 }  // namespace jrxlog

@@ -73,6 +73,15 @@ long long parseDuration(const std::string& option, const std::string& text);
 // Positive seconds, fractions allowed.
 double parseInterval(const std::string& option, const std::string& text);
 
+struct ListenAddress {
+  std::string host;  // without brackets
+  int port = 0;      // 0: any free port
+};
+// "ADDR:PORT", with an IPv6 address in brackets: "[::1]:8080".
+ListenAddress parseListen(const std::string& text);
+// The token is sent in a header and kept in a cookie, so it must be a plain visible word.
+std::string readToken(const std::string& path);
+
 extern const char* const kDefaultDatabase;
 
 }  // namespace jrxlog

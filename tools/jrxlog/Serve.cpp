@@ -3,12 +3,8 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 #include "Commands.h"
@@ -21,47 +17,6 @@ namespace jrxlog {
 namespace {
 
 const char* const kDefaultListen = "127.0.0.1:8080";
-
-struct ListenAddress {
-  std::string host;  // without brackets
-  int port = 0;      // 0: any free port
-};
-
-// "ADDR:PORT", with an IPv6 address in brackets: "[::1]:8080".
-ListenAddress parseListen(const std::string& text) {
-  ListenAddress a;
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0)
-    throw UsageError("--listen: expected ADDR:PORT, got '" + text + "'");
-  a.host = text.substr(0, colon);
-  if (a.host.front() == '[') {
-    if (a.host.back() != ']' || a.host.size() < 3)
-      throw UsageError("--listen: unbalanced brackets in '" + text + "'");
-    a.host = a.host.substr(1, a.host.size() - 2);
-  } else if (a.host.find(':') != std::string::npos) {
-    throw UsageError("--listen: write an IPv6 address in brackets, as '[::1]:8080'");
-  }
-  a.port = static_cast<int>(parseInteger("listen", text.substr(colon + 1), 0, 65535));
-  return a;
-}
-
-// The token is sent in a header and kept in a cookie, so it must be a plain visible word.
-std::string readToken(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw UsageError("--token-file: cannot read '" + path + "': " + std::strerror(errno));
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string token = s.str();
-  while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' '))
-    token.pop_back();
-  if (token.empty()) throw UsageError("--token-file: '" + path + "' holds no token");
-  for (unsigned char c : token)
-    if (c <= 0x20 || c >= 0x7f || c == ';' || c == ',' || c == '"' || c == '\\')
-      throw UsageError(
-          "--token-file: the token may hold visible ASCII characters only, "
-          "without ; , \" and \\");
-  return token;
-}
 
 std::string urlOf(const ListenAddress& a, int port) {
   std::string host = a.host.find(':') != std::string::npos ? "[" + a.host + "]" : a.host;

@@ -1,0 +1,150 @@
+// Connections: URLs and client options, failures as AException with the database's own
+// text and what they mean to the caller, lost connections replaced.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "ASFaults.h"
+#include "QueryFixture.h"
+
+namespace {
+
+using Errors = QueryTest;
+
+// The exception `f` throws (one with the text "none" when it throws nothing).
+template <class F>
+AException caught(F&& f) {
+  try {
+    f();
+  } catch (const AException& e) {
+    return e;
+  }
+  return AException("none");
+}
+
+TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
+  AException e = caught([&] { s->ExecuteSql("SELEC nothing FROM nowhere"); });
+  EXPECT_NE(e.Text().str().find("syntax"), std::string::npos) << e.what();
+  EXPECT_TRUE(e.Code() != 0 && !e.ConnectionLost() && !e.Transient());
+  e = caught([&] { s->ExecuteSql("SELECT no_such_column FROM qt_item"); });
+  EXPECT_NE(e.Text().str().find("no_such_column"), std::string::npos) << e.what();
+
+  s->CreateTable(coded_domain());  // again: no error
+  ASTransaction tr(s);
+  coded k;
+  k.code = "k1";
+  k.text = std::string(300, 'x');
+  s->Insert(k);
+  e = caught([&] { s->Insert(k); });
+  EXPECT_EQ(e.Kind(), AS_ERROR_DUPLICATE_KEY) << e.what();
+  EXPECT_FALSE(s->InsertNew(k));
+  k.code = "k2";  // the same long text: unique as a whole
+  EXPECT_FALSE(s->InsertNew(k));
+  k.text = std::string(299, 'x') + "y";  // differs only beyond any index prefix
+  EXPECT_TRUE(s->InsertNew(k));
+  tr.Commit();  // the transaction went on
+  // Outside a transaction a refused insert holds nothing that another writer would wait for.
+  EXPECT_FALSE(s->InsertNew(k));
+  auto other = ASDatabase::Open(url);
+  EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
+  EXPECT_EQ(select(k->code), (Rows{"k1"}));
+}
+
+TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
+  ASFaults::Clear();
+  auto fdb = ASDatabase::Open("fault:" + url);
+  ASSession* fs = fdb->Session();
+  {
+    ASTransaction tr(fs);
+    item t;
+    t.name = "lost";
+    fs->Insert(t);
+    ASFaults::DropConnection(1, "COMMIT");
+    AException e = caught([&] { tr.Commit(); });
+    EXPECT_TRUE(e.ConnectionLost() && e.Transient()) << e.what();
+    // Later statements of the dead transaction fail too, instead of running outside it.
+    EXPECT_TRUE(caught([&] { fs->Insert(t); }).ConnectionLost());
+  }
+  item q;
+  EXPECT_EQ(select(q->item_id).size(), 0u);
+  {
+    ASTransaction tr(fs);  // on a fresh connection
+    item t;
+    t.name = "again";
+    fs->Insert(t);
+    tr.Commit();
+  }
+  fdb->DropSession();
+  EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), Rows{"again"});
+  ASFaults::Clear();
+}
+
+QUERY_TEST_SUITE(Errors);
+
+TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
+  const char* cases[][2] = {
+      {"nosuch:thing", "unknown scheme 'nosuch'"},
+      {"sqlite:", "names no SQLite file"},
+      {"sqlite:/nonexistent/folder/x.db", "cannot open"},
+      {"fault:", "must wrap"},
+      {"fault:fault:sqlite::memory:", "must wrap"},
+      {"mysql:/h/db", "does not start with mysql://"},
+      {"mysql://nouser", "names no database"},
+      {"mysql://@h/db", "empty user"},
+      {"mysql://u@h:99999/db", "bad port"},
+      {"mysql://u@h/d.b", "database name"},
+      {"mysql://u@h/db?ssl-mode=SOMETIMES", "ssl-mode"},
+      {"mysql://u@h/db?connect-timeout=0", "connect-timeout"},
+      {"mysql://u@h/db?connect-timeout=3601", "connect-timeout"},
+      {"mysql://u@h/db?socket=/s&sslmode=REQUIRED", "unknown parameter 'sslmode'"},
+      {"mysql://u@h/db?defaults-file=/nonexistent/my.cnf", "cannot be read"},
+      {"mysql://u@h/db?ssl-mode=required&ssl-ca=/nonexistent/ca.pem", "cannot be read"},
+      {"mysql://u@h/db?ssl-cert=/nonexistent/c.pem", "cannot be read"},
+      {"mysql://u@h/db?ssl-key=/nonexistent/k.pem", "cannot be read"},
+  };
+  for (const auto& c : cases) {
+    const std::string e = caught([&] { ASDatabase::Open(c[0]); }).what();
+    EXPECT_NE(e.find(c[1]), std::string::npos) << c[0] << ": " << e;
+  }
+}
+
+// "none" when a connection works and still sends bytes as they are, else the error.
+std::string connect(const std::string& url) {
+  return caught([&] {
+    ASDatabase::Open(url)->Session()->ExecuteSql(
+        "BEGIN NOT ATOMIC IF @@character_set_client <> 'binary' THEN "
+        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'client character set is not binary'; "
+        "END IF; END");
+  }).what();
+}
+
+// A user with a password is made for the test, so that the other tests keep connecting as
+// they do. Each connection makes a database of its own; the port is unused beside a socket.
+TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
+  const char* server = std::getenv("JRX_TEST_MARIADB_URL");
+  if (!server || !*server) GTEST_SKIP() << "no MariaDB server (JRX_TEST_MARIADB_URL)";
+  const std::string socket = std::string(server).substr(std::string(server).find("socket=") + 7);
+  const std::string user = "jrx_pw_" + std::to_string(getpid());
+  auto adminDb = ASDatabase::Open(server);
+  ASSession* admin = adminDb->Session();
+  admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
+  admin->ExecuteSql("CREATE USER '" + user +
+                    "'@'localhost' IDENTIFIED BY 'pw with \\' and \" and #'");
+  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  unsetenv("MYSQL_PWD");
+  const std::string cnf = jrxtest::freshDatabaseUrl("sqlite").substr(7) + ".cnf";
+  std::ofstream(cnf) << "[client]\ndefault-character-set=utf8mb4\npassword=wrong\n"
+                        "[jrxlog]\npassword=\"pw with ' and \\\" and #\"\n";
+  const std::string database = "jrxo_" + std::to_string(getpid());
+  const std::string url = "@localhost:65535/" + database + "?socket=" + socket +
+                          "&connect-timeout=3600&ssl-mode=disabled";
+  EXPECT_NE(connect("mysql://" + user + url).find("Access denied"), std::string::npos);
+  EXPECT_EQ(connect("mysql://" + user + ":pw%20with%20%27%20and%20%22%20and%20%23" + url), "none");
+  admin->ExecuteSql("DROP DATABASE " + database);
+  EXPECT_EQ(connect("mysql://" + user + url + "&defaults-file=" + cnf), "none");
+  admin->ExecuteSql("DROP DATABASE IF EXISTS " + database);
+  admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
+}
+
+}  // namespace

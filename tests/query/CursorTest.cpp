@@ -1,0 +1,103 @@
+#include <algorithm>
+
+#include "QueryFixture.h"
+
+namespace {
+
+using Cursor = QueryTest;
+
+Rows sorted(Rows r) {
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+// Ties and NULLs to cross: a result read in pages of any size is the result read at once.
+TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
+  ASTransaction tr(s);
+  for (int i = 0; i < 103; ++i) {
+    item r;
+    r.name = "r" + std::to_string(i % 7);
+    if (i % 5 != 0) r.num = i % 4;  // every fifth row has NULL
+    r.time = i / 3;
+    s->Insert(r);
+  }
+  tr.Commit();
+  auto read = [&](bool desc, unsigned long long page, bool distinct) {
+    item t;
+    ASCursor c(s);
+    c.PageRows(page);
+    if (distinct)
+      c.Project().Distinct() << t->num << t->name;
+    else
+      c.Project() << t->item_id << t->num << t->name;
+    c.Order(desc ? -t->num : ASOrder(t->num)).Order(-t->name);
+    return rows(c);
+  };
+  for (bool desc : {false, true}) {
+    SCOPED_TRACE(desc ? "descending" : "ascending");
+    const Rows whole = read(desc, 1000, false);
+    ASSERT_EQ(whole.size(), 103u);
+    for (unsigned long long page : {1ull, 2ull, 7ull, 20ull, 102ull, 103ull})
+      EXPECT_EQ(read(desc, page, false), whole) << page;
+    // NULLs sort first ascending, last descending, on both databases.
+    EXPECT_EQ(whole.front().find("|-|") != std::string::npos, !desc);
+    EXPECT_EQ(whole.back().find("|-|") != std::string::npos, desc);
+    const Rows distinct = read(desc, 1000, true);
+    EXPECT_TRUE(read(desc, 3, true) == distinct && distinct.size() == 5u * 7u);
+  }
+  // Without an order a result longer than a page still comes whole, each row once.
+  item t;
+  const Rows ids = sorted(select(t->item_id));
+  for (unsigned long long page : {1ull, 102ull, 103ull}) {
+    ASCursor c(s);
+    c.PageRows(page).Project() << t->item_id;
+    EXPECT_EQ(sorted(rows(c)), ids);
+  }
+  // With a limit and an offset, reaching over several pages.
+  auto limited = [&](unsigned long long page) {
+    ASCursor c(s);
+    c.PageRows(page).Project() << t->item_id;
+    c.Order(-t->time).Limit(23, 9);
+    return rows(c);
+  };
+  EXPECT_EQ(limited(100).size(), 23u);
+  EXPECT_EQ(limited(4), limited(100));
+  EXPECT_EQ(limited(1), limited(100));
+}
+
+TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
+  for (int i = 0; i < 30; ++i) addItem("a" + std::to_string(i), 1, i);
+  ASTransaction tr(s);
+  item t, b;
+  ASCursor outer(s), backwards(s);
+  outer.PageRows(4).Project() << t->item_id << t->name;
+  outer.Set(t->num == 1).Order(t->time);
+  backwards.PageRows(3).Project() << b->time;
+  backwards.Set(b->num == 1).Order(-b->time);
+  int seen = 0;
+  long long last = 0;
+  while (outer.Fetch()) {
+    EXPECT_GT(t.item_id.Int().Value(), last);
+    last = t.item_id.Int().Value();
+    ASSERT_TRUE(backwards.Fetch());
+    EXPECT_EQ(b.time.Int().Value(), 29 - seen);
+    // A third cursor, an insert that matches both and an update run between their rows.
+    item u;
+    EXPECT_EQ(select(u->name, u->item_id == last), Rows{t.name.Bytes()});
+    addItem("added", 1, seen % 2 ? 1000 + seen : -1 - seen);
+    EXPECT_EQ((ASUpdater(u) << u->name.Set("done")).Where(u->item_id == last).Execute(s), 1);
+    ++seen;
+  }
+  EXPECT_FALSE(backwards.Fetch());
+  EXPECT_EQ(seen, 30);
+  tr.Commit();
+  outer.Close();  // runs it again
+  EXPECT_EQ(rows(outer).size(), 60u);
+  item q;
+  EXPECT_EQ(select(q->item_id, q->name == "done").size(), 30u);
+  EXPECT_EQ(select(q->item_id, q->name == "added").size(), 30u);
+}
+
+QUERY_TEST_SUITE(Cursor);
+
+}  // namespace

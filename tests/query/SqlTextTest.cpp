@@ -1,0 +1,143 @@
+// The statements the library builds, as SQL text, with and without a database.
+#include <functional>
+
+#include "QueryFixture.h"
+
+namespace {
+
+TEST(SqlText, SelectsAndConditions) {
+  item_domain t, u;
+  tag_domain g, m;
+  m.item_id.SetKey(AS_KEY_LEFT_JOIN);
+  ASFilter sub;
+  sub.Project() << g.item_id;
+  sub.Set(g.label == "red");
+  const ASComparison none;
+
+  struct Case {
+    std::function<void(ASFilter&)> build;
+    const char* sql;
+  } cases[] = {
+      // The empty condition is neutral; top-level conjuncts stand without parentheses.
+      {[&](ASFilter& f) {
+         f.Project().Distinct() << t.num << t.name;
+         f.Set(((none && t.num == 1) || none) && !(t.time > 2) &&
+               (t.name != "x" || t.num <= 2 || t.num >= 3) && !none && t.big < 4);
+         f.Order(-t.time).Order(t.name).Limit(5, 10);
+       },
+       "SELECT DISTINCT t1.num, t1.name FROM qt_item t1 WHERE t1.num = ? AND NOT (t1.time > ?) "
+       "AND ((t1.name <> ? OR t1.num <= ?) OR t1.num >= ?) AND t1.big < ? "
+       "ORDER BY t1.time DESC, t1.name LIMIT ? OFFSET ?"},
+      // Every table object is an alias of its own, numbered by first appearance.
+      {[&](ASFilter& f) {
+         f.Project() << u.item_id << t.item_id;
+         f.Set(t.num == u.num && u.name.IsNull() && t.item_id == t.num).Order(t.big).Limit(3);
+       },
+       "SELECT t1.item_id, t2.item_id FROM qt_item t1 JOIN qt_item t2 "
+       "WHERE t2.num = t1.num AND t1.name IS NULL AND t2.item_id = t2.num ORDER BY t2.big LIMIT ?"},
+      {[&](ASFilter& f) {
+         f.Project() << t.name;
+         f.Set(t.item_id.In(sub.Select()) && t.item_id.NotIn(ASAttribute(sub.Query())) &&
+               t.num == sub.Select());
+       },
+       "SELECT t1.name FROM qt_item t1 WHERE "
+       "t1.item_id IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
+       "t1.item_id NOT IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
+       "t1.num = (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?)"},
+      // Equalities on the join key of a LEFT JOINed table, either way round, make its ON.
+      {[&](ASFilter& f) {
+         f.Project() << t.name << m.label;
+         f.Set(m.item_id == t.item_id && m.label == "x" && t.item_id == m.item_id &&
+               m.item_id >= t.num);
+       },
+       "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 "
+       "ON t2.item_id = t1.item_id AND t1.item_id = t2.item_id "
+       "WHERE t2.label = ? AND t2.item_id >= t1.num"},
+      {[&](ASFilter& f) { f.Project() << t.name << m.label; },
+       "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
+  };
+  for (const Case& c : cases) {
+    ASFilter f;
+    c.build(f);
+    EXPECT_EQ(f.Query().str(), c.sql);
+  }
+  EXPECT_EQ((t.num == 1 || !(t.name == "a")).Query().str(), "(t1.num = ? OR NOT (t1.name = ?))");
+  EXPECT_EQ(none.Query().str(), "");
+
+  // Statements that cannot be built are refused when they are made.
+  const std::function<void()> refused[] = {
+      [&] { ASFilter().Query(); },                                 // no table
+      [&] { ASFilter f; f.Project() << m.label; f.Query(); },      // LEFT JOINed only
+      [&] { sub.Select() == 1; },                                  // a sub-select compared
+      [&] { t.item_id.In(t.num); },                                // In() of a column
+      [&] { ASFilter().Order(sub.Select()); },
+      [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
+  };
+  for (const auto& f : refused) EXPECT_THROW(f(), AException);
+}
+
+using Dialect = QueryTest;
+
+// What a session sends in each dialect: hints, join order, row keys, bare UPDATE and DELETE.
+TEST_P(Dialect, StatementsAsSent) {
+  const bool lite = GetParam() == "sqlite";
+  tag g;
+  for (int i = 0; i < 3; ++i) {
+    g.item_id = static_cast<int>(addItem("i" + std::to_string(i), i, i));
+    g.label = "l";
+    s->Insert(g);
+  }
+  std::vector<ASPlan> plans;
+  s->RecordPlans(&plans);
+  item t;
+  {
+    ASCursor c(s);
+    c.Project() << g->label << t->name;
+    c.Set(g->item_id == t->item_id).Order(-t->time).Limit(10);
+    c.UseIndex(t, "qt_item_time").UseIndex(g, "qt_tag_item").JoinOrder({&t, &g});
+    EXPECT_EQ(rows(c), (Rows{"l|i2", "l|i1", "l|i0"}));
+  }
+  {
+    ASCursor c(s);
+    c.Project() << t->name;
+    c.Order(t->num).Limit(5);
+    EXPECT_EQ(rows(c).size(), 3u);
+  }
+  ASFilter sub;
+  sub.Project() << g->item_id;
+  sub.Set(g->label == "x");
+  ASUpdater up(t);
+  up << t->name.Set("n") << t->time.Set(t->num) << t->num.Set(sub.Select());
+  EXPECT_EQ(up.Where(t->item_id.In(sub.Select()) || t->num > 1).Execute(s), 1);
+  EXPECT_EQ(ASDeleter(t).Where(!(t->name == "n")).Execute(s), 2);
+  s->RecordPlans(nullptr);
+
+  const std::string hint = lite ? " INDEXED BY " : " FORCE INDEX (";
+  const std::string end = lite ? "" : ")";
+  const std::string sub1 = "(SELECT t1.item_id FROM qt_tag t1 WHERE t1.label = ?)";
+  const Rows expected = {
+      "SELECT t1.label, t2.name FROM qt_item t2" + hint + "qt_item_time" + end +
+          (lite ? " CROSS JOIN " : " STRAIGHT_JOIN ") + "qt_tag t1" + hint + "qt_tag_item" + end +
+          " WHERE t1.item_id = t2.item_id ORDER BY t2.time DESC, t2.item_id DESC LIMIT ?",
+      "SELECT t1.name FROM qt_item t1 ORDER BY t1.num, t1.item_id LIMIT ?",
+      "UPDATE qt_item SET name = ?, time = qt_item.num, num = " + sub1 +
+          " WHERE (qt_item.item_id IN " + sub1 + " OR qt_item.num > ?)",
+      "DELETE FROM qt_item WHERE NOT (qt_item.name = ?)",
+  };
+  Rows sent, steps;
+  for (const ASPlan& p : plans) {
+    sent.push_back(p.sql);
+    steps.emplace_back();
+    for (const ASPlanStep& st : p.steps)
+      steps.back() += st.table + ":" + st.index + (st.sorts ? ":sorts" : "") + " ";
+  }
+  EXPECT_EQ(sent, expected);
+  // Plans name the alias, the index read and the sorting.
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
+  EXPECT_NE(steps[1].find(":sorts"), std::string::npos) << steps[1];
+}
+
+QUERY_TEST_SUITE(Dialect);
+
+}  // namespace
