@@ -262,15 +262,18 @@ void registerCases(const std::string& backend, int size, bool last) {
     JRXEID eid;
     bool active;
   };
+  // An operand of a tenth of the log is found walking the newest operations; the needle,
+  // operand of one, through its link.
   for (const OpsCase& c : {OpsCase{"getOps_newest5", JRXEID(), false},
                            OpsCase{"getOps_active5", JRXEID(), true},
-                           OpsCase{"getOps_operand5", operandEnv(3), false}}) {
+                           OpsCase{"getOps_operand5", operandEnv(3), false},
+                           OpsCase{"getOps_needle5", kNeedle, false}}) {
     add(backend, size, c.name, [=](int) {
       auto ops = opService();
       return [=] {
         std::vector<JRXRequestProgressData> out;
         return ops->getOps(&out, c.eid, "", "", "", false, c.active, 5, 0, kNoUpper) == 0 &&
-               out.size() == 5;
+               out.size() == (c.eid == kNeedle ? 1u : 5u);
       };
     });
   }

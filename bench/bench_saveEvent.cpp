@@ -77,8 +77,11 @@ void directSave(Direct& d, const JRXEvent& e) {
   info.push_back('\0');
   int id = d.insertEvent(e, infoBin, info);
   const std::string node = guidToRDBMSGuid(kNode).Bytes(), vm = guidToRDBMSGuid(kVm).Bytes();
-  d.link(id, d.envId(node, "node-1", "node"), "S");
-  d.link(id, d.envId(vm, "vm-2", "vm"), "O");
+  // Both environments are looked up first, in the order of their stored keys.
+  const int vmId = d.envId(vm, "vm-2", "vm");
+  const int nodeId = d.envId(node, "node-1", "node");
+  d.link(id, nodeId, "S");
+  d.link(id, vmId, "O");
   d.resource(id, e.info.getParameter("id")->toString(), e.info.getParameter("type")->toString());
   d.commit();
 }

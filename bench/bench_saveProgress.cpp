@@ -66,8 +66,11 @@ class Direct {
   virtual bool findOp(const std::string& id, int& opId, int& status) = 0;
   virtual int insertOp(const std::string& id, int status, int time) = 0;
   virtual int envId(const std::string& guid, const std::string& title, const std::string& type) = 0;
-  // SELECT op_log_env link; INSERT it (after deleting the role's defaults when named).
-  virtual void link(int opId, int envId, const char* role, bool isDefault) = 0;
+  // The operation's links of one role: whether `envId` is among them, and whether any is a
+  // stand-in (a default link).
+  virtual void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) = 0;
+  virtual void deleteDefaults(int opId, const char* role) = 0;
+  virtual void insertLink(int opId, int envId, const char* role, bool isDefault) = 0;
   virtual void readLinks(int opId) = 0;
   // Latest text; true when there is one.
   virtual bool latest(int opId, int& dataId, std::string& info) = 0;
@@ -78,17 +81,28 @@ class Direct {
 
 std::string guidBytes(const JRXEID& e) { return guidToRDBMSGuid(e).Bytes(); }
 
+// One link as saveProgress makes it: the role's links read once; a named environment replaces
+// the role's stand-ins.
+void directLink(Direct& d, int opId, int envId, const char* role, bool isDefault) {
+  bool found = false, standIns = false;
+  d.roleLinks(opId, role, envId, found, standIns);
+  if (found) return;
+  if (!isDefault && standIns) d.deleteDefaults(opId, role);
+  d.insertLink(opId, envId, role, isDefault);
+}
+
+// The local node stands in as source and operand; the executing node is linked by name. The
+// environments are looked up once each, in the order of their stored keys.
 void directFirst(Direct& d, const std::string& id, const std::string& blob) {
   d.begin();
   int opId = 0, status = 0;
   if (d.findOp(id, opId, status)) throw std::runtime_error("duplicate id");
   opId = d.insertOp(id, 1, kT0);
-  int local = d.envId(guidBytes(kLocal), "local-node", "node");
-  d.link(opId, local, "S", true);
-  local = d.envId(guidBytes(kLocal), "local-node", "node");
-  d.link(opId, local, "O", true);
-  int node = d.envId(guidBytes(kNode), "node-1", "node");
-  d.link(opId, node, "P", false);
+  const int node = d.envId(guidBytes(kNode), "node-1", "node");
+  const int local = d.envId(guidBytes(kLocal), "local-node", "node");
+  directLink(d, opId, local, "S", true);
+  directLink(d, opId, local, "O", true);
+  directLink(d, opId, node, "P", false);
   d.insertData(opId, 0, kT0, 1, blob);
   d.commit();
 }
@@ -110,26 +124,37 @@ void directLater(Direct& d, const std::string& id, int progress, const std::stri
 
 // The statements exactly as saveProgress sends them (a cursor without a limit asks for one
 // row beyond a page, to know that one statement serves).
-const char* kFindOp =
+// The operation's row is read through its index and, on MariaDB, locked: reports about one
+// operation take turns from there.
+const char* kFindOpSqlite =
     "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
-    "WHERE t1.id = ? LIMIT ?";
+    "INDEXED BY op_log_id WHERE t1.id = ? LIMIT ?";
+const char* kFindOpMaria =
+    "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
+    "FORCE INDEX (op_log_id) WHERE t1.id = ? LIMIT ? FOR UPDATE";
 const char* kInsertOp =
     "INSERT INTO op_log (op, id, parent_id, time, status, session_id) VALUES (?, ?, ?, ?, ?, ?)";
 const char* kFindEnv = "SELECT t1.id FROM env_log t1 WHERE t1.eid = ? AND t1.title = ? LIMIT ?";
 const char* kInsertEnv = "INSERT INTO env_log (eid, title, type) VALUES (?, ?, ?)";
-const char* kFindLink =
-    "SELECT t1.op_id, t1.is_default FROM op_log_env t1 WHERE t1.op_id = ? AND t1.env_id = ? AND "
-    "t1.role = ? LIMIT ?";
+const char* kRoleLinks =
+    "SELECT t1.env_id, t1.is_default FROM op_log_env t1 WHERE t1.op_id = ? AND t1.role = ? LIMIT ?";
 const char* kDeleteDefaults =
     "DELETE FROM op_log_env WHERE ((op_log_env.op_id = ? AND op_log_env.role = ?) AND "
     "op_log_env.is_default = ?)";
 const char* kInsertLink = "INSERT INTO op_log_env (op_id, env_id, role, is_default) VALUES (?, ?, ?, ?)";
-const char* kReadLinks =
-    "SELECT t1.eid, t2.role FROM env_log t1 JOIN op_log_env t2 WHERE t2.op_id = ? AND t1.id = "
-    "t2.env_id LIMIT ?";
-const char* kLatest =
-    "SELECT t1.data_id, t1.info FROM op_log_data t1 WHERE t1.op_id = ? ORDER BY t1.data_id DESC "
-    "LIMIT ?";
+// The reads that carry plan hints, in each dialect.
+const char* kReadLinksSqlite =
+    "SELECT t1.eid, t2.role FROM op_log_env t2 INDEXED BY sqlite_autoindex_op_log_env_1 CROSS "
+    "JOIN env_log t1 WHERE t2.op_id = ? AND t1.id = t2.env_id LIMIT ?";
+const char* kReadLinksMaria =
+    "SELECT t1.eid, t2.role FROM op_log_env t2 FORCE INDEX (PRIMARY) STRAIGHT_JOIN env_log t1 "
+    "WHERE t2.op_id = ? AND t1.id = t2.env_id LIMIT ?";
+const char* kLatestSqlite =
+    "SELECT t1.data_id, t1.info FROM op_log_data t1 INDEXED BY op_log_data_op WHERE t1.op_id = ? "
+    "ORDER BY t1.data_id DESC LIMIT ?";
+const char* kLatestMaria =
+    "SELECT t1.data_id, t1.info FROM op_log_data t1 FORCE INDEX (op_log_data_op) WHERE t1.op_id "
+    "= ? ORDER BY t1.data_id DESC LIMIT ?";
 const char* kInsertData =
     "INSERT INTO op_log_data (op_id, progress, time, status, info) VALUES (?, ?, ?, ?, ?)";
 const char* kRefresh =
@@ -144,15 +169,15 @@ class SqliteDirect : public Direct, private SqliteApi {
  public:
   explicit SqliteDirect(const std::string& path)
       : SqliteApi(path),
-        findOp_(prep(kFindOp)),
+        findOp_(prep(kFindOpSqlite)),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),
-        findLink_(prep(kFindLink)),
+        roleLinks_(prep(kRoleLinks)),
         deleteDefaults_(prep(kDeleteDefaults)),
         insertLink_(prep(kInsertLink)),
-        readLinks_(prep(kReadLinks)),
-        latest_(prep(kLatest)),
+        readLinks_(prep(kReadLinksSqlite)),
+        latest_(prep(kLatestSqlite)),
         insertData_(prep(kInsertData)),
         refresh_(prep(kRefresh)),
         status_(prep(kStatus)),
@@ -184,20 +209,25 @@ class SqliteDirect : public Direct, private SqliteApi {
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
     return envRow(findEnv_, insertEnv_, guid, title, type);
   }
-  void link(int opId, int envId, const char* role, bool isDefault) override {
-    sqlite3_bind_int(findLink_, 1, opId);
-    sqlite3_bind_int(findLink_, 2, envId);
-    text(findLink_, 3, role);
-    sqlite3_bind_int(findLink_, 4, 1);
-    bool found = step(findLink_);
-    sqlite3_reset(findLink_);
-    if (found) return;
-    if (!isDefault) {
-      sqlite3_bind_int(deleteDefaults_, 1, opId);
-      text(deleteDefaults_, 2, role);
-      text(deleteDefaults_, 3, "Y");
-      run(deleteDefaults_);
+  void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) override {
+    sqlite3_bind_int(roleLinks_, 1, opId);
+    text(roleLinks_, 2, role);
+    sqlite3_bind_int(roleLinks_, 3, kPageProbe);
+    while (step(roleLinks_)) {
+      const bool isDefault = sqlite3_column_bytes(roleLinks_, 1) == 1 &&
+                             *sqlite3_column_text(roleLinks_, 1) == 'Y';
+      if (sqlite3_column_int(roleLinks_, 0) == envId) found = true;
+      standIns = standIns || isDefault;
     }
+    sqlite3_reset(roleLinks_);
+  }
+  void deleteDefaults(int opId, const char* role) override {
+    sqlite3_bind_int(deleteDefaults_, 1, opId);
+    text(deleteDefaults_, 2, role);
+    text(deleteDefaults_, 3, "Y");
+    run(deleteDefaults_);
+  }
+  void insertLink(int opId, int envId, const char* role, bool isDefault) override {
     sqlite3_bind_int(insertLink_, 1, opId);
     sqlite3_bind_int(insertLink_, 2, envId);
     text(insertLink_, 3, role);
@@ -244,7 +274,7 @@ class SqliteDirect : public Direct, private SqliteApi {
   }
 
  private:
-  sqlite3_stmt *findOp_, *insertOp_, *findEnv_, *insertEnv_, *findLink_, *deleteDefaults_,
+  sqlite3_stmt *findOp_, *insertOp_, *findEnv_, *insertEnv_, *roleLinks_, *deleteDefaults_,
       *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_, *begin_, *commit_;
 };
 
@@ -254,15 +284,15 @@ class MariaDirect : public Direct, private MariaApi {
  public:
   explicit MariaDirect(const std::string& database)
       : MariaApi(database, "binary"),
-        findOp_(prep(kFindOp)),
+        findOp_(prep(kFindOpMaria)),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),
-        findLink_(prep(kFindLink)),
+        roleLinks_(prep(kRoleLinks)),
         deleteDefaults_(prep(kDeleteDefaults)),
         insertLink_(prep(kInsertLink)),
-        readLinks_(prep(kReadLinks)),
-        latest_(prep(kLatest)),
+        readLinks_(prep(kReadLinksMaria)),
+        latest_(prep(kLatestMaria)),
         insertData_(prep(kInsertData)),
         refresh_(prep(kRefresh)),
         status_(prep(kStatus)) {
@@ -290,15 +320,34 @@ class MariaDirect : public Direct, private MariaApi {
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
     return envRow(findEnv_, insertEnv_, guid, title, type);
   }
-  void link(int opId, int envId, const char* role, bool isDefault) override {
+  void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) override {
     MariaParams p;
-    p.integer(opId).integer(envId).text(role).integer(1);
-    if (select(findLink_, p, {}, nullptr, nullptr)) return;
-    if (!isDefault) {
-      MariaParams d;
-      d.integer(opId).text(role).text("Y");
-      execute(deleteDefaults_, d);
+    p.integer(opId).text(role).integer(kPageProbe);
+    execute(roleLinks_, p);
+    long long env = 0;
+    char mark = 0;
+    unsigned long markLength = 0;
+    MYSQL_BIND out[2];
+    std::memset(out, 0, sizeof out);
+    out[0].buffer_type = MYSQL_TYPE_LONGLONG;
+    out[0].buffer = &env;
+    out[1].buffer_type = MYSQL_TYPE_STRING;
+    out[1].buffer = &mark;
+    out[1].buffer_length = 1;
+    out[1].length = &markLength;
+    mysql_stmt_bind_result(roleLinks_, out);
+    for (int rc; (rc = mysql_stmt_fetch(roleLinks_)) == 0 || rc == MYSQL_DATA_TRUNCATED;) {
+      if (env == envId) found = true;
+      standIns = standIns || (markLength == 1 && mark == 'Y');
     }
+    mysql_stmt_free_result(roleLinks_);
+  }
+  void deleteDefaults(int opId, const char* role) override {
+    MariaParams d;
+    d.integer(opId).text(role).text("Y");
+    execute(deleteDefaults_, d);
+  }
+  void insertLink(int opId, int envId, const char* role, bool isDefault) override {
     MariaParams i;
     i.integer(opId).integer(envId).text(role).text(isDefault ? "Y" : "N");
     execute(insertLink_, i);
@@ -380,7 +429,7 @@ class MariaDirect : public Direct, private MariaApi {
     mysql_stmt_free_result(s);
   }
 
-  MYSQL_STMT *findOp_, *insertOp_, *findEnv_, *insertEnv_, *findLink_, *deleteDefaults_,
+  MYSQL_STMT *findOp_, *insertOp_, *findEnv_, *insertEnv_, *roleLinks_, *deleteDefaults_,
       *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_;
 };
 

@@ -1,50 +1,125 @@
 // Attributes, operands and the comparisons built from them.
 #include "ASNode.h"
+#include "ASSelect.h"
 #include "ASSqlText.h"
 
 namespace {
 
-std::shared_ptr<ASNode> valueNode(ASBindValue v) {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Value;
-  n->value = std::move(v);
-  return n;
-}
-
-std::shared_ptr<const ASNode> attrNode(const ASAttribute& a) {
-  auto n = std::make_shared<ASNode>();
-  if (a.Domain()) {
-    n->kind = ASNode::Attr;
-    n->domain = a.Domain();
-    n->column = a.Index();
-  } else {
-    n->kind = ASNode::Subselect;
-    n->sql = a.Subselect();
+// Condition nodes are made and dropped with every statement: a thread keeps the blocks of
+// those it dropped (up to kKeptNodes of them) for its next ones instead of going back to
+// the allocator each time. The list is plain data (one thread-local lookup per use); a
+// keeper gives its blocks back when the thread ends.
+const size_t kKeptNodes = 64;
+struct NodeBlocks {
+  void* head;
+  size_t count;
+  size_t size;  // the one block size kept: a node with its shared count
+  bool armed;   // the keeper is there
+  bool gone;    // the thread is ending
+};
+thread_local NodeBlocks nodeBlocks;
+struct NodeBlocksKeeper {
+  ~NodeBlocksKeeper() {
+    NodeBlocks& b = nodeBlocks;
+    while (b.head) {
+      void* next = *static_cast<void**>(b.head);
+      ::operator delete(b.head);
+      b.head = next;
+    }
+    b.gone = true;
   }
+  bool armed = false;
+};
+thread_local NodeBlocksKeeper nodeBlocksKeeper;
+
+template <class T>
+struct NodeAllocator {
+  using value_type = T;
+  NodeAllocator() = default;
+  template <class U>
+  NodeAllocator(const NodeAllocator<U>&) {}  // NOLINT
+  T* allocate(size_t n) {
+    const size_t bytes = n * sizeof(T);
+    NodeBlocks& b = nodeBlocks;
+    if (b.head && b.size == bytes) {
+      void* p = b.head;
+      b.head = *static_cast<void**>(p);
+      --b.count;
+      return static_cast<T*>(p);
+    }
+    return static_cast<T*>(::operator new(bytes));
+  }
+  void deallocate(T* p, size_t n) {
+    const size_t bytes = n * sizeof(T);
+    NodeBlocks& b = nodeBlocks;
+    if (!b.gone && b.count < kKeptNodes && (b.size == 0 || b.size == bytes)) {
+      if (!b.armed) {
+        nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
+        b.armed = true;
+      }
+      b.size = bytes;
+      *reinterpret_cast<void**>(p) = b.head;
+      b.head = p;
+      ++b.count;
+      return;
+    }
+    ::operator delete(p);
+  }
+  template <class U>
+  bool operator==(const NodeAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const NodeAllocator<U>&) const { return false; }
+};
+
+std::shared_ptr<ASNode> makeNode(ASNode::Kind kind) {
+  auto n = std::allocate_shared<ASNode>(NodeAllocator<ASNode>());
+  n->kind = kind;
   return n;
 }
 
-std::shared_ptr<const ASNode> columnNode(const ASAttribute& a) {
+ASTerm valueTerm(ASBindValue v) {
+  ASTerm t;
+  t.kind = ASTerm::Value;
+  t.value = std::move(v);
+  return t;
+}
+
+ASTerm attrTerm(const ASAttribute& a) {
+  ASTerm t;
+  if (a.Domain()) {
+    t.kind = ASTerm::Column;
+    t.domain = a.Domain();
+    t.column = a.Index();
+  } else {
+    t.kind = ASTerm::Subselect;
+    t.sql = a.Subselect();
+  }
+  return t;
+}
+
+ASTerm columnTerm(const ASAttribute& a) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
-  return attrNode(a);
+  return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, const char* op, const ASOperand& b) {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Compare;
+ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
+  if (!a.Domain())
+    throw AException("a sub-select can only be used with In() or NotIn(), not compared");
+  auto n = makeNode(ASNode::Compare);
   n->op = op;
-  n->a = columnNode(a);
-  n->b = b.node;
-  return ASComparison(n);
+  n->a.kind = ASTerm::Column;
+  n->a.domain = a.Domain();
+  n->a.column = a.Index();
+  n->b = std::move(b.term);
+  return ASComparison(std::move(n));
 }
 
 ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribute& sub) {
   if (sub.Domain() || sub.Subselect().empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
-  auto n = std::make_shared<ASNode>();
-  n->kind = kind;
-  n->a = columnNode(a);
+  auto n = makeNode(kind);
+  n->a = columnTerm(a);
   n->sql = sub.Subselect();
   return ASComparison(n);
 }
@@ -52,49 +127,46 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
 ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASComparison& b) {
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
-  auto n = std::make_shared<ASNode>();
-  n->kind = kind;
-  n->a = a.Node();
-  n->b = b.Node();
+  auto n = makeNode(kind);
+  n->l = a.Node();
+  n->r = b.Node();
   return ASComparison(n);
 }
 
-ASType typeOf(const ASNode& n) {
-  return n.kind == ASNode::Attr ? n.domain->Attribute(n.column).Type() : AS_VSTR;
-}
-
-void renderOperand(const ASNode& n, ASType type, ASSqlWriter& w) {
-  switch (n.kind) {
-    case ASNode::Attr:
-      w.Column(*n.domain, n.column);
+void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
+  switch (t.kind) {
+    case ASTerm::Column:
+      w.Column(*t.domain, t.column);
       break;
-    case ASNode::Value:
-      w.Value(ASCoerce(n.value, type));
+    case ASTerm::Value:
+      w.Value(ASCoerce(t.value, type), &t.value);
       break;
-    case ASNode::Subselect:
+    case ASTerm::Subselect:
       w << "(";
-      w.Embed(n.sql);
+      w.Embed(t.sql);
       w << ")";
       break;
-    default:
-      throw AException("malformed operand");
   }
 }
 
 }  // namespace
 
-ASOperand::ASOperand(const ASAttribute& a) : node(attrNode(a)) {}
+ASType ASTermType(const ASTerm& t) {
+  return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;
+}
+
+ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
 ASOperand::ASOperand(const char* v)
-    : node(v ? valueNode(ASBindValue::MakeText(v)) : valueNode(ASBindValue())) {}
-ASOperand::ASOperand(const std::string& v) : node(valueNode(ASBindValue::MakeText(v))) {}
-ASOperand::ASOperand(const Str& v) : node(valueNode(ASBindValue::MakeText(v.str()))) {}
-ASOperand::ASOperand(int v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long long v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(unsigned v) : node(valueNode(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(double v) : node(valueNode(ASBindValue::MakeReal(v))) {}
-ASOperand::ASOperand(const Guid& v) : node(valueNode(ASBindValue::MakeBlob(v.Bytes()))) {}
-ASOperand::ASOperand(const ASValue& v) : node(valueNode(ASBindOf(v, v.Type()))) {}
+    : term(v ? valueTerm(ASBindValue::MakeText(v)) : valueTerm(ASBindValue())) {}
+ASOperand::ASOperand(const std::string& v) : term(valueTerm(ASBindValue::MakeText(v))) {}
+ASOperand::ASOperand(const Str& v) : term(valueTerm(ASBindValue::MakeText(v.str()))) {}
+ASOperand::ASOperand(int v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(long long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(unsigned v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
+ASOperand::ASOperand(double v) : term(valueTerm(ASBindValue::MakeReal(v))) {}
+ASOperand::ASOperand(const Guid& v) : term(valueTerm(ASBindValue::MakeBlob(v.Bytes()))) {}
+ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) {}
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
@@ -106,10 +178,17 @@ ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsi
 
 ASAttribute::ASAttribute(const Str& subselect) : sub_(subselect) {}
 
+void ASAttribute::SetKey(int kind) {
+  key_ = kind;
+  if (!domain_) return;
+  domain_->leftJoined_ = false;
+  for (size_t i = 0; i < domain_->Size(); ++i)
+    if (domain_->Attribute(i).Key() == AS_KEY_LEFT_JOIN) domain_->leftJoined_ = true;
+}
+
 ASComparison ASAttribute::IsNull() const {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::IsNull;
-  n->a = columnNode(*this);
+  auto n = makeNode(ASNode::IsNull);
+  n->a = columnTerm(*this);
   return ASComparison(n);
 }
 
@@ -128,8 +207,7 @@ ASComparison::ASComparison() = default;
 
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Join;
+  auto n = makeNode(ASNode::Join);
   n->sql = sql;
   n->left = left;
   n->right = right;
@@ -142,12 +220,12 @@ Str ASComparison::Query() const {
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, const ASOperand& b) { return compare(a, "=", b); }
-ASComparison operator!=(const ASAttribute& a, const ASOperand& b) { return compare(a, "<>", b); }
-ASComparison operator<(const ASAttribute& a, const ASOperand& b) { return compare(a, "<", b); }
-ASComparison operator>(const ASAttribute& a, const ASOperand& b) { return compare(a, ">", b); }
-ASComparison operator<=(const ASAttribute& a, const ASOperand& b) { return compare(a, "<=", b); }
-ASComparison operator>=(const ASAttribute& a, const ASOperand& b) { return compare(a, ">=", b); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, "=", std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, "<>", std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, "<", std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ">", std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, "<=", std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ">=", std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -159,41 +237,47 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Not;
-  n->a = a.Node();
+  auto n = makeNode(ASNode::Not);
+  n->l = a.Node();
   return ASComparison(n);
 }
 
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
   switch (n.kind) {
     case ASNode::Compare:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << " " << n.op << " ";
-      renderOperand(*n.b, typeOf(*n.a), w);
+      renderTerm(n.b, ASTermType(n.a), w);
       break;
     case ASNode::IsNull:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << " IS NULL";
       break;
     case ASNode::In:
     case ASNode::NotIn:
-      renderOperand(*n.a, AS_VSTR, w);
+      renderTerm(n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
       w.Embed(n.sql);
       w << ")";
       break;
+    case ASNode::Exists:
+      // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
+      // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
+      w << "(EXISTS (";
+      ASRenderEmbedded(*n.select, n.outer, w);
+      w << ")) IS TRUE";
+      break;
     case ASNode::And:
     case ASNode::Or:
       w << "(";
-      ASRenderCondition(*n.a, w);
+      ASRenderCondition(*n.l, w);
       w << (n.kind == ASNode::And ? " AND " : " OR ");
-      ASRenderCondition(*n.b, w);
+      ASRenderCondition(*n.r, w);
       w << ")";
       break;
     case ASNode::Not:
       w << "NOT (";
-      ASRenderCondition(*n.a, w);
+      ASRenderCondition(*n.l, w);
       w << ")";
       break;
     case ASNode::Join:
@@ -201,7 +285,5 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
       w.Embed(n.sql);
       w << ")";
       break;
-    default:
-      throw AException("malformed condition");
   }
 }

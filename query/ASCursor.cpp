@@ -41,7 +41,8 @@
 
 struct ASCursorState {
   ASSelectShape shape;
-  std::vector<ASRow> rows;
+  bool analyzed = false;          // `shape` is this cursor's
+  ASRowBuffer rows;
   size_t next = 0;
   bool exhausted = false;
 
@@ -60,6 +61,26 @@ struct ASCursorState {
   std::vector<std::pair<std::string, ASBindValue>> caps;
   std::vector<std::pair<ASDomain*, std::string>> rowKeys;
   unsigned long long remaining = std::numeric_limits<unsigned long long>::max();
+
+  // As a new cursor's state, keeping the storage of a few rows.
+  void Reset() {
+    shape.inner.clear();
+    shape.outer.clear();
+    shape.on.clear();
+    shape.where.clear();
+    analyzed = false;
+    rows.Trim();
+    next = 0;
+    exhausted = paged = single = probe = haveLast = nullTail = false;
+    firstPage = true;
+    keys.clear();
+    keyColumn.clear();
+    hidden.clear();
+    last.clear();
+    caps.clear();
+    rowKeys.clear();
+    remaining = std::numeric_limits<unsigned long long>::max();
+  }
 };
 
 namespace {
@@ -169,7 +190,7 @@ bool tieDescending(const ASFilter& f) { return !f.Orders().empty() && f.Orders()
 // breaks the order's ties. Null when the order spans tables or has none.
 ASDomain* orderedTable(const ASFilter& f, const ASCursorState& s) {
   if (f.Orders().empty() || f.Projection().IsDistinct()) return nullptr;
-  ASDomain* only = f.Orders().front().Attribute()->Domain();
+  ASDomain* only = f.Orders()[0].Attribute()->Domain();
   for (const ASOrder& o : f.Orders())
     if (o.Attribute()->Domain() != only) return nullptr;
   const auto& inner = s.shape.inner;
@@ -252,15 +273,63 @@ bool planPaged(const ASFilter& f, ASSession& session, ASCursorState& s) {
   return true;
 }
 
+void analyze(const ASFilter& f, ASCursorState& s) {
+  if (s.analyzed) return;
+  s.shape = ASAnalyzeSelect(f);
+  s.analyzed = true;
+}
+
+// Cursor states are kept for the thread's next cursors: the row buffer of one keeps its
+// storage, so that a cursor reading a few rows allocates nothing for them. The list is plain
+// data (one thread-local lookup per use); a keeper frees it when the thread ends.
+const size_t kPooledStates = 8;
+struct StatePool {
+  ASCursorState* free[kPooledStates];
+  size_t count;
+  bool armed;  // the keeper is there
+  bool gone;   // the thread is ending
+};
+thread_local StatePool statePool;
+struct StatePoolKeeper {
+  ~StatePoolKeeper() {
+    StatePool& p = statePool;
+    while (p.count) delete p.free[--p.count];
+    p.gone = true;
+  }
+  bool armed = false;
+};
+thread_local StatePoolKeeper statePoolKeeper;
+
+ASCursorState* acquireState() {
+  StatePool& p = statePool;
+  if (p.count) return p.free[--p.count];
+  return new ASCursorState;
+}
+
+void releaseState(ASCursorState* s) {
+  if (!s) return;
+  StatePool& p = statePool;
+  if (p.gone || p.count == kPooledStates) {
+    delete s;
+    return;
+  }
+  if (!p.armed) {
+    statePoolKeeper.armed = true;  // made now, so that it frees them
+    p.armed = true;
+  }
+  s->Reset();
+  p.free[p.count++] = s;
+}
+
 }  // namespace
 
 ASCursor::ASCursor(ASSession* session) : session_(session) {
   if (!session) throw AException("a cursor needs a session");
 }
 
-ASCursor::~ASCursor() = default;
+ASCursor::~ASCursor() { releaseState(state_.release()); }
 
-void ASCursor::Close() { state_.reset(); }
+void ASCursor::Close() { releaseState(state_.release()); }
 
 ASCursor& ASCursor::PageRows(unsigned long long rows) {
   pageRows_ = rows ? rows : 1;
@@ -269,17 +338,16 @@ ASCursor& ASCursor::PageRows(unsigned long long rows) {
 
 int ASCursor::Fetch() {
   if (!state_) {
-    state_.reset(new ASCursorState);
+    state_.reset(acquireState());
     ASCursorState& s = *state_;
-    s.shape = ASAnalyzeSelect(*this);
     if (hasLimit_) s.remaining = limit_;
     const bool fits = hasLimit_ && limit_ <= pageRows_;
     s.probe = !fits && orders_.empty() &&
               pageRows_ < std::numeric_limits<unsigned long long>::max();
-    if (fits || s.probe)
-      planSingle(*this, *session_, s);
-    else if (!(s.paged = planPaged(*this, *session_, s)))
-      planSingle(*this, *session_, s);
+    if (!fits && !s.probe) {
+      analyze(*this, s);
+      s.paged = planPaged(*this, *session_, s);
+    }
     if (hasLimit_ && limit_ == 0) s.exhausted = true;
   }
 
@@ -289,66 +357,80 @@ int ASCursor::Fetch() {
     s.rows.clear();
     s.next = 0;
 
-    ASSelectExtras x;
-    x.dialect = &ASSessionAccess::Connection(*session_);
-    ASSqlWriter cont;
-    unsigned long long want = 0;
     if (!s.paged) {
-      x.limit = hasLimit_ || s.probe;
-      x.count = s.probe ? pageRows_ + 1 : limit_;
-      x.offset = offset_;
-      if (s.single) x.order = &s.keys;
-    } else {
-      want = s.remaining < pageRows_ ? s.remaining : pageRows_;
-      x.hidden = s.hidden;
-      x.order = &s.keys;
-      x.limit = true;
-      x.count = want;
-      x.offset = s.firstPage ? offset_ : 0;
-      if (s.nullTail) {
-        cont << s.keys[0].expr << " IS NULL";
-        x.where = &cont;
-      } else if (s.haveLast) {
-        if (!continuation(s, cont)) {
-          s.exhausted = true;
-          return 0;
-        }
-        x.where = &cont;
-      }
-      if (x.where) {
-        for (const auto& cap : s.caps) {
-          cont << " AND " << cap.first << " <= ";
-          cont.Value(cap.second);
-        }
-      }
-    }
-    // A continuation after a non-NULL descending first key stops before that key's NULLs;
-    // when it runs out, the NULLs follow as a tail of their own.
-    const bool excludesNulls = s.paged && !s.nullTail && s.haveLast && s.keys[0].desc &&
-                               s.last[s.keyColumn[0]].kind != ASBindValue::Null;
-    ASSqlWriter w;
-    ASRenderSelect(*this, s.shape, x, w);
-    ASSessionAccess::Run(*session_, ASResolveAliases(w.sql), w.values, &s.rows);
-
-    if (!s.paged) {
+      // One statement, prepared once for its shape: the text is written on the first
+      // meeting only, and so is the plan of its order.
+      const bool limit = hasLimit_ || s.probe;
+      const unsigned long long count = s.probe ? pageRows_ + 1 : limit_;
+      ASShapeKey& k = ASSessionAccess::Key(*session_);
+      ASKeySelect(*this, k);
+      k.Tag(limit ? 'l' : '-');
+      k.Tag(limit && offset_ ? 'o' : '-');
+      ASPrepared& p = ASSessionAccess::Statement(*session_, [&](ASSqlWriter& w) {
+        analyze(*this, s);
+        planSingle(*this, *session_, s);
+        ASSelectExtras x;
+        x.dialect = &ASSessionAccess::Connection(*session_);
+        x.limit = limit;
+        x.count = count;
+        x.offset = offset_;
+        if (s.single) x.order = &s.keys;
+        ASRenderSelect(*this, s.shape, x, w);
+      });
+      ASSessionAccess::Run(*session_, p, count, offset_, nullptr, &s.rows);
       if (s.probe && s.rows.size() > pageRows_) {
         // Longer than a page: read it in pages from the start.
         s.rows.clear();
         s.keys.clear();
         s.single = s.probe = false;
-        if (!(s.paged = planPaged(*this, *session_, s))) planSingle(*this, *session_, s);
+        analyze(*this, s);
+        s.paged = planPaged(*this, *session_, s);
         continue;
       }
       s.exhausted = true;
       continue;
     }
+
+    ASSelectExtras x;
+    x.dialect = &ASSessionAccess::Connection(*session_);
+    ASSqlWriter cont;
+    const unsigned long long want = s.remaining < pageRows_ ? s.remaining : pageRows_;
+    x.hidden = s.hidden;
+    x.order = &s.keys;
+    x.limit = true;
+    x.count = want;
+    x.offset = s.firstPage ? offset_ : 0;
+    if (s.nullTail) {
+      cont << s.keys[0].expr << " IS NULL";
+      x.where = &cont;
+    } else if (s.haveLast) {
+      if (!continuation(s, cont)) {
+        s.exhausted = true;
+        return 0;
+      }
+      x.where = &cont;
+    }
+    if (x.where) {
+      for (const auto& cap : s.caps) {
+        cont << " AND " << cap.first << " <= ";
+        cont.Value(cap.second);
+      }
+    }
+    // A continuation after a non-NULL descending first key stops before that key's NULLs;
+    // when it runs out, the NULLs follow as a tail of their own.
+    const bool excludesNulls = !s.nullTail && s.haveLast && s.keys[0].desc &&
+                               s.last[s.keyColumn[0]].kind != ASBindValue::Null;
+    ASSqlWriter w;
+    ASRenderSelect(*this, s.shape, x, w);
+    ASSessionAccess::Run(*session_, ASResolveAliases(w.sql), w.values, &s.rows);
+
     if (s.firstPage && s.rows.size() == want && !s.rowKeys.empty()) {
       // More pages follow: note how far each table's keys reach now.
       std::string sql = "SELECT ";
       for (size_t i = 0; i < s.rowKeys.size(); ++i)
         sql += (i ? ", (SELECT MAX(" : "(SELECT MAX(") + s.rowKeys[i].second + ") FROM " +
                s.rowKeys[i].first->TableName() + ")";
-      std::vector<ASRow> top;
+      ASRowBuffer top;
       ASSessionAccess::Run(*session_, sql, {}, &top);
       for (size_t i = 0; !top.empty() && i < s.rowKeys.size() && i < top[0].size(); ++i)
         if (top[0][i].kind != ASBindValue::Null)

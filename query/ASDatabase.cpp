@@ -9,6 +9,14 @@
 
 namespace {
 std::atomic<unsigned long> nextInstance{1};
+
+// The session this thread used last, by the pool's instance (never reused): every
+// transaction asks for it, and the pool's lock and lookup are then skipped.
+struct LastSession {
+  unsigned long instance = 0;
+  ASSession* session = nullptr;
+};
+thread_local LastSession last;
 }  // namespace
 
 // One session per thread. A thread's session lives until the database is closed or the
@@ -31,21 +39,27 @@ std::shared_ptr<ASDatabase> ASDatabase::Open(const std::string& url) {
 }
 
 ASSession* ASDatabase::Session() {
+  if (last.instance == pool_->instance) return last.session;
   const auto me = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> lock(pool_->mutex);
     auto it = pool_->sessions.find(me);
-    if (it != pool_->sessions.end()) return it->second.get();
+    if (it != pool_->sessions.end()) {
+      last = {pool_->instance, it->second.get()};
+      return last.session;
+    }
   }
   // Connect outside the lock: a slow server must not hold up the other threads.
   boost::intrusive_ptr<ASSession> s(new ASSession(ASOpenConnection(url_, pool_->instance)));
   std::lock_guard<std::mutex> lock(pool_->mutex);
   auto& slot = pool_->sessions[me];
   slot = s;
+  last = {pool_->instance, slot.get()};
   return slot.get();
 }
 
 void ASDatabase::DropSession() {
+  if (last.instance == pool_->instance) last = LastSession();
   boost::intrusive_ptr<ASSession> gone;
   std::lock_guard<std::mutex> lock(pool_->mutex);
   auto it = pool_->sessions.find(std::this_thread::get_id());

@@ -1,7 +1,5 @@
 // UPDATE and DELETE. The target table is named without an alias (not every SQLite accepts
 // one there); its columns in the conditions and in sub-selects refer to it by table name.
-#include <map>
-
 #include "ASNode.h"
 #include "ASRowLimits.h"
 #include "ASSessionAccess.h"
@@ -9,8 +7,13 @@
 
 namespace {
 
-std::map<unsigned long, std::string> bare(const ASDomain& d) {
-  return {{d.Serial(), d.TableName()}};
+void keyWhere(const ASComparison& c, ASShapeKey& k) {
+  if (c.IsEmpty()) {
+    k.Tag('-');
+    return;
+  }
+  k.Tag('w');
+  ASKeyCondition(*c.Node(), k);
 }
 
 void where(const ASComparison& c, ASSqlWriter& w) {
@@ -24,42 +27,63 @@ void where(const ASComparison& c, ASSqlWriter& w) {
 long long ASUpdater::Execute(ASSession* session) {
   if (!session) throw AException("an update needs a session");
   if (setters_.empty()) throw AException("an update of " + domain_->TableName() + " sets nothing");
-  ASSqlWriter w;
-  ASRowLimits limits(*domain_);
-  w << "UPDATE " << domain_->TableName() << " SET ";
-  for (size_t i = 0; i < setters_.size(); ++i) {
-    const ASAttribute* a = setters_[i].Attribute();
+  ASShapeKey& k = ASSessionAccess::Key(*session);
+  k.Tag('U');
+  k.Table(*domain_);
+  for (const ASSetter& setter : setters_) {
+    const ASAttribute* a = setter.Attribute();
     if (a->Domain() != domain_)
       throw AException("column " + a->Name() + " set by an update of " + domain_->TableName() +
                        " belongs to another table object");
-    if (i) w << ", ";
-    w << a->Name() << " = ";
-    const ASNode& n = *setters_[i].Expression().Operand().node;
-    if (n.kind == ASNode::Value) {
-      ASBindValue v = ASCoerce(n.value, a->Type());
-      if (v.kind == ASBindValue::Integer && (a->Type() == AS_INT || a->Type() == AS_TIME))
-        v.i = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v.i)));
-      limits.Add(*a, v);
-      w.Value(std::move(v));
-    } else if (n.kind == ASNode::Attr) {
-      w.Column(*n.domain, n.column);
+    k.Column(*domain_, a->Index());
+    const ASTerm& t = setter.Expression().Operand().term;
+    if (t.kind == ASTerm::Value) {
+      k.Tag('v');
+      ASBindSlot slot;
+      slot.how = ASBindSlot::Assigned;
+      slot.type = a->Type();
+      slot.value = &t.value;
+      slot.limited = a;
+      k.Bind(slot);
     } else {
-      w << "(";
-      w.Embed(n.sql);
-      w << ")";
+      ASKeyTerm(t, AS_VSTR, k);
     }
   }
-  limits.Check();
-  where(cond_, w);
-  auto names = bare(*domain_);
-  return ASSessionAccess::Run(*session, ASResolveAliases(w.sql, &names), w.values, nullptr);
+  keyWhere(cond_, k);
+  ASPrepared& p = ASSessionAccess::Statement(*session, [&](ASSqlWriter& w) {
+    w.bare = domain_;
+    w << "UPDATE " << domain_->TableName() << " SET ";
+    for (size_t i = 0; i < setters_.size(); ++i) {
+      const ASAttribute* a = setters_[i].Attribute();
+      if (i) w << ", ";
+      w << a->Name() << " = ";
+      const ASTerm& t = setters_[i].Expression().Operand().term;
+      if (t.kind == ASTerm::Value) {
+        w.Value(ASBindValue(), &t.value);
+      } else if (t.kind == ASTerm::Column) {
+        w.Column(*t.domain, t.column);
+      } else {
+        w << "(";
+        w.Embed(t.sql);
+        w << ")";
+      }
+    }
+    where(cond_, w);
+  });
+  ASRowLimits limits(*domain_);
+  return ASSessionAccess::Run(*session, p, 0, 0, &limits, nullptr);
 }
 
 long long ASDeleter::Execute(ASSession* session) {
   if (!session) throw AException("a delete needs a session");
-  ASSqlWriter w;
-  w << "DELETE FROM " << domain_->TableName();
-  where(cond_, w);
-  auto names = bare(*domain_);
-  return ASSessionAccess::Run(*session, ASResolveAliases(w.sql, &names), w.values, nullptr);
+  ASShapeKey& k = ASSessionAccess::Key(*session);
+  k.Tag('D');
+  k.Table(*domain_);
+  keyWhere(cond_, k);
+  ASPrepared& p = ASSessionAccess::Statement(*session, [&](ASSqlWriter& w) {
+    w.bare = domain_;
+    w << "DELETE FROM " << domain_->TableName();
+    where(cond_, w);
+  });
+  return ASSessionAccess::Run(*session, p, 0, 0, nullptr, nullptr);
 }

@@ -6,46 +6,34 @@ namespace {
 std::atomic<unsigned long> nextSerial{1};
 }  // namespace
 
-// Table objects are made for every statement; room for a table's columns and indexes up
-// front spares the growth of these lists on each of them.
-ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {
-  attrs_.reserve(16);
-  insert_.reserve(64);
-  indexes_.reserve(4);
-}
-
-void ASDomain::Register(ASAttribute* a) {
-  a->index_ = attrs_.size();
-  attrs_.push_back(a);
-  insert_.push_back(true);
-}
+ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {}
 
 void ASDomain::BindValues(std::initializer_list<ASValue*> values) {
   if (values.size() != attrs_.size())
     throw AException("table " + table_ + " binds " + std::to_string(values.size()) +
                      " values to " + std::to_string(attrs_.size()) + " columns");
-  values_.assign(values.begin(), values.end());
+  values_.clear();
+  for (ASValue* v : values) values_.push_back(v);
 }
 
 void ASDomain::RemoveColumn(const ASAttribute& a) {
   if (a.Domain() != this)
     throw AException("column " + a.Name() + " is not a column of this " + table_ + " object");
-  insert_[a.Index()] = false;
+  removed_.resize(attrs_.size(), false);
+  removed_[a.Index()] = true;
 }
 
-void ASDomain::RestoreColumns() { insert_.assign(attrs_.size(), true); }
+void ASDomain::RestoreColumns() { removed_.clear(); }
 
 void ASDomain::AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                         bool unique) {
-  ASIndexDef def;
-  def.name = name;
-  def.unique = unique;
-  for (const ASAttribute* a : columns) {
+  for (const ASAttribute* a : columns)
     if (!a || a->Domain() != this)
       throw AException(std::string("index ") + name + " names a column of another table");
-    def.columns.push_back(a->Index());
-  }
-  indexes_.push_back(std::move(def));
+  ASIndexDef& def = indexes_.emplace_back();
+  def.name = name;
+  def.unique = unique;
+  for (const ASAttribute* a : columns) def.columns.push_back(a->Index());
 }
 
 void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) {
@@ -57,9 +45,8 @@ void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) 
   }
 }
 
-std::vector<size_t> ASDomain::KeyColumns() const {
-  for (size_t i = 0; i < attrs_.size(); ++i)
-    if (attrs_[i]->Flags() & AS_COL_AUTOINC) return {i};
+ASColumnList ASDomain::KeyColumns() const {
+  if (autoinc_) return {autoinc_->Index()};
   return primary_;
 }
 

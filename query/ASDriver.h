@@ -14,29 +14,6 @@
 
 #include "ASQuery.h"
 
-// One bound parameter or one fetched column value.
-struct ASBindValue {
-  enum Kind { Null, Integer, Real, Text, Blob };
-  Kind kind = Null;
-  long long i = 0;
-  double d = 0;
-  std::string bytes;
-  // Bytes borrowed instead of `bytes`: a value member an insert reads, alive until the
-  // statement ran. Readers of a bound value go through Bytes().
-  const std::string* ref = nullptr;
-
-  const std::string& Bytes() const { return ref ? *ref : bytes; }
-
-  static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
-  static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }
-  static ASBindValue MakeText(std::string v) {
-    ASBindValue b; b.kind = Text; b.bytes = std::move(v); return b;
-  }
-  static ASBindValue MakeBlob(std::string v) {
-    ASBindValue b; b.kind = Blob; b.bytes = std::move(v); return b;
-  }
-};
-
 // A prepared statement; it is also the cursor over its own result. Execute() runs it with
 // the parameters; a select's rows are then read with Next()/Get() and must be read (or
 // Reset()) completely before another statement runs on the same connection.

@@ -30,8 +30,16 @@ ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
 }
 
 ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
-  joinOrder_.assign(tables.begin(), tables.end());
+  joinOrder_ = tables;
   return *this;
+}
+
+ASComparison ASFilter::Exists(std::initializer_list<const ASDomain*> outer) const {
+  auto n = std::make_shared<ASNode>();
+  n->kind = ASNode::Exists;
+  n->select = std::make_shared<const ASFilter>(*this);
+  n->outer.assign(outer.begin(), outer.end());
+  return ASComparison(n);
 }
 
 ASAttribute ASFilter::Select() const { return ASAttribute(Query()); }

@@ -1,6 +1,7 @@
 #include "ASSelect.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -10,43 +11,37 @@ void addDomain(std::vector<ASDomain*>& seen, ASDomain* d) {
 
 void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
   if (!n) return;
-  if (n->kind == ASNode::Attr) addDomain(seen, n->domain);
   if (n->kind == ASNode::Join) {
     addDomain(seen, n->left);
     addDomain(seen, n->right);
   }
-  collect(n->a.get(), seen);
-  collect(n->b.get(), seen);
+  for (const ASTerm* t : {&n->a, &n->b})
+    if (t->kind == ASTerm::Column) addDomain(seen, t->domain);
+  collect(n->l.get(), seen);
+  collect(n->r.get(), seen);
 }
 
 void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
   if (!n) return;
   if (n->kind == ASNode::And) {
-    conjuncts(n->a.get(), out);
-    conjuncts(n->b.get(), out);
+    conjuncts(n->l.get(), out);
+    conjuncts(n->r.get(), out);
   } else {
     out.push_back(n);
   }
 }
 
-bool isLeftJoined(const ASDomain* d) {
-  for (size_t i = 0; i < d->Size(); ++i)
-    if (d->Attribute(i).Key() == AS_KEY_LEFT_JOIN) return true;
-  return false;
-}
-
-bool isJoinKeyOf(const ASNode* n, const ASDomain* d) {
-  return n->kind == ASNode::Attr && n->domain == d &&
-         d->Attribute(n->column).Key() == AS_KEY_LEFT_JOIN;
+bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
+  return t.kind == ASTerm::Column && t.domain == d &&
+         d->Attribute(t.column).Key() == AS_KEY_LEFT_JOIN;
 }
 
 // Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
 bool joinsTo(const ASNode* c, const ASDomain* d) {
   if (c->kind == ASNode::Join) return c->right == d;
-  if (c->kind != ASNode::Compare || c->op != "=") return false;
-  if (c->a->kind != ASNode::Attr || c->b->kind != ASNode::Attr) return false;
-  return (isJoinKeyOf(c->a.get(), d) && c->b->domain != d) ||
-         (isJoinKeyOf(c->b.get(), d) && c->a->domain != d);
+  if (c->kind != ASNode::Compare || std::strcmp(c->op, "=") != 0) return false;
+  if (c->a.kind != ASTerm::Column || c->b.kind != ASTerm::Column) return false;
+  return (isJoinKeyOf(c->a, d) && c->b.domain != d) || (isJoinKeyOf(c->b, d) && c->a.domain != d);
 }
 
 void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
@@ -58,15 +53,16 @@ void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
 
 }  // namespace
 
-ASSelectShape ASAnalyzeSelect(const ASFilter& f) {
+ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer) {
   std::vector<ASDomain*> seen;
   for (const ASAttribute* a : f.Projection().Attributes()) addDomain(seen, a->Domain());
   collect(f.Condition().Node().get(), seen);
   for (const ASOrder& o : f.Orders()) addDomain(seen, o.Attribute()->Domain());
+  for (const ASDomain* d : outer) seen.erase(std::remove(seen.begin(), seen.end(), d), seen.end());
   if (seen.empty()) throw AException("a select needs at least one projected column");
 
   ASSelectShape shape;
-  for (ASDomain* d : seen) (isLeftJoined(d) ? shape.outer : shape.inner).push_back(d);
+  for (ASDomain* d : seen) (d->LeftJoined() ? shape.outer : shape.inner).push_back(d);
   if (shape.inner.empty()) throw AException("a select cannot consist of LEFT JOINed tables only");
   shape.on.resize(shape.outer.size());
 
@@ -99,6 +95,7 @@ std::string ASRowKeyExpr(const ASDomain& d, const std::string& column) {
 
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w) {
+  if (x.dialect) w.dialect = x.dialect;
   w << (f.Projection().IsDistinct() ? "SELECT DISTINCT " : "SELECT ");
   bool first = true;
   for (const ASAttribute* a : f.Projection().Attributes()) {
@@ -155,6 +152,7 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
       if (!shape.where.empty()) w << " AND ";
       w << "(" << x.where->sql << ")";
       w.values.insert(w.values.end(), x.where->values.begin(), x.where->values.end());
+      w.sources.insert(w.sources.end(), x.where->sources.begin(), x.where->sources.end());
     }
   }
 
@@ -174,11 +172,22 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
 
   if (x.limit) {
     w << " LIMIT ";
-    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)));
+    w.Value(ASBindValue::MakeInt(static_cast<long long>(x.count)), x.countSource);
     if (x.offset) {
       w << " OFFSET ";
-      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)));
+      w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), x.offsetSource);
     }
   }
   if (x.dialect && f.LocksRows()) w << x.dialect->ForUpdate();
+}
+
+void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,
+                      ASSqlWriter& w) {
+  ASSelectExtras x;
+  x.limit = f.HasLimit();
+  x.count = f.LimitCount();
+  x.offset = f.LimitOffset();
+  x.countSource = x.offsetSource = &ASConstantSource;  // the key of the shape holds them
+  x.dialect = w.dialect;
+  ASRenderSelect(f, ASAnalyzeSelect(f, outer), x, w);
 }

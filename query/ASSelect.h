@@ -15,7 +15,8 @@ struct ASSelectShape {
   std::vector<const ASNode*> where;         // top-level conjuncts
 };
 
-ASSelectShape ASAnalyzeSelect(const ASFilter& f);
+// `outer`: tables of an enclosing select, which this one names without reading them.
+ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer = {});
 
 // One key of an ORDER BY: tokenised expression and direction.
 struct ASOrderKey {
@@ -29,6 +30,9 @@ struct ASSelectExtras {
   const std::vector<ASOrderKey>* order = nullptr;  // replaces the filter's order
   bool limit = false;
   unsigned long long count = 0, offset = 0;
+  // Where the LIMIT and OFFSET values come from (ASSqlWriter::sources).
+  const void* countSource = &ASLimitCountSource;
+  const void* offsetSource = &ASLimitOffsetSource;
   // The dialect of the filter's plan hints; without it they are left out.
   const ASDriverConnection* dialect = nullptr;
 };
@@ -36,6 +40,10 @@ struct ASSelectExtras {
 // Writes SELECT ... FROM ... WHERE ... ORDER BY ... [LIMIT ? OFFSET ?].
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w);
+
+// A select inside another's condition, in the enclosing statement's dialect.
+void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,
+                      ASSqlWriter& w);
 
 std::string ASColumnExpr(const ASDomain& d, size_t column);
 std::string ASRowKeyExpr(const ASDomain& d, const std::string& column);

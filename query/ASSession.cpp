@@ -4,10 +4,32 @@
 #include "ASSessionAccess.h"
 #include "ASSqlText.h"
 
-// Prepared statements of this connection, reused whenever the same SQL text runs again.
+// Prepared statements of this connection, reused whenever the same SQL text runs again, and
+// the statements of the shapes met so far.
 struct ASSession::Statements {
   static constexpr size_t kMax = 256;
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
+  // By the hash of their key, told apart by the key itself; they point into bySql.
+  std::unordered_map<size_t, std::vector<std::unique_ptr<ASPrepared>>> byShape;
+  size_t shapes = 0;
+  ASShapeKey key;                   // of the statement being built
+  std::vector<ASBindValue> params;  // its values, bound by reference where they are
+
+  void Clear() {
+    byShape.clear();
+    shapes = 0;
+    bySql.clear();
+  }
+  // Room for one more; whatever a statement being built refers to is found again or
+  // prepared anew.
+  void MakeRoom() {
+    if (bySql.size() >= kMax || shapes >= kMax) Clear();
+  }
+  ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
+    auto it = bySql.find(sql);
+    if (it == bySql.end()) it = bySql.emplace(sql, conn.Prepare(sql)).first;
+    return *it->second;
+  }
 };
 
 ASSession::ASSession(std::unique_ptr<ASDriverConnection> connection)
@@ -33,11 +55,31 @@ ASDriverConnection& ASSessionAccess::Connection(ASSession& s) {
     // with a new one would commit half of it, so only a fresh transaction reconnects.
     if (s.depth_ > 0)
       throw AException("the connection to the database was lost in this transaction", 0, true);
-    s.statements_->bySql.clear();
+    s.statements_->Clear();
     s.conn_->Reconnect();
     s.lost_ = false;
   }
   return *s.conn_;
+}
+
+ASRow& ASRowBuffer::Add(size_t columns) {
+  if (count_ == rows_.size()) rows_.emplace_back();
+  ASRow& r = rows_[count_++];
+  r.resize(columns);
+  if (count_ > filled_) filled_ = count_;
+  return r;
+}
+
+void ASRowBuffer::Trim() {
+  count_ = 0;
+  if (rows_.size() > 16) {
+    std::vector<ASRow>().swap(rows_);
+  } else {
+    for (size_t i = 0; i < filled_; ++i)
+      for (ASBindValue& v : rows_[i])
+        if (v.bytes.capacity() > 4096) std::string().swap(v.bytes);
+  }
+  filled_ = 0;
 }
 
 namespace {
@@ -53,41 +95,140 @@ auto guarded(bool& lost, F&& f) -> decltype(f()) {
   }
 }
 
+bool explained(const std::string& sql) {
+  return sql.compare(0, 7, "SELECT ") == 0 || sql.compare(0, 7, "UPDATE ") == 0 ||
+         sql.compare(0, 7, "DELETE ") == 0;
+}
+
+long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
+                  ASRowBuffer* rows) {
+  try {
+    st.Execute(params);
+    if (rows) {
+      const size_t n = st.Columns();
+      while (st.Next()) {
+        ASRow& row = rows->Add(n);
+        for (size_t i = 0; i < n; ++i) st.Get(i, row[i]);
+      }
+    }
+    long long changes = st.Changes();
+    st.Reset();
+    return changes;
+  } catch (...) {
+    try {
+      st.Reset();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
-long long ASSessionAccess::Run(ASSession& s, const std::string& sql,
-                               const std::vector<ASBindValue>& params, std::vector<ASRow>* rows) {
-  ASDriverConnection& conn = Connection(s);
-  auto& cache = s.statements_->bySql;
+ASShapeKey& ASSessionAccess::Key(ASSession& s) {
+  Connection(s);
+  s.statements_->key.Clear();
+  return s.statements_->key;
+}
+
+ASPrepared* ASSessionAccess::Find(ASSession& s) {
+  ASSession::Statements& st = *s.statements_;
+  const std::string_view key = st.key.Bytes();
+  auto it = st.byShape.find(std::hash<std::string_view>()(key));
+  if (it == st.byShape.end()) return nullptr;
+  for (const auto& p : it->second)
+    if (p->key == key) return p.get();
+  return nullptr;
+}
+
+namespace {
+
+// The text of a statement written by `w` and where its parameters take their values.
+void describe(const ASShapeKey& key, const ASSqlWriter& w, ASPrepared& p) {
+  p.sql = ASResolveAliases(w.sql, w.bare);
+  for (size_t i = 0; i < w.sources.size(); ++i) {
+    const void* source = w.sources[i];
+    ASPrepared::Param param;
+    if (source == &ASLimitCountSource) {
+      param.from = ASPrepared::Param::Count;
+    } else if (source == &ASConstantSource) {
+      param.from = ASPrepared::Param::Constant;
+      param.value = w.values[i].i;
+    } else if (source == &ASLimitOffsetSource) {
+      param.from = ASPrepared::Param::Offset;
+    } else {
+      const long slot = key.SlotOf(source);
+      if (slot < 0) throw AException("a value of the statement is missing from its shape: " + p.sql);
+      param.slot = static_cast<unsigned>(slot);
+    }
+    p.params.push_back(param);
+  }
+}
+
+}  // namespace
+
+ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
+  ASSession::Statements& st = *s.statements_;
+  std::unique_ptr<ASPrepared> made(new ASPrepared);
+  made->key = std::string(st.key.Bytes());
+  describe(st.key, w, *made);
+  st.MakeRoom();
+  ASPrepared& p = *made;
+  st.byShape[std::hash<std::string_view>()(p.key)].push_back(std::move(made));
+  ++st.shapes;
+  return p;
+}
+
+void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w) {
+  ASPrepared again;
+  describe(s.statements_->key, w, again);
+  bool same = again.sql == p.sql && again.params.size() == p.params.size();
+  for (size_t i = 0; same && i < p.params.size(); ++i)
+    same = again.params[i].from == p.params[i].from && again.params[i].slot == p.params[i].slot &&
+           again.params[i].value == p.params[i].value;
+  if (!same)
+    throw AException("two statements of one shape differ (objects of one table class with "
+                     "different columns?): " + p.sql + " / " + again.sql);
+}
+
+long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,
+                               unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows) {
+  ASSession::Statements& st = *s.statements_;
+  const std::vector<ASBindSlot>& slots = st.key.Slots();
+  std::vector<ASBindValue>& params = st.params;
+  params.resize(p.params.size());
+  for (size_t i = 0; i < p.params.size(); ++i) {
+    const ASPrepared::Param& from = p.params[i];
+    ASBindValue& v = params[i];
+    if (from.from == ASPrepared::Param::Slot) {
+      const ASBindSlot& slot = slots[from.slot];
+      slot.BindInto(v);
+      if (limits && slot.limited) limits->Add(*slot.limited, v);
+    } else {
+      v.kind = ASBindValue::Integer;
+      v.i = from.from == ASPrepared::Param::Constant ? from.value
+            : static_cast<long long>(from.from == ASPrepared::Param::Count ? count : offset);
+      v.ref = nullptr;
+    }
+  }
+  if (limits) limits->Check();
+  ASDriverConnection& conn = *s.conn_;
   return guarded(s.lost_, [&]() -> long long {
-    auto it = cache.find(sql);
-    if (it == cache.end()) {
-      if (cache.size() >= ASSession::Statements::kMax) cache.clear();
-      it = cache.emplace(sql, conn.Prepare(sql)).first;
-    }
-    ASDriverStatement& st = *it->second;
-    if (s.plans_ && (sql.compare(0, 7, "SELECT ") == 0 || sql.compare(0, 7, "UPDATE ") == 0 ||
-                     sql.compare(0, 7, "DELETE ") == 0))
-      s.plans_->push_back({sql, conn.Explain(sql, params)});
-    try {
-      st.Execute(params);
-      if (rows) {
-        const size_t n = st.Columns();
-        while (st.Next()) {
-          rows->emplace_back(n);
-          for (size_t i = 0; i < n; ++i) st.Get(i, rows->back()[i]);
-        }
-      }
-      long long changes = st.Changes();
-      st.Reset();
-      return changes;
-    } catch (...) {
-      try {
-        st.Reset();
-      } catch (...) {
-      }
-      throw;
-    }
+    if (!p.statement) p.statement = &st.Prepared(conn, p.sql);
+    if (s.plans_ && explained(p.sql)) s.plans_->push_back({p.sql, conn.Explain(p.sql, params)});
+    return execute(*p.statement, params, rows);
+  });
+}
+
+long long ASSessionAccess::Run(ASSession& s, const std::string& sql,
+                               const std::vector<ASBindValue>& params, ASRowBuffer* rows) {
+  ASDriverConnection& conn = Connection(s);
+  ASSession::Statements& st = *s.statements_;
+  return guarded(s.lost_, [&]() -> long long {
+    st.MakeRoom();
+    ASDriverStatement& statement = st.Prepared(conn, sql);
+    if (s.plans_ && explained(sql)) s.plans_->push_back({sql, conn.Explain(sql, params)});
+    return execute(statement, params, rows);
   });
 }
 
@@ -99,32 +240,37 @@ void ASSession::ExecuteSql(const std::string& sql) {
 void ASSession::Insert(ASDomain& domain) {
   if (!domain.HasValues())
     throw AException("table " + domain.TableName() + " has no value members to insert");
-  std::string sql = "INSERT INTO " + domain.TableName() + " (";
-  sql.reserve(256);
-  std::string marks;
-  marks.reserve(3 * domain.Size());
-  std::vector<ASBindValue> values;
-  values.reserve(domain.Size());
-  ASRowLimits limits(domain);
+  ASShapeKey& k = ASSessionAccess::Key(*this);
+  k.Tag('I');
+  k.Table(domain);
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
     if (!domain.InInsert(i) || (a.Flags() & AS_COL_AUTOINC)) continue;
-    if (!values.empty()) {
-      sql += ", ";
-      marks += ", ";
-    }
-    sql += a.Name();
-    marks += "?";
+    k.Column(domain, i);
     // The value members stay put until the statement ran: bound without a copy.
-    values.push_back(ASBindRefOf(domain.Value(i), a.Type()));
-    limits.Add(a, values.back());
+    ASBindSlot slot;
+    slot.how = ASBindSlot::Member;
+    slot.type = a.Type();
+    slot.member = &domain.Value(i);
+    slot.limited = &a;
+    k.Bind(slot);
   }
-  limits.Check();
-  if (values.empty())
-    sql = ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
-  else
-    sql += ") VALUES (" + marks + ")";
-  ASSessionAccess::Run(*this, sql, values, nullptr);
+  ASPrepared& p = ASSessionAccess::Statement(*this, [&](ASSqlWriter& w) {
+    if (k.Slots().empty()) {
+      w << ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
+      return;
+    }
+    w << "INSERT INTO " << domain.TableName() << " (";
+    for (size_t i = 0; i < k.Slots().size(); ++i) w << (i ? ", " : "") << k.Slots()[i].limited->Name();
+    w << ") VALUES (";
+    for (size_t i = 0; i < k.Slots().size(); ++i) {
+      if (i) w << ", ";
+      w.Value(ASBindValue(), k.Slots()[i].member);
+    }
+    w << ")";
+  });
+  ASRowLimits limits(domain);
+  ASSessionAccess::Run(*this, p, 0, 0, &limits, nullptr);
 }
 
 bool ASSession::InsertNew(ASDomain& domain) {

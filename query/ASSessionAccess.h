@@ -6,16 +6,84 @@
 
 #include "ASDriver.h"
 #include "ASQuery.h"
+#include "ASShapeKey.h"
+#include "ASSqlText.h"
+
+class ASRowLimits;
 
 using ASRow = std::vector<ASBindValue>;
 
+// Rows read by a statement. Refilled, it keeps the storage of its rows and of their values,
+// so that a buffer used again reads rows of the same size without allocating.
+class ASRowBuffer {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  const ASRow& operator[](size_t i) const { return rows_[i]; }
+  const ASRow& back() const { return rows_[count_ - 1]; }
+  void clear() { count_ = 0; }
+  ASRow& Add(size_t columns);
+  // Gives up storage beyond what a few short rows need.
+  void Trim();
+
+ private:
+  std::vector<ASRow> rows_;
+  size_t count_ = 0;
+  size_t filled_ = 0;  // rows given values since the last Trim()
+};
+
+// A statement of one shape on one session: its text, its prepared form, and where each of its
+// parameters takes its value from.
+struct ASPrepared {
+  struct Param {
+    enum From : unsigned char { Slot, Count, Offset, Constant } from = Slot;
+    unsigned slot = 0;   // in the key's slots
+    long long value = 0;  // Constant
+  };
+  std::string key;  // ASShapeKey::Bytes()
+  std::string sql;
+  ASDriverStatement* statement = nullptr;  // prepared on first use, kept by the session
+  std::vector<Param> params;
+};
+
 struct ASSessionAccess {
+  // The session's key for the statement about to be built, cleared. The connection is made
+  // ready first (see Connection()), so that what Statement() finds stays valid until it ran.
+  static ASShapeKey& Key(ASSession& s);
+  // The statement of the shape in Key(s). Met for the first time, `write` writes its SQL
+  // with the sources of its values.
+  // Debug builds write the SQL of a statement found by its key too, and check that it is
+  // the same.
+  template <class Write>
+  static ASPrepared& Statement(ASSession& s, Write&& write) {
+    ASPrepared* p = Find(s);
+#ifdef NDEBUG
+    if (p) return *p;
+#endif
+    ASSqlWriter w;
+    write(w);
+    if (p) {
+      Verify(s, *p, w);
+      return *p;
+    }
+    return Remember(s, w);
+  }
+  // Runs `p` with the values of Key(s)'s slots (and a select's LIMIT `count` and OFFSET
+  // `offset`), counting the values of limited slots against `limits` before it runs.
+  static long long Run(ASSession& s, ASPrepared& p, unsigned long long count,
+                       unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows);
+
   // Runs `sql` (tokenised aliases already resolved) with `params` on the session's
   // connection, through its statement cache. A select's rows are all read into `rows` before
   // this returns, so the connection is free for the next statement. Returns the number of
   // rows an UPDATE or DELETE matched.
   static long long Run(ASSession& s, const std::string& sql, const std::vector<ASBindValue>& params,
-                       std::vector<ASRow>* rows);
+                       ASRowBuffer* rows);
   // The connection, reconnected first when it was lost outside any transaction.
   static ASDriverConnection& Connection(ASSession& s);
+
+ private:
+  static ASPrepared* Find(ASSession& s);
+  static ASPrepared& Remember(ASSession& s, const ASSqlWriter& w);
+  static void Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w);
 };

@@ -1,14 +1,13 @@
 #include "ASSqlText.h"
 
-namespace {
-const char kAliasOpen = '\x01';
-const char kAliasClose = '\x02';
-}  // namespace
+const char ASLimitCountSource = 0;
+const char ASLimitOffsetSource = 0;
+const char ASConstantSource = 0;
 
 void ASSqlWriter::Alias(const ASDomain& d) {
-  sql += kAliasOpen;
+  sql += kASAliasOpen;
   sql += std::to_string(d.Serial());
-  sql += kAliasClose;
+  sql += kASAliasClose;
 }
 
 void ASSqlWriter::Column(const ASDomain& d, size_t column) {
@@ -17,22 +16,23 @@ void ASSqlWriter::Column(const ASDomain& d, size_t column) {
   sql += d.Attribute(column).Name();
 }
 
-void ASSqlWriter::Value(ASBindValue v) {
+void ASSqlWriter::Value(ASBindValue v, const void* source) {
   sql += '?';
   values.push_back(std::move(v));
+  sources.push_back(source);
 }
 
 void ASSqlWriter::Embed(const Str& s) {
   if (const auto& f = s.Fragment()) {
     sql += f->sql;
     values.insert(values.end(), f->values.begin(), f->values.end());
+    for (const ASBindValue& v : f->values) sources.push_back(&v);
   } else {
     sql += s.str();
   }
 }
 
-std::string ASResolveAliases(const std::string& tokenised,
-                             const std::map<unsigned long, std::string>* fixed) {
+std::string ASResolveAliases(const std::string& tokenised, const ASDomain* bare) {
   // Few tables per statement: a linear list beats a map here, and this runs per statement.
   std::vector<unsigned long> seen;
   std::string out;
@@ -40,7 +40,7 @@ std::string ASResolveAliases(const std::string& tokenised,
   const size_t n = tokenised.size();
   size_t i = 0;
   while (i < n) {
-    size_t open = tokenised.find(kAliasOpen, i);
+    size_t open = tokenised.find(kASAliasOpen, i);
     if (open == std::string::npos) {
       out.append(tokenised, i, std::string::npos);
       break;
@@ -50,14 +50,11 @@ std::string ASResolveAliases(const std::string& tokenised,
     size_t p = open + 1;
     while (p < n && tokenised[p] >= '0' && tokenised[p] <= '9')
       serial = serial * 10 + static_cast<unsigned long>(tokenised[p++] - '0');
-    if (p >= n || tokenised[p] != kAliasClose) throw AException("malformed SQL fragment");
+    if (p >= n || tokenised[p] != kASAliasClose) throw AException("malformed SQL fragment");
     i = p + 1;
-    if (fixed) {
-      auto f = fixed->find(serial);
-      if (f != fixed->end()) {
-        out += f->second;
-        continue;
-      }
+    if (bare && bare->Serial() == serial) {
+      out += bare->TableName();
+      continue;
     }
     size_t k = 0;
     while (k < seen.size() && seen[k] != serial) ++k;
@@ -68,71 +65,101 @@ std::string ASResolveAliases(const std::string& tokenised,
   return out;
 }
 
-ASBindValue ASCoerce(const ASBindValue& v, ASType type) {
-  if (v.kind == ASBindValue::Null) return v;
-  switch (type) {
-    case AS_INT:
-    case AS_INT64:
-    case AS_TIME:
-      if (v.kind == ASBindValue::Real) return ASBindValue::MakeInt(static_cast<long long>(v.d));
-      return v;
-    case AS_DOUBLE:
-      if (v.kind == ASBindValue::Integer) return ASBindValue::MakeReal(static_cast<double>(v.i));
-      return v;
-    case AS_VSTR:
-      if (v.kind == ASBindValue::Integer) return ASBindValue::MakeText(std::to_string(v.i));
-      if (v.kind == ASBindValue::Real) return ASBindValue::MakeText(std::to_string(v.d));
-      if (v.kind == ASBindValue::Blob) return ASBindValue::MakeText(v.Bytes());
-      return v;
-    case AS_BINSTR:
-    case AS_GUID:
-    case AS_BLOB:
-      if (v.kind == ASBindValue::Integer) return ASBindValue::MakeBlob(std::to_string(v.i));
-      if (v.kind == ASBindValue::Real) return ASBindValue::MakeBlob(std::to_string(v.d));
-      if (v.kind == ASBindValue::Text) return ASBindValue::MakeBlob(v.Bytes());
-      return v;
+namespace {
+
+bool bytesType(ASType t) { return t == AS_VSTR || t == AS_BINSTR || t == AS_GUID || t == AS_BLOB; }
+
+void setOwned(ASBindValue& out, ASBindValue::Kind kind, std::string text) {
+  out.kind = kind;
+  out.bytes = std::move(text);
+  out.ref = nullptr;
+}
+
+}  // namespace
+
+void ASCoerceInto(const ASBindValue& v, ASType type, ASBindValue& out, bool borrow) {
+  out.i = v.i;
+  out.d = v.d;
+  ASBindValue::Kind kind = v.kind;
+  if (v.kind == ASBindValue::Integer || v.kind == ASBindValue::Real) {
+    const bool real = v.kind == ASBindValue::Real;
+    out.ref = nullptr;
+    if (type == AS_INT || type == AS_INT64 || type == AS_TIME) {
+      out.kind = ASBindValue::Integer;
+      if (real) out.i = static_cast<long long>(v.d);
+    } else if (type == AS_DOUBLE) {
+      out.kind = ASBindValue::Real;
+      if (!real) out.d = static_cast<double>(v.i);
+    } else {
+      setOwned(out, type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob,
+               real ? std::to_string(v.d) : std::to_string(v.i));
+    }
+    return;
   }
-  return v;
+  if (v.kind != ASBindValue::Null && bytesType(type))
+    kind = type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
+  out.kind = kind;
+  if (borrow) {
+    out.ref = &v.Bytes();
+  } else {
+    out.ref = nullptr;
+    out.bytes = v.Bytes();
+  }
+}
+
+ASBindValue ASCoerce(const ASBindValue& v, ASType type) {
+  ASBindValue out;
+  ASCoerceInto(v, type, out, false);
+  return out;
+}
+
+void ASWrapInto(ASType type, ASBindValue& v) {
+  if (v.kind == ASBindValue::Integer && (type == AS_INT || type == AS_TIME))
+    v.i = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v.i)));
+}
+
+void ASBindRefInto(const ASValue& v, ASType type, ASBindValue& out) {
+  out.ref = nullptr;
+  out.i = 0;
+  out.d = 0;
+  if (v.IsNull()) {
+    out.kind = ASBindValue::Null;
+    return;
+  }
+  if (bytesType(v.Type())) {
+    // The kind a copy would get, the bytes left where they are.
+    if (bytesType(type))
+      out.kind = type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
+    else
+      out.kind = v.Type() == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
+    out.ref = &v.Bytes();
+    return;
+  }
+  ASBindValue number;
+  if (v.Type() == AS_DOUBLE) {
+    number.kind = ASBindValue::Real;
+    number.d = v.AsDouble();
+  } else {
+    number.kind = ASBindValue::Integer;
+    number.i = v.AsInt64();
+  }
+  ASCoerceInto(number, type, out, false);
+  ASWrapInto(type, out);
 }
 
 ASBindValue ASBindOf(const ASValue& v, ASType type) {
-  if (v.IsNull()) return ASBindValue();
   ASBindValue b;
-  switch (v.Type()) {
-    case AS_INT:
-    case AS_INT64:
-    case AS_TIME:
-      b = ASBindValue::MakeInt(v.AsInt64());
-      break;
-    case AS_DOUBLE:
-      b = ASBindValue::MakeReal(v.AsDouble());
-      break;
-    case AS_VSTR:
-      b = ASBindValue::MakeText(v.Bytes());
-      break;
-    default:
-      b = ASBindValue::MakeBlob(v.Bytes());
-      break;
+  ASBindRefInto(v, type, b);
+  if (b.ref) {
+    b.bytes = *b.ref;
+    b.ref = nullptr;
   }
-  b = ASCoerce(b, type);
-  // 32-bit columns keep the low 32 bits of what they are given.
-  if (b.kind == ASBindValue::Integer && (type == AS_INT || type == AS_TIME))
-    b.i = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(b.i)));
   return b;
 }
 
 ASBindValue ASBindRefOf(const ASValue& v, ASType type) {
-  const auto bytesType = [](ASType t) {
-    return t == AS_VSTR || t == AS_BINSTR || t == AS_GUID || t == AS_BLOB;
-  };
-  if (v.IsNull() || !bytesType(v.Type())) return ASBindOf(v, type);
-  // The kind ASBindOf gives, without the copy.
   ASBindValue b;
-  if (bytesType(type))
-    b.kind = type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
-  else
-    b.kind = v.Type() == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
-  b.ref = &v.Bytes();
+  ASBindRefInto(v, type, b);
   return b;
 }
 

@@ -3,7 +3,6 @@
 
 #include "ASQuery.h"
 
-Str::Str() = default;
 Str::Str(const char* text) : text_(text ? text : "") {}
 Str::Str(const char* data, size_t size) : text_(data ? std::string(data, size) : std::string()) {}
 Str::Str(const std::string& text) : text_(text) {}

@@ -42,6 +42,7 @@
 #include <utility>
 #include <vector>
 
+#include "ASInlineList.h"
 #include "JRXVisibility.h"
 
 JRX_PUBLIC_BEGIN
@@ -56,7 +57,7 @@ class ASValue;
 // (bound values, table aliases) that its text stands for.
 class Str {
  public:
-  Str();
+  Str() = default;
   Str(const char* text);  // NOLINT: implicit by design, like a string literal
   Str(const char* data, size_t size);
   Str(const std::string& text);  // NOLINT
@@ -168,6 +169,29 @@ enum : int { AS_KEY_NONE = 0, AS_KEY_LEFT_JOIN = 4 };
 
 // ---------------------------------------------------------------------------------- values
 
+// One bound parameter or one fetched column value, as the library hands them to a database.
+struct ASBindValue {
+  enum Kind { Null, Integer, Real, Text, Blob };
+  Kind kind = Null;
+  long long i = 0;
+  double d = 0;
+  std::string bytes;
+  // Bytes borrowed instead of `bytes`: a value member or a condition's value, alive until the
+  // statement ran. Readers of a bound value go through Bytes().
+  const std::string* ref = nullptr;
+
+  const std::string& Bytes() const { return ref ? *ref : bytes; }
+
+  static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
+  static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }
+  static ASBindValue MakeText(std::string v) {
+    ASBindValue b; b.kind = Text; b.bytes = std::move(v); return b;
+  }
+  static ASBindValue MakeBlob(std::string v) {
+    ASBindValue b; b.kind = Blob; b.bytes = std::move(v); return b;
+  }
+};
+
 class ASValue {
  public:
   explicit ASValue(ASType type) : type_(type) {}
@@ -251,8 +275,21 @@ class ASDouble : public ASValue {
 
 class ASAttribute;
 class ASComparison;
+class ASFilter;
 class ASSetter;
 struct ASNode;
+
+// What an operand stands for: a column of a table object, a value, or a sub-select (the
+// SQL of ASFilter::Query() with its values). Operands are held by value in the conditions and
+// setters made of them, so a condition costs one node and a setter none.
+struct ASTerm {
+  enum Kind { Column, Value, Subselect };
+  Kind kind = Value;
+  ASDomain* domain = nullptr;  // Column
+  size_t column = 0;
+  ASBindValue value;           // Value
+  Str sql;                     // Subselect
+};
 
 // Anything that can stand on the right of a comparison or in an update: another attribute
 // or a value (bound as a parameter).
@@ -269,7 +306,7 @@ class ASOperand {
   ASOperand(double v);              // NOLINT
   ASOperand(const Guid& v);         // NOLINT
   ASOperand(const ASValue& v);      // NOLINT
-  std::shared_ptr<const ASNode> node;
+  ASTerm term;
 };
 
 class ASExpression {
@@ -315,7 +352,7 @@ class ASAttribute {
   // AS_KEY_LEFT_JOIN marks this column as the link of a LEFT JOINed table: the table is
   // joined with the equality conditions on this column and the join comparisons that name
   // it; its rows may be missing (NULL columns).
-  void SetKey(int kind) { key_ = kind; }
+  void SetKey(int kind);
   int Key() const { return key_; }
 
   ASComparison IsNull() const;
@@ -353,12 +390,12 @@ class ASComparison {
   std::shared_ptr<const ASNode> node_;
 };
 
-ASComparison operator==(const ASAttribute& a, const ASOperand& b);
-ASComparison operator!=(const ASAttribute& a, const ASOperand& b);
-ASComparison operator<(const ASAttribute& a, const ASOperand& b);
-ASComparison operator>(const ASAttribute& a, const ASOperand& b);
-ASComparison operator<=(const ASAttribute& a, const ASOperand& b);
-ASComparison operator>=(const ASAttribute& a, const ASOperand& b);
+ASComparison operator==(const ASAttribute& a, ASOperand b);
+ASComparison operator!=(const ASAttribute& a, ASOperand b);
+ASComparison operator<(const ASAttribute& a, ASOperand b);
+ASComparison operator>(const ASAttribute& a, ASOperand b);
+ASComparison operator<=(const ASAttribute& a, ASOperand b);
+ASComparison operator>=(const ASAttribute& a, ASOperand b);
 // The empty condition is neutral: empty && c == c, empty || c == c, !empty == empty.
 ASComparison operator&&(const ASComparison& a, const ASComparison& b);
 ASComparison operator||(const ASComparison& a, const ASComparison& b);
@@ -377,9 +414,12 @@ class ASSetter {
 
 // ---------------------------------------------------------------------------------- domains
 
+// Column indexes in one domain.
+using ASColumnList = ASInlineList<size_t, 4>;
+
 struct ASIndexDef {
   std::string name;
-  std::vector<size_t> columns;  // column indexes in this domain
+  ASColumnList columns;
   bool unique = false;
 };
 
@@ -402,19 +442,23 @@ class ASDomain {
   // The columns that take part in an insert; all of them until one is removed.
   void RemoveColumn(const ASAttribute& a);
   void RestoreColumns();
-  bool InInsert(size_t i) const { return i < insert_.size() && insert_[i]; }
+  bool InInsert(size_t i) const {
+    return i < attrs_.size() && (i >= removed_.size() || !removed_[i]);
+  }
 
   // Schema: indexes created with the table.
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                 bool unique = false);
-  const std::vector<ASIndexDef>& Indexes() const { return indexes_; }
+  const ASInlineList<ASIndexDef, 4>& Indexes() const { return indexes_; }
   // The columns whose values identify a row, for a table without an auto-increment key
   // (which is the primary key where there is one). Its columns are NOT NULL.
   void SetPrimaryKey(std::initializer_list<const ASAttribute*> columns);
-  const std::vector<size_t>& PrimaryKey() const { return primary_; }
+  const ASColumnList& PrimaryKey() const { return primary_; }
   // The primary key's columns: the auto-increment column, else those of SetPrimaryKey (none
   // for a table without one).
-  std::vector<size_t> KeyColumns() const;
+  ASColumnList KeyColumns() const;
+  const ASAttribute* AutoIncrement() const { return autoinc_; }  // null for none
+  bool LeftJoined() const { return leftJoined_; }  // a column has AS_KEY_LEFT_JOIN
 
  protected:
   // Called by the table class with its value members, in column order.
@@ -422,15 +466,21 @@ class ASDomain {
 
  private:
   friend class ASAttribute;
-  void Register(ASAttribute* a);
+  void Register(ASAttribute* a) {
+    a->index_ = attrs_.size();
+    attrs_.push_back(a);
+    if ((a->flags_ & AS_COL_AUTOINC) && !autoinc_) autoinc_ = a;
+  }
 
   std::string table_;
   unsigned long serial_;
-  std::vector<ASAttribute*> attrs_;
-  std::vector<ASValue*> values_;
-  std::vector<bool> insert_;
-  std::vector<ASIndexDef> indexes_;
-  std::vector<size_t> primary_;
+  ASInlineList<ASAttribute*, 16> attrs_;
+  ASInlineList<ASValue*, 16> values_;
+  std::vector<bool> removed_;  // from inserts; empty until a column is removed
+  ASInlineList<ASIndexDef, 4> indexes_;
+  ASColumnList primary_;
+  const ASAttribute* autoinc_ = nullptr;
+  bool leftJoined_ = false;
 };
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.
@@ -449,10 +499,10 @@ class ASProjection {
   ASProjection& operator<<(const ASAttribute& a);
   ASProjection& Distinct() { distinct_ = true; return *this; }
   bool IsDistinct() const { return distinct_; }
-  const std::vector<const ASAttribute*>& Attributes() const { return attrs_; }
+  const ASInlineList<const ASAttribute*, 16>& Attributes() const { return attrs_; }
 
  private:
-  std::vector<const ASAttribute*> attrs_;
+  ASInlineList<const ASAttribute*, 16> attrs_;
   bool distinct_ = false;
 };
 
@@ -461,6 +511,8 @@ class ASProjection {
 class ASFilter {
  public:
   ASFilter();
+  ASFilter(const ASFilter&) = default;
+  ASFilter& operator=(const ASFilter&) = default;
   virtual ~ASFilter();
   ASProjection& Project() { return proj_; }
   ASFilter& Set(const ASComparison& c);
@@ -480,28 +532,35 @@ class ASFilter {
   ASFilter& ForUpdate() { forUpdate_ = true; return *this; }
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
+  // True where this select finds a row, as a condition of an enclosing select. The tables
+  // in `outer` are the enclosing select's: comparing their columns in this one's condition
+  // ties it to each of their rows, which the database answers by one probe per row. Unlike
+  // a Query() text, it keeps its plan hints, which the probe needs: otherwise a database
+  // may read the whole sub-select once instead, however few rows the enclosing one reads.
+  // The table objects named stay the caller's, as in any select.
+  ASComparison Exists(std::initializer_list<const ASDomain*> outer = {}) const;
 
   const ASProjection& Projection() const { return proj_; }
   const ASComparison& Condition() const { return cond_; }
-  const std::vector<ASOrder>& Orders() const { return orders_; }
+  const ASInlineList<ASOrder, 4>& Orders() const { return orders_; }
   bool HasLimit() const { return hasLimit_; }
   unsigned long long LimitCount() const { return limit_; }
   unsigned long long LimitOffset() const { return offset_; }
-  const std::vector<std::pair<const ASDomain*, std::string>>& IndexHints() const {
+  const ASInlineList<std::pair<const ASDomain*, std::string>, 2>& IndexHints() const {
     return hints_;
   }
-  const std::vector<const ASDomain*>& JoinSequence() const { return joinOrder_; }
+  const ASInlineList<const ASDomain*, 4>& JoinSequence() const { return joinOrder_; }
   bool LocksRows() const { return forUpdate_; }
 
  protected:
   ASProjection proj_;
   ASComparison cond_;
-  std::vector<ASOrder> orders_;
+  ASInlineList<ASOrder, 4> orders_;
   bool hasLimit_ = false;
   unsigned long long limit_ = 0;
   unsigned long long offset_ = 0;
-  std::vector<std::pair<const ASDomain*, std::string>> hints_;
-  std::vector<const ASDomain*> joinOrder_;
+  ASInlineList<std::pair<const ASDomain*, std::string>, 2> hints_;
+  ASInlineList<const ASDomain*, 4> joinOrder_;
   bool forUpdate_ = false;
 };
 
@@ -538,7 +597,7 @@ class ASUpdater {
 
  private:
   ASDomain* domain_;
-  std::vector<ASSetter> setters_;
+  ASInlineList<ASSetter, 4> setters_;
   ASComparison cond_;
 };
 

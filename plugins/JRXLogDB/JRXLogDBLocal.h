@@ -45,6 +45,8 @@ class JRXEventLogLocal : public JRXRequestModificatorLocal<JRXEventLog>,
   int saveEvent(const JRXEvent& event);
 
   static int compact(int keep);
+  // The most events one getEvents answer holds, whatever limit it is given.
+  static const unsigned int kMaxEvents = 6000;
 };
 
 // The smaller of the two counts.

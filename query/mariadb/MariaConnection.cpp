@@ -46,7 +46,7 @@ std::string columnType(const ASAttribute& a) {
   return a.MaxBytes() ? "VARBINARY(" + std::to_string(a.MaxBytes()) + ")" : "LONGBLOB";
 }
 
-std::string keyColumns(const ASDomain& d, const std::vector<size_t>& columns, bool prefixes) {
+std::string keyColumns(const ASDomain& d, const ASColumnList& columns, bool prefixes) {
   std::string sql = "(";
   for (size_t k = 0; k < columns.size(); ++k) {
     const ASAttribute& a = d.Attribute(columns[k]);
@@ -209,7 +209,7 @@ void MariaConnection::RollbackToSavepoint(const std::string& name) {
 
 std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   std::string sql = "CREATE TABLE IF NOT EXISTS " + d.TableName() + " (";
-  const std::vector<size_t> key = d.KeyColumns();
+  const ASColumnList key = d.KeyColumns();
   for (size_t i = 0; i < d.Size(); ++i) {
     const ASAttribute& a = d.Attribute(i);
     if (i) sql += ", ";

@@ -173,11 +173,12 @@ std::string wordAfter(const std::string& text, const std::string& key) {
 }  // namespace
 
 // A declared primary key is the table's first automatic index; an auto-increment key is the
-// rowid itself, which no hint can name and every lookup by key uses anyway.
+// rowid itself, which no hint can name: keeping every index out leaves the lookups by it.
 std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
   if (index != ASPrimaryKey) return " INDEXED BY " + index;
-  if (table.PrimaryKey().empty() || table.KeyColumns() != table.PrimaryKey()) return "";
-  return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
+  if (!table.PrimaryKey().empty() && table.KeyColumns() == table.PrimaryKey())
+    return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
+  return table.KeyColumns().empty() ? "" : " NOT INDEXED";
 }
 
 // Lines of EXPLAIN QUERY PLAN read "SCAN t1", "SCAN t1 USING INDEX i", "SEARCH t1 USING

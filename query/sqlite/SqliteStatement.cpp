@@ -15,19 +15,22 @@ SqliteStatement::SqliteStatement(sqlite3* db, const std::string& sql) : db_(db) 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
 
 int SqliteStatement::Step() {
+  stepped_ = true;
+  int rc = sqlite3_step(stmt_);
+  if ((rc & 0xff) != SQLITE_LOCKED) return rc;
   // Connections sharing an in-memory database lock its tables against each other; that
   // lock is not covered by the busy timeout, so wait for it here.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    int rc = sqlite3_step(stmt_);
-    if ((rc & 0xff) != SQLITE_LOCKED || std::chrono::steady_clock::now() > deadline) return rc;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((rc & 0xff) == SQLITE_LOCKED && std::chrono::steady_clock::now() <= deadline) {
     sqlite3_reset(stmt_);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rc = sqlite3_step(stmt_);
   }
+  return rc;
 }
 
 void SqliteStatement::Execute(const std::vector<ASBindValue>& params) {
-  sqlite3_reset(stmt_);
+  if (stepped_) Reset();
   int n = sqlite3_bind_parameter_count(stmt_);
   if (n != static_cast<int>(params.size()))
     throw AException("statement has " + std::to_string(n) + " parameters, " +
@@ -126,9 +129,11 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
   }
 }
 
+// The bindings stay: they point at values that are gone by the next run, but every run
+// binds all parameters again before it steps.
 void SqliteStatement::Reset() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
+  if (stepped_) sqlite3_reset(stmt_);
+  stepped_ = false;
   pending_ = false;
   done_ = true;
 }

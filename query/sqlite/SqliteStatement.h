@@ -22,5 +22,6 @@ class SqliteStatement : public ASDriverStatement {
   sqlite3_stmt* stmt_ = nullptr;
   bool pending_ = false;             // the first row was stepped to by Execute()
   bool done_ = true;
+  bool stepped_ = false;             // run since the last reset
   long long changes_ = 0;
 };

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include "ASFaults.h"
 #include "QueryFixture.h"
 
@@ -82,6 +84,39 @@ TEST_P(Session, StatementsArePreparedOncePerConnection) {
   EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
   EXPECT_EQ(ASFaults::StatementsSeen(), 10);
   ASFaults::Clear();
+}
+
+// Statements are found again by their shape: each of these differs from another in one part
+// only (operator, column, limit, offset, connective, which object a column is of, a locking
+// read), and taking turns each must keep its own statement and values.
+TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
+  for (int i = 1; i <= 6; ++i) addItem("n" + std::to_string(i), i % 3, 100 * i);
+  item t, u;
+  const std::pair<std::function<void(ASFilter&)>, size_t> cases[] = {
+      {[&](ASFilter& f) { f.Set(t->time < 200); }, 1},
+      {[&](ASFilter& f) { f.Set(t->time <= 200); }, 2},
+      {[&](ASFilter& f) { f.Set(t->num <= 1); }, 4},
+      {[&](ASFilter& f) { f.Set(t->num <= 1).Limit(3); }, 3},
+      {[&](ASFilter& f) { f.Set(t->num <= 1).Limit(3, 2); }, 2},
+      {[&](ASFilter& f) { f.Set(t->num <= 1 && t->name != "n1"); }, 3},
+      {[&](ASFilter& f) { f.Set(t->num <= 1 || t->name != "n1"); }, 6},
+      {[&](ASFilter& f) { f.Set(t->item_id == t->num); }, 2},
+      {[&](ASFilter& f) { f.Set(t->item_id == u->num); }, 4},
+      {[&](ASFilter& f) { f.Set(t->item_id == u->num).ForUpdate(); }, 4},
+  };
+  for (int round = 0; round < 2; ++round)
+    for (const auto& c : cases) {
+      ASTransaction tr(s);
+      ASCursor cursor(s);
+      cursor.Project() << t->name;
+      c.first(cursor);
+      EXPECT_EQ(rows(cursor).size(), c.second) << &c - cases << ", round " << round;
+    }
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ((ASUpdater(t) << t->time.Set(round)).Where(t->num == 0).Execute(s), 2);
+    EXPECT_EQ((ASUpdater(t) << t->big.Set(round + 5)).Where(t->num == 0).Execute(s), 2);
+    EXPECT_EQ(select(t->name, t->time == round && t->big == round + 5).size(), 2u);
+  }
 }
 
 QUERY_TEST_SUITE(Session);

@@ -14,6 +14,8 @@ namespace jrxlog {
 
 namespace {
 
+const size_t kEventsPart = 200;
+
 class CommandOptions : public OptionSource {
  public:
   explicit CommandOptions(const CommandLine& cl) : cl_(cl) {}
@@ -44,11 +46,20 @@ int runEvents(const CommandLine& cl) {
   bool json = cl.has("json");
   // JSON Lines are meant to be imported again, so they carry the audit payloads.
   q.withData = q.withData || json;
-  std::vector<JRX::JRXEvent> events = fetchEvents(q);
-  if (json)
-    printEventsJson(events, std::cout, cl.has("envs"));
-  else
-    printEventsTable(events, std::cout, Terminal::of(1), cl.has("with-data"));
+  // A long listing is read in parts, each printed (JSON) or reduced to its table cells as it
+  // comes, so that the tool's memory stays that of one part.
+  if (json) {
+    EnvWriter envs(std::cout, cl.has("envs"));
+    fetchEventsInParts(q, kEventsPart, [&](const std::vector<JRX::JRXEvent>& events) {
+      printEventsJson(events, std::cout, envs);
+      std::cout.flush();
+    });
+  } else {
+    EventsTable table(cl.has("with-data"));
+    fetchEventsInParts(q, kEventsPart,
+                       [&](const std::vector<JRX::JRXEvent>& events) { table.add(events); });
+    table.print(std::cout, Terminal::of(1));
+  }
   return 0;
 }
 

@@ -1,5 +1,8 @@
 #include "ListingQueries.h"
 
+#include <algorithm>
+#include <set>
+
 #include "JsonRecords.h"
 #include "Options.h"
 #include "Services.h"
@@ -70,11 +73,53 @@ std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
 }
 
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
-  JRX::JRXEventLogLocal log(accessProvider());
   std::vector<JRX::JRXEvent> events;
-  check(log, log.getEvents(&events, q.eid, q.bySource, q.limit, q.category, q.type, q.withData,
-                           q.from, q.to));
+  // One part holds a whole answer: a single call.
+  fetchEventsInParts(q, JRX::JRXEventLogLocal::kMaxEvents,
+                     [&](const std::vector<JRX::JRXEvent>& part) {
+                       events.insert(events.end(), part.begin(), part.end());
+                     });
   return events;
+}
+
+void fetchEventsInParts(const EventsQuery& q, size_t part,
+                        const std::function<void(const std::vector<JRX::JRXEvent>&)>& each) {
+  JRX::JRXEventLogLocal log(accessProvider());
+  size_t remaining = std::min<size_t>(q.limit, JRX::JRXEventLogLocal::kMaxEvents);
+  // A part ends inside a second that may hold further events, so the next part asks for
+  // that second again and leaves out what was handed of it already: by GUID, not by count,
+  // so that an event recorded into that second meanwhile is not lost for an old one.
+  long edge = 0;
+  std::multiset<std::string> handedAtEdge;
+  long to = q.to;
+  do {  // at least one call, which may refuse the caller
+    const size_t ask = std::min(remaining, part) + handedAtEdge.size();
+    std::vector<JRX::JRXEvent> got;
+    check(log, log.getEvents(&got, q.eid, q.bySource, static_cast<unsigned int>(ask),
+                             q.category, q.type, q.withData, q.from, to));
+    std::multiset<std::string> skip = handedAtEdge;
+    std::vector<JRX::JRXEvent> fresh;
+    for (JRX::JRXEvent& e : got) {
+      if (fresh.size() == remaining) break;
+      const std::string guid = e.guid.toString();
+      if (e.time == edge) {
+        auto seen = skip.find(guid);
+        if (seen != skip.end()) {
+          skip.erase(seen);
+          continue;
+        }
+      } else {
+        edge = static_cast<long>(e.time);
+        handedAtEdge.clear();
+      }
+      handedAtEdge.insert(guid);
+      fresh.push_back(std::move(e));
+    }
+    remaining -= fresh.size();
+    if (!fresh.empty()) each(fresh);
+    if (got.size() < ask) return;  // the service had no more
+    to = edge + 1;
+  } while (remaining > 0);
 }
 
 }  // namespace jrxlog

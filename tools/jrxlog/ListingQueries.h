@@ -3,6 +3,7 @@
 // read them here so that the same text means the same filter wherever it is given.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,10 @@ long timeOption(const OptionSource& options, const char* name, long fallback);
 // The services' answers; a refusal throws ServiceFailure.
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q);
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q);
+// The answer of fetchEvents in parts of about `part` events, each handed to `each` as soon as
+// it is read, so that a long listing is never held whole: each part is a call of the service
+// that continues where the previous one ended. Together the parts are the one call's answer.
+void fetchEventsInParts(const EventsQuery& q, size_t part,
+                        const std::function<void(const std::vector<JRX::JRXEvent>&)>& each);
 
 }  // namespace jrxlog

@@ -1,44 +1,11 @@
 #include "Listings.h"
 
-#include <set>
-
 #include "JRXEnvDirectory.h"
 #include "JsonRecords.h"
 
 namespace jrxlog {
 
 namespace {
-
-// Writes env records for the directory's environments that `eids` name and that were not
-// written yet.
-class EnvWriter {
- public:
-  EnvWriter(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
-
-  void named(const JRX::JRXEID& eid) {
-    if (!enabled_ || !eid.isValid() || !seen_.insert(eid).second) return;
-    EnvRecord env;
-    env.eid = eid;
-    if (JRX::JRXEnvDirectory::lookup(eid, env.type, env.title)) out_ << envToJson(env) << '\n';
-  }
-
-  void namedIn(const JRX::JRXInfo& info) {
-    if (!enabled_) return;
-    for (const char* name : {"source_env", "env"}) {
-      auto range = info.getParameters().equal_range(name);
-      for (auto it = range.first; it != range.second; ++it) {
-        const JRX::JRXInfo* eid = it->second.getParameter("eid");
-        JRX::JRXEID g;
-        if (eid && g.fromString(eid->getText().c_str()) == 0) named(g);
-      }
-    }
-  }
-
- private:
-  std::ostream& out_;
-  bool enabled_;
-  std::set<JRX::JRXEID> seen_;
-};
 
 std::string operandsText(const JRX::JRXEIDList& operands) {
   std::string s;
@@ -50,6 +17,25 @@ std::string operandsText(const JRX::JRXEIDList& operands) {
 }
 
 }  // namespace
+
+void EnvWriter::named(const JRX::JRXEID& eid) {
+  if (!enabled_ || !eid.isValid() || !seen_.insert(eid).second) return;
+  EnvRecord env;
+  env.eid = eid;
+  if (JRX::JRXEnvDirectory::lookup(eid, env.type, env.title)) out_ << envToJson(env) << '\n';
+}
+
+void EnvWriter::namedIn(const JRX::JRXInfo& info) {
+  if (!enabled_) return;
+  for (const char* name : {"source_env", "env"}) {
+    auto range = info.getParameters().equal_range(name);
+    for (auto it = range.first; it != range.second; ++it) {
+      const JRX::JRXInfo* eid = it->second.getParameter("eid");
+      JRX::JRXEID g;
+      if (eid && g.fromString(eid->getText().c_str()) == 0) named(g);
+    }
+  }
+}
 
 std::string envLabel(const JRX::JRXEID& eid) {
   if (!eid.isValid()) return "";
@@ -91,8 +77,9 @@ static std::string payloadText(const JRX::JRXEvent& e) {
          std::to_string(audit->kind) + ", detail " + audit->detail;
 }
 
-void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                      const Terminal& term, bool withData) {
+namespace {
+
+std::vector<Table::Column> eventColumns(bool withData) {
   std::vector<Table::Column> cols = {{"TIME"},
                                      {"TYPE"},
                                      {"CATEGORY"},
@@ -100,14 +87,31 @@ void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& ou
                                      {"ENVIRONMENT", Table::LEFT, Table::GUIDS},
                                      {"TEXT", Table::LEFT, Table::TEXT}};
   if (withData) cols.push_back({"DATA", Table::LEFT, Table::TEXT});
-  Table table(cols);
+  return cols;
+}
+
+}  // namespace
+
+EventsTable::EventsTable(bool withData) : withData_(withData), table_(eventColumns(withData)) {}
+
+void EventsTable::add(const std::vector<JRX::JRXEvent>& events) {
   for (const auto& e : events) {
     std::vector<std::string> row = {localTime(e.time),      e.type,         e.category,
                                     std::to_string(e.code), envLabel(e.eid), e.info.toString()};
-    if (withData) row.push_back(payloadText(e));
-    table.addRow(std::move(row));
+    if (withData_) row.push_back(payloadText(e));
+    table_.addRow(std::move(row));
   }
-  table.print(out, term.isTty ? term.columns : 0, term.utf8);
+}
+
+void EventsTable::print(std::ostream& out, const Terminal& term) {
+  table_.print(out, term.isTty ? term.columns : 0, term.utf8);
+}
+
+void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                      const Terminal& term, bool withData) {
+  EventsTable table(withData);
+  table.add(events);
+  table.print(out, term);
 }
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
@@ -124,6 +128,11 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      bool withEnvs) {
   EnvWriter envs(out, withEnvs);
+  printEventsJson(events, out, envs);
+}
+
+void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                     EnvWriter& envs) {
   for (const auto& e : events) {
     envs.named(e.eid);
     envs.namedIn(e.info);

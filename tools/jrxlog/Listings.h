@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ostream>
+#include <set>
 #include <vector>
 
 #include "JRXRecords.h"
@@ -13,6 +14,33 @@ namespace jrxlog {
 
 // The environment's title from the directory, else the GUID text.
 std::string envLabel(const JRX::JRXEID& eid);
+
+// Writes the env record of each environment of the directory that records name, once, before
+// the first record naming it; nothing when not enabled.
+class EnvWriter {
+ public:
+  EnvWriter(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
+  void named(const JRX::JRXEID& eid);
+  void namedIn(const JRX::JRXInfo& info);  // the references "source_env" and "env"
+
+ private:
+  std::ostream& out_;
+  bool enabled_;
+  std::set<JRX::JRXEID> seen_;
+};
+
+// The events table, its rows added as they are read; printed once all are in, since the
+// columns are aligned over all of them.
+class EventsTable {
+ public:
+  explicit EventsTable(bool withData);  // `withData`: a column with the audit payloads
+  void add(const std::vector<JRX::JRXEvent>& events);
+  void print(std::ostream& out, const Terminal& term);
+
+ private:
+  bool withData_;
+  Table table_;
+};
 
 void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                    const Terminal& term);
@@ -24,5 +52,7 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
                   bool withEnvs);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      bool withEnvs);
+void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
+                     EnvWriter& envs);
 
 }  // namespace jrxlog

@@ -121,8 +121,8 @@ void Table::addRow(std::vector<std::string> cells) {
   rows_.push_back(std::move(cells));
 }
 
-void Table::print(std::ostream& out, int width, bool utf8) const {
-  std::vector<std::vector<std::string>> cells = rows_;
+void Table::print(std::ostream& out, int width, bool utf8) {
+  std::vector<std::vector<std::string>>& cells = rows_;
   auto widths = [&] {
     std::vector<size_t> w(columns_.size());
     for (size_t c = 0; c < columns_.size(); ++c) {

@@ -36,8 +36,9 @@ class Table {
   explicit Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
   void addRow(std::vector<std::string> cells);
   size_t rows() const { return rows_.size(); }
-  // Writes header and rows; `width` 0 means no limit.
-  void print(std::ostream& out, int width, bool utf8) const;
+  // Writes header and rows; `width` 0 means no limit. Fitting the width shortens the cells
+  // in place (a long table is not copied for it), so a table is printed once.
+  void print(std::ostream& out, int width, bool utf8);
 
  private:
   std::vector<Column> columns_;

@@ -7,10 +7,6 @@
 
 namespace JRX {
 
-namespace {
-const unsigned int kEventsCap = 6000;
-}  // namespace
-
 int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, bool asSource,
                                 unsigned int limit, const std::string& category,
                                 const std::string& type, bool withData, long fromTime,
@@ -21,7 +17,7 @@ int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, b
   EventFilter filter;
   filter.eid = eid;
   filter.asSource = asSource;
-  filter.recordsLimit = getRecordsLimit(limit, kEventsCap);
+  filter.recordsLimit = getRecordsLimit(limit, kMaxEvents);
   filter.category = category;
   filter.type = type;
   filter.withData = withData;

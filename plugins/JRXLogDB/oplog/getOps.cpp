@@ -1,5 +1,4 @@
 // The read side of the operation log: recorded operations with their progress history.
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "JRXRequest.h"
 #include "answers/JRXWriterData.h"
 #include "oplog/LogOp.h"
+#include "oplog/OpSelection.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
 
@@ -19,12 +19,8 @@ namespace JRX {
 namespace {
 
 const unsigned int kNoLimit = 2147483647;
-const long kNoUpperTime = 2147483647;
 const unsigned int kMaxRecords = 1000;
 const int kRightViewOps = 188;
-// Operations read per statement of the scan.
-const unsigned int kMinPage = 8;
-const unsigned int kMaxPage = 500;
 
 enum Visibility { KEEP, SKIP, DENY };
 
@@ -82,50 +78,26 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
 
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
-    op_log ops;
-    ASCursor cursor(*tran);
-    logdb::selectAll(cursor.Project(), ops);
-
     const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
-
-    ASComparison cond;
-    if (!opName.empty()) cond = cond && (ops->op == opName);
-    if (!opId.empty()) cond = cond && (ops->id == opId);
-    if (!opParentId.empty()) cond = cond && (ops->parent_id == opParentId);
-    if (activeOnly) cond = cond && (ops->status == 1 || ops->status == 2);
-    if (fromTime != 0) cond = cond && (ops->time > logdb::timeToSql(fromTime));
-    if (toTime != kNoUpperTime) cond = cond && (ops->time < logdb::timeToSql(toTime));
-    if (eid != JRXEID::EID_INVALID) {
-      // The scan keeps only operations that have `eid` among their operands; letting the
-      // database drop the others spares one link query per operation of other environments,
-      // which on a large log is nearly all of them. The kept set and its order are unchanged.
-      op_log_env link;
-      env_log env;
-      ASFilter operandOf;
-      operandOf.Project() << link->op_id;
-      operandOf.Set(link->env_id == env->id && link->role == "O" &&
-                    env->eid == guidToRDBMSGuid(eid));
-      cond = cond && ops->op_id.In(operandOf.Select());
-    }
-    if (!cond.IsEmpty()) cursor.Set(cond);
-    // The running operations are few however long the log: read them through their status
-    // rather than walking the time index past every ended one (which the time order makes
-    // look cheap). An operation asked for by identifier is found by that instead.
-    if (activeOnly && opId.empty()) cursor.UseIndex(ops, "op_log_status_time");
-
+    OpFilter filter;
+    filter.eid = eid;
+    filter.name = opName;
+    filter.id = opId;
+    filter.parentId = opParentId;
+    filter.activeOnly = activeOnly;
     // A caller that names a limit wants the newest operations; one that does not gets the
     // history from its beginning.
-    cursor.Order(ASOrder(ops->time, limit != kNoLimit));
-    // The scan needs one operation more than it keeps records; reading a whole default
-    // page for a small limit would make the newest few cost as much as hundreds, and a
-    // selective filter (activeOnly) would walk the log until a full page matched.
-    cursor.PageRows(std::min<unsigned long long>(std::max(recordsLimit, kMinPage - 1) + 1,
-                                                 kMaxPage));
+    filter.newestFirst = limit != kNoLimit;
+    filter.fromTime = fromTime;
+    filter.toTime = toTime;
+    filter.wanted = recordsLimit;  // an operation kept gives at least one record
+    OpSelection selection(*tran, filter);
 
     unsigned int count = 0;
-    while (cursor.Fetch()) {
-      std::unique_ptr<logdb::LogOp> op = logdb::getOp(tran, ops);
-      if (count >= recordsLimit) break;
+    while (count < recordsLimit) {
+      const op_log* row = selection.next();
+      if (!row) break;
+      std::unique_ptr<logdb::LogOp> op = logdb::getOp(tran, *row);
       switch (visibility(*op, eid)) {
         case DENY:
           return endCommand(JRXRequestErrorData(414, ""));
