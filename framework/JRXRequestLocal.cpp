@@ -41,6 +41,8 @@ intrusive_ptr<JRXRequestContextPrototype> JRXRequestLocal::createContext() const
 }
 
 int JRXRequestLocal::beginCommand() {
+  // A service object lives as long as the agent: keep one outermost command's worth.
+  if (depth_ == 0) ended_.clear();
   ++depth_;
   return 0;
 }

@@ -418,7 +418,7 @@ class ASSetter {
 using ASColumnList = ASInlineList<size_t, 4>;
 
 struct ASIndexDef {
-  std::string name;
+  const char* name = "";  // a literal of the table class: table objects are made per call
   ASColumnList columns;
   bool unique = false;
 };

@@ -73,7 +73,8 @@ class JRXRequestLocal : public virtual JRXRequest {
   int commandDepth() const { return depth_; }
   const JRXMessage* answer() const { return answer_.get(); }
   int answerWriteResult() const { return answerResult_; }
-  // Every ended command, in the order they ended (inner commands before their outer one).
+  // The commands ended since the latest outermost command began, in the order they ended
+  // (inner commands before their outer one).
   const std::vector<JRXRequestErrorData>& endedCommands() const { return ended_; }
 
  private:

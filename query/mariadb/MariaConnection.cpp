@@ -226,7 +226,7 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   // schema at the same time cannot trip over each other.
   for (const ASIndexDef& ix : d.Indexes()) {
     if (!ix.unique) {
-      sql += ", KEY " + ix.name + " " + keyColumns(d, ix.columns, true);
+      sql += std::string(", KEY ") + ix.name + " " + keyColumns(d, ix.columns, true);
       continue;
     }
     // A prefix cannot keep whole values unique. Over texts of any length the server keeps
@@ -235,10 +235,10 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     // very same moment can deadlock on that hash instead of one meeting the other's row; a
     // digest column of our own would avoid it, but the tables hold exactly their specified
     // columns, so such a call fails whole (nothing left behind) and its caller replays it.
-    sql += ", UNIQUE KEY " + ix.name + " " + keyColumns(d, ix.columns, false);
+    sql += std::string(", UNIQUE KEY ") + ix.name + " " + keyColumns(d, ix.columns, false);
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
-    if (anyUnbounded) sql += ", KEY " + ix.name + "_find " + keyColumns(d, ix.columns, true);
+    if (anyUnbounded) sql += std::string(", KEY ") + ix.name + "_find " + keyColumns(d, ix.columns, true);
   }
   sql += ") ENGINE=InnoDB";
   return {sql};

@@ -83,7 +83,7 @@ void insertOp(JRXRdbmsTran& tran, LogOp& op) {
   }
 
   First(op).update(op.op_id, tran);
-  logOpData(tran, op.op_id, op);
+  logOpData(tran, op.op_id, op, op.status);
 }
 
 void deleteOp(JRXRdbmsTran& tran, const LogOp& op) {
@@ -93,15 +93,19 @@ void deleteOp(JRXRdbmsTran& tran, const LogOp& op) {
   ASDeleter(row).Where(row->op_id == op.op_id).Execute(*tran);
 }
 
-void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record) {
-  std::string text;
-  putInfoToString(record.info, text);
+void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record, int status,
+               const std::string* text) {
+  std::string own;
+  if (!text) {
+    putInfoToString(record.info, own);
+    text = &own;
+  }
   op_log_data row;
   row.op_id = op_id;
   row.progress = record.progress;
   row.time = timeToSql(record.time);
-  row.status = record.status;
-  row.info = textBlob(text);
+  row.status = status;
+  row.info = textBlob(*text);
   (*tran)->Insert(row);
 }
 

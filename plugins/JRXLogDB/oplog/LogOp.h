@@ -27,7 +27,10 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id);
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row);
 void insertOp(JRXRdbmsTran& tran, LogOp& op);
 void deleteOp(JRXRdbmsTran& tran, const LogOp& op);
-void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record);
+// Stored with `status` in place of the record's; `text`: the record's information already in
+// its text form, when the caller has it.
+void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record, int status,
+               const std::string* text = nullptr);
 
 }  // namespace logdb
 }  // namespace JRX

@@ -19,9 +19,10 @@ const int kRunning = 2;
 
 // Refreshes the latest text of a running operation when the report repeats it. Returns
 // false when the latest text differs (or there is none) and a new one must be appended;
-// `untranslatable` tells that the report's information has no text form at all.
+// `untranslatable` tells that the report's information has no text form at all; `text` keeps
+// the form that was compared, for the row to append.
 bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgressData& record,
-                      bool& untranslatable) {
+                      bool& untranslatable, std::string& text) {
   int dataId = 0;
   std::string stored;
   {
@@ -37,7 +38,6 @@ bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgr
     dataId = static_cast<int>(latest.data_id.Int());
     stored = blobText(latest.info);
   }
-  std::string text;
   if (putInfoToString(record.info, text) != 0) {
     untranslatable = true;
     return false;
@@ -98,9 +98,10 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
 
     Next(record).update(op->op_id, tran);
 
+    std::string text;  // the information's text form, once compared
     if (op->status == kRunning) {
       bool untranslatable = false;
-      if (foldRepeatedText(tran, *op, record, untranslatable)) {
+      if (foldRepeatedText(tran, *op, record, untranslatable, text)) {
         tran.commit();
         return endCommand(JRXRequestErrorData(0, ""));
       }
@@ -108,9 +109,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
         return endCommand(JRXRequestErrorData(3101, "Can't translate information into text"));
     }
 
-    JRXRequestProgressData appended(record);
-    appended.status = status;
-    logOpData(tran, op->op_id, appended);
+    logOpData(tran, op->op_id, record, status, text.empty() ? nullptr : &text);
     tran.commit();
     return endCommand(JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
