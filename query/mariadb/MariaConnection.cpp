@@ -231,10 +231,10 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     }
     // A prefix cannot keep whole values unique. Over texts of any length the server keeps
     // a hash of the whole values unique instead, which lookups cannot use: they get a
-    // prefix index of their own beside it. Two sessions inserting the same new value at the
-    // very same moment can deadlock on that hash instead of one meeting the other's row; a
-    // digest column of our own would avoid it, but the tables hold exactly their specified
-    // columns, so such a call fails whole (nothing left behind) and its caller replays it.
+    // prefix index of their own beside it. The hash is checked by a locking search before
+    // the insert, so two sessions inserting the same new value at the very same moment
+    // deadlock instead of one waiting for the other's row: a key that writers race for
+    // needs columns with a width.
     sql += std::string(", UNIQUE KEY ") + ix.name + " " + keyColumns(d, ix.columns, false);
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));

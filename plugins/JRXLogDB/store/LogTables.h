@@ -10,8 +10,8 @@
 // the log updates or deletes rows of these two tables (it inserts and reads them only), so
 // no node ever has to find one of their rows again.
 //
-// Texts are of any length (AS_MAX_ROW_BYTES bounds a whole row) except the short codes that
-// keys are made of, which have the widths given here on every database.
+// Texts are of any length (AS_MAX_ROW_BYTES bounds a whole row) except those that keys are
+// made of, which have the widths given here on every database.
 #pragma once
 
 #include "ASQuery.h"
@@ -20,6 +20,12 @@ namespace JRX {
 
 // Role letters and marks are one character; a GUID's text is 36 (38 with braces).
 const size_t kGuidTextBytes = 38;
+// An environment's title is part of the unique key of its row. With a width the database
+// keeps the key unique in the index itself: a second writer of the same new environment
+// waits for the first one's row and then finds it. Over texts of any length it can only
+// keep a hash unique, whose check locks the gap before either insert, so two such writers
+// deadlock. 1024 bytes hold any name a management system gives (255 characters of UTF-8).
+const size_t kEnvTitleBytes = 1024;
 
 // ------------------------------------------------------------------- operation side
 
@@ -110,7 +116,7 @@ struct env_log_domain : ASDomain {
   env_log_domain() : ASDomain("env_log") { AddIndex("env_log_eid_title", {&eid, &title}, true); }
   ASAttribute id{this, "id", AS_INT, AS_COL_AUTOINC};
   ASAttribute eid{this, "eid", AS_GUID};
-  ASAttribute title{this, "title", AS_VSTR};
+  ASAttribute title{this, "title", AS_VSTR, AS_COL_NONE, kEnvTitleBytes};
   ASAttribute type{this, "type", AS_VSTR};
 };
 struct env_log : ASTable<env_log_domain> {
