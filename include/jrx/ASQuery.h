@@ -332,7 +332,8 @@ class ASOrder {
 class ASAttribute {
  public:
   // A column of `domain`; registers itself as the domain's next column. `maxBytes`: the width
-  // of a text column (0: any length).
+  // of a text column (0: any length). `column` is kept, not copied (a literal of the table
+  // class): table objects are made for every statement.
   ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags = AS_COL_NONE,
               size_t maxBytes = 0);
   // A sub-select (from ASFilter::Query()), usable with In / NotIn.
@@ -341,7 +342,7 @@ class ASAttribute {
   ASAttribute& operator=(const ASAttribute&) = delete;
   ASAttribute(ASAttribute&&) = default;
 
-  const std::string& Name() const { return name_; }
+  std::string Name() const { return name_; }
   ASType Type() const { return type_; }
   unsigned Flags() const { return flags_; }
   size_t MaxBytes() const { return maxBytes_; }
@@ -365,7 +366,7 @@ class ASAttribute {
  private:
   friend class ASDomain;
   ASDomain* domain_ = nullptr;
-  std::string name_;
+  const char* name_ = "";
   ASType type_ = AS_VSTR;
   unsigned flags_ = 0;
   size_t maxBytes_ = 0;
