@@ -85,7 +85,8 @@ struct ASCursorState {
 
 namespace {
 
-void assign(ASValue& v, const ASBindValue& c) {
+// A fetched row is used once: its texts are handed over, not copied.
+void assign(ASValue& v, ASBindValue& c) {
   const ASType t = v.Type();
   const bool number = t == AS_INT || t == AS_INT64 || t == AS_TIME;
   switch (c.kind) {
@@ -119,7 +120,7 @@ void assign(ASValue& v, const ASBindValue& c) {
       else if (t == AS_DOUBLE)
         v.SetDouble(std::strtod(c.bytes.c_str(), nullptr));
       else
-        v.SetBytes(c.bytes.data(), c.bytes.size());
+        v.TakeBytes(c.bytes);
       break;
   }
 }
@@ -449,7 +450,7 @@ int ASCursor::Fetch() {
       (excludesNulls ? s.nullTail : s.exhausted) = true;
   }
 
-  const ASRow& row = s.rows[s.next++];
+  ASRow& row = s.rows[s.next++];
   const auto& proj = proj_.Attributes();
   for (size_t i = 0; i < proj.size() && i < row.size(); ++i) {
     ASDomain* d = proj[i]->Domain();

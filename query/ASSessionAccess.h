@@ -20,6 +20,7 @@ class ASRowBuffer {
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   const ASRow& operator[](size_t i) const { return rows_[i]; }
+  ASRow& operator[](size_t i) { return rows_[i]; }
   const ASRow& back() const { return rows_[count_ - 1]; }
   void clear() { count_ = 0; }
   ASRow& Add(size_t columns);

@@ -72,6 +72,13 @@ void ASValue::SetBytes(const void* data, size_t n) {
     b_.clear();
 }
 
+void ASValue::TakeBytes(std::string& from) {
+  null_ = false;
+  i_ = 0;
+  d_ = 0;
+  b_.swap(from);
+}
+
 ::Str ASValue::Str() const {
   if (null_) return ::Str();
   switch (type_) {

@@ -213,6 +213,8 @@ class ASValue {
   void SetInt64(long long v);
   void SetDouble(double v);
   void SetBytes(const void* data, size_t n);
+  // Takes the bytes over; `from` gets this value's former buffer, to be filled again.
+  void TakeBytes(std::string& from);
 
  protected:
   ASType type_;
