@@ -170,12 +170,6 @@ ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) 
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
-ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags,
-                         size_t maxBytes)
-    : domain_(domain), name_(column), type_(type), flags_(flags), maxBytes_(maxBytes) {
-  domain->Register(this);
-}
-
 ASAttribute::ASAttribute(const Str& subselect) : sub_(subselect) {}
 
 void ASAttribute::SetKey(int kind) {

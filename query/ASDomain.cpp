@@ -25,15 +25,8 @@ void ASDomain::RemoveColumn(const ASAttribute& a) {
 
 void ASDomain::RestoreColumns() { removed_.clear(); }
 
-void ASDomain::AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
-                        bool unique) {
-  for (const ASAttribute* a : columns)
-    if (!a || a->Domain() != this)
-      throw AException(std::string("index ") + name + " names a column of another table");
-  ASIndexDef& def = indexes_.emplace_back();
-  def.name = name;
-  def.unique = unique;
-  for (const ASAttribute* a : columns) def.columns.push_back(a->Index());
+void ASDomain::ForeignIndexColumn(const char* index) {
+  throw AException(std::string("index ") + index + " names a column of another table");
 }
 
 void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) {

@@ -336,8 +336,8 @@ class ASAttribute {
   // A column of `domain`; registers itself as the domain's next column. `maxBytes`: the width
   // of a text column (0: any length). `column` is kept, not copied (a literal of the table
   // class): table objects are made for every statement.
-  ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags = AS_COL_NONE,
-              size_t maxBytes = 0);
+  inline ASAttribute(ASDomain* domain, const char* column, ASType type,
+                     unsigned flags = AS_COL_NONE, size_t maxBytes = 0);
   // A sub-select (from ASFilter::Query()), usable with In / NotIn.
   explicit ASAttribute(const Str& subselect);
   ASAttribute(const ASAttribute&) = delete;
@@ -451,7 +451,14 @@ class ASDomain {
 
   // Schema: indexes created with the table.
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
-                bool unique = false);
+                bool unique = false) {
+    for (const ASAttribute* a : columns)
+      if (!a || a->Domain() != this) ForeignIndexColumn(name);
+    ASIndexDef& def = indexes_.emplace_back();
+    def.name = name;
+    def.unique = unique;
+    for (const ASAttribute* a : columns) def.columns.push_back(a->Index());
+  }
   const ASInlineList<ASIndexDef, 4>& Indexes() const { return indexes_; }
   // The columns whose values identify a row, for a table without an auto-increment key
   // (which is the primary key where there is one). Its columns are NOT NULL.
@@ -469,6 +476,7 @@ class ASDomain {
 
  private:
   friend class ASAttribute;
+  [[noreturn]] static void ForeignIndexColumn(const char* index);
   void Register(ASAttribute* a) {
     a->index_ = attrs_.size();
     attrs_.push_back(a);
@@ -485,6 +493,13 @@ class ASDomain {
   const ASAttribute* autoinc_ = nullptr;
   bool leftJoined_ = false;
 };
+
+// Made for every column of every table object: inline, so that making one is a few stores.
+inline ASAttribute::ASAttribute(ASDomain* domain, const char* column, ASType type, unsigned flags,
+                                size_t maxBytes)
+    : domain_(domain), name_(column), type_(type), flags_(flags), maxBytes_(maxBytes) {
+  domain->Register(this);
+}
 
 // Base of table classes: `class t : public ASTable<t_domain> { ASInt a; ... }`.
 template <class D>
