@@ -8,12 +8,9 @@ std::atomic<unsigned long> nextSerial{1};
 
 ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {}
 
-void ASDomain::BindValues(std::initializer_list<ASValue*> values) {
-  if (values.size() != attrs_.size())
-    throw AException("table " + table_ + " binds " + std::to_string(values.size()) +
-                     " values to " + std::to_string(attrs_.size()) + " columns");
-  values_.clear();
-  for (ASValue* v : values) values_.push_back(v);
+void ASDomain::ValuesMismatch(size_t values) const {
+  throw AException("table " + table_ + " binds " + std::to_string(values) + " values to " +
+                   std::to_string(attrs_.size()) + " columns");
 }
 
 void ASDomain::RemoveColumn(const ASAttribute& a) {

@@ -472,11 +472,16 @@ class ASDomain {
 
  protected:
   // Called by the table class with its value members, in column order.
-  void BindValues(std::initializer_list<ASValue*> values);
+  void BindValues(std::initializer_list<ASValue*> values) {
+    if (values.size() != attrs_.size()) ValuesMismatch(values.size());
+    values_.clear();
+    for (ASValue* v : values) values_.push_back(v);
+  }
 
  private:
   friend class ASAttribute;
   [[noreturn]] static void ForeignIndexColumn(const char* index);
+  [[noreturn]] void ValuesMismatch(size_t values) const;
   void Register(ASAttribute* a) {
     a->index_ = attrs_.size();
     attrs_.push_back(a);
