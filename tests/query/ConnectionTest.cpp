@@ -85,6 +85,8 @@ QUERY_TEST_SUITE(Errors);
 TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
   const char* cases[][2] = {
       {"nosuch:thing", "unknown scheme 'nosuch'"},
+      {"noscheme", "has no scheme"},
+      {":memory:", "has no scheme"},
       {"sqlite:", "names no SQLite file"},
       {"sqlite:/nonexistent/folder/x.db", "cannot open"},
       {"fault:", "must wrap"},

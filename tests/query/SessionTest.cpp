@@ -92,6 +92,19 @@ TEST_P(Session, StatementsArePreparedOncePerConnection) {
 TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
   for (int i = 1; i <= 6; ++i) addItem("n" + std::to_string(i), i % 3, 100 * i);
   item t, u;
+  tag g;
+  for (int i = 1; i <= 6; ++i) {
+    g.item_id = i;
+    g.label = i <= 2 ? "x" : "y";
+    s->Insert(g);
+  }
+  // An EXISTS whose sub-select differs in its own condition.
+  auto tagged = [&](const ASComparison& label) {
+    ASFilter e;
+    e.Project() << g->item_id;
+    e.Set(g->item_id == t->item_id && label);
+    return e.Exists({&t});
+  };
   const std::pair<std::function<void(ASFilter&)>, size_t> cases[] = {
       {[&](ASFilter& f) { f.Set(t->time < 200); }, 1},
       {[&](ASFilter& f) { f.Set(t->time <= 200); }, 2},
@@ -103,6 +116,8 @@ TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
       {[&](ASFilter& f) { f.Set(t->item_id == t->num); }, 2},
       {[&](ASFilter& f) { f.Set(t->item_id == u->num); }, 4},
       {[&](ASFilter& f) { f.Set(t->item_id == u->num).ForUpdate(); }, 4},
+      {[&](ASFilter& f) { f.Set(tagged(g->label == "x")); }, 2},
+      {[&](ASFilter& f) { f.Set(tagged(g->label != "x")); }, 4},
   };
   for (int round = 0; round < 2; ++round)
     for (const auto& c : cases) {
