@@ -22,7 +22,12 @@ TEST_P(Session, TransactionsNestAsSavepoints) {
       ASTransaction inner(s);
       addItem("kept");
       inner.Commit();
-      EXPECT_THROW(inner.Commit(), AException);
+      try {
+        inner.Commit();
+        ADD_FAILURE() << "committed twice";
+      } catch (const AException& e) {
+        EXPECT_NE(e.Text().str().find("twice"), std::string::npos) << e.what();
+      }
     }
     EXPECT_EQ(select(t->name), (Rows{"outer", "kept"}));
     outer.Commit();
@@ -99,10 +104,10 @@ TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
     s->Insert(g);
   }
   // An EXISTS whose sub-select differs in its own condition.
-  auto tagged = [&](const ASComparison& label) {
+  auto tagged = [&](const ASComparison& label, unsigned long long limit = 1) {
     ASFilter e;
     e.Project() << g->item_id;
-    e.Set(g->item_id == t->item_id && label);
+    e.Set(g->item_id == t->item_id && label).Limit(limit);
     return e.Exists({&t});
   };
   const std::pair<std::function<void(ASFilter&)>, size_t> cases[] = {
@@ -118,6 +123,7 @@ TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
       {[&](ASFilter& f) { f.Set(t->item_id == u->num).ForUpdate(); }, 4},
       {[&](ASFilter& f) { f.Set(tagged(g->label == "x")); }, 2},
       {[&](ASFilter& f) { f.Set(tagged(g->label != "x")); }, 4},
+      {[&](ASFilter& f) { f.Set(tagged(g->label != "x", 0)); }, 0},
   };
   for (int round = 0; round < 2; ++round)
     for (const auto& c : cases) {
@@ -126,6 +132,23 @@ TEST_P(Session, ShapesDifferingInOnePartKeepTheirOwnStatements) {
       cursor.Project() << t->name;
       c.first(cursor);
       EXPECT_EQ(rows(cursor).size(), c.second) << &c - cases << ", round " << round;
+    }
+  // One table class under two names, as an archive beside its live table.
+  struct named_domain : ASDomain {
+    explicit named_domain(const char* table) : ASDomain(table) {}
+    ASAttribute v{this, "v", AS_INT};
+  };
+  s->CreateTable(named_domain("qt_live"));
+  s->CreateTable(named_domain("qt_archive"));
+  s->ExecuteSql("INSERT INTO qt_archive (v) VALUES (1), (2)");
+  for (int round = 0; round < 2; ++round)
+    for (const char* table : {"qt_live", "qt_archive"}) {
+      named_domain d(table);
+      ASCursor c(s);
+      c.Project() << d.v;
+      size_t n = 0;
+      while (c.Fetch()) ++n;
+      EXPECT_EQ(n, std::string(table) == "qt_live" ? 0u : 2u) << table;
     }
   for (int round = 0; round < 2; ++round) {
     EXPECT_EQ((ASUpdater(t) << t->time.Set(round)).Where(t->num == 0).Execute(s), 2);

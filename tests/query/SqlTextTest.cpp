@@ -72,6 +72,8 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Order(sub.Select()); },
       [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
+      [&] { ASDeleter(t).Execute(nullptr); },                      // no session
+      [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
   };
   for (const auto& f : refused) EXPECT_THROW(f(), AException);
 }
