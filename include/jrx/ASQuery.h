@@ -26,8 +26,8 @@
 // table objects and conditions and finding the statement by its shape is what remains (the
 // library's own instructions are about 40 % of those SQLite spends on the same statements).
 // What keeps it cheap: a statement's shape is written as a compact key without SQL, and the
-// text is written and prepared once per shape and connection; values are bound from where they are (condition nodes, value
-// members); fetched texts are handed to the value members, not copied; cursor states, row
+// text is written and prepared once per shape and connection; values are bound from where
+// they are (condition nodes, value members); fetched texts are handed to the value members, not copied; cursor states, row
 // buffers and condition nodes are reused by the thread; table objects are made with inline
 // code and literal names; a cursor whose rows fit a page is one statement without an added
 // order; a MariaDB transaction opens with its first statement (autocommit off) and an empty

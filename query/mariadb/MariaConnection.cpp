@@ -238,7 +238,8 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     sql += std::string(", UNIQUE KEY ") + ix.name + " " + keyColumns(d, ix.columns, false);
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
-    if (anyUnbounded) sql += std::string(", KEY ") + ix.name + "_find " + keyColumns(d, ix.columns, true);
+    if (anyUnbounded)
+      sql += std::string(", KEY ") + ix.name + "_find " + keyColumns(d, ix.columns, true);
   }
   sql += ") ENGINE=InnoDB";
   return {sql};
