@@ -46,7 +46,8 @@ std::string caseName(const std::string& backend, int threads) {
 std::map<std::string, long> replaysByCase;
 
 // The case's threads live through all its rounds, so each connects once, before the clock runs;
-// a round starts them together and ends when the last is done.
+// a round starts them together and ends when the last is done. The threads take the round's
+// operations one at a time from a common count, so none idles while another still has a queue.
 class Writers {
  public:
   Writers(int threads, int opsPerRound) : opsPerRound_(opsPerRound) {
@@ -67,6 +68,7 @@ class Writers {
   bool round() {
     std::unique_lock<std::mutex> lock(m_);
     done_ = 0;
+    next_ = 0;
     ++round_;
     cv_.notify_all();
     cv_.wait(lock, [&] { return done_ == static_cast<int>(pool_.size()); });
@@ -109,8 +111,8 @@ class Writers {
         seen = round_;
       }
       try {
-        for (int i = 0; i < opsPerRound_; ++i) {
-          const std::string id = me + "-r" + std::to_string(seen) + "-" + std::to_string(i);
+        for (int i; (i = next_++) < opsPerRound_;) {
+          const std::string id = "r" + std::to_string(seen) + "-" + std::to_string(i);
           save(report(id, 0, 0, "starting"));
           for (int n = 1; n <= kOwnLaterReports; ++n)
             save(report(id, 0, n * 30, "step " + std::to_string(n)));
@@ -140,6 +142,7 @@ class Writers {
   std::mutex m_;
   std::condition_variable cv_;
   int ready_ = 0, round_ = 0, done_ = 0;
+  std::atomic<int> next_{0};
   bool stop_ = false;
   std::string error_;
   std::atomic<long> replays_{0};
@@ -159,7 +162,7 @@ void BM_Threads(benchmark::State& state, std::string backend, int threads) {
   }
   long replays = 0;
   {
-    Writers writers(threads, opsPerThread);
+    Writers writers(threads, threads * opsPerThread);
     for (auto _ : state) {
       const auto start = std::chrono::steady_clock::now();
       const bool ok = writers.round();
@@ -184,24 +187,28 @@ void BM_Threads(benchmark::State& state, std::string backend, int threads) {
 
 int main(int argc, char** argv) {
   setLogSink(std::make_shared<JRXCapturingLogSink>());
-  const int rounds = bySize(2, 5);
-  for (const std::string& backend : backends())
-    for (int n : kThreadCounts)
-      benchmark::RegisterBenchmark(caseName(backend, n).c_str(), BM_Threads, backend, n)
-          ->Iterations(rounds)
-          ->UseManualTime();
+  // The thread counts take turns, each on a fresh database, so that all of them see the same
+  // load of a shared machine; a ratio is the median of the turns' ratios.
+  for (int turn = 0; turn < bySize(2, 5); ++turn)
+    for (const std::string& backend : backends())
+      for (int n : kThreadCounts)
+        benchmark::RegisterBenchmark(caseName(backend, n).c_str(), BM_Threads, backend, n)
+            ->Iterations(bySize(1, 2))
+            ->UseManualTime();
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter("records/s");
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  std::printf("\nwrite rate with N threads / 1 thread on the same database:\n");
+  std::printf("\nwrite rate with N threads / 1 thread on the same database (median rate; "
+              "median of the turns' ratios):\n");
   for (const std::string& backend : backends())
     for (int n : kThreadCounts) {
-      const std::string name = caseName(backend, n);
-      double rate = 0, one = 0;
-      if (reporter.both(name, caseName(backend, 1), rate, one))
-        std::printf("  %-18s %8.0f records/s  ratio %.2f  replays %ld\n", name.c_str(), rate,
-                    rate / one, replaysByCase[name]);
+      const std::string name = caseName(backend, n), one = caseName(backend, 1);
+      double rate = 0, oneRate = 0;
+      if (reporter.both(name, one, rate, oneRate))
+        std::printf("  %-18s %8.0f records/s  ratio %.2f  turns %.2f  replays %ld\n",
+                    name.c_str(), rate, rate / oneRate, reporter.pairedRatio(name, one),
+                    replaysByCase[name]);
     }
   benchmark::Shutdown();
   return 0;

@@ -1,5 +1,5 @@
 // The rates of each run, kept so that a program can print its ratios after all runs. A case
-// registered several times (interleaved with its baseline, see Interleaved.h) keeps one rate
+// registered several times (in turns with its baseline) keeps one rate
 // per run, and the ratios are medians over the runs.
 #pragma once
 
