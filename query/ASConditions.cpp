@@ -92,7 +92,7 @@ ASTerm attrTerm(const ASAttribute& a) {
     t.column = a.Index();
   } else {
     t.kind = ASTerm::Subselect;
-    t.sql = a.Subselect();
+    t.sql = a.SubselectRef();
   }
   return t;
 }
@@ -120,7 +120,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   auto n = makeNode(kind);
   n->a = columnTerm(a);
-  n->sql = sub.Subselect();
+  n->sql = sub.SubselectRef();
   return ASComparison(n);
 }
 
@@ -143,7 +143,7 @@ void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
       break;
     case ASTerm::Subselect:
       w << "(";
-      w.Embed(t.sql);
+      w.Embed(*t.sql);
       w << ")";
       break;
   }
@@ -170,7 +170,12 @@ ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) 
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
-ASAttribute::ASAttribute(const Str& subselect) : sub_(subselect) {}
+ASAttribute::ASAttribute(const Str& subselect) : sub_(std::make_shared<const Str>(subselect)) {}
+
+const Str& ASAttribute::Subselect() const {
+  static const Str none;
+  return sub_ ? *sub_ : none;
+}
 
 void ASAttribute::SetKey(int kind) {
   key_ = kind;
@@ -202,7 +207,7 @@ ASComparison::ASComparison() = default;
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
   auto n = makeNode(ASNode::Join);
-  n->sql = sql;
+  n->sql = std::make_shared<const Str>(sql);
   n->left = left;
   n->right = right;
   node_ = n;
@@ -251,7 +256,7 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::NotIn:
       renderTerm(n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      w.Embed(n.sql);
+      w.Embed(*n.sql);
       w << ")";
       break;
     case ASNode::Exists:
@@ -276,7 +281,7 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
       break;
     case ASNode::Join:
       w << "(";
-      w.Embed(n.sql);
+      w.Embed(*n.sql);
       w << ")";
       break;
   }

@@ -64,7 +64,7 @@ long long ASUpdater::Execute(ASSession* session) {
         w.Column(*t.domain, t.column);
       } else {
         w << "(";
-        w.Embed(t.sql);
+        w.Embed(*t.sql);
         w << ")";
       }
     }

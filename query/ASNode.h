@@ -16,8 +16,8 @@ struct ASNode {
   // Compare: `a op b`; IsNull / In / NotIn: `a` (a column).
   const char* op = "";
   ASTerm a, b;
-  // In / NotIn / Join: embedded SQL (with its fragment).
-  Str sql;
+  // In / NotIn / Join: embedded SQL (with its fragment); null for the others.
+  std::shared_ptr<const Str> sql;
   // And / Or: l, r; Not: l.
   std::shared_ptr<const ASNode> l, r;
   // Join: the pair of tables; `right` is the LEFT JOINed one.

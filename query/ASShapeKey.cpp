@@ -97,7 +97,7 @@ void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
     }
     case ASTerm::Subselect:
       k.Tag('s');
-      k.Fragment(t.sql);
+      k.Fragment(*t.sql);
       break;
   }
 }
@@ -118,7 +118,7 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
     case ASNode::NotIn:
       k.Tag(n.kind == ASNode::In ? 'i' : 'o');
       ASKeyTerm(n.a, AS_VSTR, k);
-      k.Fragment(n.sql);
+      k.Fragment(*n.sql);
       break;
     case ASNode::And:
     case ASNode::Or:
@@ -134,7 +134,7 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
       k.Tag('j');
       k.Table(*n.left);
       k.Table(*n.right);
-      k.Fragment(n.sql);
+      k.Fragment(*n.sql);
       break;
     case ASNode::Exists: {
       k.Tag('e');

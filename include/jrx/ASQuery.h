@@ -291,7 +291,9 @@ struct ASTerm {
   ASDomain* domain = nullptr;  // Column
   size_t column = 0;
   ASBindValue value;           // Value
-  Str sql;                     // Subselect
+  // Subselect: shared with the attribute it came from; null for the other kinds, so that the
+  // terms of ordinary conditions make and free nothing for it.
+  std::shared_ptr<const Str> sql;
 };
 
 // Anything that can stand on the right of a comparison or in an update: another attribute
@@ -351,7 +353,8 @@ class ASAttribute {
   size_t MaxBytes() const { return maxBytes_; }
   ASDomain* Domain() const { return domain_; }
   size_t Index() const { return index_; }
-  const Str& Subselect() const { return sub_; }
+  const Str& Subselect() const;  // empty for a column
+  const std::shared_ptr<const Str>& SubselectRef() const { return sub_; }
 
   // AS_KEY_LEFT_JOIN marks this column as the link of a LEFT JOINed table: the table is
   // joined with the equality conditions on this column and the join comparisons that name
@@ -375,7 +378,7 @@ class ASAttribute {
   size_t maxBytes_ = 0;
   size_t index_ = 0;
   int key_ = AS_KEY_NONE;
-  Str sub_;
+  std::shared_ptr<const Str> sub_;  // null for a column: columns are made for every statement
 };
 
 class ASComparison {
