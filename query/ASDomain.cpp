@@ -8,6 +8,10 @@ std::atomic<unsigned long> nextSerial{1};
 
 ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {}
 
+void ASColumnList::TooMany() {
+  throw AException("a key or index of more than " + std::to_string(kMax) + " columns");
+}
+
 void ASDomain::ValuesMismatch(size_t values) const {
   throw AException("table " + table_ + " binds " + std::to_string(values) + " values to " +
                    std::to_string(attrs_.size()) + " columns");
@@ -36,7 +40,11 @@ void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) 
 }
 
 ASColumnList ASDomain::KeyColumns() const {
-  if (autoinc_) return {autoinc_->Index()};
+  if (autoinc_) {
+    ASColumnList key;
+    key.push_back(autoinc_->Index());
+    return key;
+  }
   return primary_;
 }
 

@@ -1,3 +1,4 @@
+#include <limits>
 #include <unordered_map>
 
 #include "ASRowLimits.h"
@@ -100,13 +101,16 @@ bool explained(const std::string& sql) {
          sql.compare(0, 7, "DELETE ") == 0;
 }
 
+// `maxRows`: the statement's own LIMIT, when it has one: the rows it can return are all read
+// without asking the driver for one more to learn that there is none.
 long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
-                  ASRowBuffer* rows) {
+                  ASRowBuffer* rows,
+                  unsigned long long maxRows = std::numeric_limits<unsigned long long>::max()) {
   try {
     st.Execute(params);
     if (rows) {
       const size_t n = st.Columns();
-      while (st.Next()) {
+      for (unsigned long long read = 0; read < maxRows && st.Next(); ++read) {
         ASRow& row = rows->Add(n);
         for (size_t i = 0; i < n; ++i) st.Get(i, row[i]);
       }
@@ -197,9 +201,11 @@ long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long c
   const std::vector<ASBindSlot>& slots = st.key.Slots();
   std::vector<ASBindValue>& params = st.params;
   params.resize(p.params.size());
+  unsigned long long maxRows = std::numeric_limits<unsigned long long>::max();
   for (size_t i = 0; i < p.params.size(); ++i) {
     const ASPrepared::Param& from = p.params[i];
     ASBindValue& v = params[i];
+    if (from.from == ASPrepared::Param::Count) maxRows = count;
     if (from.from == ASPrepared::Param::Slot) {
       const ASBindSlot& slot = slots[from.slot];
       slot.BindInto(v);
@@ -216,7 +222,7 @@ long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long c
   return guarded(s.lost_, [&]() -> long long {
     if (!p.statement) p.statement = &st.Prepared(conn, p.sql);
     if (s.plans_ && explained(p.sql)) s.plans_->push_back({p.sql, conn.Explain(p.sql, params)});
-    return execute(*p.statement, params, rows);
+    return execute(*p.statement, params, rows, maxRows);
   });
 }
 

@@ -72,11 +72,13 @@ void ASValue::SetBytes(const void* data, size_t n) {
     b_.clear();
 }
 
+// A move, not a swap: it hands a heap buffer over just the same, without the swap's care for
+// two short texts kept in place.
 void ASValue::TakeBytes(std::string& from) {
   null_ = false;
   i_ = 0;
   d_ = 0;
-  b_.swap(from);
+  b_ = std::move(from);
 }
 
 ::Str ASValue::Str() const {

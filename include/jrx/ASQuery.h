@@ -214,7 +214,8 @@ class ASValue {
   void SetInt64(long long v);
   void SetDouble(double v);
   void SetBytes(const void* data, size_t n);
-  // Takes the bytes over; `from` gets this value's former buffer, to be filled again.
+  // Takes the bytes over; `from` is left empty (with this value's former buffer where the
+  // library can hand it back), to be filled again.
   void TakeBytes(std::string& from);
 
  protected:
@@ -421,8 +422,36 @@ class ASSetter {
 
 // ---------------------------------------------------------------------------------- domains
 
-// Column indexes in one domain.
-using ASColumnList = ASInlineList<size_t, 4>;
+// The column indexes of one key or index of a domain, kept in place: the indexes of a table
+// class are declared again with every table object, so a list must cost nothing to make and
+// to drop.
+class ASColumnList {
+ public:
+  static constexpr size_t kMax = 16;
+  ASColumnList() : size_(0) {}
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+  size_t operator[](size_t i) const { return columns_[i]; }
+  const unsigned short* begin() const { return columns_; }
+  const unsigned short* end() const { return columns_ + size_; }
+  void push_back(size_t column) {
+    if (size_ == kMax || column > 0xffff) TooMany();
+    columns_[size_++] = static_cast<unsigned short>(column);
+  }
+  bool operator==(const ASColumnList& o) const {
+    if (size_ != o.size_) return false;
+    for (size_t i = 0; i < size_; ++i)
+      if (columns_[i] != o.columns_[i]) return false;
+    return true;
+  }
+  bool operator!=(const ASColumnList& o) const { return !(*this == o); }
+
+ private:
+  [[noreturn]] static void TooMany();
+  unsigned short size_;
+  unsigned short columns_[kMax];
+};
 
 struct ASIndexDef {
   const char* name = "";  // a literal of the table class: table objects are made per call
@@ -456,12 +485,13 @@ class ASDomain {
   // Schema: indexes created with the table.
   void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
                 bool unique = false) {
-    for (const ASAttribute* a : columns)
-      if (!a || a->Domain() != this) ForeignIndexColumn(name);
     ASIndexDef& def = indexes_.emplace_back();
     def.name = name;
     def.unique = unique;
-    for (const ASAttribute* a : columns) def.columns.push_back(a->Index());
+    for (const ASAttribute* a : columns) {
+      if (!a || a->Domain() != this) ForeignIndexColumn(name);
+      def.columns.push_back(a->Index());
+    }
   }
   const ASInlineList<ASIndexDef, 4>& Indexes() const { return indexes_; }
   // The columns whose values identify a row, for a table without an auto-increment key

@@ -95,30 +95,33 @@ bool SqliteStatement::Next() {
 
 size_t SqliteStatement::Columns() const { return sqlite3_column_count(stmt_); }
 
+// The column is read through its value object: one call into the statement instead of one
+// per question (type, bytes, text). The object is unprotected, which is safe because a
+// connection, and its statements, is used by one thread at a time.
 void SqliteStatement::Get(size_t column, ASBindValue& out) const {
-  int c = static_cast<int>(column);
-  switch (sqlite3_column_type(stmt_, c)) {
+  sqlite3_value* v = sqlite3_column_value(stmt_, static_cast<int>(column));
+  switch (sqlite3_value_type(v)) {
     case SQLITE_NULL:
       out.kind = ASBindValue::Null;
       break;
     case SQLITE_INTEGER:
       out.kind = ASBindValue::Integer;
-      out.i = sqlite3_column_int64(stmt_, c);
+      out.i = sqlite3_value_int64(v);
       break;
     case SQLITE_FLOAT:
       out.kind = ASBindValue::Real;
-      out.d = sqlite3_column_double(stmt_, c);
+      out.d = sqlite3_value_double(v);
       break;
     case SQLITE_TEXT: {
-      const unsigned char* p = sqlite3_column_text(stmt_, c);
-      int n = sqlite3_column_bytes(stmt_, c);
+      const unsigned char* p = sqlite3_value_text(v);
+      int n = sqlite3_value_bytes(v);
       out.kind = ASBindValue::Text;
       out.bytes.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
       break;
     }
     default: {
-      const void* p = sqlite3_column_blob(stmt_, c);
-      int n = sqlite3_column_bytes(stmt_, c);
+      const void* p = sqlite3_value_blob(v);
+      int n = sqlite3_value_bytes(v);
       out.kind = ASBindValue::Blob;
       if (p)
         out.bytes.assign(static_cast<const char*>(p), static_cast<size_t>(n));

@@ -24,9 +24,8 @@ const int kRunning = 2;
 bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgressData& record,
                       bool& untranslatable, std::string& text) {
   int dataId = 0;
-  std::string stored;
+  op_log_data latest;
   {
-    op_log_data latest;
     ASCursor c(*tran);
     c.Project() << latest->data_id << latest->info;
     c.Set(latest->op_id == op.op_id);
@@ -36,18 +35,17 @@ bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgr
     c.UseIndex(latest, "op_log_data_op");
     if (!c.Fetch()) return false;
     dataId = static_cast<int>(latest.data_id.Int());
-    stored = blobText(latest.info);
   }
   if (putInfoToString(record.info, text) != 0) {
     untranslatable = true;
     return false;
   }
-  if (stored != text) return false;
-  op_log_data row;
-  ASUpdater up(row);
-  up << row->progress.Set(ASOperand(record.progress))
-     << row->time.Set(ASOperand(timeToSql(record.time)));
-  up.Where(row->data_id == dataId && row->op_id == op.op_id);
+  if (blobTextView(latest.info) != text) return false;
+  // The table object that read the row names its columns for the update as well.
+  ASUpdater up(latest);
+  up << latest->progress.Set(ASOperand(record.progress))
+     << latest->time.Set(ASOperand(timeToSql(record.time)));
+  up.Where(latest->data_id == dataId && latest->op_id == op.op_id);
   up.Execute(*tran);
   return true;
 }

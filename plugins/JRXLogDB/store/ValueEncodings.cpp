@@ -1,5 +1,6 @@
 #include "store/ValueEncodings.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -92,10 +93,12 @@ RealBlob textBlob(const std::string& text) {
   return RealBlob(text.size() + 1, text.c_str(), true);
 }
 
-std::string blobText(const ASValue& blob) {
-  if (blob.IsNull()) return std::string();
+std::string blobText(const ASValue& blob) { return std::string(blobTextView(blob)); }
+
+std::string_view blobTextView(const ASValue& blob) {
+  if (blob.IsNull()) return std::string_view();
   const std::string& bytes = blob.Bytes();
-  return bytes.substr(0, bytes.find('\0'));
+  return std::string_view(bytes.data(), std::min(bytes.size(), bytes.find('\0')));
 }
 
 }  // namespace logdb

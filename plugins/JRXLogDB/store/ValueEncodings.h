@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <boost/shared_ptr.hpp>
 
@@ -30,6 +31,8 @@ void getEventDataFromBinary(const void* data, size_t size, boost::shared_ptr<JRX
 // A text as blob bytes with its terminating NUL (length + 1), and back (up to the NUL).
 RealBlob textBlob(const std::string& text);
 std::string blobText(const ASValue& blob);
+// The same text, read in place: valid while the value is.
+std::string_view blobTextView(const ASValue& blob);
 
 // Times: the low 32 bits in, sign-extended out.
 inline int timeToSql(int64_t t) { return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(t))); }
