@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 
@@ -10,21 +11,28 @@
 struct ASSession::Statements {
   static constexpr size_t kMax = 256;
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
-  // By the hash of their key, told apart by the key itself; they point into bySql.
-  std::unordered_map<size_t, std::vector<std::unique_ptr<ASPrepared>>> byShape;
-  size_t shapes = 0;
+  // The shapes met, found on every statement by the hash of their key in an open table of
+  // twice their most: a lookup reads one slot (the hash) before it touches a statement,
+  // and the statement's key tells two shapes of one hash apart. They point into bySql.
+  struct ShapeSlot {
+    size_t hash = 0;
+    ASPrepared* shape = nullptr;
+  };
+  static constexpr size_t kSlots = 2 * kMax;
+  std::vector<std::unique_ptr<ASPrepared>> shapes;
+  std::vector<ShapeSlot> byShape = std::vector<ShapeSlot>(kSlots);
   ASShapeKey key;                   // of the statement being built
   std::vector<ASBindValue> params;  // its values, bound by reference where they are
 
   void Clear() {
-    byShape.clear();
-    shapes = 0;
+    std::fill(byShape.begin(), byShape.end(), ShapeSlot());
+    shapes.clear();
     bySql.clear();
   }
   // Room for one more; whatever a statement being built refers to is found again or
   // prepared anew.
   void MakeRoom() {
-    if (bySql.size() >= kMax || shapes >= kMax) Clear();
+    if (bySql.size() >= kMax || shapes.size() >= kMax) Clear();
   }
   ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
     auto it = bySql.find(sql);
@@ -138,11 +146,12 @@ ASShapeKey& ASSessionAccess::Key(ASSession& s) {
 ASPrepared* ASSessionAccess::Find(ASSession& s) {
   ASSession::Statements& st = *s.statements_;
   const std::string_view key = st.key.Bytes();
-  auto it = st.byShape.find(std::hash<std::string_view>()(key));
-  if (it == st.byShape.end()) return nullptr;
-  for (const auto& p : it->second)
-    if (p->key == key) return p.get();
-  return nullptr;
+  const size_t hash = std::hash<std::string_view>()(key);
+  for (size_t i = hash;; ++i) {
+    const ASSession::Statements::ShapeSlot& slot = st.byShape[i % st.kSlots];
+    if (!slot.shape) return nullptr;
+    if (slot.hash == hash && slot.shape->key == key) return slot.shape;
+  }
 }
 
 namespace {
@@ -177,10 +186,12 @@ ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
   made->key = std::string(st.key.Bytes());
   describe(st.key, w, *made);
   st.MakeRoom();
-  ASPrepared& p = *made;
-  st.byShape[std::hash<std::string_view>()(p.key)].push_back(std::move(made));
-  ++st.shapes;
-  return p;
+  const size_t hash = std::hash<std::string_view>()(made->key);
+  size_t i = hash;
+  while (st.byShape[i % st.kSlots].shape) ++i;
+  st.byShape[i % st.kSlots] = {hash, made.get()};
+  st.shapes.push_back(std::move(made));
+  return *st.shapes.back();
 }
 
 void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w) {
