@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 
@@ -137,6 +139,27 @@ long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
 
 }  // namespace
 
+namespace {
+
+// The hash of a shape key, eight bytes at a step: keys are hashed on every statement, and a
+// slot's statement is checked against the whole key anyway.
+size_t shapeHash(std::string_view key) {
+  uint64_t h = 0x9e3779b97f4a7c15ull ^ key.size();
+  size_t i = 0;
+  for (; i + 8 <= key.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, key.data() + i, 8);
+    h = (h ^ w) * 0xff51afd7ed558ccdull;
+    h ^= h >> 32;
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, key.data() + i, key.size() - i);
+  h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
+  return static_cast<size_t>(h ^ (h >> 29));
+}
+
+}  // namespace
+
 ASShapeKey& ASSessionAccess::Key(ASSession& s) {
   Connection(s);
   s.statements_->key.Clear();
@@ -146,7 +169,7 @@ ASShapeKey& ASSessionAccess::Key(ASSession& s) {
 ASPrepared* ASSessionAccess::Find(ASSession& s) {
   ASSession::Statements& st = *s.statements_;
   const std::string_view key = st.key.Bytes();
-  const size_t hash = std::hash<std::string_view>()(key);
+  const size_t hash = shapeHash(key);
   for (size_t i = hash;; ++i) {
     const ASSession::Statements::ShapeSlot& slot = st.byShape[i % st.kSlots];
     if (!slot.shape) return nullptr;
@@ -186,7 +209,7 @@ ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
   made->key = std::string(st.key.Bytes());
   describe(st.key, w, *made);
   st.MakeRoom();
-  const size_t hash = std::hash<std::string_view>()(made->key);
+  const size_t hash = shapeHash(made->key);
   size_t i = hash;
   while (st.byShape[i % st.kSlots].shape) ++i;
   st.byShape[i % st.kSlots] = {hash, made.get()};

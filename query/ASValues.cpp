@@ -41,46 +41,6 @@ RealBlob::RealBlob(size_t length, const void* bytes, bool copy)
 AException::AException(const std::string& text, int code, bool connectionLost, ASErrorKind kind)
     : text_(text), code_(code), lost_(connectionLost), kind_(kind) {}
 
-void ASValue::SetNull() {
-  null_ = true;
-  i_ = 0;
-  d_ = 0;
-  b_.clear();
-}
-
-void ASValue::SetInt64(long long v) {
-  null_ = false;
-  i_ = v;
-  d_ = static_cast<double>(v);
-  b_.clear();
-}
-
-void ASValue::SetDouble(double v) {
-  null_ = false;
-  d_ = v;
-  i_ = static_cast<long long>(v);
-  b_.clear();
-}
-
-void ASValue::SetBytes(const void* data, size_t n) {
-  null_ = false;
-  i_ = 0;
-  d_ = 0;
-  if (n)
-    b_.assign(static_cast<const char*>(data), n);
-  else
-    b_.clear();
-}
-
-// A move, not a swap: it hands a heap buffer over just the same, without the swap's care for
-// two short texts kept in place.
-void ASValue::TakeBytes(std::string& from) {
-  null_ = false;
-  i_ = 0;
-  d_ = 0;
-  b_ = std::move(from);
-}
-
 ::Str ASValue::Str() const {
   if (null_) return ::Str();
   switch (type_) {

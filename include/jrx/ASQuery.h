@@ -200,7 +200,7 @@ class ASValue {
   ASType Type() const { return type_; }
 
   bool IsNull() const { return null_; }
-  void SetNull();
+  void SetNull() { Set(true, 0, 0); b_.clear(); }
 
   ::Int Int() const { return ::Int(i_); }
   ::Str Str() const;  // text of a text or blob value; decimal text of a number
@@ -210,15 +210,31 @@ class ASValue {
   size_t size() const { return b_.size(); }
   const void* voidptr() const { return b_.data(); }
 
-  // Used by the drivers when fetching and by the typed assignments below.
-  void SetInt64(long long v);
-  void SetDouble(double v);
-  void SetBytes(const void* data, size_t n);
+  // Used by the drivers when fetching and by the typed assignments below; inline, as every
+  // fetched column goes through one of them.
+  void SetInt64(long long v) { Set(false, v, static_cast<double>(v)); b_.clear(); }
+  void SetDouble(double v) { Set(false, static_cast<long long>(v), v); b_.clear(); }
+  void SetBytes(const void* data, size_t n) {
+    Set(false, 0, 0);
+    if (n)
+      b_.assign(static_cast<const char*>(data), n);
+    else
+      b_.clear();
+  }
   // Takes the bytes over; `from` is left empty (with this value's former buffer where the
-  // library can hand it back), to be filled again.
-  void TakeBytes(std::string& from);
+  // library can hand it back), to be filled again. A move, not a swap: it hands a heap
+  // buffer over just the same, without the swap's care for two short texts kept in place.
+  void TakeBytes(std::string& from) {
+    Set(false, 0, 0);
+    b_ = std::move(from);
+  }
 
  protected:
+  void Set(bool null, long long i, double d) {
+    null_ = null;
+    i_ = i;
+    d_ = d;
+  }
   ASType type_;
   bool null_ = true;
   long long i_ = 0;
