@@ -94,7 +94,7 @@ std::shared_ptr<ASDatabase> JRXDatabase::get() {
 
 JRXRdbmsTran::JRXRdbmsTran(ASTransactionMode mode)
     : db_(JRXDatabase::get()), session_(db_->Session()) {
-  tran_ = std::make_unique<ASTransaction>(session_.get(), mode);
+  tran_.emplace(session_.get(), mode);
 }
 
 JRXRdbmsTran::~JRXRdbmsTran() {

@@ -4,6 +4,7 @@
 
 #include <boost/intrusive_ptr.hpp>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ASQuery.h"
@@ -44,7 +45,7 @@ class JRXRdbmsTran {
  private:
   std::shared_ptr<ASDatabase> db_;  // first: outlives the session and transaction
   boost::intrusive_ptr<JRXRdbms> session_;
-  std::unique_ptr<ASTransaction> tran_;
+  std::optional<ASTransaction> tran_;  // in place: one is made for every call
 };
 
 // The framework's handling of a database failure: logs it, drops a lost connection so that
