@@ -72,6 +72,10 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Order(sub.Select()); },
       [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
+      [&] {                                                        // a key of 17 columns
+        ASColumnList key;
+        for (int i = 0; i < 17; ++i) key.push_back(0);
+      },
       [&] { ASDeleter(t).Execute(nullptr); },                      // no session
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
   };
