@@ -92,7 +92,7 @@ ASTerm attrTerm(const ASAttribute& a) {
     t.column = a.Index();
   } else {
     t.kind = ASTerm::Subselect;
-    t.sql = a.SubselectRef();
+    t.sql = a.Subselect();
   }
   return t;
 }
@@ -116,11 +116,11 @@ ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
 }
 
 ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribute& sub) {
-  if (sub.Domain() || sub.Subselect().empty())
+  if (sub.Domain() || !sub.Subselect() || sub.Subselect()->empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   auto n = makeNode(kind);
   n->a = columnTerm(a);
-  n->sql = sub.SubselectRef();
+  n->sql = sub.Subselect();
   return ASComparison(n);
 }
 
@@ -171,11 +171,6 @@ ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
 ASAttribute::ASAttribute(const Str& subselect) : sub_(std::make_shared<const Str>(subselect)) {}
-
-const Str& ASAttribute::Subselect() const {
-  static const Str none;
-  return sub_ ? *sub_ : none;
-}
 
 void ASAttribute::SetKey(int kind) {
   key_ = kind;

@@ -36,6 +36,13 @@ struct ASSession::Statements {
   void MakeRoom() {
     if (bySql.size() >= kMax || shapes.size() >= kMax) Clear();
   }
+  // The slot of the shape with `key`, or the empty slot where it goes.
+  ShapeSlot& Slot(size_t hash, std::string_view key) {
+    for (size_t i = hash;; ++i) {
+      ShapeSlot& slot = byShape[i % kSlots];
+      if (!slot.shape || (slot.hash == hash && slot.shape->key == key)) return slot;
+    }
+  }
   ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
     auto it = bySql.find(sql);
     if (it == bySql.end()) it = bySql.emplace(sql, conn.Prepare(sql)).first;
@@ -113,6 +120,23 @@ bool explained(const std::string& sql) {
 
 // `maxRows`: the statement's own LIMIT, when it has one: the rows it can return are all read
 // without asking the driver for one more to learn that there is none.
+// The hash of a shape key, eight bytes at a step: keys are hashed on every statement, and a
+// slot's statement is checked against the whole key anyway.
+size_t shapeHash(std::string_view key) {
+  uint64_t h = 0x9e3779b97f4a7c15ull ^ key.size();
+  size_t i = 0;
+  for (; i + 8 <= key.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, key.data() + i, 8);
+    h = (h ^ w) * 0xff51afd7ed558ccdull;
+    h ^= h >> 32;
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, key.data() + i, key.size() - i);
+  h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
+  return static_cast<size_t>(h ^ (h >> 29));
+}
+
 long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
                   ASRowBuffer* rows,
                   unsigned long long maxRows = std::numeric_limits<unsigned long long>::max()) {
@@ -139,27 +163,6 @@ long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
 
 }  // namespace
 
-namespace {
-
-// The hash of a shape key, eight bytes at a step: keys are hashed on every statement, and a
-// slot's statement is checked against the whole key anyway.
-size_t shapeHash(std::string_view key) {
-  uint64_t h = 0x9e3779b97f4a7c15ull ^ key.size();
-  size_t i = 0;
-  for (; i + 8 <= key.size(); i += 8) {
-    uint64_t w;
-    std::memcpy(&w, key.data() + i, 8);
-    h = (h ^ w) * 0xff51afd7ed558ccdull;
-    h ^= h >> 32;
-  }
-  uint64_t tail = 0;
-  std::memcpy(&tail, key.data() + i, key.size() - i);
-  h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
-  return static_cast<size_t>(h ^ (h >> 29));
-}
-
-}  // namespace
-
 ASShapeKey& ASSessionAccess::Key(ASSession& s) {
   Connection(s);
   s.statements_->key.Clear();
@@ -169,12 +172,7 @@ ASShapeKey& ASSessionAccess::Key(ASSession& s) {
 ASPrepared* ASSessionAccess::Find(ASSession& s) {
   ASSession::Statements& st = *s.statements_;
   const std::string_view key = st.key.Bytes();
-  const size_t hash = shapeHash(key);
-  for (size_t i = hash;; ++i) {
-    const ASSession::Statements::ShapeSlot& slot = st.byShape[i % st.kSlots];
-    if (!slot.shape) return nullptr;
-    if (slot.hash == hash && slot.shape->key == key) return slot.shape;
-  }
+  return st.Slot(shapeHash(key), key).shape;
 }
 
 namespace {
@@ -210,9 +208,7 @@ ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
   describe(st.key, w, *made);
   st.MakeRoom();
   const size_t hash = shapeHash(made->key);
-  size_t i = hash;
-  while (st.byShape[i % st.kSlots].shape) ++i;
-  st.byShape[i % st.kSlots] = {hash, made.get()};
+  st.Slot(hash, made->key) = {hash, made.get()};
   st.shapes.push_back(std::move(made));
   return *st.shapes.back();
 }

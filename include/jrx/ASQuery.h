@@ -371,8 +371,7 @@ class ASAttribute {
   size_t MaxBytes() const { return maxBytes_; }
   ASDomain* Domain() const { return domain_; }
   size_t Index() const { return index_; }
-  const Str& Subselect() const;  // empty for a column
-  const std::shared_ptr<const Str>& SubselectRef() const { return sub_; }
+  const std::shared_ptr<const Str>& Subselect() const { return sub_; }  // null for a column
 
   // AS_KEY_LEFT_JOIN marks this column as the link of a LEFT JOINed table: the table is
   // joined with the equality conditions on this column and the join comparisons that name
