@@ -121,7 +121,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
   auto n = makeNode(kind);
   n->a = columnTerm(a);
   n->sql = sub.Subselect();
-  return ASComparison(n);
+  return ASComparison(std::move(n));
 }
 
 ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASComparison& b) {
@@ -130,7 +130,7 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   auto n = makeNode(kind);
   n->l = a.Node();
   n->r = b.Node();
-  return ASComparison(n);
+  return ASComparison(std::move(n));
 }
 
 void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {

@@ -3,10 +3,30 @@
 #include "ASQuery.h"
 
 namespace {
-std::atomic<unsigned long> nextSerial{1};
+
+// Serials are unique in the process. A thread takes them from the shared count a block at a
+// time: table objects are made for every statement, and a locked increment on a line that
+// all threads share would cost more than the rest of the serial's making.
+const unsigned long kSerialBlock = 1024;
+std::atomic<unsigned long> nextBlock{1};
+struct SerialBlock {
+  unsigned long next;
+  unsigned long end;
+};
+thread_local SerialBlock serials;
+
+unsigned long takeSerial() {
+  SerialBlock& b = serials;
+  if (b.next == b.end) {
+    b.next = nextBlock.fetch_add(kSerialBlock, std::memory_order_relaxed);
+    b.end = b.next + kSerialBlock;
+  }
+  return b.next++;
+}
+
 }  // namespace
 
-ASDomain::ASDomain(const char* table) : table_(table), serial_(nextSerial++) {}
+ASDomain::ASDomain(const char* table) : table_(table), serial_(takeSerial()) {}
 
 void ASColumnList::TooMany() {
   throw AException("a key or index of more than " + std::to_string(kMax) + " columns");
