@@ -33,8 +33,8 @@ void ASShapeKey::Describe(const ASDomain& d, Seen& seen) {
   seen.described = true;
   const std::type_info* type = &typeid(d);
   Room(sizeof type);
-  std::memcpy(&buffer_[used_], &type, sizeof type);
-  used_ += sizeof type;
+  std::memcpy(at_, &type, sizeof type);
+  at_ += sizeof type;
   Name(d.TableName());
   Tag(d.LeftJoined() ? 'L' : 'T');
 }

@@ -38,26 +38,28 @@ struct ASBindSlot {
 
 class ASShapeKey {
  public:
-  ASShapeKey() : buffer_(512, '\0') {}
+  ASShapeKey() : buffer_(512, '\0'), at_(&buffer_[0]), end_(at_ + buffer_.size()) {}
+  ASShapeKey(const ASShapeKey&) = delete;
+  ASShapeKey& operator=(const ASShapeKey&) = delete;
   void Clear() {
-    used_ = 0;
+    at_ = &buffer_[0];
     slots_.clear();
     tables_.clear();
     last_ = 0;
   }
   void Tag(char c) {
     Room(1);
-    buffer_[used_++] = c;
+    *at_++ = c;
   }
   void Number(unsigned long long n) {
     Room(10);
-    used_ = Put(n, &buffer_[0] + used_) - &buffer_[0];
+    at_ = Put(n, at_);
   }
   void Name(const char* s, size_t n) {
     Room(n + 10);
-    char* p = Put(n, &buffer_[0] + used_);
+    char* p = Put(n, at_);
     std::memcpy(p, s, n);
-    used_ = p + n - &buffer_[0];
+    at_ = p + n;
   }
   void Name(const std::string& s) { Name(s.data(), s.size()); }
   void Name(const char* s) { Name(s, std::strlen(s)); }
@@ -73,15 +75,17 @@ class ASShapeKey {
     Table(d);
     const char key = static_cast<char>(d.Attribute(column).Key());
     Room(11);
-    char* p = Put(column, &buffer_[0] + used_);
+    char* p = Put(column, at_);
     *p++ = key;
-    used_ = p - &buffer_[0];
+    at_ = p;
   }
   // Embedded SQL (a Query() text): its text with aliases numbered as here, and its values.
   void Fragment(const Str& sql);
   void Bind(const ASBindSlot& slot) { slots_.push_back(slot); }
 
-  std::string_view Bytes() const { return std::string_view(buffer_.data(), used_); }
+  std::string_view Bytes() const {
+    return std::string_view(buffer_.data(), static_cast<size_t>(at_ - buffer_.data()));
+  }
   const std::vector<ASBindSlot>& Slots() const { return slots_; }
   // The slot whose value is at `source` (a value or a value member), or -1.
   long SlotOf(const void* source) const;
@@ -108,9 +112,16 @@ class ASShapeKey {
     return static_cast<unsigned>(last_);
   }
   void Describe(const ASDomain& d, Seen& seen);
-  // Written in place through a local pointer: the key is built for every statement.
+  // Written in place through a pointer to the next byte: the key is built for every
+  // statement.
   void Room(size_t n) {
-    if (used_ + n > buffer_.size()) buffer_.resize(2 * (used_ + n));
+    if (static_cast<size_t>(end_ - at_) < n) Grow(n);
+  }
+  void Grow(size_t n) {
+    const size_t used = static_cast<size_t>(at_ - &buffer_[0]);
+    buffer_.resize(2 * (used + n));
+    at_ = &buffer_[0] + used;
+    end_ = &buffer_[0] + buffer_.size();
   }
   static char* Put(unsigned long long n, char* p) {
     while (n > 0x7f) {
@@ -122,7 +133,8 @@ class ASShapeKey {
   }
 
   std::string buffer_;
-  size_t used_ = 0;
+  char* at_;   // the next byte of the key
+  char* end_;  // the end of the buffer
   std::vector<ASBindSlot> slots_;
   std::vector<Seen> tables_;  // in order of appearance
   size_t last_ = 0;

@@ -44,65 +44,67 @@ class ASInlineList {
   }
   ~ASInlineList() {
     clear();
-    if (heap_) ::operator delete(heap_);
+    if (onHeap()) ::operator delete(data_);
   }
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  T* begin() { return data(); }
-  T* end() { return data() + size_; }
-  const T* begin() const { return data(); }
-  const T* end() const { return data() + size_; }
-  T& operator[](size_t i) { return data()[i]; }
-  const T& operator[](size_t i) const { return data()[i]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
   const T& at(size_t i) const {
     if (i >= size_) throw std::out_of_range("list index out of range");
-    return data()[i];
+    return data_[i];
   }
-  T& back() { return data()[size_ - 1]; }
-  const T& back() const { return data()[size_ - 1]; }
+  T& back() { return data_[size_ - 1]; }
+  const T& back() const { return data_[size_ - 1]; }
 
   void push_back(const T& t) { emplace_back(t); }
   void push_back(T&& t) { emplace_back(std::move(t)); }
   template <class... A>
   T& emplace_back(A&&... args) {
-    if (size_ < capacity()) return *new (data() + size_++) T(std::forward<A>(args)...);
+    if (size_ < capacity_) return *new (data_ + size_++) T(std::forward<A>(args)...);
     T item(std::forward<A>(args)...);  // before growing: `args` may refer to an element
     grow();
-    return *new (data() + size_++) T(std::move(item));
+    return *new (data_ + size_++) T(std::move(item));
   }
   void clear() {
-    for (size_t i = 0; i < size_; ++i) data()[i].~T();
+    for (size_t i = 0; i < size_; ++i) data_[i].~T();
     size_ = 0;
   }
 
   bool operator==(const ASInlineList& o) const {
     if (size_ != o.size_) return false;
     for (size_t i = 0; i < size_; ++i)
-      if (!(data()[i] == o.data()[i])) return false;
+      if (!(data_[i] == o.data_[i])) return false;
     return true;
   }
   bool operator!=(const ASInlineList& o) const { return !(*this == o); }
 
  private:
-  T* data() { return heap_ ? heap_ : reinterpret_cast<T*>(inline_); }
-  const T* data() const { return heap_ ? heap_ : reinterpret_cast<const T*>(inline_); }
-  size_t capacity() const { return heap_ ? heapCapacity_ : N; }
+  T* inlineData() { return reinterpret_cast<T*>(inline_); }
+  bool onHeap() const { return data_ != reinterpret_cast<const T*>(inline_); }
   void grow() {
-    const size_t capacity = 2 * this->capacity();
+    const size_t capacity = 2 * capacity_;
     T* bigger = static_cast<T*>(::operator new(capacity * sizeof(T)));
     for (size_t i = 0; i < size_; ++i) {
-      new (bigger + i) T(std::move(data()[i]));
-      data()[i].~T();
+      new (bigger + i) T(std::move(data_[i]));
+      data_[i].~T();
     }
-    if (heap_) ::operator delete(heap_);
-    heap_ = bigger;
-    heapCapacity_ = capacity;
+    if (onHeap()) ::operator delete(data_);
+    data_ = bigger;
+    capacity_ = capacity;
   }
 
+  // Where the elements are and how many fit there: one load each on every use, the list
+  // being made and read for every statement. `data_` points into the object itself until
+  // it grows, so a list is never copied bytewise (the copy and move above rebuild it).
   alignas(T) unsigned char inline_[N * sizeof(T)];
-  T* heap_ = nullptr;
-  size_t heapCapacity_ = 0;
+  T* data_ = inlineData();
+  size_t capacity_ = N;
   size_t size_ = 0;
 };
 
