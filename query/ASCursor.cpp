@@ -85,40 +85,27 @@ struct ASCursorState {
 
 namespace {
 
+// The most columns a one-row select reads straight into its value members.
+const size_t kDirectColumns = 16;
+
+bool isNumber(ASType t) { return t == AS_INT || t == AS_INT64 || t == AS_TIME; }
+
 // A fetched row is used once: its texts are handed over, not copied.
 void assign(ASValue& v, ASBindValue& c) {
-  const ASType t = v.Type();
-  const bool number = t == AS_INT || t == AS_INT64 || t == AS_TIME;
   switch (c.kind) {
     case ASBindValue::Null:
       v.SetNull();
       break;
     case ASBindValue::Integer:
-      if (number)
-        v.SetInt64(c.i);
-      else if (t == AS_DOUBLE)
-        v.SetDouble(static_cast<double>(c.i));
-      else {
-        std::string s = std::to_string(c.i);
-        v.SetBytes(s.data(), s.size());
-      }
+      ASFetchInt(v, c.i);
       break;
     case ASBindValue::Real:
-      if (t == AS_DOUBLE)
-        v.SetDouble(c.d);
-      else if (number)
-        v.SetInt64(static_cast<long long>(c.d));
-      else {
-        std::string s = std::to_string(c.d);
-        v.SetBytes(s.data(), s.size());
-      }
+      ASFetchReal(v, c.d);
       break;
     case ASBindValue::Text:
     case ASBindValue::Blob:
-      if (number)
-        v.SetInt64(std::strtoll(c.bytes.c_str(), nullptr, 10));
-      else if (t == AS_DOUBLE)
-        v.SetDouble(std::strtod(c.bytes.c_str(), nullptr));
+      if (isNumber(v.Type()) || v.Type() == AS_DOUBLE)
+        ASFetchBytes(v, c.bytes.data(), c.bytes.size());
       else
         v.TakeBytes(c.bytes);
       break;
@@ -324,6 +311,49 @@ void releaseState(ASCursorState* s) {
 
 }  // namespace
 
+void ASFetchInt(ASValue& v, long long i) {
+  const ASType t = v.Type();
+  if (isNumber(t)) {
+    v.SetInt64(i);
+  } else if (t == AS_DOUBLE) {
+    v.SetDouble(static_cast<double>(i));
+  } else {
+    const std::string s = std::to_string(i);
+    v.SetBytes(s.data(), s.size());
+  }
+}
+
+void ASFetchReal(ASValue& v, double d) {
+  const ASType t = v.Type();
+  if (t == AS_DOUBLE) {
+    v.SetDouble(d);
+  } else if (isNumber(t)) {
+    v.SetInt64(static_cast<long long>(d));
+  } else {
+    const std::string s = std::to_string(d);
+    v.SetBytes(s.data(), s.size());
+  }
+}
+
+void ASFetchBytes(ASValue& v, const char* data, size_t size) {
+  const ASType t = v.Type();
+  if (isNumber(t) || t == AS_DOUBLE) {
+    const std::string text(data, size);  // the conversions read up to a NUL
+    if (t == AS_DOUBLE)
+      v.SetDouble(std::strtod(text.c_str(), nullptr));
+    else
+      v.SetInt64(std::strtoll(text.c_str(), nullptr, 10));
+  } else {
+    v.SetBytes(data, size);
+  }
+}
+
+void ASDriverStatement::GetInto(size_t column, ASValue& v) const {
+  ASBindValue b;
+  Get(column, b);
+  assign(v, b);
+}
+
 ASCursor::ASCursor(ASSession* session) : session_(session) {
   if (!session) throw AException("a cursor needs a session");
 }
@@ -378,6 +408,22 @@ int ASCursor::Fetch() {
         if (s.single) x.order = &s.keys;
         ASRenderSelect(*this, s.shape, x, w);
       });
+      const auto& proj = proj_.Attributes();
+      if (!s.probe && hasLimit_ && limit_ == 1 && proj.size() <= kDirectColumns) {
+        // The one row goes straight into the value members.
+        ASValue* members[kDirectColumns];
+        for (size_t i = 0; i < proj.size(); ++i) {
+          ASDomain* d = proj[i]->Domain();
+          members[i] = d->HasValues() ? &d->Value(proj[i]->Index()) : nullptr;
+        }
+        ASRowTarget target;
+        target.members = members;
+        target.count = proj.size();
+        ASSessionAccess::Run(*session_, p, count, offset_, nullptr, nullptr, &target);
+        s.exhausted = true;
+        if (target.filled) return 1;
+        continue;
+      }
       ASSessionAccess::Run(*session_, p, count, offset_, nullptr, &s.rows);
       if (s.probe && s.rows.size() > pageRows_) {
         // Longer than a page: read it in pages from the start.

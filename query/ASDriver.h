@@ -24,9 +24,19 @@ class ASDriverStatement {
   virtual bool Next() = 0;
   virtual size_t Columns() const = 0;
   virtual void Get(size_t column, ASBindValue& out) const = 0;
+  // The column straight into a value member, converted as a fetch converts (ASFetchInt and
+  // its kin): for a statement that reads one row, with no row buffer between. The default
+  // goes through Get().
+  virtual void GetInto(size_t column, ASValue& v) const;
   virtual long long Changes() const = 0;  // rows matched by the last UPDATE / DELETE
   virtual void Reset() = 0;               // ends the result; the statement may run again
 };
+
+// How a fetched value becomes the value of a member of its column's type, whatever the
+// database handed over: a number for a text column, a text for a number column...
+void ASFetchInt(ASValue& v, long long i);
+void ASFetchReal(ASValue& v, double d);
+void ASFetchBytes(ASValue& v, const char* data, size_t size);
 
 // One open connection. Not shared between threads.
 class ASDriverConnection {

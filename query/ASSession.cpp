@@ -139,10 +139,18 @@ size_t shapeHash(std::string_view key) {
 
 long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
                   ASRowBuffer* rows,
-                  unsigned long long maxRows = std::numeric_limits<unsigned long long>::max()) {
+                  unsigned long long maxRows = std::numeric_limits<unsigned long long>::max(),
+                  ASRowTarget* target = nullptr) {
   try {
     st.Execute(params);
-    if (rows) {
+    if (target) {
+      if (st.Next()) {
+        const size_t n = std::min(st.Columns(), target->count);
+        for (size_t i = 0; i < n; ++i)
+          if (ASValue* v = target->members[i]) st.GetInto(i, *v);
+        target->filled = true;
+      }
+    } else if (rows) {
       const size_t n = st.Columns();
       for (unsigned long long read = 0; read < maxRows && st.Next(); ++read) {
         ASRow& row = rows->Add(n);
@@ -226,7 +234,8 @@ void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWrite
 }
 
 long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,
-                               unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows) {
+                               unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
+                               ASRowTarget* target) {
   ASSession::Statements& st = *s.statements_;
   const std::vector<ASBindSlot>& slots = st.key.Slots();
   std::vector<ASBindValue>& params = st.params;
@@ -252,7 +261,7 @@ long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long c
   return guarded(s.lost_, [&]() -> long long {
     if (!p.statement) p.statement = &st.Prepared(conn, p.sql);
     if (s.plans_ && explained(p.sql)) s.plans_->push_back({p.sql, conn.Explain(p.sql, params)});
-    return execute(*p.statement, params, rows, maxRows);
+    return execute(*p.statement, params, rows, maxRows, target);
   });
 }
 

@@ -33,6 +33,14 @@ class ASRowBuffer {
   size_t filled_ = 0;  // rows given values since the last Trim()
 };
 
+// The value members the one row of a statement goes straight into, by column (null: a
+// column nobody takes); `filled` tells that there was a row.
+struct ASRowTarget {
+  ASValue* const* members = nullptr;
+  size_t count = 0;
+  bool filled = false;
+};
+
 // A statement of one shape on one session: its text, its prepared form, and where each of its
 // parameters takes its value from.
 struct ASPrepared {
@@ -71,8 +79,10 @@ struct ASSessionAccess {
   }
   // Runs `p` with the values of Key(s)'s slots (and a select's LIMIT `count` and OFFSET
   // `offset`), counting the values of limited slots against `limits` before it runs.
+  // With a `target`, the statement reads at most one row, into its members.
   static long long Run(ASSession& s, ASPrepared& p, unsigned long long count,
-                       unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows);
+                       unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
+                       ASRowTarget* target = nullptr);
 
   // Runs `sql` (tokenised aliases already resolved) with `params` on the session's
   // connection, through its statement cache. A select's rows are all read into `rows` before

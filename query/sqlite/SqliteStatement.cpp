@@ -132,6 +132,32 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
   }
 }
 
+void SqliteStatement::GetInto(size_t column, ASValue& v) const {
+  sqlite3_value* x = sqlite3_column_value(stmt_, static_cast<int>(column));
+  switch (sqlite3_value_type(x)) {
+    case SQLITE_NULL:
+      v.SetNull();
+      break;
+    case SQLITE_INTEGER:
+      ASFetchInt(v, sqlite3_value_int64(x));
+      break;
+    case SQLITE_FLOAT:
+      ASFetchReal(v, sqlite3_value_double(x));
+      break;
+    case SQLITE_TEXT: {
+      const unsigned char* p = sqlite3_value_text(x);
+      ASFetchBytes(v, reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)));
+      break;
+    }
+    default: {
+      const void* p = sqlite3_value_blob(x);
+      const size_t n = static_cast<size_t>(sqlite3_value_bytes(x));
+      ASFetchBytes(v, p ? static_cast<const char*>(p) : "", p ? n : 0);
+      break;
+    }
+  }
+}
+
 // The bindings stay: they point at values that are gone by the next run, but every run
 // binds all parameters again before it steps.
 void SqliteStatement::Reset() {

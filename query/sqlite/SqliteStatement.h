@@ -12,6 +12,7 @@ class SqliteStatement : public ASDriverStatement {
   bool Next() override;
   size_t Columns() const override;
   void Get(size_t column, ASBindValue& out) const override;
+  void GetInto(size_t column, ASValue& v) const override;
   long long Changes() const override { return changes_; }
   void Reset() override;
 

@@ -40,6 +40,17 @@ TEST_P(Values, EveryTypeRoundTrips) {
                            "-|-|-|-|-|-|-|-"}));
   c.Close();  // runs it again
   ASSERT_TRUE(c.Fetch() && r.eid.Guid() == guid && r.real.AsDouble() == -2.5e-300);
+  // A select of one row reads it into the members without a row buffer: the same values,
+  // a NULL replacing what the members held, and no row leaving them as they were.
+  c.Close();
+  const Rows all = rows(c);
+  for (int offset : {0, 1, 2, 3}) {
+    ASCursor one(s);
+    one.Project() << r->name << r->num << r->big << r->time << r->eid << r->data << r->bin
+                  << r->real;
+    one.Order(r->item_id).Limit(1, offset);
+    EXPECT_EQ(rows(one), offset < 3 ? Rows{all[offset]} : Rows{}) << offset;
+  }
   // The same values as conditions find their row.
   EXPECT_EQ(select(r->num, r->name == Str(text.data(), text.size()) && r->eid == guid &&
                                r->bin == bin && r->big == LLONG_MAX && r->time == INT_MAX),
