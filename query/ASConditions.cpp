@@ -103,11 +103,12 @@ ASTerm columnTerm(const ASAttribute& a) {
   return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, const char* op, ASOperand&& b) {
+ASComparison compare(const ASAttribute& a, const char* op, char code, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   auto n = makeNode(ASNode::Compare);
   n->op = op;
+  n->code = code;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
   n->a.column = a.Index();
@@ -120,7 +121,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   auto n = makeNode(kind);
   n->a = columnTerm(a);
-  n->sql = sub.Subselect();
+  n->More().sql = sub.Subselect();
   return ASComparison(std::move(n));
 }
 
@@ -196,15 +197,19 @@ ASComparison ASAttribute::NotIn(const ASAttribute& s) const {
 
 ASSetter ASAttribute::Set(const ASExpression& e) const { return ASSetter(*this, e); }
 ASSetter ASAttribute::Set(const ASOperand& v) const { return ASSetter(*this, ASExpression(v)); }
+ASSetter ASAttribute::Set(ASOperand&& v) const {
+  return ASSetter(*this, ASExpression(std::move(v)));
+}
 
 ASComparison::ASComparison() = default;
 
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
   auto n = makeNode(ASNode::Join);
-  n->sql = std::make_shared<const Str>(sql);
-  n->left = left;
-  n->right = right;
+  ASNode::Embedded& e = n->More();
+  e.sql = std::make_shared<const Str>(sql);
+  e.left = left;
+  e.right = right;
   node_ = n;
 }
 
@@ -214,12 +219,12 @@ Str ASComparison::Query() const {
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, "=", std::move(b)); }
-ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, "<>", std::move(b)); }
-ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, "<", std::move(b)); }
-ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ">", std::move(b)); }
-ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, "<=", std::move(b)); }
-ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ">=", std::move(b)); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, "=", '=', std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, "<>", '!', std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, "<", '<', std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ">", '>', std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, "<=", 'l', std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ">=", 'g', std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -251,14 +256,14 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::NotIn:
       renderTerm(n.a, AS_VSTR, w);
       w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      w.Embed(*n.sql);
+      w.Embed(*n.more->sql);
       w << ")";
       break;
     case ASNode::Exists:
       // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
       // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
       w << "(EXISTS (";
-      ASRenderEmbedded(*n.select, n.outer, w);
+      ASRenderEmbedded(*n.more->select, n.more->outer, w);
       w << ")) IS TRUE";
       break;
     case ASNode::And:
@@ -276,7 +281,7 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
       break;
     case ASNode::Join:
       w << "(";
-      w.Embed(*n.sql);
+      w.Embed(*n.more->sql);
       w << ")";
       break;
   }

@@ -62,23 +62,27 @@ struct ASCursorState {
   std::vector<std::pair<ASDomain*, std::string>> rowKeys;
   unsigned long long remaining = std::numeric_limits<unsigned long long>::max();
 
-  // As a new cursor's state, keeping the storage of a few rows.
+  // As a new cursor's state, keeping the storage of a few rows. The plan of a select is
+  // made only where a select is analyzed (a shape met for the first time, a paged read), so
+  // the rest of the time there is none to drop.
   void Reset() {
-    shape.inner.clear();
-    shape.outer.clear();
-    shape.on.clear();
-    shape.where.clear();
-    analyzed = false;
+    if (analyzed) {
+      shape.inner.clear();
+      shape.outer.clear();
+      shape.on.clear();
+      shape.where.clear();
+      keys.clear();
+      keyColumn.clear();
+      hidden.clear();
+      last.clear();
+      caps.clear();
+      rowKeys.clear();
+      analyzed = false;
+    }
     rows.Trim();
     next = 0;
     exhausted = paged = single = probe = haveLast = nullTail = false;
     firstPage = true;
-    keys.clear();
-    keyColumn.clear();
-    hidden.clear();
-    last.clear();
-    caps.clear();
-    rowKeys.clear();
     remaining = std::numeric_limits<unsigned long long>::max();
   }
 };

@@ -37,8 +37,9 @@ ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
 ASComparison ASFilter::Exists(std::initializer_list<const ASDomain*> outer) const {
   auto n = std::make_shared<ASNode>();
   n->kind = ASNode::Exists;
-  n->select = std::make_shared<const ASFilter>(*this);
-  n->outer.assign(outer.begin(), outer.end());
+  ASNode::Embedded& e = n->More();
+  e.select = std::make_shared<const ASFilter>(*this);
+  e.outer.assign(outer.begin(), outer.end());
   return ASComparison(n);
 }
 

@@ -13,20 +13,32 @@ struct ASNode {
   enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
-  // Compare: `a op b`; IsNull / In / NotIn: `a` (a column).
+  // Compare: `a op b`, `code` one letter per operator for the shape key; IsNull / In /
+  // NotIn: `a` (a column).
   const char* op = "";
+  char code = 0;
   ASTerm a, b;
-  // In / NotIn / Join: embedded SQL (with its fragment); null for the others.
-  std::shared_ptr<const Str> sql;
   // And / Or: l, r; Not: l.
   std::shared_ptr<const ASNode> l, r;
-  // Join: the pair of tables; `right` is the LEFT JOINed one.
-  ASDomain* left = nullptr;
-  ASDomain* right = nullptr;
-  // Exists: a select rendered with the enclosing statement, so that it gets its plan hints
-  // in the statement's dialect; `outer` are the enclosing tables.
-  std::shared_ptr<const ASFilter> select;
-  std::vector<const ASDomain*> outer;
+
+  // What only In / NotIn / Join / Exists carry, apart: comparisons are made and dropped for
+  // every statement.
+  struct Embedded {
+    // In / NotIn / Join: embedded SQL (with its fragment).
+    std::shared_ptr<const Str> sql;
+    // Join: the pair of tables; `right` is the LEFT JOINed one.
+    ASDomain* left = nullptr;
+    ASDomain* right = nullptr;
+    // Exists: a select rendered with the enclosing statement, so that it gets its plan
+    // hints in the statement's dialect; `outer` are the enclosing tables.
+    std::shared_ptr<const ASFilter> select;
+    std::vector<const ASDomain*> outer;
+  };
+  std::unique_ptr<Embedded> more;  // null for the others
+  Embedded& More() {
+    if (!more) more.reset(new Embedded);
+    return *more;
+  }
 };
 
 class ASSqlWriter;

@@ -1,7 +1,6 @@
 #include "ASSelect.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -12,8 +11,8 @@ void addDomain(std::vector<ASDomain*>& seen, ASDomain* d) {
 void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
   if (!n) return;
   if (n->kind == ASNode::Join) {
-    addDomain(seen, n->left);
-    addDomain(seen, n->right);
+    addDomain(seen, n->more->left);
+    addDomain(seen, n->more->right);
   }
   for (const ASTerm* t : {&n->a, &n->b})
     if (t->kind == ASTerm::Column) addDomain(seen, t->domain);
@@ -38,8 +37,8 @@ bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
 
 // Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
 bool joinsTo(const ASNode* c, const ASDomain* d) {
-  if (c->kind == ASNode::Join) return c->right == d;
-  if (c->kind != ASNode::Compare || std::strcmp(c->op, "=") != 0) return false;
+  if (c->kind == ASNode::Join) return c->more->right == d;
+  if (c->kind != ASNode::Compare || c->code != '=') return false;
   if (c->a.kind != ASTerm::Column || c->b.kind != ASTerm::Column) return false;
   return (isJoinKeyOf(c->a, d) && c->b.domain != d) || (isJoinKeyOf(c->b, d) && c->a.domain != d);
 }

@@ -131,8 +131,13 @@ size_t shapeHash(std::string_view key) {
     h = (h ^ w) * 0xff51afd7ed558ccdull;
     h ^= h >> 32;
   }
+  // The last eight bytes (overlapping those already taken) rather than a copy of what is
+  // left; only a key shorter than that is copied.
   uint64_t tail = 0;
-  std::memcpy(&tail, key.data() + i, key.size() - i);
+  if (key.size() >= 8)
+    std::memcpy(&tail, key.data() + key.size() - 8, 8);
+  else
+    std::memcpy(&tail, key.data(), key.size());
   h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
   return static_cast<size_t>(h ^ (h >> 29));
 }

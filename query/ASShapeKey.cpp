@@ -106,7 +106,7 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
   switch (n.kind) {
     case ASNode::Compare:
       k.Tag('c');
-      k.Name(n.op);
+      k.Tag(n.code);
       ASKeyTerm(n.a, AS_VSTR, k);
       ASKeyTerm(n.b, ASTermType(n.a), k);
       break;
@@ -118,7 +118,7 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
     case ASNode::NotIn:
       k.Tag(n.kind == ASNode::In ? 'i' : 'o');
       ASKeyTerm(n.a, AS_VSTR, k);
-      k.Fragment(*n.sql);
+      k.Fragment(*n.more->sql);
       break;
     case ASNode::And:
     case ASNode::Or:
@@ -132,15 +132,15 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
       break;
     case ASNode::Join:
       k.Tag('j');
-      k.Table(*n.left);
-      k.Table(*n.right);
-      k.Fragment(*n.sql);
+      k.Table(*n.more->left);
+      k.Table(*n.more->right);
+      k.Fragment(*n.more->sql);
       break;
     case ASNode::Exists: {
       k.Tag('e');
-      k.Number(n.outer.size());
-      for (const ASDomain* d : n.outer) k.Table(*d);
-      const ASFilter& f = *n.select;
+      k.Number(n.more->outer.size());
+      for (const ASDomain* d : n.more->outer) k.Table(*d);
+      const ASFilter& f = *n.more->select;
       ASKeySelect(f, k);
       k.Tag(f.HasLimit() ? 'l' : '-');
       if (f.HasLimit()) {

@@ -335,6 +335,7 @@ class ASOperand {
 class ASExpression {
  public:
   ASExpression(const ASOperand& v) : operand_(v) {}  // NOLINT
+  ASExpression(ASOperand&& v) : operand_(std::move(v)) {}  // NOLINT
   const ASOperand& Operand() const { return operand_; }
 
  private:
@@ -384,6 +385,7 @@ class ASAttribute {
   ASComparison NotIn(const ASAttribute& subselect) const;
   ASSetter Set(const ASExpression& e) const;
   ASSetter Set(const ASOperand& v) const;  // a value or a column, without naming ASExpression
+  ASSetter Set(ASOperand&& v) const;
   ASOrder operator-() const { return ASOrder(*this, true); }
 
  private:
@@ -428,6 +430,7 @@ ASComparison operator!(const ASComparison& a);
 class ASSetter {
  public:
   ASSetter(const ASAttribute& a, const ASExpression& e) : attr_(&a), expr_(e) {}
+  ASSetter(const ASAttribute& a, ASExpression&& e) : attr_(&a), expr_(std::move(e)) {}
   const ASAttribute* Attribute() const { return attr_; }
   const ASExpression& Expression() const { return expr_; }
 
@@ -665,6 +668,7 @@ class ASUpdater {
  public:
   explicit ASUpdater(ASDomain& domain) : domain_(&domain) {}
   ASUpdater& operator<<(const ASSetter& s) { setters_.push_back(s); return *this; }
+  ASUpdater& operator<<(ASSetter&& s) { setters_.push_back(std::move(s)); return *this; }
   ASUpdater& Where(const ASComparison& c) { cond_ = c; return *this; }
   long long Execute(ASSession* session);  // rows changed
 
