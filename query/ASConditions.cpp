@@ -157,16 +157,33 @@ ASType ASTermType(const ASTerm& t) {
 }
 
 ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
-ASOperand::ASOperand(const char* v)
-    : term(v ? valueTerm(ASBindValue::MakeText(v)) : valueTerm(ASBindValue())) {}
-ASOperand::ASOperand(const std::string& v) : term(valueTerm(ASBindValue::MakeText(v))) {}
-ASOperand::ASOperand(const Str& v) : term(valueTerm(ASBindValue::MakeText(v.str()))) {}
-ASOperand::ASOperand(int v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(long long v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(unsigned v) : term(valueTerm(ASBindValue::MakeInt(v))) {}
-ASOperand::ASOperand(double v) : term(valueTerm(ASBindValue::MakeReal(v))) {}
-ASOperand::ASOperand(const Guid& v) : term(valueTerm(ASBindValue::MakeBlob(v.Bytes()))) {}
+// Value operands are written into their term in place (a term is a value unless made
+// otherwise): one is made for every value of every condition.
+ASOperand::ASOperand(const char* v) {
+  if (!v) return;  // NULL
+  term.value.kind = ASBindValue::Text;
+  term.value.bytes = v;
+}
+ASOperand::ASOperand(const std::string& v) {
+  term.value.kind = ASBindValue::Text;
+  term.value.bytes = v;
+}
+ASOperand::ASOperand(const Str& v) : ASOperand(v.str()) {}
+ASOperand::ASOperand(int v) : ASOperand(static_cast<long long>(v)) {}
+ASOperand::ASOperand(long v) : ASOperand(static_cast<long long>(v)) {}
+ASOperand::ASOperand(long long v) {
+  term.value.kind = ASBindValue::Integer;
+  term.value.i = v;
+}
+ASOperand::ASOperand(unsigned v) : ASOperand(static_cast<long long>(v)) {}
+ASOperand::ASOperand(double v) {
+  term.value.kind = ASBindValue::Real;
+  term.value.d = v;
+}
+ASOperand::ASOperand(const Guid& v) {
+  term.value.kind = ASBindValue::Blob;
+  term.value.bytes = v.Bytes();
+}
 ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) {}
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
