@@ -21,17 +21,19 @@ bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; 
 
 }  // namespace
 
+// Written into a buffer and made a string once: identifiers are turned into text for every
+// environment a record names.
 std::string JRXGUIDBase::toString() const {
   static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(36);
+  char out[36];
+  char* p = out;
   for (int nibble = 0; nibble < 32; ++nibble) {
-    if (nibble == 8 || nibble == 12 || nibble == 16 || nibble == 20) out.push_back('-');
+    if (nibble == 8 || nibble == 12 || nibble == 16 || nibble == 20) *p++ = '-';
     uint64_t half = nibble < 16 ? first_ : second_;
     int shift = 60 - 4 * (nibble % 16);
-    out.push_back(digits[(half >> shift) & 0xf]);
+    *p++ = digits[(half >> shift) & 0xf];
   }
-  return out;
+  return std::string(out, sizeof out);
 }
 
 int JRXGUIDBase::fromString(const char* text) {

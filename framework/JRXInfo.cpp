@@ -9,13 +9,14 @@ const JRXInfo* JRXInfo::getParameter(const std::string& name) const {
   return &it->second;
 }
 
+// multimap::emplace places the new entry after those with an equal key, and makes it in
+// its node: the value is copied (or, for a text, built) once.
 JRXInfo& JRXInfo::addParameter(const std::string& name, const JRXInfo& value) {
-  // multimap::insert places the new entry after those with an equal key.
-  return parameters_.insert(Parameters::value_type(name, value))->second;
+  return parameters_.emplace(name, value)->second;
 }
 
 JRXInfo& JRXInfo::addParameter(const std::string& name, const std::string& text) {
-  return addParameter(name, JRXInfo(text));
+  return parameters_.emplace(name, JRXInfo(text))->second;
 }
 
 bool JRXInfo::operator==(const JRXInfo& o) const {
