@@ -113,10 +113,15 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
       out.d = sqlite3_value_double(v);
       break;
     case SQLITE_TEXT: {
-      const unsigned char* p = sqlite3_value_text(v);
+      // Its bytes as they are: asked for as text, a value read from the page would first be
+      // copied to end it with a NUL. The database's texts are UTF-8, as they were bound.
+      const void* p = sqlite3_value_blob(v);
       int n = sqlite3_value_bytes(v);
       out.kind = ASBindValue::Text;
-      out.bytes.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+      if (p)
+        out.bytes.assign(static_cast<const char*>(p), static_cast<size_t>(n));
+      else
+        out.bytes.clear();
       break;
     }
     default: {
@@ -144,11 +149,7 @@ void SqliteStatement::GetInto(size_t column, ASValue& v) const {
     case SQLITE_FLOAT:
       ASFetchReal(v, sqlite3_value_double(x));
       break;
-    case SQLITE_TEXT: {
-      const unsigned char* p = sqlite3_value_text(x);
-      ASFetchBytes(v, reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(x)));
-      break;
-    }
+    case SQLITE_TEXT:  // as bytes, like Get()
     default: {
       const void* p = sqlite3_value_blob(x);
       const size_t n = static_cast<size_t>(sqlite3_value_bytes(x));
