@@ -13,9 +13,8 @@ const size_t kKeptNodes = 64;
 struct NodeBlocks {
   void* head;
   size_t count;
-  size_t size;  // the one block size kept: a node with its shared count
-  bool armed;   // the keeper is there
-  bool gone;    // the thread is ending
+  bool armed;  // the keeper is there
+  bool gone;   // the thread is ending
 };
 thread_local NodeBlocks nodeBlocks;
 struct NodeBlocksKeeper {
@@ -32,49 +31,40 @@ struct NodeBlocksKeeper {
 };
 thread_local NodeBlocksKeeper nodeBlocksKeeper;
 
-template <class T>
-struct NodeAllocator {
-  using value_type = T;
-  NodeAllocator() = default;
-  template <class U>
-  NodeAllocator(const NodeAllocator<U>&) {}  // NOLINT
-  T* allocate(size_t n) {
-    const size_t bytes = n * sizeof(T);
-    NodeBlocks& b = nodeBlocks;
-    if (b.head && b.size == bytes) {
-      void* p = b.head;
-      b.head = *static_cast<void**>(p);
-      --b.count;
-      return static_cast<T*>(p);
-    }
-    return static_cast<T*>(::operator new(bytes));
-  }
-  void deallocate(T* p, size_t n) {
-    const size_t bytes = n * sizeof(T);
-    NodeBlocks& b = nodeBlocks;
-    if (!b.gone && b.count < kKeptNodes && (b.size == 0 || b.size == bytes)) {
-      if (!b.armed) {
-        nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
-        b.armed = true;
-      }
-      b.size = bytes;
-      *reinterpret_cast<void**>(p) = b.head;
-      b.head = p;
-      ++b.count;
-      return;
-    }
-    ::operator delete(p);
-  }
-  template <class U>
-  bool operator==(const NodeAllocator<U>&) const { return true; }
-  template <class U>
-  bool operator!=(const NodeAllocator<U>&) const { return false; }
-};
+void* takeBlock() {
+  NodeBlocks& b = nodeBlocks;
+  if (!b.head) return ::operator new(sizeof(ASNode));
+  void* p = b.head;
+  b.head = *static_cast<void**>(p);
+  --b.count;
+  return p;
+}
 
-std::shared_ptr<ASNode> makeNode(ASNode::Kind kind) {
-  auto n = std::allocate_shared<ASNode>(NodeAllocator<ASNode>());
+void giveBlock(void* p) {
+  NodeBlocks& b = nodeBlocks;
+  if (b.gone || b.count == kKeptNodes) {
+    ::operator delete(p);
+    return;
+  }
+  if (!b.armed) {
+    nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
+    b.armed = true;
+  }
+  *static_cast<void**>(p) = b.head;
+  b.head = p;
+  ++b.count;
+}
+
+ASNodeRef makeNode(ASNode::Kind kind, ASNode*& n) {
+  void* block = takeBlock();
+  try {
+    n = new (block) ASNode();
+  } catch (...) {
+    giveBlock(block);
+    throw;
+  }
   n->kind = kind;
-  return n;
+  return ASNodeRef(n, &n->refs);
 }
 
 ASTerm valueTerm(ASBindValue v) {
@@ -106,32 +96,35 @@ ASTerm columnTerm(const ASAttribute& a) {
 ASComparison compare(const ASAttribute& a, const char* op, char code, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
-  auto n = makeNode(ASNode::Compare);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(ASNode::Compare, n);
   n->op = op;
   n->code = code;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
   n->a.column = a.Index();
   n->b = std::move(b.term);
-  return ASComparison(std::move(n));
+  return ASComparison(std::move(ref));
 }
 
 ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribute& sub) {
   if (sub.Domain() || !sub.Subselect() || sub.Subselect()->empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
-  auto n = makeNode(kind);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(kind, n);
   n->a = columnTerm(a);
   n->More().sql = sub.Subselect();
-  return ASComparison(std::move(n));
+  return ASComparison(std::move(ref));
 }
 
 ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASComparison& b) {
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
-  auto n = makeNode(kind);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(kind, n);
   n->l = a.Node();
   n->r = b.Node();
-  return ASComparison(std::move(n));
+  return ASComparison(std::move(ref));
 }
 
 void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
@@ -151,6 +144,14 @@ void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
 }
 
 }  // namespace
+
+void ASDropNode(const ASNode* node) {
+  ASNode* n = const_cast<ASNode*>(node);
+  n->~ASNode();
+  giveBlock(n);
+}
+
+ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node) { return makeNode(kind, node); }
 
 ASType ASTermType(const ASTerm& t) {
   return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;
@@ -199,9 +200,10 @@ void ASAttribute::SetKey(int kind) {
 }
 
 ASComparison ASAttribute::IsNull() const {
-  auto n = makeNode(ASNode::IsNull);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(ASNode::IsNull, n);
   n->a = columnTerm(*this);
-  return ASComparison(n);
+  return ASComparison(std::move(ref));
 }
 
 ASComparison ASAttribute::In(const ASAttribute& s) const {
@@ -222,12 +224,13 @@ ASComparison::ASComparison() = default;
 
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
-  auto n = makeNode(ASNode::Join);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(ASNode::Join, n);
   ASNode::Embedded& e = n->More();
   e.sql = std::make_shared<const Str>(sql);
   e.left = left;
   e.right = right;
-  node_ = n;
+  node_ = std::move(ref);
 }
 
 Str ASComparison::Query() const {
@@ -253,9 +256,10 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
-  auto n = makeNode(ASNode::Not);
+  ASNode* n = nullptr;
+  ASNodeRef ref = makeNode(ASNode::Not, n);
   n->l = a.Node();
-  return ASComparison(n);
+  return ASComparison(std::move(ref));
 }
 
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {

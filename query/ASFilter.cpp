@@ -35,12 +35,12 @@ ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
 }
 
 ASComparison ASFilter::Exists(std::initializer_list<const ASDomain*> outer) const {
-  auto n = std::make_shared<ASNode>();
-  n->kind = ASNode::Exists;
+  ASNode* n = nullptr;
+  ASNodeRef ref = ASMakeNode(ASNode::Exists, n);
   ASNode::Embedded& e = n->More();
   e.select = std::make_shared<const ASFilter>(*this);
   e.outer.assign(outer.begin(), outer.end());
-  return ASComparison(n);
+  return ASComparison(std::move(ref));
 }
 
 ASAttribute ASFilter::Select() const { return ASAttribute(Query()); }

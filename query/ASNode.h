@@ -19,7 +19,8 @@ struct ASNode {
   char code = 0;
   ASTerm a, b;
   // And / Or: l, r; Not: l.
-  std::shared_ptr<const ASNode> l, r;
+  ASNodeRef l, r;
+  unsigned refs = 0;  // the handles to this node
 
   // What only In / NotIn / Join / Exists carry, apart: comparisons are made and dropped for
   // every statement.
@@ -43,5 +44,7 @@ struct ASNode {
 
 class ASSqlWriter;
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w);
+// A new node of `kind` with its first handle; the node is the caller's to fill in.
+ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
 // The type of the column a term names (AS_VSTR for others).
 ASType ASTermType(const ASTerm& t);

@@ -400,20 +400,62 @@ class ASAttribute {
   std::shared_ptr<const Str> sub_;  // null for a column: columns are made for every statement
 };
 
+// Frees a condition node whose last handle went (the library's own).
+void ASDropNode(const ASNode* node);
+
+// A handle to a condition node, counted. A condition belongs to the thread that made it, as
+// do the table objects it names, so its count is a plain one: conditions are made, copied
+// and dropped for every statement.
+class ASNodeRef {
+ public:
+  ASNodeRef() = default;
+  // The first handle of a new node; `refs` is its count.
+  ASNodeRef(const ASNode* node, unsigned* refs) : node_(node), refs_(refs) { ++*refs_; }
+  ASNodeRef(const ASNodeRef& o) : node_(o.node_), refs_(o.refs_) {
+    if (refs_) ++*refs_;
+  }
+  ASNodeRef(ASNodeRef&& o) noexcept : node_(o.node_), refs_(o.refs_) {
+    o.node_ = nullptr;
+    o.refs_ = nullptr;
+  }
+  ASNodeRef& operator=(const ASNodeRef& o) {
+    ASNodeRef(o).swap(*this);
+    return *this;
+  }
+  ASNodeRef& operator=(ASNodeRef&& o) noexcept {
+    ASNodeRef(std::move(o)).swap(*this);
+    return *this;
+  }
+  ~ASNodeRef() {
+    if (refs_ && --*refs_ == 0) ASDropNode(node_);
+  }
+  void swap(ASNodeRef& o) noexcept {
+    std::swap(node_, o.node_);
+    std::swap(refs_, o.refs_);
+  }
+  const ASNode* get() const { return node_; }
+  const ASNode& operator*() const { return *node_; }
+  explicit operator bool() const { return node_ != nullptr; }
+
+ private:
+  const ASNode* node_ = nullptr;
+  unsigned* refs_ = nullptr;
+};
+
 class ASComparison {
  public:
   ASComparison();  // the empty condition
   // Empty `sql`: the empty condition. Otherwise a join comparison: `sql` (from
   // ASComparison::Query()) becomes the ON condition joining `right` to `left`.
   ASComparison(const Str& sql, ASDomain* left, ASDomain* right);
-  explicit ASComparison(std::shared_ptr<const ASNode> node) : node_(std::move(node)) {}
+  explicit ASComparison(ASNodeRef node) : node_(std::move(node)) {}
 
   bool IsEmpty() const { return !node_; }
   Str Query() const;  // SQL text of this condition (values attached, see Str)
-  const std::shared_ptr<const ASNode>& Node() const { return node_; }
+  const ASNodeRef& Node() const { return node_; }
 
  private:
-  std::shared_ptr<const ASNode> node_;
+  ASNodeRef node_;
 };
 
 ASComparison operator==(const ASAttribute& a, ASOperand b);
