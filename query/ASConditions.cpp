@@ -153,10 +153,6 @@ void ASDropNode(const ASNode* node) {
 
 ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node) { return makeNode(kind, node); }
 
-ASType ASTermType(const ASTerm& t) {
-  return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;
-}
-
 ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
 // Value operands are written into their term in place (a term is a value unless made
 // otherwise): one is made for every value of every condition.

@@ -68,8 +68,4 @@ ASColumnList ASDomain::KeyColumns() const {
   return primary_;
 }
 
-ASProjection& ASProjection::operator<<(const ASAttribute& a) {
-  if (!a.Domain()) throw AException("a sub-select cannot be projected");
-  attrs_.push_back(&a);
-  return *this;
-}
+void ASProjection::NotAColumn() { throw AException("a sub-select cannot be projected"); }

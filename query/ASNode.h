@@ -47,4 +47,6 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w);
 // A new node of `kind` with its first handle; the node is the caller's to fill in.
 ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
 // The type of the column a term names (AS_VSTR for others).
-ASType ASTermType(const ASTerm& t);
+inline ASType ASTermType(const ASTerm& t) {
+  return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;
+}

@@ -80,28 +80,6 @@ long ASShapeKey::SlotOf(const void* source) const {
   return -1;
 }
 
-void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
-  switch (t.kind) {
-    case ASTerm::Column:
-      k.Tag('a');
-      k.Column(*t.domain, t.column);
-      break;
-    case ASTerm::Value: {
-      k.Tag('v');
-      ASBindSlot s;
-      s.how = ASBindSlot::Coerced;
-      s.type = type;
-      s.value = &t.value;
-      k.Bind(s);
-      break;
-    }
-    case ASTerm::Subselect:
-      k.Tag('s');
-      k.Fragment(*t.sql);
-      break;
-  }
-}
-
 void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
   switch (n.kind) {
     case ASNode::Compare:

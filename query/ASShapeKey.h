@@ -143,6 +143,28 @@ class ASShapeKey {
 // The key of a condition, or of an operand bound for a column of `type` (and the slots of
 // their values).
 void ASKeyCondition(const ASNode& n, ASShapeKey& k);
-void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k);
+// Inline: two of them for every comparison.
+inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
+  switch (t.kind) {
+    case ASTerm::Column:
+      k.Tag('a');
+      k.Column(*t.domain, t.column);
+      break;
+    case ASTerm::Value: {
+      k.Tag('v');
+      ASBindSlot s;
+      s.how = ASBindSlot::Coerced;
+      s.type = type;
+      s.value = &t.value;
+      k.Bind(s);
+      break;
+    }
+    case ASTerm::Subselect:
+      k.Tag('s');
+      k.Fragment(*t.sql);
+      break;
+  }
+}
+
 // What the text of a select depends on, less what a cursor adds.
 void ASKeySelect(const ASFilter& f, ASShapeKey& k);

@@ -618,12 +618,18 @@ class ASTable : public D {
 
 class ASProjection {
  public:
-  ASProjection& operator<<(const ASAttribute& a);
+  // Inline: a column for every column a select reads.
+  ASProjection& operator<<(const ASAttribute& a) {
+    if (!a.Domain()) NotAColumn();
+    attrs_.push_back(&a);
+    return *this;
+  }
   ASProjection& Distinct() { distinct_ = true; return *this; }
   bool IsDistinct() const { return distinct_; }
   const ASInlineList<const ASAttribute*, 16>& Attributes() const { return attrs_; }
 
  private:
+  [[noreturn]] static void NotAColumn();
   ASInlineList<const ASAttribute*, 16> attrs_;
   bool distinct_ = false;
 };
