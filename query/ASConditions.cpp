@@ -55,25 +55,6 @@ void giveBlock(void* p) {
   ++b.count;
 }
 
-ASNodeRef makeNode(ASNode::Kind kind, ASNode*& n) {
-  void* block = takeBlock();
-  try {
-    n = new (block) ASNode();
-  } catch (...) {
-    giveBlock(block);
-    throw;
-  }
-  n->kind = kind;
-  return ASNodeRef(n, &n->refs);
-}
-
-ASTerm valueTerm(ASBindValue v) {
-  ASTerm t;
-  t.kind = ASTerm::Value;
-  t.value = std::move(v);
-  return t;
-}
-
 ASTerm attrTerm(const ASAttribute& a) {
   ASTerm t;
   if (a.Domain()) {
@@ -93,13 +74,12 @@ ASTerm columnTerm(const ASAttribute& a) {
   return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, const char* op, char code, ASOperand&& b) {
+ASComparison compare(const ASAttribute& a, char op, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(ASNode::Compare, n);
+  ASNodeRef ref = ASMakeNode(ASNode::Compare, n);
   n->op = op;
-  n->code = code;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
   n->a.column = a.Index();
@@ -111,7 +91,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
   if (sub.Domain() || !sub.Subselect() || sub.Subselect()->empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(kind, n);
+  ASNodeRef ref = ASMakeNode(kind, n);
   n->a = columnTerm(a);
   n->More().sql = sub.Subselect();
   return ASComparison(std::move(ref));
@@ -121,10 +101,21 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(kind, n);
+  ASNodeRef ref = ASMakeNode(kind, n);
   n->l = a.Node();
   n->r = b.Node();
   return ASComparison(std::move(ref));
+}
+
+const char* operatorText(char op) {
+  switch (op) {
+    case '!': return "<>";
+    case '<': return "<";
+    case '>': return ">";
+    case 'l': return "<=";
+    case 'g': return ">=";
+    default: return "=";
+  }
 }
 
 void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
@@ -151,7 +142,17 @@ void ASDropNode(const ASNode* node) {
   giveBlock(n);
 }
 
-ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node) { return makeNode(kind, node); }
+ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
+  void* block = takeBlock();
+  try {
+    n = new (block) ASNode();
+  } catch (...) {
+    giveBlock(block);
+    throw;
+  }
+  n->kind = kind;
+  return ASNodeRef(n, &n->refs);
+}
 
 ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
 // Value operands are written into their term in place (a term is a value unless made
@@ -181,7 +182,7 @@ ASOperand::ASOperand(const Guid& v) {
   term.value.kind = ASBindValue::Blob;
   term.value.bytes = v.Bytes();
 }
-ASOperand::ASOperand(const ASValue& v) : term(valueTerm(ASBindOf(v, v.Type()))) {}
+ASOperand::ASOperand(const ASValue& v) { term.value = ASBindOf(v, v.Type()); }
 
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
@@ -197,7 +198,7 @@ void ASAttribute::SetKey(int kind) {
 
 ASComparison ASAttribute::IsNull() const {
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(ASNode::IsNull, n);
+  ASNodeRef ref = ASMakeNode(ASNode::IsNull, n);
   n->a = columnTerm(*this);
   return ASComparison(std::move(ref));
 }
@@ -221,7 +222,7 @@ ASComparison::ASComparison() = default;
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(ASNode::Join, n);
+  ASNodeRef ref = ASMakeNode(ASNode::Join, n);
   ASNode::Embedded& e = n->More();
   e.sql = std::make_shared<const Str>(sql);
   e.left = left;
@@ -235,12 +236,12 @@ Str ASComparison::Query() const {
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, "=", '=', std::move(b)); }
-ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, "<>", '!', std::move(b)); }
-ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, "<", '<', std::move(b)); }
-ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ">", '>', std::move(b)); }
-ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, "<=", 'l', std::move(b)); }
-ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ">=", 'g', std::move(b)); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, '=', std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, '!', std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, '<', std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, '>', std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, 'l', std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, 'g', std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -253,7 +254,7 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = makeNode(ASNode::Not, n);
+  ASNodeRef ref = ASMakeNode(ASNode::Not, n);
   n->l = a.Node();
   return ASComparison(std::move(ref));
 }
@@ -262,7 +263,7 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
   switch (n.kind) {
     case ASNode::Compare:
       renderTerm(n.a, AS_VSTR, w);
-      w << " " << n.op << " ";
+      w << " " << operatorText(n.op) << " ";
       renderTerm(n.b, ASTermType(n.a), w);
       break;
     case ASNode::IsNull:

@@ -13,10 +13,9 @@ struct ASNode {
   enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
-  // Compare: `a op b`, `code` one letter per operator for the shape key; IsNull / In /
-  // NotIn: `a` (a column).
-  const char* op = "";
-  char code = 0;
+  // Compare: `a op b`, the operator by one letter ('=', '!', '<', '>', 'l' for <=, 'g' for
+  // >=), which is also what the shape key takes of it; IsNull / In / NotIn: `a` (a column).
+  char op = '=';
   ASTerm a, b;
   // And / Or: l, r; Not: l.
   ASNodeRef l, r;

@@ -38,7 +38,7 @@ bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
 // Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
 bool joinsTo(const ASNode* c, const ASDomain* d) {
   if (c->kind == ASNode::Join) return c->more->right == d;
-  if (c->kind != ASNode::Compare || c->code != '=') return false;
+  if (c->kind != ASNode::Compare || c->op != '=') return false;
   if (c->a.kind != ASTerm::Column || c->b.kind != ASTerm::Column) return false;
   return (isJoinKeyOf(c->a, d) && c->b.domain != d) || (isJoinKeyOf(c->b, d) && c->a.domain != d);
 }

@@ -118,8 +118,6 @@ bool explained(const std::string& sql) {
          sql.compare(0, 7, "DELETE ") == 0;
 }
 
-// `maxRows`: the statement's own LIMIT, when it has one: the rows it can return are all read
-// without asking the driver for one more to learn that there is none.
 // The hash of a shape key, eight bytes at a step: keys are hashed on every statement, and a
 // slot's statement is checked against the whole key anyway.
 size_t shapeHash(std::string_view key) {
@@ -142,6 +140,9 @@ size_t shapeHash(std::string_view key) {
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
+// `maxRows`: the statement's own LIMIT, when it has one: the rows it can return are all read
+// without asking the driver for one more to learn that there is none. `target`: the one row
+// goes straight into value members.
 long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
                   ASRowBuffer* rows,
                   unsigned long long maxRows = std::numeric_limits<unsigned long long>::max(),

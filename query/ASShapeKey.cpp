@@ -84,7 +84,7 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
   switch (n.kind) {
     case ASNode::Compare:
       k.Tag('c');
-      k.Tag(n.code);
+      k.Tag(n.op);
       ASKeyTerm(n.a, AS_VSTR, k);
       ASKeyTerm(n.b, ASTermType(n.a), k);
       break;

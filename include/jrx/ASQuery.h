@@ -189,13 +189,6 @@ struct ASBindValue {
   const std::string& Bytes() const { return ref ? *ref : bytes; }
 
   static ASBindValue MakeInt(long long v) { ASBindValue b; b.kind = Integer; b.i = v; return b; }
-  static ASBindValue MakeReal(double v) { ASBindValue b; b.kind = Real; b.d = v; return b; }
-  static ASBindValue MakeText(std::string v) {
-    ASBindValue b; b.kind = Text; b.bytes = std::move(v); return b;
-  }
-  static ASBindValue MakeBlob(std::string v) {
-    ASBindValue b; b.kind = Blob; b.bytes = std::move(v); return b;
-  }
 };
 
 class ASValue {

@@ -100,7 +100,8 @@ size_t SqliteStatement::Columns() const { return sqlite3_column_count(stmt_); }
 // connection, and its statements, is used by one thread at a time.
 void SqliteStatement::Get(size_t column, ASBindValue& out) const {
   sqlite3_value* v = sqlite3_column_value(stmt_, static_cast<int>(column));
-  switch (sqlite3_value_type(v)) {
+  const int type = sqlite3_value_type(v);
+  switch (type) {
     case SQLITE_NULL:
       out.kind = ASBindValue::Null;
       break;
@@ -112,22 +113,12 @@ void SqliteStatement::Get(size_t column, ASBindValue& out) const {
       out.kind = ASBindValue::Real;
       out.d = sqlite3_value_double(v);
       break;
-    case SQLITE_TEXT: {
-      // Its bytes as they are: asked for as text, a value read from the page would first be
-      // copied to end it with a NUL. The database's texts are UTF-8, as they were bound.
-      const void* p = sqlite3_value_blob(v);
-      int n = sqlite3_value_bytes(v);
-      out.kind = ASBindValue::Text;
-      if (p)
-        out.bytes.assign(static_cast<const char*>(p), static_cast<size_t>(n));
-      else
-        out.bytes.clear();
-      break;
-    }
     default: {
+      // Texts too as their bytes: asked for as text, a value read from the page would first
+      // be copied to end it with a NUL. The database's texts are UTF-8, as they were bound.
       const void* p = sqlite3_value_blob(v);
       int n = sqlite3_value_bytes(v);
-      out.kind = ASBindValue::Blob;
+      out.kind = type == SQLITE_TEXT ? ASBindValue::Text : ASBindValue::Blob;
       if (p)
         out.bytes.assign(static_cast<const char*>(p), static_cast<size_t>(n));
       else
@@ -149,8 +140,7 @@ void SqliteStatement::GetInto(size_t column, ASValue& v) const {
     case SQLITE_FLOAT:
       ASFetchReal(v, sqlite3_value_double(x));
       break;
-    case SQLITE_TEXT:  // as bytes, like Get()
-    default: {
+    default: {  // texts and blobs, as bytes like Get()
       const void* p = sqlite3_value_blob(x);
       const size_t n = static_cast<size_t>(sqlite3_value_bytes(x));
       ASFetchBytes(v, p ? static_cast<const char*>(p) : "", p ? n : 0);
