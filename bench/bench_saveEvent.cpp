@@ -250,11 +250,9 @@ int main(int argc, char** argv) {
   // The two sides take turns, so that both see the same load of a shared machine.
   for (int rep = 0; rep < bySize(3, 7); ++rep)
     for (const std::string& b : backends()) {
-      benchmark::RegisterBenchmark(("saveEvent/" + b).c_str(), BM_SaveEvent, b)
-          ->MinTime(minTime)
+      paced(benchmark::RegisterBenchmark(("saveEvent/" + b).c_str(), BM_SaveEvent, b), minTime)
           ->UseRealTime();
-      benchmark::RegisterBenchmark(("direct/" + b).c_str(), BM_Direct, b)
-          ->MinTime(minTime)
+      paced(benchmark::RegisterBenchmark(("direct/" + b).c_str(), BM_Direct, b), minTime)
           ->UseRealTime();
     }
   benchmark::Initialize(&argc, argv);

@@ -511,11 +511,10 @@ int main(int argc, char** argv) {
     for (const std::string& b : backends())
       for (Kind k : {kFirst, kLaterAppend, kLaterFold}) {
         std::string suffix = std::string("/") + kindName(k) + "/" + b;
-        benchmark::RegisterBenchmark(("saveProgress" + suffix).c_str(), BM_SaveProgress, b, k)
-            ->MinTime(minTime)
+        paced(benchmark::RegisterBenchmark(("saveProgress" + suffix).c_str(), BM_SaveProgress, b, k),
+              minTime)
             ->UseRealTime();
-        benchmark::RegisterBenchmark(("direct" + suffix).c_str(), BM_Direct, b, k)
-            ->MinTime(minTime)
+        paced(benchmark::RegisterBenchmark(("direct" + suffix).c_str(), BM_Direct, b, k), minTime)
             ->UseRealTime();
       }
   benchmark::Initialize(&argc, argv);

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cstring>
 
 #include "ASQuery.h"
 
@@ -26,20 +27,21 @@ unsigned long takeSerial() {
 
 }  // namespace
 
-ASDomain::ASDomain(const char* table) : table_(table), serial_(takeSerial()) {}
+ASDomain::ASDomain(const char* table)
+    : table_(table), tableSize_(std::strlen(table)), serial_(takeSerial()) {}
 
 void ASColumnList::TooMany() {
   throw AException("a key or index of more than " + std::to_string(kMax) + " columns");
 }
 
 void ASDomain::ValuesMismatch(size_t values) const {
-  throw AException("table " + table_ + " binds " + std::to_string(values) + " values to " +
+  throw AException("table " + TableName() + " binds " + std::to_string(values) + " values to " +
                    std::to_string(attrs_.size()) + " columns");
 }
 
 void ASDomain::RemoveColumn(const ASAttribute& a) {
   if (a.Domain() != this)
-    throw AException("column " + a.Name() + " is not a column of this " + table_ + " object");
+    throw AException("column " + a.Name() + " is not a column of this " + TableName() + " object");
   removed_.resize(attrs_.size(), false);
   removed_[a.Index()] = true;
 }
@@ -54,7 +56,7 @@ void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) 
   primary_.clear();
   for (const ASAttribute* a : columns) {
     if (!a || a->Domain() != this)
-      throw AException("the primary key of " + table_ + " names a column of another table");
+      throw AException("the primary key of " + TableName() + " names a column of another table");
     primary_.push_back(a->Index());
   }
 }

@@ -35,7 +35,7 @@ void ASShapeKey::Describe(const ASDomain& d, Seen& seen) {
   Room(sizeof type);
   std::memcpy(at_, &type, sizeof type);
   at_ += sizeof type;
-  Name(d.TableName());
+  Name(d.TableLiteral(), d.TableSize());
   Tag(d.LeftJoined() ? 'L' : 'T');
 }
 

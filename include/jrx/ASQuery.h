@@ -194,7 +194,6 @@ struct ASBindValue {
 class ASValue {
  public:
   explicit ASValue(ASType type) : type_(type) {}
-  virtual ~ASValue() = default;
   ASType Type() const { return type_; }
 
   bool IsNull() const { return null_; }
@@ -524,7 +523,10 @@ class ASDomain {
   ASDomain& operator=(const ASDomain&) = delete;
   virtual ~ASDomain() = default;
 
-  const std::string& TableName() const { return table_; }
+  // The literal of the table class: table objects are made per call, so it is not copied.
+  std::string TableName() const { return std::string(table_, tableSize_); }
+  const char* TableLiteral() const { return table_; }
+  size_t TableSize() const { return tableSize_; }
   size_t Size() const { return attrs_.size(); }
   ASAttribute& Attribute(size_t i) const { return *attrs_.at(i); }
   ASValue& Value(size_t i) const { return *values_.at(i); }
@@ -580,7 +582,8 @@ class ASDomain {
     if ((a->flags_ & AS_COL_AUTOINC) && !autoinc_) autoinc_ = a;
   }
 
-  std::string table_;
+  const char* table_;
+  size_t tableSize_;
   unsigned long serial_;
   ASInlineList<ASAttribute*, 16> attrs_;
   ASInlineList<ASValue*, 16> values_;
