@@ -1,5 +1,4 @@
 #include <atomic>
-#include <cstring>
 
 #include "ASQuery.h"
 
@@ -27,8 +26,7 @@ unsigned long takeSerial() {
 
 }  // namespace
 
-ASDomain::ASDomain(const char* table)
-    : table_(table), tableSize_(std::strlen(table)), serial_(takeSerial()) {}
+unsigned long ASDomain::NewSerial() { return takeSerial(); }
 
 void ASColumnList::TooMany() {
   throw AException("a key or index of more than " + std::to_string(kMax) + " columns");

@@ -518,7 +518,9 @@ struct ASIndexDef {
 
 class ASDomain {
  public:
-  explicit ASDomain(const char* table);
+  // Inline: the name's length is known where the table class names its literal.
+  explicit ASDomain(const char* table)
+      : table_(table), tableSize_(__builtin_strlen(table)), serial_(NewSerial()) {}
   ASDomain(const ASDomain&) = delete;
   ASDomain& operator=(const ASDomain&) = delete;
   virtual ~ASDomain() = default;
@@ -575,6 +577,7 @@ class ASDomain {
  private:
   friend class ASAttribute;
   [[noreturn]] static void ForeignIndexColumn(const char* index);
+  static unsigned long NewSerial();
   [[noreturn]] void ValuesMismatch(size_t values) const;
   void Register(ASAttribute* a) {
     a->index_ = attrs_.size();
@@ -648,6 +651,7 @@ class ASFilter {
   // sub-select made by Query() carries neither.
   // ASPrimaryKey names the table's primary key.
   ASFilter& UseIndex(const ASDomain& table, const std::string& index);
+  ASFilter& UseIndex(const ASDomain& table, const char* index);  // a literal: no string made
   ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
   // The rows read stay locked against other writers until the transaction ends, so that
   // writers of the same rows take turns from this select on (MariaDB: FOR UPDATE; a SQLite
