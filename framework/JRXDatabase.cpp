@@ -1,3 +1,4 @@
+#include <atomic>
 #include <mutex>
 
 #include "FrameworkState.h"
@@ -25,6 +26,31 @@ std::mutex& dbMutex() {
 std::shared_ptr<ASDatabase>& current() {
   static std::shared_ptr<ASDatabase> db;
   return db;
+}
+
+// Every transaction needs the open database. A thread keeps the one it used last and takes
+// it again while the database has been neither opened nor closed since (a count read without
+// the lock, which all threads would otherwise take for every transaction); else, and never
+// inside one of its own transactions, it looks again under the lock. So a thread's nested
+// transactions stay on the database of its outermost one, and each thread lets a closed
+// database go at its next transaction or when it ends (the closing thread at once).
+std::atomic<unsigned long> openings{0};
+struct ThreadDatabase {
+  unsigned long seen = 0;  // `openings` when `db` was taken
+  std::shared_ptr<ASDatabase> db;
+  int transactions = 0;  // the thread's open JRXRdbmsTran
+};
+thread_local ThreadDatabase threadDb;
+
+ASDatabase& threadDatabase() {
+  ThreadDatabase& t = threadDb;
+  if (t.transactions == 0 && t.seen != openings.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(dbMutex());
+    t.db = current();
+    t.seen = openings.load(std::memory_order_relaxed);
+  }
+  if (!t.db) throw AException("no database is open");
+  return *t.db;
 }
 
 bool storedLocalEid(ASSession* s, JRXEID& eid) {
@@ -68,6 +94,7 @@ void JRXDatabase::open(const std::string& url) {
   {
     std::lock_guard<std::mutex> lock(dbMutex());
     current() = db;
+    openings.fetch_add(1, std::memory_order_release);
   }
   detail::setStoredLocalEID(local);
   detail::loadEnvDirectory(s);
@@ -77,7 +104,9 @@ void JRXDatabase::close() {
   {
     std::lock_guard<std::mutex> lock(dbMutex());
     current().reset();
+    openings.fetch_add(1, std::memory_order_release);
   }
+  if (threadDb.transactions == 0) threadDb.db.reset();
   detail::setStoredLocalEID(JRXEID());
 }
 
@@ -93,8 +122,9 @@ std::shared_ptr<ASDatabase> JRXDatabase::get() {
 }
 
 JRXRdbmsTran::JRXRdbmsTran(ASTransactionMode mode)
-    : db_(JRXDatabase::get()), session_(db_->Session()) {
+    : db_(&threadDatabase()), session_(db_->Session()) {
   tran_.emplace(session_.get(), mode);
+  ++threadDb.transactions;
 }
 
 JRXRdbmsTran::~JRXRdbmsTran() {
@@ -106,6 +136,7 @@ JRXRdbmsTran::~JRXRdbmsTran() {
     Log2("JRXFramework", __FILE__, __LINE__, "~JRXRdbmsTran", __PRETTY_FUNCTION__)
         .put(1, "rollback failed: %s", e.what());
   }
+  --threadDb.transactions;
 }
 
 void JRXRdbmsTran::commit() { tran_->Commit(); }

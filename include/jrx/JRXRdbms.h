@@ -43,7 +43,7 @@ class JRXRdbmsTran {
   boost::intrusive_ptr<JRXRdbms> operator->() const { return session_; }
 
  private:
-  std::shared_ptr<ASDatabase> db_;  // first: outlives the session and transaction
+  ASDatabase* db_;  // first: kept by the thread while any of its transactions is open
   boost::intrusive_ptr<JRXRdbms> session_;
   std::optional<ASTransaction> tran_;  // in place: one is made for every call
 };
