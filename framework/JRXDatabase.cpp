@@ -1,6 +1,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "ASThreadOwn.h"
 #include "FrameworkState.h"
 #include "FrameworkTables.h"
 #include "JRXEnvDirectory.h"
@@ -34,23 +35,35 @@ std::shared_ptr<ASDatabase>& current() {
 // inside one of its own transactions, it looks again under the lock. So a thread's nested
 // transactions stay on the database of its outermost one, and each thread lets a closed
 // database go at its next transaction or when it ends (the closing thread at once).
+// The thread's part is plain data, reached with one look-up; its keeper holds the database.
 std::atomic<unsigned long> openings{0};
 struct ThreadDatabase {
-  unsigned long seen = 0;  // `openings` when `db` was taken
-  std::shared_ptr<ASDatabase> db;
-  int transactions = 0;  // the thread's open JRXRdbmsTran
+  unsigned long seen;  // `openings` when `db` was taken
+  ASDatabase* db;
+  int transactions;  // the thread's open JRXRdbmsTran
 };
 thread_local ThreadDatabase threadDb;
+struct ThreadDatabaseKeeper {
+  std::shared_ptr<ASDatabase> db;
+  ~ThreadDatabaseKeeper() {  // the thread ends: what it held is gone
+    ThreadDatabase& t = threadDb;
+    t.db = nullptr;
+    t.seen = openings.load(std::memory_order_acquire);
+  }
+};
+thread_local ThreadDatabaseKeeper threadDbKeeper;
 
-ASDatabase& threadDatabase() {
-  ThreadDatabase& t = threadDb;
+ThreadDatabase& threadDatabase() {
+  ThreadDatabase& t = *ASThreadOwn(threadDb);
   if (t.transactions == 0 && t.seen != openings.load(std::memory_order_acquire)) {
     std::lock_guard<std::mutex> lock(dbMutex());
-    t.db = current();
+    std::shared_ptr<ASDatabase>& held = threadDbKeeper.db;
+    held = current();
+    t.db = held.get();
     t.seen = openings.load(std::memory_order_relaxed);
   }
   if (!t.db) throw AException("no database is open");
-  return *t.db;
+  return t;
 }
 
 bool storedLocalEid(ASSession* s, JRXEID& eid) {
@@ -106,7 +119,11 @@ void JRXDatabase::close() {
     current().reset();
     openings.fetch_add(1, std::memory_order_release);
   }
-  if (threadDb.transactions == 0) threadDb.db.reset();
+  ThreadDatabase& t = *ASThreadOwn(threadDb);
+  if (t.transactions == 0) {
+    t.db = nullptr;
+    threadDbKeeper.db.reset();
+  }
   detail::setStoredLocalEID(JRXEID());
 }
 
@@ -121,10 +138,11 @@ std::shared_ptr<ASDatabase> JRXDatabase::get() {
   return current();
 }
 
-JRXRdbmsTran::JRXRdbmsTran(ASTransactionMode mode)
-    : db_(&threadDatabase()), session_(db_->Session()) {
+JRXRdbmsTran::JRXRdbmsTran(ASTransactionMode mode) : thread_(&threadDatabase()) {
+  ThreadDatabase& t = *static_cast<ThreadDatabase*>(thread_);
+  session_ = t.db->Session();
   tran_.emplace(session_.get(), mode);
-  ++threadDb.transactions;
+  ++t.transactions;
 }
 
 JRXRdbmsTran::~JRXRdbmsTran() {
@@ -136,7 +154,7 @@ JRXRdbmsTran::~JRXRdbmsTran() {
     Log2("JRXFramework", __FILE__, __LINE__, "~JRXRdbmsTran", __PRETTY_FUNCTION__)
         .put(1, "rollback failed: %s", e.what());
   }
-  --threadDb.transactions;
+  --static_cast<ThreadDatabase*>(thread_)->transactions;
 }
 
 void JRXRdbmsTran::commit() { tran_->Commit(); }

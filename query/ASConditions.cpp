@@ -2,6 +2,7 @@
 #include "ASNode.h"
 #include "ASSelect.h"
 #include "ASSqlText.h"
+#include "ASThreadOwn.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ struct NodeBlocksKeeper {
 thread_local NodeBlocksKeeper nodeBlocksKeeper;
 
 void* takeBlock() {
-  NodeBlocks& b = nodeBlocks;
+  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
   if (!b.head) return ::operator new(sizeof(ASNode));
   void* p = b.head;
   b.head = *static_cast<void**>(p);
@@ -41,7 +42,7 @@ void* takeBlock() {
 }
 
 void giveBlock(void* p) {
-  NodeBlocks& b = nodeBlocks;
+  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
   if (b.gone || b.count == kKeptNodes) {
     ::operator delete(p);
     return;

@@ -38,6 +38,7 @@
 
 #include "ASSelect.h"
 #include "ASSessionAccess.h"
+#include "ASThreadOwn.h"
 
 struct ASCursorState {
   ASSelectShape shape;
@@ -293,14 +294,14 @@ struct StatePoolKeeper {
 thread_local StatePoolKeeper statePoolKeeper;
 
 ASCursorState* acquireState() {
-  StatePool& p = statePool;
+  StatePool& p = *ASThreadOwn(statePool);
   if (p.count) return p.free[--p.count];
   return new ASCursorState;
 }
 
 void releaseState(ASCursorState* s) {
   if (!s) return;
-  StatePool& p = statePool;
+  StatePool& p = *ASThreadOwn(statePool);
   if (p.gone || p.count == kPooledStates) {
     delete s;
     return;

@@ -1,6 +1,7 @@
 #include <atomic>
 
 #include "ASQuery.h"
+#include "ASThreadOwn.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ struct SerialBlock {
 thread_local SerialBlock serials;
 
 unsigned long takeSerial() {
-  SerialBlock& b = serials;
+  SerialBlock& b = *ASThreadOwn(serials);
   if (b.next == b.end) {
     b.next = nextBlock.fetch_add(kSerialBlock, std::memory_order_relaxed);
     b.end = b.next + kSerialBlock;

@@ -29,11 +29,6 @@ ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
   return *this;
 }
 
-ASFilter& ASFilter::UseIndex(const ASDomain& table, const char* index) {
-  hints_.emplace_back(&table, index);
-  return *this;
-}
-
 ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
   joinOrder_ = tables;
   return *this;

@@ -651,7 +651,11 @@ class ASFilter {
   // sub-select made by Query() carries neither.
   // ASPrimaryKey names the table's primary key.
   ASFilter& UseIndex(const ASDomain& table, const std::string& index);
-  ASFilter& UseIndex(const ASDomain& table, const char* index);  // a literal: no string made
+  // Inline: a literal's length is known where it is written.
+  ASFilter& UseIndex(const ASDomain& table, const char* index) {
+    hints_.emplace_back(&table, index);
+    return *this;
+  }
   ASFilter& JoinOrder(std::initializer_list<const ASDomain*> tables);
   // The rows read stay locked against other writers until the transaction ends, so that
   // writers of the same rows take turns from this select on (MariaDB: FOR UPDATE; a SQLite

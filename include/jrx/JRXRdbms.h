@@ -43,7 +43,9 @@ class JRXRdbmsTran {
   boost::intrusive_ptr<JRXRdbms> operator->() const { return session_; }
 
  private:
-  ASDatabase* db_;  // first: kept by the thread while any of its transactions is open
+  // The calling thread's hold on the database, which it keeps while any of its
+  // transactions is open.
+  void* thread_;
   boost::intrusive_ptr<JRXRdbms> session_;
   std::optional<ASTransaction> tran_;  // in place: one is made for every call
 };
