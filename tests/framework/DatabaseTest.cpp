@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <future>
+#include <thread>
+
 #include "JRXEnvDirectory.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
@@ -60,4 +63,41 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
     EXPECT_NE(other, JRXConfiguration::getLocalEID());
     EXPECT_THROW(JRXRdbmsTran(), AException);
   }
+}
+
+// A thread's transactions stay on the database its outermost open one began on, however the
+// process's database changes meanwhile; its next outermost transaction takes the new one.
+TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
+  const char* mark = "INSERT INTO jrx_mark (x) VALUES (1)";
+  for (const std::string& backend : jrxtest::backends()) {
+    SCOPED_TRACE(backend);
+    reopen(jrxtest::freshDatabaseUrl(backend));
+    {
+      JRXRdbmsTran t;
+      (*t)->ExecuteSql("CREATE TABLE jrx_mark (x INTEGER)");
+      t.commit();
+    }
+    std::promise<void> begun, switched;
+    std::thread worker([&] {
+      {
+        JRXRdbmsTran outer;
+        begun.set_value();
+        switched.get_future().wait();
+        JRXRdbmsTran inner;
+        EXPECT_EQ(*outer, *inner);
+        EXPECT_NO_THROW((*inner)->ExecuteSql(mark));
+        inner.commit();
+        outer.commit();
+      }
+      JRXRdbmsTran next;
+      EXPECT_THROW((*next)->ExecuteSql(mark), AException);  // the new database has no mark
+    });
+    begun.get_future().wait();
+    reopen(jrxtest::freshDatabaseUrl(backend));
+    switched.set_value();
+    worker.join();
+    JRXRdbmsTran mine;
+    EXPECT_THROW((*mine)->ExecuteSql(mark), AException);
+  }
+  JRXDatabase::close();
 }
