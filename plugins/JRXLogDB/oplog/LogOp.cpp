@@ -1,5 +1,7 @@
 #include "oplog/LogOp.h"
 
+#include <string_view>
+
 #include "JRXConversions.h"
 #include "oplog/Players.h"
 #include "store/ValueEncodings.h"
@@ -48,7 +50,7 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
   bool sourceLinked = false;
   while (c.Fetch()) {
     JRXEID eid = rdbmsGuidToGuid(env.eid.Guid());
-    const std::string& role = link.role.Bytes();
+    const std::string_view role = link.role.Bytes();  // compared with literals in place
     if (role == "O") {
       op->operands.insert(eid);
     } else if (role == "S") {
