@@ -20,10 +20,10 @@
 // What a statement costs through the library (bench_saveProgress, bench_saveEvent: a service call
 // against a C API program that sends the very same statements on a connection opened the same
 // way, both taking turns in one run; medians of runs on a two-core machine). On MariaDB, where
-// round trips set the price, calls run at 0.97 to 1.0 of the hand-written rate. On SQLite, where
+// round trips set the price, calls run at 0.92 to 1.0 of the hand-written rate. On SQLite, where
 // a statement costs a few microseconds, first reports run at 0.94 to 1.0, appended texts at 0.92
-// to 0.95, events at 0.97 to 0.99, and a report that only refreshes its latest text (five short
-// statements) at 0.89 to 0.91; it executes 1.27 instructions for each one of the hand-written
+// to 0.95, events at 0.95 to 0.99, and a report that only refreshes its latest text (five short
+// statements) at 0.90 to 0.92; it executes 1.30 instructions for each one of the hand-written
 // program, which go to making the table objects and conditions, writing the shape key and finding
 // the statement by it. What keeps it cheap: a statement's shape is written as a compact key
 // without SQL (comparisons by an operator letter), hashed eight bytes at a step into an open
@@ -33,10 +33,12 @@
 // columns are read through their value objects, texts as their bytes, and fetched texts are moved
 // into the value members, not copied; cursor states, row buffers and condition nodes are reused
 // by the thread, and nodes are counted by a plain handle; table objects are made with inline
-// code, literal names, key lists kept in place and serials from a block of the thread's own; a
-// cursor whose rows fit a page is one statement without an added order; a MariaDB transaction
-// opens with its first statement (autocommit off) and an empty one costs nothing; SQLite's begin
-// and commit are prepared statements.
+// code, their names and plan hints are the literals of the code, key lists are kept in place and
+// serials come from a block of the thread's own; the thread-local pools are looked up once per
+// use; a cursor whose rows fit a page is one statement without an added order; a transaction
+// finds the thread's database without a lock; a MariaDB transaction opens with its first
+// statement (autocommit off) and an empty one costs nothing; SQLite's begin and commit are
+// prepared statements; calls into SQLite and the C++ runtime go through the loaded address.
 #pragma once
 
 #include <cstddef>
