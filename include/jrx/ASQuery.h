@@ -520,14 +520,14 @@ struct ASIndexDef {
 
 class ASDomain {
  public:
-  // Inline: the name's length is known where the table class names its literal.
+  // `table` is kept, not copied, like the names of columns: a literal of the table class.
+  // Inline, so that its length is known where the class writes it.
   explicit ASDomain(const char* table)
       : table_(table), tableSize_(__builtin_strlen(table)), serial_(NewSerial()) {}
   ASDomain(const ASDomain&) = delete;
   ASDomain& operator=(const ASDomain&) = delete;
   virtual ~ASDomain() = default;
 
-  // The literal of the table class: table objects are made per call, so it is not copied.
   std::string TableName() const { return std::string(table_, tableSize_); }
   const char* TableLiteral() const { return table_; }
   size_t TableSize() const { return tableSize_; }
