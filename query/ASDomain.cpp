@@ -16,7 +16,9 @@ struct SerialBlock {
 };
 thread_local SerialBlock serials;
 
-unsigned long takeSerial() {
+}  // namespace
+
+unsigned long ASDomain::NewSerial() {
   SerialBlock& b = *ASThreadOwn(serials);
   if (b.next == b.end) {
     b.next = nextBlock.fetch_add(kSerialBlock, std::memory_order_relaxed);
@@ -24,10 +26,6 @@ unsigned long takeSerial() {
   }
   return b.next++;
 }
-
-}  // namespace
-
-unsigned long ASDomain::NewSerial() { return takeSerial(); }
 
 void ASColumnList::TooMany() {
   throw AException("a key or index of more than " + std::to_string(kMax) + " columns");

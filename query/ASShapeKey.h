@@ -62,7 +62,6 @@ class ASShapeKey {
     at_ = p + n;
   }
   void Name(const std::string& s) { Name(s.data(), s.size()); }
-  void Name(const char* s) { Name(s, std::strlen(s)); }
   // A table: its alias by order of first appearance, and on that first appearance the
   // table itself: its class (which fixes its columns and keys), its name and whether it is
   // LEFT JOINed. A column: its table and its place there.
