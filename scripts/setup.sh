@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the private MariaDB server need.
-# Idempotent: does nothing when everything is there. Optional packages: where they cannot be
-# installed, the test that needs them says so and is skipped, and nothing else depends on them.
+# Installs the Debian packages that the work at hand needs. Idempotent: does nothing when
+# everything is there.
+#   setup.sh tool  what building the tool and its libraries needs (the demo)
+#   setup.sh       everything: the tests, the benchmarks, the private MariaDB server, the
+#                  packages; optional packages that cannot be installed make the test that
+#                  needs them say so and be skipped, and nothing else depends on them.
 set -euo pipefail
-packages=(build-essential cmake pkg-config libsqlite3-dev libmariadb-dev mariadb-server
-          mariadb-client nlohmann-json3-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcpp-httplib-dev libcli11-dev help2man)
+profile=${1:-all}
+tool_packages=(g++ make cmake pkg-config libsqlite3-dev libmariadb-dev nlohmann-json3-dev
+               libboost-dev libcpp-httplib-dev libcli11-dev)
+test_packages=(build-essential mariadb-server mariadb-client libgtest-dev libgmock-dev
+               libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot)
 cluster_packages=(galera-4 mariadb-backup socat)  # the cluster test
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -18,9 +23,16 @@ install_missing() {
   [ ${#missing[@]} -gt 0 ] || return 0
   echo "installing: ${missing[*]}"
   [ $updated = 1 ] || { $SUDO apt-get update -qq; updated=1; }
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Recommends are left out: the build needs none of them, and they double the download.
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 }
-install_missing "${packages[@]}"
+case "$profile" in
+  tool) install_missing "${tool_packages[@]}"; exit 0 ;;
+  all) ;;
+  *) echo "usage: setup.sh [tool|all]" >&2; exit 2 ;;
+esac
+install_missing "${tool_packages[@]}" "${test_packages[@]}"
 install_missing "${cluster_packages[@]}" ||
   echo "${cluster_packages[*]} could not be installed: the cluster test will be skipped" >&2
 # The browser test of the web view.
