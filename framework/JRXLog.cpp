@@ -1,41 +1,28 @@
 #include "JRXLog.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
 
 namespace JRX {
 
 namespace {
-
-// Writes records up to the level named by JRXLOG_LOGLEVEL (default 1) to stderr.
-class StderrLogSink : public JRXLogSink {
- public:
-  StderrLogSink() {
-    const char* v = std::getenv("JRXLOG_LOGLEVEL");
-    if (v && *v) {
-      char* end = nullptr;
-      long l = std::strtol(v, &end, 10);
-      if (end && *end == '\0') maxLevel_ = static_cast<int>(l);
-    }
-  }
-  void write(const JRXLogRecord& r) override {
-    if (r.level > maxLevel_) return;
-    std::fprintf(stderr, "%s [%d] %s:%d %s: %s\n", r.category.c_str(), r.level, r.file.c_str(),
-                 r.line, r.function.c_str(), r.text.c_str());
-  }
-
- private:
-  int maxLevel_ = 1;
-};
 
 std::mutex& sinkMutex() {
   static std::mutex m;
   return m;
 }
 
+std::shared_ptr<JRXLogSink> stderrSink() {
+  return std::make_shared<JRXStreamLogSink>(stderr, logLevelFromEnvironment(1));
+}
+
 std::shared_ptr<JRXLogSink>& currentSink() {
-  static std::shared_ptr<JRXLogSink> sink = std::make_shared<StderrLogSink>();
+  static std::shared_ptr<JRXLogSink> sink = stderrSink();
   return sink;
 }
 
@@ -47,6 +34,46 @@ std::shared_ptr<JRXLogSink> sink() {
 const char* orEmpty(const char* s) { return s ? s : ""; }
 
 }  // namespace
+
+int logLevelFromEnvironment(int fallback) {
+  const char* v = std::getenv("JRXLOG_LOGLEVEL");
+  if (!v || !*v) return fallback;
+  char* end = nullptr;
+  long l = std::strtol(v, &end, 10);
+  return end && *end == '\0' ? static_cast<int>(l) : fallback;
+}
+
+JRXStreamLogSink::JRXStreamLogSink(std::FILE* out, int maxLevel) : out_(out), maxLevel_(maxLevel) {}
+
+std::shared_ptr<JRXStreamLogSink> JRXStreamLogSink::appendingTo(const std::string& path,
+                                                                 int maxLevel) {
+  std::FILE* f = std::fopen(path.c_str(), "ae");
+  if (!f) throw std::runtime_error("cannot open the log file " + path + ": " + std::strerror(errno));
+  auto sink = std::make_shared<JRXStreamLogSink>(f, maxLevel);
+  sink->ownsFile_ = true;
+  return sink;
+}
+
+JRXStreamLogSink::~JRXStreamLogSink() {
+  if (ownsFile_) std::fclose(out_);
+}
+
+void JRXStreamLogSink::write(const JRXLogRecord& r) {
+  if (r.level > maxLevel_) return;
+  std::lock_guard<std::mutex> lock(m_);
+  if (ownsFile_) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char stamp[32];
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
+    std::fputs(stamp, out_);
+  }
+  std::fprintf(out_, "%s [%d] %s:%d %s: %s\n", r.category.c_str(), r.level, r.file.c_str(),
+               r.line, r.function.c_str(), r.text.c_str());
+  // A file must hold every record even when the process is killed right after.
+  std::fflush(out_);
+}
 
 void JRXCapturingLogSink::write(const JRXLogRecord& r) {
   std::lock_guard<std::mutex> lock(m_);
@@ -64,7 +91,7 @@ void JRXCapturingLogSink::clear() {
 }
 
 std::shared_ptr<JRXLogSink> setLogSink(std::shared_ptr<JRXLogSink> s) {
-  if (!s) s = std::make_shared<StderrLogSink>();
+  if (!s) s = stderrSink();
   std::lock_guard<std::mutex> lock(sinkMutex());
   std::shared_ptr<JRXLogSink> previous = currentSink();
   currentSink() = std::move(s);

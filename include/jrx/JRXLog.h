@@ -1,9 +1,10 @@
 // The framework logger. A record carries category, source file, line, function, the
 // function's full signature, a level (1 failures, 2 notable events, 4 drop notices; higher
 // is chattier) and the printf-formatted text. Records go to one process-wide sink: stderr by
-// default (levels up to JRXLOG_LOGLEVEL, default 1), or whatever a test installs.
+// default (levels up to JRXLOG_LOGLEVEL, default 1), or whatever the program installs.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,35 @@ class JRXCapturingLogSink : public JRXLogSink {
   mutable std::mutex m_;
   std::vector<JRXLogRecord> records_;
 };
+
+// Writes each record up to maxLevel as one line, "CATEGORY [LEVEL] FILE:LINE FUNCTION: TEXT", to
+// a stream; a file sink puts the local date and time in front, as a file is read later.
+// Thread-safe: records of several threads are whole lines.
+class JRXStreamLogSink : public JRXLogSink {
+ public:
+  // Does not own `out`. REQUIRES: `out` stays open while the sink is installed.
+  JRXStreamLogSink(std::FILE* out, int maxLevel);
+  // Appends to the file at `path`, made if missing. Throws std::runtime_error naming the path
+  // and the system's reason when it cannot be opened.
+  static std::shared_ptr<JRXStreamLogSink> appendingTo(const std::string& path, int maxLevel);
+  ~JRXStreamLogSink() override;
+  void write(const JRXLogRecord& r) override;
+
+ private:
+  std::mutex m_;
+  std::FILE* out_;
+  int maxLevel_;
+  bool ownsFile_ = false;
+};
+
+// Drops every record.
+class JRXNullLogSink : public JRXLogSink {
+ public:
+  void write(const JRXLogRecord&) override {}
+};
+
+// The level JRXLOG_LOGLEVEL names, or `fallback` when it is unset or not a number.
+int logLevelFromEnvironment(int fallback);
 
 // Installs the sink; null restores the stderr sink. Returns the previous one.
 std::shared_ptr<JRXLogSink> setLogSink(std::shared_ptr<JRXLogSink> sink);

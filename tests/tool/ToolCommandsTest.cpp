@@ -232,5 +232,41 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
   EXPECT_EQ(access(db.c_str(), F_OK), 0);
 }
 
+// The library's own records stay out of the operator's way unless asked for, and then come whole.
+TEST(ToolDefaults, LibraryRecordsOnlyWhereAsked) {
+  const std::string dir = makeTempDir(), file = dir + "/lib.log";
+  const std::string record = "JRXLogDBLocal [1] plugins/JRXLogDB/JRXLogDBLocal:";
+  const Vars db = {{"JRXLOG_DB", "sqlite:" + dir + "/q.db"}};
+  const auto run = [&](const Strings& args, Vars vars = {}) {
+    vars.insert(vars.end(), db.begin(), db.end());
+    return runJrxlog(args, R"({"kind":"event","type":"audit","info":{"params":{"source_env":)"
+                           R"({"params":{"eid":")" + std::string(kNode) + R"("}}}}})",
+                     dir, vars);
+  };
+  const Strings compact = {"compact", "ops", "--age", "0"};
+  ToolRun r = run(compact);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  // An audit event without its payload is stored, and the library says so in a record.
+  r = run({"import"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  r = run({"--verbose", "compact", "ops", "--age", "0"});
+  EXPECT_NE(r.err.find(record + "33 compact: compact 0\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(run({"--log-file", file, "import"}).err, "");
+  r = run(compact, {{"JRXLOG_LOG_FILE", file}, {"JRXLOG_LOGLEVEL", "1"}});
+  EXPECT_EQ(r.err, "");
+  std::ifstream in(file);
+  Strings lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(record + "73 logAudit: "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("compact: compact 0"), std::string::npos) << lines[1];
+  r = run({"--log-file", dir + "/none/lib.log", "init"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot open the log file " + dir + "/none/lib.log"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace jrxtest

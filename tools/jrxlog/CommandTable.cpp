@@ -32,6 +32,10 @@ const std::vector<OptionSpec>& globalOptionSpecs() {
        "apply the rights of --client NAME from this ACL file "
        "{\"clients\": {\"NAME\": {\"GUID or *\": [right, ...]}}}"},
       {"client", ValueKind::Text, "NAME", "the client whose rights --acl applies"},
+      {"log-file", ValueKind::Text, "FILE",
+       "append the log library's own records (failures, notable events) to FILE", 0, 0, false,
+       "JRXLOG_LOG_FILE"},
+      {"verbose", ValueKind::Flag, "", "print the log library's own records on standard error"},
   };
   return specs;
 }

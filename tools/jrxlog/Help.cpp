@@ -24,6 +24,9 @@ const char* const kToolFooter = R"(Database URLs (--db, JRXLOG_DB):
 Listings print a table; --json prints JSON Lines in the import format, the records in the
 order of the answer, so that the output can be imported into another database as it is.
 
+The tool prints what it did and what failed; the log library's own records go nowhere unless
+--log-file or --verbose asks for them (levels up to JRXLOG_LOGLEVEL, default 2).
+
 Exit status: 0 done; 1 refused ("error CODE: MESSAGE" on stderr) or bad input (with its
 line number); 2 a mistake on the command line.
 'jrxlog COMMAND --help' shows the options of a command.)";

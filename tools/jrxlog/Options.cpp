@@ -175,6 +175,8 @@ CommandLine CommandLine::parse(int argc, char** argv) {
   cl.global_.localEid = *p.global["local-eid"];
   cl.global_.aclFile = *p.global["acl"];
   cl.global_.client = *p.global["client"];
+  cl.global_.logFile = *p.global["log-file"];
+  cl.global_.verbose = p.app.get_option("--verbose")->count() > 0;
 
   auto space = name.find(' ');
   cl.command_ = name.substr(0, space);

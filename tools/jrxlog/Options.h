@@ -33,6 +33,8 @@ struct GlobalOptions {
   std::string localEid;  // text; from --local-eid, else JRXLOG_LOCAL_EID, else empty
   std::string aclFile;
   std::string client;
+  std::string logFile;  // from --log-file, else JRXLOG_LOG_FILE
+  bool verbose = false;
 };
 
 class CommandLine {

@@ -1,6 +1,7 @@
 #include "Services.h"
 
 #include "JRXEnvDirectory.h"
+#include "JRXLog.h"
 #include "JRXRdbms.h"
 #include "JsonRecords.h"
 
@@ -37,6 +38,20 @@ std::string errorText(int code, const std::string& message) {
     }
   }
   return "error " + std::to_string(code) + ": " + text;
+}
+
+void routeLibraryLog(const GlobalOptions& options) {
+  // The operator reads the tool's own words; the library's records are for whoever keeps a
+  // file of them, or asks to see them.
+  int level = JRX::logLevelFromEnvironment(2);
+  std::shared_ptr<JRX::JRXLogSink> sink;
+  if (!options.logFile.empty())
+    sink = JRX::JRXStreamLogSink::appendingTo(options.logFile, level);
+  else if (options.verbose)
+    sink = std::make_shared<JRX::JRXStreamLogSink>(stderr, level);
+  else
+    sink = std::make_shared<JRX::JRXNullLogSink>();
+  JRX::setLogSink(sink);
 }
 
 void openLog(const GlobalOptions& options) {

@@ -27,6 +27,8 @@ class ServiceFailure : public std::runtime_error {
 std::string errorText(int code, const std::string& message);
 
 // Opens the database, applies --local-eid and --acl/--client, creates missing tables.
+// Sends the library's log records to --log-file, to stderr with --verbose, or nowhere.
+void routeLibraryLog(const GlobalOptions& options);
 void openLog(const GlobalOptions& options);
 
 // The access provider handed to every service object of this process.

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   }
   int status = 1;
   try {
+    routeLibraryLog(cl.global());
     openLog(cl.global());
     status = dispatch(cl);
   } catch (const UsageError& e) {
