@@ -28,9 +28,15 @@ std::shared_ptr<JRXRightsTable> JRXRightsTable::loadAclFile(const std::string& p
   if (!in) fail(path, "cannot be read");
   std::stringstream text;
   text << in.rdbuf();
+  return parseAcl(text.str(), client, path);
+}
+
+std::shared_ptr<JRXRightsTable> JRXRightsTable::parseAcl(const std::string& text,
+                                                         const std::string& client,
+                                                         const std::string& path) {
   nlohmann::json doc;
   try {
-    doc = nlohmann::json::parse(text.str());
+    doc = nlohmann::json::parse(text);
   } catch (const nlohmann::json::exception& e) {
     fail(path, std::string("is not valid JSON (") + e.what() + ")");
   }

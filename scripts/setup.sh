@@ -10,7 +10,8 @@ profile=${1:-all}
 tool_packages=(g++ make cmake pkg-config libsqlite3-dev libmariadb-dev nlohmann-json3-dev
                libboost-dev libcpp-httplib-dev libcli11-dev)
 test_packages=(build-essential mariadb-server mariadb-client libgtest-dev libgmock-dev
-               libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot)
+               libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot clang-14
+               libfuzzer-14-dev)
 cluster_packages=(galera-4 mariadb-backup socat)  # the cluster test
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"

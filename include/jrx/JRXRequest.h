@@ -103,6 +103,10 @@ class JRXRightsTable : public JRXAccessPolicy {
   // a client not listed holds nothing. Throws std::runtime_error naming what is wrong.
   static std::shared_ptr<JRXRightsTable> loadAclFile(const std::string& path,
                                                      const std::string& client);
+  // The same from the file's text; `origin` names it in errors ("ACL file ORIGIN: ...").
+  static std::shared_ptr<JRXRightsTable> parseAcl(const std::string& text,
+                                                  const std::string& client,
+                                                  const std::string& origin);
 
  private:
   std::map<JRXEID, std::set<int>> rights_;

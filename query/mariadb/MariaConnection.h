@@ -3,17 +3,7 @@
 #include <mysql.h>
 
 #include "ASDriver.h"
-
-// Where a mysql:// URL points, and how to get there. Empty texts are left to the client
-// option files (and MYSQL_PWD for the password), as every MySQL client does.
-struct MariaTarget {
-  std::string user, password, host, database, socket;
-  unsigned port = 0;
-  std::string optionFile;  // read instead of the default option files
-  std::string sslMode;     // DISABLED, PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY
-  std::string sslCa, sslCert, sslKey;
-  unsigned connectTimeout = 0;  // seconds; 0: the option files' or our default
-};
+#include "MariaUrl.h"
 
 // Hands the target's settings to Connector/C before it connects: the option files (the
 // [client] and [jrxlog] groups) are read by the connector itself when it connects.

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "CommandTable.h"
+#include "Commands.h"
 #include "JRXGUID.h"
 
 namespace jrxlog {
@@ -209,6 +210,11 @@ CommandLine CommandLine::parse(int argc, char** argv) {
     throw TextRequested(bashCompletion());
   }
   return cl;
+}
+
+void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what) {
+  size_t n = cl.positional().size();
+  if (n < min || n > max) throw UsageError(what);
 }
 
 std::string CommandLine::value(const std::string& name, const std::string& fallback) const {

@@ -7,11 +7,6 @@
 
 namespace jrxlog {
 
-void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what) {
-  size_t n = cl.positional().size();
-  if (n < min || n > max) throw UsageError(what);
-}
-
 namespace {
 
 int dispatch(const CommandLine& cl) {
