@@ -153,10 +153,9 @@ ojson infoTo(const JRX::JRXInfo& info) {
   return out;
 }
 
-json parseObject(const std::string& text) {
-  json v;
+json parseJson(const std::string& text) {
   try {
-    v = json::parse(text);
+    return json::parse(text);
   } catch (const json::exception& e) {
     // Syntax errors, and numbers too large for a double (out of range), alike.
     std::string what = e.what();
@@ -172,6 +171,10 @@ json parseObject(const std::string& text) {
              what.substr(end);
     throw RecordError("malformed JSON: " + what);
   }
+}
+
+json parseObject(const std::string& text) {
+  json v = parseJson(text);
   if (!v.is_object()) throw RecordError(std::string("a record must be a JSON object, not ") +
                                         typeName(v));
   return v;
@@ -390,14 +393,6 @@ std::string eventToJson(const JRX::JRXEvent& e) {
 
 std::string infoToJson(const JRX::JRXInfo& info) { return dump(infoTo(info)); }
 
-JRX::JRXInfo infoFromJson(const std::string& text) {
-  json v;
-  try {
-    v = json::parse(text);
-  } catch (const json::parse_error& e) {
-    throw RecordError(std::string("malformed JSON: ") + e.what());
-  }
-  return infoFrom(v, "info", 0);
-}
+JRX::JRXInfo infoFromJson(const std::string& text) { return infoFrom(parseJson(text), "info", 0); }
 
 }  // namespace jrxlog
