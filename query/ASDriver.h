@@ -72,8 +72,22 @@ class ASDriverConnection {
   virtual std::string IndexHint(const ASDomain& table, const std::string& index) const = 0;
   // The join operator that keeps the left table the outer one.
   virtual const char* OrderedJoin() const = 0;
-  // What ends a select that locks the rows it reads until the transaction ends.
-  virtual const char* ForUpdate() const = 0;
+  // What ends a select that locks the rows it reads until the transaction ends, in the
+  // ways of ASFilter::RowLock.
+  virtual const char* RowLockClause(ASFilter::RowLock lock) const = 0;
+
+  // Layouts (ASSession::DescribeTable, ReshapeTable).
+  virtual ASTableLayout DescribeTable(const std::string& table) = 0;
+  // The layout TableDdl() makes, described as DescribeTable() would describe it.
+  virtual ASTableLayout IntendedLayout(const ASDomain& domain) const = 0;
+  // The statements that turn `have` into `want` (both of `domain`'s table), keeping rows.
+  virtual std::vector<std::string> ReshapeSql(const ASDomain& domain, const ASTableLayout& have,
+                                              const ASTableLayout& want) const = 0;
+  // ASSession::Vacuum().
+  virtual bool Vacuum() = 0;
+  // A named lock of the connection (ASSchemaLock); false when the wait timed out.
+  virtual bool LockName(const std::string& name, int timeoutSeconds) = 0;
+  virtual void UnlockName(const std::string& name) = 0;
   // The plan of `sql` with `params`, step by step.
   virtual std::vector<ASPlanStep> Explain(const std::string& sql,
                                           const std::vector<ASBindValue>& params) = 0;

@@ -177,7 +177,7 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
       w.Value(ASBindValue::MakeInt(static_cast<long long>(x.offset)), x.offsetSource);
     }
   }
-  if (x.dialect && f.LocksRows()) w << x.dialect->ForUpdate();
+  if (x.dialect && f.LocksRows()) w << x.dialect->RowLockClause(f.Lock());
 }
 
 void ASRenderEmbedded(const ASFilter& f, const std::vector<const ASDomain*>& outer,

@@ -4,6 +4,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "ASLayout.h"
 #include "ASRowLimits.h"
 #include "ASSessionAccess.h"
 #include "ASSqlText.h"
@@ -340,4 +341,48 @@ void ASSession::CreateTable(const ASDomain& domain) {
   ASDriverConnection& conn = ASSessionAccess::Connection(*this);
   for (const std::string& sql : conn.TableDdl(domain))
     guarded(lost_, [&] { conn.ExecuteSql(sql); });
+}
+
+ASTableLayout ASSession::DescribeTable(const std::string& table) {
+  ASDriverConnection& conn = ASSessionAccess::Connection(*this);
+  return guarded(lost_, [&] { return conn.DescribeTable(table); });
+}
+
+bool ASSession::Vacuum() {
+  ASDriverConnection& conn = ASSessionAccess::Connection(*this);
+  statements_->Clear();
+  return guarded(lost_, [&] { return conn.Vacuum(); });
+}
+
+std::vector<std::string> ASSession::ReshapeTable(const ASDomain& domain) {
+  ASDriverConnection& conn = ASSessionAccess::Connection(*this);
+  const ASTableLayout have = DescribeTable(domain.TableName());
+  if (!have.exists) {
+    CreateTable(domain);
+    return {domain.TableName() + ": table created"};
+  }
+  const ASTableLayout want = conn.IntendedLayout(domain);
+  std::vector<std::string> changes = ASLayoutChanges(domain.TableName(), have, want);
+  if (changes.empty()) return changes;
+  // Statements prepared on the table as it was must not keep it busy while it changes.
+  statements_->Clear();
+  for (const std::string& sql : conn.ReshapeSql(domain, have, want))
+    guarded(lost_, [&] { conn.ExecuteSql(sql); });
+  return changes;
+}
+
+ASSchemaLock::ASSchemaLock(ASSession* session, const std::string& name, int timeoutSeconds)
+    : session_(session), name_(name) {
+  ASDriverConnection& conn = ASSessionAccess::Connection(*session_);
+  if (!conn.LockName(name_, timeoutSeconds))
+    throw AException("the lock '" + name_ + "' is held by another session for longer than " +
+                     std::to_string(timeoutSeconds) + " seconds");
+}
+
+ASSchemaLock::~ASSchemaLock() {
+  try {
+    ASSessionAccess::Connection(*session_).UnlockName(name_);
+  } catch (const AException&) {
+    // A lost connection has given the lock back with it.
+  }
 }

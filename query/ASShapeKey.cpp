@@ -153,6 +153,6 @@ void ASKeySelect(const ASFilter& f, ASShapeKey& k) {
   }
   k.Number(f.JoinSequence().size());
   for (const ASDomain* d : f.JoinSequence()) k.Table(*d);
-  k.Tag(f.LocksRows() ? 'u' : '-');
+  k.Tag(f.LocksRows() ? static_cast<char>(f.Lock()) : '-');
 }
 

@@ -663,7 +663,14 @@ class ASFilter {
   // writers of the same rows take turns from this select on (MariaDB: FOR UPDATE; a SQLite
   // write transaction holds the whole file already). A sub-select made by Query() locks
   // nothing.
-  ASFilter& ForUpdate() { forUpdate_ = true; return *this; }
+  ASFilter& ForUpdate() { lock_ = kLockUpdate; return *this; }
+  // The rows read are locked against writers until the transaction ends, but not against
+  // other readers that share them (MariaDB: LOCK IN SHARE MODE; nothing on SQLite).
+  ASFilter& ForShare() { lock_ = kLockShare; return *this; }
+  // As ForUpdate(), but rows another transaction has locked are passed over rather than
+  // waited for (MariaDB: FOR UPDATE SKIP LOCKED): for upkeep that leaves rows in use alone.
+  ASFilter& ForUpdateSkipLocked() { lock_ = kLockSkipLocked; return *this; }
+  enum RowLock : char { kLockNone = 0, kLockUpdate = 'u', kLockShare = 's', kLockSkipLocked = 'k' };
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
   // True where this select finds a row, as a condition of an enclosing select. The tables
@@ -684,7 +691,8 @@ class ASFilter {
     return hints_;
   }
   const ASInlineList<const ASDomain*, 4>& JoinSequence() const { return joinOrder_; }
-  bool LocksRows() const { return forUpdate_; }
+  bool LocksRows() const { return lock_ != kLockNone; }
+  RowLock Lock() const { return lock_; }
 
  protected:
   ASProjection proj_;
@@ -695,7 +703,7 @@ class ASFilter {
   unsigned long long offset_ = 0;
   ASInlineList<std::pair<const ASDomain*, std::string>, 2> hints_;
   ASInlineList<const ASDomain*, 4> joinOrder_;
-  bool forUpdate_ = false;
+  RowLock lock_ = kLockNone;
 };
 
 struct ASCursorState;
@@ -758,6 +766,30 @@ class ASDriverConnection;
 // The name of a table's primary key in plan hints and plan steps, on every database.
 extern const char* const ASPrimaryKey;
 
+// A table as the database's catalogue describes it (ASSession::DescribeTable), or as a domain
+// wants it to be. Column types are the dialect's own words, lower case, without display
+// widths; an index column read through a prefix is written "name(bytes)".
+struct ASIndexLayout {
+  std::string name;
+  bool unique = false;
+  std::vector<std::string> columns;
+  bool operator==(const ASIndexLayout& o) const {
+    return name == o.name && unique == o.unique && columns == o.columns;
+  }
+};
+struct ASColumnLayout {
+  std::string name;
+  std::string type;
+};
+struct ASTableLayout {
+  bool exists = false;
+  std::vector<ASColumnLayout> columns;
+  std::vector<std::string> primaryKey;  // empty: none of its own
+  std::vector<ASIndexLayout> indexes;   // the primary key not among them
+  const ASColumnLayout* Column(const std::string& name) const;
+  const ASIndexLayout* Index(const std::string& name) const;
+};
+
 struct ASPlanStep {
   std::string table;
   std::string index;
@@ -791,6 +823,18 @@ class ASSession {
 
   // Creates the table and its indexes when missing (dialect DDL from the domain).
   void CreateTable(const ASDomain& domain);
+  ASTableLayout DescribeTable(const std::string& table);
+  // Gives the free pages of the database back to the file system, outside a transaction;
+  // false where the database does not keep them in its file (MariaDB: its tables do).
+  bool Vacuum();
+  // Brings the table to the domain's layout in place, creating it when missing: adds the
+  // columns it lacks, gives columns the domain's types and the table the domain's primary
+  // key, creates missing indexes and drops those of the table's own naming ("table_...")
+  // that the domain no longer has or has otherwise. Rows are kept; a row that the new key
+  // would refuse makes it fail (nothing changed on SQLite, where it runs inside the
+  // caller's transaction; on MariaDB each table changes in one statement). Answers what it
+  // changed, one line each (nothing when the table was as wanted).
+  std::vector<std::string> ReshapeTable(const ASDomain& domain);
   const char* Dialect() const;  // "sqlite" or "mariadb"
   // Administrative statements without values (tests, tools): CREATE/DROP DATABASE and such.
   void ExecuteSql(const std::string& sql);
@@ -819,6 +863,23 @@ class ASSession {
 
 inline void intrusive_ptr_add_ref(const ASSession* s) { s->AddRef(); }
 inline void intrusive_ptr_release(const ASSession* s) { s->Release(); }
+
+// Held while a process brings a database's layout up to date, so that several processes
+// opening the same old database change it one after the other: MariaDB's named lock of the
+// session (it outlives the transactions of the session; DDL commits them), nothing on
+// SQLite, where the write transaction holding the whole file is the lock. A wait longer
+// than `timeoutSeconds` throws AException.
+class ASSchemaLock {
+ public:
+  ASSchemaLock(ASSession* session, const std::string& name, int timeoutSeconds = 300);
+  ~ASSchemaLock();
+  ASSchemaLock(const ASSchemaLock&) = delete;
+  ASSchemaLock& operator=(const ASSchemaLock&) = delete;
+
+ private:
+  ASSession* session_;
+  std::string name_;
+};
 
 // What an outermost transaction will do, which decides how it meets other sessions' work:
 //   AS_TRAN_WRITE  SQLite: takes the file's write lock as it begins (BEGIN IMMEDIATE), so a

@@ -34,10 +34,6 @@ namespace {
 const Str& loadedEmptyStr = emptyStr();
 }  // namespace
 
-void createLogTables() {
-  JRXRdbmsTran tran;
-  createLogTables(*tran);
-  tran.commit();
-}
+void createLogTables() { createLogTables(JRXDatabase::get()->Session()); }
 
 }  // namespace JRX

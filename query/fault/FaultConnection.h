@@ -35,7 +35,24 @@ class FaultConnection : public ASDriverConnection {
     return inner_->IndexHint(table, index);
   }
   const char* OrderedJoin() const override { return inner_->OrderedJoin(); }
-  const char* ForUpdate() const override { return inner_->ForUpdate(); }
+  const char* RowLockClause(ASFilter::RowLock lock) const override {
+    return inner_->RowLockClause(lock);
+  }
+  ASTableLayout DescribeTable(const std::string& table) override {
+    return inner_->DescribeTable(table);
+  }
+  ASTableLayout IntendedLayout(const ASDomain& d) const override {
+    return inner_->IntendedLayout(d);
+  }
+  std::vector<std::string> ReshapeSql(const ASDomain& d, const ASTableLayout& have,
+                                      const ASTableLayout& want) const override {
+    return inner_->ReshapeSql(d, have, want);
+  }
+  bool Vacuum() override { return inner_->Vacuum(); }
+  bool LockName(const std::string& name, int timeoutSeconds) override {
+    return inner_->LockName(name, timeoutSeconds);
+  }
+  void UnlockName(const std::string& name) override { inner_->UnlockName(name); }
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override {
     return inner_->Explain(sql, params);

@@ -3,6 +3,10 @@
 #include <mysqld_error.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "ASLayout.h"
 
 #include "MariaError.h"
 #include "MariaStatement.h"
@@ -207,26 +211,81 @@ void MariaConnection::RollbackToSavepoint(const std::string& name) {
   Query("ROLLBACK TO SAVEPOINT " + name);
 }
 
+namespace {
+
+std::string columnDefinition(const ASDomain& d, size_t i) {
+  const ASAttribute& a = d.Attribute(i);
+  const ASColumnList key = d.KeyColumns();
+  std::string sql = a.Name() + " " + columnType(a);
+  if (a.Flags() & AS_COL_AUTOINC)
+    sql += " NOT NULL AUTO_INCREMENT";
+  else if ((a.Flags() & AS_COL_NOT_NULL) || std::find(key.begin(), key.end(), i) != key.end())
+    sql += " NOT NULL";
+  return sql;
+}
+
+std::string indexDefinition(const ASIndexLayout& ix) {
+  return std::string(ix.unique ? "UNIQUE KEY " : "KEY ") + ix.name + " (" +
+         ASJoinNames(ix.columns) + ")";
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// "int(11)" and "int" are one type: older servers show a display width.
+std::string plainType(const std::string& type) {
+  std::string t = lower(type);
+  for (const char* integral : {"int(", "bigint("})
+    if (t.compare(0, std::strlen(integral), integral) == 0) return t.substr(0, t.find('('));
+  return t;
+}
+
+// The hidden row key that tables without a key of their own had in the first layouts.
+const char* const kRetiredRowKey = "jrx_row";
+
+std::string textAt(const ASDriverStatement& st, size_t column) {
+  ASBindValue v;
+  st.Get(column, v);
+  return v.kind == ASBindValue::Integer ? std::to_string(v.i) : v.bytes;
+}
+
+}  // namespace
+
 std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   std::string sql = "CREATE TABLE IF NOT EXISTS " + d.TableName() + " (";
-  const ASColumnList key = d.KeyColumns();
-  for (size_t i = 0; i < d.Size(); ++i) {
-    const ASAttribute& a = d.Attribute(i);
-    if (i) sql += ", ";
-    sql += a.Name() + " " + columnType(a);
-    if (a.Flags() & AS_COL_AUTOINC)
-      sql += " NOT NULL AUTO_INCREMENT";
-    else if ((a.Flags() & AS_COL_NOT_NULL) || std::find(key.begin(), key.end(), i) != key.end())
-      sql += " NOT NULL";
-  }
+  for (size_t i = 0; i < d.Size(); ++i) sql += (i ? ", " : "") + columnDefinition(d, i);
   // A table without a key of its own gets none: InnoDB then clusters it by a row id that no
   // statement can see. Key columns that are texts have a width.
+  const ASColumnList key = d.KeyColumns();
   if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key, false);
   // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
   // schema at the same time cannot trip over each other.
+  for (const ASIndexLayout& ix : IntendedLayout(d).indexes) sql += ", " + indexDefinition(ix);
+  sql += ") ENGINE=InnoDB";
+  return {sql};
+}
+
+ASTableLayout MariaConnection::IntendedLayout(const ASDomain& d) const {
+  ASTableLayout t;
+  t.exists = true;
+  for (size_t i = 0; i < d.Size(); ++i)
+    t.columns.push_back({d.Attribute(i).Name(), plainType(columnType(d.Attribute(i)))});
+  for (size_t c : d.KeyColumns()) t.primaryKey.push_back(d.Attribute(c).Name());
+  auto columnsOf = [&](const ASIndexDef& ix, bool prefixes) {
+    std::vector<std::string> names;
+    for (size_t c : ix.columns) {
+      const ASAttribute& a = d.Attribute(c);
+      names.push_back(prefixes && unbounded(a)
+                          ? a.Name() + "(" + std::to_string(kPrefixBytes) + ")"
+                          : a.Name());
+    }
+    return names;
+  };
   for (const ASIndexDef& ix : d.Indexes()) {
     if (!ix.unique) {
-      sql += std::string(", KEY ") + ix.name + " " + keyColumns(d, ix.columns, true);
+      t.indexes.push_back({ix.name, false, columnsOf(ix, true)});
       continue;
     }
     // A prefix cannot keep whole values unique. Over texts of any length the server keeps
@@ -235,14 +294,107 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
     // the insert, so two sessions inserting the same new value at the very same moment
     // deadlock instead of one waiting for the other's row: a key that writers race for
     // needs columns with a width.
-    sql += std::string(", UNIQUE KEY ") + ix.name + " " + keyColumns(d, ix.columns, false);
+    t.indexes.push_back({ix.name, true, columnsOf(ix, false)});
     bool anyUnbounded = false;
     for (size_t c : ix.columns) anyUnbounded = anyUnbounded || unbounded(d.Attribute(c));
-    if (anyUnbounded)
-      sql += std::string(", KEY ") + ix.name + "_find " + keyColumns(d, ix.columns, true);
+    if (anyUnbounded) t.indexes.push_back({std::string(ix.name) + "_find", false, columnsOf(ix, true)});
   }
-  sql += ") ENGINE=InnoDB";
-  return {sql};
+  std::sort(t.indexes.begin(), t.indexes.end(),
+            [](const ASIndexLayout& a, const ASIndexLayout& b) { return a.name < b.name; });
+  return t;
+}
+
+ASTableLayout MariaConnection::DescribeTable(const std::string& table) {
+  ASTableLayout t;
+  {
+    std::unique_ptr<ASDriverStatement> st = Prepare(
+        "SELECT COLUMN_NAME, COLUMN_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = "
+        "DATABASE() AND TABLE_NAME = ? ORDER BY ORDINAL_POSITION");
+    ASBindValue name;
+    name.kind = ASBindValue::Text;
+    name.bytes = table;
+    st->Execute({name});
+    while (st->Next()) {
+      t.exists = true;
+      t.columns.push_back({textAt(*st, 0), plainType(textAt(*st, 1))});
+    }
+    if (!t.exists) return t;
+    st = Prepare(
+        "SELECT INDEX_NAME, NON_UNIQUE, COLUMN_NAME, SUB_PART FROM information_schema.STATISTICS "
+        "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ? ORDER BY INDEX_NAME, SEQ_IN_INDEX");
+    st->Execute({name});
+    while (st->Next()) {
+      const std::string index = textAt(*st, 0);
+      std::string column = textAt(*st, 2);
+      ASBindValue part;
+      st->Get(3, part);
+      if (part.kind != ASBindValue::Null) column += "(" + textAt(*st, 3) + ")";
+      if (index == "PRIMARY") {
+        t.primaryKey.push_back(column);
+        continue;
+      }
+      if (t.indexes.empty() || t.indexes.back().name != index)
+        t.indexes.push_back({index, textAt(*st, 1) == "0", {}});
+      t.indexes.back().columns.push_back(column);
+    }
+  }
+  return t;
+}
+
+// One ALTER TABLE for the whole change: InnoDB makes it at once or not at all, so a crash
+// leaves the table either as it was or as it should be.
+std::vector<std::string> MariaConnection::ReshapeSql(const ASDomain& d, const ASTableLayout& have,
+                                                     const ASTableLayout& want) const {
+  const ASLayoutDiff diff = ASCompareLayouts(d.TableName(), have, want);
+  std::vector<std::string> parts;
+  for (const std::string& ix : diff.dropIndexes) parts.push_back("DROP INDEX " + ix);
+  if (diff.keyChanged && !have.primaryKey.empty()) parts.push_back("DROP PRIMARY KEY");
+  for (const std::string& c : diff.extraColumns)
+    if (c == kRetiredRowKey) parts.push_back("DROP COLUMN " + c);
+  for (size_t i = 0; i < d.Size(); ++i) {
+    const std::string name = d.Attribute(i).Name();
+    const ASColumnLayout* h = have.Column(name);
+    const auto& key = want.primaryKey;
+    const bool inKey = std::find(key.begin(), key.end(), name) != key.end();
+    if (!h)
+      parts.push_back("ADD COLUMN " + columnDefinition(d, i));
+    else if (h->type != plainType(columnType(d.Attribute(i))) || (diff.keyChanged && inKey))
+      parts.push_back("MODIFY COLUMN " + columnDefinition(d, i));
+  }
+  if (diff.keyChanged && !want.primaryKey.empty())
+    parts.push_back("ADD PRIMARY KEY " + keyColumns(d, d.KeyColumns(), false));
+  for (const ASIndexLayout* ix : diff.addIndexes) {
+    // An index of the same name that stays (not the table's own naming) is left alone.
+    if (have.Index(ix->name) &&
+        std::find(diff.dropIndexes.begin(), diff.dropIndexes.end(), ix->name) ==
+            diff.dropIndexes.end())
+      continue;
+    parts.push_back("ADD " + indexDefinition(*ix));
+  }
+  if (parts.empty()) return {};
+  return {"ALTER TABLE " + d.TableName() + " " + ASJoinNames(parts)};
+}
+
+bool MariaConnection::LockName(const std::string& name, int timeoutSeconds) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("SELECT GET_LOCK(?, ?)");
+  ASBindValue n;
+  n.kind = ASBindValue::Text;
+  n.bytes = name;
+  st->Execute({n, ASBindValue::MakeInt(timeoutSeconds)});
+  bool got = st->Next() && textAt(*st, 0) == "1";
+  st->Reset();
+  return got;
+}
+
+void MariaConnection::UnlockName(const std::string& name) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("SELECT RELEASE_LOCK(?)");
+  ASBindValue n;
+  n.kind = ASBindValue::Text;
+  n.bytes = name;
+  st->Execute({n});
+  while (st->Next()) {
+  }
+  st->Reset();
 }
 
 std::vector<std::string> MariaConnection::RowKey(const ASDomain& d) const {

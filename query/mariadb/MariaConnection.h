@@ -42,7 +42,18 @@ class MariaConnection : public ASDriverConnection {
     return " FORCE INDEX (" + index + ")";
   }
   const char* OrderedJoin() const override { return " STRAIGHT_JOIN "; }
-  const char* ForUpdate() const override { return " FOR UPDATE"; }
+  const char* RowLockClause(ASFilter::RowLock lock) const override {
+    return lock == ASFilter::kLockShare         ? " LOCK IN SHARE MODE"
+           : lock == ASFilter::kLockSkipLocked ? " FOR UPDATE SKIP LOCKED"
+                                                : " FOR UPDATE";
+  }
+  ASTableLayout DescribeTable(const std::string& table) override;
+  ASTableLayout IntendedLayout(const ASDomain& domain) const override;
+  std::vector<std::string> ReshapeSql(const ASDomain& domain, const ASTableLayout& have,
+                                      const ASTableLayout& want) const override;
+  bool Vacuum() override { return false; }
+  bool LockName(const std::string& name, int timeoutSeconds) override;
+  void UnlockName(const std::string& name) override;
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
 

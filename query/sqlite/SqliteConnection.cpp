@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <cctype>
+
+#include "ASLayout.h"
 #include "SqliteError.h"
 #include "SqliteStatement.h"
 
@@ -110,9 +113,10 @@ const char* columnType(ASType t) {
 
 }  // namespace
 
-std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
-  std::vector<std::string> out;
-  std::string sql = "CREATE TABLE IF NOT EXISTS " + d.TableName() + " (";
+namespace {
+
+std::string createSql(const ASDomain& d, const std::string& table) {
+  std::string sql = "CREATE TABLE IF NOT EXISTS " + table + " (";
   for (size_t i = 0; i < d.Size(); ++i) {
     const ASAttribute& a = d.Attribute(i);
     if (i) sql += ", ";
@@ -133,17 +137,128 @@ std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
       sql += (k ? ", " : "") + d.Attribute(d.PrimaryKey()[k]).Name();
     sql += ")";
   }
-  sql += ")";
-  out.push_back(sql);
-  for (const ASIndexDef& ix : d.Indexes()) {
-    std::string s = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX IF NOT EXISTS " +
-                    ix.name + " ON " + d.TableName() + " (";
-    for (size_t k = 0; k < ix.columns.size(); ++k) {
-      if (k) s += ", ";
-      s += d.Attribute(ix.columns[k]).Name();
-    }
-    out.push_back(s + ")");
+  return sql + ")";
+}
+
+std::string indexSql(const std::string& table, const ASIndexLayout& ix) {
+  return std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX IF NOT EXISTS " +
+         ix.name + " ON " + table + " (" + ASJoinNames(ix.columns) + ")";
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The text of a catalogue column of the current row.
+std::string textAt(const ASDriverStatement& st, size_t column) {
+  ASBindValue v;
+  st.Get(column, v);
+  return v.kind == ASBindValue::Integer ? std::to_string(v.i) : v.bytes;
+}
+
+}  // namespace
+
+std::vector<std::string> SqliteConnection::TableDdl(const ASDomain& d) const {
+  std::vector<std::string> out{createSql(d, d.TableName())};
+  for (const ASIndexLayout& ix : IntendedLayout(d).indexes) out.push_back(indexSql(d.TableName(), ix));
+  return out;
+}
+
+ASTableLayout SqliteConnection::IntendedLayout(const ASDomain& d) const {
+  ASTableLayout t;
+  t.exists = true;
+  for (size_t i = 0; i < d.Size(); ++i) {
+    const ASAttribute& a = d.Attribute(i);
+    t.columns.push_back({a.Name(), (a.Flags() & AS_COL_AUTOINC) ? "integer" : lower(columnType(a.Type()))});
   }
+  for (size_t c : d.KeyColumns()) t.primaryKey.push_back(d.Attribute(c).Name());
+  for (const ASIndexDef& ix : d.Indexes()) {
+    ASIndexLayout l;
+    l.name = ix.name;
+    l.unique = ix.unique;
+    for (size_t c : ix.columns) l.columns.push_back(d.Attribute(c).Name());
+    t.indexes.push_back(l);
+  }
+  return t;
+}
+
+ASTableLayout SqliteConnection::DescribeTable(const std::string& table) {
+  ASTableLayout t;
+  std::vector<std::pair<long long, std::string>> key;
+  {
+    std::unique_ptr<ASDriverStatement> st = Prepare("PRAGMA table_info(" + table + ")");
+    st->Execute({});
+    // cid, name, type, notnull, dflt_value, pk (its place in the primary key, from 1)
+    while (st->Next()) {
+      t.exists = true;
+      t.columns.push_back({textAt(*st, 1), lower(textAt(*st, 2))});
+      ASBindValue pk;
+      st->Get(5, pk);
+      if (pk.i > 0) key.emplace_back(pk.i, textAt(*st, 1));
+    }
+  }
+  std::sort(key.begin(), key.end());
+  for (const auto& k : key) t.primaryKey.push_back(k.second);
+  if (!t.exists) return t;
+  std::vector<ASIndexLayout> indexes;
+  {
+    std::unique_ptr<ASDriverStatement> st = Prepare("PRAGMA index_list(" + table + ")");
+    st->Execute({});
+    // seq, name, unique, origin ("c": made by CREATE INDEX; "pk", "u": by the table), partial
+    while (st->Next()) {
+      if (textAt(*st, 3) != "c") continue;
+      ASIndexLayout ix;
+      ix.name = textAt(*st, 1);
+      ix.unique = textAt(*st, 2) == "1";
+      indexes.push_back(ix);
+    }
+  }
+  for (ASIndexLayout& ix : indexes) {
+    std::unique_ptr<ASDriverStatement> st = Prepare("PRAGMA index_info(" + ix.name + ")");
+    st->Execute({});
+    std::vector<std::pair<long long, std::string>> cols;  // seqno, cid, name
+    while (st->Next()) {
+      ASBindValue seq;
+      st->Get(0, seq);
+      cols.emplace_back(seq.i, textAt(*st, 2));
+    }
+    std::sort(cols.begin(), cols.end());
+    for (const auto& c : cols) ix.columns.push_back(c.second);
+  }
+  std::sort(indexes.begin(), indexes.end(),
+            [](const ASIndexLayout& a, const ASIndexLayout& b) { return a.name < b.name; });
+  t.indexes = indexes;
+  return t;
+}
+
+// SQLite alters little in place: a new column is added, anything else about columns or the
+// key makes the table anew under its name and copies the rows over (a duplicate of the new
+// key is dropped: the first row of each key stays). It all runs in the caller's
+// transaction, which SQLite takes back whole if any step fails.
+std::vector<std::string> SqliteConnection::ReshapeSql(const ASDomain& d, const ASTableLayout& have,
+                                                      const ASTableLayout& want) const {
+  const std::string table = d.TableName();
+  const ASLayoutDiff diff = ASCompareLayouts(table, have, want);
+  std::vector<std::string> out;
+  for (const std::string& ix : diff.dropIndexes) out.push_back("DROP INDEX IF EXISTS " + ix);
+  if (diff.keyChanged || !diff.changeColumns.empty()) {
+    const std::string old = table + "_reshaped";
+    std::vector<std::string> common;
+    for (const ASColumnLayout& c : want.columns)
+      if (have.Column(c.name)) common.push_back(c.name);
+    out.push_back("DROP TABLE IF EXISTS " + old);
+    out.push_back("ALTER TABLE " + table + " RENAME TO " + old);
+    out.push_back(createSql(d, table));
+    out.push_back("INSERT OR IGNORE INTO " + table + " (" + ASJoinNames(common) + ") SELECT " +
+                  ASJoinNames(common) + " FROM " + old + " ORDER BY rowid");
+    out.push_back("DROP TABLE " + old);
+    for (const ASIndexLayout& ix : want.indexes) out.push_back(indexSql(table, ix));
+    return out;
+  }
+  for (const ASColumnLayout* c : diff.addColumns)
+    out.push_back("ALTER TABLE " + table + " ADD COLUMN " + c->name + " " + c->type);
+  for (const ASIndexLayout* ix : diff.addIndexes) out.push_back(indexSql(table, *ix));
   return out;
 }
 
@@ -176,7 +291,12 @@ std::string wordAfter(const std::string& text, const std::string& key) {
 // rowid itself, which no hint can name: keeping every index out leaves the lookups by it.
 std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
   if (index != ASPrimaryKey) return " INDEXED BY " + index;
-  if (!table.PrimaryKey().empty() && table.KeyColumns() == table.PrimaryKey())
+  // A key of one integer column is the rowid itself, which has no index of its own.
+  const auto& pk = table.PrimaryKey();
+  const bool rowid = pk.size() == 1 && (table.Attribute(pk[0]).Type() == AS_INT ||
+                                        table.Attribute(pk[0]).Type() == AS_INT64 ||
+                                        table.Attribute(pk[0]).Type() == AS_TIME);
+  if (!pk.empty() && !rowid && table.KeyColumns() == pk)
     return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
   return table.KeyColumns().empty() ? "" : " NOT INDEXED";
 }

@@ -32,7 +32,20 @@ class SqliteConnection : public ASDriverConnection {
   // CROSS JOIN is SQLite's way of fixing the join order.
   const char* OrderedJoin() const override { return " CROSS JOIN "; }
   // A write transaction holds the file's write lock from its start.
-  const char* ForUpdate() const override { return ""; }
+  const char* RowLockClause(ASFilter::RowLock) const override { return ""; }
+  ASTableLayout DescribeTable(const std::string& table) override;
+  ASTableLayout IntendedLayout(const ASDomain& domain) const override;
+  std::vector<std::string> ReshapeSql(const ASDomain& domain, const ASTableLayout& have,
+                                      const ASTableLayout& want) const override;
+  // A full vacuum: the file is written anew without its free pages (README tells why not
+  // the incremental kind).
+  bool Vacuum() override {
+    ExecuteSql("VACUUM");
+    return true;
+  }
+  // The write transaction that changes the layout is the lock.
+  bool LockName(const std::string&, int) override { return true; }
+  void UnlockName(const std::string&) override {}
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
 

@@ -19,6 +19,17 @@ OptionSpec time(const char* name, const char* help) {
 OptionSpec eid(const char* help) { return {"eid", ValueKind::Guid, "GUID", help}; }
 OptionSpec json(const char* help) { return flag("json", help); }
 
+const OptionSpec kBatch = integer("batch", 1, 100000000, "rows removed per transaction (default 5000)");
+const OptionSpec kNoSweep =
+    flag("no-sweep", "only the compaction's own rows; leave the sweep of rows whose operation, "
+                     "event or links are gone for later");
+const OptionSpec kVacuum =
+    flag("vacuum", "afterwards give the database's free pages back to the file system (SQLite)");
+const char* const kCompactFooter =
+    "Each batch is a transaction of its own, so writers wait behind one batch at most. The "
+    "sweep removes rows whose operation or event is gone (of this or earlier compactions) "
+    "and environment rows nothing links to. Prints the rows removed per table.";
+
 }  // namespace
 
 const std::vector<OptionSpec>& globalOptionSpecs() {
@@ -99,19 +110,29 @@ const std::vector<CommandSpec>& commandSpecs() {
        kTimeHelp},
       {"finish", "close the unfinished operations of the local node as canceled by restart", {},
        {}, ""},
-      {"compact", "remove old operations or events", {}, {}, ""},
+      {"compact",
+       "remove old operations or events in batches of bounded transactions (not the one "
+       "transaction of the compact services), then sweep away what they leave behind; "
+       "--vacuum alone gives SQLite's free pages back",
+       {kVacuum},
+       {},
+       ""},
       {"compact ops",
-       "remove ended operations recorded that long ago or earlier",
+       "remove ended operations recorded that long ago or earlier (what the operations "
+       "compaction removes), then their progress rows, links and task rows",
        {{"age", ValueKind::Duration, "SECONDS", "age in seconds, >= 0 (units s, m, h, d allowed)", 0, 0,
-         true}},
+         true},
+        kBatch, kNoSweep, kVacuum},
        {},
-       ""},
+       kCompactFooter},
       {"compact events",
-       "keep the N newest events, remove the rest",
+       "keep the N newest events, remove the rest (what the events compaction removes), then "
+       "their links and detail rows",
        {{"keep", ValueKind::Integer, "N", "events to keep (>= 0)", 0, 2147483647LL,
-         true}},
+         true},
+        kBatch, kNoSweep, kVacuum},
        {},
-       ""},
+       kCompactFooter},
       {"watch",
        "live view of unfinished operations with a progress bar each, until Ctrl-C",
        {{"interval", ValueKind::Interval, "S", "seconds between refreshes (default 1)"},

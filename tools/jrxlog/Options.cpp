@@ -98,7 +98,7 @@ struct Parser {
         names[opt] = {a.name, false};
       }
     }
-    app.get_subcommand("compact")->require_subcommand(1);
+    app.get_subcommand("compact")->require_subcommand(0, 1);
   }
 
   std::string& add(CLI::App& to, const OptionSpec& o) {

@@ -2,6 +2,7 @@
 
 #include "JRXEnvDirectory.h"
 #include "JRXLog.h"
+#include "JRXLogMaintenance.h"
 #include "JRXRdbms.h"
 #include "JsonRecords.h"
 
@@ -21,6 +22,11 @@ class ToolAccessProvider : public JRX::JRXAccessProviderPrototype {
     return JRX::intrusive_ptr<JRX::JRXAccessPrototype>(new ToolAccess());
   }
 };
+
+JRX::JRXLayoutReport& layoutReport() {
+  static JRX::JRXLayoutReport report;
+  return report;
+}
 
 }  // namespace
 
@@ -71,8 +77,10 @@ void openLog(const GlobalOptions& options) {
   JRX::JRXDatabase::open(options.db);
   if (local.isValid()) JRX::JRXConfiguration::setLocalEID(local);
   if (rights) JRX::JRXAccessChecker::setDefault(std::make_shared<JRX::JRXAccessChecker>(rights));
-  JRX::createLogTables();
+  layoutReport() = JRX::openLogLayout();
 }
+
+const JRX::JRXLayoutReport& openedLayout() { return layoutReport(); }
 
 JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> accessProvider() {
   static JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> provider(new ToolAccessProvider());

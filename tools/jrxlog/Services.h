@@ -3,6 +3,8 @@
 // a refused call becomes a ServiceFailure carrying the service's code and message.
 #pragma once
 
+#include "JRXLogMaintenance.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +32,8 @@ std::string errorText(int code, const std::string& message);
 // Sends the library's log records to --log-file, to stderr with --verbose, or nowhere.
 void routeLibraryLog(const GlobalOptions& options);
 void openLog(const GlobalOptions& options);
+// What openLog found of the log's layout and changed.
+const JRX::JRXLayoutReport& openedLayout();
 
 // The access provider handed to every service object of this process.
 JRX::intrusive_ptr<JRX::JRXAccessProviderPrototype> accessProvider();

@@ -26,6 +26,9 @@ bool findEnv(ASSession* session, const Guid& guid, const std::string& title, int
   c.Project() << t->id;
   c.Set(t->eid == guid && t->title == title);
   c.Limit(1);
+  // Shared with other writers, held to the commit: the sweep leaves a row alone that a
+  // writer has found and is about to link (store/LogSweep.cpp).
+  c.ForShare();
   if (!c.Fetch()) return false;
   id = static_cast<int>(t.id.Int());
   return true;

@@ -1,0 +1,39 @@
+// The layout version of a log's database and how an older layout is brought up to date.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ASQuery.h"
+
+namespace JRX {
+
+// The layout this build makes. Logs made before the layout was recorded count as 0; they
+// are reconciled with the tables as declared here, which covers every layout made since the
+// first one (missing tables, columns, keys and indexes are added, widths set, duplicate
+// environment rows merged). A step that is more than that gets a version of its own.
+const int kLogLayoutVersion = 1;
+
+// One row per part whose layout is recorded; the log's is named "log".
+struct jrxlog_layout_domain : ASDomain {
+  jrxlog_layout_domain() : ASDomain("jrxlog_layout") { SetPrimaryKey({&part}); }
+  ASAttribute part{this, "part", AS_VSTR, AS_COL_NONE, 64};
+  ASAttribute version{this, "version", AS_INT};
+};
+struct jrxlog_layout : ASTable<jrxlog_layout_domain> {
+  jrxlog_layout() { BindValues({&part, &version}); }
+  ASVStr part;
+  ASInt version;
+};
+
+struct LayoutReport {
+  int found = 0;  // the version the database had (0: none recorded, or no log at all)
+  int now = kLogLayoutVersion;
+  std::vector<std::string> changes;  // one line each; empty when it was up to date
+};
+
+// Brings the log's layout on the session up to date (see LogLayout.cpp). Throws AException
+// when the database holds a newer layout than this build knows, having changed nothing.
+LayoutReport upgradeLogLayout(ASSession* session);
+
+}  // namespace JRX
