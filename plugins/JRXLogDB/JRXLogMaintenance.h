@@ -22,8 +22,10 @@ struct JRXLayoutReport {
 
 // Creates the log's tables, or brings an older layout up to date in place; safe while other
 // processes open the same database. Throws AException when the database holds a newer
-// layout than this build knows (then nothing is changed) or a change fails.
-JRXLayoutReport openLogLayout();
+// layout than this build knows (then nothing is changed) or a change fails. A log of this
+// build's version is taken as it is, unless `recheck` asks for every table to be compared
+// with what it should be all the same (an index someone dropped is made again).
+JRXLayoutReport openLogLayout(bool recheck = false);
 
 // Told the table and the rows one committed batch removed from it.
 typedef std::function<void(const char* table, long long rows)> JRXRemovedRows;

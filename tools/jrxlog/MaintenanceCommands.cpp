@@ -12,15 +12,18 @@ namespace jrxlog {
 int runInit(const CommandLine& cl) {
   expectPositional(cl, 0, 0, "init takes no arguments");
   std::cout << JRX::JRXConfiguration::getLocalEID().toString() << '\n';
-  // openLog has brought the layout up to date already; what it found and did was kept.
-  const JRX::JRXLayoutReport& layout = openedLayout();
-  if (layout.found == layout.now) {
+  // openLog has brought an older layout up to date already; what it found and did was kept.
+  // A log of this version is looked over all the same: someone may have dropped an index.
+  JRX::JRXLayoutReport layout = openedLayout();
+  for (std::string& change : JRX::openLogLayout(true).changes)
+    layout.changes.push_back(std::move(change));
+  if (layout.found == layout.now && layout.changes.empty()) {
     std::cout << "layout version " << layout.now << ", up to date\n";
     return 0;
   }
   std::cout << "layout version "
             << (layout.found ? std::to_string(layout.found) : std::string("none recorded"))
-            << " found, now " << layout.now << "; changed:\n";
+            << " found, now " << layout.now << (layout.changes.empty() ? "\n" : "; changed:\n");
   for (const std::string& change : layout.changes) std::cout << "  " << change << '\n';
   return 0;
 }

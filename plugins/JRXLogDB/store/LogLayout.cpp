@@ -39,8 +39,8 @@ void refuseNewer(int found) {
                      "); use a newer build with this database");
 }
 
-void recordVersion(ASSession* s) {
-  s->ReshapeTable(jrxlog_layout_domain());
+void recordVersion(ASSession* s, std::vector<std::string>& changes) {
+  for (std::string& c : s->ReshapeTable(jrxlog_layout_domain())) changes.push_back(std::move(c));
   jrxlog_layout t;
   t.part = kPart;
   t.version = kLogLayoutVersion;
@@ -137,18 +137,18 @@ void reshape(ASSession* s, std::vector<std::string>& changes) {
 
 }  // namespace
 
-LayoutReport upgradeLogLayout(ASSession* s) {
+LayoutReport upgradeLogLayout(ASSession* s, bool recheck) {
   LayoutReport report;
   // Up to date: no lock, one look at the catalogue and one read.
   report.found = storedVersion(s);
   refuseNewer(report.found);
-  if (report.found == kLogLayoutVersion) return report;
+  if (report.found == kLogLayoutVersion && !recheck) return report;
 
   ASSchemaLock lock(s, "jrxlog_layout");
   ASTransaction tran(s, AS_TRAN_WRITE);
   report.found = storedVersion(s);
   refuseNewer(report.found);
-  if (report.found == kLogLayoutVersion) return report;
+  if (report.found == kLogLayoutVersion && !recheck) return report;
 
   const ASTableLayout envs = s->DescribeTable("env_log");
   const ASIndexLayout* key = envs.Index("env_log_eid_title");
@@ -165,7 +165,7 @@ LayoutReport upgradeLogLayout(ASSession* s) {
   reshape<events_log_resource_domain>(s, report.changes);
   reshape<events_log_status_domain>(s, report.changes);
   reshape<events_log_audit_domain>(s, report.changes);
-  recordVersion(s);
+  recordVersion(s, report.changes);
   tran.Commit();
   return report;
 }
@@ -174,8 +174,8 @@ LayoutReport upgradeLogLayout(ASSession* s) {
 
 namespace JRX {
 
-JRXLayoutReport openLogLayout() {
-  LayoutReport r = upgradeLogLayout(JRXDatabase::get()->Session());
+JRXLayoutReport openLogLayout(bool recheck) {
+  LayoutReport r = upgradeLogLayout(JRXDatabase::get()->Session(), recheck);
   JRXLayoutReport out;
   out.found = r.found;
   out.now = r.now;

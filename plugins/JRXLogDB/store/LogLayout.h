@@ -34,6 +34,8 @@ struct LayoutReport {
 
 // Brings the log's layout on the session up to date (see LogLayout.cpp). Throws AException
 // when the database holds a newer layout than this build knows, having changed nothing.
-LayoutReport upgradeLogLayout(ASSession* session);
+// A log whose recorded version is this build's is taken as it is, unless `recheck` asks
+// for every table to be compared with its declaration all the same (and mended).
+LayoutReport upgradeLogLayout(ASSession* session, bool recheck = false);
 
 }  // namespace JRX

@@ -1,0 +1,500 @@
+// Logs made by earlier builds, opened by this one: each older layout is made again from the
+// SQL those builds ran, filled with the rows of a log this build wrote, and opened. Every
+// service must then answer as on the log this build made, the stored rows must be the same,
+// and environments kept twice by layouts without the unique key must be merged into one.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "JRXLogMaintenance.h"
+#include "LogDbFixture.h"
+#include "store/LogLayout.h"
+
+using namespace JRX;
+
+namespace jrxtest {
+namespace {
+
+// The tables as a build made them, one statement a string.
+struct OldLayout {
+  const char* name;
+  std::vector<const char*> sqlite;
+  std::vector<const char*> mariadb;
+  bool uniqueEnvKey;  // env_log could hold an environment twice when false
+};
+
+// The first layout (no keys of the tables' own columns: MariaDB gave them a hidden row key
+// and indexed texts a width), here without the status index, as some logs of it are.
+const OldLayout kFirst = {
+    "first",
+    {"CREATE TABLE op_log (op_id INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT, id TEXT, "
+     "parent_id TEXT, time INTEGER, status INTEGER, session_id TEXT)",
+     "CREATE INDEX op_log_id ON op_log (id)", "CREATE INDEX op_log_time ON op_log (time, op_id)",
+     "CREATE INDEX op_log_session ON op_log (session_id)",
+     "CREATE TABLE op_log_data (data_id INTEGER PRIMARY KEY AUTOINCREMENT, op_id INTEGER, "
+     "progress INTEGER, time INTEGER, status INTEGER, info BLOB)",
+     "CREATE INDEX op_log_data_op ON op_log_data (op_id, data_id)",
+     "CREATE TABLE op_log_env (op_id INTEGER, env_id INTEGER, role TEXT, is_default TEXT)",
+     "CREATE INDEX op_log_env_op ON op_log_env (op_id, role)",
+     "CREATE INDEX op_log_env_env ON op_log_env (env_id, role)",
+     "CREATE TABLE op_log_task (op_id INTEGER, task_id TEXT)",
+     "CREATE INDEX op_log_task_op ON op_log_task (op_id)",
+     "CREATE TABLE env_log (id INTEGER PRIMARY KEY AUTOINCREMENT, eid BLOB, title TEXT, type TEXT)",
+     "CREATE INDEX env_log_eid_title ON env_log (eid, title)",
+     "CREATE TABLE Environment (eid BLOB)", "CREATE INDEX Environment_eid ON Environment (eid)",
+     "CREATE TABLE events_log (event_id INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, code "
+     "INTEGER, time INTEGER, category TEXT, type TEXT, sid TEXT, info_bin BLOB, info BLOB, data "
+     "BLOB)",
+     "CREATE UNIQUE INDEX events_log_guid ON events_log (guid)",
+     "CREATE INDEX events_log_time ON events_log (time, event_id)",
+     "CREATE TABLE events_log_env (event_id INTEGER, env_id INTEGER, role TEXT)",
+     "CREATE INDEX events_log_env_event ON events_log_env (event_id)",
+     "CREATE INDEX events_log_env_env ON events_log_env (env_id, role, event_id)",
+     "CREATE TABLE events_log_resource (event_id INTEGER, resource_id TEXT, resource_type TEXT)",
+     "CREATE INDEX events_log_resource_event ON events_log_resource (event_id)",
+     "CREATE TABLE events_log_status (event_id INTEGER, old_status INTEGER, old_transition "
+     "INTEGER, new_status INTEGER, new_transition INTEGER)",
+     "CREATE INDEX events_log_status_event ON events_log_status (event_id)",
+     "CREATE TABLE events_log_audit (event_id INTEGER, session_id TEXT, address TEXT, address_bin "
+     "BLOB, detail TEXT)",
+     "CREATE INDEX events_log_audit_event ON events_log_audit (event_id)",
+     "CREATE INDEX events_log_audit_session ON events_log_audit (session_id)"},
+    {"CREATE TABLE op_log (op_id INT NOT NULL AUTO_INCREMENT, op LONGBLOB, id VARBINARY(3070), "
+     "parent_id LONGBLOB, time INT, status INT, session_id VARBINARY(3070), PRIMARY KEY (op_id), "
+     "KEY op_log_id (id), KEY op_log_time (time, op_id), KEY op_log_session (session_id)) "
+     "ENGINE=InnoDB",
+     "CREATE TABLE op_log_data (data_id INT NOT NULL AUTO_INCREMENT, op_id INT, progress INT, "
+     "time INT, status INT, info LONGBLOB, PRIMARY KEY (data_id), KEY op_log_data_op (op_id, "
+     "data_id)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_env (op_id INT, env_id INT, role VARBINARY(3066), is_default LONGBLOB, "
+     "jrx_row BIGINT NOT NULL AUTO_INCREMENT, PRIMARY KEY (jrx_row), KEY op_log_env_op (op_id, "
+     "role), KEY op_log_env_env (env_id, role)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_task (op_id INT, task_id LONGBLOB, jrx_row BIGINT NOT NULL "
+     "AUTO_INCREMENT, PRIMARY KEY (jrx_row), KEY op_log_task_op (op_id)) ENGINE=InnoDB",
+     "CREATE TABLE env_log (id INT NOT NULL AUTO_INCREMENT, eid BINARY(16), title "
+     "VARBINARY(3054), type LONGBLOB, PRIMARY KEY (id), KEY env_log_eid_title (eid, title)) "
+     "ENGINE=InnoDB",
+     "CREATE TABLE Environment (eid BINARY(16), jrx_row BIGINT NOT NULL AUTO_INCREMENT, PRIMARY "
+     "KEY (jrx_row), KEY Environment_eid (eid)) ENGINE=InnoDB",
+     "CREATE TABLE events_log (event_id INT NOT NULL AUTO_INCREMENT, guid VARBINARY(3070), code "
+     "INT, time INT, category LONGBLOB, type LONGBLOB, sid LONGBLOB, info_bin LONGBLOB, info "
+     "LONGBLOB, data LONGBLOB, PRIMARY KEY (event_id), UNIQUE KEY events_log_guid (guid), KEY "
+     "events_log_time (time, event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_env (event_id INT, env_id INT, role VARBINARY(3062), jrx_row BIGINT "
+     "NOT NULL AUTO_INCREMENT, PRIMARY KEY (jrx_row), KEY events_log_env_event (event_id), KEY "
+     "events_log_env_env (env_id, role, event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_resource (event_id INT, resource_id LONGBLOB, resource_type "
+     "LONGBLOB, jrx_row BIGINT NOT NULL AUTO_INCREMENT, PRIMARY KEY (jrx_row), KEY "
+     "events_log_resource_event (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_status (event_id INT, old_status INT, old_transition INT, "
+     "new_status INT, new_transition INT, jrx_row BIGINT NOT NULL AUTO_INCREMENT, PRIMARY KEY "
+     "(jrx_row), KEY events_log_status_event (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_audit (event_id INT, session_id VARBINARY(3070), address LONGBLOB, "
+     "address_bin LONGBLOB, detail LONGBLOB, jrx_row BIGINT NOT NULL AUTO_INCREMENT, PRIMARY KEY "
+     "(jrx_row), KEY events_log_audit_event (event_id), KEY events_log_audit_session "
+     "(session_id)) ENGINE=InnoDB"},
+    false};
+
+// Keys of the tables' own columns and widths of short codes, but the environment key not yet
+// unique and the event links indexed for the old event query.
+const OldLayout kBeforeRoleIndex = {
+    "before_role_index",
+    {"CREATE TABLE op_log (op_id INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT, id TEXT, "
+     "parent_id TEXT, time INTEGER, status INTEGER, session_id TEXT)",
+     "CREATE INDEX op_log_id ON op_log (id)", "CREATE INDEX op_log_time ON op_log (time, op_id)",
+     "CREATE INDEX op_log_status_time ON op_log (status, time)",
+     "CREATE INDEX op_log_session ON op_log (session_id)",
+     "CREATE TABLE op_log_data (data_id INTEGER PRIMARY KEY AUTOINCREMENT, op_id INTEGER, "
+     "progress INTEGER, time INTEGER, status INTEGER, info BLOB)",
+     "CREATE INDEX op_log_data_op ON op_log_data (op_id, data_id)",
+     "CREATE TABLE op_log_env (op_id INTEGER NOT NULL, env_id INTEGER NOT NULL, role TEXT NOT "
+     "NULL, is_default TEXT, PRIMARY KEY (op_id, role, env_id))",
+     "CREATE INDEX op_log_env_env ON op_log_env (env_id, role)",
+     "CREATE TABLE op_log_task (op_id INTEGER NOT NULL, task_id TEXT, PRIMARY KEY (op_id))",
+     "CREATE TABLE env_log (id INTEGER PRIMARY KEY AUTOINCREMENT, eid BLOB, title TEXT, type TEXT)",
+     "CREATE INDEX env_log_eid_title ON env_log (eid, title)",
+     "CREATE TABLE Environment (eid BLOB)", "CREATE INDEX Environment_eid ON Environment (eid)",
+     "CREATE TABLE events_log (event_id INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, code "
+     "INTEGER, time INTEGER, category TEXT, type TEXT, sid TEXT, info_bin BLOB, info BLOB, data "
+     "BLOB)",
+     "CREATE UNIQUE INDEX events_log_guid ON events_log (guid)",
+     "CREATE INDEX events_log_time ON events_log (time, event_id)",
+     "CREATE TABLE events_log_env (event_id INTEGER, env_id INTEGER, role TEXT)",
+     "CREATE INDEX events_log_env_event ON events_log_env (event_id)",
+     "CREATE INDEX events_log_env_env ON events_log_env (env_id, role, event_id)",
+     "CREATE TABLE events_log_resource (event_id INTEGER NOT NULL, resource_id TEXT, "
+     "resource_type TEXT, PRIMARY KEY (event_id))",
+     "CREATE TABLE events_log_status (event_id INTEGER NOT NULL, old_status INTEGER, "
+     "old_transition INTEGER, new_status INTEGER, new_transition INTEGER, PRIMARY KEY (event_id))",
+     "CREATE TABLE events_log_audit (event_id INTEGER NOT NULL, session_id TEXT, address TEXT, "
+     "address_bin TEXT, detail TEXT, PRIMARY KEY (event_id))",
+     "CREATE INDEX events_log_audit_session ON events_log_audit (session_id)"},
+    {"CREATE TABLE op_log (op_id INT NOT NULL AUTO_INCREMENT, op LONGBLOB, id LONGBLOB, "
+     "parent_id LONGBLOB, time INT, status INT, session_id LONGBLOB, PRIMARY KEY (op_id), KEY "
+     "op_log_id (id(255)), KEY op_log_time (time, op_id), KEY op_log_status_time (status, time), "
+     "KEY op_log_session (session_id(255))) ENGINE=InnoDB",
+     "CREATE TABLE op_log_data (data_id INT NOT NULL AUTO_INCREMENT, op_id INT, progress INT, "
+     "time INT, status INT, info LONGBLOB, PRIMARY KEY (data_id), KEY op_log_data_op (op_id, "
+     "data_id)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_env (op_id INT NOT NULL, env_id INT NOT NULL, role VARBINARY(1) NOT "
+     "NULL, is_default VARBINARY(1), PRIMARY KEY (op_id, role, env_id), KEY op_log_env_env "
+     "(env_id, role)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_task (op_id INT NOT NULL, task_id LONGBLOB, PRIMARY KEY (op_id)) "
+     "ENGINE=InnoDB",
+     "CREATE TABLE env_log (id INT NOT NULL AUTO_INCREMENT, eid BINARY(16), title LONGBLOB, type "
+     "LONGBLOB, PRIMARY KEY (id), KEY env_log_eid_title (eid, title(255))) ENGINE=InnoDB",
+     "CREATE TABLE Environment (eid BINARY(16), KEY Environment_eid (eid)) ENGINE=InnoDB",
+     "CREATE TABLE events_log (event_id INT NOT NULL AUTO_INCREMENT, guid VARBINARY(38), code "
+     "INT, time INT, category LONGBLOB, type LONGBLOB, sid LONGBLOB, info_bin LONGBLOB, info "
+     "LONGBLOB, data LONGBLOB, PRIMARY KEY (event_id), UNIQUE KEY events_log_guid (guid), KEY "
+     "events_log_time (time, event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_env (event_id INT, env_id INT, role VARBINARY(1), KEY "
+     "events_log_env_event (event_id), KEY events_log_env_env (env_id, role, event_id)) "
+     "ENGINE=InnoDB",
+     "CREATE TABLE events_log_resource (event_id INT NOT NULL, resource_id LONGBLOB, "
+     "resource_type LONGBLOB, PRIMARY KEY (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_status (event_id INT NOT NULL, old_status INT, old_transition INT, "
+     "new_status INT, new_transition INT, PRIMARY KEY (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_audit (event_id INT NOT NULL, session_id LONGBLOB, address "
+     "LONGBLOB, address_bin LONGBLOB, detail LONGBLOB, PRIMARY KEY (event_id), KEY "
+     "events_log_audit_session (session_id(255))) ENGINE=InnoDB"},
+    false};
+
+// The environment key unique, over titles of any length (MariaDB kept a hash of them), before
+// the title had a width; the layout version not yet recorded.
+const OldLayout kBeforeTitleWidth = {
+    "before_title_width",
+    {"CREATE TABLE op_log (op_id INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT, id TEXT, "
+     "parent_id TEXT, time INTEGER, status INTEGER, session_id TEXT)",
+     "CREATE INDEX op_log_id ON op_log (id)", "CREATE INDEX op_log_time ON op_log (time, op_id)",
+     "CREATE INDEX op_log_status_time ON op_log (status, time)",
+     "CREATE INDEX op_log_session ON op_log (session_id)",
+     "CREATE TABLE op_log_data (data_id INTEGER PRIMARY KEY AUTOINCREMENT, op_id INTEGER, "
+     "progress INTEGER, time INTEGER, status INTEGER, info BLOB)",
+     "CREATE INDEX op_log_data_op ON op_log_data (op_id, data_id)",
+     "CREATE TABLE op_log_env (op_id INTEGER NOT NULL, env_id INTEGER NOT NULL, role TEXT NOT "
+     "NULL, is_default TEXT, PRIMARY KEY (op_id, role, env_id))",
+     "CREATE INDEX op_log_env_env ON op_log_env (env_id, role)",
+     "CREATE TABLE op_log_task (op_id INTEGER NOT NULL, task_id TEXT, PRIMARY KEY (op_id))",
+     "CREATE TABLE env_log (id INTEGER PRIMARY KEY AUTOINCREMENT, eid BLOB, title TEXT, type TEXT)",
+     "CREATE UNIQUE INDEX env_log_eid_title ON env_log (eid, title)",
+     "CREATE TABLE Environment (eid BLOB)", "CREATE INDEX Environment_eid ON Environment (eid)",
+     "CREATE TABLE events_log (event_id INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, code "
+     "INTEGER, time INTEGER, category TEXT, type TEXT, sid TEXT, info_bin BLOB, info BLOB, data "
+     "BLOB)",
+     "CREATE UNIQUE INDEX events_log_guid ON events_log (guid)",
+     "CREATE INDEX events_log_time ON events_log (time, event_id)",
+     "CREATE TABLE events_log_env (event_id INTEGER, env_id INTEGER, role TEXT)",
+     "CREATE INDEX events_log_env_link ON events_log_env (event_id, role, env_id)",
+     "CREATE INDEX events_log_env_role ON events_log_env (role, env_id, event_id)",
+     "CREATE TABLE events_log_resource (event_id INTEGER NOT NULL, resource_id TEXT, "
+     "resource_type TEXT, PRIMARY KEY (event_id))",
+     "CREATE TABLE events_log_status (event_id INTEGER NOT NULL, old_status INTEGER, "
+     "old_transition INTEGER, new_status INTEGER, new_transition INTEGER, PRIMARY KEY (event_id))",
+     "CREATE TABLE events_log_audit (event_id INTEGER NOT NULL, session_id TEXT, address TEXT, "
+     "address_bin TEXT, detail TEXT, PRIMARY KEY (event_id))",
+     "CREATE INDEX events_log_audit_session ON events_log_audit (session_id)"},
+    {"CREATE TABLE op_log (op_id INT NOT NULL AUTO_INCREMENT, op LONGBLOB, id LONGBLOB, "
+     "parent_id LONGBLOB, time INT, status INT, session_id LONGBLOB, PRIMARY KEY (op_id), KEY "
+     "op_log_id (id(255)), KEY op_log_time (time, op_id), KEY op_log_status_time (status, time), "
+     "KEY op_log_session (session_id(255))) ENGINE=InnoDB",
+     "CREATE TABLE op_log_data (data_id INT NOT NULL AUTO_INCREMENT, op_id INT, progress INT, "
+     "time INT, status INT, info LONGBLOB, PRIMARY KEY (data_id), KEY op_log_data_op (op_id, "
+     "data_id)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_env (op_id INT NOT NULL, env_id INT NOT NULL, role VARBINARY(1) NOT "
+     "NULL, is_default VARBINARY(1), PRIMARY KEY (op_id, role, env_id), KEY op_log_env_env "
+     "(env_id, role)) ENGINE=InnoDB",
+     "CREATE TABLE op_log_task (op_id INT NOT NULL, task_id LONGBLOB, PRIMARY KEY (op_id)) "
+     "ENGINE=InnoDB",
+     "CREATE TABLE env_log (id INT NOT NULL AUTO_INCREMENT, eid BINARY(16), title LONGBLOB, type "
+     "LONGBLOB, PRIMARY KEY (id), UNIQUE KEY env_log_eid_title (eid, title), KEY "
+     "env_log_eid_title_find (eid, title(255))) ENGINE=InnoDB",
+     "CREATE TABLE Environment (eid BINARY(16), KEY Environment_eid (eid)) ENGINE=InnoDB",
+     "CREATE TABLE events_log (event_id INT NOT NULL AUTO_INCREMENT, guid VARBINARY(38), code "
+     "INT, time INT, category LONGBLOB, type LONGBLOB, sid LONGBLOB, info_bin LONGBLOB, info "
+     "LONGBLOB, data LONGBLOB, PRIMARY KEY (event_id), UNIQUE KEY events_log_guid (guid), KEY "
+     "events_log_time (time, event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_env (event_id INT, env_id INT, role VARBINARY(1), KEY "
+     "events_log_env_link (event_id, role, env_id), KEY events_log_env_role (role, env_id, "
+     "event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_resource (event_id INT NOT NULL, resource_id LONGBLOB, "
+     "resource_type LONGBLOB, PRIMARY KEY (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_status (event_id INT NOT NULL, old_status INT, old_transition INT, "
+     "new_status INT, new_transition INT, PRIMARY KEY (event_id)) ENGINE=InnoDB",
+     "CREATE TABLE events_log_audit (event_id INT NOT NULL, session_id LONGBLOB, address "
+     "LONGBLOB, address_bin LONGBLOB, detail LONGBLOB, PRIMARY KEY (event_id), KEY "
+     "events_log_audit_session (session_id(255))) ENGINE=InnoDB"},
+    true};
+
+std::string hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out = "x'";
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out + "'";
+}
+
+// The rows of table T as INSERT statements that name their columns: an older layout takes
+// them as they are. SQLite keeps texts apart from blobs of the same bytes, and the log
+// writes texts as texts.
+template <class T>
+void insertsOf(ASSession* s, std::vector<std::string>& out) {
+  const bool sqlite = std::string(s->Dialect()) == "sqlite";
+  T t;
+  ASCursor c(s);
+  std::string columns;
+  for (size_t i = 0; i < t.Size(); ++i) {
+    c.Project() << t.Attribute(i);
+    columns += (i ? ", " : "") + t.Attribute(i).Name();
+  }
+  while (c.Fetch()) {
+    std::string values;
+    for (size_t i = 0; i < t.Size(); ++i) {
+      const ASValue& v = t.Value(i);
+      const bool number = v.Type() == AS_INT || v.Type() == AS_INT64 || v.Type() == AS_TIME;
+      values += i ? ", " : "";
+      const bool text = sqlite && v.Type() == AS_VSTR;
+      values += v.IsNull()  ? "NULL"
+                : number    ? std::to_string(v.AsInt64())
+                : text      ? "CAST(" + hex(v.Bytes()) + " AS TEXT)"
+                            : hex(v.Bytes());
+    }
+    out.push_back("INSERT INTO " + t.TableName() + " (" + columns + ") VALUES (" + values + ")");
+  }
+}
+
+std::vector<std::string> allInserts() {
+  JRXRdbmsTran tran(AS_TRAN_READ);
+  std::vector<std::string> out;
+  insertsOf<op_log>(*tran, out);
+  insertsOf<op_log_data>(*tran, out);
+  insertsOf<op_log_env>(*tran, out);
+  insertsOf<op_log_task>(*tran, out);
+  insertsOf<env_log>(*tran, out);
+  insertsOf<events_log>(*tran, out);
+  insertsOf<events_log_env>(*tran, out);
+  insertsOf<events_log_resource>(*tran, out);
+  insertsOf<events_log_status>(*tran, out);
+  insertsOf<events_log_audit>(*tran, out);
+  return out;
+}
+
+std::string infoText(const JRXInfo& info) {
+  std::string text;
+  info.serializeToString(text);
+  return text;
+}
+
+class LogLayoutTest : public LogDbFixture {
+ protected:
+  // A log with a bit of everything: operations ended and running, with operands, tasks and
+  // several reports; events with links, resources, status changes and audit rows.
+  void fill() {
+    JRXOpLogLocal log(nullptr);
+    JRXEventLogLocal events(nullptr);
+    auto start = report("req-1", "vm.start", 1, 10, kT0, "starting {vm}");
+    start.info.addParameter("vm", "web-1");
+    start.info.addParameter("task_id", "task-1");
+    start.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
+    start.operands = {kVm2};
+    ASSERT_EQ(log.saveProgress(start), 0);
+    ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 3, 100, kT0 + 5, "started")), 0);
+    auto stop = report("req-2", "vm.stop", 1, 40, kT0 + 10, "stopping");
+    stop.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
+    stop.sessionId = JRXSessionID("s-1");
+    ASSERT_EQ(log.saveProgress(stop), 0);
+    JRXEvent status = event(kVm1, kT0 + 1, "env_status");
+    status.info.addParameter("env", envRef(kNode));
+    for (const char* p : {"old_status", "new_status", "old_transition", "new_transition"})
+      status.info.addParameter(p, "1");
+    status.info.addParameter("id", "disk-1");
+    status.info.addParameter("type", "disk");
+    ASSERT_EQ(events.saveEvent(status), 0);
+    ASSERT_EQ(events.saveEvent(event(kVm2, kT0 + 2)), 0);
+    ASSERT_EQ(log.saveProgress(report("req-3", "audit", 1, 0, kT0, "work of s-7")), 0);
+    ASSERT_EQ(events.saveEvent(auditEvent(kNode, "s-1", 0)), 0);
+  }
+
+  // What every query service answers, as text.
+  Lines answers() {
+    Lines out;
+    JRXOpLogLocal log(nullptr);
+    JRXEventLogLocal events(nullptr);
+    auto addOps = [&](const JRXEID& eid, bool active) {
+      std::vector<JRXRequestProgressData> ops;
+      out.push_back("getOps " + std::to_string(log.getOps(&ops, eid, "", "", "", false, active,
+                                                          kNoLimit, 0, kNoUpper)));
+      for (const auto& r : ops) {
+        std::string line = r.id + "|" + r.name + "|" + std::to_string(r.status) + "|" +
+                           std::to_string(r.progress) + "|" + std::to_string(r.time) + "|" +
+                           eidText(r.eid) + "|" + infoText(r.info);
+        for (const auto& o : r.operands) line += "|" + eidText(o);
+        out.push_back(line);
+      }
+    };
+    addOps(JRXEID(), false);
+    addOps(JRXEID(), true);
+    addOps(kVm1, false);
+    addOps(kVm2, false);
+    auto addEvents = [&](const JRXEID& eid, bool asSource) {
+      std::vector<JRXEvent> found;
+      out.push_back("getEvents " + std::to_string(events.getEvents(&found, eid, asSource,
+                                                                   kNoLimit, "", "", true, 0,
+                                                                   kNoUpper)));
+      for (const auto& e : found)
+        out.push_back(e.guid.toString() + "|" + std::to_string(e.time) + "|" + e.category + "|" +
+                      e.type + "|" + std::to_string(e.code) + "|" + eidText(e.eid) + "|" +
+                      infoText(e.info) + (e.data ? "|data" : ""));
+    };
+    addEvents(JRXEID(), true);
+    addEvents(kVm1, true);
+    addEvents(kNode, false);
+    std::vector<std::string> ids;
+    long last = 0;
+    out.push_back("unfinished " + std::to_string(log.getUnfinishedOpIds(ids, last, kNode)) + " " +
+                  std::to_string(ids.size()) + " " + std::to_string(last));
+    return out;
+  }
+
+  // A fresh database of this backend holding `layout` and the rows of `inserts`; with
+  // `duplicate`, the environment of `vm-1` a second time, holding some of its links.
+  void openOld(const OldLayout& layout, const std::vector<std::string>& inserts,
+               bool duplicate) {
+    JRXDatabase::close();
+    JRXDatabase::open(freshDatabaseUrl(GetParam()));
+    JRXConfiguration::setLocalEID(kLocal);
+    JRXRdbmsTran tran;
+    ASSession* s = *tran;
+    for (const char* sql : GetParam() == "sqlite" ? layout.sqlite : layout.mariadb)
+      s->ExecuteSql(sql);
+    for (const std::string& sql : inserts) s->ExecuteSql(sql);
+    if (duplicate) {
+      const int vm1 = envId(kVm1, "vm-1");
+      s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
+                    "FROM env_log WHERE id = " + std::to_string(vm1));
+      // One event link and one operation link move to the twin; one operation gets a second
+      // link of the same role to it, which the merge must fold into the first.
+      s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " +
+                    std::to_string(vm1));
+      s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'S' AND env_id = " +
+                    std::to_string(vm1) + " AND op_id = (SELECT MIN(op_id) FROM op_log)");
+      s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
+                    "1000, role, is_default FROM op_log_env WHERE role = 'S' AND env_id = " +
+                    std::to_string(vm1));
+    }
+    tran.commit();
+  }
+
+  static int envId(const JRXEID& eid, const std::string& title) {
+    env_log e;
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    ASCursor c(*tran);
+    c.Project() << e->id;
+    c.Set(e->eid == guidToRDBMSGuid(eid) && e->title == title);
+    return c.Fetch() ? static_cast<int>(e.id.Int()) : -1;
+  }
+
+  // Opens the log as every user of the library does, then checks it against the log this
+  // build made: same rows, same answers, and writes of every kind work.
+  void expectUpgraded(const OldLayout& layout, bool duplicate) {
+    SCOPED_TRACE(layout.name);
+    fill();
+    const Lines rows = allLogRows();
+    const Lines said = answers();
+    const std::vector<std::string> inserts = allInserts();
+    openOld(layout, inserts, duplicate);
+
+    const JRXLayoutReport report = openLogLayout();
+    EXPECT_EQ(report.found, 0);
+    EXPECT_EQ(report.now, kLogLayoutVersion);
+    EXPECT_FALSE(report.changes.empty());
+    EXPECT_EQ(allLogRows(), rows);
+    EXPECT_EQ(answers(), said);
+    // Nothing left to do, and nothing done, when opened again, also when looked over whole.
+    EXPECT_EQ(openLogLayout().found, kLogLayoutVersion);
+    EXPECT_EQ(openLogLayout(true).changes, std::vector<std::string>());
+
+    JRXOpLogLocal log(nullptr);
+    JRXEventLogLocal events(nullptr);
+    EXPECT_EQ(log.saveProgress(report_("req-2", 3, kT0 + 20)), 0);
+    EXPECT_EQ(log.saveProgress(report_("req-9", 1, kT0 + 30)), 0);
+    EXPECT_EQ(events.saveEvent(event(kVm1, kT0 + 3)), 0);
+    EXPECT_EQ(log.finishOps(), 0);
+    EXPECT_EQ(JRXOpLogLocal::compact(0), 0);
+    EXPECT_EQ(JRXEventLogLocal::compact(1), 0);
+    std::vector<JRXRequestProgressData> left;
+    EXPECT_EQ(log.getOps(&left, kVm1, "", "", "", false, false, kNoLimit, 0, kNoUpper), 0);
+  }
+
+  static JRXRequestProgressData report_(const std::string& id, int status, long time) {
+    auto r = report(id, "vm.stop", status, 100, time, "more");
+    r.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
+    return r;
+  }
+};
+
+TEST_P(LogLayoutTest, FirstLayoutOpensWithEveryRowAndAnswer) {
+  expectUpgraded(kFirst, false);
+}
+
+TEST_P(LogLayoutTest, FirstLayoutWithAnEnvironmentTwiceMergesItLinksAndAll) {
+  expectUpgraded(kFirst, true);
+}
+
+TEST_P(LogLayoutTest, LayoutBeforeTheRoleIndexOpensWithEveryRowAndAnswer) {
+  expectUpgraded(kBeforeRoleIndex, true);
+}
+
+TEST_P(LogLayoutTest, LayoutBeforeTheTitleWidthOpensWithEveryRowAndAnswer) {
+  expectUpgraded(kBeforeTitleWidth, false);
+}
+
+// An index someone dropped from a log of this version is made again by a full look over.
+TEST_P(LogLayoutTest, ALookOverMakesADroppedIndexAgain) {
+  {
+    JRXRdbmsTran tran;
+    (*tran)->ExecuteSql(GetParam() == "sqlite" ? "DROP INDEX op_log_status_time"
+                                               : "ALTER TABLE op_log DROP INDEX op_log_status_time");
+    tran.commit();
+  }
+  EXPECT_TRUE(openLogLayout().changes.empty());
+  const JRXLayoutReport report = openLogLayout(true);
+  ASSERT_EQ(report.changes.size(), 1u);
+  EXPECT_NE(report.changes[0].find("op_log_status_time"), std::string::npos);
+  std::vector<JRXRequestProgressData> ops;
+  EXPECT_EQ(JRXOpLogLocal(nullptr).getOps(&ops, JRXEID(), "", "", "", false, true, kNoLimit, 0,
+                                          kNoUpper),
+            0);
+}
+
+// A layout from a later build is refused, and the log is left exactly as it was.
+TEST_P(LogLayoutTest, ANewerLayoutIsRefusedAndLeftAlone) {
+  fill();
+  const Lines rows = allLogRows();
+  {
+    JRXRdbmsTran tran;
+    (*tran)->ExecuteSql("UPDATE jrxlog_layout SET version = " +
+                        std::to_string(kLogLayoutVersion + 1));
+    (*tran)->ExecuteSql(GetParam() == "sqlite" ? "DROP INDEX op_log_time"
+                                               : "ALTER TABLE op_log DROP INDEX op_log_time");
+    tran.commit();
+  }
+  try {
+    openLogLayout(true);
+    ADD_FAILURE() << "a newer layout was opened";
+  } catch (const AException& e) {
+    EXPECT_NE(std::string(e.what()).find("newer than this build knows"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(allLogRows(), rows);
+  JRXRdbmsTran tran(AS_TRAN_READ);
+  EXPECT_EQ((*tran)->DescribeTable("op_log").Index("op_log_time"), nullptr);
+}
+
+JRX_ON_EVERY_BACKEND(LogLayoutTest);
+
+}  // namespace
+}  // namespace jrxtest
