@@ -15,9 +15,10 @@
 //   finds nothing are the parent's children deleted. Children not yet committed are not
 //   seen by the candidate read at all.
 // - Environment rows. A writer looks its environment row up (or inserts it) and links it
-//   later in the same transaction. Its lookup takes a shared lock on the row, held to its
-//   commit (LogsEnvInfo.cpp); the sweep locks a candidate row exclusively and passes over a
-//   row that is locked, then checks the links again under its lock. So either the writer
+//   later in the same transaction. Its lookup takes a shared lock on the row's entry in the
+//   (eid, title) key, held to its commit (LogsEnvInfo.cpp); the sweep locks a candidate's
+//   entry there exclusively, passing over one that is locked, then checks the links again
+//   under its lock. So either the writer
 //   got its lock first, and the sweep leaves the row alone (skipped, or its link is
 //   committed by the time the sweep checks), or the sweep got it first, and the writer's
 //   lookup waits for the sweep's commit and then finds no row and inserts a new one. On
@@ -140,24 +141,34 @@ void sweepEnvironments(unsigned batch, const RemovedRows& removed) {
   inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
     env_log e;
     const long long end = batchEnd(s, e, e->id, e.id, ASPrimaryKey, ASComparison(), after, batch);
-    std::vector<long long> unlinked;
+    struct Unlinked {
+      long long id;
+      std::string eid, title;
+    };
+    std::vector<Unlinked> unlinked;
     {
       env_log k;
       op_log_env l;
       events_log_env v;
       ASCursor c(s);
-      c.Project() << k->id;
+      c.Project() << k->id << k->eid << k->title;
       c.Set(k->id > after && upTo(k->id, end) && !linked(k, l, v));
       c.UseIndex(k, ASPrimaryKey);
-      while (c.Fetch()) unlinked.push_back(k.id.Int());
+      while (c.Fetch()) unlinked.push_back({k.id.Int(), k.eid.Bytes(), k.title.Bytes()});
     }
     long long rows = 0;
-    for (long long id : unlinked) {
+    for (const Unlinked& u : unlinked) {
+      const long long id = u.id;
+      if (u.eid.size() != 16) continue;  // not a row a writer could have found
       {
+        // Through the key writers look rows up by: a writer's shared lock is on that index's
+        // entry, which a lock taken through the primary key alone would not pass over.
         env_log x;
         ASCursor lock(s);
         lock.Project() << x->id;
-        lock.Set(x->id == id).ForUpdateSkipLocked();
+        lock.Set(x->eid == Guid::FromBytes(u.eid.data(), u.eid.size()) && x->title == u.title &&
+                 x->id == id);
+        lock.UseIndex(x, "env_log_eid_title").ForUpdateSkipLocked();
         if (!lock.Fetch()) continue;  // in a writer's hands, or gone
       }
       {

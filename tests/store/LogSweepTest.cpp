@@ -1,0 +1,299 @@
+// The maintenance path: compaction in batches removes what the compact services remove, the
+// sweep removes what they leave behind and nothing else, also while writers are at work.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "JRXLogMaintenance.h"
+#include "JRXRetry.h"
+#include "LogDbFixture.h"
+
+using namespace JRX;
+
+namespace jrxtest {
+namespace {
+
+class LogSweepTest : public LogDbFixture {
+ protected:
+  // Operations ended long ago and running, with links, tasks and several reports each;
+  // events with links and every kind of detail row.
+  void fill() {
+    JRXOpLogLocal log(nullptr);
+    JRXEventLogLocal events(nullptr);
+    for (int i = 0; i < 6; ++i) {
+      const std::string id = "req-" + std::to_string(i);
+      auto r = report(id, "vm.start", 0, 0, kT0 + i, "starting");
+      r.info.addParameter("task_id", "task-" + std::to_string(i));
+      r.info.addParameter("source_env", envRef(JRXEID(0xe0, i % 3), "vm", "vm-" + std::to_string(i)));
+      r.operands = {i % 2 ? kVm1 : kVm2};
+      ASSERT_EQ(log.saveProgress(r), 0);
+      // Every other operation ends; the others stay running, old as they are.
+      ASSERT_EQ(log.saveProgress(report(id, "vm.start", i % 2 ? 3 : 2, 50, kT0 + i, "half")), 0);
+    }
+    for (int i = 0; i < 5; ++i) {
+      JRXEvent e = event(JRXEID(0xe1, i), kT0 + i, "env_status");
+      e.info.addParameter("env", envRef(JRXEID(0xe2, i), "vm", "other-" + std::to_string(i)));
+      for (const char* p : {"old_status", "new_status", "old_transition", "new_transition"})
+        e.info.addParameter(p, "2");
+      e.info.addParameter("id", "disk");
+      ASSERT_EQ(events.saveEvent(e), 0);
+      ASSERT_EQ(events.saveEvent(auditEvent(kNode, "s-" + std::to_string(i), 1)), 0);
+    }
+  }
+
+  // One column of every row of a table.
+  template <class Table, class D>
+  static std::vector<long long> column(ASAttribute D::*key) {
+    Table t;
+    std::vector<long long> out;
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    ASCursor c(*tran);
+    c.Project() << t.*key;
+    size_t at = 0;
+    while (at < t.Size() && &t.Attribute(at) != &(t.*key)) ++at;
+    while (c.Fetch()) out.push_back(t.Value(at).AsInt64());
+    return out;
+  }
+  template <class Table, class D>
+  static std::set<long long> ids(ASAttribute D::*key) {
+    const std::vector<long long> all = column<Table>(key);
+    return std::set<long long>(all.begin(), all.end());
+  }
+  // Rows of Child whose parent (in `parents`) is gone.
+  template <class Child, class D>
+  static long long orphans(ASAttribute D::*key, const std::set<long long>& parents) {
+    long long n = 0;
+    for (long long id : column<Child>(key)) n += parents.count(id) ? 0 : 1;
+    return n;
+  }
+
+  // Rows of each table whose parent is gone: what a sweep should remove (environment rows
+  // aside).
+  static std::map<std::string, long long> childOrphans() {
+    const std::set<long long> ops = ids<op_log>(&op_log_domain::op_id);
+    const std::set<long long> events = ids<events_log>(&events_log_domain::event_id);
+    return {{"op_log_data", orphans<op_log_data>(&op_log_data_domain::op_id, ops)},
+            {"op_log_env", orphans<op_log_env>(&op_log_env_domain::op_id, ops)},
+            {"op_log_task", orphans<op_log_task>(&op_log_task_domain::op_id, ops)},
+            {"events_log_env", orphans<events_log_env>(&events_log_env_domain::event_id, events)},
+            {"events_log_resource",
+             orphans<events_log_resource>(&events_log_resource_domain::event_id, events)},
+            {"events_log_status",
+             orphans<events_log_status>(&events_log_status_domain::event_id, events)},
+            {"events_log_audit",
+             orphans<events_log_audit>(&events_log_audit_domain::event_id, events)}};
+  }
+
+  // Every link names an environment row that is there.
+  static void expectLinksWhole() {
+    const std::set<long long> envs = ids<env_log>(&env_log_domain::id);
+    EXPECT_EQ(orphans<op_log_env>(&op_log_env_domain::env_id, envs), 0);
+    EXPECT_EQ(orphans<events_log_env>(&events_log_env_domain::env_id, envs), 0);
+  }
+
+  static void expectNoOrphans() {
+    for (const auto& t : childOrphans()) EXPECT_EQ(t.second, 0) << t.first;
+    expectLinksWhole();
+  }
+
+  std::map<std::string, long long> removed;
+  JRXRemovedRows sink = [this](const char* table, long long rows) { removed[table] += rows; };
+
+  // The operations and events that stay, and every child row.
+  static std::vector<std::set<long long>> parentsAndChildren() {
+    return {ids<op_log>(&op_log_domain::op_id),
+            ids<events_log>(&events_log_domain::event_id),
+            ids<op_log_data>(&op_log_data_domain::data_id),
+            ids<op_log_task>(&op_log_task_domain::op_id),
+            ids<events_log_status>(&events_log_status_domain::event_id)};
+  }
+};
+
+// The batched path, batch after batch, removes the very rows the one-transaction services
+// remove (seen inside a transaction that is then rolled back), and only those.
+TEST_P(LogSweepTest, BatchedCompactionRemovesWhatTheServicesRemove) {
+  fill();
+  const std::vector<std::set<long long>> before = parentsAndChildren();
+  std::vector<std::set<long long>> byServices;
+  {
+    JRXRdbmsTran around;
+    ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
+    ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
+    byServices = parentsAndChildren();
+  }
+  ASSERT_EQ(parentsAndChildren(), before);
+  EXPECT_EQ(byServices[0].size(), 3u);
+  EXPECT_EQ(byServices[1].size(), 2u);
+
+  compactOpsInBatches(0, 1, sink);
+  compactEventsInBatches(2, 2, sink);
+  EXPECT_EQ(parentsAndChildren(), byServices);
+  EXPECT_EQ(removed["op_log"], 3);
+  EXPECT_EQ(removed["events_log"], static_cast<long long>(before[1].size()) - 2);
+}
+
+TEST_P(LogSweepTest, SweepRemovesWhatRemovedParentsLeftAndNothingElse) {
+  fill();
+  ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
+  ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
+  const std::map<std::string, long long> left = childOrphans();
+  EXPECT_EQ(left.at("op_log_data"), 6);
+  EXPECT_EQ(left.at("op_log_task"), 3);
+  const std::set<long long> opsBefore = ids<op_log>(&op_log_domain::op_id);
+  const std::set<long long> eventsBefore = ids<events_log>(&events_log_domain::event_id);
+  sweepLog(2, sink);
+  expectNoOrphans();
+  for (const auto& t : left) EXPECT_EQ(removed[t.first], t.second) << t.first;
+  // The sources of the ended operations and the environments of removed events are linked
+  // no more; the operands, the node and the sources of what stays are.
+  EXPECT_GT(removed["env_log"], 0);
+  const std::set<long long> envs = ids<env_log>(&env_log_domain::id);
+  std::set<long long> linked = ids<op_log_env>(&op_log_env_domain::env_id);
+  for (long long id : ids<events_log_env>(&events_log_env_domain::env_id)) linked.insert(id);
+  EXPECT_EQ(envs, linked);
+  // The running operations and the events kept still answer with all they had.
+  JRXOpLogLocal log(nullptr);
+  std::vector<JRXRequestProgressData> ops;
+  ASSERT_EQ(log.getOps(&ops, JRXEID(), "", "", "", false, false, kNoLimit, 0, kNoUpper), 0);
+  EXPECT_EQ(ops.size(), 6u);
+  EXPECT_EQ(column<op_log_data>(&op_log_data_domain::op_id).size(), 6u);
+  EXPECT_EQ(column<op_log_task>(&op_log_task_domain::op_id).size(), 3u);
+  ops.clear();
+  ASSERT_EQ(log.getOps(&ops, kVm2, "", "", "", true, false, kNoLimit, 0, kNoUpper), 0);
+  EXPECT_EQ(ops.size(), 3u);
+  std::vector<JRXEvent> events;
+  ASSERT_EQ(JRXEventLogLocal(nullptr).getEvents(&events, kNode, true, kNoLimit, "", "", true, 0,
+                                                kNoUpper),
+            0);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(events[0].data);
+  // A second sweep finds nothing.
+  removed.clear();
+  sweepLog(1000, sink);
+  long long total = 0;
+  for (const auto& r : removed) total += r.second;
+  EXPECT_EQ(total, 0);
+  // Parents are the sweep's to read, never to remove.
+  EXPECT_EQ(ids<op_log>(&op_log_domain::op_id), opsBefore);
+  EXPECT_EQ(ids<events_log>(&events_log_domain::event_id), eventsBefore);
+}
+
+// Writers keep reporting about a few environments while compaction and the sweep remove
+// operations, events and the environment rows they leave unlinked: afterwards every link
+// names an environment row, every running operation has all its reports.
+TEST_P(LogSweepTest, WritersAndTheSweepAtOnceLeaveEveryLinkWhole) {
+  const int kThreads = 3, kRounds = 25, kEnvs = 4;
+  std::atomic<bool> writing{true};
+  std::mutex m;
+  std::map<std::string, int> reports;  // of operations left running
+  std::vector<std::string> errors;
+  auto fail = [&](const std::string& what) {
+    std::lock_guard<std::mutex> lock(m);
+    errors.push_back(what);
+  };
+  auto writer = [&](int t) {
+    JRXOpLogLocal log(nullptr);
+    JRXEventLogLocal events(nullptr);
+    for (int i = 0; i < kRounds; ++i) {
+      const std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
+      const bool ends = i % 2 == 0;
+      // Environments linked by what compaction removes, looked up again and again while the
+      // sweep removes their rows; running operations keep environments of their own.
+      const JRXEID env = ends ? JRXEID(0xe5, (t + i) % kEnvs) : JRXEID(0xe6, t);
+      const std::string title = ends ? "shared-" + std::to_string((t + i) % kEnvs)
+                                     : "own-" + std::to_string(t);
+      auto r = report(id, "vm.start", 0, 0, kT0, "go");
+      r.info.addParameter("source_env", envRef(env, "vm", title));
+      if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
+      auto last = report(id, "vm.start", ends ? 3 : 2, 100, kT0, "done");
+      last.info.addParameter("source_env", envRef(env, "vm", title));
+      if (retryService([&] { return log.saveProgress(last); }) != 0) fail("saveProgress " + id);
+      if (!ends) {
+        std::lock_guard<std::mutex> lock(m);
+        reports[id] = 2;
+      }
+      const JRXEID shared(0xe5, (t + i + 1) % kEnvs);
+      JRXEvent e = event(shared, kT0 + i);
+      e.info = JRXInfo("seen");
+      e.info.addParameter("source_env",
+                          envRef(shared, "vm", "shared-" + std::to_string((t + i + 1) % kEnvs)));
+      if (retryService([&] { return events.saveEvent(e); }) != 0) fail("saveEvent " + id);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(writer, t);
+  std::thread upkeep([&] {
+    while (writing) {
+      try {
+        compactOpsInBatches(0, 3, sink);
+        compactEventsInBatches(0, 3, sink);
+        sweepLog(3, sink);
+      } catch (const AException& e) {
+        fail(std::string("upkeep: ") + e.what());
+      }
+    }
+  });
+  for (std::thread& t : threads) t.join();
+  writing = false;
+  upkeep.join();
+  EXPECT_EQ(errors, std::vector<std::string>());
+  expectLinksWhole();
+
+  // Each running operation is there with both its reports.
+  std::map<std::string, int> found;
+  JRXOpLogLocal log(nullptr);
+  std::vector<JRXRequestProgressData> ops;
+  ASSERT_EQ(log.getOps(&ops, JRXEID(), "", "", "", false, true, kNoLimit, 0, kNoUpper), 0);
+  for (const auto& r : ops) ++found[r.id];
+  EXPECT_EQ(found, reports);
+  std::map<long long, int> rows;
+  for (long long op : column<op_log_data>(&op_log_data_domain::op_id)) ++rows[op];
+  for (long long op : ids<op_log>(&op_log_domain::op_id)) EXPECT_EQ(rows[op], 2) << op;
+  compactOpsInBatches(0, 100, sink);
+  compactEventsInBatches(0, 100, sink);
+  sweepLog(100, sink);
+  expectNoOrphans();
+  EXPECT_GT(removed["env_log"], 0);
+}
+
+// The moment that matters, made to happen: a writer has found an environment row that
+// nothing links to, and links it only after the sweep has run. The row must still be there.
+TEST_P(LogSweepTest, AnEnvironmentRowAWriterHasFoundIsNotSweptBeforeItsLink) {
+  JRXEventLogLocal events(nullptr);
+  JRXEvent e = event(kNode, kT0);
+  ASSERT_EQ(events.saveEvent(e), 0);
+  const long long eventId = *ids<events_log>(&events_log_domain::event_id).begin();
+  const JRXInfo ref = envRef(JRXEID(0xe7, 1), "vm", "found-not-linked");
+  envRow(JRXEID(0xe7, 1), "found-not-linked");
+
+  std::promise<void> found, swept;
+  std::thread writer([&] {
+    JRXRdbmsTran tran;
+    logdb::LogsEnvInfo env(ref, false);
+    const int id = env.getSqlID(tran);
+    found.set_value();
+    // SQLite: the sweep waits for this transaction, so this wait runs out first.
+    swept.get_future().wait_for(std::chrono::seconds(2));
+    env.linkEvent(tran, static_cast<int>(eventId), 'O', id);
+    tran.commit();
+  });
+  found.get_future().wait();
+  sweepLog(10, sink);
+  swept.set_value();
+  writer.join();
+  expectNoOrphans();
+  std::vector<JRXEvent> got;
+  ASSERT_EQ(events.getEvents(&got, JRXEID(0xe7, 1), false, kNoLimit, "", "", false, 0, kNoUpper),
+            0);
+  EXPECT_EQ(got.size(), 1u);
+}
+
+JRX_ON_EVERY_BACKEND(LogSweepTest);
+
+}  // namespace
+}  // namespace jrxtest
