@@ -180,12 +180,22 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
         on(vm1)}, 0, {"saved progress of operation old"}},
       {{"--acl", "/nonexistent/acl.json", "--client", "x", "ops"}, 1, {"cannot be read"}},
       // An old operation still running survives compaction.
-      {{"compact", "ops", "--age", "1d"}, 0,
-       {"removed 4 ended operations recorded 86400 seconds ago or earlier; 1 remain\n"}},
+      {{"compact", "ops", "--age", "1d", "--no-sweep"}, 0,
+       {"removed 4 ended operations recorded 86400 seconds ago or earlier; 1 remain\n",
+        "(not swept)", "!op_log_data"}},
       {{"ops", "--json"}, 0, {R"({"kind":"progress","id":"old")"}},
-      {{"compact", "events", "--keep", "5"}, 0, {"removed 0 events; 4 remain\n"}},
+      // The sweep after it takes away what the operations removed above left.
+      {{"compact", "events", "--keep", "5"}, 0,
+       {"removed 0 events; 4 remain\n", "op_log_data: ", "op_log_env: "}},
       {{"compact", "events", "--keep", "1"}, 0, {"removed 3 events; 1 remain\n"}},
       {{"events", "--json"}, 0, {event}},
+      // In batches of one row, then the sweep: the event's links and audit row go with it.
+      {{"compact", "events", "--keep", "0", "--batch", "1"}, 0,
+       {"removed 1 event; 0 remain\n", "at most 1 rows:\n", "  events_log: 1\n",
+        "  events_log_env: 1\n"}},
+      {{"compact", "ops", "--age", "0"}, 0, {"removed 0 ended operations", "!op_log_data"}},
+      {{"compact", "--vacuum"}, 0, {"!error"}},
+      {{"init"}, 0, {"layout version 1, up to date\n"}},
       // The simulated agent's start closes what was left running, the second one what the first
       // left; off a terminal, watch prints one plain table per refresh.
       {demo, 0, {"closed 1 operation left running", "Newest operations", "Newest events"}},
@@ -211,7 +221,7 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"ops", "--limit", "ten"}, 2, {"--limit", "got 'ten'", "jrxlog ops --help"}},
       {{"ops", "--eid", "123"}, 2, {"--eid: not a GUID"}},
       {{"unfinished"}, 2, {"--eid is required"}},
-      {{"compact", "logs"}, 2, {"A subcommand is required"}},
+      {{"compact", "logs"}, 2, {"not expected: logs"}},
       {{"compact", "events", "--keep", "-1"}, 2, {"--keep"}},
       {{"import", "a", "b"}, 2, {"not expected: b"}},
       {{"watch", "--interval", "0"}, 2, {"--interval"}},
