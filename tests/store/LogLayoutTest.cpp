@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ASFaults.h"
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
 #include "store/LogLayout.h"
@@ -450,6 +452,65 @@ TEST_P(LogLayoutTest, LayoutBeforeTheRoleIndexOpensWithEveryRowAndAnswer) {
 
 TEST_P(LogLayoutTest, LayoutBeforeTheTitleWidthOpensWithEveryRowAndAnswer) {
   expectUpgraded(kBeforeTitleWidth, false);
+}
+
+// Processes opening the same old log at once: one brings it up to date, the others find it
+// done; every row stays.
+TEST_P(LogLayoutTest, SeveralOpeningTheSameOldLogAtOnceChangeItOnce) {
+  fill();
+  const Lines rows = allLogRows();
+  openOld(kFirst, allInserts(), true);
+  const int kOpeners = 4;
+  std::vector<JRXLayoutReport> reports(kOpeners);
+  std::vector<std::string> errors(kOpeners);
+  std::vector<std::thread> openers;
+  for (int i = 0; i < kOpeners; ++i)
+    openers.emplace_back([&, i] {
+      try {
+        reports[i] = openLogLayout();
+      } catch (const AException& e) {
+        errors[i] = e.what();
+      }
+    });
+  for (std::thread& t : openers) t.join();
+  EXPECT_EQ(errors, std::vector<std::string>(kOpeners));
+  int changed = 0;
+  for (const JRXLayoutReport& r : reports) changed += r.changes.empty() ? 0 : 1;
+  EXPECT_EQ(changed, 1);
+  EXPECT_EQ(allLogRows(), rows);
+}
+
+// An opening that fails at any statement leaves a log the next opening finishes: the steps
+// look before they change, and the version is written last.
+TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
+  fill();
+  const Lines rows = allLogRows();
+  const Lines said = answers();
+  const std::vector<std::string> inserts = allInserts();
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+    openOld(kFirst, inserts, true);
+    const std::string url = JRXDatabase::get()->Url();
+    JRXDatabase::close();
+    JRXDatabase::open("fault:" + url);
+    JRXConfiguration::setLocalEID(kLocal);
+    ASFaults::Clear();
+    ASFaults::FailStatement(n, "", kInjected);
+    bool failed = false;
+    try {
+      openLogLayout();
+    } catch (const AException& e) {
+      failed = true;
+      EXPECT_EQ(std::string(e.what()), kInjected);
+    }
+    const bool reached = ASFaults::StatementsSeen() >= n;
+    ASFaults::Clear();
+    EXPECT_EQ(failed, reached);
+    EXPECT_EQ(openLogLayout().now, kLogLayoutVersion);
+    EXPECT_EQ(allLogRows(), rows);
+    EXPECT_EQ(answers(), said);
+    if (!reached || HasFailure()) break;
+  }
 }
 
 // An index someone dropped from a log of this version is made again by a full look over.
