@@ -55,8 +55,9 @@ std::vector<std::string> ASLayoutChanges(const std::string& table, const ASTable
     out.push_back(table + ": column " + c->name + " made " + c->type + " (was " +
                   have.Column(c->name)->type + ")");
   if (d.keyChanged)
-    out.push_back(table + ": primary key (" + ASJoinNames(want.primaryKey) + ") (was (" +
-                  ASJoinNames(have.primaryKey) + "))");
+    out.push_back(table + ": primary key (" + ASJoinNames(want.primaryKey) + ")" +
+                  (have.primaryKey.empty() ? std::string(" (had none)")
+                                           : " (was (" + ASJoinNames(have.primaryKey) + "))"));
   for (const std::string& i : d.dropIndexes)
     if (!want.Index(i)) out.push_back(table + ": index " + i + " dropped");
   for (const ASIndexLayout* i : d.addIndexes)
