@@ -12,7 +12,7 @@ install(TARGETS JRXQuery JRXFramework JRXLogDBLocal EXPORT JRXLogTargets
         NAMELINK_COMPONENT libjrxlog-dev)
 file(GLOB JRX_PUBLIC_HEADERS CONFIGURE_DEPENDS include/jrx/*.h)
 install(FILES ${JRX_PUBLIC_HEADERS} plugins/JRXLogDB/JRXLogDBLocal.h
-              plugins/JRXLogDB/JRXOpLogObserverFactory.h
+              plugins/JRXLogDB/JRXLogMaintenance.h plugins/JRXLogDB/JRXOpLogObserverFactory.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/jrx COMPONENT libjrxlog-dev)
 if(TARGET jrxlog)
   install(TARGETS jrxlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT jrxlog)

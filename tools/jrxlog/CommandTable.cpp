@@ -53,7 +53,12 @@ const std::vector<OptionSpec>& globalOptionSpecs() {
 
 const std::vector<CommandSpec>& commandSpecs() {
   static const std::vector<CommandSpec> specs = {
-      {"init", "create the tables if missing; print the local environment's GUID", {}, {}, ""},
+      {"init",
+       "create the tables if missing, or bring an older layout up to date (printing what it "
+       "changed); print the local environment's GUID",
+       {},
+       {},
+       ""},
       {"demo",
        "simulate an agent at work (nodes, VMs, operations, events, audit records), then print "
        "a summary and the newest records",
