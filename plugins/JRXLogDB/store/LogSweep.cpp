@@ -31,6 +31,7 @@
 #include <set>
 #include <vector>
 
+#include "JRXLog.h"
 #include "JRXRdbms.h"
 #include "JRXRetry.h"
 #include "store/CompactionRules.h"
@@ -191,6 +192,10 @@ void sweepEnvironments(unsigned batch, const RemovedRows& removed) {
 }  // namespace
 
 void compactOpsInBatches(int age, unsigned batch, const RemovedRows& removed) {
+  // Recorded as the compact service records itself: whoever reads the library's records
+  // learns of a compaction whichever path ran it.
+  Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, "compact", __PRETTY_FUNCTION__)
+      .put(1, "compact %d", age);
   const time_t now = time(nullptr);
   inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
     op_log t;
