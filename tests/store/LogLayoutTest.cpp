@@ -501,7 +501,7 @@ TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
       openLogLayout();
     } catch (const AException& e) {
       failed = true;
-      EXPECT_EQ(std::string(e.what()), kInjected);
+      EXPECT_NE(std::string(e.what()).find(kInjected), std::string::npos) << e.what();
     }
     const bool reached = ASFaults::StatementsSeen() >= n;
     ASFaults::Clear();
@@ -511,6 +511,29 @@ TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
     EXPECT_EQ(answers(), said);
     if (!reached || HasFailure()) break;
   }
+}
+
+// A row the new layout cannot hold (MariaDB: a title longer than the key's width) stops the
+// opening with the table's name and the database's reason; the row is kept whole.
+TEST_P(LogLayoutTest, ARowTheNewLayoutCannotHoldStopsTheOpeningAndStays) {
+  if (GetParam() != "mariadb") GTEST_SKIP() << "SQLite keeps titles of any length";
+  const std::string title(2000, 't');
+  openOld(kBeforeTitleWidth, {"INSERT INTO env_log (eid, title, type) VALUES (x'" +
+                                  std::string(32, '0') + "', '" + title + "', 'vm')"},
+          false);
+  try {
+    openLogLayout();
+    ADD_FAILURE() << "a title longer than the key's width was cut";
+  } catch (const AException& e) {
+    EXPECT_NE(std::string(e.what()).find("env_log cannot be brought"), std::string::npos)
+        << e.what();
+  }
+  env_log e;
+  JRXRdbmsTran tran(AS_TRAN_READ);
+  ASCursor c(*tran);
+  c.Project() << e->title;
+  ASSERT_TRUE(c.Fetch());
+  EXPECT_EQ(e.title.Bytes(), title);
 }
 
 // An index someone dropped from a log of this version is made again by a full look over.

@@ -130,9 +130,17 @@ void mergeDuplicateEnvironments(ASSession* s, std::vector<std::string>& changes)
                       " merged, their links re-pointed");
 }
 
+// A change the database refuses (a row the new layout cannot hold) names its table.
 template <class Domain>
 void reshape(ASSession* s, std::vector<std::string>& changes) {
-  for (std::string& c : s->ReshapeTable(Domain())) changes.push_back(std::move(c));
+  const Domain d;
+  try {
+    for (std::string& c : s->ReshapeTable(d)) changes.push_back(std::move(c));
+  } catch (const AException& e) {
+    throw AException(d.TableName() + " cannot be brought to this build's layout: " +
+                         e.Text().str(),
+                     e.Code(), e.ConnectionLost(), e.Kind());
+  }
 }
 
 }  // namespace
