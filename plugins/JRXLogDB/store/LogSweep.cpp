@@ -18,12 +18,12 @@
 //   later in the same transaction. Its lookup takes a shared lock on the row's entry in the
 //   (eid, title) key, held to its commit (LogsEnvInfo.cpp); the sweep locks a candidate's
 //   entry there exclusively, passing over one that is locked, then checks the links again
-//   under its lock. So either the writer
-//   got its lock first, and the sweep leaves the row alone (skipped, or its link is
-//   committed by the time the sweep checks), or the sweep got it first, and the writer's
-//   lookup waits for the sweep's commit and then finds no row and inserts a new one. On
-//   SQLite every write transaction holds the whole file, so a writer's lookup and link and
-//   a sweep's batch never interleave.
+//   under its lock. So either the writer got its lock first, and the sweep leaves the row
+//   alone (skipped, or its link committed by the time the sweep checks), or the sweep got it
+//   first, and the writer's lookup waits for the sweep's commit, finds no row and inserts a
+//   new one. On SQLite every write transaction holds the whole file, so a writer's lookup
+//   and link and a sweep's batch never interleave. Row locks do not span the nodes of a
+//   cluster: there the sweep is safe only beside writers of the same node.
 #include "JRXLogMaintenance.h"
 
 #include <ctime>
