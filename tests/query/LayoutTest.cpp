@@ -1,0 +1,117 @@
+// Tables described by the database's catalogue and brought to their domain's layout in place,
+// and the row locks of selects, on every backend.
+#include <string>
+#include <vector>
+
+#include "QueryFixture.h"
+
+namespace {
+
+using Layout = QueryTest;
+
+// An older layout of one table: no key, an index that has gone since, a text without width.
+struct old_pair_domain : ASDomain {
+  old_pair_domain() : ASDomain("qt_pair") { AddIndex("qt_pair_left", {&left}); }
+  ASAttribute left{this, "left_id", AS_INT};
+  ASAttribute code{this, "code", AS_VSTR};
+};
+struct old_pair : ASTable<old_pair_domain> {
+  old_pair() { BindValues({&left, &code}); }
+  ASInt left;
+  ASVStr code;
+};
+
+// The same table as it is now: a key of its own, a new column, the code with a width, and
+// an index of another name, unique.
+struct pair_domain : ASDomain {
+  pair_domain() : ASDomain("qt_pair") {
+    SetPrimaryKey({&left, &code});
+    AddIndex("qt_pair_code", {&code, &left}, true);
+  }
+  ASAttribute left{this, "left_id", AS_INT};
+  ASAttribute code{this, "code", AS_VSTR, AS_COL_NONE, 8};
+  ASAttribute note{this, "note", AS_VSTR};
+};
+struct pair : ASTable<pair_domain> {
+  pair() { BindValues({&left, &code, &note}); }
+  ASInt left;
+  ASVStr code;
+  ASVStr note;
+};
+
+TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
+  EXPECT_FALSE(s->DescribeTable("qt_pair").exists);
+  s->CreateTable(old_pair_domain());
+  for (int i = 0; i < 3; ++i) {
+    old_pair row;
+    row.left = i;
+    row.code = "c" + std::to_string(i);
+    s->Insert(row);
+  }
+  const ASTableLayout before = s->DescribeTable("qt_pair");
+  ASSERT_TRUE(before.exists);
+  EXPECT_TRUE(before.primaryKey.empty());
+  ASSERT_NE(before.Index("qt_pair_left"), nullptr);
+
+  const std::vector<std::string> changes = s->ReshapeTable(pair_domain());
+  EXPECT_FALSE(changes.empty());
+  const ASTableLayout after = s->DescribeTable("qt_pair");
+  EXPECT_EQ(after.primaryKey, (std::vector<std::string>{"left_id", "code"}));
+  EXPECT_EQ(after.Index("qt_pair_left"), nullptr);
+  ASSERT_NE(after.Index("qt_pair_code"), nullptr);
+  EXPECT_TRUE(after.Index("qt_pair_code")->unique);
+  ASSERT_NE(after.Column("note"), nullptr);
+  EXPECT_EQ(s->ReshapeTable(pair_domain()), std::vector<std::string>());
+
+  pair p;
+  ASCursor c(s);
+  c.Project() << p->left << p->code << p->note;
+  c.Order(p->left);
+  EXPECT_EQ(rows(c), (Rows{"0|c0|-", "1|c1|-", "2|c2|-"}));
+  // The new key holds.
+  pair again;
+  again.left = 1;
+  again.code = "c1";
+  EXPECT_FALSE(s->InsertNew(again));
+}
+
+// An index someone else made on a table of the library's is left as it is.
+TEST_P(Layout, AnIndexOfAnotherNamingStays) {
+  s->CreateTable(pair_domain());
+  s->ExecuteSql("CREATE INDEX someone_else ON qt_pair (left_id)");
+  EXPECT_EQ(s->ReshapeTable(pair_domain()), std::vector<std::string>());
+  EXPECT_NE(s->DescribeTable("qt_pair").Index("someone_else"), nullptr);
+}
+
+// Each kind of row lock is a statement of its own, and runs where the database has it.
+TEST_P(Layout, SelectsLockTheirRowsEachInItsOwnWay) {
+  addItem("a", 1);
+  item t;
+  std::vector<ASPlan> plans;
+  s->RecordPlans(&plans);
+  for (int lock = 0; lock < 4; ++lock) {
+    ASTransaction tran(s);
+    ASCursor c(s);
+    c.Project() << t->name;
+    c.Set(t->num == 1);
+    if (lock == 1) c.ForUpdate();
+    if (lock == 2) c.ForShare();
+    if (lock == 3) c.ForUpdateSkipLocked();
+    EXPECT_EQ(rows(c), Rows{"a"}) << lock;
+    tran.Commit();
+  }
+  s->RecordPlans(nullptr);
+  ASSERT_EQ(plans.size(), 4u);
+  if (GetParam() == "sqlite") return;  // a write transaction holds the whole file already
+  const char* const clauses[] = {"", " FOR UPDATE", " LOCK IN SHARE MODE",
+                                 " FOR UPDATE SKIP LOCKED"};
+  for (int lock = 0; lock < 4; ++lock) {
+    const std::string& sql = plans[lock].sql;
+    const std::string clause = clauses[lock];
+    EXPECT_EQ(sql.compare(sql.size() - clause.size(), clause.size(), clause), 0) << sql;
+  }
+}
+
+QUERY_TEST_SUITE(Layout);
+
+}  // namespace
