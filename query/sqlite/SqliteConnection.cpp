@@ -213,3 +213,28 @@ std::vector<ASPlanStep> SqliteConnection::Explain(const std::string& sql,
   st->Reset();
   return steps;
 }
+
+std::string SqliteConnection::TableExistsSql() const {
+  return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?";
+}
+
+// AUTOINCREMENT keeps the largest key handed out in sqlite_sequence, which exists as soon as
+// one such table does.
+std::string SqliteConnection::AutoIncrementUsedSql() const {
+  return "SELECT seq FROM sqlite_sequence WHERE name = ?";
+}
+
+std::vector<std::string> SqliteConnection::ReserveAutoIncrementSql(const ASDomain& table,
+                                                                   long long used) const {
+  std::string name = "'";
+  for (char c : table.TableName()) name += c == '\'' ? std::string("''") : std::string(1, c);
+  name += "'";
+  const std::string n = std::to_string(used);
+  return {"UPDATE sqlite_sequence SET seq = " + n + " WHERE name = " + name + " AND seq < " + n,
+          "INSERT INTO sqlite_sequence (name, seq) SELECT " + name + ", " + n +
+              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " + name + ")"};
+}
+
+size_t SqliteConnection::MaxParameters() const {
+  return static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+}

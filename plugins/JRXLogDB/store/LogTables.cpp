@@ -1,19 +1,27 @@
 #include "store/LogTables.h"
 
+#include "JRXLogDBLocal.h"
+
 namespace JRX {
 
+std::vector<std::unique_ptr<ASDomain>> logTables() {
+  std::vector<std::unique_ptr<ASDomain>> tables;
+  tables.emplace_back(new op_log_domain);
+  tables.emplace_back(new op_log_data_domain);
+  tables.emplace_back(new op_log_env_domain);
+  tables.emplace_back(new op_log_task_domain);
+  tables.emplace_back(new env_log_domain);
+  tables.emplace_back(new Environment_domain);
+  tables.emplace_back(new events_log_domain);
+  tables.emplace_back(new events_log_env_domain);
+  tables.emplace_back(new events_log_resource_domain);
+  tables.emplace_back(new events_log_status_domain);
+  tables.emplace_back(new events_log_audit_domain);
+  return tables;
+}
+
 void createLogTables(ASSession* session) {
-  session->CreateTable(op_log_domain());
-  session->CreateTable(op_log_data_domain());
-  session->CreateTable(op_log_env_domain());
-  session->CreateTable(op_log_task_domain());
-  session->CreateTable(env_log_domain());
-  session->CreateTable(Environment_domain());
-  session->CreateTable(events_log_domain());
-  session->CreateTable(events_log_env_domain());
-  session->CreateTable(events_log_resource_domain());
-  session->CreateTable(events_log_status_domain());
-  session->CreateTable(events_log_audit_domain());
+  for (const auto& table : logTables()) session->CreateTable(*table);
 }
 
 }  // namespace JRX

@@ -244,7 +244,8 @@ struct events_log_audit : ASTable<events_log_audit_domain> {
   ASVStr detail;
 };
 
-// Creates every table above that is missing (with its indexes) on the session.
+// Creates every table of logTables() (JRXLogDBLocal.h) that is missing, with its indexes, on
+// the session.
 void createLogTables(ASSession* session);
 
 }  // namespace JRX
