@@ -172,11 +172,15 @@ std::string wordAfter(const std::string& text, const std::string& key) {
 
 }  // namespace
 
-// A declared primary key is the table's first automatic index; an auto-increment key is the
-// rowid itself, which no hint can name: keeping every index out leaves the lookups by it.
+// A declared primary key is the table's first automatic index; an auto-increment key, or a
+// declared key of one INTEGER column, is the rowid itself, which no hint can name: keeping
+// every index out leaves the lookups by it.
 std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
   if (index != ASPrimaryKey) return " INDEXED BY " + index;
-  if (!table.PrimaryKey().empty() && table.KeyColumns() == table.PrimaryKey())
+  const ASColumnList& pk = table.PrimaryKey();
+  const bool rowid = pk.size() == 1 && std::string(columnType(table.Attribute(pk[0]).Type())) ==
+                                           "INTEGER";
+  if (!pk.empty() && !rowid && table.KeyColumns() == pk)
     return " INDEXED BY sqlite_autoindex_" + table.TableName() + "_1";
   return table.KeyColumns().empty() ? "" : " NOT INDEXED";
 }
