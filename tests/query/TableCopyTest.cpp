@@ -13,6 +13,18 @@ std::vector<std::string> directions() {
   return out;
 }
 
+// A key of one integer column (on SQLite the rowid itself, which no index names).
+struct numbered_domain : ASDomain {
+  numbered_domain() : ASDomain("qt_numbered") { SetPrimaryKey({&n}); }
+  ASAttribute n{this, "n", AS_INT};
+  ASAttribute note{this, "note", AS_VSTR};
+};
+struct numbered : ASTable<numbered_domain> {
+  numbered() { BindValues({&n, &note}); }
+  ASInt n;
+  ASVStr note;
+};
+
 const char kOddBytes[] = "quote ' \" back\\slash \0 NUL \xff\xfe invalid \xc3";
 const std::string kOddText(kOddBytes, sizeof kOddBytes - 1);
 
@@ -31,6 +43,7 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
     s->CreateTable(item_domain());
     s->CreateTable(tag_domain());
     s->CreateTable(coded_domain());
+    s->CreateTable(numbered_domain());
     return s;
   }
 
@@ -104,10 +117,17 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
     t.text = kOddText + code;
     from->Insert(t);
   }
+  for (int n : {7, -3, 12, 0}) {
+    numbered t;
+    t.n = n;
+    t.note = kOddText;
+    from->Insert(t);
+  }
   item i;
   tag g;
   coded c;
-  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &g, &c}) {
+  numbered m;
+  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &g, &c, &m}) {
     SCOPED_TRACE(d->TableName());
     ASCopyOptions options;
     options.batchRows = 3;  // pages end inside runs of identical rows
