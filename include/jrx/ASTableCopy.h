@@ -8,7 +8,9 @@
 // A table is read in the order of its primary key (the auto-increment column, or the
 // declared one); a table without a key in the order of an index that holds every column, else
 // in the order of all its columns. Both databases order bytes and numbers alike, so a table
-// read on either side gives its rows in the same sequence, which the digest relies on.
+// read on either side gives its rows in the same sequence, which the digest relies on. (MariaDB
+// sorts texts of any length by their first max_sort_length bytes only: a table without a key
+// and without such an index must not hold two rows that differ only beyond them.)
 #pragma once
 
 #include <cstddef>

@@ -49,11 +49,17 @@ int runCopy(const CommandLine& cl) {
       static_cast<size_t>(parseInteger("batch", cl.value("batch", "5000"), 1, 1000000));
   const std::vector<std::unique_ptr<ASDomain>> tables = copiedTables();
 
-  std::shared_ptr<ASDatabase> targetDb = ASDatabase::Open(url);
-  ASSession* target = targetDb->Session();
+  std::shared_ptr<ASDatabase> targetDb;
+  ASSession* target = nullptr;
+  try {
+    targetDb = ASDatabase::Open(url);
+    target = targetDb->Session();
+    refuseNonEmpty(target, tables);
+    for (const auto& t : tables) target->CreateTable(*t);
+  } catch (const AException& e) {
+    throw std::runtime_error("the target database: " + e.Text().str());
+  }
   ASSession* source = JRX::JRXDatabase::get()->Session();
-  refuseNonEmpty(target, tables);
-  for (const auto& t : tables) target->CreateTable(*t);
 
   // One picture of the source for every table, whoever writes to it meanwhile.
   std::vector<ASTableDigest> copied;
@@ -89,7 +95,13 @@ int runCopy(const CommandLine& cl) {
              {"COPIED CHECKSUM"}, {"CHECK"}});
   size_t mismatches = 0;
   for (size_t i = 0; i < tables.size(); ++i) {
-    const ASTableDigest back = ASDigestTable(target, *tables[i]);
+    ASTableDigest back;
+    try {
+      back = ASDigestTable(target, *tables[i]);
+    } catch (const AException& e) {
+      throw std::runtime_error("reading " + tables[i]->TableName() + " of the copy back failed: " +
+                               e.Text().str());
+    }
     const bool same = back == copied[i];
     if (!same) ++mismatches;
     out.addRow({tables[i]->TableName(), std::to_string(copied[i].rows), copied[i].checksum,
