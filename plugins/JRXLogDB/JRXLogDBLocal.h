@@ -60,8 +60,8 @@ const Str& emptyStr();
 void createLogTables();
 
 // The tables of both logs, in the order they are created: the one list that creating them and
-// copying a whole log (jrxlog copy) go by. A table the log keeps is listed there
-// (store/LogTables.cpp), or neither is made nor copied.
+// copying a whole log (jrxlog copy) go by, so a table missing from it (store/LogTables.cpp) is
+// neither made nor copied.
 std::vector<std::unique_ptr<ASDomain>> logTables();
 
 }  // namespace JRX
