@@ -290,7 +290,7 @@ std::string MariaConnection::TableExistsSql() const {
          "TABLE_NAME = ?";
 }
 
-// The next value the table hands out, as the storage engine counts it.
+// The storage engine counts the next value it hands out; the one before it is taken.
 std::string MariaConnection::AutoIncrementUsedSql() const {
   return "SELECT AUTO_INCREMENT - 1 FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
          "DATABASE() AND TABLE_NAME = ?";
