@@ -165,6 +165,24 @@ TEST_P(TableCopy, NewRowsTakeKeysAboveAllTheSourceHandedOut) {
   EXPECT_EQ(other->Session()->GetInsertId(), 13);
 }
 
+TEST_P(TableCopy, CopiesWhatItsReadTransactionSees) {
+  fillTags();
+  tag t;
+  auto writer = ASDatabase::Open(fromDb->Url());
+  ASTransaction read(from, AS_TRAN_READ);
+  EXPECT_EQ(ASCountRows(from, t), 13);
+  tag later;
+  later.item_id = 1;
+  later.label = "written while the copy reads";
+  writer->Session()->Insert(later);
+  ASCopyOptions options;
+  options.batchRows = 4;
+  EXPECT_EQ(ASCopyTable(from, to, t, options).rows, 13);
+  read.Commit();
+  EXPECT_EQ(ASCountRows(to, t), 13);
+  EXPECT_EQ(ASCountRows(from, t), 14);
+}
+
 TEST_P(TableCopy, DigestsTellTablesApart) {
   fillTags();
   tag t;
