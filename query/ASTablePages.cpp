@@ -52,7 +52,9 @@ bool sameValue(const ASBindValue& a, const ASBindValue& b) {
 }  // namespace
 
 ASTablePages::ASTablePages(ASSession& session, const ASDomain& table, size_t pageRows)
-    : session_(session), pageRows_(std::max<size_t>(1, pageRows)) {
+    : session_(session),
+      mostRows_(std::max<size_t>(1, pageRows)),
+      pageRows_(std::min<size_t>(mostRows_, kFirstPageRows)) {
   std::string index;
   order_ = orderColumns(table, unique_, index);
   ASDriverConnection& conn = ASSessionAccess::Connection(session);
@@ -64,7 +66,7 @@ ASTablePages::ASTablePages(ASSession& session, const ASDomain& table, size_t pag
   std::string orderBy = " ORDER BY ";
   for (size_t k = 0; k < order_.size(); ++k)
     orderBy += (k ? ", " : "") + table.Attribute(order_[k]).Name();
-  const std::string limit = " LIMIT " + std::to_string(pageRows_);
+  const std::string limit = " LIMIT ?";
   first_ = head + orderBy + limit;
   offset_ = head + orderBy + limit + " OFFSET ?";
 
@@ -89,25 +91,30 @@ bool ASTablePages::Next(ASRowBuffer& rows) {
   if (done_) return false;
   params_.clear();
   const std::string* sql = &first_;
+  const ASBindValue limit = ASBindValue::MakeInt(static_cast<long long>(pageRows_));
   if (byOffset_) {
     sql = &offset_;
+    params_.push_back(limit);
     params_.push_back(ASBindValue::MakeInt(static_cast<long long>(read_)));
-  } else if (started_) {
+  } else if (!started_) {
+    params_.push_back(limit);
+  } else {
     sql = &after_;
     const size_t m = order_.size();
     params_.push_back(last_[0]);
     for (size_t k = 0; k < m; ++k)
       for (size_t j = 0; j <= k; ++j) params_.push_back(last_[j]);
-    if (!unique_) {
+    if (!unique_)
       for (size_t k = 0; k < m; ++k) params_.push_back(last_[k]);
-      params_.push_back(ASBindValue::MakeInt(static_cast<long long>(sameAsLast_)));
-    }
+    params_.push_back(limit);
+    if (!unique_) params_.push_back(ASBindValue::MakeInt(static_cast<long long>(sameAsLast_)));
   }
   ASSessionAccess::Run(session_, *sql, params_, &rows);
   started_ = true;
   if (rows.size() < pageRows_) done_ = true;
   if (rows.empty()) return false;
   Remember(rows);
+  Resize(rows);
   return true;
 }
 
@@ -139,4 +146,15 @@ void ASTablePages::Remember(const ASRowBuffer& rows) {
     l.ref = nullptr;
     if (v.kind == ASBindValue::Null) byOffset_ = true;
   }
+}
+
+// A page is read whole into memory (and written as one transaction): the first one holds a few
+// rows, and each one after it as many as fit kPageBytes at the size of the rows before it, up
+// to the most asked for.
+void ASTablePages::Resize(const ASRowBuffer& rows) {
+  size_t bytes = 0;
+  for (size_t r = 0; r < rows.size(); ++r)
+    for (const ASBindValue& v : rows[r]) bytes += 16 + v.Bytes().size();
+  const size_t perRow = std::max<size_t>(1, bytes / rows.size());
+  pageRows_ = std::max<size_t>(1, std::min(mostRows_, kPageBytes / perRow));
 }

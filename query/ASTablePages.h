@@ -10,14 +10,20 @@
 class ASTablePages {
  public:
   ASTablePages(ASSession& session, const ASDomain& table, size_t pageRows);
-  // The next page into `rows` (emptied first); false once the table has no more rows.
+  // The next page into `rows` (emptied first): at most `pageRows` rows, fewer where they are
+  // long. False once the table has no more rows.
   bool Next(ASRowBuffer& rows);
 
  private:
   void Remember(const ASRowBuffer& rows);
+  void Resize(const ASRowBuffer& rows);
+
+  static constexpr size_t kPageBytes = 64u << 20;
+  static constexpr size_t kFirstPageRows = 16;  // of AS_MAX_ROW_BYTES each at most
 
   ASSession& session_;
-  size_t pageRows_;
+  size_t mostRows_;
+  size_t pageRows_;  // of the next page
   std::vector<size_t> order_;  // columns of the order
   bool unique_ = false;        // the order is a key: no two rows share its values
   std::string first_;          // the first page

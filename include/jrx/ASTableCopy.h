@@ -40,7 +40,9 @@ bool ASTableHasRows(ASSession* session, const ASDomain& table);
 long long ASCountRows(ASSession* session, const ASDomain& table);
 
 struct ASCopyOptions {
-  size_t batchRows = 5000;  // rows per transaction on the target (and per read on the source)
+  // Rows per read on the source and per transaction on the target; fewer where rows are long
+  // (a read holds about 64 MiB).
+  size_t batchRows = 5000;
   // After each committed batch: the rows of this table copied so far.
   std::function<void(long long copied)> progress;
 };
