@@ -99,8 +99,7 @@ void JRXDatabase::open(const std::string& url) {
   JRXEID local;
   {
     ASTransaction tran(s);
-    s->CreateTable(jrx_environment());
-    s->CreateTable(jrx_config());
+    for (const auto& table : tables()) s->CreateTable(*table);
     local = localEidOf(s);
     tran.Commit();
   }
@@ -111,6 +110,13 @@ void JRXDatabase::open(const std::string& url) {
   }
   detail::setStoredLocalEID(local);
   detail::loadEnvDirectory(s);
+}
+
+std::vector<std::unique_ptr<ASDomain>> JRXDatabase::tables() {
+  std::vector<std::unique_ptr<ASDomain>> list;
+  list.emplace_back(new jrx_environment_domain);
+  list.emplace_back(new jrx_config_domain);
+  return list;
 }
 
 void JRXDatabase::close() {

@@ -91,6 +91,19 @@ class ASDriverConnection {
   // The plan of `sql` with `params`, step by step.
   virtual std::vector<ASPlanStep> Explain(const std::string& sql,
                                           const std::vector<ASBindValue>& params) = 0;
+
+  // Copies of whole tables (ASTableCopy.cpp).
+  // A select whose one parameter is a table's name; it finds a row when the table exists.
+  virtual std::string TableExistsSql() const = 0;
+  // A select whose one parameter is a table's name; its one row holds the largest value the
+  // table's auto-increment column has handed out (no row, NULL or 0: none yet).
+  virtual std::string AutoIncrementUsedSql() const = 0;
+  // Statements without parameters after which the table's auto-increment column hands out
+  // values above `used` (and never lower ones than it would have before).
+  virtual std::vector<std::string> ReserveAutoIncrementSql(const ASDomain& table,
+                                                           long long used) const = 0;
+  // The most parameters one statement may have.
+  virtual size_t MaxParameters() const = 0;
 };
 
 // Drivers register a factory for their URL scheme ("sqlite", "mysql", "fault").

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ASQuery.h"
 #include "JRXVisibility.h"
@@ -25,6 +26,9 @@ class JRXDatabase {
   static void close();
   static bool isOpen();
   static std::shared_ptr<ASDatabase> get();  // throws AException when none is open
+  // The framework's own tables, as open() creates them (a copy of a whole database takes
+  // them along).
+  static std::vector<std::unique_ptr<ASDomain>> tables();
 };
 
 // A transaction on the calling thread's connection. Transactions nest: one opened while

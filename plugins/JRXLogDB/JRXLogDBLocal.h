@@ -2,6 +2,7 @@
 // factory.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,11 @@ const Str& emptyStr();
 
 // Creates the tables of both logs when missing, on the calling thread's connection.
 void createLogTables();
+
+// The tables of both logs, in the order they are created: the one list that creating them and
+// copying a whole log (jrxlog copy) go by, so a table missing from it (store/LogTables.cpp) is
+// neither made nor copied.
+std::vector<std::unique_ptr<ASDomain>> logTables();
 
 }  // namespace JRX
 

@@ -57,6 +57,13 @@ class FaultConnection : public ASDriverConnection {
                                   const std::vector<ASBindValue>& params) override {
     return inner_->Explain(sql, params);
   }
+  std::string TableExistsSql() const override { return inner_->TableExistsSql(); }
+  std::string AutoIncrementUsedSql() const override { return inner_->AutoIncrementUsedSql(); }
+  std::vector<std::string> ReserveAutoIncrementSql(const ASDomain& table,
+                                                   long long used) const override {
+    return inner_->ReserveAutoIncrementSql(table, used);
+  }
+  size_t MaxParameters() const override { return inner_->MaxParameters(); }
 
  private:
   std::unique_ptr<ASDriverConnection> inner_;

@@ -444,3 +444,21 @@ std::vector<ASPlanStep> MariaConnection::Explain(const std::string& sql,
   st->Reset();
   return steps;
 }
+
+std::string MariaConnection::TableExistsSql() const {
+  return "SELECT 1 FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+         "TABLE_NAME = ?";
+}
+
+// The storage engine counts the next value it hands out; the one before it is taken.
+std::string MariaConnection::AutoIncrementUsedSql() const {
+  return "SELECT AUTO_INCREMENT - 1 FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+         "DATABASE() AND TABLE_NAME = ?";
+}
+
+// InnoDB never sets the counter at or below the largest value in the column.
+std::vector<std::string> MariaConnection::ReserveAutoIncrementSql(const ASDomain& table,
+                                                                  long long used) const {
+  return {"ALTER TABLE " + quoteName(table.TableName()) +
+          " AUTO_INCREMENT = " + std::to_string(used + 1)};
+}

@@ -56,6 +56,11 @@ class MariaConnection : public ASDriverConnection {
   void UnlockName(const std::string& name) override;
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
+  std::string TableExistsSql() const override;
+  std::string AutoIncrementUsedSql() const override;
+  std::vector<std::string> ReserveAutoIncrementSql(const ASDomain& table,
+                                                   long long used) const override;
+  size_t MaxParameters() const override { return 65535; }
 
  private:
   void Connect();

@@ -287,11 +287,11 @@ std::string wordAfter(const std::string& text, const std::string& key) {
 
 }  // namespace
 
-// A declared primary key is the table's first automatic index; an auto-increment key is the
-// rowid itself, which no hint can name: keeping every index out leaves the lookups by it.
+// A declared primary key is the table's first automatic index; an auto-increment key, or a
+// declared key of one INTEGER column, is the rowid itself, which no hint can name: keeping
+// every index out leaves the lookups by it.
 std::string SqliteConnection::IndexHint(const ASDomain& table, const std::string& index) const {
   if (index != ASPrimaryKey) return " INDEXED BY " + index;
-  // A key of one integer column is the rowid itself, which has no index of its own.
   const auto& pk = table.PrimaryKey();
   const bool rowid = pk.size() == 1 && (table.Attribute(pk[0]).Type() == AS_INT ||
                                         table.Attribute(pk[0]).Type() == AS_INT64 ||
@@ -332,4 +332,29 @@ std::vector<ASPlanStep> SqliteConnection::Explain(const std::string& sql,
   }
   st->Reset();
   return steps;
+}
+
+std::string SqliteConnection::TableExistsSql() const {
+  return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?";
+}
+
+// AUTOINCREMENT keeps the largest key handed out in sqlite_sequence, which exists as soon as
+// one such table does.
+std::string SqliteConnection::AutoIncrementUsedSql() const {
+  return "SELECT seq FROM sqlite_sequence WHERE name = ?";
+}
+
+std::vector<std::string> SqliteConnection::ReserveAutoIncrementSql(const ASDomain& table,
+                                                                   long long used) const {
+  std::string name = "'";
+  for (char c : table.TableName()) name += c == '\'' ? std::string("''") : std::string(1, c);
+  name += "'";
+  const std::string n = std::to_string(used);
+  return {"UPDATE sqlite_sequence SET seq = " + n + " WHERE name = " + name + " AND seq < " + n,
+          "INSERT INTO sqlite_sequence (name, seq) SELECT " + name + ", " + n +
+              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " + name + ")"};
+}
+
+size_t SqliteConnection::MaxParameters() const {
+  return static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
 }

@@ -48,6 +48,11 @@ class SqliteConnection : public ASDriverConnection {
   void UnlockName(const std::string&) override {}
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
+  std::string TableExistsSql() const override;
+  std::string AutoIncrementUsedSql() const override;
+  std::vector<std::string> ReserveAutoIncrementSql(const ASDomain& table,
+                                                   long long used) const override;
+  size_t MaxParameters() const override;
 
  private:
   enum Verb { kBegin, kBeginRead, kCommit, kRollback, kVerbs };

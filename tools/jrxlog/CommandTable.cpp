@@ -153,6 +153,15 @@ const std::vector<CommandSpec>& commandSpecs() {
          "/?token=TOKEN)"}},
        {},
        ""},
+      {"copy",
+       "copy the whole log, every table and row with its ids, into an empty database of either "
+       "kind; then compare row counts and checksums per table",
+       {{"to", ValueKind::Text, "URL", "the empty target database (URL forms as for --db)", 0, 0,
+         true},
+        integer("batch", 1, 1000000, "rows per transaction on the target (default 5000)")},
+       {},
+       "Exits 1 when the target already holds rows, or when a table of the copy differs from "
+       "the source."},
       {"help", "show the help of jrxlog or of a command",
        {flag("all", "the help of every command, one after the other")},
        {{"COMMAND", "a command, e.g. 'ops' or 'compact ops'", false, false, true}}, ""},

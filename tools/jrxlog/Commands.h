@@ -20,6 +20,7 @@ int runFinish(const CommandLine& cl);
 int runCompact(const CommandLine& cl);
 int runWatch(const CommandLine& cl);
 int runServe(const CommandLine& cl);
+int runCopy(const CommandLine& cl);
 
 // Positional arguments beyond `max` are a usage error.
 void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what);

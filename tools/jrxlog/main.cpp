@@ -23,6 +23,7 @@ int dispatch(const CommandLine& cl) {
   if (c == "compact") return runCompact(cl);
   if (c == "watch") return runWatch(cl);
   if (c == "serve") return runServe(cl);
+  if (c == "copy") return runCopy(cl);
   throw UsageError("unknown command '" + c + "'");
 }
 

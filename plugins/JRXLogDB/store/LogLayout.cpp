@@ -12,6 +12,7 @@
 #include <map>
 #include <utility>
 
+#include "JRXLogDBLocal.h"
 #include "JRXLogMaintenance.h"
 #include "JRXRdbms.h"
 #include "store/LogTables.h"
@@ -131,9 +132,7 @@ void mergeDuplicateEnvironments(ASSession* s, std::vector<std::string>& changes)
 }
 
 // A change the database refuses (a row the new layout cannot hold) names its table.
-template <class Domain>
-void reshape(ASSession* s, std::vector<std::string>& changes) {
-  const Domain d;
+void reshape(ASSession* s, const ASDomain& d, std::vector<std::string>& changes) {
   try {
     for (std::string& c : s->ReshapeTable(d)) changes.push_back(std::move(c));
   } catch (const AException& e) {
@@ -162,17 +161,7 @@ LayoutReport upgradeLogLayout(ASSession* s, bool recheck) {
   const ASIndexLayout* key = envs.Index("env_log_eid_title");
   if (envs.exists && !(key && key->unique)) mergeDuplicateEnvironments(s, report.changes);
 
-  reshape<op_log_domain>(s, report.changes);
-  reshape<op_log_data_domain>(s, report.changes);
-  reshape<op_log_env_domain>(s, report.changes);
-  reshape<op_log_task_domain>(s, report.changes);
-  reshape<env_log_domain>(s, report.changes);
-  reshape<Environment_domain>(s, report.changes);
-  reshape<events_log_domain>(s, report.changes);
-  reshape<events_log_env_domain>(s, report.changes);
-  reshape<events_log_resource_domain>(s, report.changes);
-  reshape<events_log_status_domain>(s, report.changes);
-  reshape<events_log_audit_domain>(s, report.changes);
+  for (const auto& table : logTables()) reshape(s, *table, report.changes);
   recordVersion(s, report.changes);
   tran.Commit();
   return report;

@@ -244,9 +244,9 @@ struct events_log_audit : ASTable<events_log_audit_domain> {
   ASVStr detail;
 };
 
-// Creates every table above that is missing (with its indexes) on the session, and brings
-// an older layout up to date (store/LogLayout.h). Not inside a transaction of the caller:
-// on MariaDB, changing a table ends the transaction.
+// Creates every table of logTables() (JRXLogDBLocal.h) that is missing (with its indexes) on
+// the session, and brings an older layout up to date (store/LogLayout.h). Not inside a
+// transaction of the caller: on MariaDB, changing a table ends the transaction.
 void createLogTables(ASSession* session);
 
 }  // namespace JRX

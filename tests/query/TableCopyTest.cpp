@@ -1,0 +1,261 @@
+#include <climits>
+
+#include "ASTableCopy.h"
+#include "QueryFixture.h"
+
+namespace {
+
+// "sqlite-mariadb": from a database of the first kind into one of the second.
+std::vector<std::string> directions() {
+  std::vector<std::string> out;
+  for (const std::string& from : jrxtest::backends())
+    for (const std::string& to : jrxtest::backends()) out.push_back(from + "_" + to);
+  return out;
+}
+
+// A key of one integer column (on SQLite the rowid itself, which no index names).
+struct numbered_domain : ASDomain {
+  numbered_domain() : ASDomain("qt_numbered") { SetPrimaryKey({&n}); }
+  ASAttribute n{this, "n", AS_INT};
+  ASAttribute note{this, "note", AS_VSTR};
+};
+struct numbered : ASTable<numbered_domain> {
+  numbered() { BindValues({&n, &note}); }
+  ASInt n;
+  ASVStr note;
+};
+
+const char kOddBytes[] = "quote ' \" back\\slash \0 NUL \xff\xfe invalid \xc3";
+const std::string kOddText(kOddBytes, sizeof kOddBytes - 1);
+
+class TableCopy : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    const std::string& p = GetParam();
+    const size_t cut = p.find('_');
+    from = open(p.substr(0, cut), fromDb);
+    to = open(p.substr(cut + 1), toDb);
+  }
+
+  static ASSession* open(const std::string& backend, std::shared_ptr<ASDatabase>& db) {
+    db = ASDatabase::Open(jrxtest::freshDatabaseUrl(backend));
+    ASSession* s = db->Session();
+    s->CreateTable(item_domain());
+    s->CreateTable(tag_domain());
+    s->CreateTable(coded_domain());
+    s->CreateTable(numbered_domain());
+    return s;
+  }
+
+  // Items with every kind of value, NULLs, the extremes of each number type and the texts
+  // that go wrong most easily; keys with gaps, the newest deleted.
+  void fillItems() {
+    for (int i = 0; i < 12; ++i) {
+      item t;
+      if (i % 4 != 3) {
+        t.name = kOddText + std::to_string(i);
+        t.num = i % 2 ? INT_MIN : INT_MAX;
+        t.big = i % 2 ? LLONG_MIN : LLONG_MAX - i;
+        t.time = 1701000000 + i;
+        t.eid = Guid(0xffffffffffffff00ull + i, i);
+        t.data = RealBlob(kOddText.size(), kOddText.data(), true);
+        t.bin = std::string("\0\x01\x80", 3);
+        t.real = -1.0 / (i + 3);
+      }
+      from->Insert(t);
+    }
+    item t;
+    ASDeleter(t).Where(t->item_id == 5 || t->item_id >= 11).Execute(from);
+  }
+
+  // Identical rows on both sides of page boundaries, and NULLs in the order.
+  void fillTags() {
+    for (int i = 0; i < 7; ++i) addTag(2, "same");
+    for (int i = 0; i < 3; ++i) addTag(1, std::string("a\0b", 3) + std::to_string(i % 2));
+    addTag(3, nullptr);
+    addTag(0, nullptr);
+    addTag(3, "after the NULL");
+  }
+  void addTag(int item, const char* label) {
+    tag t;
+    t.item_id = item;
+    t.label = label;
+    from->Insert(t);
+  }
+  void addTag(int item, const std::string& label) {
+    tag t;
+    t.item_id = item;
+    t.label = label;
+    from->Insert(t);
+  }
+
+  static Rows values(ASSession* s, const ASAttribute& column, const ASComparison& where) {
+    ASCursor c(s);
+    c.Project() << column;
+    c.Set(where).Order(column.Domain()->Attribute(0));
+    return rows(c);
+  }
+
+  static Rows all(ASSession* s, ASDomain& d) {
+    ASCursor c(s);
+    for (size_t i = 0; i < d.Size(); ++i) c.Project() << d.Attribute(i);
+    for (size_t i = 0; i < d.Size(); ++i) c.Order(d.Attribute(i));
+    return rows(c);
+  }
+
+  std::shared_ptr<ASDatabase> fromDb, toDb;
+  ASSession* from = nullptr;
+  ASSession* to = nullptr;
+};
+
+TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
+  fillItems();
+  fillTags();
+  for (const char* code : {"b", "a", "a'", "Z"}) {
+    coded t;
+    t.code = code;
+    t.text = kOddText + code;
+    from->Insert(t);
+  }
+  for (int n : {7, -3, 12, 0}) {
+    numbered t;
+    t.n = n;
+    t.note = kOddText;
+    from->Insert(t);
+  }
+  item i;
+  tag g;
+  coded c;
+  numbered m;
+  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &g, &c, &m}) {
+    SCOPED_TRACE(d->TableName());
+    ASCopyOptions options;
+    options.batchRows = 3;  // pages end inside runs of identical rows
+    std::vector<long long> progress;
+    options.progress = [&](long long n) { progress.push_back(n); };
+    const ASTableDigest copied = ASCopyTable(from, to, *d, options);
+    EXPECT_EQ(all(to, *d), all(from, *d));
+    EXPECT_EQ(copied.rows, static_cast<long long>(all(from, *d).size()));
+    EXPECT_EQ(ASDigestTable(to, *d), copied);
+    EXPECT_EQ(ASDigestTable(from, *d), copied);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), copied.rows);
+  }
+  // The kept keys, not new ones; and the texts still compare as texts on the target.
+  EXPECT_EQ(values(to, i->item_id, ASComparison()), values(from, i->item_id, ASComparison()));
+  EXPECT_EQ(values(to, i->name, i->name == kOddText + "0"), Rows{kOddText + "0"});
+  EXPECT_EQ(values(to, g->label, g->label == "same").size(), 7u);
+}
+
+TEST_P(TableCopy, NewRowsTakeKeysAboveAllTheSourceHandedOut) {
+  fillItems();  // keys up to 12 handed out; 11 and 12 deleted again
+  item t;
+  ASCopyTable(from, to, t);
+  item added;
+  added.name = "after the copy";
+  to->Insert(added);
+  EXPECT_EQ(to->GetInsertId(), 13);
+  // A table whose rows were all deleted keeps its counter too.
+  item gone;
+  ASDeleter(gone).Where(gone->item_id > 0).Execute(from);
+  const std::string toBackend = GetParam().substr(GetParam().find('_') + 1);
+  auto other = ASDatabase::Open(jrxtest::freshDatabaseUrl(toBackend));
+  other->Session()->CreateTable(item_domain());
+  EXPECT_EQ(ASCopyTable(from, other->Session(), gone).rows, 0);
+  other->Session()->Insert(added);
+  EXPECT_EQ(other->Session()->GetInsertId(), 13);
+}
+
+TEST_P(TableCopy, CopiesWhatItsReadTransactionSees) {
+  fillTags();
+  tag t;
+  auto writer = ASDatabase::Open(fromDb->Url());
+  ASTransaction read(from, AS_TRAN_READ);
+  EXPECT_EQ(ASCountRows(from, t), 13);
+  tag later;
+  later.item_id = 1;
+  later.label = "written while the copy reads";
+  writer->Session()->Insert(later);
+  ASCopyOptions options;
+  options.batchRows = 4;
+  EXPECT_EQ(ASCopyTable(from, to, t, options).rows, 13);
+  read.Commit();
+  EXPECT_EQ(ASCountRows(to, t), 13);
+  EXPECT_EQ(ASCountRows(from, t), 14);
+}
+
+// Every page of a table with a key is a walk of that key from where the last one ended: a sort
+// per page would make a copy take the square of the table's size.
+TEST_P(TableCopy, PagesFollowTheKeyWithoutSorting) {
+  fillItems();
+  for (const char* code : {"b", "a", "c"}) {
+    coded t;
+    t.code = code;
+    from->Insert(t);
+  }
+  item i;
+  coded c;
+  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &c}) {
+    SCOPED_TRACE(d->TableName());
+    std::vector<ASPlan> plans;
+    from->RecordPlans(&plans);
+    ASCopyOptions options;
+    options.batchRows = 2;
+    ASCopyTable(from, to, *d, options);
+    from->RecordPlans(nullptr);
+    ASSERT_GE(plans.size(), 2u);
+    for (const ASPlan& p : plans) {
+      if (p.sql.find(" FROM " + d->TableName()) == std::string::npos) continue;
+      EXPECT_FALSE(p.steps.empty()) << p.sql;
+      for (const ASPlanStep& step : p.steps)
+        EXPECT_FALSE(step.sorts) << p.sql << "\n" << step.detail;
+    }
+  }
+}
+
+TEST_P(TableCopy, DigestsTellTablesApart) {
+  fillTags();
+  tag t;
+  ASCopyTable(from, to, t);
+  const ASTableDigest before = ASDigestTable(to, t);
+  // One byte of one row.
+  (ASUpdater(t) << t->label.Set("after the NULM")).Where(t->label == "after the NULL").Execute(to);
+  const ASTableDigest changed = ASDigestTable(to, t);
+  EXPECT_EQ(changed.rows, before.rows);
+  EXPECT_NE(changed.checksum, before.checksum);
+  // Values moved from one column to the next: the same bytes in another arrangement.
+  tag a, b;
+  a.item_id = 12;
+  a.label = "3";
+  b.item_id = 123;
+  b.label = "";
+  auto x = ASDatabase::Open(jrxtest::freshDatabaseUrl("sqlite"));
+  auto y = ASDatabase::Open(jrxtest::freshDatabaseUrl("sqlite"));
+  x->Session()->CreateTable(tag_domain());
+  y->Session()->CreateTable(tag_domain());
+  x->Session()->Insert(a);
+  y->Session()->Insert(b);
+  EXPECT_NE(ASDigestTable(x->Session(), t), ASDigestTable(y->Session(), t));
+}
+
+TEST_P(TableCopy, TellsMissingEmptyAndFilledTables) {
+  struct absent_domain : ASDomain {
+    absent_domain() : ASDomain("qt_absent") {}
+    ASAttribute v{this, "v", AS_INT};
+  } absent;
+  tag t;
+  EXPECT_FALSE(ASTableExists(to, absent));
+  EXPECT_FALSE(ASTableHasRows(to, absent));
+  EXPECT_TRUE(ASTableExists(to, t));
+  EXPECT_FALSE(ASTableHasRows(to, t));
+  EXPECT_EQ(ASCountRows(to, t), 0);
+  fillTags();
+  ASCopyTable(from, to, t);
+  EXPECT_TRUE(ASTableHasRows(to, t));
+  EXPECT_EQ(ASCountRows(to, t), 13);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, TableCopy, ::testing::ValuesIn(directions()),
+                         jrxtest::BackendName());
+
+}  // namespace
