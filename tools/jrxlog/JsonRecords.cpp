@@ -48,20 +48,32 @@ std::string getString(const json& obj, const std::string& field, const std::stri
   return v.get<std::string>();
 }
 
+[[noreturn]] void outOfRange(const std::string& field, int64_t min, int64_t max) {
+  throw RecordError("field " + quoted(field) + " must be from " + std::to_string(min) + " to " +
+                    std::to_string(max));
+}
+
 int64_t getInteger(const json& obj, const std::string& field, const std::string& path,
                    int64_t min, int64_t max) {
   const json& v = obj.at(field);
   if (!v.is_number_integer()) wrongType(path, "a whole number", v);
   if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(max))
-    throw RecordError("field " + quoted(path) + " is out of range");
+    outOfRange(path, min, max);
   int64_t n = v.get<int64_t>();
-  if (n < min || n > max) throw RecordError("field " + quoted(path) + " is out of range");
+  if (n < min || n > max) outOfRange(path, min, max);
   return n;
 }
 
 int getInt(const json& obj, const std::string& field, const std::string& path) {
   return static_cast<int>(getInteger(obj, field, path, std::numeric_limits<int>::min(),
                                      std::numeric_limits<int>::max()));
+}
+
+// Times are stored as signed 32-bit seconds; a wider one would come back as another time.
+int64_t getTime(const json& obj, int64_t now) {
+  if (!obj.contains("time")) return now;
+  return getInteger(obj, "time", "time", std::numeric_limits<int32_t>::min(),
+                    std::numeric_limits<int32_t>::max());
 }
 
 void checkFields(const json& obj, std::initializer_list<const char*> allowed,
@@ -153,9 +165,69 @@ ojson infoTo(const JRX::JRXInfo& info) {
   return out;
 }
 
+// Where the parser is, as a field path, so that a key given twice in any object is named.
+// The parser itself would keep the last of equal keys and drop the others silently.
+class KeyCheck {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        open(event == json::parse_event_t::array_start);
+        break;
+      case json::parse_event_t::key: {
+        Frame& f = frames_.back();
+        std::string key = parsed.get<std::string>();
+        for (const std::string& k : f.keys)
+          if (k == key) throw RecordError("field " + quoted(path(key)) + " is given twice");
+        f.keys.push_back(std::move(key));
+        break;
+      }
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        frames_.pop_back();
+        if (!frames_.empty()) ++frames_.back().index;
+        break;
+      case json::parse_event_t::value:
+        if (!frames_.empty()) ++frames_.back().index;
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    bool array = false;
+    size_t index = 0;               // of the next element of an array
+    std::vector<std::string> keys;  // seen so far in an object; objects are small
+    std::string path;               // of this object or array
+  };
+
+  void open(bool array) {
+    Frame f;
+    f.array = array;
+    if (!frames_.empty()) {
+      const Frame& up = frames_.back();
+      f.path = up.array ? up.path + "[" + std::to_string(up.index) + "]" : path(up.keys.back());
+    }
+    frames_.push_back(std::move(f));
+  }
+
+  std::string path(const std::string& key) const {
+    const std::string& at = frames_.back().path;
+    return at.empty() ? key : at + "." + key;
+  }
+
+  std::vector<Frame> frames_;
+};
+
 json parseJson(const std::string& text) {
+  // The parser takes a NUL byte for the end of its input and would ignore what follows it.
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos)
+    throw RecordError("malformed JSON: a NUL byte at column " + std::to_string(nul + 1));
   try {
-    return json::parse(text);
+    return json::parse(text, KeyCheck());
   } catch (const json::exception& e) {
     // Syntax errors, and numbers too large for a double (out of range), alike.
     std::string what = e.what();
@@ -202,9 +274,7 @@ JRX::JRXRequestProgressData progressFrom(const json& v, int64_t now) {
   if (v.contains("name")) r.name = getString(v, "name", "name");
   if (v.contains("status")) r.status = getInt(v, "status", "status");
   if (v.contains("progress")) r.progress = getInt(v, "progress", "progress");
-  r.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
-                                           std::numeric_limits<int64_t>::max())
-                              : now;
+  r.time = getTime(v, now);
   if (v.contains("operands")) {
     const json& ops = v["operands"];
     if (!ops.is_array()) wrongType("operands", "an array of GUIDs", ops);
@@ -233,9 +303,7 @@ JRX::JRXEvent eventFrom(const json& v, int64_t now) {
   } else {
     e.guid = JRX::JRXGUID::generate();
   }
-  e.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
-                                           std::numeric_limits<int64_t>::max())
-                              : now;
+  e.time = getTime(v, now);
   if (v.contains("category")) e.category = getString(v, "category", "category");
   if (v.contains("type")) e.type = getString(v, "type", "type");
   if (v.contains("code")) e.code = getInt(v, "code", "code");
