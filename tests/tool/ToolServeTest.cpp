@@ -170,7 +170,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
     EXPECT_NE(res->body.find(says), std::string::npos) << method << path << ": " << res->body;
   }
   // A client library stops at a NUL byte; a raw request does not.
-  for (const std::string header :
+  for (const std::string& header :
        {std::string("Bearer s3cret-token\0x", 21), std::string("Bearer s3cret-token\0", 20)}) {
     RawConnection raw(server.port());
     raw.send("GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
@@ -258,7 +258,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
 TEST_P(ToolServe, SlowClientsDoNotStarveTheOthers) {
   ASSERT_EQ(jrx({"import"}, kSample).status, 0);
   ServeProcess server({"--db", url_}, {"--token-file", writeTempFile("s3cret-token\n"),
-                                       "--request-timeout", "2"});
+                                       "--request-timeout", "1"});
   // More of them than the server has workers.
   std::vector<std::unique_ptr<RawConnection>> slow;
   for (int i = 0; i < 80; ++i) {

@@ -87,7 +87,7 @@ int runServe(const CommandLine& cl) {
       }
     }
   });
-  bool ok = server.listen_after_bind();
+  bool ok = server.serve();
   done = true;
   stopper.join();
   pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);

@@ -40,7 +40,7 @@ class DeadlineStream : public httplib::Stream {
 
   ssize_t read(char* ptr, size_t size) override {
     if (next_ == end_) {
-      if (!wait(POLLIN, readBy_)) return -1;
+      if (!wait(POLLIN, readBy_)) return fail();
       ssize_t n;
       do {
         n = ::recv(sock_, buffer_.data(), buffer_.size(), 0);
@@ -61,7 +61,7 @@ class DeadlineStream : public httplib::Stream {
       writeBy_ = Clock::now() + limits_.response;
       writing_ = true;
     }
-    if (!wait(POLLOUT, writeBy_)) return -1;
+    if (!wait(POLLOUT, writeBy_)) return fail();
     ssize_t n;
     do {
       n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
@@ -77,7 +77,16 @@ class DeadlineStream : public httplib::Stream {
   }
   socket_t socket() const override { return sock_; }
 
+  // A request or response ran out of time: the library may still answer it (400), but the
+  // connection is not kept for another one.
+  bool failed() const { return failed_; }
+
  private:
+  ssize_t fail() {
+    failed_ = true;
+    return -1;
+  }
+
   Clock::time_point writeBy() const {
     return writing_ ? writeBy_ : Clock::now() + limits_.response;
   }
@@ -120,6 +129,7 @@ class DeadlineStream : public httplib::Stream {
   Clock::time_point readBy_ = Clock::now();
   Clock::time_point writeBy_ = Clock::now();
   bool writing_ = false;
+  bool failed_ = false;
 };
 
 }  // namespace
@@ -127,6 +137,11 @@ class DeadlineStream : public httplib::Stream {
 BoundedServer::BoundedServer(const ConnectionLimits& limits) : limits_(limits) {
   const size_t workers = limits_.workers;
   new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+}
+
+bool BoundedServer::serve() {
+  if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
+  return listen_after_bind();
 }
 
 bool BoundedServer::process_and_close_socket(socket_t sock) {
@@ -137,7 +152,7 @@ bool BoundedServer::process_and_close_socket(socket_t sock) {
     stream.beginRequest();
     bool closed = false;
     ok = process_request(stream, served + 1 == limits_.requestsPerConnection, closed, nullptr);
-    if (!ok || closed) break;
+    if (!ok || closed || stream.failed()) break;
   }
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);

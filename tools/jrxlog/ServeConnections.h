@@ -24,6 +24,9 @@ struct ConnectionLimits {
 class BoundedServer : public httplib::Server {
  public:
   explicit BoundedServer(const ConnectionLimits& limits);
+  // listen_after_bind() with a queue for a burst of connections: the library's own holds
+  // five, and a client beyond them waits a second or more before the kernel retries it.
+  bool serve();
 
  private:
   bool process_and_close_socket(socket_t sock) override;
