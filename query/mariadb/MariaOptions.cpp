@@ -39,10 +39,19 @@ void applyClientOptions(MYSQL* db, const MariaTarget& target) {
     requireReadable(target.sslKey, "ssl-key file");
     mysql_optionsv(db, MYSQL_OPT_SSL_KEY, target.sslKey.c_str());
   }
+  // The connector's "enforce" only asks for TLS where the server offers it, and connects
+  // without where not: that is PREFERRED. REQUIRED is checked once connected (requiresTls);
+  // verifying the certificate refuses a server without TLS before logging in.
   const std::string& mode = target.sslMode;
-  if (mode == "REQUIRED" || mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY") {
+  if (!mode.empty() && mode != "DISABLED") {
     my_bool on = 1;
     mysql_optionsv(db, MYSQL_OPT_SSL_ENFORCE, &on);
-    if (mode != "REQUIRED") mysql_optionsv(db, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+    if (mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY")
+      mysql_optionsv(db, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
   }
+}
+
+bool requiresTls(const MariaTarget& target) {
+  const std::string& mode = target.sslMode;
+  return mode == "REQUIRED" || mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY";
 }
