@@ -94,12 +94,10 @@ void MariaConnection::Connect() {
                             CLIENT_FOUND_ROWS))
       return false;
     // Not a single statement goes over a connection that ssl-mode wants encrypted and is not.
-    if (requiresTls(target_) && !mysql_get_ssl_cipher(db_)) {
-      const std::string where = mysql_get_host_info(db_);
+    const std::string shortfall = tlsShortfall(db_, target_);
+    if (!shortfall.empty()) {
       Close();
-      throw AException("the server (" + where + ") does not offer TLS, which ssl-mode=" +
-                           target_.sslMode + " requires; nothing was sent after logging in",
-                       2026, false);
+      throw AException(shortfall + "; nothing was sent after logging in", 2026, false);
     }
     // Without autocommit the first statement of a transaction opens it on the server, so
     // beginning one costs no round trip of its own (see Begin()). Why READ COMMITTED: Begin().

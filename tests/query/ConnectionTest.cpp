@@ -191,6 +191,8 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
        "its certificate does not name the host '127.1'"},
       {onPlain + "ssl-mode=REQUIRED", "does not offer TLS, which ssl-mode=REQUIRED requires"},
       {onPlain + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, "server does not support it"},
+      {onPlain + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, "does not offer TLS"},
+      {onTls + "ssl-mode=VERIFY_CA", "VERIFY_CA needs the CA"},
   };
   for (const auto& [url, why] : refused) {
     const std::string e = run(url, "SELECT 1");
@@ -202,6 +204,7 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
 
   const std::pair<std::string, std::string> connected[] = {
       {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, encrypted},
+      {otherName + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, encrypted},  // any host name
       {onTls + "ssl-mode=REQUIRED", encrypted},
       {onTls + "ssl-mode=PREFERRED", encrypted},
       {onTls + "ssl-mode=DISABLED", unencrypted},
