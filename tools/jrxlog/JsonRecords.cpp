@@ -165,70 +165,41 @@ ojson infoTo(const JRX::JRXInfo& info) {
   return out;
 }
 
-// Where the parser is, as a field path, so that a key given twice in any object is named.
-// The parser itself would keep the last of equal keys and drop the others silently.
-class KeyCheck {
+// Builds the document as the library's own parser does, but refuses a key given twice in
+// one object, which that parser would keep the last of and drop the others silently.
+class StrictDocument {
  public:
-  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
-    switch (event) {
-      case json::parse_event_t::object_start:
-      case json::parse_event_t::array_start:
-        open(event == json::parse_event_t::array_start);
-        break;
-      case json::parse_event_t::key: {
-        Frame& f = frames_.back();
-        std::string key = parsed.get<std::string>();
-        for (const std::string& k : f.keys)
-          if (k == key) throw RecordError("field " + quoted(path(key)) + " is given twice");
-        f.keys.push_back(std::move(key));
-        break;
-      }
-      case json::parse_event_t::object_end:
-      case json::parse_event_t::array_end:
-        frames_.pop_back();
-        if (!frames_.empty()) ++frames_.back().index;
-        break;
-      case json::parse_event_t::value:
-        if (!frames_.empty()) ++frames_.back().index;
-        break;
-    }
+  explicit StrictDocument(json& root) : root_(root) {}
+
+  bool null() { return put(nullptr); }
+  bool boolean(bool v) { return put(v); }
+  bool number_integer(json::number_integer_t v) { return put(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return put(v); }
+  bool number_float(json::number_float_t v, const json::string_t&) { return put(v); }
+  bool string(json::string_t& v) { return put(std::move(v)); }
+  bool binary(json::binary_t& v) { return put(json::binary(std::move(v))); }
+  bool start_object(std::size_t) {
+    put(json::value_t::object);
+    open_.push_back(last_);
     return true;
   }
-
- private:
-  struct Frame {
-    bool array = false;
-    size_t index = 0;               // of the next element of an array
-    std::vector<std::string> keys;  // seen so far in an object; objects are small
-    std::string path;               // of this object or array
-  };
-
-  void open(bool array) {
-    Frame f;
-    f.array = array;
-    if (!frames_.empty()) {
-      const Frame& up = frames_.back();
-      f.path = up.array ? up.path + "[" + std::to_string(up.index) + "]" : path(up.keys.back());
-    }
-    frames_.push_back(std::move(f));
+  bool key(json::string_t& k) {
+    auto added = open_.back()->get_ref<json::object_t&>().try_emplace(std::move(k), nullptr);
+    if (!added.second) throw RecordError("field " + quoted(pathTo(k)) + " is given twice");
+    member_ = &added.first->second;
+    return true;
   }
-
-  std::string path(const std::string& key) const {
-    const std::string& at = frames_.back().path;
-    return at.empty() ? key : at + "." + key;
+  bool end_object() {
+    open_.pop_back();
+    return true;
   }
-
-  std::vector<Frame> frames_;
-};
-
-json parseJson(const std::string& text) {
-  // The parser takes a NUL byte for the end of its input and would ignore what follows it.
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos)
-    throw RecordError("malformed JSON: a NUL byte at column " + std::to_string(nul + 1));
-  try {
-    return json::parse(text, KeyCheck());
-  } catch (const json::exception& e) {
+  bool start_array(std::size_t) {
+    put(json::value_t::array);
+    open_.push_back(last_);
+    return true;
+  }
+  bool end_array() { return end_object(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
     // Syntax errors, and numbers too large for a double (out of range), alike.
     std::string what = e.what();
     // Drop the library's "[json.exception.parse_error.101] " prefix.
@@ -243,6 +214,54 @@ json parseJson(const std::string& text) {
              what.substr(end);
     throw RecordError("malformed JSON: " + what);
   }
+
+ private:
+  template <class V>
+  bool put(V&& v) {
+    if (open_.empty()) {
+      root_ = json(std::forward<V>(v));
+      last_ = &root_;
+    } else if (open_.back()->is_array()) {
+      open_.back()->emplace_back(std::forward<V>(v));
+      last_ = &open_.back()->back();
+    } else {
+      *member_ = json(std::forward<V>(v));
+      last_ = member_;
+    }
+    return true;
+  }
+
+  // The field path of `key` in the innermost open object, found only when it is needed.
+  std::string pathTo(const std::string& key) const {
+    std::string path;
+    for (size_t i = 1; i < open_.size(); ++i) {
+      const json& up = *open_[i - 1];
+      if (up.is_array()) {
+        for (size_t n = 0; n < up.size(); ++n)
+          if (&up[n] == open_[i]) path += "[" + std::to_string(n) + "]";
+      } else {
+        for (auto it = up.begin(); it != up.end(); ++it)
+          if (&it.value() == open_[i]) path += (path.empty() ? "" : ".") + it.key();
+      }
+    }
+    return path.empty() ? key : path + "." + key;
+  }
+
+  json& root_;
+  std::vector<json*> open_;  // the objects and arrays being read, outermost first
+  json* member_ = nullptr;   // the value of the key just read
+  json* last_ = nullptr;     // the value just put
+};
+
+json parseJson(const std::string& text) {
+  // The parser takes a NUL byte for the end of its input and would ignore what follows it.
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos)
+    throw RecordError("malformed JSON: a NUL byte at column " + std::to_string(nul + 1));
+  json v;
+  StrictDocument document(v);
+  json::sax_parse(text, &document);
+  return v;
 }
 
 json parseObject(const std::string& text) {
