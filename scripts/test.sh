@@ -28,6 +28,8 @@ fi
 "$root/scripts/build.sh" test
 JRX_TEST_MARIADB_URL=$("$root/scripts/mariadb.sh" start "$D")
 export JRX_TEST_MARIADB_URL
+# Its TLS port and the server without TLS, for the connection tests.
+eval "$("$root/scripts/mariadb.sh" tls "$D")"
 if [ -n "$cluster_pid" ]; then
   wait "$cluster_pid" || { cat "$C/start.log" >&2; exit 1; }
   cluster_pid=""

@@ -85,24 +85,36 @@ void MariaConnection::Connect() {
     // default may be smaller than the server's.
     unsigned long packet = 64ul << 20;
     mysql_options(db_, MYSQL_OPT_MAX_ALLOWED_PACKET, &packet);
-    // Without autocommit the first statement of a transaction opens it on the server, so
-    // beginning one costs no round trip of its own (see Begin()).
-    mysql_options(db_, MYSQL_INIT_COMMAND, "SET autocommit=0");
-    // Why READ COMMITTED: Begin().
-    mysql_options(db_, MYSQL_INIT_COMMAND,
-                  "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
     // CLIENT_FOUND_ROWS: an update reports the rows it matched, as SQLite does.
-    return mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
-                              target_.user.empty() ? nullptr : target_.user.c_str(),
-                              target_.password.empty() ? nullptr : target_.password.c_str(),
-                              database, target_.port,
-                              target_.socket.empty() ? nullptr : target_.socket.c_str(),
-                              CLIENT_FOUND_ROWS) != nullptr;
+    if (!mysql_real_connect(db_, target_.host.empty() ? nullptr : target_.host.c_str(),
+                            target_.user.empty() ? nullptr : target_.user.c_str(),
+                            target_.password.empty() ? nullptr : target_.password.c_str(),
+                            database, target_.port,
+                            target_.socket.empty() ? nullptr : target_.socket.c_str(),
+                            CLIENT_FOUND_ROWS))
+      return false;
+    // Not a single statement goes over a connection that ssl-mode wants encrypted and is not.
+    const std::string shortfall = tlsShortfall(db_, target_);
+    if (!shortfall.empty()) {
+      Close();
+      throw AException(shortfall + "; nothing was sent after logging in", 2026, false);
+    }
+    // Without autocommit the first statement of a transaction opens it on the server, so
+    // beginning one costs no round trip of its own (see Begin()). Why READ COMMITTED: Begin().
+    for (const char* sql :
+         {"SET autocommit=0", "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"})
+      if (mysql_real_query(db_, sql, std::strlen(sql))) return false;
+    return true;
   };
   auto fail = [this]() {
     unsigned code = mysql_errno(db_);
     std::string text = mysql_error(db_);
     Close();
+    // A certificate that does not name the host is only "failed validation" to the
+    // connector; the caller needs to know what to fix.
+    if (text.find("Validation of SSL server certificate failed") != std::string::npos)
+      text += ": its certificate does not name the host '" + target_.host +
+              "' (ssl-mode=" + target_.sslMode + " checks that)";
     // Flagged as lost: the session tries again at its next transaction.
     throw AException(text, static_cast<int>(code), true);
   };

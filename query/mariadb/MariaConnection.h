@@ -8,6 +8,8 @@
 // Hands the target's settings to Connector/C before it connects: the option files (the
 // [client] and [jrxlog] groups) are read by the connector itself when it connects.
 void applyClientOptions(MYSQL* db, const MariaTarget& target);
+// Why the connection just made falls short of the target's ssl-mode, or "".
+std::string tlsShortfall(MYSQL* db, const MariaTarget& target);
 
 // A connection to a MariaDB or MySQL server through MariaDB Connector/C, with a binary
 // character set so that every text travels and compares as the exact bytes given.

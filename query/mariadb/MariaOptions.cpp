@@ -39,10 +39,34 @@ void applyClientOptions(MYSQL* db, const MariaTarget& target) {
     requireReadable(target.sslKey, "ssl-key file");
     mysql_optionsv(db, MYSQL_OPT_SSL_KEY, target.sslKey.c_str());
   }
+  // The connector's "enforce" only asks for TLS where the server offers it, and connects
+  // without where not: that is PREFERRED. Verifying the certificate refuses a server without
+  // TLS before logging in, but checks the host name too, which only VERIFY_IDENTITY asks
+  // for; given a CA, the connector checks the chain in any case. What the connector lets
+  // through is refused once connected (tlsShortfall).
   const std::string& mode = target.sslMode;
-  if (mode == "REQUIRED" || mode == "VERIFY_CA" || mode == "VERIFY_IDENTITY") {
+  if (!mode.empty() && mode != "DISABLED") {
     my_bool on = 1;
     mysql_optionsv(db, MYSQL_OPT_SSL_ENFORCE, &on);
-    if (mode != "REQUIRED") mysql_optionsv(db, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+    if (mode == "VERIFY_IDENTITY") mysql_optionsv(db, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
   }
+}
+
+std::string tlsShortfall(MYSQL* db, const MariaTarget& target) {
+  const std::string& mode = target.sslMode;
+  if (mode != "REQUIRED" && mode != "VERIFY_CA" && mode != "VERIFY_IDENTITY") return "";
+  if (!mysql_get_ssl_cipher(db))
+    return std::string("the server (") + mysql_get_host_info(db) +
+           ") does not offer TLS, which ssl-mode=" + mode + " requires";
+  if (mode == "VERIFY_CA") {
+    // Without a CA (from the URL or an option file) the connector checks no chain at all.
+    const char* ca = nullptr;
+    const char* caPath = nullptr;
+    mysql_get_optionv(db, MYSQL_OPT_SSL_CA, &ca);
+    mysql_get_optionv(db, MYSQL_OPT_SSL_CAPATH, &caPath);
+    if (!(ca && *ca) && !(caPath && *caPath))
+      return "ssl-mode=VERIFY_CA needs the CA that signs the server's certificate "
+             "(ssl-ca, in the URL or an option file)";
+  }
+  return "";
 }

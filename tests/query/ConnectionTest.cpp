@@ -149,4 +149,72 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }
 
+// TLS against the test server's TCP port, which offers it with a certificate for 127.0.0.1
+// signed by a CA of the run, and against a server that does not offer it: the connection is
+// encrypted where ssl-mode asks for it and refused where it cannot be, with the reason, and
+// before a statement is sent (a refused connection would otherwise create its database).
+TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
+  const char* tls = std::getenv("JRX_TEST_MARIADB_TLS_URL");
+  const char* ca = std::getenv("JRX_TEST_MARIADB_TLS_CA");
+  const char* plain = std::getenv("JRX_TEST_MARIADB_PLAIN_URL");
+  if (!tls || !*tls || !ca || !*ca || !plain || !*plain)
+    GTEST_SKIP() << "no MariaDB server offering TLS (JRX_TEST_MARIADB_TLS_URL, "
+                    "JRX_TEST_MARIADB_TLS_CA and JRX_TEST_MARIADB_PLAIN_URL, which "
+                    "scripts/mariadb.sh tls prints)";
+  const std::string caFile = ca, otherCa = caFile.substr(0, caFile.rfind('/')) + "/other-ca.pem";
+  const std::string database = "jrxtls_" + std::to_string(getpid());
+  const std::string onTls = tls + database + "?connect-timeout=30&";
+  const std::string onPlain = plain + database + "?connect-timeout=30&";
+  // The same address in a form the resolver takes and the certificate does not name.
+  std::string otherName = onTls;
+  otherName.replace(otherName.find("127.0.0.1"), 9, "127.1");
+  const std::string encrypted =
+      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+      "WHERE VARIABLE_NAME = 'Ssl_cipher') = '' THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'not encrypted'; END IF; END";
+  const std::string unencrypted =
+      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+      "WHERE VARIABLE_NAME = 'Ssl_cipher') <> '' THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'encrypted'; END IF; END";
+  const std::string noDatabase =
+      "BEGIN NOT ATOMIC IF EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE "
+      "SCHEMA_NAME = '" + database + "') THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'the database was created'; END IF; END";
+  const auto run = [](const std::string& url, const std::string& sql) -> std::string {
+    return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
+  };
+
+  const std::pair<std::string, std::string> refused[] = {
+      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, "certificate"},
+      {onTls + "ssl-mode=VERIFY_CA&ssl-ca=" + otherCa, "certificate"},
+      {otherName + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile,
+       "its certificate does not name the host '127.1'"},
+      {onPlain + "ssl-mode=REQUIRED", "does not offer TLS, which ssl-mode=REQUIRED requires"},
+      {onPlain + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, "server does not support it"},
+      {onPlain + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, "does not offer TLS"},
+      {onTls + "ssl-mode=VERIFY_CA", "VERIFY_CA needs the CA"},
+  };
+  for (const auto& [url, why] : refused) {
+    const std::string e = run(url, "SELECT 1");
+    EXPECT_NE(e.find(why), std::string::npos) << url << ": " << e;
+  }
+  EXPECT_EQ(run(std::string(tls) + "?ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, noDatabase),
+            "none");
+  EXPECT_EQ(run(std::string(plain) + "?ssl-mode=DISABLED", noDatabase), "none");
+
+  const std::pair<std::string, std::string> connected[] = {
+      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, encrypted},
+      {otherName + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, encrypted},  // any host name
+      {onTls + "ssl-mode=REQUIRED", encrypted},
+      {onTls + "ssl-mode=PREFERRED", encrypted},
+      {onTls + "ssl-mode=DISABLED", unencrypted},
+      {onPlain + "ssl-mode=PREFERRED", unencrypted},
+  };
+  for (const auto& [url, check] : connected) EXPECT_EQ(run(url, check), "none") << url;
+  for (const char* server : {tls, plain})
+    ASDatabase::Open(std::string(server) + "?ssl-mode=PREFERRED")
+        ->Session()
+        ->ExecuteSql("DROP DATABASE IF EXISTS " + database);
+}
+
 }  // namespace

@@ -101,6 +101,21 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
       {"500", R"({"kind":"progress","id":"c","operands":["0a0a-zz"]})", "not a GUID"},
       {"500", R"({"kind":"progress","id":"c","info":{"params":{"x":5}}})", "\"info.params.x\""},
       {"500", R"({"kind":"progress","id":"c","colour":"red"})", "unknown field \"colour\""},
+      // Times are kept in 32 bits: a wider one would come back as another time.
+      {"500", R"({"kind":"progress","id":"c","name":"c","time":4294967301})",
+       "\"time\" must be from -2147483648 to 2147483647"},
+      {"500", R"({"kind":"event","time":2147483648})", "\"time\" must be from"},
+      {"500", R"({"kind":"event","time":-2147483649})", "\"time\" must be from"},
+      // The parser would end the line at a NUL byte and keep the last of equal keys.
+      {"500", R"({"kind":"progress","id":"c","name":"c"})" + std::string(1, '\0') +
+                  R"({"kind":"progress","id":"e","name":"e"})",
+       "NUL byte at column 40"},
+      {"500", R"({"kind":"progress","id":"c","name":"c","id":"e"})", "\"id\" is given twice"},
+      {"500", R"({"kind":"progress","id":"c","name":"c","info":{"params":{"vm":"a","vm":"b"}}})",
+       "\"info.params.vm\" is given twice"},
+      {"500", R"({"kind":"progress","id":"c","name":"c","info":{"params":{"n":["1",)"
+              R"({"text":"x","params":{"y":"z"},"text":"w"}]}}})",
+       "\"info.params.n[1].text\" is given twice"},
       // Beyond a double, or long: the message quotes no more than a short excerpt.
       {"500", R"({"kind":"progress","id":"c","progress":)" + huge + "}", "number overflow"},
       {"500", R"({"kind":")" + huge + R"("})", "unknown kind"},
@@ -122,6 +137,40 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
     EXPECT_EQ(idsOf(jrxOn(url, {"ops", "--json"}).out), (Strings{"a", "b"}));
     EXPECT_EQ(jrxOn(url, {"events", "--json"}).out, "");
   }
+}
+
+// The edges of the 32-bit times the log keeps are kept exactly; beyond them, times are
+// refused wherever they are given. What the service ignored is not counted as imported.
+TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
+  const std::string source = R"("info":{"params":{"source_env":{"params":{"eid":")" +
+                             std::string(kNode) + R"("}}}})";
+  const auto event = [&](char n, const std::string& more) {
+    return R"({"kind":"event","guid":"3f1e0d2c-0000-4000-8000-00000000000)" + std::string(1, n) +
+           R"(",)" + more + source + "}\n";
+  };
+  const std::string first = event('1', R"("time":2147483647,)") +
+                            R"({"kind":"progress","id":"early","name":"n","time":-2147483647})" "\n";
+  ASSERT_EQ(jrx({"import"}, first).out, "imported 0 env, 1 progress, 1 event records\n");
+  // A sender's repeated delivery, a new event, and a failed login the log does not keep.
+  const std::string again =
+      event('1', R"("time":5,)") + event('2', "") +
+      event('3', R"("type":"audit","audit":{"session":"s","address":"::1","kind":4},)");
+  EXPECT_EQ(jrx({"import"}, again).out,
+            "imported 0 env, 0 progress, 1 event records; not stored: 1 event records whose "
+            "GUID was stored already, 1 audit events the log's rules drop\n");
+  const std::string events = jrx({"events", "--json", "--to", "2147483647"}).out;
+  EXPECT_EQ(idsOf(events), (Strings{"3f1e0d2c-0000-4000-8000-000000000001",
+                                    "3f1e0d2c-0000-4000-8000-000000000002"}));
+  EXPECT_NE(events.find(R"("time":2147483647,)"), std::string::npos) << events;
+  EXPECT_NE(jrx({"ops", "--json", "--from", "-2147483648"}).out.find(R"("time":-2147483647,)"),
+            std::string::npos);
+  const Case refused[] = {
+      {{"ops", "--to", "4294967496"}, 2, {"--to", "'4294967496' is outside the times"}},
+      {{"events", "--from", "-2147483649"}, 2, {"--from", "outside the times"}},
+      {{"unfinished", "--eid", kLocal, "--since", "2147483648"}, 2, {"--since", "outside"}},
+      {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
+  };
+  for (const Case& c : refused) expectCase(c, jrx(c.args));
 }
 
 // A long listing is read in parts that meet inside a second; together they are the one
@@ -229,11 +278,14 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"completion", "zsh"}, 2, {"bash only"}},
       {{"serve", "--listen", "127.0.0.1"}, 2, {"--listen", "jrxlog serve --help"}},
       {{"serve", "--token-file", writeTempFile("two words\n")}, 2, {"--token-file"}},
+      {{"--db", "", "ops"}, 2, {"--db: the database URL is empty"}},
       {{"--db", "bogus:x", "ops"}, 1, {"error 3101: database URL 'bogus:x' has an unknown scheme"}},
       {{"--db", "sqlite:/nonexistent/a.db", "ops"}, 1, {"cannot open SQLite database"}},
       {{"--db", "mysql://root@localhost/x?socket=/nonexistent.sock", "ops"}, 1, {"error 3101: "}},
   };
   for (const Case& c : cases) expectCase(c, runJrxlog(c.args, "", dir));
+  expectCase({{"ops"}, 2, {"JRXLOG_DB is set but empty"}},
+             runJrxlog({"ops"}, "", dir, {{"JRXLOG_DB", ""}}));
   const std::string db = dir + "/jrxlog.db";
   EXPECT_NE(access(db.c_str(), F_OK), 0);
   // The README's first command: the demo on the default database in the current folder.

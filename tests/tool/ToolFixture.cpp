@@ -134,4 +134,6 @@ int ServeProcess::stop() {
   return status_;
 }
 
+std::string ServeProcess::output() const { return readFile(out_); }
+
 }  // namespace jrxtest

@@ -40,6 +40,7 @@ class ServeProcess {
   ~ServeProcess() { stop(); }
   int port() const { return port_; }
   int stop();  // its exit status
+  std::string output() const;  // what it printed so far, errors included
 
  private:
   int pid_ = -1, port_ = 0, status_ = -1;

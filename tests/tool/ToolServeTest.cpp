@@ -1,10 +1,18 @@
 // jrxlog serve end to end: the API answers what the listings print, refuses what it must,
 // survives a failing database, asks for the token it was given; the page, loaded in a
 // headless browser, shows the log's texts as text.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <ctime>
+#include <memory>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <tuple>
 
@@ -46,6 +54,40 @@ std::string browse(const std::string& url) {
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
 }
+
+// A connection of our own, for what a well-behaved client library would not send.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+      throw std::runtime_error("cannot connect to the server");
+  }
+  ~RawConnection() { close(fd_); }
+  bool send(const std::string& bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // Whether the server has answered or closed the connection (without waiting for it).
+  bool endedByServer() {
+    char buffer[4096];
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+  // Everything the server sends until it closes the connection.
+  std::string answer() {
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;) all.append(buffer, n);
+    return all;
+  }
+
+ private:
+  int fd_;
+};
 
 std::string rowWith(const std::string& dom, const std::string& marker) {
   size_t begin = dom.rfind("<tr", dom.find(marker));
@@ -106,6 +148,15 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
       {"GET", "/", {{"Cookie", "jrxlog_token=guess"}}, 401, "bearer token"},
       {"GET", "/?token=guess", {}, 401, "bearer token"},
       {"GET", "/api/events", {{"Cookie", "jrxlog_token=s3cret-token"}}, 200, "3f1e0d2c"},
+      // The whole header is the token: "%00" is decoded to a NUL byte that must not end it.
+      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-token%00"}}, 401, "bearer token"},
+      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-token x"}}, 401, "bearer token"},
+      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-tok"}}, 401, "bearer token"},
+      {"GET", "/api/ops", {kAuth, {"Authorization", "Bearer guess"}}, 401, "bearer token"},
+      {"GET", "/", {{"Cookie", "jrxlog_token=s3cret-token%00"}}, 401, "bearer token"},
+      // Times beyond the 32 bits the log keeps would wrap to other times.
+      {"GET", "/api/ops?to=4294967496", kBearer, 400, "to: '4294967496' is outside the times"},
+      {"GET", "/api/events?from=-2147483649", kBearer, 400, "outside the times"},
   };
   httplib::Client client("127.0.0.1", server.port());
   for (const auto& [method, path, headers, status, says] : answers) {
@@ -117,6 +168,16 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
     ASSERT_TRUE(res) << path;
     EXPECT_EQ(res->status, status) << path;
     EXPECT_NE(res->body.find(says), std::string::npos) << method << path << ": " << res->body;
+  }
+  // A client library stops at a NUL byte; a raw request does not.
+  for (const std::string& header :
+       {std::string("Bearer s3cret-token\0x", 21), std::string("Bearer s3cret-token\0", 20)}) {
+    RawConnection raw(server.port());
+    raw.send("GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+             "Authorization: " + header + "\r\n\r\n");
+    const std::string answer = raw.answer();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
+    EXPECT_EQ(answer.find("200 OK"), std::string::npos) << answer;
   }
   EXPECT_EQ(idsOf(jrx({"ops", "--id", "req-1", "--json"}).out).size(), 3u);
   EXPECT_EQ(get(server.port(), "/api/ops", {}, {}).get_header_value("WWW-Authenticate"), "Bearer");
@@ -139,6 +200,10 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
     const httplib::Response failed = get(server.port(), path);
     EXPECT_EQ(std::make_pair(failed.status, json::parse(failed.body).at("code")),
               std::make_pair(503, json(3101))) << table;
+    // Which table, file or socket failed is the operator's to read, not the client's.
+    EXPECT_EQ(json::parse(failed.body).at("error"),
+              "the database failed; the server's log says why");
+    EXPECT_NE(server.output().find(table), std::string::npos) << server.output();
     EXPECT_EQ(get(server.port(), "/").status, 200);
     db->Session()->ExecuteSql("ALTER TABLE gone_" + table + " RENAME TO " + table);
     EXPECT_EQ(get(server.port(), path).body, before) << table;
@@ -185,6 +250,44 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
     for (const auto& text : s.second)
       EXPECT_NE(s.first.find(text), std::string::npos) << text << "\n" << s.first;
   EXPECT_EQ(count(dom, "<progress"), 3u) << "the sample's running operations are shown too";
+  EXPECT_EQ(server.stop(), 0);
+}
+
+// Clients that send their requests a byte at a time keep no worker past the time a request
+// may take, and while they try, everyone else is answered.
+TEST_P(ToolServe, SlowClientsDoNotStarveTheOthers) {
+  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
+  ServeProcess server({"--db", url_}, {"--token-file", writeTempFile("s3cret-token\n"),
+                                       "--request-timeout", "1"});
+  // More of them than the server has workers.
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (int i = 0; i < 80; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(server.port()));
+    slow.back()->send("GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+  }
+  std::atomic<bool> dripping{true};
+  std::atomic<size_t> cut{0};
+  std::thread drip([&] {
+    std::vector<bool> gone(slow.size(), false);
+    // At most a minute: the server cuts every one of them long before.
+    for (int round = 0; round < 200 && dripping && cut < slow.size(); ++round) {
+      for (size_t i = 0; i < slow.size(); ++i)
+        if (!gone[i] && (slow[i]->endedByServer() || !slow[i]->send("X"))) {
+          gone[i] = true;
+          ++cut;
+        }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  httplib::Client client("127.0.0.1", server.port());
+  client.set_read_timeout(20, 0);
+  for (int i = 0; i < 3; ++i) {
+    auto res = client.Get("/api/ops", kBearer);
+    EXPECT_TRUE(res && res->status == 200) << "request " << i << " was not answered";
+  }
+  drip.join();
+  dripping = false;
+  EXPECT_EQ(cut, slow.size()) << "connections still open after a minute of dripping";
   EXPECT_EQ(server.stop(), 0);
 }
 

@@ -150,7 +150,10 @@ const std::vector<CommandSpec>& commandSpecs() {
          "where to listen (default 127.0.0.1:8080; port 0 picks a free one)"},
         {"token-file", ValueKind::TokenFile, "FILE",
          "every request then needs \"Authorization: Bearer TOKEN\" (or open the page once as "
-         "/?token=TOKEN)"}},
+         "/?token=TOKEN)"},
+        {"request-timeout", ValueKind::Interval, "S",
+         "seconds a client has to send a whole request; a slower one is disconnected "
+         "(default 10)"}},
        {},
        ""},
       {"copy",

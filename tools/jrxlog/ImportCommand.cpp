@@ -17,6 +17,7 @@
 #include "JRXEnvDirectory.h"
 #include "JRXRetry.h"
 #include "JsonRecords.h"
+#include "LogCounts.h"
 #include "ProgressBar.h"
 #include "Services.h"
 
@@ -109,13 +110,31 @@ class Importer {
   }
 
   std::string summary() const {
-    return std::to_string(envs_) + " env, " + std::to_string(progress_) + " progress, " +
-           std::to_string(events_) + " event records";
+    std::string text = std::to_string(envs_) + " env, " + std::to_string(progress_) +
+                       " progress, " + std::to_string(events_) + " event records";
+    if (knownEvents_ + droppedEvents_ == 0) return text;
+    text += "; not stored: ";
+    if (knownEvents_ != 0)
+      text += std::to_string(knownEvents_) + " event records whose GUID was stored already";
+    if (knownEvents_ != 0 && droppedEvents_ != 0) text += ", ";
+    if (droppedEvents_ != 0)
+      text += std::to_string(droppedEvents_) + " audit events the log's rules drop";
+    return text;
   }
-  size_t total() const { return envs_ + progress_ + events_; }
+  size_t total() const { return envs_ + progress_ + events_ + knownEvents_ + droppedEvents_; }
 
  private:
+  // The service answers 0 for an event it did not keep: one whose GUID is stored already
+  // (a sender's repeated delivery), and an audit event its drop rules found worthless. The
+  // summary counts those apart, so that it never claims what the log does not hold.
   void saveEvent(const JRX::JRXEvent& event, long line) {
+    const std::string guid = event.guid.toString();
+    const auto stored = [&] {
+      bool found = false;
+      JRX::retryRdbms([&] { found = hasEvent(guid); }, retry_.policy, retry_.about(line));
+      return found;
+    };
+    const bool known = stored();
     JRX::JRXEventLogLocal log(accessProvider());
     int result = JRX::retryService([&] { return log.saveEvent(event); }, retry_.policy,
                                    retry_.about(line));
@@ -123,14 +142,19 @@ class Importer {
       JRX::JRXRequestErrorData e = lastEnded(log, result);
       throw ImportStopped(line, errorText(e.code, e.message));
     }
-    ++events_;
+    if (known)
+      ++knownEvents_;
+    else if (event.type == "audit" && !stored())  // the drop rules judge audit events only
+      ++droppedEvents_;
+    else
+      ++events_;
   }
 
   ImportRetry retry_;
   size_t batchSize_;
   std::vector<JRX::JRXRequestProgressData> batch_;
   std::vector<long> lines_;
-  size_t envs_ = 0, progress_ = 0, events_ = 0;
+  size_t envs_ = 0, progress_ = 0, events_ = 0, knownEvents_ = 0, droppedEvents_ = 0;
 };
 
 bool blank(const std::string& line) {

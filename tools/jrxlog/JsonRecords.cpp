@@ -48,20 +48,32 @@ std::string getString(const json& obj, const std::string& field, const std::stri
   return v.get<std::string>();
 }
 
+[[noreturn]] void outOfRange(const std::string& field, int64_t min, int64_t max) {
+  throw RecordError("field " + quoted(field) + " must be from " + std::to_string(min) + " to " +
+                    std::to_string(max));
+}
+
 int64_t getInteger(const json& obj, const std::string& field, const std::string& path,
                    int64_t min, int64_t max) {
   const json& v = obj.at(field);
   if (!v.is_number_integer()) wrongType(path, "a whole number", v);
   if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(max))
-    throw RecordError("field " + quoted(path) + " is out of range");
+    outOfRange(path, min, max);
   int64_t n = v.get<int64_t>();
-  if (n < min || n > max) throw RecordError("field " + quoted(path) + " is out of range");
+  if (n < min || n > max) outOfRange(path, min, max);
   return n;
 }
 
 int getInt(const json& obj, const std::string& field, const std::string& path) {
   return static_cast<int>(getInteger(obj, field, path, std::numeric_limits<int>::min(),
                                      std::numeric_limits<int>::max()));
+}
+
+// Times are stored as signed 32-bit seconds; a wider one would come back as another time.
+int64_t getTime(const json& obj, int64_t now) {
+  if (!obj.contains("time")) return now;
+  return getInteger(obj, "time", "time", std::numeric_limits<int32_t>::min(),
+                    std::numeric_limits<int32_t>::max());
 }
 
 void checkFields(const json& obj, std::initializer_list<const char*> allowed,
@@ -153,10 +165,41 @@ ojson infoTo(const JRX::JRXInfo& info) {
   return out;
 }
 
-json parseJson(const std::string& text) {
-  try {
-    return json::parse(text);
-  } catch (const json::exception& e) {
+// Builds the document as the library's own parser does, but refuses a key given twice in
+// one object, which that parser would keep the last of and drop the others silently.
+class StrictDocument {
+ public:
+  explicit StrictDocument(json& root) : root_(root) {}
+
+  bool null() { return put(nullptr); }
+  bool boolean(bool v) { return put(v); }
+  bool number_integer(json::number_integer_t v) { return put(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return put(v); }
+  bool number_float(json::number_float_t v, const json::string_t&) { return put(v); }
+  bool string(json::string_t& v) { return put(std::move(v)); }
+  bool binary(json::binary_t& v) { return put(json::binary(std::move(v))); }
+  bool start_object(std::size_t) {
+    put(json::value_t::object);
+    open_.push_back(last_);
+    return true;
+  }
+  bool key(json::string_t& k) {
+    auto added = open_.back()->get_ref<json::object_t&>().try_emplace(std::move(k), nullptr);
+    if (!added.second) throw RecordError("field " + quoted(pathTo(k)) + " is given twice");
+    member_ = &added.first->second;
+    return true;
+  }
+  bool end_object() {
+    open_.pop_back();
+    return true;
+  }
+  bool start_array(std::size_t) {
+    put(json::value_t::array);
+    open_.push_back(last_);
+    return true;
+  }
+  bool end_array() { return end_object(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
     // Syntax errors, and numbers too large for a double (out of range), alike.
     std::string what = e.what();
     // Drop the library's "[json.exception.parse_error.101] " prefix.
@@ -171,6 +214,54 @@ json parseJson(const std::string& text) {
              what.substr(end);
     throw RecordError("malformed JSON: " + what);
   }
+
+ private:
+  template <class V>
+  bool put(V&& v) {
+    if (open_.empty()) {
+      root_ = json(std::forward<V>(v));
+      last_ = &root_;
+    } else if (open_.back()->is_array()) {
+      open_.back()->emplace_back(std::forward<V>(v));
+      last_ = &open_.back()->back();
+    } else {
+      *member_ = json(std::forward<V>(v));
+      last_ = member_;
+    }
+    return true;
+  }
+
+  // The field path of `key` in the innermost open object, found only when it is needed.
+  std::string pathTo(const std::string& key) const {
+    std::string path;
+    for (size_t i = 1; i < open_.size(); ++i) {
+      const json& up = *open_[i - 1];
+      if (up.is_array()) {
+        for (size_t n = 0; n < up.size(); ++n)
+          if (&up[n] == open_[i]) path += "[" + std::to_string(n) + "]";
+      } else {
+        for (auto it = up.begin(); it != up.end(); ++it)
+          if (&it.value() == open_[i]) path += (path.empty() ? "" : ".") + it.key();
+      }
+    }
+    return path.empty() ? key : path + "." + key;
+  }
+
+  json& root_;
+  std::vector<json*> open_;  // the objects and arrays being read, outermost first
+  json* member_ = nullptr;   // the value of the key just read
+  json* last_ = nullptr;     // the value just put
+};
+
+json parseJson(const std::string& text) {
+  // The parser takes a NUL byte for the end of its input and would ignore what follows it.
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos)
+    throw RecordError("malformed JSON: a NUL byte at column " + std::to_string(nul + 1));
+  json v;
+  StrictDocument document(v);
+  json::sax_parse(text, &document);
+  return v;
 }
 
 json parseObject(const std::string& text) {
@@ -202,9 +293,7 @@ JRX::JRXRequestProgressData progressFrom(const json& v, int64_t now) {
   if (v.contains("name")) r.name = getString(v, "name", "name");
   if (v.contains("status")) r.status = getInt(v, "status", "status");
   if (v.contains("progress")) r.progress = getInt(v, "progress", "progress");
-  r.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
-                                           std::numeric_limits<int64_t>::max())
-                              : now;
+  r.time = getTime(v, now);
   if (v.contains("operands")) {
     const json& ops = v["operands"];
     if (!ops.is_array()) wrongType("operands", "an array of GUIDs", ops);
@@ -233,9 +322,7 @@ JRX::JRXEvent eventFrom(const json& v, int64_t now) {
   } else {
     e.guid = JRX::JRXGUID::generate();
   }
-  e.time = v.contains("time") ? getInteger(v, "time", "time", std::numeric_limits<int64_t>::min(),
-                                           std::numeric_limits<int64_t>::max())
-                              : now;
+  e.time = getTime(v, now);
   if (v.contains("category")) e.category = getString(v, "category", "category");
   if (v.contains("type")) e.type = getString(v, "type", "type");
   if (v.contains("code")) e.code = getInt(v, "code", "code");

@@ -61,4 +61,13 @@ long long countEvents() {
   return countRows(*tran, t->event_id);
 }
 
+bool hasEvent(const std::string& guid) {
+  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
+  JRX::events_log t;
+  ASCursor c(*tran);
+  c.Project() << t->event_id;
+  c.Set(t->guid == guid);
+  return c.Fetch();
+}
+
 }  // namespace jrxlog

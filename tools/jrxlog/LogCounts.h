@@ -1,4 +1,4 @@
-// Row counts of the log's tables, for the summaries of demo and compact.
+// Row counts of the log's tables, for the summaries of demo, compact and import.
 #pragma once
 
 #include <map>
@@ -18,5 +18,7 @@ struct LogCounts {
 LogCounts countLog();
 long long countOperations();
 long long countEvents();
+// Whether an event with this GUID text (lower case, as the log keeps it) is stored.
+bool hasEvent(const std::string& guid);
 
 }  // namespace jrxlog

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <deque>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "CommandTable.h"
@@ -171,7 +172,15 @@ CommandLine CommandLine::parse(int argc, char** argv) {
   if (!sub) throw UsageError("a command is required");
 
   CommandLine cl;
+  // An empty URL (a variable that was meant to hold one and does not) must not quietly
+  // become the default database in whatever folder the tool runs in.
   cl.global_.db = *p.global["db"];
+  const char* dbVariable = std::getenv("JRXLOG_DB");
+  if (p.app.get_option("--db")->count() != 0 && cl.global_.db.empty())
+    throw UsageError("--db: the database URL is empty");
+  if (p.app.get_option("--db")->count() == 0 && dbVariable && !*dbVariable)
+    throw UsageError("JRXLOG_DB is set but empty: name a database URL, or unset it for the "
+                     "default " + std::string(kDefaultDatabase));
   if (cl.global_.db.empty()) cl.global_.db = kDefaultDatabase;
   cl.global_.localEid = *p.global["local-eid"];
   cl.global_.aclFile = *p.global["acl"];
@@ -297,23 +306,43 @@ bool parseSeconds(const std::string& text, long long& out) {
 
 }  // namespace
 
-int64_t parseTime(const std::string& option, const std::string& text) {
-  if (text == "now") return static_cast<int64_t>(std::time(nullptr));
-  int64_t v = 0;
-  if (parseDate(text, v)) return v;
+namespace {
+
+bool timeText(const std::string& text, int64_t& out) {
+  if (text == "now") {
+    out = static_cast<int64_t>(std::time(nullptr));
+    return true;
+  }
+  if (parseDate(text, out)) return true;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
     char unit = text.back();
-    if (unit == 's' || unit == 'm' || unit == 'h' || unit == 'd') {
-      long long secs = 0;
-      if (parseSeconds(text, secs)) return static_cast<int64_t>(std::time(nullptr)) + secs;
+    long long secs = 0;
+    if ((unit == 's' || unit == 'm' || unit == 'h' || unit == 'd') && parseSeconds(text, secs)) {
+      out = static_cast<int64_t>(std::time(nullptr)) + secs;
+      return true;
     }
   }
   errno = 0;
   char* end = nullptr;
   long long n = std::strtoll(text.c_str(), &end, 10);
-  if (!text.empty() && *end == '\0' && errno != ERANGE) return n;
-  throw UsageError("--" + option + ": expected seconds since 1970, 'now', a date " +
-                   "'YYYY-MM-DD HH:MM:SS' or an offset like '-2h', got '" + text + "'");
+  if (text.empty() || *end != '\0' || errno == ERANGE) return false;
+  out = n;
+  return true;
+}
+
+}  // namespace
+
+int64_t parseTime(const std::string& option, const std::string& text) {
+  int64_t v = 0;
+  if (!timeText(text, v))
+    throw UsageError("--" + option + ": expected seconds since 1970, 'now', a date " +
+                     "'YYYY-MM-DD HH:MM:SS' or an offset like '-2h', got '" + text + "'");
+  // The log keeps signed 32-bit seconds; a wider bound would wrap to another time.
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    throw UsageError("--" + option + ": '" + text + "' is outside the times the log keeps (" +
+                     std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
+                     std::to_string(std::numeric_limits<int32_t>::max()) + " seconds since 1970)");
+  return v;
 }
 
 long long parseDuration(const std::string& option, const std::string& text) {

@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "ServeApi.h"
+#include "ServeConnections.h"
 #include "ServePage.h"
 #include "ServeSafety.h"
 
@@ -46,15 +47,19 @@ int runServe(const CommandLine& cl) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
+  ConnectionLimits limits;
+  if (cl.has("request-timeout"))
+    limits.request = std::chrono::milliseconds(static_cast<long long>(
+        parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
+  BoundedServer server(limits);
   // Small answers would otherwise wait for the client's delayed acknowledgement.
   server.set_tcp_nodelay(true);
   applySafety(server, safety);
   addApiRoutes(server);
   addPageRoutes(server);
+  // The cause of a failure is written where it happens; the answer only says that it failed.
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-    if (res.status >= 500)
-      std::cerr << req.method << ' ' << req.path << ": " << res.status << ' ' << res.body;
+    if (res.status >= 500) std::cerr << req.method << ' ' << req.path << ": " << res.status << '\n';
   });
 
   int port = address.port;
@@ -82,7 +87,7 @@ int runServe(const CommandLine& cl) {
       }
     }
   });
-  bool ok = server.listen_after_bind();
+  bool ok = server.serve();
   done = true;
   stopper.join();
   pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -118,8 +119,14 @@ httplib::Server::Handler guarded(void (*handler)(const httplib::Request&, httpli
       if (what.compare(0, 2, "--") == 0) what.erase(0, 2);
       replyError(res, 400, what);
     } catch (const ServiceFailure& e) {
-      int status = e.code() == 414 ? 403 : e.code() == 3101 ? 503 : 500;
-      replyError(res, status, errorText(e.code(), e.message()), e.code());
+      if (e.code() != 3101)
+        return replyError(res, e.code() == 414 ? 403 : 500, errorText(e.code(), e.message()),
+                          e.code());
+      // The database's message may name its host, socket or files: that is for the
+      // operator, on the server's standard error, not for whoever asks.
+      std::cerr << req.method << ' ' << req.path << ": " << errorText(e.code(), e.message())
+                << '\n';
+      replyError(res, 503, "the database failed; the server's log says why", 3101);
     }
   };
 }

@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 
+#include <iostream>
+#include <iterator>
+
 #include "ServeReplies.h"
 
 namespace jrxlog {
@@ -11,17 +14,28 @@ namespace {
 
 const char* const kCookie = "jrxlog_token";
 
-// Compares in time independent of where the texts differ.
-bool sameSecret(const std::string& a, const std::string& b) {
-  unsigned char diff = a.size() == b.size() ? 0 : 1;
-  for (size_t i = 0; i < a.size(); ++i)
-    diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+// Compares in a time that depends on the secret's length only, never on where the texts
+// differ or on how long the given one is.
+bool sameSecret(const std::string& given, const std::string& secret) {
+  unsigned char diff = given.size() == secret.size() ? 0 : 1;
+  for (size_t i = 0; i < secret.size(); ++i)
+    diff |= static_cast<unsigned char>(secret[i] ^ (i < given.size() ? given[i] : 0));
   return diff == 0;
+}
+
+// The whole value of a header given once; the library's own getter ends it at a NUL byte
+// (which its decoding makes of "%00"), so that "TOKEN\0anything" would pass for the token.
+bool soleHeader(const httplib::Request& req, const char* name, std::string& value) {
+  auto range = req.headers.equal_range(name);
+  if (range.first == range.second || std::next(range.first) != range.second) return false;
+  value = range.first->second;
+  return true;
 }
 
 // The value of one cookie from the Cookie header, or "".
 std::string cookieValue(const httplib::Request& req, const std::string& name) {
-  std::string header = req.get_header_value("Cookie");
+  std::string header;
+  if (!soleHeader(req, "Cookie", header)) return "";
   size_t pos = 0;
   while (pos < header.size()) {
     size_t end = header.find(';', pos);
@@ -45,10 +59,8 @@ std::string hostPart(const std::string& header) {
 }
 
 bool authorised(const httplib::Request& req, const std::string& token) {
-  std::string auth = req.get_header_value("Authorization");
-  const std::string scheme = "Bearer ";
-  if (auth.compare(0, scheme.size(), scheme) == 0 && sameSecret(auth.substr(scheme.size()), token))
-    return true;
+  std::string auth;
+  if (soleHeader(req, "Authorization", auth)) return sameSecret(auth, "Bearer " + token);
   std::string cookie = cookieValue(req, kCookie);
   return !cookie.empty() && sameSecret(cookie, token);
 }
@@ -105,16 +117,19 @@ void applySafety(httplib::Server& server, const ServeSafety& safety) {
     replyError(res, res.status,
                res.status == 404 ? "nothing served at " + req.path : "the request failed");
   });
+  // What failed may name files and sockets of this host: it goes to the server's own
+  // standard error, not to the client.
   server.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-        std::string what = "internal error";
+      [](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        std::string what = "unknown exception";
         try {
           std::rethrow_exception(ep);
         } catch (const std::exception& e) {
           what = e.what();
         } catch (...) {
         }
-        replyError(res, 500, what);
+        std::cerr << req.method << ' ' << req.path << ": " << what << '\n';
+        replyError(res, 500, "internal error; the server's log says what failed");
       });
 }
 
