@@ -2,12 +2,13 @@
 #include <vector>
 
 #include "JRXRequest.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
 namespace {
 
-const int kRefused = 414;
+const int kRefused = kRightRefused;
 
 thread_local JRXAccessChecker* threadChecker = nullptr;
 

@@ -8,6 +8,7 @@
 #include "JRXLog.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -178,7 +179,7 @@ int onRdbmsError(const AException& e) {
     }
     if (db) db->DropSession();
   }
-  return 3101;
+  return kDatabaseFailure;
 }
 
 }  // namespace JRX

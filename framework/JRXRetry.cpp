@@ -1,4 +1,5 @@
 #include "JRXRetry.h"
+#include "JRXResultCodes.h"
 
 #include <algorithm>
 #include <random>
@@ -53,7 +54,7 @@ int retryService(const std::function<int()>& call, const JRXRetryPolicy& policy,
   for (int run = 1;; ++run) {
     const unsigned long before = lastFailure().serial;
     const int result = call();
-    if (result != 3101) return result;
+    if (result != kDatabaseFailure) return result;
     const JRXRdbmsFailure& f = lastFailure();
     if (f.serial == before || !f.transient) return result;
     if (!detail::pauseBeforeReplay(policy, notice, run, f.text)) return result;

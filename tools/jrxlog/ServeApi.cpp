@@ -12,6 +12,7 @@
 #include "Options.h"
 #include "ServeReplies.h"
 #include "Services.h"
+#include "JRXResultCodes.h"
 
 namespace jrxlog {
 
@@ -119,14 +120,15 @@ httplib::Server::Handler guarded(void (*handler)(const httplib::Request&, httpli
       if (what.compare(0, 2, "--") == 0) what.erase(0, 2);
       replyError(res, 400, what);
     } catch (const ServiceFailure& e) {
-      if (e.code() != 3101)
-        return replyError(res, e.code() == 414 ? 403 : 500, errorText(e.code(), e.message()),
+      if (e.code() != JRX::kDatabaseFailure)
+        return replyError(res, e.code() == JRX::kRightRefused ? 403 : 500, errorText(e.code(), e.message()),
                           e.code());
       // The database's message may name its host, socket or files: that is for the
       // operator, on the server's standard error, not for whoever asks.
       std::cerr << req.method << ' ' << req.path << ": " << errorText(e.code(), e.message())
                 << '\n';
-      replyError(res, 503, "the database failed; the server's log says why", 3101);
+      replyError(res, 503, "the database failed; the server's log says why",
+                 JRX::kDatabaseFailure);
     }
   };
 }

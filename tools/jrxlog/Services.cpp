@@ -5,6 +5,7 @@
 #include "JRXLogMaintenance.h"
 #include "JRXRdbms.h"
 #include "JsonRecords.h"
+#include "JRXResultCodes.h"
 
 namespace jrxlog {
 
@@ -37,9 +38,9 @@ std::string errorText(int code, const std::string& message) {
   std::string text = message;
   if (text.empty()) {
     switch (code) {
-      case 414: text = "access denied"; break;
-      case 400: text = "a value cannot be serialised"; break;
-      case 3101: text = "refused by the log"; break;
+      case JRX::kRightRefused: text = "access denied"; break;
+      case JRX::kNotSerialisable: text = "a value cannot be serialised"; break;
+      case JRX::kDatabaseFailure: text = "refused by the log"; break;
       default: text = "failed"; break;
     }
   }

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "JRXRdbms.h"
 #include "Services.h"
+#include "JRXResultCodes.h"
 
 namespace jrxlog {
 
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     std::cerr << e.what() << '\n';
     status = 1;
   } catch (const AException& e) {
-    std::cerr << errorText(3101, e.Text().str()) << '\n';
+    std::cerr << errorText(JRX::kDatabaseFailure, e.Text().str()) << '\n';
     status = 1;
   } catch (const std::exception& e) {
     std::cerr << "jrxlog: " << e.what() << '\n';

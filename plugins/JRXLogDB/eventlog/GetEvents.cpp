@@ -4,6 +4,7 @@
 #include "EventQuery.h"
 #include "JRXLogDBLocal.h"
 #include "answers/JRXWriterData.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -13,7 +14,7 @@ int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, b
                                 long toTime) {
   beginCommand();
   if (JRXAccessChecker::getClientContext()->accessCheck(eid, 54) != 0)
-    return JRXRequestLocal::endCommand(JRXRequestErrorData(414, ""));
+    return JRXRequestLocal::endCommand(JRXRequestErrorData(kRightRefused, ""));
   EventFilter filter;
   filter.eid = eid;
   filter.asSource = asSource;
@@ -29,7 +30,7 @@ int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, b
     selectEvents(tran, filter, out);
   } catch (const AException& e) {
     onRdbmsError(e);
-    return JRXRequestLocal::endCommand(JRXRequestErrorData(3101, e.Text().str()));
+    return JRXRequestLocal::endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
   }
   return endCommandWithAnswer(newJRXWriterData(*out, 1612), JRXRequestErrorData(0, ""));
 }

@@ -5,6 +5,7 @@
 #include "JRXLogDBLocal.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -27,13 +28,13 @@ int recordEvent(const JRXEvent& event, std::string& message) {
   std::string infoBin;
   if (logdb::putInfoToBinary(event.info, infoBin) != 0) {
     message = "Can't convert info data to binary";
-    return 400;
+    return kNotSerialisable;
   }
   const std::string infoText = event.info.toString();
   std::string data;
   if (event.data && logdb::putEventDataToBinary(event.data, data) != 0) {
     message = "Can't convert event data to binary";
-    return 400;
+    return kNotSerialisable;
   }
 
   ev.guid = guid;
@@ -54,10 +55,10 @@ int recordEvent(const JRXEvent& event, std::string& message) {
   const int event_id = static_cast<int>((*tran)->GetInsertId());
 
   // A refusing step leaves the message empty; returning without commit undoes the rows.
-  if (logEventEnvs(tran, event_id, event) != 0) return 3101;
+  if (logEventEnvs(tran, event_id, event) != 0) return kDatabaseFailure;
   logAlertInfoIfExists(tran, event_id, event);
-  if (event.type == "env_status" && logStatusChange(tran, event_id, event) != 0) return 3101;
-  if (event.type == "audit" && logAudit(tran, event_id, event) != 0) return 3101;
+  if (event.type == "env_status" && logStatusChange(tran, event_id, event) != 0) return kDatabaseFailure;
+  if (event.type == "audit" && logAudit(tran, event_id, event) != 0) return kDatabaseFailure;
 
   tran.commit();
   return 0;
@@ -73,7 +74,7 @@ int JRXEventLogLocal::saveEvent(const JRXEvent& event) {
     code = recordEvent(event, message);
   } catch (const AException& e) {
     onRdbmsError(e);
-    code = 3101;
+    code = kDatabaseFailure;
     message = e.Text().str();
   }
   return JRXRequestLocal::endCommand(JRXRequestErrorData(code, message));

@@ -12,6 +12,7 @@
 #include "oplog/RecoveryConditions.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -79,7 +80,7 @@ int JRXOpLogLocal::finishOps() {
     return endCommand(JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
     onRdbmsError(e);
-    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+    return endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
   }
 }
 

@@ -13,6 +13,7 @@
 #include "oplog/OpSelection.h"
 #include "store/LogTables.h"
 #include "store/ValueEncodings.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -74,7 +75,7 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
                           unsigned int limit, long fromTime, long toTime) {
   beginCommand();
   if (eid != JRXEID::EID_INVALID && Security::cannot(eid, kRightViewOps))
-    return endCommand(JRXRequestErrorData(414, ""));
+    return endCommand(JRXRequestErrorData(kRightRefused, ""));
 
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
@@ -100,7 +101,7 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
       std::unique_ptr<logdb::LogOp> op = logdb::getOp(tran, *row);
       switch (visibility(*op, eid)) {
         case DENY:
-          return endCommand(JRXRequestErrorData(414, ""));
+          return endCommand(JRXRequestErrorData(kRightRefused, ""));
         case SKIP:
           continue;
         case KEEP:
@@ -112,7 +113,7 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
     return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
     onRdbmsError(e);
-    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+    return endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
   }
 }
 

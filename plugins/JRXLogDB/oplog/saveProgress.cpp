@@ -6,6 +6,7 @@
 #include "oplog/LogOp.h"
 #include "oplog/Players.h"
 #include "store/ValueEncodings.h"
+#include "JRXResultCodes.h"
 
 namespace JRX {
 
@@ -57,7 +58,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
   // The set form narrows its argument to the permitted environments; the record stays whole.
   JRXEIDList operands = record.operands;
   if (JRXAccessChecker::getClientContext()->accessCheck(operands, kRightSaveProgress, true) != 0)
-    return endCommand(JRXRequestErrorData(414, ""));
+    return endCommand(JRXRequestErrorData(kRightRefused, ""));
 
   try {
     JRXRdbmsTran tran;
@@ -76,7 +77,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
 
     if (!op) {
       if (record.name.empty())
-        return endCommand(JRXRequestErrorData(3101, "Can't save operation without name"));
+        return endCommand(JRXRequestErrorData(kDatabaseFailure, "Can't save operation without name"));
       LogOp created(record);
       if (status == 0) created.status = kStarted;
       insertOp(tran, created);
@@ -104,7 +105,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
         return endCommand(JRXRequestErrorData(0, ""));
       }
       if (untranslatable)
-        return endCommand(JRXRequestErrorData(3101, "Can't translate information into text"));
+        return endCommand(JRXRequestErrorData(kDatabaseFailure, "Can't translate information into text"));
     }
 
     logOpData(tran, op->op_id, record, status, text.empty() ? nullptr : &text);
@@ -112,7 +113,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
     return endCommand(JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
     onRdbmsError(e);
-    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+    return endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
   }
 }
 
