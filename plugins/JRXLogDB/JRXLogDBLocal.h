@@ -14,6 +14,25 @@ JRX_PUBLIC_BEGIN
 
 namespace JRX {
 
+// A record's place in the total order of a listing of getOpsAfter or getEventsAfter. A
+// listing given a place goes on strictly after it: ties of time are ordered by the row keys,
+// so a second holding any number of records is crossed exactly, and the cost of a part is
+// that of the records it skips in the place's own second, not of the log behind it.
+struct JRXListingPlace {
+  // An operation listed as one record (first report only, or none stored): nothing of it is
+  // left to list after this place.
+  static const long long kWholeOperation = 9223372036854775807LL;
+  long time = 0;          // the operation's time (its first report's) or the event's
+  long long id = 0;       // the operation's or the event's row key
+  long long report = 0;   // the report's row key within its operation (operations only)
+};
+
+// Inclusive time bounds of a listing (the services' own bounds are exclusive).
+struct JRXTimeBounds {
+  long from = 0;
+  long to = 2147483647;
+};
+
 class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtual JRXOpLog {
  public:
   explicit JRXOpLogLocal(intrusive_ptr<JRXAccessProviderPrototype> provider);
@@ -24,6 +43,14 @@ class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtua
              bool firstOnly, bool activeOnly, unsigned int limit, long fromTime,
              long toTime) override;
   int putOps(const std::vector<JRXRequestProgressData>& records) override;
+  // getOps for readers that go on where they stopped: the same rights and records, up to
+  // `limit` of them (at most getOps' own cap), in the order given by `newestFirst`, within
+  // inclusive bounds, after `after` when not null; `places` receives each record's place.
+  int getOpsAfter(std::vector<JRXRequestProgressData>* result,
+                  std::vector<JRXListingPlace>* places, const JRXListingPlace* after,
+                  const JRXEID& eid, const std::string& opName, const std::string& opId,
+                  const std::string& opParentId, bool firstOnly, bool activeOnly,
+                  unsigned int limit, bool newestFirst, const JRXTimeBounds& bounds);
 
   int saveProgress(const JRXRequestProgressData& record);
   int finishOps();
@@ -44,6 +71,11 @@ class JRXEventLogLocal : public JRXRequestModificatorLocal<JRXEventLog>,
                 unsigned int limit, const std::string& category, const std::string& type,
                 bool withData, long fromTime, long toTime) override;
   int saveEvent(const JRXEvent& event);
+  // getEvents going on after a place (see getOpsAfter); newest first, inclusive bounds.
+  int getEventsAfter(std::vector<JRXEvent>* result, std::vector<JRXListingPlace>* places,
+                     const JRXListingPlace* after, const JRXEID& eid, bool asSource,
+                     unsigned int limit, const std::string& category, const std::string& type,
+                     bool withData, const JRXTimeBounds& bounds);
 
   static int compact(int keep);
   // The most events one getEvents answer holds, whatever limit it is given.

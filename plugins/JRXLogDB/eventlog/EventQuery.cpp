@@ -25,7 +25,8 @@ ASComparison linkCondition(events_log_env& link, const EventFilter& f,
 // Appends to `rows` the newest matching events of the step, until `rows` holds `limit`
 // elements.
 void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
-                const logdb::TimeStep& step, size_t limit, std::vector<JRXEvent>& rows) {
+                const logdb::TimeStep& step, size_t limit, std::vector<JRXEvent>& rows,
+                std::vector<JRXListingPlace>* places) {
   const size_t want = limit - rows.size();
   env_log env;
   events_log ev;
@@ -34,6 +35,7 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
   c.Project() << env->eid << ev->time << ev->category << ev->type << ev->sid << ev->info_bin
               << ev->guid << ev->code << link->env_id;
   if (f.withData) c.Project() << ev->data;
+  if (places) c.Project() << ev->event_id;
 
   ASComparison cond = ev->event_id == link->event_id && link->env_id == env->id;
   cond = cond && linkCondition(link, f, envIds);
@@ -41,8 +43,13 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
   if (!f.category.empty()) cond = cond && ev->category == f.category;
   if (!f.type.empty()) cond = cond && ev->type == f.type;
   cond = cond && step.on(ev->time);
+  if (f.after) {
+    // The range already ends at the place's second; within it, the events before it by key.
+    cond = cond && (ev->time < logdb::timeToSql(f.after->time) || ev->event_id < f.after->id);
+  }
   c.Set(cond);
-  c.Order(-ev->time).Limit(want, 0);
+  // Ties of time by key, so that a listing can be continued from any of its events.
+  c.Order(-ev->time).Order(-ev->event_id).Limit(want, 0);
   c.PageRows(want);
   if (step.walk) {
     c.JoinOrder({&ev, &link, &env}).UseIndex(ev, "events_log_time");
@@ -64,12 +71,19 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
     logdb::getInfoFromBinary(ev.info_bin.voidptr(), ev.info_bin.size(), e.info);
     // Without the default parser an unknown payload type stays unread instead of guessed.
     if (f.withData) logdb::getEventDataFromBinary(ev.data.voidptr(), ev.data.size(), e.data);
+    if (places) {
+      JRXListingPlace place;
+      place.time = static_cast<long>(e.time);
+      place.id = ev.event_id.Int();
+      places->push_back(place);
+    }
   }
 }
 
 }  // namespace
 
-void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent>* out) {
+void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent>* out,
+                  std::vector<JRXListingPlace>* places) {
   ASSession* session = *tran;
   std::vector<int> envIds;
   if (f.eid.isValid()) {
@@ -95,9 +109,10 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
         return logdb::timeAtDepth(session, ev->time, "events_log_time", range, true, budget,
                                   time);
       },
-      true, logdb::timeRangeOf(f.fromTime, f.toTime), limit);
+      true, f.after ? logdb::rangeFrom(f.range, f.after->time, true) : f.range, limit);
   logdb::TimeStep step;
-  while (out->size() < limit && steps.next(step)) selectStep(session, f, envIds, step, limit, *out);
+  while (out->size() < limit && steps.next(step))
+    selectStep(session, f, envIds, step, limit, *out, places);
 }
 
 }  // namespace JRX

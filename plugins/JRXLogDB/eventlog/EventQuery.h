@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "JRXGUID.h"
+#include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "JRXRecords.h"
+#include "store/TimeSteps.h"
 
 namespace JRX {
 
@@ -17,11 +19,13 @@ struct EventFilter {
   std::string category;  // empty: any
   std::string type;      // empty: any
   bool withData = false;
-  long fromTime = 0;           // 0: no lower bound
-  long toTime = 2147483647;    // 2147483647: no upper bound
+  logdb::TimeRange range;      // default: no bounds
+  const JRXListingPlace* after = nullptr;  // only the events after this place
 };
 
-// Appends the newest matching events to `out` until it holds recordsLimit elements.
-void selectEvents(JRXRdbmsTran& tran, const EventFilter& filter, std::vector<JRXEvent>* out);
+// Appends the newest matching events to `out` until it holds recordsLimit elements, and
+// their places to `places` when not null.
+void selectEvents(JRXRdbmsTran& tran, const EventFilter& filter, std::vector<JRXEvent>* out,
+                  std::vector<JRXListingPlace>* places = nullptr);
 
 }  // namespace JRX

@@ -58,8 +58,9 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
       // operations that lack one.
       op->source = eid;
       sourceLinked = true;
-    } else if (!sourceLinked) {
-      op->source = eid;
+    } else {
+      if (role == "P") op->executing = eid;
+      if (!sourceLinked) op->source = eid;
     }
   }
   return op;

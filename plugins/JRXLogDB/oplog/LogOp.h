@@ -17,6 +17,7 @@ class LogOp : public JRXRequestProgressData {
   explicit LogOp(const JRXRequestProgressData& r) : JRXRequestProgressData(r) {}
   int op_id = 0;
   JRXEID source;  // the "S" link when there is one, else another non-"O" link
+  JRXEID executing;  // the "P" link: the report's `eid`, which getOps leaves unfilled
 };
 
 // All columns of a table into a projection, in column order.

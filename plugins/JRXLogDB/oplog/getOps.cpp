@@ -40,13 +40,22 @@ Visibility visibility(logdb::LogOp& op, const JRXEID& eid) {
 }
 
 // Appends the operation's progress rows (or the bare operation when it has none) and
-// returns how many records were appended; stops once `room` records were appended.
-unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, bool firstOnly,
-                            unsigned int room, std::vector<JRXRequestProgressData>& result) {
+// returns how many records were appended; stops once `room` records were appended. `after`:
+// the place the listing goes on from, when it is this operation's.
+unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, long opTime, bool firstOnly,
+                            const JRXListingPlace* after, unsigned int room,
+                            std::vector<JRXRequestProgressData>& result,
+                            std::vector<JRXListingPlace>* places) {
+  if (after && after->report == JRXListingPlace::kWholeOperation) return 0;
+  JRXListingPlace place;
+  place.time = opTime;
+  place.id = op.op_id;
   op_log_data data;
   ASCursor cursor(*tran);
   logdb::selectAll(cursor.Project(), data);
-  cursor.Set(data->op_id == op.op_id);
+  ASComparison cond = data->op_id == op.op_id;
+  if (after) cond = cond && data->data_id > after->report;
+  cursor.Set(cond);
   cursor.Order(ASOrder(data->data_id));
   if (firstOnly) cursor.Limit(1, 0);
 
@@ -57,13 +66,48 @@ unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, bool firstOnly
     if (!firstOnly) op.status = static_cast<int>(data.status.Int());
     logdb::getInfoFromString(logdb::blobText(data.info).c_str(), op.info);
     result.push_back(static_cast<const JRXRequestProgressData&>(op));
+    place.report = firstOnly ? JRXListingPlace::kWholeOperation : static_cast<long long>(data.data_id.Int());
+    if (places) places->push_back(place);
     if (++appended >= room) break;
   }
-  if (appended == 0) {
+  if (appended == 0 && !after) {
     result.push_back(static_cast<const JRXRequestProgressData&>(op));
+    place.report = JRXListingPlace::kWholeOperation;
+    if (places) places->push_back(place);
     appended = 1;
   }
   return appended;
+}
+
+// The records of the filter's operations, up to `recordsLimit`; false when one of them may
+// not be seen (the whole listing is refused then).
+// `places`: also each record's place and its executing environment (for readers that copy
+// the log).
+bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
+             unsigned int recordsLimit, std::vector<JRXRequestProgressData>& result,
+             std::vector<JRXListingPlace>* places) {
+  OpSelection selection(*tran, filter);
+  unsigned int count = 0;
+  while (count < recordsLimit) {
+    const op_log* row = selection.next();
+    if (!row) break;
+    const long opTime = static_cast<long>(logdb::sqlToTime(row->time));
+    std::unique_ptr<logdb::LogOp> op = logdb::getOp(tran, *row);
+    switch (visibility(*op, filter.eid)) {
+      case DENY:
+        return false;
+      case SKIP:
+        continue;
+      case KEEP:
+        break;
+    }
+    if (places) op->eid = op->executing;
+    const JRXListingPlace* after =
+        filter.after && filter.after->id == op->op_id ? filter.after : nullptr;
+    count += appendProgress(tran, *op, opTime, firstOnly, after, recordsLimit - count, result,
+                            places);
+  }
+  return true;
 }
 
 }  // namespace
@@ -88,27 +132,42 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
     // A caller that names a limit wants the newest operations; one that does not gets the
     // history from its beginning.
     filter.newestFirst = limit != kNoLimit;
-    filter.fromTime = fromTime;
-    filter.toTime = toTime;
+    filter.range = logdb::timeRangeOf(fromTime, toTime);
     filter.wanted = recordsLimit;  // an operation kept gives at least one record
-    OpSelection selection(*tran, filter);
+    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, nullptr))
+      return endCommand(JRXRequestErrorData(414, ""));
+    return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
+  } catch (const AException& e) {
+    onRdbmsError(e);
+    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+  }
+}
 
-    unsigned int count = 0;
-    while (count < recordsLimit) {
-      const op_log* row = selection.next();
-      if (!row) break;
-      std::unique_ptr<logdb::LogOp> op = logdb::getOp(tran, *row);
-      switch (visibility(*op, eid)) {
-        case DENY:
-          return endCommand(JRXRequestErrorData(414, ""));
-        case SKIP:
-          continue;
-        case KEEP:
-          break;
-      }
-      count += appendProgress(tran, *op, firstOnly, recordsLimit - count, *result);
-    }
-
+int JRXOpLogLocal::getOpsAfter(std::vector<JRXRequestProgressData>* result,
+                               std::vector<JRXListingPlace>* places,
+                               const JRXListingPlace* after, const JRXEID& eid,
+                               const std::string& opName, const std::string& opId,
+                               const std::string& opParentId, bool firstOnly, bool activeOnly,
+                               unsigned int limit, bool newestFirst,
+                               const JRXTimeBounds& bounds) {
+  beginCommand();
+  if (eid != JRXEID::EID_INVALID && Security::cannot(eid, kRightViewOps))
+    return endCommand(JRXRequestErrorData(414, ""));
+  try {
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
+    OpFilter filter;
+    filter.eid = eid;
+    filter.name = opName;
+    filter.id = opId;
+    filter.parentId = opParentId;
+    filter.activeOnly = activeOnly;
+    filter.newestFirst = newestFirst;
+    filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
+    filter.after = after;
+    filter.wanted = recordsLimit;
+    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, places))
+      return endCommand(JRXRequestErrorData(414, ""));
     return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
     onRdbmsError(e);
