@@ -50,7 +50,8 @@ class GetEventsAfterTest : public LogDbFixture {
     bool placed = false;
     for (;;) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? 7000 : 400);
-      const unsigned answer = std::min(part, JRXEventLogLocal::kMaxEvents);
+      const unsigned cap = JRXEventLogLocal::kMaxEvents;
+      const unsigned answer = std::min(part, cap);
       std::vector<JRXEvent> events;
       std::vector<JRXListingPlace> places;
       EXPECT_EQ(service.getEventsAfter(&events, &places, placed ? &place : nullptr, q.eid, true,

@@ -23,7 +23,7 @@ Strings idsOf(const std::string& jsonLines) {
   Strings v;
   for (const auto& line : ToolRun{0, jsonLines, ""}.lines()) {
     auto j = nlohmann::json::parse(line);
-    if (j["kind"] != "env") v.push_back(j.value("id", j.value("guid", "")));
+    if (j["kind"] != "env" && j["kind"] != "cursor") v.push_back(j.value("id", j.value("guid", "")));
   }
   return v;
 }

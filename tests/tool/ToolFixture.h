@@ -29,7 +29,7 @@ ToolRun runJrxlog(const Strings& args, const std::string& input = "", const std:
                   const Vars& vars = {});
 // jrxlog on the database of `url`, kLocal its local environment.
 ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "");
-// The ids (or GUIDs) of the records of JSON Lines, without env records.
+// The ids (or GUIDs) of the records of JSON Lines, without env and cursor records.
 Strings idsOf(const std::string& jsonLines);
 
 // `jrxlog ARGS serve --listen 127.0.0.1:0 SERVE_ARGS` in the background: constructed once it
