@@ -46,6 +46,8 @@ class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtua
   // getOps for readers that go on where they stopped: the same rights and records, up to
   // `limit` of them (at most getOps' own cap), in the order given by `newestFirst`, within
   // inclusive bounds, after `after` when not null; `places` receives each record's place.
+  // With `places`, records say what the reports said: the executing environment (`eid`) is
+  // filled, and operands only the reports named (not the local environment standing in).
   int getOpsAfter(std::vector<JRXRequestProgressData>* result,
                   std::vector<JRXListingPlace>* places, const JRXListingPlace* after,
                   const JRXEID& eid, const std::string& opName, const std::string& opId,

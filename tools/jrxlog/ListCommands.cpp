@@ -152,7 +152,10 @@ int runUnfinished(const CommandLine& cl) {
   if (result != 0) throw ServiceFailure(result, "");
   if (cl.has("json")) {
     nlohmann::ordered_json out;
-    out["ids"] = ids;
+    // Identifiers travel with the listings' escape, so that they match what those print.
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& id : ids) list.push_back(textToJson(id));
+    out["ids"] = std::move(list);
     out["lastTime"] = lastTime;
     std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';

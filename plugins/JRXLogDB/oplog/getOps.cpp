@@ -81,8 +81,7 @@ unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, long opTime, b
 
 // The records of the filter's operations, up to `recordsLimit`; false when one of them may
 // not be seen (the whole listing is refused then).
-// `places`: also each record's place and its executing environment (for readers that copy
-// the log).
+// `places`: also each record's place, for readers that go on from it or copy the log.
 bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
              unsigned int recordsLimit, std::vector<JRXRequestProgressData>& result,
              std::vector<JRXListingPlace>* places) {
@@ -101,7 +100,12 @@ bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
       case KEEP:
         break;
     }
-    if (places) op->eid = op->executing;
+    if (places) {
+      // What the reports said, so that a copy made from the listing links the same: the
+      // executing environment, and the operands named (a copy links the default again).
+      op->eid = op->executing;
+      for (const JRXEID& standIn : op->defaultOperands) op->operands.erase(standIn);
+    }
     const JRXListingPlace* after =
         filter.after && filter.after->id == op->op_id ? filter.after : nullptr;
     count += appendProgress(tran, *op, opTime, firstOnly, after, recordsLimit - count, result,
