@@ -27,6 +27,12 @@ struct JRXListingPlace {
   long long report = 0;   // the report's row key within its operation (operations only)
 };
 
+// Keys from `first` to `last`, both included.
+struct JRXKeyRange {
+  long long first = 0;
+  long long last = 9223372036854775807LL;
+};
+
 // Inclusive time bounds of a listing (the services' own bounds are exclusive).
 struct JRXTimeBounds {
   long from = 0;
@@ -53,6 +59,17 @@ class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtua
                   const JRXEID& eid, const std::string& opName, const std::string& opId,
                   const std::string& opParentId, bool firstOnly, bool activeOnly,
                   unsigned int limit, bool newestFirst, const JRXTimeBounds& bounds);
+  // For readers that follow the log as reports are stored: `stored` gets the keys of up to
+  // `limit` reports stored with keys in `ranges`, whatever they belong to, in key order;
+  // `result` and `places` the reports among them of the matching operations, as getOpsAfter
+  // gives them.
+  int getOpsStored(std::vector<JRXRequestProgressData>* result,
+                   std::vector<JRXListingPlace>* places, std::vector<long long>* stored,
+                   const std::vector<JRXKeyRange>& ranges, unsigned int limit, const JRXEID& eid,
+                   const std::string& opName, const std::string& opId,
+                   const std::string& opParentId, bool activeOnly, const JRXTimeBounds& bounds);
+  // The `count` newest report keys, oldest first.
+  int getNewestKeys(std::vector<long long>* keys, unsigned int count);
 
   int saveProgress(const JRXRequestProgressData& record);
   int finishOps();
@@ -78,6 +95,15 @@ class JRXEventLogLocal : public JRXRequestModificatorLocal<JRXEventLog>,
                      const JRXListingPlace* after, const JRXEID& eid, bool asSource,
                      unsigned int limit, const std::string& category, const std::string& type,
                      bool withData, const JRXTimeBounds& bounds);
+  // getOpsStored for events: the keys of up to `limit` events stored with keys in `ranges`
+  // and the matching ones among them, in key order.
+  int getEventsStored(std::vector<JRXEvent>* result, std::vector<JRXListingPlace>* places,
+                      std::vector<long long>* stored, const std::vector<JRXKeyRange>& ranges,
+                      unsigned int limit,
+                      const JRXEID& eid, bool asSource, const std::string& category,
+                      const std::string& type, bool withData, const JRXTimeBounds& bounds);
+  // The `count` newest event keys, oldest first.
+  int getNewestKeys(std::vector<long long>* keys, unsigned int count);
 
   static int compact(int keep);
   // The most events one getEvents answer holds, whatever limit it is given.

@@ -136,4 +136,27 @@ int ServeProcess::stop() {
 
 std::string ServeProcess::output() const { return readFile(out_); }
 
+BackgroundRun::BackgroundRun(const std::string& url, Strings args)
+    : out_(scratchFile()), err_(scratchFile()) {
+  args.insert(args.begin(), {"--db", url, "--local-eid", kLocal});
+  pid_ = start(JRXLOG_BINARY, args, "/dev/null", out_, err_);
+}
+
+std::string BackgroundRun::out() const { return readFile(out_); }
+
+bool BackgroundRun::waitForLines(size_t lines) const {
+  for (int waited = 0; waited < 1200; ++waited) {
+    if (count(out(), "\n") >= lines) return true;
+    if (pid_ < 0 || waitpid(pid_, nullptr, WNOHANG) != 0) return count(out(), "\n") >= lines;
+    usleep(50 * 1000);
+  }
+  return false;
+}
+
+int BackgroundRun::stop() {
+  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
+  pid_ = -1;
+  return status_;
+}
+
 }  // namespace jrxtest

@@ -47,6 +47,22 @@ class ServeProcess {
   std::string out_;  // its output and errors
 };
 
+// `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output kept in a file:
+// for commands that run until they are stopped (`--follow`).
+class BackgroundRun {
+ public:
+  BackgroundRun(const std::string& url, Strings args);
+  ~BackgroundRun() { stop(); }
+  std::string out() const;  // so far
+  // Waits (up to a minute) until the output holds `count` lines; false if it never does.
+  bool waitForLines(size_t count) const;
+  int stop();  // SIGTERM, then its exit status
+
+ private:
+  int pid_ = -1, status_ = -1;
+  std::string out_, err_;
+};
+
 size_t count(const std::string& text, const std::string& what);
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);

@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "JRXConversions.h"
+#include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "ToolFixture.h"
 #include "store/LogTables.h"
@@ -375,6 +378,105 @@ TEST_P(ToolReading, ApiAnswersWithItsCursorAndGoesOnAfterOne) {
   const auto res = client.Get("/api/ops?after=events:1", httplib::Headers());
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 400);
+}
+
+// An event of `source` typed `type`, as an agent in this process records it.
+JRX::JRXEvent agentEvent(const std::string& type, const char* source) {
+  JRX::JRXEvent e("agent");
+  e.guid = JRX::JRXGUID::generate();
+  e.time = 1701000100;
+  e.type = type;
+  JRX::JRXInfo ref;
+  ref.addParameter("eid", source);
+  ref.addParameter("type", "node");
+  ref.addParameter("title", source);
+  e.info.addParameter("source_env", ref);
+  return e;
+}
+
+Strings typesOf(const std::string& jsonLines) {
+  Strings types;
+  for (const std::string& line : ToolRun{0, jsonLines, ""}.lines()) {
+    const json j = json::parse(line);
+    if (j["kind"] == "event") types.push_back(j["type"]);
+    if (j["kind"] == "progress") types.push_back(j["id"].get<std::string>() + "/" +
+                                                 std::to_string(j["progress"].get<int>()));
+  }
+  return types;
+}
+
+// A follower prints the listing, then every event as it is stored, once, also when a writer
+// commits a key after a later one was read (MariaDB; SQLite writers take turns); stopped, it
+// keeps its cursor, and one restarted from it goes on without gap or repeat.
+TEST_P(ToolReading, FollowersPrintEveryStoredEventOnce) {
+  std::string in;
+  for (int i = 0; i < 3; ++i)
+    in += R"({"kind":"event","type":"old-)" + std::to_string(i) +
+          R"(","info":{"params":{"source_env":{"params":{"eid":")" + kNode + R"("}}}}})" + "\n";
+  ASSERT_EQ(jrx({"import"}, in).status, 0);
+  const std::string file = makeTempDir() + "/events.cursor";
+  BackgroundRun follower(url_, {"events", "--json", "--follow", "--cursor-file", file});
+  ASSERT_TRUE(follower.waitForLines(3)) << follower.out();
+
+  JRX::JRXDatabase::open(url_);
+  JRX::JRXEventLogLocal events(nullptr);
+  ASSERT_EQ(events.saveEvent(agentEvent("first", kVm1)), 0);
+  ASSERT_TRUE(follower.waitForLines(4)) << follower.out();
+  if (GetParam() == "mariadb") {
+    std::promise<void> held, go;
+    std::future<void> release = go.get_future();
+    std::thread late([&] {
+      JRX::JRXRdbmsTran open;  // the writer's key is taken, its row not yet shown
+      JRX::JRXEventLogLocal writer(nullptr);
+      EXPECT_EQ(writer.saveEvent(agentEvent("late", kVm2)), 0);
+      held.set_value();
+      release.wait();
+      open.commit();
+    });
+    held.get_future().wait();
+    EXPECT_EQ(events.saveEvent(agentEvent("early", kVm1)), 0);
+    EXPECT_TRUE(follower.waitForLines(5)) << follower.out();
+    go.set_value();
+    late.join();
+  } else {
+    ASSERT_EQ(events.saveEvent(agentEvent("early", kVm1)), 0);
+    ASSERT_EQ(events.saveEvent(agentEvent("late", kVm2)), 0);
+  }
+  EXPECT_TRUE(follower.waitForLines(6)) << follower.out();
+  EXPECT_EQ(follower.stop(), 0);
+  std::string kept;
+  std::getline(std::ifstream(file), kept);
+  EXPECT_EQ(kept.rfind("events~:", 0), 0u) << kept;
+
+  ASSERT_EQ(events.saveEvent(agentEvent("after", kVm1)), 0);
+  JRX::JRXDatabase::close();
+  BackgroundRun again(url_, {"events", "--json", "--follow", "--cursor-file", file});
+  EXPECT_TRUE(again.waitForLines(1)) << again.out();
+  EXPECT_EQ(again.stop(), 0);
+  EXPECT_EQ(typesOf(follower.out() + again.out()),
+            (Strings{"old-2", "old-1", "old-0", "first", "early", "late", "after"}));
+
+  // Not a follower's cursor without --follow, nor another listing's.
+  EXPECT_EQ(jrx({"events", "--cursor-file", file}).status, 2);
+  EXPECT_EQ(jrx({"events", "--type", "x", "--follow", "--cursor-file", file}).status, 2);
+}
+
+// A follower of operations prints each report once as it is stored: of new operations and of
+// operations the listing showed.
+TEST_P(ToolReading, FollowersPrintEveryStoredReportOnce) {
+  auto report = [](const std::string& id, int progress) {
+    return R"({"kind":"progress","id":")" + id + R"(","name":"n","status":)" +
+           (progress ? "2" : "1") + R"(,"progress":)" + std::to_string(progress) +
+           R"(,"time":1701000000,"info":{"text":"at )" + std::to_string(progress) + "\"}}\n";
+  };
+  ASSERT_EQ(jrx({"import"}, report("a", 0) + report("b", 0)).status, 0);
+  BackgroundRun follower(url_, {"ops", "--json", "--no-envs", "--follow", "--limit", "5"});
+  ASSERT_TRUE(follower.waitForLines(2)) << follower.out();
+  ASSERT_EQ(jrx({"import"}, report("a", 10) + report("c", 0) + report("b", 20)).status, 0);
+  EXPECT_TRUE(follower.waitForLines(5)) << follower.out();
+  EXPECT_EQ(follower.stop(), 0);
+  EXPECT_EQ(typesOf(follower.out()), (Strings{"b/0", "a/0", "a/10", "c/0", "b/20"}));
+  EXPECT_EQ(jrx({"ops", "--follow", "--first-only"}).status, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolReading, ::testing::ValuesIn(backends()), BackendName());

@@ -29,6 +29,9 @@ std::vector<OptionSpec> withCursorOptions(std::vector<OptionSpec> specs) {
   specs.push_back({"cursor-file", ValueKind::File, "FILE",
                    "continue after the cursor kept in FILE when it exists; keep the new cursor "
                    "there at the end"});
+  specs.push_back(flag("follow",
+                       "after the listing, print records as they are stored, until Ctrl-C or "
+                       "SIGTERM (then keep the cursor); a follower's cursor goes on following"));
   return specs;
 }
 

@@ -160,6 +160,26 @@ ListingCursor readCursor(const char* listing, const ListingCursor& start, const 
   return c;
 }
 
+bool isFollowCursor(const char* listing, const std::string& text) {
+  return text.rfind(std::string(listing) + "~:", 0) == 0;
+}
+
+std::string followCursorText(const char* listing, const ListingCursor& start,
+                             const std::string& state) {
+  return std::string(listing) + "~:" + hex16(start.filters) + ":" + state;
+}
+
+std::string readFollowCursor(const char* listing, const ListingCursor& start,
+                             const std::string& text) {
+  const std::string head = std::string(listing) + "~:";
+  if (!isFollowCursor(listing, text) || text.size() < head.size() + 18 ||
+      text[head.size() + 16] != ':')
+    throw UsageError("--after: '" + text.substr(0, 80) + "' is not a cursor of jrxlog " +
+                     listing + " --follow");
+  if (text.compare(head.size(), 16, hex16(start.filters)) != 0) foreignCursor(listing);
+  return text.substr(head.size() + 17);
+}
+
 ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
                       const OpsPart& each) {
   JRX::JRXOpLogLocal log(accessProvider());
@@ -180,7 +200,7 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
     at.placed = true;
     at.place = places.back();
     remaining -= records.size();
-    each(records);
+    each(records, places);
     if (records.size() < ask) break;  // the log had no more
   } while (remaining > 0);
   return at;
@@ -205,7 +225,7 @@ ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size
     at.placed = true;
     at.place = places.back();
     remaining -= events.size();
-    each(events);
+    each(events, places);
     if (events.size() < ask) break;
   } while (remaining > 0);
   return at;
@@ -213,16 +233,18 @@ ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size
 
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
   std::vector<JRX::JRXRequestProgressData> records;
-  listOps(q, startOf(q), 1000, [&](const std::vector<JRX::JRXRequestProgressData>& part) {
-    records.insert(records.end(), part.begin(), part.end());
-  });
+  listOps(q, startOf(q), 1000,
+          [&](const std::vector<JRX::JRXRequestProgressData>& part,
+              const std::vector<JRX::JRXListingPlace>&) {
+            records.insert(records.end(), part.begin(), part.end());
+          });
   return records;
 }
 
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
   std::vector<JRX::JRXEvent> events;
   listEvents(q, startOf(q), JRX::JRXEventLogLocal::kMaxEvents,
-             [&](const std::vector<JRX::JRXEvent>& part) {
+             [&](const std::vector<JRX::JRXEvent>& part, const std::vector<JRX::JRXListingPlace>&) {
                events.insert(events.end(), part.begin(), part.end());
              });
   return events;

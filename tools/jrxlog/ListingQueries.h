@@ -74,13 +74,22 @@ ListingCursor startOf(const OpsQuery& q);
 ListingCursor startOf(const EventsQuery& q);
 std::string cursorText(const char* listing, const ListingCursor& cursor);
 ListingCursor readCursor(const char* listing, const ListingCursor& start, const std::string& text);
+// A follower's cursor: "ops~:HASH:STATE" (Follow.h), for the listing whose start is `start`.
+bool isFollowCursor(const char* listing, const std::string& text);
+std::string followCursorText(const char* listing, const ListingCursor& start,
+                             const std::string& state);
+// The state part of a follower's cursor; throws UsageError as readCursor does.
+std::string readFollowCursor(const char* listing, const ListingCursor& start,
+                             const std::string& text);
 
 // The listing after `cursor`, up to the query's limit, handed to `each` in parts of at most
 // `part` records as they are read, each part one call of the log that goes on exactly where
 // the previous one ended; returns the cursor after the last record. A refusal throws
 // ServiceFailure.
-using OpsPart = std::function<void(const std::vector<JRX::JRXRequestProgressData>&)>;
-using EventsPart = std::function<void(const std::vector<JRX::JRXEvent>&)>;
+using OpsPart = std::function<void(const std::vector<JRX::JRXRequestProgressData>&,
+                                   const std::vector<JRX::JRXListingPlace>&)>;
+using EventsPart = std::function<void(const std::vector<JRX::JRXEvent>&,
+                                      const std::vector<JRX::JRXListingPlace>&)>;
 ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
                       const OpsPart& each);
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,

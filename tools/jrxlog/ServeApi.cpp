@@ -94,9 +94,8 @@ void listOps(const httplib::Request& req, httplib::Response& res) {
   EnvWriter envs(out, !q.flag("no-envs"));
   const ListingCursor end =
       listOps(query, cursorOf(q, "ops", query), 1000,
-              [&](const std::vector<JRX::JRXRequestProgressData>& records) {
-                printOpsJson(records, out, envs);
-              });
+              [&](const std::vector<JRX::JRXRequestProgressData>& records,
+                  const std::vector<JRX::JRXListingPlace>&) { printOpsJson(records, out, envs); });
   replyRecords(q, out.str(), res, cursorText("ops", end));
 }
 
@@ -109,7 +108,8 @@ void listEvents(const httplib::Request& req, httplib::Response& res) {
   EnvWriter envs(out, q.flag("envs"));
   const ListingCursor end = listEvents(query, cursorOf(q, "events", query),
                                        JRX::JRXEventLogLocal::kMaxEvents,
-                                       [&](const std::vector<JRX::JRXEvent>& events) {
+                                       [&](const std::vector<JRX::JRXEvent>& events,
+                                           const std::vector<JRX::JRXListingPlace>&) {
                                          printEventsJson(events, out, envs);
                                        });
   replyRecords(q, out.str(), res, cursorText("events", end));

@@ -28,4 +28,15 @@ struct EventFilter {
 void selectEvents(JRXRdbmsTran& tran, const EventFilter& filter, std::vector<JRXEvent>* out,
                   std::vector<JRXListingPlace>* places = nullptr);
 
+// For a reader that follows the log: the keys of up to `limit` events stored with keys in
+// `ranges` (whatever the filter) to `stored`, in key order, and the matching ones among
+// them to `out` and `places`, in key order. The time range of the filter applies; `after`
+// and `recordsLimit` do not.
+void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& filter,
+                        const std::vector<JRXKeyRange>& ranges,
+                        unsigned int limit, std::vector<long long>& stored,
+                        std::vector<JRXEvent>* out, std::vector<JRXListingPlace>* places);
+// The `count` newest keys of the event log, oldest first.
+void newestEventKeys(JRXRdbmsTran& tran, unsigned int count, std::vector<long long>& keys);
+
 }  // namespace JRX

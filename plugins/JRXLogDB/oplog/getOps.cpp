@@ -12,6 +12,7 @@
 #include "oplog/LogOp.h"
 #include "oplog/OpSelection.h"
 #include "store/LogTables.h"
+#include "store/TimeSteps.h"
 #include "store/ValueEncodings.h"
 
 namespace JRX {
@@ -37,6 +38,13 @@ Visibility visibility(logdb::LogOp& op, const JRXEID& eid) {
   if (Security::cannot(op.operands, kRightViewOps, true)) return DENY;
   if (op.operands.empty() && !sourceVisible) return SKIP;
   return KEEP;
+}
+
+// What the reports said, so that a copy made from a listing links the same: the executing
+// environment, and only the operands named (a copy links the default stand-in again).
+void asReported(logdb::LogOp& op) {
+  op.eid = op.executing;
+  for (const JRXEID& standIn : op.defaultOperands) op.operands.erase(standIn);
 }
 
 // Appends the operation's progress rows (or the bare operation when it has none) and
@@ -100,12 +108,7 @@ bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
       case KEEP:
         break;
     }
-    if (places) {
-      // What the reports said, so that a copy made from the listing links the same: the
-      // executing environment, and the operands named (a copy links the default again).
-      op->eid = op->executing;
-      for (const JRXEID& standIn : op->defaultOperands) op->operands.erase(standIn);
-    }
+    if (places) asReported(*op);
     const JRXListingPlace* after =
         filter.after && filter.after->id == op->op_id ? filter.after : nullptr;
     count += appendProgress(tran, *op, opTime, firstOnly, after, recordsLimit - count, result,
@@ -177,6 +180,92 @@ int JRXOpLogLocal::getOpsAfter(std::vector<JRXRequestProgressData>* result,
     onRdbmsError(e);
     return endCommand(JRXRequestErrorData(3101, e.Text().str()));
   }
+}
+
+int JRXOpLogLocal::getOpsStored(std::vector<JRXRequestProgressData>* result,
+                                std::vector<JRXListingPlace>* places,
+                                std::vector<long long>* stored,
+                                const std::vector<JRXKeyRange>& ranges, unsigned int limit, const JRXEID& eid, const std::string& opName,
+                                const std::string& opId, const std::string& opParentId,
+                                bool activeOnly, const JRXTimeBounds& bounds) {
+  beginCommand();
+  if (eid != JRXEID::EID_INVALID && Security::cannot(eid, kRightViewOps))
+    return endCommand(JRXRequestErrorData(414, ""));
+  try {
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    const unsigned int count = getRecordsLimit(limit, kMaxRecords);
+    {
+      op_log_data keys;
+      ASCursor c(*tran);
+      c.Project() << keys->data_id;
+      c.Set(logdb::inRanges(keys->data_id, ranges));
+      c.Order(ASOrder(keys->data_id)).Limit(count, 0);
+      c.PageRows(count);
+      while (c.Fetch()) stored->push_back(keys.data_id.Int());
+    }
+    if (stored->empty())
+      return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
+
+    op_log ops;
+    op_log_data data;
+    ASCursor c(*tran);
+    logdb::selectAll(c.Project(), ops);
+    c.Project() << data->data_id << data->progress << data->time << data->status << data->info;
+    logdb::TimeStep within;
+    within.range = logdb::timeRangeWithin(bounds.from, bounds.to);
+    ASComparison cond = data->op_id == ops->op_id && logdb::inRanges(data->data_id, ranges) &&
+                        data->data_id <= stored->back() && within.on(ops->time);
+    if (!opName.empty()) cond = cond && ops->op == opName;
+    if (!opId.empty()) cond = cond && ops->id == opId;
+    if (!opParentId.empty()) cond = cond && ops->parent_id == opParentId;
+    if (activeOnly) cond = cond && (ops->status == 1 || ops->status == 2);
+    c.Set(cond);
+    c.Order(ASOrder(data->data_id));
+    // The few reports of the key range by their key, each one's operation by its key.
+    c.JoinOrder({&data, &ops}).UseIndex(ops, ASPrimaryKey);
+    std::unique_ptr<logdb::LogOp> op;  // of the previous report, with its links
+    Visibility seen = SKIP;
+    while (c.Fetch()) {
+      if (!op || op->op_id != ops.op_id.Int()) {
+        op = logdb::getOp(tran, ops);
+        seen = visibility(*op, eid);
+        if (seen == DENY) return endCommand(JRXRequestErrorData(414, ""));
+        asReported(*op);
+      }
+      if (seen == SKIP) continue;
+      JRXListingPlace place;
+      place.time = static_cast<long>(logdb::sqlToTime(ops.time));
+      place.id = op->op_id;
+      place.report = data.data_id.Int();
+      op->progress = static_cast<int>(data.progress.Int());
+      op->time = logdb::sqlToTime(data.time);
+      op->status = static_cast<int>(data.status.Int());
+      logdb::getInfoFromString(logdb::blobText(data.info).c_str(), op->info);
+      result->push_back(static_cast<const JRXRequestProgressData&>(*op));
+      if (places) places->push_back(place);
+    }
+    return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
+  } catch (const AException& e) {
+    onRdbmsError(e);
+    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+  }
+}
+
+int JRXOpLogLocal::getNewestKeys(std::vector<long long>* keys, unsigned int count) {
+  beginCommand();
+  try {
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    op_log_data data;
+    ASCursor c(*tran);
+    c.Project() << data->data_id;
+    c.Order(-data->data_id).Limit(count, 0);
+    c.PageRows(count);
+    while (c.Fetch()) keys->insert(keys->begin(), data.data_id.Int());
+  } catch (const AException& e) {
+    onRdbmsError(e);
+    return endCommand(JRXRequestErrorData(3101, e.Text().str()));
+  }
+  return endCommand(JRXRequestErrorData(0, ""));
 }
 
 }  // namespace JRX

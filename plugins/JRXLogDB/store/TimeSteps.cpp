@@ -101,6 +101,15 @@ TimeRange rangeFrom(TimeRange range, long time, bool newestFirst) {
   return range;
 }
 
+ASComparison inRanges(const ASAttribute& key, const std::vector<JRXKeyRange>& ranges) {
+  ASComparison any = key < 0 && key > 0;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const ASComparison one = key >= ranges[i].first && key <= ranges[i].last;
+    any = i == 0 ? one : any || one;
+  }
+  return any;
+}
+
 bool rowsReach(ASSession* session, const ASAttribute& column, const ASComparison& cond,
                const std::string& index, unsigned long long budget) {
   ASCursor c(session);
