@@ -318,6 +318,16 @@ void registerCases(const std::string& backend, int size, bool last) {
              out.size() == 100 && places.front().id == n / 2 + 1;
     };
   });
+  // The service's own answer from the same second, for comparison.
+  add(backend, size, "getEvents_middle100", [=](int n) {
+    auto events = eventService();
+    return [=] {
+      std::vector<JRXEvent> out;
+      return events->getEvents(&out, JRXEID(), true, 100, "", "", false, 0, kT0 + n / 2 + 1) ==
+                 0 &&
+             out.size() == 100;
+    };
+  });
   add(backend, size, "getEventsAfter_middle100", [=](int n) {
     auto events = eventService();
     JRXListingPlace middle;
