@@ -67,8 +67,8 @@ EventsQuery eventsQuery(const OptionSource& o) {
 
 namespace {
 
-// FNV-1a over the filters, each field ended by a byte no text of it decides alone (its
-// length goes first), so that no two different filter sets read as the same sequence.
+// FNV-1a over the filters, each field preceded by its length, so that no two different sets
+// of filters hash the same bytes.
 class FilterHash {
  public:
   FilterHash& operator<<(const std::string& text) {
