@@ -434,7 +434,7 @@ TEST_P(ToolReading, FollowersPrintEveryStoredReportOnce) {
            R"(,"time":1701000000,"info":{"text":"at )" + std::to_string(progress) + "\"}}\n";
   };
   ASSERT_EQ(jrx({"import"}, report("a", 0) + report("b", 0)).status, 0);
-  BackgroundRun follower(url_, {"ops", "--json", "--no-envs", "--follow", "--limit", "5"});
+  BackgroundRun follower(url_, {"ops", "--json", "--no-envs", "-f", "--limit", "5"});
   ASSERT_TRUE(follower.waitForLines(2)) << follower.out();
   ASSERT_EQ(jrx({"import"}, report("a", 10) + report("c", 0) + report("b", 20)).status, 0);
   EXPECT_TRUE(follower.waitForLines(5)) << follower.out();

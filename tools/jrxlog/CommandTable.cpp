@@ -32,6 +32,7 @@ std::vector<OptionSpec> withCursorOptions(std::vector<OptionSpec> specs) {
   specs.push_back(flag("follow",
                        "after the listing, print records as they are stored, until Ctrl-C or "
                        "SIGTERM (then keep the cursor); a follower's cursor goes on following"));
+  specs.back().shortName = 'f';
   return specs;
 }
 
