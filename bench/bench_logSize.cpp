@@ -7,7 +7,8 @@
 // progress row, and a hundred operations are unfinished at every size. Events come from a
 // busy environment (every other one), a quiet one (twenty, spread over the history) and ten
 // others; the first three hundred recorded are the newest by time, as after an import of
-// older history. Afterwards, on the largest log: scans without a limit and a compaction to a
+// older history. Listings read on from a place in the middle of the log cost what a part
+// reads, not what lies before it. Afterwards, on the largest log: scans without a limit and a compaction to a
 // tenth, with time and peak memory.
 #include <benchmark/benchmark.h>
 
@@ -301,6 +302,45 @@ void registerCases(const std::string& backend, int size, bool last) {
       };
     }, c.limit > 100 ? 20 : 100);
   }
+
+  // A listing read on from the middle of the log: a part costs what it reads, however deep.
+  add(backend, size, "getOpsAfter_middle100", [=](int n) {
+    auto ops = opService();
+    JRXListingPlace middle;
+    middle.time = kT0 + n / 2;
+    middle.id = n / 2;
+    middle.report = n / 2;  // the fill gives operation i its one report i
+    return [=] {
+      std::vector<JRXRequestProgressData> out;
+      std::vector<JRXListingPlace> places;
+      return ops->getOpsAfter(&out, &places, &middle, JRXEID(), "", "", "", false, false, 100,
+                              false, JRXTimeBounds()) == 0 &&
+             out.size() == 100 && places.front().id == n / 2 + 1;
+    };
+  });
+  // The service's own answer from the same second, for comparison.
+  add(backend, size, "getEvents_middle100", [=](int n) {
+    auto events = eventService();
+    return [=] {
+      std::vector<JRXEvent> out;
+      return events->getEvents(&out, JRXEID(), true, 100, "", "", false, 0, kT0 + n / 2 + 1) ==
+                 0 &&
+             out.size() == 100;
+    };
+  });
+  add(backend, size, "getEventsAfter_middle100", [=](int n) {
+    auto events = eventService();
+    JRXListingPlace middle;
+    middle.time = kT0 + n / 2;
+    middle.id = n / 2;
+    return [=] {
+      std::vector<JRXEvent> out;
+      std::vector<JRXListingPlace> places;
+      return events->getEventsAfter(&out, &places, &middle, JRXEID(), true, 100, "", "", false,
+                                    JRXTimeBounds()) == 0 &&
+             out.size() == 100 && places.front().id == n / 2 - 1;
+    };
+  });
 
   add(backend, size, "getUnfinishedOpIds", [=](int) {
     auto ops = opService();

@@ -39,15 +39,17 @@ void expectCase(const Case& c, const ToolRun& r) {
 }
 
 // `ops --json` and `events --json` of the sample: env records before the first record naming
-// them, statuses as the log derived them, GUIDs in lower case, newest event first.
+// them, statuses as the log derived them, the executing environment where one was named,
+// the operands the reports named (not the local node the log links in their place), GUIDs in
+// lower case, newest event first.
 const char* const kSampleListings =
     R"({"kind":"env","eid":"11111111-1111-4111-8111-111111111111","type":"vm","title":"web-1"}
 {"kind":"progress","id":"req-1","parentId":"","name":"vm.start","status":1,"progress":10,"time":1701000000,"operands":["11111111-1111-4111-8111-111111111111"],"sessionId":"s-1","info":{"text":"Starting {vm}","params":{"n":["1",{"text":"x","params":{"y":"z"}}],"vm":"web-1"}}}
 {"kind":"progress","id":"req-1","parentId":"","name":"vm.start","status":2,"progress":50,"time":1701000010,"operands":["11111111-1111-4111-8111-111111111111"],"sessionId":"s-1","info":{"text":"Booting"}}
 {"kind":"progress","id":"req-1","parentId":"","name":"vm.start","status":3,"progress":100,"time":1701000020,"operands":["11111111-1111-4111-8111-111111111111"],"sessionId":"s-1","info":{"text":"Started"}}
 {"kind":"env","eid":"0a0a0a0a-0000-4000-8000-000000000001","type":"node","title":"host-0"}
-{"kind":"progress","id":"req-2","parentId":"","name":"vm.stop","status":1,"progress":0,"time":1701000100,"operands":["0a0a0a0a-0000-4000-8000-000000000001"],"sessionId":"","info":{"text":"Stopping"}}
-{"kind":"progress","id":"a/b c","parentId":"req-2","name":"vm.stop","status":1,"progress":30,"time":1701000200,"operands":["0a0a0a0a-0000-4000-8000-000000000001"],"sessionId":"","info":{"text":"Waiting"}}
+{"kind":"progress","id":"req-2","parentId":"","name":"vm.stop","status":1,"progress":0,"time":1701000100,"operands":[],"sessionId":"","eid":"0a0a0a0a-0000-4000-8000-000000000001","info":{"text":"Stopping"}}
+{"kind":"progress","id":"a/b c","parentId":"req-2","name":"vm.stop","status":1,"progress":30,"time":1701000200,"operands":[],"sessionId":"","eid":"5e5e5e5e-0000-4000-8000-000000000005","info":{"text":"Waiting"}}
 {"kind":"env","eid":"22222222-2222-4222-8222-222222222222","type":"vm","title":"db-1"}
 {"kind":"progress","id":"req-3","parentId":"","name":"backup.run","status":5,"progress":0,"time":1701000300,"operands":["22222222-2222-4222-8222-222222222222"],"sessionId":"","info":{"text":"Disk full"}}
 {"kind":"event","guid":"3f1e0d2c-0000-4000-8000-000000000003","time":1701000003,"category":"vm","type":"audit","code":0,"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","info":{"text":"login","params":{"source_env":{"text":"","params":{"eid":"d3377d3c-a0d1-5d71-9947-f17125c357bb","title":"host-1","type":"node"}}}},"audit":{"session":"s-9","address":"2001:db8::1","detail":"login","kind":0}}

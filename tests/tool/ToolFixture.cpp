@@ -23,7 +23,7 @@ Strings idsOf(const std::string& jsonLines) {
   Strings v;
   for (const auto& line : ToolRun{0, jsonLines, ""}.lines()) {
     auto j = nlohmann::json::parse(line);
-    if (j["kind"] != "env") v.push_back(j.value("id", j.value("guid", "")));
+    if (j["kind"] != "env" && j["kind"] != "cursor") v.push_back(j.value("id", j.value("guid", "")));
   }
   return v;
 }
@@ -135,5 +135,28 @@ int ServeProcess::stop() {
 }
 
 std::string ServeProcess::output() const { return readFile(out_); }
+
+BackgroundRun::BackgroundRun(const std::string& url, Strings args)
+    : out_(scratchFile()), err_(scratchFile()) {
+  args.insert(args.begin(), {"--db", url, "--local-eid", kLocal});
+  pid_ = start(JRXLOG_BINARY, args, "/dev/null", out_, err_);
+}
+
+std::string BackgroundRun::out() const { return readFile(out_); }
+
+bool BackgroundRun::waitForLines(size_t lines) const {
+  for (int waited = 0; waited < 1200; ++waited) {
+    if (count(out(), "\n") >= lines) return true;
+    if (pid_ < 0 || waitpid(pid_, nullptr, WNOHANG) != 0) return count(out(), "\n") >= lines;
+    usleep(50 * 1000);
+  }
+  return false;
+}
+
+int BackgroundRun::stop() {
+  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
+  pid_ = -1;
+  return status_;
+}
 
 }  // namespace jrxtest

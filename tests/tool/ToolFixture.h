@@ -29,7 +29,7 @@ ToolRun runJrxlog(const Strings& args, const std::string& input = "", const std:
                   const Vars& vars = {});
 // jrxlog on the database of `url`, kLocal its local environment.
 ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "");
-// The ids (or GUIDs) of the records of JSON Lines, without env records.
+// The ids (or GUIDs) of the records of JSON Lines, without env and cursor records.
 Strings idsOf(const std::string& jsonLines);
 
 // `jrxlog ARGS serve --listen 127.0.0.1:0 SERVE_ARGS` in the background: constructed once it
@@ -45,6 +45,22 @@ class ServeProcess {
  private:
   int pid_ = -1, port_ = 0, status_ = -1;
   std::string out_;  // its output and errors
+};
+
+// `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output kept in a file:
+// for commands that run until they are stopped (`--follow`).
+class BackgroundRun {
+ public:
+  BackgroundRun(const std::string& url, Strings args);
+  ~BackgroundRun() { stop(); }
+  std::string out() const;  // so far
+  // Waits (up to a minute) until the output holds `count` lines; false if it never does.
+  bool waitForLines(size_t count) const;
+  int stop();  // SIGTERM, then its exit status
+
+ private:
+  int pid_ = -1, status_ = -1;
+  std::string out_, err_;
 };
 
 size_t count(const std::string& text, const std::string& what);

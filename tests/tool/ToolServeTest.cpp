@@ -95,7 +95,7 @@ std::string rowWith(const std::string& dom, const std::string& marker) {
 }
 
 // Each listing asked of the API (its options as parameters) answers byte for byte what the
-// command prints with --json; whatever is wrong is said with the status that fits and changes
+// command prints with --json --show-cursor; whatever is wrong is said with the status that fits and changes
 // nothing; every request needs the token.
 TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
   ASSERT_EQ(jrx({"import"}, kSample).status, 0);
@@ -110,11 +110,11 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
       {{"ops", "--name", "vm.stop", "--parent", "req-2"}, {"a/b c"}},
       {{"ops", "--id", "a/b c"}, {"a/b c"}},
       {{"ops", "--eid", kVm1, "--first-only"}, {"req-1"}},
-      {{"ops", "--from", "1701000000", "--to", "1701000200"}, {"req-2"}},  // when they began
+      {{"ops", "--from", "1701000100", "--to", "1701000200"}, {"req-2", "a/b c"}},  // began
       {{"events"}, {ev('3'), ev('2'), ev('1')}},
       {{"events", "--category", "vm", "--type", "info", "--envs"}, {ev('1')}},
       {{"events", "--eid", kVm1, "--operand", "--limit", "1"}, {ev('2')}},
-      {{"events", "--eid", kNode, "--from", "1701000001", "--to", "1701000003"}, {ev('2')}},
+      {{"events", "--eid", kNode, "--from", "1701000002", "--to", "1701000002"}, {ev('2')}},
   };
   for (const auto& c : cases) {
     Strings args = c.first;
@@ -125,6 +125,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrintAndThePageShowsTextsAsText) {
       i += flag ? 0 : 1;
     }
     args.push_back("--json");
+    args.push_back("--show-cursor");  // the API's answer ends with its cursor
     const ToolRun printed = jrx(args);
     EXPECT_EQ(idsOf(printed.out), c.second) << args[1] << printed.err;
     const httplib::Response api = get(server.port(), "/api/" + args[0], params);

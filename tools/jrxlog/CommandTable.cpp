@@ -18,6 +18,23 @@ OptionSpec time(const char* name, const char* help) {
 }
 OptionSpec eid(const char* help) { return {"eid", ValueKind::Guid, "GUID", help}; }
 OptionSpec json(const char* help) { return flag("json", help); }
+// The options that continue a listing where an earlier one stopped.
+std::vector<OptionSpec> withCursorOptions(std::vector<OptionSpec> specs) {
+  specs.push_back(flag("show-cursor",
+                       "after the listing, print its cursor as the last line (\"-- cursor: "
+                       "TEXT\", or a {\"kind\":\"cursor\"} record with --json)"));
+  specs.push_back(text("after", "TEXT",
+                       "continue the same listing (same filters) after the record the cursor "
+                       "TEXT names"));
+  specs.push_back({"cursor-file", ValueKind::File, "FILE",
+                   "continue after the cursor kept in FILE when it exists; keep the new cursor "
+                   "there at the end"});
+  specs.push_back(flag("follow",
+                       "after the listing, print records as they are stored, until Ctrl-C or "
+                       "SIGTERM (then keep the cursor); a follower's cursor goes on following"));
+  specs.back().shortName = 'f';
+  return specs;
+}
 
 const OptionSpec kBatch = integer("batch", 1, 100000000, "rows removed per transaction (default 5000)");
 const OptionSpec kNoSweep =
@@ -79,22 +96,23 @@ const std::vector<CommandSpec>& commandSpecs() {
        kImportFooter},
       {"ops",
        "list progress records of operations (oldest first; with --limit the newest operations "
-       "first; at most 1000 records)",
-       {eid("operations run on behalf of this environment or naming it"),
+       "first; 1000 records unless --limit asks for more)",
+       withCursorOptions({eid("operations run on behalf of this environment or naming it"),
         text("name", "N", "operations of this name"), text("id", "I", "the operation of this request id"),
         text("parent", "P", "operations of this parent request id"),
         flag("first-only", "only the first report of each operation"),
         flag("active", "only unfinished operations"),
-        integer("limit", 0, kMaxUnsigned, "at most N operations"),
-        time("from", "reported at T or later"), time("to", "reported at T or earlier"),
+        integer("limit", 0, kMaxUnsigned, "at most N records, newest operations first"),
+        time("from", "operations started at T or later"),
+        time("to", "operations started at T or earlier"),
         json("print JSON Lines in the import format"),
-        flag("no-envs", "with --json, leave out the env records of the operands")},
+        flag("no-envs", "with --json, leave out the env records of the operands")}),
        {},
        kTimeHelp},
       {"events",
        "list events newest first (by source environment, or with --operand by further "
        "environment)",
-       {eid("events of this environment"),
+       withCursorOptions({eid("events of this environment"),
         flag("operand", "match --eid as the further (\"O\") environment"),
         integer("limit", 0, kMaxUnsigned, "at most N events (default 6000)"),
         text("category", "C", "events of this category"), text("type", "T", "events of this type"),
@@ -103,7 +121,7 @@ const std::vector<CommandSpec>& commandSpecs() {
              "--json always carries it"),
         time("from", "at T or later"),
         time("to", "at T or earlier"), json("print JSON Lines in the import format"),
-        flag("envs", "with --json, add the env records of the environments named")},
+        flag("envs", "with --json, add the env records of the environments named")}),
        {},
        kTimeHelp},
       {"unfinished",

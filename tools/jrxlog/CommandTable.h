@@ -33,6 +33,7 @@ struct OptionSpec {
   long long min, max;  // for Integer
   bool required;
   std::string envName;  // fallback variable, for global options
+  char shortName = 0;   // a one-letter form ("-f"), for the few options typed most
 };
 
 // A positional argument; a command takes at most one (of one or more words).

@@ -44,6 +44,8 @@ const char* const kImportFooter = R"(Records, one JSON object a line, told apart
    "code":0, "sid":"0102ff", "info":INFO, "audit":{"session":"s-1",
    "address":"2001:db8::1", "detail":"login", "kind":0}}
 INFO = {"text": string, "params": {NAME: VALUE, ...}}; VALUE = string | INFO | [VALUE, ...].
-Only "id" of a progress record is required; a record is stored whole or not at all.)";
+  {"kind":"cursor", "cursor":TEXT}   where a listing stopped: skipped
+Only "id" of a progress record is required; a record is stored whole or not at all.
+In a text, U+FDD0 and two hex digits stand for that byte, U+FDD0 twice for U+FDD0.)";
 
 }  // namespace jrxlog

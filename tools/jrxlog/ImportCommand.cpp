@@ -69,6 +69,8 @@ class Importer {
         flush();
         saveEvent(r.event, line);
         break;
+      case Record::CURSOR:
+        break;
     }
   }
 

@@ -11,6 +11,40 @@ using ojson = nlohmann::ordered_json;
 
 namespace {
 
+// U+FDD0, a noncharacter (never interchanged as text), starts every escape.
+const char kEscape[] = "\xEF\xB7\x90";
+const size_t kEscapeBytes = 3;
+
+// The length of the well-formed UTF-8 sequence at `i` (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0. The JSON writer checks the same rules.
+size_t utf8Length(const std::string& s, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return n;
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
 // Deeper records are refused by the framework's own serialiser as well.
 const int kMaxInfoDepth = 512;
 
@@ -45,7 +79,7 @@ const char* typeName(const json& v) {
 std::string getString(const json& obj, const std::string& field, const std::string& path) {
   const json& v = obj.at(field);
   if (!v.is_string()) wrongType(path, "a string", v);
-  return v.get<std::string>();
+  return textFromJson(v.get<std::string>());
 }
 
 [[noreturn]] void outOfRange(const std::string& field, int64_t min, int64_t max) {
@@ -94,7 +128,7 @@ JRX::JRXInfo infoFrom(const json& v, const std::string& path, int depth);
 void addParameter(JRX::JRXInfo& info, const std::string& name, const json& v,
                   const std::string& path, int depth, bool inArray) {
   if (v.is_string()) {
-    info.addParameter(name, JRX::JRXInfo(v.get<std::string>()));
+    info.addParameter(name, JRX::JRXInfo(textFromJson(v.get<std::string>())));
   } else if (v.is_object()) {
     info.addParameter(name, infoFrom(v, path, depth + 1));
   } else if (v.is_array() && !inArray) {
@@ -125,7 +159,8 @@ JRX::JRXInfo infoFrom(const json& v, const std::string& path, int depth) {
     const json& params = v["params"];
     if (!params.is_object()) wrongType(path + ".params", "an object", params);
     for (auto it = params.begin(); it != params.end(); ++it)
-      addParameter(info, it.key(), it.value(), path + ".params." + it.key(), depth, false);
+      addParameter(info, textFromJson(it.key()), it.value(), path + ".params." + it.key(), depth,
+                   false);
   }
   return info;
 }
@@ -137,26 +172,27 @@ bool isPlainText(const JRX::JRXInfo& info) {
 ojson infoTo(const JRX::JRXInfo& info);
 
 ojson valueTo(const JRX::JRXInfo& value) {
-  if (isPlainText(value)) return ojson(value.getText());
+  if (isPlainText(value)) return ojson(textToJson(value.getText()));
   return infoTo(value);
 }
 
 ojson infoTo(const JRX::JRXInfo& info) {
   ojson out = ojson::object();
-  out["text"] = info.getText();
-  if (!info.getId().empty()) out["id"] = info.getId();
+  out["text"] = textToJson(info.getText());
+  if (!info.getId().empty()) out["id"] = textToJson(info.getId());
   if (!info.getFlag()) out["flag"] = false;
   const auto& params = info.getParameters();
   if (!params.empty()) {
     ojson p = ojson::object();
     for (auto it = params.begin(); it != params.end();) {
       auto range = params.equal_range(it->first);
+      const std::string name = textToJson(it->first);
       if (std::next(range.first) == range.second) {
-        p[it->first] = valueTo(it->second);
+        p[name] = valueTo(it->second);
       } else {
         ojson arr = ojson::array();
         for (auto r = range.first; r != range.second; ++r) arr.push_back(valueTo(r->second));
-        p[it->first] = std::move(arr);
+        p[name] = std::move(arr);
       }
       it = range.second;
     }
@@ -363,6 +399,66 @@ std::string dump(const ojson& v) {
 
 }  // namespace
 
+std::string textToJson(const std::string& text) {
+  bool plain = true;
+  for (size_t i = 0; i < text.size() && plain;) {
+    const size_t n = utf8Length(text, i);
+    plain = n != 0 && text.compare(i, kEscapeBytes, kEscape) != 0;
+    i += n;
+  }
+  if (plain) return text;
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = utf8Length(text, i);
+    if (n == 0) {
+      const unsigned char b = static_cast<unsigned char>(text[i]);
+      out.append(kEscape, kEscapeBytes);
+      out += digits[b >> 4];
+      out += digits[b & 15];
+      i += 1;
+    } else {
+      // The escape's own character stands for itself doubled.
+      if (text.compare(i, kEscapeBytes, kEscape) == 0) out.append(kEscape, kEscapeBytes);
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string textFromJson(const std::string& text) {
+  size_t at = text.find(kEscape);
+  if (at == std::string::npos) return text;
+  std::string out(text, 0, at);
+  while (at < text.size()) {
+    if (text.compare(at, kEscapeBytes, kEscape) != 0) {
+      out += text[at++];
+      continue;
+    }
+    const size_t next = at + kEscapeBytes;
+    if (text.compare(next, kEscapeBytes, kEscape) == 0) {
+      out.append(kEscape, kEscapeBytes);
+      at = next + kEscapeBytes;
+    } else if (next + 2 <= text.size() && isHexDigit(text[next]) && isHexDigit(text[next + 1])) {
+      out += static_cast<char>(std::stoi(text.substr(next, 2), nullptr, 16));
+      at = next + 2;
+    } else {
+      // Not written by an escape: kept as it stands.
+      out.append(kEscape, kEscapeBytes);
+      at = next;
+    }
+  }
+  return out;
+}
+
+std::string cursorToJson(const std::string& cursor) {
+  ojson out = ojson::object();
+  out["kind"] = "cursor";
+  out["cursor"] = cursor;
+  return dump(out);
+}
+
 JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
   JRX::JRXEID g;
   if (g.fromString(text.c_str()) != 0 || text.find('\0') != std::string::npos)
@@ -411,8 +507,14 @@ Record parseRecord(const std::string& line, int64_t now) {
   } else if (kind == "event") {
     r.kind = Record::EVENT;
     r.event = eventFrom(v, now);
+  } else if (kind == "cursor") {
+    // Where a listing stopped, printed after it: nothing to store.
+    checkFields(v, {"kind", "cursor"}, "a cursor record");
+    r.kind = Record::CURSOR;
+    getString(v, "cursor", "cursor");
   } else {
-    throw RecordError("unknown kind \"" + excerpt(kind) + "\" (expected env, progress or event)");
+    throw RecordError("unknown kind \"" + excerpt(kind) +
+                      "\" (expected env, progress, event or cursor)");
   }
   return r;
 }
@@ -433,24 +535,24 @@ std::string envToJson(const EnvRecord& env) {
   ojson out = ojson::object();
   out["kind"] = "env";
   out["eid"] = env.eid.toString();
-  out["type"] = env.type;
-  out["title"] = env.title;
+  out["type"] = textToJson(env.type);
+  out["title"] = textToJson(env.title);
   return dump(out);
 }
 
 std::string progressToJson(const JRX::JRXRequestProgressData& r) {
   ojson out = ojson::object();
   out["kind"] = "progress";
-  out["id"] = r.id;
-  out["parentId"] = r.parentId;
-  out["name"] = r.name;
+  out["id"] = textToJson(r.id);
+  out["parentId"] = textToJson(r.parentId);
+  out["name"] = textToJson(r.name);
   out["status"] = r.status;
   out["progress"] = r.progress;
   out["time"] = r.time;
   ojson ops = ojson::array();
   for (const auto& g : r.operands) ops.push_back(g.toString());
   out["operands"] = std::move(ops);
-  out["sessionId"] = r.sessionId.text;
+  out["sessionId"] = textToJson(r.sessionId.text);
   if (r.eid.isValid()) out["eid"] = r.eid.toString();
   out["info"] = infoTo(r.info);
   return dump(out);
@@ -461,17 +563,17 @@ std::string eventToJson(const JRX::JRXEvent& e) {
   out["kind"] = "event";
   out["guid"] = e.guid.toString();
   out["time"] = e.time;
-  out["category"] = e.category;
-  out["type"] = e.type;
+  out["category"] = textToJson(e.category);
+  out["type"] = textToJson(e.type);
   out["code"] = e.code;
   if (!e.sid.data.empty()) out["sid"] = sidToHex(e.sid);
   if (e.eid.isValid()) out["eid"] = e.eid.toString();
   out["info"] = infoTo(e.info);
   if (auto audit = boost::dynamic_pointer_cast<JRX::JRXAuditEvent>(e.data)) {
     ojson a = ojson::object();
-    a["session"] = audit->session;
+    a["session"] = textToJson(audit->session);
     a["address"] = audit->address.toString();
-    a["detail"] = audit->detail;
+    a["detail"] = textToJson(audit->detail);
     a["kind"] = audit->kind;
     out["audit"] = std::move(a);
   }

@@ -24,7 +24,7 @@ struct EnvRecord {
 };
 
 struct Record {
-  enum Kind { ENV, PROGRESS, EVENT };
+  enum Kind { ENV, PROGRESS, EVENT, CURSOR };
   Kind kind = ENV;
   EnvRecord env;
   JRX::JRXRequestProgressData progress;
@@ -43,11 +43,20 @@ JRX::JRXEID parseGuid(const std::string& what, const std::string& text);
 std::string sidToHex(const JRX::JRXSID& sid);
 JRX::JRXSID hexToSid(const std::string& text);
 
-// Single lines, without the newline. Texts that are not UTF-8 are written with U+FFFD in
-// place of the bytes that do not decode.
+// Texts are bytes, and JSON strings are UTF-8. A text that is well-formed UTF-8 without the
+// noncharacter U+FDD0 is written as it is. In any other text, each byte that does not decode
+// is written as U+FDD0 and its two lower-case hex digits, and U+FDD0 itself is doubled; the
+// reader undoes both, so every text comes back byte for byte, and any JSON reader still
+// reads the line (as UTF-8 holding those characters).
+std::string textToJson(const std::string& text);
+std::string textFromJson(const std::string& text);
+
+// Single lines, without the newline.
 std::string envToJson(const EnvRecord& env);
 std::string progressToJson(const JRX::JRXRequestProgressData& record);
 std::string eventToJson(const JRX::JRXEvent& event);
+// {"kind":"cursor","cursor":TEXT}: where a listing stopped; the import skips it.
+std::string cursorToJson(const std::string& cursor);
 // The INFO form alone (for tests and display).
 std::string infoToJson(const JRX::JRXInfo& info);
 JRX::JRXInfo infoFromJson(const std::string& text);

@@ -1,7 +1,7 @@
 #include "ListingQueries.h"
 
 #include <algorithm>
-#include <set>
+#include <cstdio>
 
 #include "JsonRecords.h"
 #include "Options.h"
@@ -45,6 +45,7 @@ OpsQuery opsQuery(const OptionSource& o) {
   q.parent = o.value("parent");
   q.firstOnly = o.flag("first-only");
   q.active = o.flag("active");
+  q.newestFirst = o.has("limit");
   q.limit = limitOption(o, q.limit);
   q.from = timeOption(o, "from", q.from);
   q.to = timeOption(o, "to", q.to);
@@ -64,62 +65,189 @@ EventsQuery eventsQuery(const OptionSource& o) {
   return q;
 }
 
-std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
+namespace {
+
+// FNV-1a over the filters, each field preceded by its length, so that no two different sets
+// of filters hash the same bytes.
+class FilterHash {
+ public:
+  FilterHash& operator<<(const std::string& text) {
+    add(std::to_string(text.size()));
+    add(":");
+    add(text);
+    return *this;
+  }
+  FilterHash& operator<<(long long n) { return *this << std::to_string(n); }
+  uint64_t value() const { return h_; }
+
+ private:
+  void add(const std::string& bytes) {
+    for (unsigned char c : bytes) {
+      h_ ^= c;
+      h_ *= 1099511628211ULL;
+    }
+  }
+  uint64_t h_ = 14695981039346656037ULL;
+};
+
+std::string hex16(uint64_t v) {
+  char buf[17];
+  snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string eidText(const JRX::JRXEID& eid) { return eid.isValid() ? eid.toString() : ""; }
+
+[[noreturn]] void foreignCursor(const char* listing) {
+  throw UsageError(std::string("--after: not a cursor of this listing: a cursor continues only "
+                               "the ") +
+                   listing +
+                   " listing with the filters (and, for ops, the presence of --limit) it was "
+                   "made with");
+}
+
+}  // namespace
+
+ListingCursor startOf(const OpsQuery& q) {
+  ListingCursor c;
+  FilterHash h;
+  h << "ops" << eidText(q.eid) << q.name << q.id << q.parent << q.firstOnly << q.active
+    << q.newestFirst << q.from << q.to;
+  c.filters = h.value();
+  return c;
+}
+
+ListingCursor startOf(const EventsQuery& q) {
+  ListingCursor c;
+  FilterHash h;
+  h << "events" << eidText(q.eid) << q.bySource << q.category << q.type << q.from << q.to;
+  c.filters = h.value();
+  return c;
+}
+
+std::string cursorText(const char* listing, const ListingCursor& c) {
+  std::string text = std::string(listing) + ":" + hex16(c.filters);
+  if (!c.placed) return text;
+  text += ":" + std::to_string(c.place.time) + ":" + std::to_string(c.place.id);
+  if (std::string(listing) == "ops") text += ":" + std::to_string(c.place.report);
+  return text;
+}
+
+ListingCursor readCursor(const char* listing, const ListingCursor& start, const std::string& text) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (;;) {
+    size_t colon = text.find(':', begin);
+    parts.push_back(text.substr(begin, colon - begin));
+    if (colon == std::string::npos) break;
+    begin = colon + 1;
+  }
+  const bool ops = std::string(listing) == "ops";
+  const size_t placed = ops ? 5 : 4;
+  if (parts[0] != listing || (parts.size() != 2 && parts.size() != placed))
+    throw UsageError("--after: '" + text.substr(0, 80) + "' is not a cursor of jrxlog " +
+                     listing);
+  if (parts[1] != hex16(start.filters)) foreignCursor(listing);
+  ListingCursor c = start;
+  if (parts.size() == 2) return c;
+  auto number = [&](const std::string& t, long long min, long long max) {
+    return parseInteger("after", t, min, max);
+  };
+  c.placed = true;
+  c.place.time = static_cast<long>(number(parts[2], 0, 2147483647LL));
+  c.place.id = number(parts[3], 0, 9223372036854775807LL);
+  if (ops) c.place.report = number(parts[4], 0, 9223372036854775807LL);
+  return c;
+}
+
+bool isFollowCursor(const char* listing, const std::string& text) {
+  return text.rfind(std::string(listing) + "~:", 0) == 0;
+}
+
+std::string followCursorText(const char* listing, const ListingCursor& start,
+                             const std::string& state) {
+  return std::string(listing) + "~:" + hex16(start.filters) + ":" + state;
+}
+
+std::string readFollowCursor(const char* listing, const ListingCursor& start,
+                             const std::string& text) {
+  const std::string head = std::string(listing) + "~:";
+  if (!isFollowCursor(listing, text) || text.size() < head.size() + 18 ||
+      text[head.size() + 16] != ':')
+    throw UsageError("--after: '" + text.substr(0, 80) + "' is not a cursor of jrxlog " +
+                     listing + " --follow");
+  if (text.compare(head.size(), 16, hex16(start.filters)) != 0) foreignCursor(listing);
+  return text.substr(head.size() + 17);
+}
+
+ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
+                      const OpsPart& each) {
   JRX::JRXOpLogLocal log(accessProvider());
+  ListingCursor at = cursor;
+  JRX::JRXTimeBounds bounds;
+  bounds.from = q.from;
+  bounds.to = q.to;
+  size_t remaining = q.limit;
+  // At least one call, which may refuse the caller.
+  do {
+    const size_t ask = std::min(remaining, part);
+    std::vector<JRX::JRXRequestProgressData> records;
+    std::vector<JRX::JRXListingPlace> places;
+    check(log, log.getOpsAfter(&records, &places, at.placed ? &at.place : nullptr, q.eid, q.name,
+                               q.id, q.parent, q.firstOnly, q.active,
+                               static_cast<unsigned int>(ask), q.newestFirst, bounds));
+    if (records.empty()) break;
+    at.placed = true;
+    at.place = places.back();
+    remaining -= records.size();
+    each(records, places);
+    if (records.size() < ask) break;  // the log had no more
+  } while (remaining > 0);
+  return at;
+}
+
+ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
+                         const EventsPart& each) {
+  JRX::JRXEventLogLocal log(accessProvider());
+  ListingCursor at = cursor;
+  JRX::JRXTimeBounds bounds;
+  bounds.from = q.from;
+  bounds.to = q.to;
+  size_t remaining = q.limit;
+  do {
+    const size_t ask = std::min(remaining, part);
+    std::vector<JRX::JRXEvent> events;
+    std::vector<JRX::JRXListingPlace> places;
+    check(log, log.getEventsAfter(&events, &places, at.placed ? &at.place : nullptr, q.eid,
+                                  q.bySource, static_cast<unsigned int>(ask), q.category, q.type,
+                                  q.withData, bounds));
+    if (events.empty()) break;
+    at.placed = true;
+    at.place = places.back();
+    remaining -= events.size();
+    each(events, places);
+    if (events.size() < ask) break;
+  } while (remaining > 0);
+  return at;
+}
+
+std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
   std::vector<JRX::JRXRequestProgressData> records;
-  check(log, log.getOps(&records, q.eid, q.name, q.id, q.parent, q.firstOnly, q.active, q.limit,
-                        q.from, q.to));
+  listOps(q, startOf(q), 1000,
+          [&](const std::vector<JRX::JRXRequestProgressData>& part,
+              const std::vector<JRX::JRXListingPlace>&) {
+            records.insert(records.end(), part.begin(), part.end());
+          });
   return records;
 }
 
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
   std::vector<JRX::JRXEvent> events;
-  // One part holds a whole answer: a single call.
-  fetchEventsInParts(q, JRX::JRXEventLogLocal::kMaxEvents,
-                     [&](const std::vector<JRX::JRXEvent>& part) {
-                       events.insert(events.end(), part.begin(), part.end());
-                     });
+  listEvents(q, startOf(q), JRX::JRXEventLogLocal::kMaxEvents,
+             [&](const std::vector<JRX::JRXEvent>& part, const std::vector<JRX::JRXListingPlace>&) {
+               events.insert(events.end(), part.begin(), part.end());
+             });
   return events;
-}
-
-void fetchEventsInParts(const EventsQuery& q, size_t part,
-                        const std::function<void(const std::vector<JRX::JRXEvent>&)>& each) {
-  JRX::JRXEventLogLocal log(accessProvider());
-  size_t remaining = std::min<size_t>(q.limit, JRX::JRXEventLogLocal::kMaxEvents);
-  // A part ends inside a second that may hold further events, so the next part asks for
-  // that second again and leaves out what was handed of it already: by GUID, not by count,
-  // so that an event recorded into that second meanwhile is not lost for an old one.
-  long edge = 0;
-  std::multiset<std::string> handedAtEdge;
-  long to = q.to;
-  do {  // at least one call, which may refuse the caller
-    const size_t ask = std::min(remaining, part) + handedAtEdge.size();
-    std::vector<JRX::JRXEvent> got;
-    check(log, log.getEvents(&got, q.eid, q.bySource, static_cast<unsigned int>(ask),
-                             q.category, q.type, q.withData, q.from, to));
-    std::multiset<std::string> skip = handedAtEdge;
-    std::vector<JRX::JRXEvent> fresh;
-    for (JRX::JRXEvent& e : got) {
-      if (fresh.size() == remaining) break;
-      const std::string guid = e.guid.toString();
-      if (e.time == edge) {
-        auto seen = skip.find(guid);
-        if (seen != skip.end()) {
-          skip.erase(seen);
-          continue;
-        }
-      } else {
-        edge = static_cast<long>(e.time);
-        handedAtEdge.clear();
-      }
-      handedAtEdge.insert(guid);
-      fresh.push_back(std::move(e));
-    }
-    remaining -= fresh.size();
-    if (!fresh.empty()) each(fresh);
-    if (got.size() < ask) return;  // the service had no more
-    to = edge + 1;
-  } while (remaining > 0);
 }
 
 }  // namespace jrxlog

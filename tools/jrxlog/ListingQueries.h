@@ -3,10 +3,12 @@
 // read them here so that the same text means the same filter wherever it is given.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "JRXLogDBLocal.h"
 #include "JRXRecords.h"
 
 namespace jrxlog {
@@ -21,13 +23,16 @@ class OptionSource {
   virtual bool flag(const std::string& name) const { return has(name); }
 };
 
-// As constructed: no filter (the services' own "no filter" values).
+// As constructed: no filter (the services' own "no filter" values). Time bounds include
+// their own second, as the help says.
 struct OpsQuery {
   JRX::JRXEID eid = JRX::JRXEID::EID_INVALID;
   std::string name, id, parent;
   bool firstOnly = false;
   bool active = false;
-  unsigned int limit = 2147483647u;
+  // A caller that names a limit wants the newest operations first, as of getOps.
+  bool newestFirst = false;
+  unsigned int limit = 1000;  // records: getOps' own cap unless asked for more
   long from = 0;
   long to = 2147483647L;
 };
@@ -42,6 +47,14 @@ struct EventsQuery {
   long to = 2147483647L;
 };
 
+// Where a listing stopped: the place of its last record (none before the first), and a
+// hash of the listing's filters and order, so that it continues only the same listing.
+struct ListingCursor {
+  bool placed = false;
+  JRX::JRXListingPlace place;
+  uint64_t filters = 0;
+};
+
 // The names each listing reads (its output options are the caller's own).
 extern const std::vector<std::string> kOpsFilters;
 extern const std::vector<std::string> kEventsFilters;
@@ -54,13 +67,35 @@ EventsQuery eventsQuery(const OptionSource& options);
 JRX::JRXEID eidOption(const OptionSource& options);
 long timeOption(const OptionSource& options, const char* name, long fallback);
 
-// The services' answers; a refusal throws ServiceFailure.
+// The cursor at the start of a listing, and its text: "ops:HASH[:TIME:ID:REPORT]",
+// "events:HASH[:TIME:ID]". Reading a text throws UsageError unless it is a cursor of the
+// listing whose start is `start`.
+ListingCursor startOf(const OpsQuery& q);
+ListingCursor startOf(const EventsQuery& q);
+std::string cursorText(const char* listing, const ListingCursor& cursor);
+ListingCursor readCursor(const char* listing, const ListingCursor& start, const std::string& text);
+// A follower's cursor: "ops~:HASH:STATE" (Follow.h), for the listing whose start is `start`.
+bool isFollowCursor(const char* listing, const std::string& text);
+std::string followCursorText(const char* listing, const ListingCursor& start,
+                             const std::string& state);
+// The state part of a follower's cursor; throws UsageError as readCursor does.
+std::string readFollowCursor(const char* listing, const ListingCursor& start,
+                             const std::string& text);
+
+// The listing after `cursor`, up to the query's limit, handed to `each` in parts of at most
+// `part` records as they are read, each part one call of the log that goes on exactly where
+// the previous one ended; returns the cursor after the last record. A refusal throws
+// ServiceFailure.
+using OpsPart = std::function<void(const std::vector<JRX::JRXRequestProgressData>&,
+                                   const std::vector<JRX::JRXListingPlace>&)>;
+using EventsPart = std::function<void(const std::vector<JRX::JRXEvent>&,
+                                      const std::vector<JRX::JRXListingPlace>&)>;
+ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
+                      const OpsPart& each);
+ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
+                         const EventsPart& each);
+// The whole answer at once (from the start).
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q);
 std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q);
-// The answer of fetchEvents in parts of about `part` events, each handed to `each` as soon as
-// it is read, so that a long listing is never held whole: each part is a call of the service
-// that continues where the previous one ended. Together the parts are the one call's answer.
-void fetchEventsInParts(const EventsQuery& q, size_t part,
-                        const std::function<void(const std::vector<JRX::JRXEvent>&)>& each);
 
 }  // namespace jrxlog

@@ -117,6 +117,11 @@ void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& ou
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                   bool withEnvs) {
   EnvWriter envs(out, withEnvs);
+  printOpsJson(records, out, envs);
+}
+
+void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                  EnvWriter& envs) {
   for (const auto& r : records) {
     for (const auto& eid : r.operands) envs.named(eid);
     envs.named(r.eid);

@@ -50,6 +50,8 @@ void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& ou
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                   bool withEnvs);
+void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                  EnvWriter& envs);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      bool withEnvs);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,

@@ -105,10 +105,12 @@ struct Parser {
   std::string& add(CLI::App& to, const OptionSpec& o) {
     texts.emplace_back();
     CLI::Option* opt;
+    const std::string spelled =
+        (o.shortName ? std::string("-") + o.shortName + "," : std::string()) + "--" + o.name;
     if (o.kind == ValueKind::Flag) {
-      opt = to.add_flag("--" + o.name, o.help);
+      opt = to.add_flag(spelled, o.help);
     } else {
-      opt = to.add_option("--" + o.name, texts.back(), o.help)->type_name(o.valueName);
+      opt = to.add_option(spelled, texts.back(), o.help)->type_name(o.valueName);
       opt->check(CLI::Validator([o](std::string& v) { return problem(o, v); }, "", o.name));
       if (!o.envName.empty()) opt->envname(o.envName);
     }

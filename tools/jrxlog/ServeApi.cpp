@@ -9,6 +9,7 @@
 
 #include "ListingQueries.h"
 #include "Listings.h"
+#include "JsonRecords.h"
 #include "Options.h"
 #include "ServeReplies.h"
 #include "Services.h"
@@ -54,8 +55,14 @@ class QueryOptions : public OptionSource {
 };
 
 // One JSON array, or JSON Lines with ?lines=1: the lines come from the listings' own writer.
-void replyRecords(const QueryOptions& q, const std::string& lines, httplib::Response& res) {
+// A listing's cursor goes in a header, and as the last record (as `--show-cursor` prints it).
+void replyRecords(const QueryOptions& q, std::string lines, httplib::Response& res,
+                  const std::string& cursor = "") {
   res.set_header("Cache-Control", "no-store");
+  if (!cursor.empty()) {
+    res.set_header("X-Jrxlog-Cursor", cursor);
+    lines += cursorToJson(cursor) + "\n";
+  }
   if (q.flag("lines")) {
     res.set_content(lines, "application/x-ndjson; charset=utf-8");
     return;
@@ -73,24 +80,40 @@ void replyRecords(const QueryOptions& q, const std::string& lines, httplib::Resp
   res.set_content(body, "application/json; charset=utf-8");
 }
 
+// Where a listing goes on: after `after=`, else at its start.
+template <class Query>
+ListingCursor cursorOf(const QueryOptions& q, const char* listing, const Query& query) {
+  const ListingCursor start = startOf(query);
+  return q.has("after") ? readCursor(listing, start, q.value("after")) : start;
+}
+
 void listOps(const httplib::Request& req, httplib::Response& res) {
   QueryOptions q(req);
-  q.expectOnly(kOpsFilters, {"lines", "no-envs"});
-  std::vector<JRX::JRXRequestProgressData> records = fetchOps(opsQuery(q));
+  q.expectOnly(kOpsFilters, {"lines", "no-envs", "after"});
+  const OpsQuery query = opsQuery(q);
   std::ostringstream out;
-  printOpsJson(records, out, !q.flag("no-envs"));
-  replyRecords(q, out.str(), res);
+  EnvWriter envs(out, !q.flag("no-envs"));
+  const ListingCursor end =
+      listOps(query, cursorOf(q, "ops", query), 1000,
+              [&](const std::vector<JRX::JRXRequestProgressData>& records,
+                  const std::vector<JRX::JRXListingPlace>&) { printOpsJson(records, out, envs); });
+  replyRecords(q, out.str(), res, cursorText("ops", end));
 }
 
 void listEvents(const httplib::Request& req, httplib::Response& res) {
   QueryOptions q(req);
-  q.expectOnly(kEventsFilters, {"lines", "envs"});
+  q.expectOnly(kEventsFilters, {"lines", "envs", "after"});
   EventsQuery query = eventsQuery(q);
   query.withData = true;
-  std::vector<JRX::JRXEvent> events = fetchEvents(query);
   std::ostringstream out;
-  printEventsJson(events, out, q.flag("envs"));
-  replyRecords(q, out.str(), res);
+  EnvWriter envs(out, q.flag("envs"));
+  const ListingCursor end = listEvents(query, cursorOf(q, "events", query),
+                                       JRX::JRXEventLogLocal::kMaxEvents,
+                                       [&](const std::vector<JRX::JRXEvent>& events,
+                                           const std::vector<JRX::JRXListingPlace>&) {
+                                         printEventsJson(events, out, envs);
+                                       });
+  replyRecords(q, out.str(), res, cursorText("events", end));
 }
 
 // Every progress record of one operation, oldest first.

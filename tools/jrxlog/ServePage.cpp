@@ -60,6 +60,7 @@ const char* const kDocument = R"HTML(<!DOCTYPE html>
       <tbody id="events-body"></tbody>
     </table>
     <p id="events-none" class="none" hidden>No event matches.</p>
+    <p><button id="events-older" type="button" hidden>older</button></p>
   </section>
 </main>
 </body>
@@ -72,6 +73,9 @@ const char* const kScript = R"JS('use strict';
 (function () {
   const REFRESH_MS = 2000;
   const EVENTS_SHOWN = 50;
+  // "older" reads on from where the shown events end, and the refresh keeps showing as many.
+  let eventsLimit = EVENTS_SHOWN;
+  let eventsCursor = null;
   const envTitles = new Map();
   const knownTypes = new Set();
   let historyId = null;
@@ -164,8 +168,9 @@ const char* const kScript = R"JS('use strict';
     s.className = failed ? 'failed' : '';
   }
 
-  async function getJson(path) {
+  async function getJson(path, answer) {
     const res = await fetch(path, { credentials: 'same-origin', cache: 'no-store' });
+    if (answer) answer.cursor = res.headers.get('X-Jrxlog-Cursor');
     let body = null;
     try {
       body = await res.json();
@@ -245,8 +250,8 @@ const char* const kScript = R"JS('use strict';
     byId('ops-none').hidden = rows.length > 0;
   }
 
-  function showEvents(records) {
-    const rows = [];
+  function showEvents(records, more) {
+    const rows = more ? Array.from(byId('events-body').children) : [];
     records.forEach((e) => {
       if (e.kind === 'env') {
         learnEnv(e.eid, e.title);
@@ -265,6 +270,7 @@ const char* const kScript = R"JS('use strict';
     replaceRows(byId('events-body'), rows);
     byId('events-count').textContent = '(' + rows.length + ')';
     byId('events-none').hidden = rows.length > 0;
+    byId('events-older').hidden = rows.length < eventsLimit;
   }
 
   function showHistory(records) {
@@ -306,13 +312,15 @@ const char* const kScript = R"JS('use strict';
     busy = true;
     const f = filters();
     try {
+      const answer = {};
       const [ops, events] = await Promise.all([
         getJson('/api/ops' + query({ active: '1', eid: f.eid })),
-        getJson('/api/events' + query({ envs: '1', limit: EVENTS_SHOWN, eid: f.eid, type: f.type,
-                                          from: f.from })),
+        getJson('/api/events' + query({ envs: '1', limit: eventsLimit, eid: f.eid, type: f.type,
+                                          from: f.from }), answer),
       ]);
       showOps(ops);
-      showEvents(events);
+      eventsCursor = answer.cursor;
+      showEvents(events, false);
       if (historyId !== null)
         showHistory(await getJson('/api/ops/' + encodeURIComponent(historyId)));
       updateChoices();
@@ -338,7 +346,27 @@ const char* const kScript = R"JS('use strict';
       .catch((e) => setStatus('cannot read the history: ' + e.message, true));
   }
 
+  async function older() {
+    if (busy || !eventsCursor) return;
+    busy = true;
+    const f = filters();
+    try {
+      const answer = {};
+      const events = await getJson('/api/events' + query({ envs: '1', limit: EVENTS_SHOWN,
+        eid: f.eid, type: f.type, from: f.from, after: eventsCursor }), answer);
+      eventsCursor = answer.cursor;
+      eventsLimit += events.filter((e) => e.kind === 'event').length;
+      showEvents(events, true);
+      updateChoices();
+    } catch (e) {
+      setStatus('cannot read older events: ' + e.message, true);
+    } finally {
+      busy = false;
+    }
+  }
+
   function start() {
+    byId('events-older').addEventListener('click', older);
     byId('history-close').addEventListener('click', () => {
       historyId = null;
       byId('history').hidden = true;
@@ -353,7 +381,10 @@ const char* const kScript = R"JS('use strict';
     }
     byId('filters').addEventListener('submit', (e) => e.preventDefault());
     ['filter-env', 'filter-type', 'filter-since'].forEach((id) =>
-      byId(id).addEventListener('change', refresh));
+      byId(id).addEventListener('change', () => {
+        eventsLimit = EVENTS_SHOWN;
+        refresh();
+      }));
     refresh();
     setInterval(refresh, REFRESH_MS);
   }

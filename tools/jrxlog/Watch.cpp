@@ -2,27 +2,22 @@
 // written in one piece over the previous one (cursor home, each line cleared to its end,
 // the rest of the screen cleared), so the view does not flicker. Off a terminal each
 // refresh is printed as a plain table instead.
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "Commands.h"
 #include "ProgressBar.h"
 #include "Services.h"
+#include "StopSignals.h"
 #include "TableOutput.h"
 
 namespace jrxlog {
 
 namespace {
-
-volatile sig_atomic_t stopRequested = 0;
-
-void onSignal(int) { stopRequested = 1; }
 
 // The newest state of each unfinished operation, in the order the log answered.
 struct Running {
@@ -60,25 +55,16 @@ void writeAll(const std::string& s) {
 class ScreenGuard {
  public:
   explicit ScreenGuard(bool tty) : tty_(tty) {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &oldInt_);
-    sigaction(SIGTERM, &sa, &oldTerm_);
-    sigaction(SIGHUP, &sa, &oldHup_);
     // Alternate screen and hidden cursor while watching.
     if (tty_) writeAll("\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J");
   }
   ~ScreenGuard() {
     if (tty_) writeAll("\x1b[?25h\x1b[?1049l");
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-    sigaction(SIGHUP, &oldHup_, nullptr);
   }
 
  private:
   bool tty_;
-  struct sigaction oldInt_ {}, oldTerm_ {}, oldHup_ {};
+  StopSignals stop_;
 };
 
 // The URL without its password.
@@ -149,9 +135,8 @@ int runWatch(const CommandLine& cl) {
   long long count = cl.has("count") ? parseInteger("count", cl.value("count"), 1, 1000000000) : 0;
 
   bool tty = Terminal::of(1).isTty;
-  stopRequested = 0;
   ScreenGuard guard(tty);
-  for (long long n = 0; !stopRequested; ++n) {
+  for (long long n = 0; !StopSignals::requested(); ++n) {
     if (count && n >= count) break;
     JRX::JRXOpLogLocal log(accessProvider());
     std::vector<JRX::JRXRequestProgressData> records;
@@ -163,10 +148,7 @@ int runWatch(const CommandLine& cl) {
     else
       plain(ops, std::cout);
     if (count && n + 1 >= count) break;
-    auto until = std::chrono::steady_clock::now() +
-                 std::chrono::milliseconds(static_cast<long long>(interval * 1000));
-    while (!stopRequested && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    StopSignals::sleep(std::chrono::milliseconds(static_cast<long long>(interval * 1000)));
   }
   return 0;
 }

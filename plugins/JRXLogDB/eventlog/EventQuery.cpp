@@ -22,36 +22,31 @@ ASComparison linkCondition(events_log_env& link, const EventFilter& f,
   return cond;
 }
 
-// Appends to `rows` the newest matching events of the step, until `rows` holds `limit`
-// elements.
-void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
-                const logdb::TimeStep& step, size_t limit, std::vector<JRXEvent>& rows) {
-  const size_t want = limit - rows.size();
+// The matching events joined to their environment: the conditions both selections share,
+// and each fetched row made a record.
+struct EventRows {
   env_log env;
   events_log ev;
   events_log_env link;
-  ASCursor c(session);
-  c.Project() << env->eid << ev->time << ev->category << ev->type << ev->sid << ev->info_bin
-              << ev->guid << ev->code << link->env_id;
-  if (f.withData) c.Project() << ev->data;
+  ASCursor c;
+  ASComparison cond;
 
-  ASComparison cond = ev->event_id == link->event_id && link->env_id == env->id;
-  cond = cond && linkCondition(link, f, envIds);
-  if (f.eid.isValid()) cond = cond && env->eid == guidToRDBMSGuid(f.eid);
-  if (!f.category.empty()) cond = cond && ev->category == f.category;
-  if (!f.type.empty()) cond = cond && ev->type == f.type;
-  cond = cond && step.on(ev->time);
-  c.Set(cond);
-  c.Order(-ev->time).Limit(want, 0);
-  c.PageRows(want);
-  if (step.walk) {
-    c.JoinOrder({&ev, &link, &env}).UseIndex(ev, "events_log_time");
-    c.UseIndex(link, "events_log_env_link");
-  } else {
-    c.JoinOrder({&link, &ev, &env}).UseIndex(link, "events_log_env_role");
+  EventRows(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
+            bool keys)
+      : c(session) {
+    c.Project() << env->eid << ev->time << ev->category << ev->type << ev->sid << ev->info_bin
+                << ev->guid << ev->code << link->env_id;
+    if (f.withData) c.Project() << ev->data;
+    if (keys) c.Project() << ev->event_id;
+    cond = ev->event_id == link->event_id && link->env_id == env->id;
+    cond = cond && linkCondition(link, f, envIds);
+    if (f.eid.isValid()) cond = cond && env->eid == guidToRDBMSGuid(f.eid);
+    if (!f.category.empty()) cond = cond && ev->category == f.category;
+    if (!f.type.empty()) cond = cond && ev->type == f.type;
   }
 
-  while (rows.size() < limit && c.Fetch()) {
+  void append(const EventFilter& f, std::vector<JRXEvent>& rows,
+              std::vector<JRXListingPlace>* places) {
     rows.push_back(JRXEvent("agent"));
     JRXEvent& e = rows.back();
     e.eid = JRXEID(rdbmsGuidToGuid(env.eid.Guid()));
@@ -64,12 +59,46 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
     logdb::getInfoFromBinary(ev.info_bin.voidptr(), ev.info_bin.size(), e.info);
     // Without the default parser an unknown payload type stays unread instead of guessed.
     if (f.withData) logdb::getEventDataFromBinary(ev.data.voidptr(), ev.data.size(), e.data);
+    if (places) {
+      JRXListingPlace place;
+      place.time = static_cast<long>(e.time);
+      place.id = ev.event_id.Int();
+      places->push_back(place);
+    }
   }
+};
+
+// Appends to `rows` the newest matching events of the step, until `rows` holds `limit`
+// elements.
+void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
+                const logdb::TimeStep& step, size_t limit, std::vector<JRXEvent>& rows,
+                std::vector<JRXListingPlace>* places) {
+  const size_t want = limit - rows.size();
+  EventRows r(session, f, envIds, places != nullptr);
+  events_log& ev = r.ev;
+  ASComparison cond = r.cond && step.on(ev->time);
+  if (f.after) {
+    // The range already ends at the place's second; within it, the events before it by key.
+    cond = cond && (ev->time < logdb::timeToSql(f.after->time) || ev->event_id < f.after->id);
+  }
+  ASCursor& c = r.c;
+  c.Set(cond);
+  // Ties of time by key, so that a listing can be continued from any of its events.
+  c.Order(-ev->time).Order(-ev->event_id).Limit(want, 0);
+  c.PageRows(want);
+  if (step.walk) {
+    c.JoinOrder({&ev, &r.link, &r.env}).UseIndex(ev, "events_log_time");
+    c.UseIndex(r.link, "events_log_env_link");
+  } else {
+    c.JoinOrder({&r.link, &ev, &r.env}).UseIndex(r.link, "events_log_env_role");
+  }
+  while (rows.size() < limit && c.Fetch()) r.append(f, rows, places);
 }
 
 }  // namespace
 
-void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent>* out) {
+void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent>* out,
+                  std::vector<JRXListingPlace>* places) {
   ASSession* session = *tran;
   std::vector<int> envIds;
   if (f.eid.isValid()) {
@@ -95,9 +124,51 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
         return logdb::timeAtDepth(session, ev->time, "events_log_time", range, true, budget,
                                   time);
       },
-      true, logdb::timeRangeOf(f.fromTime, f.toTime), limit);
+      true, f.after ? logdb::rangeFrom(f.range, f.after->time, true) : f.range, limit);
   logdb::TimeStep step;
-  while (out->size() < limit && steps.next(step)) selectStep(session, f, envIds, step, limit, *out);
+  while (out->size() < limit && steps.next(step))
+    selectStep(session, f, envIds, step, limit, *out, places);
+}
+
+void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& f,
+                        const std::vector<JRXKeyRange>& ranges,
+                        unsigned int limit, std::vector<long long>& stored,
+                        std::vector<JRXEvent>* out, std::vector<JRXListingPlace>* places) {
+  ASSession* session = *tran;
+  {
+    events_log keys;
+    ASCursor c(session);
+    c.Project() << keys->event_id;
+    c.Set(logdb::inRanges(keys->event_id, ranges));
+    c.Order(ASOrder(keys->event_id)).Limit(limit, 0);
+    c.PageRows(limit);
+    while (c.Fetch()) stored.push_back(keys.event_id.Int());
+  }
+  if (stored.empty()) return;
+  std::vector<int> envIds;
+  if (f.eid.isValid()) {
+    envIds = logdb::envIdsOf(session, f.eid);
+    if (envIds.empty()) return;
+  }
+  EventRows r(session, f, envIds, true);
+  events_log& ev = r.ev;
+  logdb::TimeStep within;
+  within.range = f.range;
+  r.c.Set(r.cond && logdb::inRanges(ev->event_id, ranges) && ev->event_id <= stored.back() &&
+          within.on(ev->time));
+  r.c.Order(ASOrder(ev->event_id));
+  // The few events of the key range by their key, each one's links probed.
+  r.c.JoinOrder({&ev, &r.link, &r.env}).UseIndex(r.link, "events_log_env_link");
+  while (r.c.Fetch()) r.append(f, *out, places);
+}
+
+void newestEventKeys(JRXRdbmsTran& tran, unsigned int count, std::vector<long long>& keys) {
+  events_log ev;
+  ASCursor c(*tran);
+  c.Project() << ev->event_id;
+  c.Order(-ev->event_id).Limit(count, 0);
+  c.PageRows(count);
+  while (c.Fetch()) keys.insert(keys.begin(), ev.event_id.Int());
 }
 
 }  // namespace JRX

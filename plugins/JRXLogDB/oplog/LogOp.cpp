@@ -42,7 +42,7 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
   op_log_env link;
   env_log env;
   ASCursor c(*tran);
-  c.Project() << env->eid << link->role;
+  c.Project() << env->eid << link->role << link->is_default;
   c.Set(link->op_id == op->op_id && env->id == link->env_id);
   // The operation's few links first, each environment by its key: never the other way
   // round, which would read every link of the environments.
@@ -53,13 +53,15 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
     const std::string_view role = link.role.Bytes();  // compared with literals in place
     if (role == "O") {
       op->operands.insert(eid);
+      if (link.is_default.Bytes() == std::string_view("Y")) op->defaultOperands.insert(eid);
     } else if (role == "S") {
       // The "S" link names the source itself; the "P" link is only a fallback for
       // operations that lack one.
       op->source = eid;
       sourceLinked = true;
-    } else if (!sourceLinked) {
-      op->source = eid;
+    } else {
+      if (role == "P") op->executing = eid;
+      if (!sourceLinked) op->source = eid;
     }
   }
   return op;

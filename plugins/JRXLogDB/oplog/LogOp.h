@@ -17,6 +17,9 @@ class LogOp : public JRXRequestProgressData {
   explicit LogOp(const JRXRequestProgressData& r) : JRXRequestProgressData(r) {}
   int op_id = 0;
   JRXEID source;  // the "S" link when there is one, else another non-"O" link
+  JRXEID executing;  // the "P" link: the report's `eid`, which getOps leaves unfilled
+  // The operands linked by default (the local environment standing in): no report named them.
+  JRXEIDList defaultOperands;
 };
 
 // All columns of a table into a projection, in column order.

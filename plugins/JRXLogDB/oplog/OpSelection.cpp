@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "oplog/LogOp.h"
+#include "store/ValueEncodings.h"
 
 namespace JRX {
 
@@ -42,8 +43,7 @@ OpSelection::OpSelection(ASSession* session, const OpFilter& filter)
         return logdb::timeAtDepth(session_, ops->time, "op_log_time", range,
                                   filter_.newestFirst, budget, time);
       },
-      filter_.newestFirst, logdb::timeRangeOf(filter_.fromTime, filter_.toTime),
-      filter_.wanted));
+      filter_.newestFirst, range(), filter_.wanted));
 }
 
 OpSelection::~OpSelection() = default;
@@ -64,10 +64,15 @@ const op_log* OpSelection::next() {
       if (started_ || none_) return nullptr;
       started_ = true;
       step.walk = true;  // with an environment: each operation probed
-      step.range = logdb::timeRangeOf(filter_.fromTime, filter_.toTime);
+      step.range = range();
     }
     cursor_ = open(step);
   }
+}
+
+logdb::TimeRange OpSelection::range() const {
+  if (!filter_.after) return filter_.range;
+  return logdb::rangeFrom(filter_.range, filter_.after->time, filter_.newestFirst);
 }
 
 std::unique_ptr<ASCursor> OpSelection::open(const logdb::TimeStep& step) {
@@ -79,6 +84,14 @@ std::unique_ptr<ASCursor> OpSelection::open(const logdb::TimeStep& step) {
   if (!filter_.id.empty()) cond = cond && (ops_->id == filter_.id);
   if (!filter_.parentId.empty()) cond = cond && (ops_->parent_id == filter_.parentId);
   if (filter_.activeOnly) cond = cond && (ops_->status == 1 || ops_->status == 2);
+  if (filter_.after) {
+    // The range already starts at the place's second; within it, the place's operation
+    // and those after it by key.
+    const int time = logdb::timeToSql(filter_.after->time);
+    const long long id = filter_.after->id;
+    cond = cond && (filter_.newestFirst ? ops_->time < time || ops_->op_id <= id
+                                        : ops_->time > time || ops_->op_id >= id);
+  }
   if (filter_.eid.isValid()) {
     const ASComparison operand = link_->role == "O" && logdb::anyOf(link_->env_id, envIds_);
     if (step.walk) {
@@ -101,7 +114,8 @@ std::unique_ptr<ASCursor> OpSelection::open(const logdb::TimeStep& step) {
   else if (steps_ && step.walk)
     c->UseIndex(ops_, "op_log_time");
 
-  c->Order(ASOrder(ops_->time, filter_.newestFirst));
+  // Ties of time by key, so that a listing can be continued from any of its records.
+  c->Order(ASOrder(ops_->time, filter_.newestFirst)).Order(ASOrder(ops_->op_id, filter_.newestFirst));
   c->PageRows(std::min(std::max(filter_.wanted, kMinPage), kMaxPage));
   return c;
 }

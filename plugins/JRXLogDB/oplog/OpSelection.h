@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JRXGUID.h"
+#include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
 #include "store/LogTables.h"
 #include "store/TimeSteps.h"
@@ -18,8 +19,9 @@ struct OpFilter {
   std::string name, id, parentId;  // empty: any
   bool activeOnly = false;
   bool newestFirst = true;   // else oldest first
-  long fromTime = 0;         // 0: no lower bound
-  long toTime = 2147483647;  // 2147483647: no upper bound
+  logdb::TimeRange range;    // default: no bounds
+  // Only the operation of this place and those after it (its reports are the caller's).
+  const JRXListingPlace* after = nullptr;
   unsigned int wanted = 0;   // about how many operations the caller will take
 };
 
@@ -32,6 +34,7 @@ class OpSelection {
 
  private:
   std::unique_ptr<ASCursor> open(const logdb::TimeStep& step);
+  logdb::TimeRange range() const;
 
   ASSession* session_;
   OpFilter filter_;

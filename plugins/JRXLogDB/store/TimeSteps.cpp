@@ -76,6 +76,40 @@ TimeRange timeRangeOf(long fromTime, long toTime) {
   return r;
 }
 
+TimeRange timeRangeWithin(long from, long to) {
+  TimeRange r;
+  // No stored time lies below 0 or above kNoUpperTime, so a bound there is none.
+  r.from = from > 0;
+  r.fromTime = r.from ? timeToSql(from - 1) : 0;
+  r.below = to < kNoUpperTime;
+  r.belowTime = r.below ? timeToSql(to + 1) : 0;
+  return r;
+}
+
+TimeRange rangeFrom(TimeRange range, long time, bool newestFirst) {
+  if (newestFirst) {
+    if (time >= kNoUpperTime) return range;
+    const int below = timeToSql(time + 1);
+    if (!range.below || below < range.belowTime) range.belowTime = below;
+    range.below = true;
+  } else {
+    if (time <= 0) return range;
+    const int from = timeToSql(time - 1);
+    if (!range.from || from > range.fromTime) range.fromTime = from;
+    range.from = true;
+  }
+  return range;
+}
+
+ASComparison inRanges(const ASAttribute& key, const std::vector<JRXKeyRange>& ranges) {
+  ASComparison any = key < 0 && key > 0;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const ASComparison one = key >= ranges[i].first && key <= ranges[i].last;
+    any = i == 0 ? one : any || one;
+  }
+  return any;
+}
+
 bool rowsReach(ASSession* session, const ASAttribute& column, const ASComparison& cond,
                const std::string& index, unsigned long long budget) {
   ASCursor c(session);

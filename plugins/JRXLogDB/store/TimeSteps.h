@@ -27,6 +27,7 @@
 
 #include "ASQuery.h"
 #include "JRXGUID.h"
+#include "JRXLogDBLocal.h"
 
 namespace JRX {
 namespace logdb {
@@ -75,6 +76,12 @@ class TimeSteps {
 
 // The range of a service call's time filter (0 and 2147483647: none).
 TimeRange timeRangeOf(long fromTime, long toTime);
+// The range of inclusive bounds, exact at both ends of the 32-bit range of times.
+TimeRange timeRangeWithin(long from, long to);
+// The range cut down to the rows at `time` and beyond it in the listing's direction.
+TimeRange rangeFrom(TimeRange range, long time, bool newestFirst);
+// Whether `key` lies in one of the ranges (inclusive); false for none.
+ASComparison inRanges(const ASAttribute& key, const std::vector<JRXKeyRange>& ranges);
 // Whether at least `budget` rows of `column`'s table match `cond` read through `index`.
 bool rowsReach(ASSession* session, const ASAttribute& column, const ASComparison& cond,
                const std::string& index, unsigned long long budget);
