@@ -1,34 +1,21 @@
 #include "JRXConversions.h"
+#include "ASHex.h"
 
 namespace JRX {
 
 std::string sidToSql(const JRXSID& sid) {
-  static const char digits[] = "0123456789abcdef";
   std::string out;
-  out.reserve(sid.data.size() * 2);
-  for (unsigned char c : sid.data) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 0xf]);
-  }
+  ASAppendHex(out, sid.data.data(), sid.data.size());
   return out;
 }
-
-namespace {
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
 
 JRXSID sqlToSid(const Str& text) {
   JRXSID sid;
   const std::string& s = text.str();
   size_t i = 0;
   while (i < s.size()) {
-    int hi = hexDigit(s[i]);
-    int lo = i + 1 < s.size() ? hexDigit(s[i + 1]) : -1;
+    int hi = ASHexValue(s[i]);
+    int lo = i + 1 < s.size() ? ASHexValue(s[i + 1]) : -1;
     if (hi >= 0 && lo >= 0) {
       sid.data.push_back(static_cast<unsigned char>(hi << 4 | lo));
       i += 2;

@@ -1,4 +1,5 @@
 #include "JRXGUID.h"
+#include "ASHex.h"
 
 #include <cstring>
 #include <mutex>
@@ -10,13 +11,6 @@ const JRXEID JRXEID::EID_INVALID;
 
 namespace {
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
 }  // namespace
@@ -24,14 +18,13 @@ bool isDashPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; 
 // Written into a buffer and made a string once: identifiers are turned into text for every
 // environment a record names.
 std::string JRXGUIDBase::toString() const {
-  static const char digits[] = "0123456789abcdef";
   char out[36];
   char* p = out;
   for (int nibble = 0; nibble < 32; ++nibble) {
     if (nibble == 8 || nibble == 12 || nibble == 16 || nibble == 20) *p++ = '-';
     uint64_t half = nibble < 16 ? first_ : second_;
     int shift = 60 - 4 * (nibble % 16);
-    *p++ = digits[(half >> shift) & 0xf];
+    *p++ = ASHexDigit(half >> shift);
   }
   return std::string(out, sizeof out);
 }
@@ -52,7 +45,7 @@ int JRXGUIDBase::fromString(const char* text) {
       if (text[i] != '-') return -1;
       continue;
     }
-    int v = hexValue(text[i]);
+    int v = ASHexValue(text[i]);
     if (v < 0) return -1;
     uint64_t& h = halves[nibble / 16];
     h = (h << 4) | static_cast<uint64_t>(v);

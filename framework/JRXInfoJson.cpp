@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "JRXInfo.h"
+#include "ASHex.h"
 
 namespace JRX {
 
@@ -61,20 +62,7 @@ bool isValidUtf8(const std::string& s) {
 
 json encodeText(const std::string& s) {
   if (isValidUtf8(s)) return json(s);
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(s.size() * 2);
-  for (unsigned char c : s) {
-    hex.push_back(digits[c >> 4]);
-    hex.push_back(digits[c & 0xf]);
-  }
-  return json{{"hex", hex}};
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  return json{{"hex", ASHex(s)}};
 }
 
 std::string decodeText(const json& j) {
@@ -86,7 +74,7 @@ std::string decodeText(const json& j) {
   std::string out;
   out.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = hexDigit(hex[i]), lo = hexDigit(hex[i + 1]);
+    int hi = ASHexValue(hex[i]), lo = ASHexValue(hex[i + 1]);
     if (hi < 0 || lo < 0) throw BadInput();
     out.push_back(static_cast<char>(hi << 4 | lo));
   }

@@ -1,4 +1,5 @@
 #include "ASRowDigest.h"
+#include "ASHex.h"
 
 #include <cstring>
 
@@ -67,11 +68,5 @@ void ASRowDigest::Add(const ASBindValue& v) {
 
 std::string ASRowDigest::Hex() const {
   const uint64_t hi = finish(a_ ^ words_), lo = finish(b_ ^ rotl(words_, 32) ^ hi);
-  static const char digits[] = "0123456789abcdef";
-  std::string out(32, '0');
-  for (int i = 0; i < 16; ++i) {
-    out[i] = digits[(hi >> (60 - 4 * i)) & 0xf];
-    out[16 + i] = digits[(lo >> (60 - 4 * i)) & 0xf];
-  }
-  return out;
+  return ASHexNumber(hi, 16) + ASHexNumber(lo, 16);
 }

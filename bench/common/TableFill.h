@@ -9,17 +9,12 @@
 #include "JRXConversions.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
+#include "ASHex.h"
 
 namespace opbench {
 
 inline std::string hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out = "X'";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out + "'";
+  return "X'" + ASHex(bytes) + "'";
 }
 
 inline std::string guidLiteral(const JRX::JRXEID& eid) {

@@ -8,22 +8,16 @@
 #include <cctype>
 
 #include "ASQuery.h"
+#include "ASHex.h"
 
 namespace {
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Percent-decoding, so that a password may hold '@', ':' or '/'.
 std::string decode(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '%' && i + 2 < s.size()) {
-      int h = hexDigit(s[i + 1]), l = hexDigit(s[i + 2]);
+      int h = ASHexValue(s[i + 1]), l = ASHexValue(s[i + 2]);
       if (h >= 0 && l >= 0) {
         out += static_cast<char>(h * 16 + l);
         i += 2;

@@ -21,6 +21,7 @@
 #include "store/LogTables.h"
 #include "store/LogsEnvInfo.h"
 #include "store/ValueEncodings.h"
+#include "ASHex.h"
 
 using namespace JRX;
 
@@ -40,13 +41,7 @@ const int kOldEvents = 1500;  // the first recorded ones, hence the newest by ti
 const int kOperandEnvs = 300;
 
 std::string hexOf(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out = "X'";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out + "'";
+  return "X'" + ASHex(bytes) + "'";
 }
 
 // Multi-row INSERTs of `rows` into `table`.

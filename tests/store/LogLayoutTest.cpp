@@ -12,6 +12,7 @@
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
 #include "store/LogLayout.h"
+#include "ASHex.h"
 
 using namespace JRX;
 
@@ -230,13 +231,7 @@ const OldLayout kBeforeTitleWidth = {
     true};
 
 std::string hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out = "x'";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out + "'";
+  return "X'" + ASHex(bytes) + "'";
 }
 
 // The rows of table T as INSERT statements that name their columns: an older layout takes

@@ -15,6 +15,7 @@
 
 #include "JRXLogDBLocal.h"
 #include "LogRows.h"
+#include "ASHex.h"
 #include "ToolFixture.h"
 
 namespace jrxtest {
@@ -106,13 +107,11 @@ std::string randomText(std::mt19937& rng) {
 // A JSON string that import reads back as exactly these bytes: every byte beyond ASCII by the
 // listings' escape (U+FDD0 and two hex digits), which stands for any byte.
 std::string jsonText(const std::string& bytes) {
-  static const char* hex = "0123456789abcdef";
   std::string out = "\"";
   for (unsigned char c : bytes) {
     if (c >= 0x80) {
       out += "\\ufdd0";
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      ASAppendHex(out, &c, 1);
     } else if (c < 0x20 || c == '"' || c == '\\') {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\u%04x", c);

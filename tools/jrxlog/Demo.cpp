@@ -12,6 +12,7 @@
 #include "Listings.h"
 #include "LogCounts.h"
 #include "Services.h"
+#include "ASHex.h"
 
 namespace jrxlog {
 
@@ -43,12 +44,7 @@ class Rng {
   uint64_t state_;
 };
 
-std::string hex(uint64_t v, int digits) {
-  static const char* d = "0123456789abcdef";
-  std::string s(static_cast<size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, v >>= 4) s[static_cast<size_t>(i)] = d[v & 15];
-  return s;
-}
+std::string hex(uint64_t v, int digits) { return ASHexNumber(v, digits); }
 
 struct Env {
   JRX::JRXEID eid;

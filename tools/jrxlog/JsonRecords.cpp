@@ -1,4 +1,5 @@
 #include "JsonRecords.h"
+#include "ASHex.h"
 
 #include <boost/shared_ptr.hpp>
 #include <limits>
@@ -407,15 +408,13 @@ std::string textToJson(const std::string& text) {
     i += n;
   }
   if (plain) return text;
-  static const char* digits = "0123456789abcdef";
   std::string out;
   for (size_t i = 0; i < text.size();) {
     const size_t n = utf8Length(text, i);
     if (n == 0) {
       const unsigned char b = static_cast<unsigned char>(text[i]);
       out.append(kEscape, kEscapeBytes);
-      out += digits[b >> 4];
-      out += digits[b & 15];
+      ASAppendHex(out, &b, 1);
       i += 1;
     } else {
       // The escape's own character stands for itself doubled.
@@ -468,20 +467,15 @@ JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
 }
 
 std::string sidToHex(const JRX::JRXSID& sid) {
-  static const char* digits = "0123456789abcdef";
   std::string out;
-  for (unsigned char b : sid.data) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
+  ASAppendHex(out, sid.data.data(), sid.data.size());
   return out;
 }
 
 JRX::JRXSID hexToSid(const std::string& text) {
   auto nibble = [&](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    const int v = ASHexValue(c);
+    if (v >= 0) return v;
     throw RecordError("field \"sid\" must be hex digits, found '" + std::string(1, c) + "'");
   };
   if (text.size() % 2 != 0) throw RecordError("field \"sid\" must have an even number of hex digits");
