@@ -74,7 +74,9 @@ std::string decodeText(const json& j) {
   std::string out;
   out.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = ASHexValue(hex[i]), lo = ASHexValue(hex[i + 1]);
+    // A stored text has one spelling: lower-case digits only.
+    auto digit = [](char c) { return c >= 'A' && c <= 'F' ? -1 : ASHexValue(c); };
+    int hi = digit(hex[i]), lo = digit(hex[i + 1]);
     if (hi < 0 || lo < 0) throw BadInput();
     out.push_back(static_cast<char>(hi << 4 | lo));
   }
