@@ -8,6 +8,22 @@
 
 namespace JRX {
 
+namespace {
+
+EventFilter filterOf(const JRXEID& eid, bool asSource, const std::string& category,
+                     const std::string& type, bool withData, logdb::TimeRange range) {
+  EventFilter filter;
+  filter.eid = eid;
+  filter.asSource = asSource;
+  filter.category = category;
+  filter.type = type;
+  filter.withData = withData;
+  filter.range = range;
+  return filter;
+}
+
+}  // namespace
+
 int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, bool asSource,
                                 unsigned int limit, const std::string& category,
                                 const std::string& type, bool withData, long fromTime,
@@ -15,14 +31,9 @@ int JRXEventLogLocal::getEvents(std::vector<JRXEvent>* out, const JRXEID& eid, b
   beginCommand();
   if (JRXAccessChecker::getClientContext()->accessCheck(eid, 54) != 0)
     return JRXRequestLocal::endCommand(JRXRequestErrorData(kRightRefused, ""));
-  EventFilter filter;
-  filter.eid = eid;
-  filter.asSource = asSource;
+  EventFilter filter = filterOf(eid, asSource, category, type, withData,
+                                logdb::timeRangeOf(fromTime, toTime));
   filter.recordsLimit = getRecordsLimit(limit, kMaxEvents);
-  filter.category = category;
-  filter.type = type;
-  filter.withData = withData;
-  filter.range = logdb::timeRangeOf(fromTime, toTime);
   try {
     // Only reads: the transaction is dropped uncommitted before the answer goes out.
     JRXRdbmsTran tran(AS_TRAN_READ);
@@ -43,14 +54,9 @@ int JRXEventLogLocal::getEventsAfter(std::vector<JRXEvent>* out,
   beginCommand();
   if (JRXAccessChecker::getClientContext()->accessCheck(eid, 54) != 0)
     return JRXRequestLocal::endCommand(JRXRequestErrorData(kRightRefused, ""));
-  EventFilter filter;
-  filter.eid = eid;
-  filter.asSource = asSource;
+  EventFilter filter = filterOf(eid, asSource, category, type, withData,
+                                logdb::timeRangeWithin(bounds.from, bounds.to));
   filter.recordsLimit = getRecordsLimit(limit, kMaxEvents);
-  filter.category = category;
-  filter.type = type;
-  filter.withData = withData;
-  filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
   filter.after = after;
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
@@ -71,13 +77,8 @@ int JRXEventLogLocal::getEventsStored(std::vector<JRXEvent>* out,
   beginCommand();
   if (JRXAccessChecker::getClientContext()->accessCheck(eid, 54) != 0)
     return JRXRequestLocal::endCommand(JRXRequestErrorData(kRightRefused, ""));
-  EventFilter filter;
-  filter.eid = eid;
-  filter.asSource = asSource;
-  filter.category = category;
-  filter.type = type;
-  filter.withData = withData;
-  filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
+  const EventFilter filter = filterOf(eid, asSource, category, type, withData,
+                                      logdb::timeRangeWithin(bounds.from, bounds.to));
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
     selectStoredEvents(tran, filter, ranges, getRecordsLimit(limit, kMaxEvents), *stored, out,

@@ -118,6 +118,18 @@ bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
   return true;
 }
 
+OpFilter filterOf(const JRXEID& eid, const std::string& opName, const std::string& opId,
+                  const std::string& opParentId, bool activeOnly, unsigned int recordsLimit) {
+  OpFilter filter;
+  filter.eid = eid;
+  filter.name = opName;
+  filter.id = opId;
+  filter.parentId = opParentId;
+  filter.activeOnly = activeOnly;
+  filter.wanted = recordsLimit;  // an operation kept gives at least one record
+  return filter;
+}
+
 }  // namespace
 
 int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRXEID& eid,
@@ -131,17 +143,11 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
     const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
-    OpFilter filter;
-    filter.eid = eid;
-    filter.name = opName;
-    filter.id = opId;
-    filter.parentId = opParentId;
-    filter.activeOnly = activeOnly;
+    OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
     // A caller that names a limit wants the newest operations; one that does not gets the
     // history from its beginning.
     filter.newestFirst = limit != kNoLimit;
     filter.range = logdb::timeRangeOf(fromTime, toTime);
-    filter.wanted = recordsLimit;  // an operation kept gives at least one record
     if (!listOps(tran, filter, firstOnly, recordsLimit, *result, nullptr))
       return endCommand(JRXRequestErrorData(kRightRefused, ""));
     return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
@@ -164,16 +170,10 @@ int JRXOpLogLocal::getOpsAfter(std::vector<JRXRequestProgressData>* result,
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
     const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
-    OpFilter filter;
-    filter.eid = eid;
-    filter.name = opName;
-    filter.id = opId;
-    filter.parentId = opParentId;
-    filter.activeOnly = activeOnly;
+    OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
     filter.newestFirst = newestFirst;
     filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
     filter.after = after;
-    filter.wanted = recordsLimit;
     if (!listOps(tran, filter, firstOnly, recordsLimit, *result, places))
       return endCommand(JRXRequestErrorData(kRightRefused, ""));
     return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
