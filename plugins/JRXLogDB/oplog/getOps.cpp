@@ -130,6 +130,22 @@ OpFilter filterOf(const JRXEID& eid, const std::string& opName, const std::strin
   return filter;
 }
 
+// The listing's frame: one read transaction, the whole answer refused when one of its
+// operations may not be seen, the database's failure answered as such.
+int answerListing(JRXOpLogLocal& log, const OpFilter& filter, bool firstOnly,
+                  unsigned int recordsLimit, std::vector<JRXRequestProgressData>* result,
+                  std::vector<JRXListingPlace>* places) {
+  try {
+    JRXRdbmsTran tran(AS_TRAN_READ);
+    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, places))
+      return log.endCommand(JRXRequestErrorData(kRightRefused, ""));
+    return log.endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
+  } catch (const AException& e) {
+    onRdbmsError(e);
+    return log.endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
+  }
+}
+
 }  // namespace
 
 int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRXEID& eid,
@@ -140,21 +156,13 @@ int JRXOpLogLocal::getOps(std::vector<JRXRequestProgressData>* result, const JRX
   if (eid != JRXEID::EID_INVALID && Security::cannot(eid, kRightViewOps))
     return endCommand(JRXRequestErrorData(kRightRefused, ""));
 
-  try {
-    JRXRdbmsTran tran(AS_TRAN_READ);
-    const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
-    OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
-    // A caller that names a limit wants the newest operations; one that does not gets the
-    // history from its beginning.
-    filter.newestFirst = limit != kNoLimit;
-    filter.range = logdb::timeRangeOf(fromTime, toTime);
-    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, nullptr))
-      return endCommand(JRXRequestErrorData(kRightRefused, ""));
-    return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
-  } catch (const AException& e) {
-    onRdbmsError(e);
-    return endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
-  }
+  const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
+  OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
+  // A caller that names a limit wants the newest operations; one that does not gets the
+  // history from its beginning.
+  filter.newestFirst = limit != kNoLimit;
+  filter.range = logdb::timeRangeOf(fromTime, toTime);
+  return answerListing(*this, filter, firstOnly, recordsLimit, result, nullptr);
 }
 
 int JRXOpLogLocal::getOpsAfter(std::vector<JRXRequestProgressData>* result,
@@ -167,20 +175,12 @@ int JRXOpLogLocal::getOpsAfter(std::vector<JRXRequestProgressData>* result,
   beginCommand();
   if (eid != JRXEID::EID_INVALID && Security::cannot(eid, kRightViewOps))
     return endCommand(JRXRequestErrorData(kRightRefused, ""));
-  try {
-    JRXRdbmsTran tran(AS_TRAN_READ);
-    const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
-    OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
-    filter.newestFirst = newestFirst;
-    filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
-    filter.after = after;
-    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, places))
-      return endCommand(JRXRequestErrorData(kRightRefused, ""));
-    return endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
-  } catch (const AException& e) {
-    onRdbmsError(e);
-    return endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
-  }
+  const unsigned int recordsLimit = getRecordsLimit(limit, kMaxRecords);
+  OpFilter filter = filterOf(eid, opName, opId, opParentId, activeOnly, recordsLimit);
+  filter.newestFirst = newestFirst;
+  filter.range = logdb::timeRangeWithin(bounds.from, bounds.to);
+  filter.after = after;
+  return answerListing(*this, filter, firstOnly, recordsLimit, result, places);
 }
 
 int JRXOpLogLocal::getOpsStored(std::vector<JRXRequestProgressData>* result,
