@@ -24,7 +24,7 @@ copies=${2:-$default_copies}
 keep_days=7
 jrxlog=${JRXLOG:-build/release/bin/jrxlog}
 work=$(mktemp -d /tmp/jrx-soak.XXXXXX)
-tpl=jrx_soak_tpl   # the template: an attached file on SQLite, a database beside the log's on MariaDB
+tpl=jrx_soak_tpl_$$   # the template: an attached file on SQLite, a database beside the log's on MariaDB
 trap 'rm -rf "$work"' EXIT
 
 "$jrxlog" --db "sqlite:$work/tpl.db" demo --size 2000 --time 1701000000 >/dev/null
@@ -175,11 +175,11 @@ if [ -n "${JRX_TEST_MARIADB_URL:-}" ]; then
   base=${JRX_TEST_MARIADB_URL%%\?*}
   query=${JRX_TEST_MARIADB_URL#*\?}
   base=${base%/*}
-  drop() { mariadb_client "$JRX_TEST_MARIADB_URL" -e "DROP DATABASE IF EXISTS jrx_soak; DROP DATABASE IF EXISTS $tpl"; }
+  drop() { mariadb_client "$JRX_TEST_MARIADB_URL" -e "DROP DATABASE IF EXISTS jrx_soak_$$; DROP DATABASE IF EXISTS $tpl"; }
   drop
   "$jrxlog" --db "sqlite:$work/tpl.db" copy --to "$base/$tpl?$query" >/dev/null
   mariadb_client "$JRX_TEST_MARIADB_URL" "$tpl" -e "CREATE TABLE copies (c INT PRIMARY KEY);
     INSERT INTO copies SELECT seq FROM seq_0_to_$((copies - 1));"
-  soak mariadb "$base/jrx_soak?$query"
+  soak mariadb "$base/jrx_soak_$$?$query"
   drop
 fi
