@@ -5,7 +5,9 @@
 # MariaDB. Prints the space the log's rows take at days 7, 14, 30 and the last, and the ratio
 # of the last to day 14: once a week of history is kept, the log should stay the size of a
 # week (goal: at most 1.2).
-#   bench/soak.sh [DAYS [COPIES]]    defaults: 60 days, 10 copies of the day's template a day
+#   bench/soak.sh [DAYS [COPIES [DATABASES]]]
+#                                    defaults: 60 days, 10 copies of the day's template a day,
+#                                    "sqlite mariadb" (the two may run at once, one each)
 #   JRX_BENCH_SMALL=1                1 copy a day (about 2,000 operations, 4,000 events)
 # A day is `jrxlog demo --size 2000` (closed by `jrxlog finish`, so that every operation
 # ended) made once as a template and written COPIES times a day with bulk SQL: the rows as
@@ -21,6 +23,7 @@ small=${JRX_BENCH_SMALL:-0}
 [ "$small" = 0 ] && default_copies=10 || default_copies=1
 days=${1:-60}
 copies=${2:-$default_copies}
+databases=${3:-sqlite mariadb}
 keep_days=7
 jrxlog=${JRXLOG:-build/release/bin/jrxlog}
 work=$(mktemp -d /tmp/jrx-soak.XXXXXX)
@@ -122,7 +125,7 @@ space() {  # DIALECT URL
 }
 
 soak() {  # DIALECT URL
-  local dialect=$1 url=$2 start base now age sizes="" t0 fill=0 upkeep=0 t
+  local dialect=$1 url=$2 base now age sizes="" t0 fill=0 upkeep=0 t
   "$jrxlog" --db "$url" init >/dev/null
   case "$dialect" in
     sqlite) run() { { echo "ATTACH '$work/tpl.db' AS $tpl;"; cat; } | sqlite3 "${url#sqlite:}"; } ;;
@@ -136,7 +139,7 @@ soak() {  # DIALECT URL
     for t in op_log op_log_data op_log_env op_log_task env_log events_log events_log_env \
              events_log_resource events_log_status events_log_audit; do
       echo "SELECT '$t', COUNT(*) FROM $t;"
-    done | run | tr '\t|' '  ' | awk '{printf "%s %s,", $1, $2}'
+    done | run | tr '\t|' '  ' | awk '{printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2}'
   }
   # The template's nodes (and the local environment), with their keys, shared by every day.
   echo "INSERT INTO env_log (id, eid, title, type) SELECT id, eid, title, type FROM $tpl.env_log
@@ -155,8 +158,10 @@ soak() {  # DIALECT URL
     upkeep=$(python3 -c "print($upkeep + $(date +%s.%N) - $t)")
     case " 7 14 30 $days " in
       *" $d "*)
-        sizes="$sizes $d:$(space "$dialect" "$url")"
-        echo "$dialect day $d rows: $(rows | paste -sd ' ')" ;;
+        local bytes
+        bytes=$(space "$dialect" "$url")
+        sizes="$sizes $d:$bytes"
+        echo "$dialect day $d: $((bytes / 1000)) kB; rows: $(rows)" ;;
     esac
   done
   python3 - "$dialect" "$fill" "$upkeep" $sizes <<'EOF'
@@ -164,14 +169,15 @@ import sys
 name, fill, upkeep = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
 sizes = dict((int(d), int(b)) for d, b in (a.split(":") for a in sys.argv[4:]))
 last = max(sizes)
-print("%-8s %s; day%d/day14 %.2f (goal: at most 1.2); filling %.0f s, upkeep %.0f s"
+ratio = "day%d/day14 %.2f (goal: at most 1.2)" % (last, sizes[last] / sizes[14]) if 14 in sizes and last > 14 else "no ratio before day 15"
+print("%-8s %s; %s; filling %.0f s, upkeep %.0f s"
       % (name, ", ".join("day %d %.1f MB" % (d, b / 1e6) for d, b in sorted(sizes.items())),
-         last, sizes[last] / sizes[14] if 14 in sizes else 0, fill, upkeep))
+         ratio, fill, upkeep))
 EOF
 }
 
-soak sqlite "sqlite:$work/soak.db"
-if [ -n "${JRX_TEST_MARIADB_URL:-}" ]; then
+case " $databases " in *" sqlite "*) soak sqlite "sqlite:$work/soak.db" ;; esac
+if [ -n "${JRX_TEST_MARIADB_URL:-}" ] && [[ " $databases " == *" mariadb "* ]]; then
   base=${JRX_TEST_MARIADB_URL%%\?*}
   query=${JRX_TEST_MARIADB_URL#*\?}
   base=${base%/*}
