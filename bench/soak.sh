@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A log that lives for months: DAYS simulated days of an agent's work, each followed by the
-# daily upkeep `jrxlog compact ops --age <7 days>` and `jrxlog compact events --keep <7
-# days' worth>` (which sweeps), on SQLite and (when JRX_TEST_MARIADB_URL names a server) on
-# MariaDB. Prints the space the log's rows take at days 7, 14, 30 and the last, and the ratio
+# daily upkeep `jrxlog compact ops --age <7 days> --no-sweep` and `jrxlog compact events
+# --keep <7 days' worth>`, whose sweep takes what both left, on SQLite and (when
+# JRX_TEST_MARIADB_URL names a server) on MariaDB. Prints the space the log's rows take at days 7, 14, 30 and the last, and the ratio
 # of the last to day 14: once a week of history is kept, the log should stay the size of a
 # week (goal: at most 1.2).
 #   bench/soak.sh [DAYS [COPIES [DATABASES]]]
@@ -170,9 +170,9 @@ name, fill, upkeep = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
 sizes = dict((int(d), int(b)) for d, b in (a.split(":") for a in sys.argv[4:]))
 last = max(sizes)
 ratio = "day%d/day14 %.2f (goal: at most 1.2)" % (last, sizes[last] / sizes[14]) if 14 in sizes and last > 14 else "no ratio before day 15"
-print("%-8s %s; %s; filling %.0f s, upkeep %.0f s"
+print("%-8s %s; %s; filling %.0f s, upkeep %.0f s (%.1f s a day)"
       % (name, ", ".join("day %d %.1f MB" % (d, b / 1e6) for d, b in sorted(sizes.items())),
-         ratio, fill, upkeep))
+         ratio, fill, upkeep, upkeep / last))
 EOF
 }
 
