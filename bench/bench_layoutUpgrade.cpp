@@ -5,7 +5,7 @@
 // (the first layout had no unique environment key; the upgrade merges them). The log is
 // made with the first layout's own SQL and filled with bulk SQL; the timed part is the tool's
 // run alone, as an operator starts it. Prints seconds and rows per second, and the time of
-// a second `jrxlog init` on the log now up to date.
+// a second `jrxlog init` on the log now up to date. JRX_BENCH_OPERATIONS=N: N operations.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,7 +159,8 @@ void registerUpgrade(const std::string& backend, int ops) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  const int ops = bySize(50000, 1000000);
+  const char* given = std::getenv("JRX_BENCH_OPERATIONS");
+  const int ops = given && std::atoi(given) > 0 ? std::atoi(given) : bySize(50000, 1000000);
   for (const std::string& backend : backends()) registerUpgrade(backend, ops);
   benchmark::RunSpecifiedBenchmarks();
 
