@@ -109,6 +109,7 @@ class SqliteServer:
 
     def rows(self, url, sql):
         con = sqlite3.connect(url[len("sqlite:"):], timeout=30)
+        con.text_factory = bytes  # texts are bytes, not always UTF-8
         try:
             return [tuple(r) for r in con.execute(sql)]
         finally:
@@ -304,8 +305,15 @@ class Loop:
         return (ok(url, "ops", "--json", "--limit", "100000"),
                 ok(url, "events", "--json", "--with-data", "--limit", "100000"))
 
+    # The same without the environment directory, which is the framework's and not the
+    # log's (a log of the first layout is made without it).
+    def log_listings(self, url):
+        return tuple("".join(line for line in text.splitlines(True) if '"kind":"env"' not in line)
+                     for text in self.listings(url))
+
     def per_record(self, url, kind):
-        return {r[0].lower().strip("{}"): tuple(int(x) for x in r[1:])
+        return {(r[0].decode() if isinstance(r[0], bytes) else r[0]).lower().strip("{}"):
+                tuple(int(x) for x in r[1:])
                 for r in self.s.rows(url, PER_RECORD[kind])}
 
     def table_rows(self, url):
@@ -322,7 +330,7 @@ class Loop:
 
     def setup(self):
         self.records = os.path.join(self.folder, "records.jsonl")
-        self.keys = records_file(self.records, 400, 80)
+        self.keys = records_file(self.records, 200, 40)
         self.imported = self.s.fresh()
         start = time.time()
         ok(self.imported, "import", "--batch", "20", self.records)
@@ -334,7 +342,7 @@ class Loop:
         check(self.listings(self.imported) == self.imported_listings, "a second import changed the log")
 
         ended = os.path.join(self.folder, "ended.jsonl")
-        ended_file(ended, 600, 300)
+        ended_file(ended, 240, 120)
         self.ended = self.s.fresh()
         ok(self.ended, "import", "--batch", "100", ended)
         target = self.copy_of(self.ended)
@@ -353,7 +361,9 @@ class Loop:
         start = time.time()
         ok(old, "init")
         self.upgrade_time = time.time() - start
-        check(self.listings(old) == self.imported_listings, "the upgrade changed the log's answers")
+        self.imported_log_listings = self.log_listings(self.imported)
+        check(self.log_listings(old) == self.imported_log_listings,
+              "the upgrade changed the log's answers")
         self.s.drop(old)
 
         target = self.s.fresh()
@@ -441,7 +451,7 @@ class Loop:
         url = self.old_log()
         killed = killed_at_random(url, ["init"], self.upgrade_time * 1.2)
         self.expect_consistent(url)
-        check(self.listings(url) == self.imported_listings,
+        check(self.log_listings(url) == self.imported_log_listings,
               "the log upgraded after a kill answers otherwise")
         self.s.drop(url)
         return killed
@@ -480,6 +490,7 @@ class Loop:
         return killed
 
     def run(self, rounds):
+        began = time.time()
         self.setup()
         kinds = ["import", "compact", "upgrade", "copy"]
         for r in range(rounds):
@@ -491,8 +502,8 @@ class Loop:
             except Failure as e:
                 print("crashloop %s: round %d (%s) failed: %s" % (self.s.name, r + 1, kind, e))
                 return False
-        print("crashloop %s: %d rounds passed; %s" % (
-            self.s.name, rounds,
+        print("crashloop %s: %d rounds passed in %.0f s; %s" % (
+            self.s.name, rounds, time.time() - began,
             ", ".join("%s %d (killed in %d)" % (k, self.ran[k], self.killed[k]) for k in kinds)))
         return True
 
