@@ -50,10 +50,13 @@ ASTransaction::~ASTransaction() {
       conn.RollbackToSavepoint(savepointName(level_));
       conn.ReleaseSavepoint(savepointName(level_));
     }
-  } catch (const AException& e) {
-    // Nothing to undo on a lost connection: the database already dropped the transaction.
-    if (e.ConnectionLost()) session_->lost_ = true;
   } catch (...) {
+    // Nothing to undo on a lost connection: the database already dropped the transaction.
+    // Any other failure may leave it open on the connection, work and all: the next
+    // transaction would fail to begin (SQLite) or commit it (MariaDB). Only a new connection
+    // is sure to be rid of it, and an outer transaction must fail rather than commit the
+    // work its inner one could not undo; a lost session does both.
+    session_->lost_ = true;
   }
   session_->depth_ = level_ - 1;
 }

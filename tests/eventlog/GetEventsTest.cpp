@@ -214,6 +214,55 @@ TEST_P(GetEventsTest, RefusalsAndFailures) {
   EXPECT_FALSE(log.getContextLocal()->hasLastError());
 }
 
+// Each query failing at each of its statements in turn answers 3101 with the database's
+// text, keeps a prefix of its answer, sets no last error and changes no table; the next one
+// answers in full.
+TEST_P(GetEventsTest, EveryStatementFailingInTurn) {
+  for (int i = 0; i < 4; ++i) save(nodeA, 100 + i, i % 2 ? &vmC : nullptr);
+  save(nodeB, 50, &vmC);
+  ASSERT_EQ(0, log.saveEvent(auditEvent(nodeA, "s-1", 1)));
+  struct Query {
+    const char* what;
+    JRXEID eid;
+    bool asSource;
+    unsigned limit;
+    std::string category, type;
+    bool withData;
+  };
+  const std::vector<Query> queries{
+      {"every source", JRXEID::EID_INVALID, true, 100, "", "", false},
+      {"one source with payloads", nodeA, true, 100, "", "", true},
+      {"an operand", vmC, false, 2, "", "", false},
+      {"category and type", nodeA, true, 100, "monitor", "audit", true},
+  };
+  auto guids = [](const std::vector<JRXEvent>& v) {
+    Lines out;
+    for (const JRXEvent& e : v) out.push_back(e.guid.toString() + (e.data ? "+data" : ""));
+    return out;
+  };
+  for (const Query& q : queries) {
+    SCOPED_TRACE(q.what);
+    std::vector<JRXEvent> out;
+    auto call = [&] {
+      out.clear();
+      return log.getEvents(&out, q.eid, q.asSource, q.limit, q.category, q.type, q.withData, 0,
+                           kNoUpper);
+    };
+    ASSERT_EQ(0, call());
+    const Lines clean = guids(out);
+    ASSERT_FALSE(clean.empty());
+    EXPECT_EQ(0, failEachStatement(&log, [&] {
+                const int answer = call();
+                const Lines part = guids(out);
+                EXPECT_TRUE(part.size() <= clean.size() &&
+                            std::equal(part.begin(), part.end(), clean.begin()));
+                EXPECT_FALSE(log.getContextLocal()->hasLastError());
+                return answer;
+              }));
+    EXPECT_EQ(guids(out), clean);
+  }
+}
+
 JRX_ON_EVERY_BACKEND(GetEventsTest);
 
 }  // namespace

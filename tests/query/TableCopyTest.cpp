@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <climits>
 
+#include "ASFaults.h"
 #include "ASTableCopy.h"
 #include "QueryFixture.h"
 
@@ -253,6 +255,59 @@ TEST_P(TableCopy, TellsMissingEmptyAndFilledTables) {
   ASCopyTable(from, to, t);
   EXPECT_TRUE(ASTableHasRows(to, t));
   EXPECT_EQ(ASCountRows(to, t), 13);
+}
+
+// Every statement of a copy, on either side, failing in turn: the copy stops with the
+// database's text, the target holds the batches committed before the failing one and
+// nothing of it, the source is untouched, and a copy into a fresh target then comes out whole.
+TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
+  fillItems();
+  fillTags();
+  const std::string toBackend = GetParam().substr(GetParam().find('_') + 1);
+  auto source = ASDatabase::Open("fault:" + fromDb->Url());
+  item i;
+  tag g;
+  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &g}) {
+    SCOPED_TRACE(d->TableName());
+    const Rows stored = all(from, *d);
+    ASCopyOptions options;
+    options.batchRows = 3;
+    const ASTableDigest clean = ASCopyTable(from, to, *d, options);
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+      auto target = ASDatabase::Open("fault:" + jrxtest::freshDatabaseUrl(toBackend));
+      target->Session()->CreateTable(*d);
+      long long committed = 0;
+      options.progress = [&](long long rows) { committed = rows; };
+      ASFaults::Clear();
+      ASFaults::FailStatement(n, "", "copy failed on purpose");
+      bool failed = false;
+      try {
+        ASCopyTable(source->Session(), target->Session(), *d, options);
+      } catch (const AException& e) {
+        failed = true;
+        EXPECT_EQ(e.Text().str(), "copy failed on purpose");
+      }
+      const bool reached = ASFaults::StatementsSeen() >= n;
+      ASFaults::Clear();
+      EXPECT_EQ(failed, reached);
+      if (!reached) break;
+      // Whole batches: as many rows as the committed batches told, each one of the source's.
+      Rows copied = all(target->Session(), *d), sorted = stored;
+      EXPECT_EQ(copied.size(), static_cast<size_t>(committed));
+      std::sort(copied.begin(), copied.end());
+      std::sort(sorted.begin(), sorted.end());
+      EXPECT_TRUE(std::includes(sorted.begin(), sorted.end(), copied.begin(), copied.end()));
+      EXPECT_EQ(ASDigestTable(target->Session(), *d).rows, committed);
+      EXPECT_EQ(all(from, *d), stored);
+      auto fresh = ASDatabase::Open(jrxtest::freshDatabaseUrl(toBackend));
+      fresh->Session()->CreateTable(*d);
+      options.progress = nullptr;
+      EXPECT_EQ(ASCopyTable(source->Session(), fresh->Session(), *d, options), clean);
+      EXPECT_EQ(all(fresh->Session(), *d), stored);
+      if (HasFailure()) break;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, TableCopy, ::testing::ValuesIn(directions()),

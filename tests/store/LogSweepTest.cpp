@@ -21,7 +21,7 @@ namespace {
 class LogSweepTest : public LogDbFixture {
  protected:
   // Operations ended long ago and running, with links, tasks and several reports each;
-  // events with links and every kind of detail row.
+  // events with links and every kind of detail row. The same rows each time.
   void fill() {
     JRXOpLogLocal log(nullptr);
     JRXEventLogLocal events(nullptr);
@@ -37,12 +37,15 @@ class LogSweepTest : public LogDbFixture {
     }
     for (int i = 0; i < 5; ++i) {
       JRXEvent e = event(JRXEID(0xe1, i), kT0 + i, "env_status");
+      e.guid = JRXGUID(0xe1, i);
       e.info.addParameter("env", envRef(JRXEID(0xe2, i), "vm", "other-" + std::to_string(i)));
       for (const char* p : {"old_status", "new_status", "old_transition", "new_transition"})
         e.info.addParameter(p, "2");
       e.info.addParameter("id", "disk");
       ASSERT_EQ(events.saveEvent(e), 0);
-      ASSERT_EQ(events.saveEvent(auditEvent(kNode, "s-" + std::to_string(i), 1)), 0);
+      JRXEvent audit = auditEvent(kNode, "s-" + std::to_string(i), 1);
+      audit.guid = JRXGUID(0xa1, i);
+      ASSERT_EQ(events.saveEvent(audit), 0);
     }
   }
 
@@ -291,6 +294,68 @@ TEST_P(LogSweepTest, AnEnvironmentRowAWriterHasFoundIsNotSweptBeforeItsLink) {
   ASSERT_EQ(events.getEvents(&got, JRXEID(0xe7, 1), false, kNoLimit, "", "", false, 0, kNoUpper),
             0);
   EXPECT_EQ(got.size(), 1u);
+}
+
+// Each path failing at each of its statements in turn stops with the database's text; the
+// batches committed before the failing one stay, nothing of that one does, every link is
+// whole, and the next run ends where a run without a fault ends.
+TEST_P(LogSweepTest, EveryStatementFailingInTurnLeavesTheCommittedBatches) {
+  struct Path {
+    const char* what;
+    std::function<void()> prepare;
+    std::function<void(const JRXRemovedRows&)> run;
+  };
+  const std::vector<Path> paths{
+      {"operations in batches", [] {},
+       [](const JRXRemovedRows& r) { compactOpsInBatches(0, 2, r); }},
+      {"events in batches", [] {},
+       [](const JRXRemovedRows& r) { compactEventsInBatches(2, 3, r); }},
+      {"sweep",
+       [] {
+         ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
+         ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
+       },
+       [](const JRXRemovedRows& r) { sweepLog(4, r); }},
+  };
+  for (const Path& p : paths) {
+    SCOPED_TRACE(p.what);
+    auto restart = [&] {
+      emptyLogTables();
+      fill();
+      p.prepare();
+    };
+    // The state after each batch's report of a run without a fault.
+    restart();
+    std::vector<Lines> states{allLogRows()};
+    p.run([&](const char*, long long) { states.push_back(allLogRows()); });
+    ASSERT_GT(states.size(), 2u);  // two batches at least
+    const Lines done = states.back();
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+      restart();
+      ASFaults::Clear();
+      ASFaults::FailStatement(n, "", kInjected);
+      size_t told = 0;
+      bool failed = false;
+      try {
+        p.run([&](const char*, long long) { ++told; });
+      } catch (const AException& e) {
+        failed = true;
+        EXPECT_EQ(e.Text().str(), kInjected);
+      }
+      EXPECT_TRUE(failed || told == states.size() - 1);
+      const bool reached = ASFaults::StatementsSeen() >= n;
+      ASFaults::Clear();
+      if (!reached) break;
+      // Only the end of a read may fail unseen: nothing was left to undo, and the work went on.
+      ASSERT_LT(told, states.size());
+      EXPECT_EQ(allLogRows(), failed ? states[told] : done);
+      expectLinksWhole();
+      p.run([](const char*, long long) {});
+      EXPECT_EQ(allLogRows(), done);
+      if (HasFailure()) break;
+    }
+  }
 }
 
 JRX_ON_EVERY_BACKEND(LogSweepTest);

@@ -1,0 +1,192 @@
+// Every statement of the operation log's reading and recovery calls failing in turn: each
+// failure answers 3101 with the database's text, leaves every table as it was (a query keeps
+// only a prefix of its answer), and the next call gives the answer a call without a fault gives.
+#include <algorithm>
+
+#include "LogDbFixture.h"
+
+using namespace JRX;
+
+namespace jrxtest {
+namespace {
+
+class OpLogStatementFaultsTest : public LogDbFixture {
+ protected:
+  void SetUp() override {
+    LogDbFixture::SetUp();
+    nodeRow(kLocal);
+    fill();
+  }
+
+  // Operations of this node and another, running, started and ended, with operands, tasks,
+  // parents and several progress rows each.
+  void fill() {
+    for (int i = 0; i < 5; ++i) {
+      const std::string id = "req-" + std::to_string(i);
+      auto r = report(id, i % 2 ? "vm.stop" : "vm.start", 0, 0, kT0 + i, "starting");
+      r.eid = i < 3 ? kLocal : kNode;
+      r.parentId = i ? "req-0" : "";
+      r.operands = {i % 2 ? kVm1 : kVm2};
+      r.info.addParameter("task_id", "task-" + std::to_string(i));
+      ASSERT_EQ(service.saveProgress(r), 0);
+      if (i == 2) continue;  // started only
+      r.status = i == 4 ? 3 : 2;
+      r.progress = 50;
+      r.time = kT0 + 10 + i;
+      r.info = JRXInfo("half way");
+      ASSERT_EQ(service.saveProgress(r), 0);
+    }
+  }
+
+  // The whole stored state, with the keys and times of the restart's own reports left out:
+  // the order in which it closes operations is the database's.
+  static Lines withoutRestartTimes(Lines rows) {
+    for (std::string& r : rows) {
+      if (r.rfind("op_log_data: ", 0) != 0) continue;
+      size_t at = 0;
+      for (int field = 0; field < 3; ++field) at = r.find('|', at) + 1;
+      const size_t end = r.find('|', at);
+      if (r.compare(end + 1, 2, "4|") != 0) continue;
+      r.replace(at, end - at, "now");
+      r.replace(13, r.find('|') - 13, "new");
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  static Lines records(const std::vector<JRXRequestProgressData>& v) {
+    Lines out;
+    for (const auto& r : v) {
+      out.push_back(r.id + "|" + r.name + "|" + r.parentId + "|" + std::to_string(r.progress) +
+                    "|" + std::to_string(r.time) + "|" + std::to_string(r.status) + "|" +
+                    r.info.getText());
+      for (const JRXEID& e : r.operands) out.back() += " " + eidText(e);
+    }
+    return out;
+  }
+
+  static bool isPrefix(const Lines& part, const Lines& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+  }
+
+  JRXOpLogLocal service{nullptr};
+};
+
+// Each query once without a fault, then failing at each of its statements in turn.
+TEST_P(OpLogStatementFaultsTest, QueriesAnswer3101AndKeepAPrefixOfTheirAnswer) {
+  struct Query {
+    const char* what;
+    JRXEID eid;
+    std::string name, id, parent;
+    bool firstOnly, activeOnly;
+    unsigned limit;
+  };
+  const std::vector<Query> queries{
+      {"everything", JRXEID::EID_INVALID, "", "", "", false, false, kNoLimit},
+      {"by environment", kVm1, "", "", "", false, false, kNoLimit},
+      {"by name, first rows only", JRXEID::EID_INVALID, "vm.start", "", "", true, false, 3},
+      {"by identifier", JRXEID::EID_INVALID, "", "req-3", "", false, false, kNoLimit},
+      {"by parent, running only", kVm2, "", "", "req-0", false, true, kNoLimit},
+  };
+  for (const Query& q : queries) {
+    SCOPED_TRACE(q.what);
+    std::vector<JRXRequestProgressData> out;
+    auto call = [&] {
+      out.clear();
+      return service.getOps(&out, q.eid, q.name, q.id, q.parent, q.firstOnly, q.activeOnly,
+                            q.limit, 0, kNoUpper);
+    };
+    ASSERT_EQ(call(), 0);
+    const Lines clean = records(out);
+    ASSERT_FALSE(clean.empty());
+    EXPECT_EQ(failEachStatement(&service, [&] {
+                const int answer = call();
+                EXPECT_TRUE(isPrefix(records(out), clean));
+                return answer;
+              }),
+              0);
+    EXPECT_EQ(records(out), clean);
+  }
+}
+
+TEST_P(OpLogStatementFaultsTest, UnfinishedIdsAnswer3101AndLeaveTheCallersValues) {
+  for (const JRXEID& executor : {kLocal, kNode}) {
+    SCOPED_TRACE(eidText(executor));
+    Lines ids;
+    long lastTime = 0;
+    ASSERT_EQ(service.getUnfinishedOpIds(ids, lastTime, executor), 0);
+    const Lines clean = ids;
+    const long cleanTime = lastTime;
+    ASSERT_FALSE(clean.empty());
+    EXPECT_EQ(failEachStatement(nullptr, [&] {
+                ids = {"kept"};
+                lastTime = 42;
+                const int answer = service.getUnfinishedOpIds(ids, lastTime, executor);
+                if (answer) {
+                  EXPECT_EQ(ids, Lines{"kept"});
+                  EXPECT_EQ(lastTime, 42);
+                }
+                return answer;
+              }),
+              0);
+    EXPECT_EQ(ids, clean);
+    EXPECT_EQ(lastTime, cleanTime);
+  }
+}
+
+// A failure of finishOps's own statements leaves everything as it was; one inside a closing
+// report leaves that operation open, whole, and closes the others. The next call closes what
+// is left, and the log ends as a call without a fault leaves it.
+TEST_P(OpLogStatementFaultsTest, RestartClosingFailsWholeOrLeavesOneOperationOpen) {
+  const Lines start = allLogRows();
+  ASSERT_EQ(service.finishOps(), 0);
+  const Lines closed = withoutRestartTimes(allLogRows());
+  ASSERT_NE(closed, withoutRestartTimes(start));
+  auto openOps = [] {
+    op_log o;
+    return rowsOf({&o}, {&o->id}, o->status != 3 && o->status != 4 && o->status != 5);
+  };
+  auto closingRows = [] {
+    op_log_data d;
+    return rowsOf({&d}, {&d->op_id}, d->status == 4);
+  };
+  const size_t leftOpen = openOps().size();
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+    emptyLogTables();
+    fill();
+    ASSERT_EQ(allLogRows(), start);
+    ASFaults::Clear();
+    ASFaults::FailStatement(n, "", kInjected);
+    const int answer = service.finishOps();
+    const bool reached = ASFaults::StatementsSeen() >= n;
+    ASFaults::Clear();
+    if (!reached) {
+      EXPECT_EQ(answer, 0);
+      EXPECT_EQ(withoutRestartTimes(allLogRows()), closed);
+      break;
+    }
+    if (answer != 0) {
+      EXPECT_EQ(answer, 3101);
+      EXPECT_EQ(service.getContextLocal()->getLastError().message, kInjected);
+      EXPECT_EQ(allLogRows(), start);
+    } else {
+      // One closing report failed with the database's text, and only its operation is open.
+      int failedReports = 0;
+      for (size_t i = 0; i < service.endedCommands().size(); ++i)
+        failedReports += service.endedCommands()[i].message == kInjected ? 1 : 0;
+      EXPECT_EQ(failedReports, 1);
+      EXPECT_EQ(openOps().size(), leftOpen + 1);
+      op_log o;
+      EXPECT_EQ(closingRows(), rowsOf({&o}, {&o->op_id}, o->status == 4));
+    }
+    EXPECT_EQ(service.finishOps(), 0);
+    EXPECT_EQ(withoutRestartTimes(allLogRows()), closed);
+    if (HasFailure()) break;
+  }
+}
+
+JRX_ON_EVERY_BACKEND(OpLogStatementFaultsTest);
+
+}  // namespace
+}  // namespace jrxtest
