@@ -32,7 +32,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 JRXLOG = os.environ.get("JRXLOG", os.path.join(ROOT, "build/test/bin/jrxlog"))
-LAYOUT_TEST = os.path.join(ROOT, "tests/store/LogLayoutTest.cpp")
+LAYOUT_TEST = os.path.join(ROOT, "tests/common/OldLogLayouts.h")
 
 # Child tables and the parent each row needs.
 CHILDREN = [("op_log_data", "op_id", "op_log", "op_id"),
@@ -187,7 +187,7 @@ class MariadbServer:
 
 
 def first_layout(kind):
-    """The statements of the log's first layout, as tests/store/LogLayoutTest.cpp keeps them."""
+    """The statements of the log's first layout, as tests/common/OldLogLayouts.h keeps them."""
     text = open(LAYOUT_TEST).read()
     block = text[text.index("const OldLayout kFirst = {"):]
     block = block[:block.index("false};")]
