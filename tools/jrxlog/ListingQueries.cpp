@@ -180,22 +180,22 @@ std::string readFollowCursor(const char* listing, const ListingCursor& start,
   return text.substr(head.size() + 17);
 }
 
-ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
-                      const OpsPart& each) {
-  JRX::JRXOpLogLocal log(accessProvider());
+namespace {
+
+// Reads a listing in parts of at most `part` records after `cursor`, up to `limit` records in
+// all, handing each part to `each`; `read(after, ask, records, places)` is one service call.
+// Returns the cursor of the last record read.
+template <class Record, class Read, class Each>
+ListingCursor readInParts(const ListingCursor& cursor, size_t limit, size_t part, Read read,
+                          const Each& each) {
   ListingCursor at = cursor;
-  JRX::JRXTimeBounds bounds;
-  bounds.from = q.from;
-  bounds.to = q.to;
-  size_t remaining = q.limit;
+  size_t remaining = limit;
   // At least one call, which may refuse the caller.
   do {
     const size_t ask = std::min(remaining, part);
-    std::vector<JRX::JRXRequestProgressData> records;
+    std::vector<Record> records;
     std::vector<JRX::JRXListingPlace> places;
-    check(log, log.getOpsAfter(&records, &places, at.placed ? &at.place : nullptr, q.eid, q.name,
-                               q.id, q.parent, q.firstOnly, q.active,
-                               static_cast<unsigned int>(ask), q.newestFirst, bounds));
+    read(at.placed ? &at.place : nullptr, static_cast<unsigned int>(ask), records, places);
     if (records.empty()) break;
     at.placed = true;
     at.place = places.back();
@@ -206,29 +206,42 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
   return at;
 }
 
+JRX::JRXTimeBounds boundsOf(long from, long to) {
+  JRX::JRXTimeBounds bounds;
+  bounds.from = from;
+  bounds.to = to;
+  return bounds;
+}
+
+}  // namespace
+
+ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
+                      const OpsPart& each) {
+  JRX::JRXOpLogLocal log(accessProvider());
+  const JRX::JRXTimeBounds bounds = boundsOf(q.from, q.to);
+  return readInParts<JRX::JRXRequestProgressData>(
+      cursor, q.limit, part,
+      [&](const JRX::JRXListingPlace* after, unsigned int ask,
+          std::vector<JRX::JRXRequestProgressData>& records,
+          std::vector<JRX::JRXListingPlace>& places) {
+        check(log, log.getOpsAfter(&records, &places, after, q.eid, q.name, q.id, q.parent,
+                                   q.firstOnly, q.active, ask, q.newestFirst, bounds));
+      },
+      each);
+}
+
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each) {
   JRX::JRXEventLogLocal log(accessProvider());
-  ListingCursor at = cursor;
-  JRX::JRXTimeBounds bounds;
-  bounds.from = q.from;
-  bounds.to = q.to;
-  size_t remaining = q.limit;
-  do {
-    const size_t ask = std::min(remaining, part);
-    std::vector<JRX::JRXEvent> events;
-    std::vector<JRX::JRXListingPlace> places;
-    check(log, log.getEventsAfter(&events, &places, at.placed ? &at.place : nullptr, q.eid,
-                                  q.bySource, static_cast<unsigned int>(ask), q.category, q.type,
-                                  q.withData, bounds));
-    if (events.empty()) break;
-    at.placed = true;
-    at.place = places.back();
-    remaining -= events.size();
-    each(events, places);
-    if (events.size() < ask) break;
-  } while (remaining > 0);
-  return at;
+  const JRX::JRXTimeBounds bounds = boundsOf(q.from, q.to);
+  return readInParts<JRX::JRXEvent>(
+      cursor, q.limit, part,
+      [&](const JRX::JRXListingPlace* after, unsigned int ask, std::vector<JRX::JRXEvent>& events,
+          std::vector<JRX::JRXListingPlace>& places) {
+        check(log, log.getEventsAfter(&events, &places, after, q.eid, q.bySource, ask,
+                                      q.category, q.type, q.withData, bounds));
+      },
+      each);
 }
 
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
