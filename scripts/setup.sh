@@ -8,7 +8,7 @@
 set -euo pipefail
 profile=${1:-all}
 tool_packages=(g++ make cmake pkg-config libsqlite3-dev libmariadb-dev nlohmann-json3-dev
-               libboost-dev libcpp-httplib-dev libcli11-dev)
+               libboost-dev libcpp-httplib-dev libcli11-dev libjs-chart.js)
 test_packages=(build-essential mariadb-server mariadb-client libgtest-dev libgmock-dev
                libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot clang-14
                libfuzzer-14-dev openssl)

@@ -1,6 +1,7 @@
-// The page of `jrxlog serve`: one document, its script and its style sheet, all held in the
-// binary, so the view needs no installed files and loads nothing from elsewhere. The script
-// is its own path because the page's policy allows no inline script.
+// The page of `jrxlog serve`: one document (at "/"), its script, its style sheet and the
+// charting library, each at "/NAME" of its file in tools/jrxlog/web/, all held in the binary,
+// so the view needs no installed files and loads nothing from elsewhere. The scripts are
+// files of their own because the page's policy allows no inline script.
 #pragma once
 
 namespace httplib {
