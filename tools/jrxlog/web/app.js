@@ -1,4 +1,6 @@
 'use strict';
+// Every text of the log reaches the page through textContent, an Option's text or a chart's
+// label painted on its canvas, never as markup.
 (function () {
   const REFRESH_MS = 2000;
   const EVENTS_SHOWN = 50;
@@ -192,8 +194,11 @@
 
   function showOps(records) {
     const ops = operationsOf(records);
+    const before = activeOps;
     activeOps = new Map();
     ops.forEach((op, id) => activeOps.set(id, chartOp(id, op)));
+    // One that ended is drawn to its end at once, not when the charts are read next.
+    if (Array.from(before.keys()).some((id) => !activeOps.has(id))) refreshCharts();
     const rows = [];
     ops.forEach((op, id) => {
       const r = op.latest;
