@@ -49,9 +49,12 @@ HeadlessBrowser::HeadlessBrowser(const std::string& program) : profile_(makeTemp
   if (pid_ == 0) {
     // A group of its own: the browser's helpers end with it even when it has to be killed.
     setpgid(0, 0);
-    int quiet = open("/dev/null", O_RDWR);
-    if (quiet < 0 || dup2(quiet, 0) < 0 || dup2(quiet, 1) < 0 || dup2(quiet, 2) < 0 ||
-        dup2(commands[0], 3) < 0 || dup2(answers[1], 4) < 0)
+    // Moved out of the way first: either end may be 3 or 4 already, where dup2 would keep
+    // its close-on-exec.
+    int quiet = ::open("/dev/null", O_RDWR);
+    const int in = fcntl(commands[0], F_DUPFD, 10), out = fcntl(answers[1], F_DUPFD, 10);
+    if (quiet < 0 || in < 0 || out < 0 || dup2(quiet, 0) < 0 || dup2(quiet, 1) < 0 ||
+        dup2(quiet, 2) < 0 || dup2(in, 3) < 0 || dup2(out, 4) < 0)
       _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
@@ -174,8 +177,15 @@ json HeadlessBrowser::evaluate(const std::string& expression) {
 
 bool HeadlessBrowser::waitUntil(const std::string& condition, std::chrono::milliseconds most) {
   const auto until = Clock::now() + most;
+  // While the page loads (or reloads after the token) it may have no body, or no context
+  // to evaluate in: that is "not yet".
+  const std::string expression =
+      "(() => { try { return Boolean(" + condition + "); } catch (e) { return false; } })()";
   while (Clock::now() < until) {
-    if (evaluate("Boolean(" + condition + ")") == json(true)) return true;
+    try {
+      if (evaluate(expression) == json(true)) return true;
+    } catch (const std::runtime_error&) {
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return false;

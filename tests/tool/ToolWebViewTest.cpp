@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "HeadlessBrowser.h"
 #include "ToolFixture.h"
@@ -89,6 +90,7 @@ TEST_P(ToolWebView, ServesTheFilesOfTheSourceTree) {
       {"/app.js", JRXLOG_WEB_DIR "/app.js", "text/javascript; charset=utf-8"},
       {"/charts.js", JRXLOG_WEB_DIR "/charts.js", "text/javascript; charset=utf-8"},
       {"/style.css", JRXLOG_WEB_DIR "/style.css", "text/css; charset=utf-8"},
+      {"/favicon.svg", JRXLOG_WEB_DIR "/favicon.svg", "image/svg+xml"},
       {"/chart.min.js", JRX_CHARTJS, "text/javascript; charset=utf-8"},
   };
   for (const auto& [path, file, type] : files) {
@@ -124,8 +126,8 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
   const json records[] = {
       {{"kind", "env"}, {"eid", vm}, {"type", "vm"}, {"title", img}},
       {{"kind", "progress"}, {"id", "op-hostile"}, {"name", "<b>vm.start</b>"}, {"status", 2},
-       {"progress", 64}, {"time", now}, {"operands", {vm}},
-       {"info", {{"text", "Copying " + script}, {"params", {{"source_env", env}}}}}},
+       {"progress", 64}, {"time", now}, {"operands", json::array({vm})},
+       {"info", {{"text", "Copying " + script}}}},
       {{"kind", "event"}, {"guid", "3f1e0d2c-0000-4000-8000-0000000000ee"}, {"time", now},
        {"category", "vm"}, {"type", "alert"},
        {"info", {{"text", "{who} said " + svg}, {"params", {{"who", img}, {"source_env", env}}}}}},
@@ -173,15 +175,12 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
   EXPECT_EQ(tables.at("etas").size(), active.size());
   for (const std::string eta : tables.at("etas")) EXPECT_FALSE(eta.empty());
   EXPECT_EQ(tables.at("events").size(), 50u);
-  // "older" reads on in the same listing, also within a time range. A refresh under way
-  // when the range changes still reads the former one: the next one is waited for too.
+  // "older" reads on in the same listing, also within a time range.
   browser.evaluate("(() => { const s = document.getElementById('filter-since'); s.value = '86400';"
                    " document.body.dataset.refreshed = ''; s.dispatchEvent(new Event('change')); })()");
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(browser.waitUntil("document.body.dataset.refreshed === 'ok'"));
-    browser.evaluate("document.body.dataset.refreshed = ''");
-  }
   ASSERT_TRUE(browser.waitUntil("document.body.dataset.refreshed === 'ok'"));
+  // A range read anew a second later begins at another second: a different listing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   // A click while a refresh reads is not taken: it is repeated until the rows come.
   const size_t older = std::min<size_t>(events, 100);
   EXPECT_TRUE(browser.waitUntil("(() => { const n = document.querySelectorAll('#events-body tr')"

@@ -16,6 +16,7 @@ const char* typeOf(const std::string& name) {
   if (ext == "html") return "text/html; charset=utf-8";
   if (ext == "js") return "text/javascript; charset=utf-8";
   if (ext == "css") return "text/css; charset=utf-8";
+  if (ext == "svg") return "image/svg+xml";
   return "application/octet-stream";
 }
 

@@ -18,6 +18,9 @@
   const knownTypes = new Set();
   let historyId = null;
   let busy = false;
+  // Filters changed while a refresh was reading: it is done again with them once it ends, and
+  // only that one says the page is up to date.
+  let again = false;
   // The operations of the charted range by id (each {id, name, operands, start, end, status,
   // eta}), and the unfinished ones as the last refresh saw them.
   let rangeOps = new Map();
@@ -286,9 +289,13 @@
     }
   }
 
-  async function refresh() {
-    if (busy) return;
+  async function refresh(filtersChanged) {
+    if (busy) {
+      if (filtersChanged) again = true;
+      return;
+    }
     busy = true;
+    again = false;
     const f = filters();
     try {
       const answer = {};
@@ -306,12 +313,13 @@
         showHistory(await getJson('/api/ops/' + encodeURIComponent(historyId)));
       updateChoices();
       setStatus('updated ' + new Date().toLocaleTimeString(), false);
-      document.body.dataset.refreshed = 'ok';
+      if (!again) document.body.dataset.refreshed = 'ok';
     } catch (e) {
       setStatus('cannot read the log: ' + e.message, true);
       document.body.dataset.refreshed = 'failed';
     } finally {
       busy = false;
+      if (again) refresh(true);
     }
   }
 
@@ -439,7 +447,7 @@
     ['filter-env', 'filter-type', 'filter-since'].forEach((id) =>
       byId(id).addEventListener('change', () => {
         eventsLimit = EVENTS_SHOWN;
-        refresh();
+        refresh(true);
         refreshCharts();
       }));
     refresh();
