@@ -59,27 +59,34 @@ HeadlessBrowser::HeadlessBrowser(const std::string& program) : profile_(makeTemp
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(commands[0]);
-  close(answers[1]);
+  ::close(commands[0]);
+  ::close(answers[1]);
   toBrowser_ = commands[1];
   fromBrowser_ = answers[0];
-  if (pid_ < 0) throw std::runtime_error("cannot start the browser");
-  const json target = call("Target.createTarget", {{"url", "about:blank"}}, false);
-  session_ = call("Target.attachToTarget", {{"targetId", target.at("targetId")}, {"flatten", true}},
-                  false).at("sessionId");
-  for (const char* domain : {"Network.enable", "Page.enable", "Runtime.enable", "Log.enable"})
-    call(domain);
+  // A constructor that throws has no destructor run: the browser is ended here.
+  try {
+    if (pid_ < 0) throw std::runtime_error("cannot start the browser");
+    const json target = call("Target.createTarget", {{"url", "about:blank"}}, false);
+    session_ = call("Target.attachToTarget",
+                    {{"targetId", target.at("targetId")}, {"flatten", true}}, false)
+                   .at("sessionId");
+    for (const char* domain : {"Network.enable", "Page.enable", "Runtime.enable", "Log.enable"})
+      call(domain);
+  } catch (...) {
+    close();
+    throw;
+  }
 }
 
-HeadlessBrowser::~HeadlessBrowser() {
+void HeadlessBrowser::close() {
   if (pid_ > 0) {
     try {
       session_.clear();
       call("Browser.close", json::object(), false);
     } catch (const std::exception&) {
     }
-    close(toBrowser_);
-    close(fromBrowser_);
+    ::close(toBrowser_);
+    ::close(fromBrowser_);
     int status = 0;
     bool ended = false;
     for (int i = 0; i < 100 && !ended; ++i) {
@@ -90,9 +97,11 @@ HeadlessBrowser::~HeadlessBrowser() {
       kill(-pid_, SIGKILL);
       waitpid(pid_, &status, 0);
     }
+    pid_ = -1;
   }
   std::error_code ignored;
-  std::filesystem::remove_all(profile_, ignored);
+  if (!profile_.empty()) std::filesystem::remove_all(profile_, ignored);
+  profile_.clear();
 }
 
 json HeadlessBrowser::call(const std::string& method, const json& params, bool onPage) {

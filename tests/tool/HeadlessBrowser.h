@@ -20,11 +20,13 @@ class HeadlessBrowser {
   // console errors and dialogs are recorded. Requests to anything but loopback go to a proxy
   // that is not there, so that none of them leaves the machine even when a page asks.
   explicit HeadlessBrowser(const std::string& program);
-  ~HeadlessBrowser();
+  ~HeadlessBrowser() { close(); }
   HeadlessBrowser(const HeadlessBrowser&) = delete;
   HeadlessBrowser& operator=(const HeadlessBrowser&) = delete;
 
   void open(const std::string& url);
+  // Ends the browser and its helpers; the destructor does it otherwise.
+  void close();
   // The value of a script expression on the page (promises awaited); throws on its error.
   nlohmann::json evaluate(const std::string& expression);
   // Evaluates `condition` until it is true; false after `most`.
