@@ -126,9 +126,8 @@
     s.className = failed ? 'failed' : '';
   }
 
-  async function getJson(path, answer) {
+  async function getJson(path) {
     const res = await fetch(path, { credentials: 'same-origin', cache: 'no-store' });
-    if (answer) answer.cursor = res.headers.get('X-Jrxlog-Cursor');
     let body = null;
     try {
       body = await res.json();
@@ -140,6 +139,12 @@
       throw new Error(res.status + ': ' + why);
     }
     return body;
+  }
+
+  // A listing's answer ends with the record of its cursor.
+  function cursorOf(records) {
+    const last = records.length ? records[records.length - 1] : null;
+    return last && last.kind === 'cursor' ? last.cursor : null;
   }
 
   function query(params) {
@@ -298,16 +303,15 @@
     again = false;
     const f = filters();
     try {
-      const answer = {};
       const [ops, events] = await Promise.all([
         getJson('/api/ops' + query({ active: '1', eid: f.eid })),
         getJson('/api/events' + query({ envs: '1', limit: eventsLimit, eid: f.eid, type: f.type,
-                                          from: f.from }), answer),
+                                          from: f.from })),
       ]);
       showOps(ops);
       drawTimeline();
       eventsFrom = f.from;
-      eventsCursor = answer.cursor;
+      eventsCursor = cursorOf(events);
       showEvents(events, false);
       if (historyId !== null)
         showHistory(await getJson('/api/ops/' + encodeURIComponent(historyId)));
@@ -415,10 +419,9 @@
     busy = true;
     const f = filters();
     try {
-      const answer = {};
       const events = await getJson('/api/events' + query({ envs: '1', limit: EVENTS_SHOWN,
-        eid: f.eid, type: f.type, from: eventsFrom, after: eventsCursor }), answer);
-      eventsCursor = answer.cursor;
+        eid: f.eid, type: f.type, from: eventsFrom, after: eventsCursor }));
+      eventsCursor = cursorOf(events);
       eventsLimit += events.filter((e) => e.kind === 'event').length;
       showEvents(events, true);
       updateChoices();

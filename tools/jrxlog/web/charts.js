@@ -22,6 +22,13 @@ const JrxCharts = (function () {
     return typeof Chart !== 'undefined';
   }
 
+  // Lines and texts that stand out on the page's own background, light or dark.
+  if (available()) {
+    Chart.defaults.borderColor = '#8884';
+    if (window.matchMedia && window.matchMedia('(prefers-color-scheme: dark)').matches)
+      Chart.defaults.color = '#bbb';
+  }
+
   function clock(seconds, withDay) {
     const d = new Date(seconds * 1000);
     const time = d.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit' });
