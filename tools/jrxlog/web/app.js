@@ -26,6 +26,7 @@
   let rangeOps = new Map();
   let activeOps = new Map();
   let chartFrom = null;
+  let chartAnyTime = true;
   let chartsBusy = false;
   // Where the shown events begin: "older" goes on with the same listing.
   let eventsFrom = '';
@@ -336,7 +337,13 @@
     const ops = Array.from(all.values())
       .sort((a, b) => b.start - a.start || (a.id < b.id ? -1 : a.id > b.id ? 1 : 0));
     const shown = ops.slice(0, TIMELINE_BARS);
-    JrxCharts.timeline(byId('timeline'), byId('timeline-box'), shown, chartFrom, nowSeconds());
+    // Without a chosen range the timeline begins with the oldest bar it shows.
+    let from = chartFrom;
+    if (chartAnyTime && shown.length) {
+      const oldest = Math.min(...shown.map((op) => op.start));
+      from = Math.max(from, Math.floor(oldest / 900) * 900);
+    }
+    JrxCharts.timeline(byId('timeline'), byId('timeline-box'), shown, from, nowSeconds());
     byId('timeline-note').textContent = '(' + shown.length +
       (ops.length > shown.length ? ' newest of ' + ops.length : '') + ')';
   }
@@ -387,6 +394,7 @@
         from = Math.max(from, Math.floor(oldest / JrxCharts.HOUR) * JrxCharts.HOUR);
       }
       chartFrom = from;
+      chartAnyTime = f.from === '';
       drawTimeline();
       JrxCharts.hourly(byId('hourly'), hourly.counts, from, now);
       byId('hourly-note').textContent = '(' + hourly.n +
