@@ -67,6 +67,23 @@ const char* const kTablesState = R"JS((() => ({
   pwned: document.body.dataset.pwned || null,
 }))())JS";
 
+// Clicks the middle of the timeline's bar of operation ID, as a person would.
+std::string clickBar(const std::string& id) {
+  return R"JS((() => {
+  const chart = Chart.getChart('timeline');
+  for (let d = 0; d < chart.data.datasets.length; ++d) {
+    const i = chart.data.datasets[d].data.findIndex((b) => b.y === )JS" + json(id).dump() + R"JS();
+    if (i < 0) continue;
+    const bar = chart.getDatasetMeta(d).data[i];
+    const r = chart.canvas.getBoundingClientRect();
+    chart.canvas.dispatchEvent(new MouseEvent('click', {
+      clientX: r.left + (bar.x + bar.base) / 2, clientY: r.top + bar.y, bubbles: true }));
+    return true;
+  }
+  return false;
+})())JS";
+}
+
 // The outcome of each operation as its latest report says, in the page's terms.
 std::map<std::string, size_t> outcomes(const std::string& jsonLines) {
   std::map<std::string, int> latest;
@@ -187,6 +204,16 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
                                 ".length; if (n === 50) document.getElementById('events-older')"
                                 ".click(); return n === " + std::to_string(older) + "; })()"))
       << join(browser.problems());
+
+  // A bar of the timeline opens its operation's history (one of the demo's: the hostile one
+  // began a moment ago, and its bar is a sliver).
+  const std::string picked = active.front() == "op-hostile" ? active.back() : active.front();
+  const size_t reports = idsOf(jrx({"ops", "--id", picked, "--json"}).out).size();
+  ASSERT_EQ(browser.evaluate(clickBar(picked)), json(true));
+  EXPECT_TRUE(browser.waitUntil("document.getElementById('history-id').textContent === " +
+                                json(picked).dump() + " && document.getElementById('history-body')"
+                                ".children.length === " + std::to_string(reports)))
+      << picked;
 
   // Nothing of the log ran or became markup: the payloads are the rows' text.
   tables = browser.evaluate(kTablesState);

@@ -343,7 +343,8 @@
       const oldest = Math.min(...shown.map((op) => op.start));
       from = Math.max(from, Math.floor(oldest / 900) * 900);
     }
-    JrxCharts.timeline(byId('timeline'), byId('timeline-box'), shown, from, nowSeconds());
+    JrxCharts.timeline(byId('timeline'), byId('timeline-box'), shown, from, nowSeconds(),
+                       openHistory);
     byId('timeline-note').textContent = '(' + shown.length +
       (ops.length > shown.length ? ' newest of ' + ops.length : '') + ')';
   }

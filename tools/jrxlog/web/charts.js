@@ -79,7 +79,8 @@ const JrxCharts = (function () {
 
   // ops: [{id, name, operands, start, end (null while unfinished), status, eta}], newest
   // first. A bar runs from the operation's start (or the range's) to its end, or to now.
-  function timeline(canvas, box, ops, from, now) {
+  // Clicking a bar hands its operation's id to `pick`.
+  function timeline(canvas, box, ops, from, now, pick) {
     const withDay = now - from > 86400;
     let max = now;
     ops.forEach((op) => {
@@ -113,6 +114,13 @@ const JrxCharts = (function () {
                       const op = byId.get(ids[i]);
                       return op ? shorten(op.name + ' ' + op.operands, 32) : '';
                     } } },
+    };
+    options.onClick = (event, elements) => {
+      const bar = elements.length ? datasets[elements[0].datasetIndex].data[elements[0].index] : null;
+      if (bar) pick(bar.y);
+    };
+    options.onHover = (event, elements) => {
+      canvas.style.cursor = elements.length ? 'pointer' : 'default';
     };
     options.plugins.tooltip = {
       callbacks: {
