@@ -11,7 +11,8 @@ tool_packages=(g++ make cmake pkg-config libsqlite3-dev libmariadb-dev nlohmann-
                libboost-dev libcpp-httplib-dev libcli11-dev libjs-chart.js)
 test_packages=(build-essential mariadb-server mariadb-client libgtest-dev libgmock-dev
                libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot clang-14
-               libfuzzer-14-dev openssl)
+               libfuzzer-14-dev openssl
+               python3-prometheus-client)  # parses /metrics as a scraper would
 cluster_packages=(galera-4 mariadb-backup socat)  # the cluster test
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"

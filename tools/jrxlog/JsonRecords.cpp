@@ -322,9 +322,14 @@ EnvRecord envFrom(const json& v) {
 JRX::JRXRequestProgressData progressFrom(const json& v, int64_t now) {
   checkFields(v,
               {"kind", "id", "parentId", "name", "status", "progress", "time", "operands",
-               "sessionId", "eid", "info"},
+               "sessionId", "eid", "info", "eta"},
               "a progress record");
   if (!v.contains("id")) throw RecordError("a progress record needs \"id\"");
+  // A listing's estimate of the end, which the log does not store: read back, it is checked
+  // and left out.
+  if (v.contains("eta") && !v["eta"].is_null())
+    getInteger(v, "eta", "eta", std::numeric_limits<int32_t>::min(),
+               std::numeric_limits<int32_t>::max());
   JRX::JRXRequestProgressData r(getString(v, "id", "id"));
   if (v.contains("parentId")) r.parentId = getString(v, "parentId", "parentId");
   if (v.contains("name")) r.name = getString(v, "name", "name");
@@ -534,7 +539,7 @@ std::string envToJson(const EnvRecord& env) {
   return dump(out);
 }
 
-std::string progressToJson(const JRX::JRXRequestProgressData& r) {
+std::string progressToJson(const JRX::JRXRequestProgressData& r, const std::optional<long>* eta) {
   ojson out = ojson::object();
   out["kind"] = "progress";
   out["id"] = textToJson(r.id);
@@ -549,6 +554,12 @@ std::string progressToJson(const JRX::JRXRequestProgressData& r) {
   out["sessionId"] = textToJson(r.sessionId.text);
   if (r.eid.isValid()) out["eid"] = r.eid.toString();
   out["info"] = infoTo(r.info);
+  if (eta) {
+    if (*eta)
+      out["eta"] = **eta;
+    else
+      out["eta"] = nullptr;
+  }
   return dump(out);
 }
 

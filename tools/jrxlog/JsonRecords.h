@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -53,7 +54,10 @@ std::string textFromJson(const std::string& text);
 
 // Single lines, without the newline.
 std::string envToJson(const EnvRecord& env);
-std::string progressToJson(const JRX::JRXRequestProgressData& record);
+// `eta`: the estimated end of the record's running operation, written as "eta" (null where
+// none can be made); no field without it.
+std::string progressToJson(const JRX::JRXRequestProgressData& record,
+                           const std::optional<long>* eta = nullptr);
 std::string eventToJson(const JRX::JRXEvent& event);
 // {"kind":"cursor","cursor":TEXT}: where a listing stopped; the import skips it.
 std::string cursorToJson(const std::string& cursor);

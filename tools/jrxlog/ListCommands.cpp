@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <fstream>
 
 #include <iostream>
@@ -12,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "EstimateQueries.h"
 #include "Follow.h"
 #include "JsonRecords.h"
 #include "ListingQueries.h"
@@ -166,7 +169,13 @@ int runOps(const CommandLine& cl) {
   // Operand links of a copy depend on what its environment directory knows, so the env
   // records of the operands travel with the operations unless left out on purpose.
   EnvWriter envs(std::cout, json && !cl.has("no-envs"));
+  // The listing of running operations shows when each is expected to end, as of each print.
+  auto estimates = [&q]() {
+    return std::unique_ptr<OperationEstimates>(
+        q.active ? new OperationEstimates(static_cast<long>(std::time(nullptr))) : nullptr);
+  };
   if (!start.resumed) {
+    const auto listed = estimates();
     if (following) {
       std::vector<long long> newest;
       JRX::JRXOpLogLocal log(accessProvider());
@@ -182,13 +191,13 @@ int runOps(const CommandLine& cl) {
                     if (place.report != JRX::JRXListingPlace::kWholeOperation)
                       start.state.handle(place.report);
                   if (json) {
-                    printOpsJson(records, std::cout, envs);
+                    printOpsJson(records, std::cout, envs, listed.get());
                     std::cout.flush();
                   } else {
                     table.insert(table.end(), records.begin(), records.end());
                   }
                 });
-    if (!json) printOpsTable(table, std::cout, Terminal::of(1));
+    if (!json) printOpsTable(table, std::cout, Terminal::of(1), listed.get());
     if (!following) {
       const std::string text = cursorText("ops", end);
       showCursor(cl, json, text);
@@ -211,12 +220,13 @@ int runOps(const CommandLine& cl) {
                   for (size_t i = 0; i < records.size(); ++i)
                     if (fresh(places[i].report)) kept.push_back(records[i]);
                   if (kept.empty()) return stored;
+                  const auto polled = estimates();
                   if (json) {
-                    printOpsJson(kept, std::cout, envs);
+                    printOpsJson(kept, std::cout, envs, polled.get());
                     std::cout.flush();
                   } else {
                     std::ostringstream rows;
-                    printOpsTable(kept, rows, Terminal::of(1));
+                    printOpsTable(kept, rows, Terminal::of(1), polled.get());
                     printUnderTable(rows.str());
                   }
                   return stored;

@@ -1,5 +1,6 @@
 #include "Listings.h"
 
+#include "EstimateQueries.h"
 #include "JRXEnvDirectory.h"
 #include "JsonRecords.h"
 
@@ -45,7 +46,7 @@ std::string envLabel(const JRX::JRXEID& eid) {
 }
 
 void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                   const Terminal& term) {
+                   const Terminal& term, OperationEstimates* estimates) {
   bool parents = false;
   for (const auto& r : records)
     if (!r.parentId.empty()) parents = true;
@@ -54,6 +55,7 @@ void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std:
   cols.push_back({"NAME"});
   cols.push_back({"STATUS"});
   cols.push_back({"PROGRESS", Table::RIGHT});
+  if (estimates) cols.push_back({"ETA"});
   cols.push_back({"OPERANDS", Table::LEFT, Table::GUIDS});
   cols.push_back({"TEXT", Table::LEFT, Table::TEXT});
   Table table(cols);
@@ -63,6 +65,7 @@ void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std:
     row.push_back(r.name);
     row.push_back(statusText(r.status));
     row.push_back(std::to_string(r.progress) + "%");
+    if (estimates) row.push_back(etaText(estimates->of(r.id), estimates->now()));
     row.push_back(operandsText(r.operands));
     row.push_back(r.info.toString());
     table.addRow(std::move(row));
@@ -115,18 +118,19 @@ void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& ou
 }
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                  bool withEnvs) {
+                  bool withEnvs, OperationEstimates* estimates) {
   EnvWriter envs(out, withEnvs);
-  printOpsJson(records, out, envs);
+  printOpsJson(records, out, envs, estimates);
 }
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                  EnvWriter& envs) {
+                  EnvWriter& envs, OperationEstimates* estimates) {
   for (const auto& r : records) {
     for (const auto& eid : r.operands) envs.named(eid);
     envs.named(r.eid);
     envs.namedIn(r.info);
-    out << progressToJson(r) << '\n';
+    const OperationEstimates::Estimate* e = estimates ? &estimates->of(r.id) : nullptr;
+    out << progressToJson(r, e && e->running ? &e->end : nullptr) << '\n';
   }
 }
 

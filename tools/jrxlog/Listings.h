@@ -42,16 +42,20 @@ class EventsTable {
   Table table_;
 };
 
+class OperationEstimates;
+
+// `estimates`: a column (table) or field "eta" (JSON) with the estimated end of each record's
+// operation while it runs.
 void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                   const Terminal& term);
+                   const Terminal& term, OperationEstimates* estimates = nullptr);
 // `withData`: a column with each event's payload (the audit details).
 void printEventsTable(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                       const Terminal& term, bool withData = false);
 
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                  bool withEnvs);
+                  bool withEnvs, OperationEstimates* estimates = nullptr);
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
-                  EnvWriter& envs);
+                  EnvWriter& envs, OperationEstimates* estimates = nullptr);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      bool withEnvs);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,

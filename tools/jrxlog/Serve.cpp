@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "ServeApi.h"
 #include "ServeConnections.h"
+#include "ServeMetrics.h"
 #include "ServePage.h"
 #include "ServeSafety.h"
 
@@ -51,14 +52,18 @@ int runServe(const CommandLine& cl) {
   if (cl.has("request-timeout"))
     limits.request = std::chrono::milliseconds(static_cast<long long>(
         parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
+  // Outlives the server, whose logger reports to it.
+  ServeMetrics metrics;
   BoundedServer server(limits);
   // Small answers would otherwise wait for the client's delayed acknowledgement.
   server.set_tcp_nodelay(true);
   applySafety(server, safety);
   addApiRoutes(server);
+  addMetricsRoute(server, metrics);
   addPageRoutes(server);
   // The cause of a failure is written where it happens; the answer only says that it failed.
-  server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+  server.set_logger([&metrics](const httplib::Request& req, const httplib::Response& res) {
+    metrics.observe(req, res);
     if (res.status >= 500) std::cerr << req.method << ' ' << req.path << ": " << res.status << '\n';
   });
 

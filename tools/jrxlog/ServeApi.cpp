@@ -2,11 +2,14 @@
 
 #include <httplib.h>
 
+#include <ctime>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
+#include "EstimateQueries.h"
 #include "ListingQueries.h"
 #include "Listings.h"
 #include "JsonRecords.h"
@@ -93,10 +96,16 @@ void listOps(const httplib::Request& req, httplib::Response& res) {
   const OpsQuery query = opsQuery(q);
   std::ostringstream out;
   EnvWriter envs(out, !q.flag("no-envs"));
+  // The listing of running operations carries each one's estimated end ("eta"), as `ops
+  // --active --json` prints it.
+  std::unique_ptr<OperationEstimates> estimates(
+      query.active ? new OperationEstimates(static_cast<long>(std::time(nullptr))) : nullptr);
   const ListingCursor end =
       listOps(query, cursorOf(q, "ops", query), 1000,
               [&](const std::vector<JRX::JRXRequestProgressData>& records,
-                  const std::vector<JRX::JRXListingPlace>&) { printOpsJson(records, out, envs); });
+                  const std::vector<JRX::JRXListingPlace>&) {
+                printOpsJson(records, out, envs, estimates.get());
+              });
   replyRecords(q, out.str(), res, cursorText("ops", end));
 }
 

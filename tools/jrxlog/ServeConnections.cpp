@@ -16,6 +16,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+thread_local Clock::time_point tRequestBegan{};
+
 // A connection's socket, read through a buffer (the library reads header lines byte by
 // byte), where every wait ends at the deadline of the request or response at hand.
 class DeadlineStream : public httplib::Stream {
@@ -134,6 +136,8 @@ class DeadlineStream : public httplib::Stream {
 
 }  // namespace
 
+Clock::time_point requestBegan() { return tRequestBegan; }
+
 BoundedServer::BoundedServer(const ConnectionLimits& limits) : limits_(limits) {
   const size_t workers = limits_.workers;
   new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
@@ -150,10 +154,12 @@ bool BoundedServer::process_and_close_socket(socket_t sock) {
   for (size_t served = 0; served < limits_.requestsPerConnection; ++served) {
     if (svr_sock_ == INVALID_SOCKET || !stream.awaitRequest()) break;
     stream.beginRequest();
+    tRequestBegan = Clock::now();
     bool closed = false;
     ok = process_request(stream, served + 1 == limits_.requestsPerConnection, closed, nullptr);
     if (!ok || closed || stream.failed()) break;
   }
+  tRequestBegan = Clock::time_point{};
   ::shutdown(sock, SHUT_RDWR);
   ::close(sock);
   return ok;

@@ -21,6 +21,10 @@ struct ConnectionLimits {
   size_t requestsPerConnection = 100;
 };
 
+// When the request this thread is serving began: its first byte was there to read. The
+// epoch when the thread serves none (a request handed to the library otherwise).
+std::chrono::steady_clock::time_point requestBegan();
+
 class BoundedServer : public httplib::Server {
  public:
   explicit BoundedServer(const ConnectionLimits& limits);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "EstimateQueries.h"
 #include "ProgressBar.h"
 #include "Services.h"
 #include "StopSignals.h"
@@ -77,14 +78,15 @@ std::string shownUrl(const std::string& url) {
   return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-std::string frame(const std::vector<Running>& ops, const Terminal& term,
-                  const std::string& db) {
+std::string frame(const std::vector<Running>& ops, OperationEstimates& estimates,
+                  const Terminal& term, const std::string& db) {
   std::ostringstream body;
   Table table({{"ID"},
                {"NAME"},
                {"STARTED"},
                {"STATUS"},
                {"PROGRESS"},
+               {"ETA"},
                {"TEXT", Table::LEFT, Table::TEXT}});
   size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
   for (size_t i = 0; i < ops.size() && i < room; ++i) {
@@ -92,7 +94,7 @@ std::string frame(const std::vector<Running>& ops, const Terminal& term,
     std::string pct = std::to_string(r.progress) + "%";
     table.addRow({ops[i].id, ops[i].name, localTime(ops[i].started), statusText(r.status),
                   barText(r.progress, 22, term.utf8) + " " + std::string(4 - std::min<size_t>(4, pct.size()), ' ') + pct,
-                  r.info.toString()});
+                  etaText(estimates.of(ops[i].id), estimates.now()), r.info.toString()});
   }
   table.print(body, term.columns, term.utf8);
 
@@ -108,7 +110,7 @@ std::string frame(const std::vector<Running>& ops, const Terminal& term,
   return out + "\x1b[J";
 }
 
-void plain(const std::vector<Running>& ops, std::ostream& out) {
+void plain(const std::vector<Running>& ops, OperationEstimates& estimates, std::ostream& out) {
   out << localTime(std::time(nullptr)) << ": " << ops.size() << " unfinished operation"
       << (ops.size() == 1 ? "" : "s") << '\n';
   Table table({{"ID"},
@@ -116,11 +118,13 @@ void plain(const std::vector<Running>& ops, std::ostream& out) {
                {"STARTED"},
                {"STATUS"},
                {"PROGRESS", Table::RIGHT},
+               {"ETA"},
                {"TEXT", Table::LEFT, Table::TEXT}});
   for (const auto& op : ops) {
     const auto& r = *op.latest;
     table.addRow({op.id, op.name, localTime(op.started), statusText(r.status),
-                  std::to_string(r.progress) + "%", r.info.toString()});
+                  std::to_string(r.progress) + "%", etaText(estimates.of(op.id), estimates.now()),
+                  r.info.toString()});
   }
   table.print(out, 0, false);
   out << '\n';
@@ -143,10 +147,11 @@ int runWatch(const CommandLine& cl) {
     check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, true,
                           2147483647u, 0, 2147483647L));
     std::vector<Running> ops = latestStates(records);
+    OperationEstimates estimates(static_cast<long>(std::time(nullptr)));
     if (tty)
-      writeAll(frame(ops, Terminal::of(1), cl.global().db));
+      writeAll(frame(ops, estimates, Terminal::of(1), cl.global().db));
     else
-      plain(ops, std::cout);
+      plain(ops, estimates, std::cout);
     if (count && n + 1 >= count) break;
     StopSignals::sleep(std::chrono::milliseconds(static_cast<long long>(interval * 1000)));
   }

@@ -37,6 +37,9 @@ struct op_log_domain : ASDomain {
     // of them however long the log (finishOps.cpp names it in its plan hints).
     AddIndex("op_log_status_time", {&status, &time});
     AddIndex("op_log_session", {&session_id});
+    // The newest ended runs of one operation name, for the estimated end of a running one
+    // (jrxlog): a few entries read whatever the log's size.
+    AddIndex("op_log_name_status_time", {&op, &status, &time});
   }
   ASAttribute op_id{this, "op_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute op{this, "op", AS_VSTR};

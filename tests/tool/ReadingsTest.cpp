@@ -1,0 +1,124 @@
+// The tool's own readings for estimates and /metrics on a log where other indexes look
+// attractive (one operation name, nearly every operation done, statistics refreshed): each
+// statement reads its table through the index meant for it, never the whole table and
+// without a sort of its own, so that its cost does not grow with the log. Counting in parts
+// along the keys gives the counts of a whole read.
+#include <ctime>
+#include <functional>
+#include <set>
+
+#include "EstimateQueries.h"
+#include "LogCounts.h"
+#include "LogDbFixture.h"
+#include "MetricsQueries.h"
+
+using namespace JRX;
+
+namespace jrxtest {
+namespace {
+
+const int kOps = 3000, kEvents = 3000, kRunningEvery = 300;
+
+class ReadingsTest : public LogDbFixture {
+ protected:
+  void SetUp() override {
+    openLogDb(false);
+    JRXRdbmsTran tran;  // one commit for the whole fill: the services' own become savepoints
+    JRXOpLogLocal ops(nullptr);
+    JRXEventLogLocal events(nullptr);
+    for (int i = 1; i <= kOps; ++i) {
+      const std::string id = "bulk-" + std::to_string(i);
+      ASSERT_EQ(0, ops.saveProgress(report(id, "bulk", 1, 0, kT0 + i, "queued")));
+      const bool running = i % kRunningEvery == 0;
+      ASSERT_EQ(0, ops.saveProgress(report(id, "bulk", running ? 0 : 3, running ? 40 : 100,
+                                           kT0 + i + 30, running ? "copying" : "done")));
+    }
+    for (int i = 1; i <= kEvents; ++i)
+      ASSERT_EQ(0, events.saveEvent(event(kNode, kT0 + i, i % 3 ? "alert" : "info")));
+    tran.commit();
+    JRXRdbmsTran stats;
+    (*stats)->ExecuteSql(std::string((*stats)->Dialect()) == "sqlite"
+                             ? "ANALYZE"
+                             : "ANALYZE TABLE op_log, op_log_data, events_log");
+    stats.commit();
+  }
+
+  // Each step of each statement `call` runs: through one of `indexes` (ASPrimaryKey: the
+  // table's key, which SQLite names no index for), without a sort, and not walking a whole
+  // table or index unless along a time index up to its limit.
+  static void expectReads(const std::function<void()>& call, const std::set<std::string>& indexes) {
+    std::vector<ASPlan> plans;
+    ASSession* s = JRXDatabase::get()->Session();
+    s->RecordPlans(&plans);
+    call();
+    s->RecordPlans(nullptr);
+    ASSERT_FALSE(plans.empty());
+    std::set<std::string> used;
+    for (const ASPlan& p : plans) {
+      std::string text = p.sql;
+      for (const ASPlanStep& step : p.steps) text += "\n    " + step.detail;
+      for (const ASPlanStep& step : p.steps) {
+        if (step.table.empty()) continue;
+        const std::string index = step.index.empty() ? ASPrimaryKey : step.index;
+        used.insert(index);
+        EXPECT_TRUE(indexes.count(index)) << text;
+        EXPECT_FALSE(step.sorts) << text;
+        EXPECT_TRUE(!step.fullScan || index == "events_log_time") << text;
+      }
+    }
+    EXPECT_EQ(used, indexes);
+  }
+};
+
+TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
+  const std::string running = "bulk-" + std::to_string(kRunningEvery);
+  expectReads([&] { EXPECT_TRUE(jrxlog::readHistory(running).running); },
+              {"op_log_id", "op_log_data_op"});
+  expectReads([] { EXPECT_EQ(jrxlog::peerDurations("bulk").size(), jrxlog::kEstimatePeers); },
+              {"op_log_name_status_time", "op_log_data_op"});
+  expectReads([] { EXPECT_EQ(jrxlog::readLiveState().unfinished.at(2), kOps / kRunningEvery); },
+              {"op_log_status_time", "events_log_time"});
+  long long after = kOps / 2;
+  std::map<int, long long> byStatus;
+  expectReads([&] { EXPECT_EQ(jrxlog::countOperationsAfter(after, 100, byStatus), 100u); },
+              {ASPrimaryKey});
+  std::map<std::string, long long> byType;
+  after = kEvents / 2;
+  expectReads([&] { EXPECT_EQ(jrxlog::countEventsAfter(after, 100, byType), 100u); },
+              {ASPrimaryKey});
+  // What they read: the peers' durations, the live state.
+  EXPECT_EQ(jrxlog::peerDurations("bulk", 3), (std::vector<long>{30, 30, 30}));
+  EXPECT_TRUE(jrxlog::peerDurations("no such name").empty());
+  const jrxlog::LiveState live = jrxlog::readLiveState();
+  EXPECT_EQ(live.unfinished.at(1), 0);
+  EXPECT_EQ(live.oldestUnfinished, kT0 + kRunningEvery);
+  EXPECT_EQ(live.latestEvent, kT0 + kEvents);
+}
+
+// Parts of any size add up to the counts of one whole read, also where keys have gaps.
+TEST_P(ReadingsTest, CountsInPartsAddUpToTheWhole) {
+  auto expectWhole = [] {
+    std::map<int, long long> byStatus;
+    std::map<std::string, long long> byType;
+    long long opAfter = 0, eventAfter = 0;
+    size_t parts = 0;
+    while (jrxlog::countOperationsAfter(opAfter, 997, byStatus) == 997) ++parts;
+    while (jrxlog::countEventsAfter(eventAfter, 997, byType) == 997) ++parts;
+    const jrxlog::LogCounts whole = jrxlog::countLog();
+    EXPECT_EQ(byStatus, whole.operationsByStatus);
+    EXPECT_EQ(byType, whole.eventsByType);
+    return parts;
+  };
+  EXPECT_EQ(expectWhole(), 6u);
+  JRXEventLogLocal events(nullptr);
+  ASSERT_EQ(0, events.compact(1000));
+  JRXOpLogLocal ops(nullptr);
+  // The ended operations begun in the first half of the log's time.
+  ASSERT_EQ(0, ops.compact(static_cast<int>(std::time(nullptr) - (kT0 + kOps / 2))));
+  EXPECT_LT(expectWhole(), 6u);
+}
+
+JRX_ON_EVERY_BACKEND(ReadingsTest);
+
+}  // namespace
+}  // namespace jrxtest
