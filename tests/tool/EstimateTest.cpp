@@ -118,6 +118,12 @@ TEST_P(EstimateTest, WithoutHistoryRunsOfTheSameNameStandIn) {
   say("half", "backup", 1, 50, T + 1000, "half at once");
   EXPECT_EQ(eta("half", T + 1000), T + 1060);
 
+  // The newest runs are taken first: the one of the last hour before one of a year ago.
+  ended("old", "sync", T + 1000 - 400 * 86400, 999);
+  ended("recent", "sync", T + 900, 50);
+  EXPECT_EQ(jrxlog::peerDurations("sync", T + 1000, 1), std::vector<long>{50});
+  EXPECT_EQ(jrxlog::peerDurations("sync", T + 1000).size(), 2u);
+
   // An operation that is not running has no estimate; an unknown one neither.
   jrxlog::OperationEstimates estimates(T + 1000);
   EXPECT_FALSE(estimates.of("b1").running);

@@ -74,7 +74,8 @@ TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
   const std::string running = "bulk-" + std::to_string(kRunningEvery);
   expectReads([&] { EXPECT_TRUE(jrxlog::readHistory(running).running); },
               {"op_log_id", "op_log_data_op"});
-  expectReads([] { EXPECT_EQ(jrxlog::peerDurations("bulk").size(), jrxlog::kEstimatePeers); },
+  const long now = static_cast<long>(std::time(nullptr));
+  expectReads([&] { EXPECT_EQ(jrxlog::peerDurations("bulk", now).size(), jrxlog::kEstimatePeers); },
               {"op_log_name_status_time", "op_log_data_op"});
   expectReads([] { EXPECT_EQ(jrxlog::readLiveState().unfinished.at(2), kOps / kRunningEvery); },
               {"op_log_status_time", "events_log_time"});
@@ -87,8 +88,8 @@ TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
   expectReads([&] { EXPECT_EQ(jrxlog::countEventsAfter(after, 100, byType), 100u); },
               {ASPrimaryKey});
   // What they read: the peers' durations, the live state.
-  EXPECT_EQ(jrxlog::peerDurations("bulk", 3), (std::vector<long>{30, 30, 30}));
-  EXPECT_TRUE(jrxlog::peerDurations("no such name").empty());
+  EXPECT_EQ(jrxlog::peerDurations("bulk", now, 3), (std::vector<long>{30, 30, 30}));
+  EXPECT_TRUE(jrxlog::peerDurations("no such name", now).empty());
   const jrxlog::LiveState live = jrxlog::readLiveState();
   EXPECT_EQ(live.unfinished.at(1), 0);
   EXPECT_EQ(live.oldestUnfinished, kT0 + kRunningEvery);

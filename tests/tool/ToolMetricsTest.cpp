@@ -106,7 +106,8 @@ TEST_P(ToolEstimates, RunningOperationsShowTheirEstimatedEnd) {
 
   ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
   auto api = httplib::Client("127.0.0.1", server.port())
-                 .Get("/api/ops", {{"active", "1"}, {"lines", "1"}}, {});
+                 .Get("/api/ops", httplib::Params{{"active", "1"}, {"lines", "1"}},
+                      httplib::Headers{});
   ASSERT_TRUE(api);
   EXPECT_EQ(api->body, listed.out);
 

@@ -1,5 +1,7 @@
 #include "EstimateQueries.h"
 
+#include <iterator>
+
 #include "JRXRdbms.h"
 #include "JRXResultCodes.h"
 #include "Services.h"
@@ -52,18 +54,28 @@ OperationHistory readHistory(const std::string& id) {
   return h;
 }
 
-std::vector<long> peerDurations(const std::string& name, size_t count) {
+std::vector<long> peerDurations(const std::string& name, long now, size_t count) {
   JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   std::vector<std::pair<long long, long>> runs;  // op_id, first report
-  {
+  // The newest runs, a window of time after another going back. Within a window any of its
+  // runs will do: MariaDB keeps the name in its index as a prefix only, and then sorts every
+  // run of the name by time however few are asked for; without an order each window is a
+  // range of the index read up to its limit.
+  const long kWindows[] = {3600, 86400, 7 * 86400, 30 * 86400, 365 * 86400};
+  long upper = 2147483647L;
+  for (size_t w = 0; w <= std::size(kWindows) && runs.size() < count; ++w) {
+    const long lower = w < std::size(kWindows) ? now - kWindows[w] : -2147483647L - 1;
+    if (lower >= upper) continue;
     JRX::op_log t;
     ASCursor c(*tran);
     c.Project() << t->op_id << t->time;
-    c.Set(t->op == name && t->status == kDone);
-    c.Order(-t->time).Limit(count);
+    c.Set(t->op == name && t->status == kDone && t->time >= JRX::logdb::timeToSql(lower) &&
+          t->time < JRX::logdb::timeToSql(upper));
+    c.Limit(count - runs.size());
     c.UseIndex(t, "op_log_name_status_time");
     while (c.Fetch())
       runs.emplace_back(t.op_id.Int(), static_cast<long>(JRX::logdb::sqlToTime(t.time)));
+    upper = lower;
   }
   std::vector<long> durations;
   for (const auto& run : runs) {
@@ -86,7 +98,7 @@ const OperationEstimates::Estimate& OperationEstimates::of(const std::string& id
       const std::vector<long>* peers = &none;
       if (needsPeers(h.newest)) {
         auto it = byName_.find(h.name);
-        if (it == byName_.end()) it = byName_.emplace(h.name, peerDurations(h.name)).first;
+        if (it == byName_.end()) it = byName_.emplace(h.name, peerDurations(h.name, now_)).first;
         peers = &it->second;
       }
       e.end = estimateEnd(h.newest, h.begun, *peers, now_);

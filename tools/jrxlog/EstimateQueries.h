@@ -23,8 +23,9 @@ struct OperationHistory {
 };
 
 OperationHistory readHistory(const std::string& id);
-// Seconds each of the newest (at most `count`) runs of `name` that ended done took.
-std::vector<long> peerDurations(const std::string& name, size_t count = kEstimatePeers);
+// Seconds each of at most `count` runs of `name` that ended done took: runs begun in the
+// last hour before `now`, then further back, a day, a week, a month, a year, then any.
+std::vector<long> peerDurations(const std::string& name, long now, size_t count = kEstimatePeers);
 
 // The estimates of one answer, all for the same `now`: each operation and each name is read
 // once however many of its records the answer holds.
