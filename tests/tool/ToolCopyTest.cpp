@@ -1,6 +1,7 @@
 // jrxlog copy between databases of every kind: the same rows with the same ids, the same
 // answers of the services, and a copy that goes on working as a log.
 #include <boost/make_shared.hpp>
+#include <regex>
 
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
@@ -140,7 +141,9 @@ TEST_P(ToolCopy, CopiesTheLogWithItsIdsAndAnswersTheSame) {
     SCOPED_TRACE(call[0] + " " + call[1]);
     const ToolRun a = jrxOn(source, call), b = jrxOn(target, call);
     EXPECT_EQ(a.status, 0) << a.err;
-    EXPECT_EQ(b.out, a.out);
+    // A stalled operation's estimated end moves on between the two runs.
+    static const std::regex eta(R"(,"eta":\d+)");
+    EXPECT_EQ(std::regex_replace(b.out, eta, ""), std::regex_replace(a.out, eta, ""));
     EXPECT_GT(a.out.size(), 20u);
   }
 

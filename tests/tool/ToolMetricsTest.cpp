@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
+#include "ASQuery.h"
 #include "Exposition.h"
 #include "ToolFixture.h"
 
@@ -68,6 +69,10 @@ TEST(Exposition, ItsEscapesAreReadBackByAPrometheusParser) {
   EXPECT_EQ(samples[8][0], "t");
   EXPECT_EQ(samples[8][2], "t_total");
   EXPECT_EQ(samples[8][4], "12345678901234.0");
+  // Numbers in their shortest form that reads back the same (bucket bounds are label texts).
+  EXPECT_EQ(jrxlog::sampleValue(0.005), "0.005");
+  EXPECT_EQ(jrxlog::sampleValue(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(jrxlog::sampleValue(-3), "-3");
 }
 
 class ToolEstimates : public ToolDb {};
@@ -213,6 +218,17 @@ TEST_P(ToolMetrics, MetricsCountTheLogAndTheServersAnswers) {
                    {{"status", "done"}});
   }
   EXPECT_EQ(done, 2);
+
+  // A database that fails is 503, as for the API, and the next scrape once it is back is 200.
+  auto db = ASDatabase::Open(url_);
+  db->Session()->ExecuteSql("ALTER TABLE events_log RENAME TO gone_events_log");
+  auto failed = client.Get("/metrics", bearer);
+  db->Session()->ExecuteSql("ALTER TABLE gone_events_log RENAME TO events_log");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->status, 503);
+  EXPECT_NE(failed->body.find("\"code\":3101"), std::string::npos) << failed->body;
+  EXPECT_EQ(failed->body.find("events_log"), std::string::npos) << failed->body;
+  EXPECT_EQ(client.Get("/metrics", bearer)->status, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolMetrics, ::testing::ValuesIn(backends()), BackendName());

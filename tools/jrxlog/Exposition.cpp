@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "JsonRecords.h"
 
@@ -35,10 +36,16 @@ std::string sampleValue(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
   char buf[40];
-  if (value == std::floor(value) && std::fabs(value) < 1e15)
+  if (value == std::floor(value) && std::fabs(value) < 1e15) {
     snprintf(buf, sizeof buf, "%.0f", value);
-  else
-    snprintf(buf, sizeof buf, "%.17g", value);
+    return buf;
+  }
+  // The shortest form that reads back as the same number: 0.005, not 0.0050000000000000001.
+  for (int digits = 15; digits < 17; ++digits) {
+    snprintf(buf, sizeof buf, "%.*g", digits, value);
+    if (std::strtod(buf, nullptr) == value) return buf;
+  }
+  snprintf(buf, sizeof buf, "%.17g", value);
   return buf;
 }
 

@@ -44,40 +44,41 @@ LiveState readLiveState() {
   return live;
 }
 
-size_t countOperationsAfter(long long& after, size_t rows, std::map<int, long long>& byStatus) {
+namespace {
+
+// The next at most `rows` rows of `t` after key `after`, along its key: `keyValue` is the
+// member that `key` fetches into; `add` takes each row (`t` holds it).
+template <class Table, class Add>
+size_t readAfter(Table& t, const ASAttribute& key, const ASAttribute& counted,
+                 const ASValue& keyValue, long long& after, size_t rows, const Add& add) {
   JRX::JRXRdbmsTran tran(AS_TRAN_READ);
-  JRX::op_log t;
   ASCursor c(*tran);
-  c.Project() << t->op_id << t->status;
-  c.Set(t->op_id > after);
-  c.Order(t->op_id).Limit(rows);
+  c.Project() << key << counted;
+  c.Set(key > after);
+  c.Order(key).Limit(rows);
   c.UseIndex(t, ASPrimaryKey);
   c.PageRows(rows);
   size_t n = 0;
   while (c.Fetch()) {
     ++n;
-    after = t.op_id.Int();
-    ++byStatus[static_cast<int>(t.status.Int())];
+    after = keyValue.AsInt64();
+    add();
   }
   return n;
 }
 
+}  // namespace
+
+size_t countOperationsAfter(long long& after, size_t rows, std::map<int, long long>& byStatus) {
+  JRX::op_log t;
+  return readAfter(t, t->op_id, t->status, t.op_id, after, rows,
+                   [&] { ++byStatus[static_cast<int>(t.status.Int())]; });
+}
+
 size_t countEventsAfter(long long& after, size_t rows, std::map<std::string, long long>& byType) {
-  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   JRX::events_log e;
-  ASCursor c(*tran);
-  c.Project() << e->event_id << e->type;
-  c.Set(e->event_id > after);
-  c.Order(e->event_id).Limit(rows);
-  c.UseIndex(e, ASPrimaryKey);
-  c.PageRows(rows);
-  size_t n = 0;
-  while (c.Fetch()) {
-    ++n;
-    after = e.event_id.Int();
-    ++byType[e.type.Bytes()];
-  }
-  return n;
+  return readAfter(e, e->event_id, e->type, e.event_id, after, rows,
+                   [&] { ++byType[e.type.Bytes()]; });
 }
 
 }  // namespace jrxlog
