@@ -205,6 +205,8 @@ std::string ServeMetrics::scrape() {
   return out.text();
 }
 
+// The figures are the whole log's: a count by status or type names no environment, so the
+// client's rights per environment (which the listings apply) have nothing to narrow.
 void addMetricsRoute(httplib::Server& server, ServeMetrics& metrics) {
   server.Get("/metrics", [&metrics](const httplib::Request& req, httplib::Response& res) {
     if (!req.params.empty()) {
