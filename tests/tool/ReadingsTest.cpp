@@ -17,7 +17,7 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-const int kOps = 3000, kEvents = 3000, kRunningEvery = 300;
+const int kOps = 2000, kEvents = 2000, kRunningEvery = 200;
 
 class ReadingsTest : public LogDbFixture {
  protected:
@@ -110,13 +110,13 @@ TEST_P(ReadingsTest, CountsInPartsAddUpToTheWhole) {
     EXPECT_EQ(byType, whole.eventsByType);
     return parts;
   };
-  EXPECT_EQ(expectWhole(), 6u);
+  EXPECT_EQ(expectWhole(), 4u);
   JRXEventLogLocal events(nullptr);
   ASSERT_EQ(0, events.compact(1000));
   JRXOpLogLocal ops(nullptr);
   // The ended operations begun in the first half of the log's time.
   ASSERT_EQ(0, ops.compact(static_cast<int>(std::time(nullptr) - (kT0 + kOps / 2))));
-  EXPECT_LT(expectWhole(), 6u);
+  EXPECT_LT(expectWhole(), 4u);
 }
 
 JRX_ON_EVERY_BACKEND(ReadingsTest);
