@@ -93,6 +93,8 @@ LogCountKeeper::~LogCountKeeper() {
 
 std::optional<LogCountKeeper::Counts> LogCountKeeper::latest(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(m_);
+  asked_ = Clock::now();
+  cv_.notify_all();  // wakes the passes should they have paused
   if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
   cv_.wait_for(lock, wait, [this] { return counts_.has_value() || stop_; });
   return counts_;
@@ -131,6 +133,9 @@ void LogCountKeeper::run() {
       std::cerr << "GET /metrics: counting the log failed: " << e.Text().str() << '\n';
     }
     if (!rest(kPassInterval - (Clock::now() - began))) return;
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return stop_ || Clock::now() - asked_ < kIdleAfter; });
+    if (stop_) return;
   }
 }
 

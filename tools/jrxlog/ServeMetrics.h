@@ -57,6 +57,9 @@ class LogCountKeeper {
  public:
   static constexpr size_t kPartRows = 10000;
   static constexpr std::chrono::seconds kPassInterval{5};
+  // Without a scrape for this long the passes pause until the next one, which then gets the
+  // last counts taken (jrxlog_counts_age_seconds says how old).
+  static constexpr std::chrono::minutes kIdleAfter{10};
 
   struct Counts {
     std::map<int, long long> operations;
@@ -81,6 +84,7 @@ class LogCountKeeper {
   std::condition_variable cv_;
   std::thread thread_;
   bool stop_ = false;
+  std::chrono::steady_clock::time_point asked_;
   std::optional<Counts> counts_;
 };
 
