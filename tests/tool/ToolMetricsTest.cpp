@@ -171,6 +171,7 @@ TEST_P(ToolMetrics, MetricsCountTheLogAndTheServersAnswers) {
   EXPECT_EQ(unknown->status, 400);
   ASSERT_TRUE(client.Get("/api/ops/req-1", bearer));
   ASSERT_TRUE(client.Get("/no/such/path", bearer));
+  ASSERT_TRUE(client.Get("/app.js", bearer));
 
   const long before = static_cast<long>(std::time(nullptr));
   auto res = client.Get("/metrics", bearer);
@@ -200,7 +201,8 @@ TEST_P(ToolMetrics, MetricsCountTheLogAndTheServersAnswers) {
   // The requests answered before this one, by route and code; a duration for each.
   const std::tuple<const char*, const char*, double> answered[] = {
       {"/metrics", "401", 2}, {"/metrics", "403", 1}, {"/metrics", "405", 1},
-      {"/metrics", "400", 1}, {"/api/ops/{id}", "200", 1}, {"other", "404", 1}};
+      {"/metrics", "400", 1}, {"/api/ops/{id}", "200", 1}, {"other", "404", 1},
+      {"/app.js", "200", 1}};
   for (const auto& [route, code, n] : answered)
     EXPECT_EQ(valueOf(samples, "jrxlog_http_requests_total", {{"route", route}, {"code", code}}),
               n) << route << " " << code;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ASQuery.h"
+#include "EmbeddedFiles.h"
 #include "Exposition.h"
 #include "JRXRdbms.h"
 #include "JRXResultCodes.h"
@@ -36,11 +37,15 @@ const std::chrono::milliseconds kFirstPassWait{2000};
 // ------------------------------------------------------------------------ requests
 
 std::string routeOf(const std::string& path) {
-  static const char* const kRoutes[] = {"/",           "/app.js",  "/style.css", "/api/ops",
-                                        "/api/events", "/metrics"};
+  static const char* const kRoutes[] = {"/", "/api/ops", "/api/events", "/metrics"};
   for (const char* route : kRoutes)
     if (path == route) return route;
   if (path.size() > 9 && path.compare(0, 9, "/api/ops/") == 0) return "/api/ops/{id}";
+  // The page's own files, each at "/NAME" (the document at "/").
+  for (size_t i = 0; i < kEmbeddedFileCount; ++i)
+    if (path.size() > 1 && path.compare(1, std::string::npos, kEmbeddedFiles[i].name) == 0 &&
+        path != "/index.html")
+      return path;
   return "other";
 }
 

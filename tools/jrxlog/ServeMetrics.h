@@ -42,8 +42,9 @@ class RequestStats {
   std::map<std::string, Durations> durations_;
 };
 
-// The route a path is counted under: the server's own paths, "/api/ops/{id}" for an
-// operation's history and "other" for the rest, so that no client makes new series.
+// The route a path is counted under: the server's own paths (the API's, the page's files),
+// "/api/ops/{id}" for an operation's history and "other" for the rest, so that no client
+// makes new series.
 std::string routeOf(const std::string& path);
 
 // Counts of all operations by status and of all events by type, taken again and again in
