@@ -195,7 +195,7 @@ class LogLayoutTest : public LogDbFixture {
     openOld(layout, inserts, duplicate);
 
     const JRXLayoutReport report = openLogLayout();
-    EXPECT_EQ(report.found, 0);
+    EXPECT_EQ(report.found, layout.version);
     EXPECT_EQ(report.now, kLogLayoutVersion);
     EXPECT_FALSE(report.changes.empty());
     EXPECT_EQ(allLogRows(), rows);
@@ -237,6 +237,10 @@ TEST_P(LogLayoutTest, LayoutBeforeTheRoleIndexOpensWithEveryRowAndAnswer) {
 
 TEST_P(LogLayoutTest, LayoutBeforeTheTitleWidthOpensWithEveryRowAndAnswer) {
   expectUpgraded(kBeforeTitleWidth, false);
+}
+
+TEST_P(LogLayoutTest, FirstRecordedVersionOpensWithEveryRowAndAnswer) {
+  expectUpgraded(kVersion1, false);
 }
 
 // Processes opening the same old log at once: one brings it up to date, the others find it
