@@ -12,7 +12,9 @@ namespace JRX {
 // are reconciled with the tables as declared here, which covers every layout made since the
 // first one (missing tables, columns, keys and indexes are added, widths set, duplicate
 // environment rows merged). A step that is more than that gets a version of its own.
-const int kLogLayoutVersion = 1;
+// 2: the indexes of the listings' filters (operation name and parent, event category and
+// type).
+const int kLogLayoutVersion = 2;
 
 // One row per part whose layout is recorded; the log's is named "log".
 struct jrxlog_layout_domain : ASDomain {
