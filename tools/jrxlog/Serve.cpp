@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "JRXRdbms.h"
 #include "ServeApi.h"
 #include "ServeConnections.h"
 #include "ServePage.h"
@@ -52,6 +53,12 @@ int runServe(const CommandLine& cl) {
     limits.request = std::chrono::milliseconds(static_cast<long long>(
         parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
   BoundedServer server(limits);
+  // A worker's connection keeps the pages it read (SQLite's cache is per connection), so a
+  // burst of answers would leave every worker holding its share for good: each request
+  // connects anew, which costs little beside an answer.
+  server.afterRequest = [] {
+    if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::get()->DropSession();
+  };
   // Small answers would otherwise wait for the client's delayed acknowledgement.
   server.set_tcp_nodelay(true);
   applySafety(server, safety);

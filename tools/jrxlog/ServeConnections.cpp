@@ -1,6 +1,7 @@
 #include "ServeConnections.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -151,7 +152,12 @@ bool BoundedServer::process_and_close_socket(socket_t sock) {
     if (svr_sock_ == INVALID_SOCKET || !stream.awaitRequest()) break;
     stream.beginRequest();
     bool closed = false;
+    ++answering_;
     ok = process_request(stream, served + 1 == limits_.requestsPerConnection, closed, nullptr);
+    if (afterRequest) afterRequest();
+    // Each worker thread allocates from an arena of its own, and the allocator keeps what a
+    // burst of answers freed there: once none is being answered, it goes back to the system.
+    if (--answering_ == 0) malloc_trim(0);
     if (!ok || closed || stream.failed()) break;
   }
   ::shutdown(sock, SHUT_RDWR);
