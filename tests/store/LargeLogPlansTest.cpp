@@ -476,7 +476,9 @@ TEST_P(LargeLogPlansTest, UnfinishedOpsStartFromTheSmallerSide) {
       ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, c.eid));
     }));
     EXPECT_EQ(c.kept, ids.size());
-    if (c.kept == 1) EXPECT_EQ(std::vector<std::string>{"bulk-17"}, ids);
+    if (c.kept == 1) {
+      EXPECT_EQ(std::vector<std::string>{"bulk-17"}, ids);
+    }
     expectIndexed(steps, {"op_log_time"});
     if (*c.leading) {
       EXPECT_TRUE(uses(steps, c.leading == std::string("op_log_env_env") ? "op_log_env" : "op_log",
