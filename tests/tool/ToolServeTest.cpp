@@ -281,6 +281,12 @@ TEST_P(ToolServe, LongAnswersArriveWholeInPartsAndClientsMayLeaveMidway) {
     EXPECT_EQ(idsOf(next->body).size(), c.rest) << path;
   }
   EXPECT_EQ(json::parse(client.Get("/api/events?limit=450&type=info")->body).size(), 301u);
+  // An answer that ends within its first part is sent whole, its cursor in the header too.
+  auto shortAnswer = client.Get("/api/events?limit=5");
+  ASSERT_TRUE(shortAnswer);
+  EXPECT_EQ(shortAnswer->get_header_value("Transfer-Encoding"), "");
+  EXPECT_EQ(json::parse(shortAnswer->body).back().at("cursor"),
+            shortAnswer->get_header_value("X-Jrxlog-Cursor"));
 
   // More clients than the server has workers, each gone after the first bytes of its answer.
   for (int i = 0; i < 80; ++i) {
