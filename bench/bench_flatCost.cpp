@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -202,6 +203,31 @@ void serveMemory(const std::string& backend, int size) {
     std::printf("  serve: cannot start %s\n", "jrxlog serve");
     return;
   }
+  // A plain request alone, then while eight listings whose filters keep nothing run.
+  auto plain = [&] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(600, 0);
+    const auto t = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) client.Get("/api/events?limit=50");
+    return secondsSince(t) / 5;
+  };
+  plain();
+  const double alone = plain();
+  std::atomic<bool> busy{true};
+  std::vector<std::thread> empty;
+  for (int i = 0; i < 8; ++i)
+    empty.emplace_back([&, i] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_read_timeout(600, 0);
+      while (busy) client.Get(i % 2 ? "/api/events?category=nosuch" : "/api/ops?name=nosuch");
+    });
+  const double beside = plain();
+  busy = false;
+  for (auto& t : empty) t.join();
+  std::printf("  serve %s %d rows: a plain request %.1f ms alone, %.1f ms beside 8 listings "
+              "that keep nothing (x%.2f)\n",
+              backend.c_str(), size, alone * 1e3, beside * 1e3, beside / alone);
+
   const long before = statusKb(pid, "VmRSS");
   std::vector<std::thread> clients;
   std::vector<size_t> bytes(32, 0);

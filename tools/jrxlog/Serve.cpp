@@ -1,5 +1,6 @@
 // jrxlog serve: the web view and its JSON API, read-only, until interrupted.
 #include <httplib.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <atomic>
@@ -52,6 +53,9 @@ int runServe(const CommandLine& cl) {
   if (cl.has("request-timeout"))
     limits.request = std::chrono::milliseconds(static_cast<long long>(
         parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
+  // Workers that each allocate from an arena of their own leave each arena's freed pages
+  // scattered; a few shared arenas keep a burst's peak near what the answers hold.
+  mallopt(M_ARENA_MAX, 4);
   BoundedServer server(limits);
   // A worker's connection keeps the pages it read (SQLite's cache is per connection), so a
   // burst of answers would leave every worker holding its share for good: each request
