@@ -128,15 +128,22 @@ int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastT
       op_log_data later;
       ASCursor cursor(*tran);
       cursor.Project() << ops->id << latest->time << ops->status << ops->time << ops->op_id;
-      cursor.Set(links->role == "P" && logdb::anyOf(links->env_id, envIds) &&
-                 ops->op_id == links->op_id && (ops->status == 2 || ops->status == 1) &&
-                 logdb::getLeftJoin(latest, later, ops->op_id));
+      ASComparison cond = links->role == "P" && logdb::anyOf(links->env_id, envIds) &&
+                          ops->op_id == links->op_id && (ops->status == 2 || ops->status == 1) &&
+                          logdb::getLeftJoin(latest, later, ops->op_id);
       // As in finishOps: from the unfinished operations, unless the environment's own links
       // are fewer (a log that many agents left unfinished operations in).
+      op_log unfinished;
       if (fewerUnfinished(*tran, envIds)) {
-        cursor.JoinOrder({&ops, &links, &latest}).UseIndex(ops, "op_log_status_time");
-        cursor.UseIndex(links, ASPrimaryKey);
+        // The unfinished operations' keys from their index alone, each one's link probed;
+        // only the environment's own operations are then read, scattered as they may be.
+        cursor.Set(cond && (unfinished->status == 2 || unfinished->status == 1) &&
+                   unfinished->op_id == links->op_id);
+        cursor.JoinOrder({&unfinished, &links, &ops, &latest});
+        cursor.UseIndex(unfinished, "op_log_status_time").UseIndex(links, ASPrimaryKey);
+        cursor.UseIndex(ops, ASPrimaryKey);
       } else {
+        cursor.Set(cond);
         cursor.JoinOrder({&links, &ops, &latest}).UseIndex(links, "op_log_env_env");
         cursor.UseIndex(ops, ASPrimaryKey);
       }
