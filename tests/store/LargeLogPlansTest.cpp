@@ -381,6 +381,114 @@ TEST_P(LargeLogPlansTest, OperandOpsAreThePlainSelectionWhicheverPlanIsTaken) {
   }
 }
 
+// A filter that keeps few rows or none is read along its own index: the time index, which
+// would be walked to the log's far end looking for what is not there, is never read.
+TEST_P(LargeLogPlansTest, FiltersThatKeepLittleReadOnlyWhatTheyKeep) {
+  JRXOpLogLocal ops(nullptr);
+  JRXEventLogLocal events(nullptr);
+  struct EventsCase {
+    const char* name;
+    JRXEID eid;
+    const char *category, *type;
+    size_t kept;
+    const char* index;
+  };
+  const EventsCase eventCases[] = {
+      {"no such category", JRXEID(), "nosuch", "", 0, "events_log_category"},
+      {"no such type", JRXEID(), "", "nosuch", 0, "events_log_type"},
+      {"no such type in a common category", JRXEID(), "monitor", "nosuch", 0, "events_log_type"},
+      {"no such category of a busy source", kLocal, "nosuch", "", 0, "events_log_category"},
+      {"every event of the category", kOld, "monitor", "alert", 100, "events_log_category"},
+  };
+  for (const EventsCase& c : eventCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<JRXEvent> got;
+    const std::vector<Access> steps = accesses(plansOf([&] {
+      ASSERT_EQ(0, events.getEvents(&got, c.eid, true, 100, c.category, c.type, false, 0,
+                                    kNoUpper));
+    }));
+    EXPECT_EQ(c.kept, got.size());
+    if (c.kept) {
+      std::vector<std::string> guids;
+      for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
+      EXPECT_EQ(plainSelection(c.eid, true, c.kept, 0, kNoUpper), guids);
+    }
+    expectIndexed(steps, {"events_log_time", "events_log_guid"});
+    EXPECT_TRUE(uses(steps, "events_log", c.index));
+  }
+
+  struct OpsCase {
+    const char* name;
+    JRXEID eid;
+    const char *opName, *parent;
+    unsigned limit;
+    size_t kept;
+    const char* index;
+  };
+  const OpsCase opCases[] = {
+      {"no such name", JRXEID(), "nosuch", "", 5, 0, "op_log_name"},
+      {"no such parent", JRXEID(), "", "nosuch", kNoLimit, 0, "op_log_parent"},
+      {"no such parent of a common name", JRXEID(), "bulk", "nosuch", 5, 0, "op_log_parent"},
+      {"no such name of a busy operand", kBusyOperand, "nosuch", "", 5, 0, "op_log_name"},
+      {"a common name, oldest first", kBusyOperand, "bulk", "", kNoLimit, 1000, "op_log_name"},
+  };
+  for (const OpsCase& c : opCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<JRXRequestProgressData> got;
+    const std::vector<Access> steps = accesses(plansOf([&] {
+      ASSERT_EQ(0, ops.getOps(&got, c.eid, c.opName, "", c.parent, false, false, c.limit, 0,
+                              kNoUpper));
+    }));
+    EXPECT_EQ(c.kept, got.size());
+    if (c.kept) {
+      std::vector<std::string> ids;
+      for (const JRXRequestProgressData& r : got) ids.push_back(r.id);
+      EXPECT_EQ(plainOps(c.eid, false, "", c.limit, 0, kNoUpper), ids);
+    }
+    expectIndexed(steps, {"op_log_time"});
+    EXPECT_TRUE(uses(steps, "op_log", c.index));
+  }
+}
+
+// Recovery's listing of one executing node starts from that node's links when the log holds
+// more unfinished operations than the node has links (agents that died everywhere), and from
+// the unfinished operations otherwise; the answer is the same either way.
+TEST_P(LargeLogPlansTest, UnfinishedOpsStartFromTheSmallerSide) {
+  {
+    JRXRdbmsTran tran;
+    (*tran)->ExecuteSql("UPDATE op_log SET status = 2");
+    (*tran)->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) VALUES (17, " +
+                        std::to_string(envRow(kQuiet, "quiet")) + ", 'P', 'N')");
+    tran.commit();
+  }
+  JRXOpLogLocal log(nullptr);
+  struct Case {
+    JRXEID eid;
+    size_t kept;
+    const char* leading;
+  };
+  for (const Case& c : {Case{kQuiet, 1, "op_log_env_env"}, Case{kLocal, kOps, "op_log_status_time"},
+                        Case{JRXEID(0x404, 0x404), 0, ""}}) {
+    SCOPED_TRACE(c.eid.toString());
+    std::vector<std::string> ids;
+    long last = 0;
+    const std::vector<Access> steps = accesses(plansOf([&] {
+      ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, c.eid));
+    }));
+    EXPECT_EQ(c.kept, ids.size());
+    if (c.kept == 1) {
+      EXPECT_EQ(std::vector<std::string>{"bulk-17"}, ids);
+    }
+    expectIndexed(steps, {"op_log_time"});
+    if (*c.leading) {
+      EXPECT_TRUE(uses(steps, c.leading == std::string("op_log_env_env") ? "op_log_env" : "op_log",
+                       c.leading));
+    } else {
+      EXPECT_FALSE(uses(steps, "op_log", "op_log_status_time")) << "read for a stranger";
+    }
+  }
+}
+
 JRX_ON_EVERY_BACKEND(LargeLogPlansTest);
 
 }  // namespace

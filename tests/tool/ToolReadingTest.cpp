@@ -334,9 +334,13 @@ TEST_P(ToolReading, ApiAnswersWithItsCursorAndGoesOnAfterOne) {
     const auto res = client.Get("/api/events", params, httplib::Headers());
     ASSERT_TRUE(res);
     EXPECT_EQ(res->body, jrx(args).out);
-    after = res->get_header_value("X-Jrxlog-Cursor");
-    EXPECT_NE(res->body.find("{\"kind\":\"cursor\",\"cursor\":\"" + after + "\"}\n"),
-              std::string::npos);
+    // An answer longer than one part goes out before its end is read: its cursor is then
+    // its last record only.
+    const Strings lines = ToolRun{0, res->body, ""}.lines();
+    ASSERT_FALSE(lines.empty());
+    after = json::parse(lines.back()).at("cursor");
+    const std::string header = res->get_header_value("X-Jrxlog-Cursor");
+    EXPECT_EQ(header.empty() ? "" : after, header);
   }
   const auto res = client.Get("/api/ops?after=events:1", httplib::Headers());
   ASSERT_TRUE(res);

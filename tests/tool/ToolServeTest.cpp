@@ -47,6 +47,7 @@ class RawConnection {
       throw std::runtime_error("cannot connect to the server");
   }
   ~RawConnection() { close(fd_); }
+  int fd() const { return fd_; }
   bool send(const std::string& bytes) {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
@@ -223,6 +224,80 @@ TEST_P(ToolServe, SlowClientsDoNotStarveTheOthers) {
   drip.join();
   dripping = false;
   EXPECT_EQ(cut, slow.size()) << "connections still open after a minute of dripping";
+  EXPECT_EQ(server.stop(), 0);
+}
+
+// An answer longer than a part is written in parts as the log is read: it arrives whole,
+// byte for byte what the listing prints, parses as one JSON array that ends with the cursor
+// (which continues it); clients that go away in the middle of one leave no worker behind.
+TEST_P(ToolServe, LongAnswersArriveWholeInPartsAndClientsMayLeaveMidway) {
+  std::string records;
+  for (int i = 0; i < 450; ++i) {
+    const json source = {{"params", {{"eid", kNode}, {"type", "node"}, {"title", "host-1"}}}};
+    records += json({{"kind", "event"}, {"time", 1701000000 + i}, {"category", "vm"},
+                     {"type", i % 3 ? "info" : "alert"},
+                     {"info", {{"text", "event " + std::to_string(i)},
+                               {"params", {{"source_env", source}}}}}}).dump() + "\n";
+    records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.start"}, {"status", 3},
+                     {"progress", 100}, {"time", 1701000000 + i}}).dump() + "\n";
+  }
+  ASSERT_EQ(jrx({"import"}, records).status, 0);
+  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
+  httplib::Client client("127.0.0.1", server.port());
+  client.set_read_timeout(60, 0);
+  struct Case {
+    Strings first;
+    httplib::Params second;
+    size_t rest;  // what the cursor goes on with
+  };
+  const Case cases[] = {
+      {{"events", "--with-data"}, {}, 0},
+      {{"events", "--with-data", "--type", "info", "--limit", "250"},
+       {{"type", "info"}, {"limit", "250"}}, 50},
+      {{"ops"}, {}, 0},
+  };
+  for (const auto& c : cases) {
+    Strings args = c.first;
+    args.insert(args.end(), {"--json", "--show-cursor"});
+    const ToolRun printed = jrx(args);
+    httplib::Params params = c.second;
+    const std::string path = "/api/" + args[0];
+    auto res = client.Get(path.c_str(), params, httplib::Headers());
+    ASSERT_TRUE(res) << path;
+    params.emplace("lines", "1");
+    auto lines = client.Get(path.c_str(), params, httplib::Headers());
+    ASSERT_TRUE(lines) << path;
+    EXPECT_EQ(std::make_pair(lines->status, lines->body), std::make_pair(200, printed.out)) << path;
+    EXPECT_EQ(res->get_header_value("Transfer-Encoding"), "chunked") << path;
+    const json all = json::parse(res->body);
+    ASSERT_EQ(all.size(), printed.lines().size()) << path;
+    EXPECT_EQ(all.back().at("kind"), "cursor");
+    // The cursor of a long answer goes on where it ended.
+    httplib::Params after = c.second;
+    after.emplace("after", all.back().at("cursor").get<std::string>());
+    after.emplace("lines", "1");
+    auto next = client.Get(path.c_str(), after, httplib::Headers());
+    ASSERT_TRUE(next);
+    EXPECT_EQ(idsOf(next->body).size(), c.rest) << path;
+  }
+  EXPECT_EQ(json::parse(client.Get("/api/events?limit=450&type=info")->body).size(), 301u);
+  // An answer that ends within its first part is sent whole, its cursor in the header too.
+  auto shortAnswer = client.Get("/api/events?limit=5");
+  ASSERT_TRUE(shortAnswer);
+  EXPECT_EQ(shortAnswer->get_header_value("Transfer-Encoding"), "");
+  EXPECT_EQ(json::parse(shortAnswer->body).back().at("cursor"),
+            shortAnswer->get_header_value("X-Jrxlog-Cursor"));
+
+  // More clients than the server has workers, each gone after the first bytes of its answer.
+  for (int i = 0; i < 80; ++i) {
+    RawConnection raw(server.port());
+    raw.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    char first[64];
+    EXPECT_GT(recv(raw.fd(), first, sizeof first, 0), 0);
+  }
+  auto res = client.Get("/api/ops?limit=1&lines=1");
+  ASSERT_TRUE(res && res->status == 200) << "no worker left after clients went away";
+  EXPECT_EQ(idsOf(res->body), Strings{"op-449"});
   EXPECT_EQ(server.stop(), 0);
 }
 

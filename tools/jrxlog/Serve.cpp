@@ -1,5 +1,6 @@
 // jrxlog serve: the web view and its JSON API, read-only, until interrupted.
 #include <httplib.h>
+#include <malloc.h>
 #include <signal.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "JRXRdbms.h"
 #include "ServeApi.h"
 #include "ServeConnections.h"
 #include "ServeMetrics.h"
@@ -54,7 +56,16 @@ int runServe(const CommandLine& cl) {
         parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
   // Outlives the server, whose logger reports to it.
   ServeMetrics metrics;
+  // Workers that each allocate from an arena of their own leave each arena's freed pages
+  // scattered; a few shared arenas keep a burst's peak near what the answers hold.
+  mallopt(M_ARENA_MAX, 4);
   BoundedServer server(limits);
+  // A worker's connection keeps the pages it read (SQLite's cache is per connection), so a
+  // burst of answers would leave every worker holding its share for good: each request
+  // connects anew, which costs little beside an answer.
+  server.afterRequest = [] {
+    if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::get()->DropSession();
+  };
   // Small answers would otherwise wait for the client's delayed acknowledgement.
   server.set_tcp_nodelay(true);
   applySafety(server, safety);

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -57,30 +59,41 @@ class QueryOptions : public OptionSource {
   const httplib::Request& req_;
 };
 
-// One JSON array, or JSON Lines with ?lines=1: the lines come from the listings' own writer.
-// A listing's cursor goes in a header, and as the last record (as `--show-cursor` prints it).
-void replyRecords(const QueryOptions& q, std::string lines, httplib::Response& res,
-                  const std::string& cursor = "") {
+// The body of an answer of records: their JSON Lines as they are (?lines=1), or one JSON array
+// of them, made up piece by piece as the lines come.
+class RecordsBody {
+ public:
+  explicit RecordsBody(bool lines) : lines_(lines) {}
+  const char* contentType() const {
+    return lines_ ? "application/x-ndjson; charset=utf-8" : "application/json; charset=utf-8";
+  }
+  std::string begin() const { return lines_ ? "" : "["; }
+  // The body text of whole lines of records.
+  std::string records(const std::string& text) {
+    if (lines_) return text;
+    std::string body;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      if (!first_) body += ",\n";
+      body.append(text, at, end - at);
+      first_ = false;
+      at = end + 1;
+    }
+    return body;
+  }
+  std::string end() const { return lines_ ? "" : "]\n"; }
+
+ private:
+  bool lines_;
+  bool first_ = true;
+};
+
+// Records read whole (one operation's history), as one JSON array or as JSON Lines.
+void replyRecords(const QueryOptions& q, const std::string& lines, httplib::Response& res) {
   res.set_header("Cache-Control", "no-store");
-  if (!cursor.empty()) {
-    res.set_header("X-Jrxlog-Cursor", cursor);
-    lines += cursorToJson(cursor) + "\n";
-  }
-  if (q.flag("lines")) {
-    res.set_content(lines, "application/x-ndjson; charset=utf-8");
-    return;
-  }
-  std::string body = "[";
-  std::istringstream in(lines);
-  std::string line;
-  bool first = true;
-  while (std::getline(in, line)) {
-    if (!first) body += ",\n";
-    body += line;
-    first = false;
-  }
-  body += "]\n";
-  res.set_content(body, "application/json; charset=utf-8");
+  RecordsBody body(q.flag("lines"));
+  res.set_content(body.begin() + body.records(lines) + body.end(), body.contentType());
 }
 
 // Where a listing goes on: after `after=`, else at its start.
@@ -90,39 +103,116 @@ ListingCursor cursorOf(const QueryOptions& q, const char* listing, const Query& 
   return q.has("after") ? readCursor(listing, start, q.value("after")) : start;
 }
 
-void listOps(const httplib::Request& req, httplib::Response& res) {
+// Records per part of an answer: its memory while it is written.
+const size_t kApiPart = 200;
+
+// The client went away in the middle of an answer.
+struct ClientGone {};
+
+// A listing answered in parts of kApiPart records, each read by the listings' own loop and
+// written as it comes, so that an answer of any length holds one part in memory. The first
+// part is read before anything is sent, so that a refusal or a failing database is still
+// answered with its status; a listing that ends within it is sent whole, with its cursor in
+// the header. A longer one goes out in chunks and ends with its cursor record; one that fails
+// later is cut off without its last chunk, so that the client sees it incomplete.
+template <class Query, class Record>
+void replyListing(const httplib::Request& req, httplib::Response& res, const char* listing,
+                  const Query& query, const ListingCursor& from, bool withEnvs,
+                  ListingCursor (*list)(const Query&, const ListingCursor&, size_t,
+                                        const std::function<void(const std::vector<Record>&,
+                                                                 const std::vector<JRX::JRXListingPlace>&)>&),
+                  const std::function<void(const std::vector<Record>&, std::ostream&, EnvWriter&)>&
+                      print) {
+  struct Answer {
+    Answer(bool lines, bool withEnvs) : body(lines), envs(out, withEnvs) {}
+    RecordsBody body;
+    std::ostringstream out;
+    EnvWriter envs;
+    // The records printed since the last call, as body text.
+    std::string take() {
+      std::string text = body.records(out.str());
+      out.str("");
+      return text;
+    }
+  };
+  auto answer = std::make_shared<Answer>(QueryOptions(req).flag("lines"), withEnvs);
+  Query first = query;
+  first.limit = static_cast<unsigned int>(std::min<size_t>(query.limit, kApiPart));
+  size_t got = 0;
+  const ListingCursor at =
+      list(first, from, kApiPart, [&](const std::vector<Record>& records,
+                                      const std::vector<JRX::JRXListingPlace>&) {
+        print(records, answer->out, answer->envs);
+        got += records.size();
+      });
+  res.set_header("Cache-Control", "no-store");
+  const std::string head = answer->body.begin() + answer->take();
+  if (got < first.limit || got == query.limit) {
+    const std::string cursor = cursorText(listing, at);
+    res.set_header("X-Jrxlog-Cursor", cursor);
+    answer->out << cursorToJson(cursor) << '\n';
+    res.set_content(head + answer->take() + answer->body.end(), answer->body.contentType());
+    return;
+  }
+  Query rest = query;
+  rest.limit = query.limit - static_cast<unsigned int>(got);
+  const std::string what = req.method + " " + req.path;
+  res.set_chunked_content_provider(
+      answer->body.contentType(),
+      [answer, head, rest, at, listing, list, print, what](size_t, httplib::DataSink& sink) {
+        auto send = [&](const std::string& text) {
+          if (!text.empty() && !sink.write(text.data(), text.size())) throw ClientGone();
+        };
+        try {
+          send(head);
+          const ListingCursor end =
+              list(rest, at, kApiPart, [&](const std::vector<Record>& records,
+                                           const std::vector<JRX::JRXListingPlace>&) {
+                print(records, answer->out, answer->envs);
+                send(answer->take());
+              });
+          answer->out << cursorToJson(cursorText(listing, end)) << '\n';
+          send(answer->take() + answer->body.end());
+          sink.done();
+          return true;
+        } catch (const ClientGone&) {
+          return false;
+        } catch (const ServiceFailure& e) {
+          std::cerr << what << ": " << errorText(e.code(), e.message())
+                    << "; the answer was cut short\n";
+        } catch (const std::exception& e) {
+          std::cerr << what << ": " << e.what() << "; the answer was cut short\n";
+        }
+        return false;
+      });
+}
+
+void apiOps(const httplib::Request& req, httplib::Response& res) {
   QueryOptions q(req);
   q.expectOnly(kOpsFilters, {"lines", "no-envs", "after"});
   const OpsQuery query = opsQuery(q);
-  std::ostringstream out;
-  EnvWriter envs(out, !q.flag("no-envs"));
   // The listing of running operations carries each one's estimated end ("eta"), as `ops
-  // --active --json` prints it.
-  std::unique_ptr<OperationEstimates> estimates(
+  // --active --json` prints it; the estimates live as long as the answer's parts.
+  std::shared_ptr<OperationEstimates> estimates(
       query.active ? new OperationEstimates(static_cast<long>(std::time(nullptr))) : nullptr);
-  const ListingCursor end =
-      listOps(query, cursorOf(q, "ops", query), 1000,
-              [&](const std::vector<JRX::JRXRequestProgressData>& records,
-                  const std::vector<JRX::JRXListingPlace>&) {
-                printOpsJson(records, out, envs, estimates.get());
-              });
-  replyRecords(q, out.str(), res, cursorText("ops", end));
+  replyListing<OpsQuery, JRX::JRXRequestProgressData>(
+      req, res, "ops", query, cursorOf(q, "ops", query), !q.flag("no-envs"), listOps,
+      [estimates](const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
+                  EnvWriter& envs) { printOpsJson(records, out, envs, estimates.get()); });
 }
 
-void listEvents(const httplib::Request& req, httplib::Response& res) {
+void apiEvents(const httplib::Request& req, httplib::Response& res) {
   QueryOptions q(req);
   q.expectOnly(kEventsFilters, {"lines", "envs", "after"});
   EventsQuery query = eventsQuery(q);
   query.withData = true;
-  std::ostringstream out;
-  EnvWriter envs(out, q.flag("envs"));
-  const ListingCursor end = listEvents(query, cursorOf(q, "events", query),
-                                       JRX::JRXEventLogLocal::kMaxEvents,
-                                       [&](const std::vector<JRX::JRXEvent>& events,
-                                           const std::vector<JRX::JRXListingPlace>&) {
-                                         printEventsJson(events, out, envs);
-                                       });
-  replyRecords(q, out.str(), res, cursorText("events", end));
+  replyListing<EventsQuery, JRX::JRXEvent>(req, res, "events", query,
+                                           cursorOf(q, "events", query), q.flag("envs"),
+                                           listEvents,
+                                           [](const std::vector<JRX::JRXEvent>& events,
+                                              std::ostream& out, EnvWriter& envs) {
+                                             printEventsJson(events, out, envs);
+                                           });
 }
 
 // Every progress record of one operation, oldest first.
@@ -168,8 +258,8 @@ httplib::Server::Handler guarded(void (*handler)(const httplib::Request&, httpli
 }  // namespace
 
 void addApiRoutes(httplib::Server& server) {
-  server.Get("/api/ops", guarded(listOps));
-  server.Get("/api/events", guarded(listEvents));
+  server.Get("/api/ops", guarded(apiOps));
+  server.Get("/api/events", guarded(apiEvents));
   server.Get(R"(/api/ops/(.+))", guarded(opHistory));
 }
 

@@ -1,6 +1,7 @@
 #include "ServeConnections.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -156,7 +157,12 @@ bool BoundedServer::process_and_close_socket(socket_t sock) {
     stream.beginRequest();
     tRequestBegan = Clock::now();
     bool closed = false;
+    ++answering_;
     ok = process_request(stream, served + 1 == limits_.requestsPerConnection, closed, nullptr);
+    if (afterRequest) afterRequest();
+    // Each worker thread allocates from an arena of its own, and the allocator keeps what a
+    // burst of answers freed there: once none is being answered, it goes back to the system.
+    if (--answering_ == 0) malloc_trim(0);
     if (!ok || closed || stream.failed()) break;
   }
   tRequestBegan = Clock::time_point{};

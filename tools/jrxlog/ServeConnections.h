@@ -8,8 +8,10 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 
 namespace jrxlog {
 
@@ -32,10 +34,14 @@ class BoundedServer : public httplib::Server {
   // five, and a client beyond them waits a second or more before the kernel retries it.
   bool serve();
 
+  // Run on a worker's thread after each request it answered (whole, or given up on).
+  std::function<void()> afterRequest;
+
  private:
   bool process_and_close_socket(socket_t sock) override;
 
   ConnectionLimits limits_;
+  std::atomic<int> answering_{0};  // requests being answered now
 };
 
 }  // namespace jrxlog

@@ -3,6 +3,11 @@
 // those of the plain selection (time descending, then the event's key descending). The
 // statements fix their join order and indexes through plan hints, so that neither database
 // can drift to a plan that reads the log.
+//
+// A category or a type has an index of its own, led by it and then ordered as the time
+// index: a walk along it reads only the events of that category or type, so a filter that
+// keeps few events, or none, costs what it keeps instead of the whole log. With both, the
+// walk takes the one that reaches farther back for the same number of rows.
 #include "EventQuery.h"
 
 #include "JRXConversions.h"
@@ -71,8 +76,8 @@ struct EventRows {
 // Appends to `rows` the newest matching events of the step, until `rows` holds `limit`
 // elements.
 void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
-                const logdb::TimeStep& step, size_t limit, std::vector<JRXEvent>& rows,
-                std::vector<JRXListingPlace>* places) {
+                const char* walkIndex, const logdb::TimeStep& step, size_t limit,
+                std::vector<JRXEvent>& rows, std::vector<JRXListingPlace>* places) {
   const size_t want = limit - rows.size();
   EventRows r(session, f, envIds, places != nullptr);
   events_log& ev = r.ev;
@@ -87,12 +92,52 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
   c.Order(-ev->time).Order(-ev->event_id).Limit(want, 0);
   c.PageRows(want);
   if (step.walk) {
-    c.JoinOrder({&ev, &r.link, &r.env}).UseIndex(ev, "events_log_time");
+    c.JoinOrder({&ev, &r.link, &r.env}).UseIndex(ev, walkIndex);
     c.UseIndex(r.link, "events_log_env_link");
   } else {
     c.JoinOrder({&r.link, &ev, &r.env}).UseIndex(r.link, "events_log_env_role");
   }
   while (rows.size() < limit && c.Fetch()) r.append(f, rows, places);
+}
+
+// The index a walk goes along, and the equality that leads it (none for the time index).
+struct EventWalk {
+  const char* index = "events_log_time";
+  enum Column { TIME, CATEGORY, TYPE } column = TIME;
+
+  ASComparison lead(events_log& ev, const EventFilter& f) const {
+    if (column == CATEGORY) return ev->category == f.category;
+    if (column == TYPE) return ev->type == f.type;
+    return ASComparison();
+  }
+};
+
+EventWalk walkFor(EventWalk::Column column) {
+  EventWalk w;
+  w.column = column;
+  if (column == EventWalk::CATEGORY) w.index = "events_log_category";
+  if (column == EventWalk::TYPE) w.index = "events_log_type";
+  return w;
+}
+
+logdb::TimeSteps::TimeAtDepth depthAlong(ASSession* session, const EventFilter& f, EventWalk walk) {
+  return [session, &f, walk](const logdb::TimeRange& range, unsigned long long budget,
+                             int& time) {
+    events_log ev;
+    return logdb::timeAtDepth(session, ev->time, walk.index, range, true, budget, time,
+                              walk.lead(ev, f));
+  };
+}
+
+EventWalk chooseWalk(ASSession* session, const EventFilter& f, const logdb::TimeRange& range,
+                     size_t wanted) {
+  std::vector<EventWalk> walks;
+  if (!f.category.empty()) walks.push_back(walkFor(EventWalk::CATEGORY));
+  if (!f.type.empty()) walks.push_back(walkFor(EventWalk::TYPE));
+  if (walks.empty()) return EventWalk();
+  std::vector<logdb::TimeSteps::TimeAtDepth> probes;
+  for (const EventWalk& w : walks) probes.push_back(depthAlong(session, f, w));
+  return walks[logdb::mostSelective(probes, range, true, logdb::firstBudget(wanted))];
 }
 
 }  // namespace
@@ -117,17 +162,12 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
       return logdb::rowsReach(session, link->event_id, linkCondition(link, f, envIds),
                               "events_log_env_role", budget);
     };
-  logdb::TimeSteps steps(
-      linksReach,
-      [&](const logdb::TimeRange& range, unsigned long long budget, int& time) {
-        events_log ev;
-        return logdb::timeAtDepth(session, ev->time, "events_log_time", range, true, budget,
-                                  time);
-      },
-      true, f.after ? logdb::rangeFrom(f.range, f.after->time, true) : f.range, limit);
+  const logdb::TimeRange range = f.after ? logdb::rangeFrom(f.range, f.after->time, true) : f.range;
+  const EventWalk walk = chooseWalk(session, f, range, limit);
+  logdb::TimeSteps steps(linksReach, depthAlong(session, f, walk), true, range, limit);
   logdb::TimeStep step;
   while (out->size() < limit && steps.next(step))
-    selectStep(session, f, envIds, step, limit, *out, places);
+    selectStep(session, f, envIds, walk.index, step, limit, *out, places);
 }
 
 void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& f,

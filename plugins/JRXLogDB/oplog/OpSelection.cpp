@@ -6,6 +6,11 @@
 // plain selection (time, then the operation's key, in the answer's direction). An operation
 // asked for by identifier, and the running ones, are few whatever the log holds: they are
 // read through their own index in one statement, each probed like a walk's.
+//
+// A name or a parent has an index of its own, led by it and then ordered as the time index,
+// so that a walk reads only the operations of that name or parent: one that is rare or
+// missing costs what it keeps, not the log. Given both, the walk takes the one that reaches
+// farther for the same number of rows.
 #include "oplog/OpSelection.h"
 
 #include <algorithm>
@@ -23,14 +28,38 @@ namespace {
 const unsigned int kMinPage = 8;
 const unsigned int kMaxPage = 500;
 
+// The columns a walk may go along, each with its index.
+enum WalkColumn { TIME, NAME, PARENT };
+const char* const kWalkIndex[] = {"op_log_time", "op_log_name", "op_log_parent"};
+
+// The equality that leads the index of `column` (none for the time index).
+ASComparison walkLead(op_log& ops, int column, const OpFilter& f) {
+  if (column == NAME) return ops->op == f.name;
+  if (column == PARENT) return ops->parent_id == f.parentId;
+  return ASComparison();
+}
+
 }  // namespace
 
 OpSelection::OpSelection(ASSession* session, const OpFilter& filter)
     : session_(session), filter_(filter) {
-  if (!filter_.eid.isValid()) return;
-  envIds_ = logdb::envIdsOf(session_, filter_.eid);
-  none_ = envIds_.empty();  // never linked to anything
-  if (none_ || filter_.activeOnly || !filter_.id.empty()) return;
+  if (filter_.eid.isValid()) {
+    envIds_ = logdb::envIdsOf(session_, filter_.eid);
+    none_ = envIds_.empty();  // never linked to anything
+    if (none_) return;
+  }
+  // The identifier's index and the status index lead to few operations anyway.
+  if (filter_.id.empty() && !filter_.activeOnly) {
+    std::vector<int> columns;
+    if (!filter_.name.empty()) columns.push_back(NAME);
+    if (!filter_.parentId.empty()) columns.push_back(PARENT);
+    std::vector<logdb::TimeSteps::TimeAtDepth> probes;
+    for (int column : columns) probes.push_back(depthAlong(column));
+    if (!columns.empty())
+      walk_ = columns[logdb::mostSelective(probes, range(), filter_.newestFirst,
+                                           logdb::firstBudget(filter_.wanted))];
+  }
+  if (!filter_.eid.isValid() || filter_.activeOnly || !filter_.id.empty()) return;
   steps_.reset(new logdb::TimeSteps(
       [this](unsigned long long budget) {
         op_log_env link;
@@ -38,15 +67,18 @@ OpSelection::OpSelection(ASSession* session, const OpFilter& filter)
                                 link->role == "O" && logdb::anyOf(link->env_id, envIds_),
                                 "op_log_env_env", budget);
       },
-      [this](const logdb::TimeRange& range, unsigned long long budget, int& time) {
-        op_log ops;
-        return logdb::timeAtDepth(session_, ops->time, "op_log_time", range,
-                                  filter_.newestFirst, budget, time);
-      },
-      filter_.newestFirst, range(), filter_.wanted));
+      depthAlong(walk_), filter_.newestFirst, range(), filter_.wanted));
 }
 
 OpSelection::~OpSelection() = default;
+
+logdb::TimeSteps::TimeAtDepth OpSelection::depthAlong(int column) const {
+  return [this, column](const logdb::TimeRange& range, unsigned long long budget, int& time) {
+    op_log ops;
+    return logdb::timeAtDepth(session_, ops->time, kWalkIndex[column], range,
+                              filter_.newestFirst, budget, time, walkLead(ops, column, filter_));
+  };
+}
 
 const op_log* OpSelection::next() {
   for (;;) {
@@ -111,8 +143,8 @@ std::unique_ptr<ASCursor> OpSelection::open(const logdb::TimeStep& step) {
   // look cheap). An operation asked for by identifier is found by that instead.
   if (filter_.activeOnly && filter_.id.empty())
     c->UseIndex(ops_, "op_log_status_time");
-  else if (steps_ && step.walk)
-    c->UseIndex(ops_, "op_log_time");
+  else if ((steps_ || walk_ != TIME) && step.walk)
+    c->UseIndex(ops_, kWalkIndex[walk_]);
 
   // Ties of time by key, so that a listing can be continued from any of its records.
   c->Order(ASOrder(ops_->time, filter_.newestFirst)).Order(ASOrder(ops_->op_id, filter_.newestFirst));

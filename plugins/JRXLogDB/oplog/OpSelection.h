@@ -35,12 +35,16 @@ class OpSelection {
  private:
   std::unique_ptr<ASCursor> open(const logdb::TimeStep& step);
   logdb::TimeRange range() const;
+  // TimeSteps' probe along the index of `column` (OpSelection.cpp).
+  logdb::TimeSteps::TimeAtDepth depthAlong(int column) const;
 
   ASSession* session_;
   OpFilter filter_;
   op_log ops_;
   op_log_env link_;
   std::vector<int> envIds_;
+  // What a walk goes along: the time index (0), or that of the name or the parent.
+  int walk_ = 0;
   // Set when the operations of an environment are found in steps; otherwise one statement.
   std::unique_ptr<logdb::TimeSteps> steps_;
   std::unique_ptr<ASCursor> cursor_;

@@ -1,6 +1,8 @@
 // Restart recovery: closing the operations a restart left unfinished, and listing the
 // unfinished operations of one environment.
+#include <algorithm>
 #include <ctime>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "JRXRequest.h"
 #include "oplog/RecoveryConditions.h"
 #include "store/LogTables.h"
+#include "store/TimeSteps.h"
 #include "store/ValueEncodings.h"
 #include "JRXResultCodes.h"
 
@@ -84,35 +87,83 @@ int JRXOpLogLocal::finishOps() {
   }
 }
 
+namespace {
+
+// Whether the unfinished operations are fewer than the environment's own links as executing
+// node, told by two index walks that stop at a budget growing until one of them falls short:
+// so the choice costs about what the smaller side holds, however large the other one.
+bool fewerUnfinished(ASSession* session, const std::vector<int>& envIds) {
+  for (unsigned long long budget = 1024;; budget *= 4) {
+    op_log ops;
+    if (!logdb::rowsReach(session, ops->op_id, ops->status == 2 || ops->status == 1,
+                          "op_log_status_time", budget))
+      return true;
+    op_log_env link;
+    if (!logdb::rowsReach(session, link->op_id,
+                          link->role == "P" && logdb::anyOf(link->env_id, envIds),
+                          "op_log_env_env", budget))
+      return false;
+  }
+}
+
+struct Unfinished {
+  long long status, time, opId;
+  std::string id;
+  long latest;
+};
+
+}  // namespace
+
 int JRXOpLogLocal::getUnfinishedOpIds(std::vector<std::string>& ids, long& lastTime,
                                       const JRXEID& eid) {
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
-    op_log ops;
-    op_log_env links;
-    env_log envs;
-    op_log_data latest;
-    op_log_data later;
-    ASCursor cursor(*tran);
-    cursor.Project() << ops->id << latest->time;
-    cursor.Set(envs->id == links->env_id && links->role == "P" &&
-               envs->eid == guidToRDBMSGuid(eid) && ops->op_id == links->op_id &&
-               (ops->status == 2 || ops->status == 1) &&
-               logdb::getLeftJoin(latest, later, ops->op_id));
-    // As in finishOps: from the unfinished operations, never from the environment's links.
-    cursor.JoinOrder({&ops, &links, &envs, &latest}).UseIndex(ops, "op_log_status_time");
-    cursor.UseIndex(links, ASPrimaryKey).UseIndex(latest, "op_log_data_op");
-    cursor.UseIndex(later, "op_log_data_op");
-    cursor.PageRows(kSelectionPage);  // as in finishOps: the whole join per page
-
-    std::vector<std::string> found;
-    long newest = lastTime;
-    while (cursor.Fetch()) {
-      found.push_back(ops.id.Str().str());
-      const long t = static_cast<long>(logdb::sqlToTime(latest.time));
-      if (t > newest) newest = t;
+    // An environment that was never linked runs nothing: answered without reading the log.
+    const std::vector<int> envIds = logdb::envIdsOf(*tran, eid);
+    std::vector<Unfinished> found;
+    if (!envIds.empty()) {
+      op_log ops;
+      op_log_env links;
+      op_log_data latest;
+      op_log_data later;
+      ASCursor cursor(*tran);
+      cursor.Project() << ops->id << latest->time << ops->status << ops->time << ops->op_id;
+      ASComparison cond = links->role == "P" && logdb::anyOf(links->env_id, envIds) &&
+                          ops->op_id == links->op_id && (ops->status == 2 || ops->status == 1) &&
+                          logdb::getLeftJoin(latest, later, ops->op_id);
+      // As in finishOps: from the unfinished operations, unless the environment's own links
+      // are fewer (a log that many agents left unfinished operations in).
+      op_log unfinished;
+      if (fewerUnfinished(*tran, envIds)) {
+        // The unfinished operations' keys from their index alone, each one's link probed;
+        // only the environment's own operations are then read, scattered as they may be.
+        cursor.Set(cond && (unfinished->status == 2 || unfinished->status == 1) &&
+                   unfinished->op_id == links->op_id);
+        cursor.JoinOrder({&unfinished, &links, &ops, &latest});
+        cursor.UseIndex(unfinished, "op_log_status_time").UseIndex(links, ASPrimaryKey);
+        cursor.UseIndex(ops, ASPrimaryKey);
+      } else {
+        cursor.Set(cond);
+        cursor.JoinOrder({&links, &ops, &latest}).UseIndex(links, "op_log_env_env");
+        cursor.UseIndex(ops, ASPrimaryKey);
+      }
+      cursor.UseIndex(latest, "op_log_data_op").UseIndex(later, "op_log_data_op");
+      cursor.PageRows(kSelectionPage);  // as in finishOps: the whole join per page
+      while (cursor.Fetch())
+        found.push_back({ops.status.AsInt64(), ops.time.AsInt64(), ops.op_id.AsInt64(), ops.id.Str().str(),
+                         static_cast<long>(logdb::sqlToTime(latest.time))});
     }
-    ids.swap(found);
+    // In the order of the status index, whichever side led.
+    std::stable_sort(found.begin(), found.end(), [](const Unfinished& a, const Unfinished& b) {
+      return std::tie(a.status, a.time, a.opId) < std::tie(b.status, b.time, b.opId);
+    });
+    std::vector<std::string> result;
+    long newest = lastTime;
+    for (Unfinished& u : found) {
+      result.push_back(std::move(u.id));
+      if (u.latest > newest) newest = u.latest;
+    }
+    ids.swap(result);
     lastTime = newest;
     return 0;
   } catch (const AException& e) {

@@ -12,8 +12,9 @@ namespace JRX {
 // are reconciled with the tables as declared here, which covers every layout made since the
 // first one (missing tables, columns, keys and indexes are added, widths set, duplicate
 // environment rows merged). A step that is more than that gets a version of its own.
-// Version 2 adds the index of operations by name, status and time; a log of version 1 is
-// reconciled with the declarations to get it.
+// Version 2 adds the indexes of the listings' filters (operation name and parent, event
+// category and type) and of operations by name, status and time (estimated ends); a log of
+// version 1 is reconciled with the declarations to get them.
 const int kLogLayoutVersion = 2;
 
 // One row per part whose layout is recorded; the log's is named "log".

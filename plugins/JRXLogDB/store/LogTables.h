@@ -40,6 +40,10 @@ struct op_log_domain : ASDomain {
     // The newest ended runs of one operation name, for the estimated end of a running one
     // (jrxlog): a few entries read whatever the log's size.
     AddIndex("op_log_name_status_time", {&op, &status, &time});
+    // A listing of one name or one parent walks only those operations, in time order, so
+    // that a name that is rare or missing costs what it keeps (oplog/OpSelection.cpp).
+    AddIndex("op_log_name", {&op, &time, &op_id});
+    AddIndex("op_log_parent", {&parent_id, &time, &op_id});
   }
   ASAttribute op_id{this, "op_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute op{this, "op", AS_VSTR};
@@ -147,6 +151,10 @@ struct events_log_domain : ASDomain {
     AddIndex("events_log_guid", {&guid}, true);
     // The event query's walk, newest first, in the order of its answer (no sort).
     AddIndex("events_log_time", {&time, &event_id});
+    // The same walk over the events of one category or one type only, so that a filter
+    // that keeps few events, or none, does not read the whole log to find them.
+    AddIndex("events_log_category", {&category, &time, &event_id});
+    AddIndex("events_log_type", {&type, &time, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute guid{this, "guid", AS_VSTR, AS_COL_NONE, kGuidTextBytes};

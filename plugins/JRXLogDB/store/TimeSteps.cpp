@@ -38,8 +38,27 @@ TimeSteps::TimeSteps(LinksReach linksReach, TimeAtDepth timeAtDepth, bool newest
       timeAtDepth_(std::move(timeAtDepth)),
       newestFirst_(newestFirst),
       range_(range),
-      budget_(std::max<unsigned long long>(
-          kSmallestBudget, kBudgetPerRow * static_cast<unsigned long long>(wanted))) {}
+      budget_(firstBudget(wanted)) {}
+
+unsigned long long firstBudget(size_t wanted) {
+  return std::max<unsigned long long>(kSmallestBudget,
+                                      kBudgetPerRow * static_cast<unsigned long long>(wanted));
+}
+
+size_t mostSelective(const std::vector<TimeSteps::TimeAtDepth>& walks, const TimeRange& range,
+                     bool newestFirst, unsigned long long budget) {
+  size_t best = 0;
+  int bestEdge = 0;
+  for (size_t i = 0; i < walks.size() && walks.size() > 1; ++i) {
+    int edge = 0;
+    if (!walks[i](range, budget, edge)) return i;  // fewer rows than the budget in all
+    if (i == 0 || (newestFirst ? edge < bestEdge : edge > bestEdge)) {
+      best = i;
+      bestEdge = edge;
+    }
+  }
+  return best;
+}
 
 bool TimeSteps::next(TimeStep& step) {
   if (done_) return false;
@@ -122,10 +141,10 @@ bool rowsReach(ASSession* session, const ASAttribute& column, const ASComparison
 
 bool timeAtDepth(ASSession* session, const ASAttribute& time, const std::string& index,
                  const TimeRange& range, bool newestFirst, unsigned long long budget,
-                 int& found) {
+                 int& found, const ASComparison& also) {
   ASCursor c(session);
   c.Project() << time;
-  const ASComparison cond = rangeOn(time, range);
+  const ASComparison cond = rangeOn(time, range) && also;
   if (!cond.IsEmpty()) c.Set(cond);
   c.Order(ASOrder(time, newestFirst)).Limit(1, budget - 1);
   c.UseIndex(*time.Domain(), index);

@@ -85,10 +85,19 @@ ASComparison inRanges(const ASAttribute& key, const std::vector<JRXKeyRange>& ra
 // Whether at least `budget` rows of `column`'s table match `cond` read through `index`.
 bool rowsReach(ASSession* session, const ASAttribute& column, const ASComparison& cond,
                const std::string& index, unsigned long long budget);
-// TimeSteps' probe for a table's time column read through `index`.
+// TimeSteps' probe for a table's time column read through `index`; `also`: the equality
+// that leads `index` when it is a filter's (its rows are in time order within it).
 bool timeAtDepth(ASSession* session, const ASAttribute& time, const std::string& index,
                  const TimeRange& range, bool newestFirst, unsigned long long budget,
-                 int& found);
+                 int& found, const ASComparison& also = ASComparison());
+// Of several walks that each hold every row of the answer (one per filter that has an index
+// of its own, led by its column), the one that reaches farthest in the answer's direction
+// in `budget` rows: the filter that keeps the fewest rows there. Each probe costs at most
+// `budget` index entries, so the choice costs what a step does. 0 when there is one walk.
+size_t mostSelective(const std::vector<TimeSteps::TimeAtDepth>& walks, const TimeRange& range,
+                     bool newestFirst, unsigned long long budget);
+// The budget TimeSteps begins with for `wanted` rows.
+unsigned long long firstBudget(size_t wanted);
 // The env_log rows of an environment identifier (one per title it was known by).
 std::vector<int> envIdsOf(ASSession* session, const JRXEID& eid);
 // `envId` is one of `ids`.
