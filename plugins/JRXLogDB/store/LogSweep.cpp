@@ -38,6 +38,7 @@
 #include "JRXLog.h"
 #include "JRXRdbms.h"
 #include "JRXRetry.h"
+#include "store/BatchPace.h"
 #include "store/CompactionRules.h"
 #include "store/LogTables.h"
 
@@ -47,40 +48,15 @@ namespace {
 
 const long long kNoEnd = std::numeric_limits<long long>::max();
 
-unsigned atLeastOne(unsigned batch) { return batch ? batch : 1; }
 
 typedef JRXRemovedRows RemovedRows;
 
 // What one batch removed from which table, told once its transaction committed.
 typedef std::vector<std::pair<const char*, long long>> Removals;
 
-// A batch's transaction should hold its locks (on SQLite: the whole file) about this long.
-const std::chrono::milliseconds kBatchHold(20);
 // After a batch the connection lets go for at least this long, and a quarter of the batch's
 // own time when that is more.
 const std::chrono::milliseconds kLetGo(5);
-
-// How many rows the next batch takes: as many as the caller allows, but fewer when a batch
-// of that many would hold its transaction longer than kBatchHold. How long a row takes
-// differs by table and by machine load (a batch whose thread lost the processor holds its
-// locks all that while), so each batch's time sizes the next.
-class BatchPace {
- public:
-  explicit BatchPace(unsigned most) : most_(atLeastOne(most)), rows_(std::min(most_, 100u)) {}
-  unsigned rows() const { return rows_; }
-  // A batch of rows() held its transaction for `held`.
-  void took(std::chrono::steady_clock::duration held) {
-    const double t = std::chrono::duration<double>(held).count();
-    const double fits = t > 0 ? rows_ * std::chrono::duration<double>(kBatchHold).count() / t
-                              : rows_ * 2.0;
-    // Grown by steps: one quick batch may have been lucky.
-    const double next = std::min(fits, rows_ * 2.0);
-    rows_ = static_cast<unsigned>(std::max(1.0, std::min(next, static_cast<double>(most_))));
-  }
-
- private:
-  unsigned most_, rows_;
-};
 
 // Runs batches until one tells that it was the last: each (given the key it starts after
 // and the number of rows to take, answering the key it ended at, or kNoEnd) in a
@@ -121,7 +97,7 @@ long long batchEnd(ASSession* s, Table& t, const ASAttribute& key, ASValue& valu
   c.Project() << key;
   c.Set(key > after && cond);
   c.UseIndex(t, index);
-  c.Order(key).Limit(1, atLeastOne(batch) - 1);
+  c.Order(key).Limit(1, std::max(batch, 1u) - 1);
   return c.Fetch() ? value.Int().Value() : kNoEnd;
 }
 
