@@ -63,6 +63,6 @@ class SqliteConnection : public ASDriverConnection {
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* control_[kVerbs] = {};
-  std::chrono::steady_clock::time_point busySince_;
-  long long cacheSize_ = 0;  // the page cache's setting outside a layout change  // when the current wait for a lock began
+  std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
+  long long cacheSize_ = 0;  // the page cache's setting outside a layout change
 };

@@ -60,7 +60,8 @@ std::map<std::pair<long long, std::string>, std::string> linksOf(ASSession* s, l
   ASCursor c(s);
   c.Project() << l->op_id << l->role << l->is_default;
   c.Set(l->env_id == env);
-  while (c.Fetch()) links.emplace(std::make_pair(l.op_id.Int(), l.role.Bytes()), l.is_default.Bytes());
+  while (c.Fetch())
+    links.emplace(std::make_pair(l.op_id.Int(), l.role.Bytes()), l.is_default.Bytes());
   return links;
 }
 
@@ -159,8 +160,9 @@ LayoutReport upgradeLogLayout(ASSession* s, bool recheck) {
   const ASIndexLayout* key = envs.Index("env_log_eid_title");
   const bool merge = envs.exists && !(key && key->unique);
   // The merge goes before env_log is given its unique key, and after op_log_env has its
-  // primary key, which each link the merge looks up by (operation, role, environment) is
-  // found through whatever the log's size.
+  // primary key: a link the merge looks up by (operation, role, environment) is then found
+  // by that key whatever the log's size, where the first layout had only indexes that lead
+  // with two of the three.
   for (const auto& table : logTables()) {
     if (merge && table->TableName() == env_log_domain().TableName())
       mergeDuplicateEnvironments(s, report.changes);

@@ -30,9 +30,9 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <thread>
 #include <limits>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "JRXLog.h"
@@ -47,7 +47,6 @@ namespace JRX {
 namespace {
 
 const long long kNoEnd = std::numeric_limits<long long>::max();
-
 
 typedef JRXRemovedRows RemovedRows;
 
@@ -84,7 +83,8 @@ void inBatches(unsigned most, const RemovedRows& removed, Batch&& batch) {
     for (const auto& d : done)
       if (d.second) removed(d.first, d.second);
     if (after != kNoEnd)
-      std::this_thread::sleep_for(std::max<std::chrono::steady_clock::duration>(held / 4, kLetGo));
+      std::this_thread::sleep_for(
+          std::max<std::chrono::steady_clock::duration>(held / 4, kLetGo));
   }
 }
 
@@ -245,7 +245,8 @@ void compactEventsInBatches(int keep, unsigned batch, const RemovedRows& removed
   inBatches(batch, removed, [&](ASSession* s, long long after, unsigned take, Removals& done) {
     events_log t;
     long long end =
-        batchEnd(s, t, t->event_id, t.event_id, ASPrimaryKey, t->event_id <= threshold, after, take);
+        batchEnd(s, t, t->event_id, t.event_id, ASPrimaryKey, t->event_id <= threshold, after,
+                 take);
     events_log d;
     done.emplace_back(d.TableLiteral(),
                       ASDeleter(d)
