@@ -31,7 +31,8 @@ JRXLayoutReport openLogLayout(bool recheck = false);
 typedef std::function<void(const char* table, long long rows)> JRXRemovedRows;
 
 // What JRXOpLogLocal::compact(age) removes, in transactions of at most about `batch` rows
-// (the rows of one key are never split), in key order.
+// (the rows of one key are never split), in key order; fewer where that many would hold a
+// transaction longer than some 20 ms, and with a pause after each for waiting writers.
 void compactOpsInBatches(int age, unsigned batch, const JRXRemovedRows& removed);
 // What JRXEventLogLocal::compact(keep) removes, likewise.
 void compactEventsInBatches(int keep, unsigned batch, const JRXRemovedRows& removed);

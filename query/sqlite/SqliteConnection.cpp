@@ -1,12 +1,38 @@
 #include "SqliteConnection.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <cctype>
 
 #include "ASLayout.h"
 #include "SqliteError.h"
 #include "SqliteStatement.h"
+
+namespace {
+
+// How long a statement waits for another connection's write lock before it fails busy.
+const std::chrono::milliseconds kBusyTimeout(10000);
+
+// SQLite's own busy timeout sleeps in growing steps, up to 100 ms a step once a wait has
+// lasted a quarter of a second: a writer behind a long transaction slept on for up to that
+// long after the lock came free, and one that woke to find the next transaction of a
+// removal in batches already under way went back to sleep for another step. SQLite keeps
+// no queue of waiters, so the only way to get the lock soon after it comes free is to look
+// often: every tenth of a millisecond at first, for the waits behind other writers' short
+// transactions, then every millisecond.
+int busyWait(void* started, int count) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point& since = *static_cast<Clock::time_point*>(started);
+  const Clock::time_point now = Clock::now();
+  if (count == 0) since = now;
+  if (now - since >= kBusyTimeout) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(count < 10 ? 100 : 1000));
+  return 1;
+}
+
+}  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& target, bool memory) {
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -19,7 +45,7 @@ SqliteConnection::SqliteConnection(const std::string& target, bool memory) {
     throw AException("cannot open SQLite database '" + target + "': " + text, rc);
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, 10000);
+  sqlite3_busy_handler(db_, busyWait, &busySince_);
   try {
     if (!memory) {
       // WAL lets readers of other connections go on while one writes; NORMAL sync is
@@ -92,6 +118,32 @@ void SqliteConnection::Reconnect() {
   // An embedded connection is never lost; what a caller expects of a fresh connection is
   // that no transaction is left open.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+namespace {
+
+// The page cache while the layout changes, in KiB. A change rebuilds tables and indexes and
+// re-points links all over them inside one transaction; with SQLite's default of 2 MB every
+// such step on a log of some hundred thousand operations read its pages back from the file
+// and spilled them to the journal again, so that the change slowed more than in proportion
+// as the log outgrew the cache. The cache takes memory only as pages fill it.
+const long long kLayoutCacheKiB = 512 * 1024;
+
+}  // namespace
+
+bool SqliteConnection::LockName(const std::string&, int) {
+  std::unique_ptr<ASDriverStatement> st = Prepare("PRAGMA cache_size");
+  st->Execute({});
+  ASBindValue v;
+  if (st->Next()) st->Get(0, v);
+  st.reset();
+  cacheSize_ = v.i;
+  ExecuteSql("PRAGMA cache_size = -" + std::to_string(kLayoutCacheKiB));
+  return true;
+}
+
+void SqliteConnection::UnlockName(const std::string&) {
+  ExecuteSql("PRAGMA cache_size = " + std::to_string(cacheSize_));
 }
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+
 #include "ASDriver.h"
 
 // A connection to a SQLite database: a file (WAL journal, busy timeout) or an in-memory
@@ -43,9 +45,10 @@ class SqliteConnection : public ASDriverConnection {
     ExecuteSql("VACUUM");
     return true;
   }
-  // The write transaction that changes the layout is the lock.
-  bool LockName(const std::string&, int) override { return true; }
-  void UnlockName(const std::string&) override {}
+  // The write transaction that changes the layout is the lock. While it is held the page
+  // cache is large (SqliteConnection.cpp tells why).
+  bool LockName(const std::string&, int) override;
+  void UnlockName(const std::string&) override;
   std::vector<ASPlanStep> Explain(const std::string& sql,
                                   const std::vector<ASBindValue>& params) override;
   std::string TableExistsSql() const override;
@@ -60,4 +63,6 @@ class SqliteConnection : public ASDriverConnection {
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* control_[kVerbs] = {};
+  std::chrono::steady_clock::time_point busySince_;  // when the current wait for a lock began
+  long long cacheSize_ = 0;  // the page cache's setting outside a layout change
 };

@@ -53,47 +53,46 @@ void recordVersion(ASSession* s, std::vector<std::string>& changes) {
   up.Execute(s);
 }
 
+// The operation links of environment row `env`, by (operation, role).
+std::map<std::pair<long long, std::string>, std::string> linksOf(ASSession* s, long long env) {
+  std::map<std::pair<long long, std::string>, std::string> links;
+  op_log_env l;
+  ASCursor c(s);
+  c.Project() << l->op_id << l->role << l->is_default;
+  c.Set(l->env_id == env);
+  while (c.Fetch())
+    links.emplace(std::make_pair(l.op_id.Int(), l.role.Bytes()), l.is_default.Bytes());
+  return links;
+}
+
 // The links of environment row `from` now name `to`. An operation linked to both under one
 // role keeps one link (not a stand-in if either was not); event links may repeat anyway.
+// Both rows' links are read whole and compared here, and the rest move in one statement:
+// each link looked up by itself would be a statement per link, and on a log of the first
+// layout SQLite looks a link up through the environment index, among every link of the
+// environment, which made the merge grow with the square of the log.
 void repointEnvironment(ASSession* s, long long from, long long to) {
-  struct Link {
-    long long op_id;
-    std::string role;
-    std::string isDefault;
-  };
-  std::vector<Link> links;
-  {
-    op_log_env l;
-    ASCursor c(s);
-    c.Project() << l->op_id << l->role << l->is_default;
-    c.Set(l->env_id == from);
-    while (c.Fetch()) links.push_back({l.op_id.Int(), l.role.Bytes(), l.is_default.Bytes()});
-  }
-  for (const Link& link : links) {
-    op_log_env k;
-    ASCursor c(s);
-    c.Project() << k->is_default;
-    c.Set(k->op_id == link.op_id && k->role == link.role && k->env_id == to);
-    if (c.Fetch()) {
-      const bool keptIsStandIn = k.is_default.Bytes() == "Y";
-      c.Close();
-      op_log_env d;
-      ASDeleter(d)
-          .Where(d->op_id == link.op_id && d->role == link.role && d->env_id == from)
-          .Execute(s);
-      if (keptIsStandIn && link.isDefault != "Y") {
-        op_log_env u;
-        ASUpdater up(u);
-        up << u->is_default.Set(ASOperand("N"));
-        up.Where(u->op_id == link.op_id && u->role == link.role && u->env_id == to);
-        up.Execute(s);
-      }
-      continue;
+  const auto kept = linksOf(s, to);
+  for (const auto& link : linksOf(s, from)) {
+    auto both = kept.find(link.first);
+    if (both == kept.end()) continue;
+    const long long op = link.first.first;
+    const std::string& role = link.first.second;
+    op_log_env d;
+    ASDeleter(d).Where(d->op_id == op && d->role == role && d->env_id == from).Execute(s);
+    if (both->second == "Y" && link.second != "Y") {
+      op_log_env u;
+      ASUpdater up(u);
+      up << u->is_default.Set(ASOperand("N"));
+      up.Where(u->op_id == op && u->role == role && u->env_id == to);
+      up.Execute(s);
     }
+  }
+  {
     op_log_env u;
     ASUpdater up(u);
     up << u->env_id.Set(ASOperand(to));
-    up.Where(u->op_id == link.op_id && u->role == link.role && u->env_id == from);
+    up.Where(u->env_id == from);
     up.Execute(s);
   }
   events_log_env e;
@@ -159,9 +158,16 @@ LayoutReport upgradeLogLayout(ASSession* s, bool recheck) {
 
   const ASTableLayout envs = s->DescribeTable("env_log");
   const ASIndexLayout* key = envs.Index("env_log_eid_title");
-  if (envs.exists && !(key && key->unique)) mergeDuplicateEnvironments(s, report.changes);
-
-  for (const auto& table : logTables()) reshape(s, *table, report.changes);
+  const bool merge = envs.exists && !(key && key->unique);
+  // The merge goes before env_log is given its unique key, and after op_log_env has its
+  // primary key: a link the merge looks up by (operation, role, environment) is then found
+  // by that key whatever the log's size, where the first layout had only indexes that lead
+  // with two of the three.
+  for (const auto& table : logTables()) {
+    if (merge && table->TableName() == env_log_domain().TableName())
+      mergeDuplicateEnvironments(s, report.changes);
+    reshape(s, *table, report.changes);
+  }
   recordVersion(s, report.changes);
   tran.Commit();
   return report;

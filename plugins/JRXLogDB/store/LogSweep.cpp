@@ -1,8 +1,9 @@
 // Batched removal and the sweep.
 //
 // Each batch is a transaction of its own on the calling thread, replayed when other
-// sessions' work got in its way (JRXRetry.h): a writer waits behind one batch at most, and a
-// cluster replicates batches, not the whole removal at once.
+// sessions' work got in its way (JRXRetry.h), and sized by time as well as by rows
+// (BatchPace): a writer waits behind one short batch at most, and a cluster replicates
+// batches, not the whole removal at once.
 //
 // Why the sweep never takes a row that is still wanted:
 //
@@ -26,14 +27,18 @@
 //   cluster: there the sweep is safe only beside writers of the same node.
 #include "JRXLogMaintenance.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <limits>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "JRXLog.h"
 #include "JRXRdbms.h"
 #include "JRXRetry.h"
+#include "store/BatchPace.h"
 #include "store/CompactionRules.h"
 #include "store/LogTables.h"
 
@@ -43,29 +48,43 @@ namespace {
 
 const long long kNoEnd = std::numeric_limits<long long>::max();
 
-unsigned atLeastOne(unsigned batch) { return batch ? batch : 1; }
-
 typedef JRXRemovedRows RemovedRows;
 
 // What one batch removed from which table, told once its transaction committed.
 typedef std::vector<std::pair<const char*, long long>> Removals;
 
-// Runs batches until one tells that it was the last: each (given the key it starts after,
-// answering the key it ended at, or kNoEnd) in a transaction of its own.
+// After a batch the connection lets go for at least this long, and a quarter of the batch's
+// own time when that is more.
+const std::chrono::milliseconds kLetGo(5);
+
+// Runs batches until one tells that it was the last: each (given the key it starts after
+// and the number of rows to take, answering the key it ended at, or kNoEnd) in a
+// transaction of its own. Between two batches the connection lets go for a while: SQLite
+// keeps no queue of those waiting for its write lock, and a removal that began its next
+// batch the moment it committed the last would find the lock free before any waiting
+// writer looked again, batch after batch. A writer's call takes well under a millisecond,
+// so while the removal lets go, writers get through what they had waiting and more.
 template <class Batch>
-void inBatches(const RemovedRows& removed, Batch&& batch) {
+void inBatches(unsigned most, const RemovedRows& removed, Batch&& batch) {
+  BatchPace pace(most);
   long long after = 0;
   while (after != kNoEnd) {
     Removals done;
+    const auto began = std::chrono::steady_clock::now();
     after = retryRdbms([&] {
       done.clear();
       JRXRdbmsTran tran;
-      long long end = batch(*tran, after, done);
+      long long end = batch(*tran, after, pace.rows(), done);
       tran.commit();
       return end;
     });
+    const auto held = std::chrono::steady_clock::now() - began;
+    pace.took(held);
     for (const auto& d : done)
       if (d.second) removed(d.first, d.second);
+    if (after != kNoEnd)
+      std::this_thread::sleep_for(
+          std::max<std::chrono::steady_clock::duration>(held / 4, kLetGo));
   }
 }
 
@@ -78,7 +97,7 @@ long long batchEnd(ASSession* s, Table& t, const ASAttribute& key, ASValue& valu
   c.Project() << key;
   c.Set(key > after && cond);
   c.UseIndex(t, index);
-  c.Order(key).Limit(1, atLeastOne(batch) - 1);
+  c.Order(key).Limit(1, std::max(batch, 1u) - 1);
   return c.Fetch() ? value.Int().Value() : kNoEnd;
 }
 
@@ -92,10 +111,10 @@ template <class Child, class CD, class Parent, class PD>
 void sweepChildren(unsigned batch, const char* childIndex, ASAttribute CD::*childKey,
                    ASInt Child::*childValue, ASAttribute PD::*parentKey,
                    const RemovedRows& removed) {
-  inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
+  inBatches(batch, removed, [&](ASSession* s, long long after, unsigned take, Removals& done) {
     Child c;
     const long long end =
-        batchEnd(s, c, c.*childKey, c.*childValue, childIndex, ASComparison(), after, batch);
+        batchEnd(s, c, c.*childKey, c.*childValue, childIndex, ASComparison(), after, take);
     std::set<long long> gone;
     {
       Child k;
@@ -144,9 +163,9 @@ ASComparison linked(env_log& e, op_log_env& l, events_log_env& v, events_log_env
 }
 
 void sweepEnvironments(unsigned batch, const RemovedRows& removed) {
-  inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
+  inBatches(batch, removed, [&](ASSession* s, long long after, unsigned take, Removals& done) {
     env_log e;
-    const long long end = batchEnd(s, e, e->id, e.id, ASPrimaryKey, ASComparison(), after, batch);
+    const long long end = batchEnd(s, e, e->id, e.id, ASPrimaryKey, ASComparison(), after, take);
     struct Unlinked {
       long long id;
       std::string eid, title;
@@ -202,10 +221,10 @@ void compactOpsInBatches(int age, unsigned batch, const RemovedRows& removed) {
   Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, "compact", __PRETTY_FUNCTION__)
       .put(1, "compact %d", age);
   const time_t now = time(nullptr);
-  inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
+  inBatches(batch, removed, [&](ASSession* s, long long after, unsigned take, Removals& done) {
     op_log t;
     const long long end =
-        batchEnd(s, t, t->op_id, t.op_id, ASPrimaryKey, compactedOps(t, age, now), after, batch);
+        batchEnd(s, t, t->op_id, t.op_id, ASPrimaryKey, compactedOps(t, age, now), after, take);
     op_log d;
     done.emplace_back(
         d.TableLiteral(),
@@ -223,10 +242,11 @@ void compactEventsInBatches(int keep, unsigned batch, const RemovedRows& removed
     return compactedEventsThrough(*tran, keep, threshold);
   });
   if (!any) return;
-  inBatches(removed, [&](ASSession* s, long long after, Removals& done) {
+  inBatches(batch, removed, [&](ASSession* s, long long after, unsigned take, Removals& done) {
     events_log t;
     long long end =
-        batchEnd(s, t, t->event_id, t.event_id, ASPrimaryKey, t->event_id <= threshold, after, batch);
+        batchEnd(s, t, t->event_id, t.event_id, ASPrimaryKey, t->event_id <= threshold, after,
+                 take);
     events_log d;
     done.emplace_back(d.TableLiteral(),
                       ASDeleter(d)
