@@ -2,38 +2,31 @@
 #include "ASNode.h"
 #include "ASSelect.h"
 #include "ASSqlText.h"
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 
 namespace {
 
 // Condition nodes are made and dropped with every statement: a thread keeps the blocks of
 // those it dropped (up to kKeptNodes of them) for its next ones instead of going back to
-// the allocator each time. The list is plain data (one thread-local lookup per use); a
-// keeper gives its blocks back when the thread ends.
+// the allocator each time.
 const size_t kKeptNodes = 64;
 struct NodeBlocks {
   void* head;
   size_t count;
-  bool armed;  // the keeper is there
-  bool gone;   // the thread is ending
 };
-thread_local NodeBlocks nodeBlocks;
-struct NodeBlocksKeeper {
-  ~NodeBlocksKeeper() {
-    NodeBlocks& b = nodeBlocks;
+struct FreeNodeBlocks {
+  void ThreadEnds(NodeBlocks& b) {
     while (b.head) {
       void* next = *static_cast<void**>(b.head);
       ::operator delete(b.head);
       b.head = next;
     }
-    b.gone = true;
   }
-  bool armed = false;
 };
-thread_local NodeBlocksKeeper nodeBlocksKeeper;
+using NodeCache = ASThreadCache<NodeBlocks, FreeNodeBlocks>;
 
 void* takeBlock() {
-  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
+  NodeBlocks& b = NodeCache::Mine().data;
   if (!b.head) return ::operator new(sizeof(ASNode));
   void* p = b.head;
   b.head = *static_cast<void**>(p);
@@ -42,14 +35,11 @@ void* takeBlock() {
 }
 
 void giveBlock(void* p) {
-  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
-  if (b.gone || b.count == kKeptNodes) {
+  NodeCache::Slot& slot = NodeCache::Mine();
+  NodeBlocks& b = slot.data;
+  if (b.count == kKeptNodes || !slot.Keep()) {
     ::operator delete(p);
     return;
-  }
-  if (!b.armed) {
-    nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
-    b.armed = true;
   }
   *static_cast<void**>(p) = b.head;
   b.head = p;
@@ -79,7 +69,7 @@ ASComparison compare(const ASAttribute& a, char op, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Compare, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Compare, n);
   n->op = op;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
@@ -92,7 +82,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
   if (sub.Domain() || !sub.Subselect() || sub.Subselect()->empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(kind, n);
+  ASDetail::NodeRef ref = ASMakeNode(kind, n);
   n->a = columnTerm(a);
   n->More().sql = sub.Subselect();
   return ASComparison(std::move(ref));
@@ -102,7 +92,7 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(kind, n);
+  ASDetail::NodeRef ref = ASMakeNode(kind, n);
   n->l = a.Node();
   n->r = b.Node();
   return ASComparison(std::move(ref));
@@ -137,13 +127,13 @@ void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
 
 }  // namespace
 
-void ASDropNode(const ASNode* node) {
-  ASNode* n = const_cast<ASNode*>(node);
+void ASDetail::DropNode(const CountedNode* node) {
+  ASNode* n = const_cast<ASNode*>(static_cast<const ASNode*>(node));
   n->~ASNode();
   giveBlock(n);
 }
 
-ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
+ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
   void* block = takeBlock();
   try {
     n = new (block) ASNode();
@@ -152,7 +142,7 @@ ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
     throw;
   }
   n->kind = kind;
-  return ASNodeRef(n, &n->refs);
+  return ASDetail::NodeRef(n);
 }
 
 ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
@@ -199,7 +189,7 @@ void ASAttribute::SetKey(int kind) {
 
 ASComparison ASAttribute::IsNull() const {
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::IsNull, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::IsNull, n);
   n->a = columnTerm(*this);
   return ASComparison(std::move(ref));
 }
@@ -223,7 +213,7 @@ ASComparison::ASComparison() = default;
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Join, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Join, n);
   ASNode::Embedded& e = n->More();
   e.sql = std::make_shared<const Str>(sql);
   e.left = left;
@@ -233,7 +223,7 @@ ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
 
 Str ASComparison::Query() const {
   ASSqlWriter w;
-  if (node_) ASRenderCondition(*node_, w);
+  if (node_) ASRenderCondition(ASNodeOf(node_), w);
   return ASMakeQueryStr(std::move(w));
 }
 
@@ -255,7 +245,7 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Not, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Not, n);
   n->l = a.Node();
   return ASComparison(std::move(ref));
 }
@@ -288,14 +278,14 @@ void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
     case ASNode::And:
     case ASNode::Or:
       w << "(";
-      ASRenderCondition(*n.l, w);
+      ASRenderCondition(ASNodeOf(n.l), w);
       w << (n.kind == ASNode::And ? " AND " : " OR ");
-      ASRenderCondition(*n.r, w);
+      ASRenderCondition(ASNodeOf(n.r), w);
       w << ")";
       break;
     case ASNode::Not:
       w << "NOT (";
-      ASRenderCondition(*n.l, w);
+      ASRenderCondition(ASNodeOf(n.l), w);
       w << ")";
       break;
     case ASNode::Join:

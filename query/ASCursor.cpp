@@ -38,7 +38,7 @@
 
 #include "ASSelect.h"
 #include "ASSessionAccess.h"
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 
 struct ASCursorState {
   ASSelectShape shape;
@@ -273,42 +273,32 @@ void analyze(const ASFilter& f, ASCursorState& s) {
 }
 
 // Cursor states are kept for the thread's next cursors: the row buffer of one keeps its
-// storage, so that a cursor reading a few rows allocates nothing for them. The list is plain
-// data (one thread-local lookup per use); a keeper frees it when the thread ends.
+// storage, so that a cursor reading a few rows allocates nothing for them.
 const size_t kPooledStates = 8;
 struct StatePool {
   ASCursorState* free[kPooledStates];
   size_t count;
-  bool armed;  // the keeper is there
-  bool gone;   // the thread is ending
 };
-thread_local StatePool statePool;
-struct StatePoolKeeper {
-  ~StatePoolKeeper() {
-    StatePool& p = statePool;
+struct FreeStates {
+  void ThreadEnds(StatePool& p) {
     while (p.count) delete p.free[--p.count];
-    p.gone = true;
   }
-  bool armed = false;
 };
-thread_local StatePoolKeeper statePoolKeeper;
+using StateCache = ASThreadCache<StatePool, FreeStates>;
 
 ASCursorState* acquireState() {
-  StatePool& p = *ASThreadOwn(statePool);
+  StatePool& p = StateCache::Mine().data;
   if (p.count) return p.free[--p.count];
   return new ASCursorState;
 }
 
 void releaseState(ASCursorState* s) {
   if (!s) return;
-  StatePool& p = *ASThreadOwn(statePool);
-  if (p.gone || p.count == kPooledStates) {
+  StateCache::Slot& slot = StateCache::Mine();
+  StatePool& p = slot.data;
+  if (p.count == kPooledStates || !slot.Keep()) {
     delete s;
     return;
-  }
-  if (!p.armed) {
-    statePoolKeeper.armed = true;  // made now, so that it frees them
-    p.armed = true;
   }
   s->Reset();
   p.free[p.count++] = s;

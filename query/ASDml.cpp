@@ -13,13 +13,13 @@ void keyWhere(const ASComparison& c, ASShapeKey& k) {
     return;
   }
   k.Tag('w');
-  ASKeyCondition(*c.Node(), k);
+  ASKeyCondition(ASNodeOf(c.Node()), k);
 }
 
 void where(const ASComparison& c, ASSqlWriter& w) {
   if (c.IsEmpty()) return;
   w << " WHERE ";
-  ASRenderCondition(*c.Node(), w);
+  ASRenderCondition(ASNodeOf(c.Node()), w);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "ASDriver.h"
 #include "ASQuery.h"
 
-struct ASNode {
+struct ASNode : ASDetail::CountedNode {
   enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
@@ -18,8 +18,7 @@ struct ASNode {
   char op = '=';
   ASTerm a, b;
   // And / Or: l, r; Not: l.
-  ASNodeRef l, r;
-  unsigned refs = 0;  // the handles to this node
+  ASDetail::NodeRef l, r;
 
   // What only In / NotIn / Join / Exists carry, apart: comparisons are made and dropped for
   // every statement.
@@ -44,7 +43,14 @@ struct ASNode {
 class ASSqlWriter;
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w);
 // A new node of `kind` with its first handle; the node is the caller's to fill in.
-ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
+ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
+// The node behind a handle (every counted node is an ASNode).
+inline const ASNode& ASNodeOf(const ASDetail::NodeRef& r) {
+  return static_cast<const ASNode&>(*r);
+}
+inline const ASNode* ASNodePtr(const ASDetail::NodeRef& r) {
+  return static_cast<const ASNode*>(r.get());
+}
 // The type of the column a term names (AS_VSTR for others).
 inline ASType ASTermType(const ASTerm& t) {
   return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;

@@ -16,15 +16,15 @@ void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
   }
   for (const ASTerm* t : {&n->a, &n->b})
     if (t->kind == ASTerm::Column) addDomain(seen, t->domain);
-  collect(n->l.get(), seen);
-  collect(n->r.get(), seen);
+  collect(ASNodePtr(n->l), seen);
+  collect(ASNodePtr(n->r), seen);
 }
 
 void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
   if (!n) return;
   if (n->kind == ASNode::And) {
-    conjuncts(n->l.get(), out);
-    conjuncts(n->r.get(), out);
+    conjuncts(ASNodePtr(n->l), out);
+    conjuncts(ASNodePtr(n->r), out);
   } else {
     out.push_back(n);
   }
@@ -55,7 +55,7 @@ void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
 ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer) {
   std::vector<ASDomain*> seen;
   for (const ASAttribute* a : f.Projection().Attributes()) addDomain(seen, a->Domain());
-  collect(f.Condition().Node().get(), seen);
+  collect(ASNodePtr(f.Condition().Node()), seen);
   for (const ASOrder& o : f.Orders()) addDomain(seen, o.Attribute()->Domain());
   for (const ASDomain* d : outer) seen.erase(std::remove(seen.begin(), seen.end(), d), seen.end());
   if (seen.empty()) throw AException("a select needs at least one projected column");
@@ -66,7 +66,7 @@ ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomai
   shape.on.resize(shape.outer.size());
 
   std::vector<const ASNode*> all;
-  conjuncts(f.Condition().Node().get(), all);
+  conjuncts(ASNodePtr(f.Condition().Node()), all);
   for (const ASNode* c : all) {
     bool placed = false;
     for (size_t k = 0; k < shape.outer.size() && !placed; ++k) {

@@ -101,12 +101,12 @@ void ASKeyCondition(const ASNode& n, ASShapeKey& k) {
     case ASNode::And:
     case ASNode::Or:
       k.Tag(n.kind == ASNode::And ? '&' : '|');
-      ASKeyCondition(*n.l, k);
-      ASKeyCondition(*n.r, k);
+      ASKeyCondition(ASNodeOf(n.l), k);
+      ASKeyCondition(ASNodeOf(n.r), k);
       break;
     case ASNode::Not:
       k.Tag('!');
-      ASKeyCondition(*n.l, k);
+      ASKeyCondition(ASNodeOf(n.l), k);
       break;
     case ASNode::Join:
       k.Tag('j');
@@ -139,7 +139,7 @@ void ASKeySelect(const ASFilter& f, ASShapeKey& k) {
     k.Tag('-');
   } else {
     k.Tag('w');
-    ASKeyCondition(*f.Condition().Node(), k);
+    ASKeyCondition(ASNodeOf(f.Condition().Node()), k);
   }
   k.Number(f.Orders().size());
   for (const ASOrder& o : f.Orders()) {

@@ -17,6 +17,8 @@
 #include "ASDriver.h"
 #include "ASQuery.h"
 
+struct ASNode;
+
 // A value of the call and how it is bound.
 struct ASBindSlot {
   enum How : unsigned char {
