@@ -65,7 +65,7 @@ ASTerm columnTerm(const ASAttribute& a) {
   return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, char op, ASOperand&& b) {
+ASComparison compare(const ASAttribute& a, ASKeyTag op, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   ASNode* n = nullptr;
@@ -96,33 +96,6 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   n->l = a.Node();
   n->r = b.Node();
   return ASComparison(std::move(ref));
-}
-
-const char* operatorText(char op) {
-  switch (op) {
-    case '!': return "<>";
-    case '<': return "<";
-    case '>': return ">";
-    case 'l': return "<=";
-    case 'g': return ">=";
-    default: return "=";
-  }
-}
-
-void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
-  switch (t.kind) {
-    case ASTerm::Column:
-      w.Column(*t.domain, t.column);
-      break;
-    case ASTerm::Value:
-      w.Value(ASCoerce(t.value, type), &t.value);
-      break;
-    case ASTerm::Subselect:
-      w << "(";
-      w.Embed(*t.sql);
-      w << ")";
-      break;
-  }
 }
 
 }  // namespace
@@ -227,12 +200,12 @@ Str ASComparison::Query() const {
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, '=', std::move(b)); }
-ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, '!', std::move(b)); }
-ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, '<', std::move(b)); }
-ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, '>', std::move(b)); }
-ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, 'l', std::move(b)); }
-ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, 'g', std::move(b)); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Equal, std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::NotEqual, std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Less, std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Greater, std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::LessEqual, std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::GreaterEqual, std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -248,50 +221,4 @@ ASComparison operator!(const ASComparison& a) {
   ASDetail::NodeRef ref = ASMakeNode(ASNode::Not, n);
   n->l = a.Node();
   return ASComparison(std::move(ref));
-}
-
-void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
-  switch (n.kind) {
-    case ASNode::Compare:
-      renderTerm(n.a, AS_VSTR, w);
-      w << " " << operatorText(n.op) << " ";
-      renderTerm(n.b, ASTermType(n.a), w);
-      break;
-    case ASNode::IsNull:
-      renderTerm(n.a, AS_VSTR, w);
-      w << " IS NULL";
-      break;
-    case ASNode::In:
-    case ASNode::NotIn:
-      renderTerm(n.a, AS_VSTR, w);
-      w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      w.Embed(*n.more->sql);
-      w << ")";
-      break;
-    case ASNode::Exists:
-      // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
-      // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
-      w << "(EXISTS (";
-      ASRenderEmbedded(*n.more->select, n.more->outer, w);
-      w << ")) IS TRUE";
-      break;
-    case ASNode::And:
-    case ASNode::Or:
-      w << "(";
-      ASRenderCondition(ASNodeOf(n.l), w);
-      w << (n.kind == ASNode::And ? " AND " : " OR ");
-      ASRenderCondition(ASNodeOf(n.r), w);
-      w << ")";
-      break;
-    case ASNode::Not:
-      w << "NOT (";
-      ASRenderCondition(ASNodeOf(n.l), w);
-      w << ")";
-      break;
-    case ASNode::Join:
-      w << "(";
-      w.Embed(*n.more->sql);
-      w << ")";
-      break;
-  }
 }

@@ -390,8 +390,8 @@ int ASCursor::Fetch() {
       const unsigned long long count = s.probe ? pageRows_ + 1 : limit_;
       ASShapeKey& k = ASSessionAccess::Key(*session_);
       ASKeySelect(*this, k);
-      k.Tag(limit ? 'l' : '-');
-      k.Tag(limit && offset_ ? 'o' : '-');
+      k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
+      k.Tag(limit && offset_ ? ASKeyTag::Offset : ASKeyTag::None);
       ASPrepared& p = ASSessionAccess::Statement(*session_, [&](ASSqlWriter& w) {
         analyze(*this, s);
         planSingle(*this, *session_, s);

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "ASDriver.h"
+#include "ASKeyTag.h"
 #include "ASQuery.h"
 
 struct ASNode : ASDetail::CountedNode {
   enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
-  // Compare: `a op b`, the operator by one letter ('=', '!', '<', '>', 'l' for <=, 'g' for
-  // >=), which is also what the shape key takes of it; IsNull / In / NotIn: `a` (a column).
-  char op = '=';
+  // Compare: `a op b`; IsNull / In / NotIn: `a` (a column).
+  ASKeyTag op = ASKeyTag::Equal;
   ASTerm a, b;
   // And / Or: l, r; Not: l.
   ASDetail::NodeRef l, r;
@@ -40,7 +40,10 @@ struct ASNode : ASDetail::CountedNode {
   }
 };
 
+class ASShapeKey;
 class ASSqlWriter;
+// The shape key of a condition (and the slots of its values), and its SQL text.
+void ASKeyCondition(const ASNode& n, ASShapeKey& k);
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w);
 // A new node of `kind` with its first handle; the node is the caller's to fill in.
 ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);

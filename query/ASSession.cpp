@@ -293,7 +293,7 @@ void ASSession::Insert(ASDomain& domain) {
   if (!domain.HasValues())
     throw AException("table " + domain.TableName() + " has no value members to insert");
   ASShapeKey& k = ASSessionAccess::Key(*this);
-  k.Tag('I');
+  k.Tag(ASKeyTag::Insert);
   k.Table(domain);
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
@@ -312,7 +312,7 @@ void ASSession::Insert(ASDomain& domain) {
       w << ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
       return;
     }
-    w << "INSERT INTO " << domain.TableName() << " (";
+    w << ASKeySql(ASKeyTag::Insert) << domain.TableName() << " (";
     for (size_t i = 0; i < k.Slots().size(); ++i) w << (i ? ", " : "") << k.Slots()[i].limited->Name();
     w << ") VALUES (";
     for (size_t i = 0; i < k.Slots().size(); ++i) {
