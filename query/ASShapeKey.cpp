@@ -1,5 +1,6 @@
 #include "ASShapeKey.h"
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "ASNode.h"
@@ -46,17 +47,20 @@ void ASShapeKey::Fragment(const Str& sql) {
     Name(sql.str());
     return;
   }
-  // The text's length, then the text with each alias token replaced by the table's number
-  // here.
+  // The number of alias tokens, then the text with each token replaced by the table's
+  // number here. Not the text's length: that depends on the serials of the tables, and the
+  // same shape would come to a new key whenever a serial gains a digit.
   const std::string& text = f->sql;
   Tag(ASKeyTag::Fragment);
-  Number(text.size());
+  Number(static_cast<unsigned long long>(std::count(text.begin(), text.end(), kASAliasOpen)));
   size_t i = 0;
-  while (i < text.size()) {
-    size_t open = text.find(kASAliasOpen, i);
-    if (open == std::string::npos) open = text.size();
+  for (;;) {
+    const size_t open = text.find(kASAliasOpen, i);
+    if (open == std::string::npos) {
+      Name(text.data() + i, text.size() - i);
+      break;
+    }
     Name(text.data() + i, open - i);
-    if (open == text.size()) break;
     unsigned long serial = 0;
     size_t p = open + 1;
     while (p < text.size() && text[p] >= '0' && text[p] <= '9')
@@ -64,7 +68,7 @@ void ASShapeKey::Fragment(const Str& sql) {
     Seen* seen = nullptr;
     Tag(ASKeyTag::Alias);
     Number(AliasOf(serial, seen));
-    i = p + 1;
+    i = std::min(p + 1, text.size());  // past the token's end
   }
   for (const ASBindValue& v : f->values) {
     ASBindSlot s;
