@@ -94,8 +94,7 @@ class ASDomain {
   // REQUIRES: the members outlive the domain (they are the table object's own).
   void BindValues(std::initializer_list<ASValue*> values) {
     if (values.size() != attrs_.size()) ValuesMismatch(values.size());
-    values_.clear();
-    for (ASValue* v : values) values_.push_back(v);
+    values_.assign(values.begin(), values.end());
   }
 
  private:
