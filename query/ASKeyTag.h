@@ -6,95 +6,68 @@
 
 #include <cstddef>
 
+// Each tag: its name in code, its letter, its name in words, and what it puts into the
+// statement's text (a dialect's own in parentheses).
+#define AS_KEY_TAGS(X) \
+  /* Statements. */ \
+  X(Insert, 'I', "insert", "INSERT INTO ") \
+  X(Update, 'U', "update", "UPDATE ") \
+  X(Delete, 'X', "delete", "DELETE FROM ") \
+  X(Select, 'S', "select", "SELECT ") \
+  X(SelectDistinct, 'D', "select distinct", "SELECT DISTINCT ") \
+  /* Clauses; None stands for a clause a statement does not have. */ \
+  X(None, '-', "none", "") \
+  X(Where, 'W', "where", " WHERE ") \
+  X(Limit, 'L', "limit", " LIMIT ?") \
+  X(Offset, 'O', "offset", " OFFSET ?") \
+  X(Ascending, 'A', "ascending", "") \
+  X(Descending, 'Z', "descending", " DESC") \
+  X(ForUpdate, 'F', "for update", "(FOR UPDATE)") \
+  X(ForShare, 'H', "for share", "(LOCK IN SHARE MODE)") \
+  X(ForUpdateSkipLocked, 'K', "for update skip locked", "(FOR UPDATE SKIP LOCKED)") \
+  /* Tables, on their first appearance in a statement. */ \
+  X(Table, 'T', "table", "table alias") \
+  X(LeftJoinedTable, 'J', "left joined table", " LEFT JOIN ") \
+  /* Operands and embedded SQL. */ \
+  X(Column, 'c', "column", "alias.column") \
+  X(Value, 'v', "value", "?") \
+  X(Subselect, 's', "sub-select", "(SELECT ...)") \
+  X(RawSql, 'r', "raw SQL", "text as given") \
+  X(Fragment, 'f', "fragment", "text with aliases") \
+  X(Alias, '\x01', "alias token", "tN") \
+  /* Conditions. */ \
+  X(Equal, '=', "equal", " = ") \
+  X(NotEqual, '#', "not equal", " <> ") \
+  X(Less, '<', "less", " < ") \
+  X(Greater, '>', "greater", " > ") \
+  X(LessEqual, '{', "less or equal", " <= ") \
+  X(GreaterEqual, '}', "greater or equal", " >= ") \
+  X(IsNull, 'n', "is null", " IS NULL") \
+  X(In, 'i', "in", " IN (") \
+  X(NotIn, 'o', "not in", " NOT IN (") \
+  X(And, '&', "and", " AND ") \
+  X(Or, '|', "or", " OR ") \
+  X(Not, '!', "not", "NOT (") \
+  X(JoinOn, 'j', "join", "(ON condition)") \
+  X(Exists, 'e', "exists", "(EXISTS (")
+
 enum class ASKeyTag : char {
-  // Statements.
-  Insert = 'I',
-  Update = 'U',
-  Delete = 'X',
-  Select = 'S',
-  SelectDistinct = 'D',
-  // Clauses; None stands for a clause a statement does not have.
-  None = '-',
-  Where = 'W',
-  Limit = 'L',
-  Offset = 'O',
-  Ascending = 'A',
-  Descending = 'Z',
-  ForUpdate = 'F',
-  ForShare = 'H',
-  ForUpdateSkipLocked = 'K',
-  // Tables, on their first appearance in a statement.
-  Table = 'T',
-  LeftJoinedTable = 'J',
-  // Operands and embedded SQL.
-  Column = 'c',
-  Value = 'v',
-  Subselect = 's',
-  RawSql = 'r',
-  Fragment = 'f',
-  Alias = '\x01',  // an alias token inside a fragment's text (kASAliasOpen)
-  // Conditions.
-  Equal = '=',
-  NotEqual = '#',
-  Less = '<',
-  Greater = '>',
-  LessEqual = '{',
-  GreaterEqual = '}',
-  IsNull = 'n',
-  In = 'i',
-  NotIn = 'o',
-  And = '&',
-  Or = '|',
-  Not = '!',
-  JoinOn = 'j',
-  Exists = 'e',
+#define AS_KEY_TAG_ENUM(tag, letter, name, sql) tag = letter,
+  AS_KEY_TAGS(AS_KEY_TAG_ENUM)
+#undef AS_KEY_TAG_ENUM
 };
 
 struct ASKeyTagInfo {
   ASKeyTag tag;
   const char* name;
-  const char* sql;  // what the tag puts into the statement's text; a dialect's own in ()
+  const char* sql;
 };
 
 inline constexpr ASKeyTagInfo kASKeyTags[] = {
-    {ASKeyTag::Insert, "insert", "INSERT INTO "},
-    {ASKeyTag::Update, "update", "UPDATE "},
-    {ASKeyTag::Delete, "delete", "DELETE FROM "},
-    {ASKeyTag::Select, "select", "SELECT "},
-    {ASKeyTag::SelectDistinct, "select distinct", "SELECT DISTINCT "},
-    {ASKeyTag::None, "none", ""},
-    {ASKeyTag::Where, "where", " WHERE "},
-    {ASKeyTag::Limit, "limit", " LIMIT ?"},
-    {ASKeyTag::Offset, "offset", " OFFSET ?"},
-    {ASKeyTag::Ascending, "ascending", ""},
-    {ASKeyTag::Descending, "descending", " DESC"},
-    {ASKeyTag::ForUpdate, "for update", "(FOR UPDATE)"},
-    {ASKeyTag::ForShare, "for share", "(LOCK IN SHARE MODE)"},
-    {ASKeyTag::ForUpdateSkipLocked, "for update skip locked", "(FOR UPDATE SKIP LOCKED)"},
-    {ASKeyTag::Table, "table", "table alias"},
-    {ASKeyTag::LeftJoinedTable, "left joined table", " LEFT JOIN "},
-    {ASKeyTag::Column, "column", "alias.column"},
-    {ASKeyTag::Value, "value", "?"},
-    {ASKeyTag::Subselect, "sub-select", "(SELECT ...)"},
-    {ASKeyTag::RawSql, "raw SQL", "text as given"},
-    {ASKeyTag::Fragment, "fragment", "text with aliases"},
-    {ASKeyTag::Alias, "alias token", "tN"},
-    {ASKeyTag::Equal, "equal", " = "},
-    {ASKeyTag::NotEqual, "not equal", " <> "},
-    {ASKeyTag::Less, "less", " < "},
-    {ASKeyTag::Greater, "greater", " > "},
-    {ASKeyTag::LessEqual, "less or equal", " <= "},
-    {ASKeyTag::GreaterEqual, "greater or equal", " >= "},
-    {ASKeyTag::IsNull, "is null", " IS NULL"},
-    {ASKeyTag::In, "in", " IN ("},
-    {ASKeyTag::NotIn, "not in", " NOT IN ("},
-    {ASKeyTag::And, "and", " AND "},
-    {ASKeyTag::Or, "or", " OR "},
-    {ASKeyTag::Not, "not", "NOT ("},
-    {ASKeyTag::JoinOn, "join", "(ON condition)"},
-    {ASKeyTag::Exists, "exists", "(EXISTS ("},
+#define AS_KEY_TAG_INFO(tag, letter, name, sql) {ASKeyTag::tag, name, sql},
+    AS_KEY_TAGS(AS_KEY_TAG_INFO)
+#undef AS_KEY_TAG_INFO
 };
-
 // The SQL of a tag (the table's entry; an unknown tag has none).
 constexpr const char* ASKeySql(ASKeyTag t) {
   for (const ASKeyTagInfo& i : kASKeyTags)
