@@ -1,7 +1,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 #include "FrameworkState.h"
 #include "FrameworkTables.h"
 #include "JRXEnvDirectory.h"
@@ -36,31 +36,30 @@ std::shared_ptr<ASDatabase>& current() {
 // inside one of its own transactions, it looks again under the lock. So a thread's nested
 // transactions stay on the database of its outermost one, and each thread lets a closed
 // database go at its next transaction or when it ends (the closing thread at once).
-// The thread's part is plain data, reached with one look-up; its keeper holds the database.
 std::atomic<unsigned long> openings{0};
 struct ThreadDatabase {
   unsigned long seen;  // `openings` when `db` was taken
   ASDatabase* db;
   int transactions;  // the thread's open JRXRdbmsTran
 };
-thread_local ThreadDatabase threadDb;
-struct ThreadDatabaseKeeper {
+// Holds the thread's database; when the thread ends, what it held is gone.
+struct HeldDatabase {
   std::shared_ptr<ASDatabase> db;
-  ~ThreadDatabaseKeeper() {  // the thread ends: what it held is gone
-    ThreadDatabase& t = threadDb;
+  void ThreadEnds(ThreadDatabase& t) {
     t.db = nullptr;
     t.seen = openings.load(std::memory_order_acquire);
   }
 };
-thread_local ThreadDatabaseKeeper threadDbKeeper;
+using ThreadDatabases = ASThreadCache<ThreadDatabase, HeldDatabase>;
 
 ThreadDatabase& threadDatabase() {
-  ThreadDatabase& t = *ASThreadOwn(threadDb);
+  ThreadDatabase& t = ThreadDatabases::Mine().data;
   if (t.transactions == 0 && t.seen != openings.load(std::memory_order_acquire)) {
+    HeldDatabase* held = ThreadDatabases::Owned();
+    if (!held) throw AException("no database for a thread that is ending");
     std::lock_guard<std::mutex> lock(dbMutex());
-    std::shared_ptr<ASDatabase>& held = threadDbKeeper.db;
-    held = current();
-    t.db = held.get();
+    held->db = current();
+    t.db = held->db.get();
     t.seen = openings.load(std::memory_order_relaxed);
   }
   if (!t.db) throw AException("no database is open");
@@ -126,10 +125,10 @@ void JRXDatabase::close() {
     current().reset();
     openings.fetch_add(1, std::memory_order_release);
   }
-  ThreadDatabase& t = *ASThreadOwn(threadDb);
+  ThreadDatabase& t = ThreadDatabases::Mine().data;
   if (t.transactions == 0) {
     t.db = nullptr;
-    threadDbKeeper.db.reset();
+    if (HeldDatabase* held = ThreadDatabases::Owned()) held->db.reset();
   }
   detail::setStoredLocalEID(JRXEID());
 }

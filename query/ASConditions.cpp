@@ -2,38 +2,31 @@
 #include "ASNode.h"
 #include "ASSelect.h"
 #include "ASSqlText.h"
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 
 namespace {
 
 // Condition nodes are made and dropped with every statement: a thread keeps the blocks of
 // those it dropped (up to kKeptNodes of them) for its next ones instead of going back to
-// the allocator each time. The list is plain data (one thread-local lookup per use); a
-// keeper gives its blocks back when the thread ends.
+// the allocator each time.
 const size_t kKeptNodes = 64;
 struct NodeBlocks {
   void* head;
   size_t count;
-  bool armed;  // the keeper is there
-  bool gone;   // the thread is ending
 };
-thread_local NodeBlocks nodeBlocks;
-struct NodeBlocksKeeper {
-  ~NodeBlocksKeeper() {
-    NodeBlocks& b = nodeBlocks;
+struct FreeNodeBlocks {
+  void ThreadEnds(NodeBlocks& b) {
     while (b.head) {
       void* next = *static_cast<void**>(b.head);
       ::operator delete(b.head);
       b.head = next;
     }
-    b.gone = true;
   }
-  bool armed = false;
 };
-thread_local NodeBlocksKeeper nodeBlocksKeeper;
+using NodeCache = ASThreadCache<NodeBlocks, FreeNodeBlocks>;
 
 void* takeBlock() {
-  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
+  NodeBlocks& b = NodeCache::Mine().data;
   if (!b.head) return ::operator new(sizeof(ASNode));
   void* p = b.head;
   b.head = *static_cast<void**>(p);
@@ -42,14 +35,11 @@ void* takeBlock() {
 }
 
 void giveBlock(void* p) {
-  NodeBlocks& b = *ASThreadOwn(nodeBlocks);
-  if (b.gone || b.count == kKeptNodes) {
+  NodeCache::Slot& slot = NodeCache::Mine();
+  NodeBlocks& b = slot.data;
+  if (b.count == kKeptNodes || !slot.Keep()) {
     ::operator delete(p);
     return;
-  }
-  if (!b.armed) {
-    nodeBlocksKeeper.armed = true;  // made now, so that it gives the blocks back
-    b.armed = true;
   }
   *static_cast<void**>(p) = b.head;
   b.head = p;
@@ -75,11 +65,11 @@ ASTerm columnTerm(const ASAttribute& a) {
   return attrTerm(a);
 }
 
-ASComparison compare(const ASAttribute& a, char op, ASOperand&& b) {
+ASComparison compare(const ASAttribute& a, ASKeyTag op, ASOperand&& b) {
   if (!a.Domain())
     throw AException("a sub-select can only be used with In() or NotIn(), not compared");
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Compare, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Compare, n);
   n->op = op;
   n->a.kind = ASTerm::Column;
   n->a.domain = a.Domain();
@@ -92,7 +82,7 @@ ASComparison membership(const ASAttribute& a, ASNode::Kind kind, const ASAttribu
   if (sub.Domain() || !sub.Subselect() || sub.Subselect()->empty())
     throw AException("In() and NotIn() need a sub-select attribute (ASFilter::Select())");
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(kind, n);
+  ASDetail::NodeRef ref = ASMakeNode(kind, n);
   n->a = columnTerm(a);
   n->More().sql = sub.Subselect();
   return ASComparison(std::move(ref));
@@ -102,48 +92,21 @@ ASComparison combine(ASNode::Kind kind, const ASComparison& a, const ASCompariso
   if (a.IsEmpty()) return b;
   if (b.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(kind, n);
+  ASDetail::NodeRef ref = ASMakeNode(kind, n);
   n->l = a.Node();
   n->r = b.Node();
   return ASComparison(std::move(ref));
 }
 
-const char* operatorText(char op) {
-  switch (op) {
-    case '!': return "<>";
-    case '<': return "<";
-    case '>': return ">";
-    case 'l': return "<=";
-    case 'g': return ">=";
-    default: return "=";
-  }
-}
-
-void renderTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
-  switch (t.kind) {
-    case ASTerm::Column:
-      w.Column(*t.domain, t.column);
-      break;
-    case ASTerm::Value:
-      w.Value(ASCoerce(t.value, type), &t.value);
-      break;
-    case ASTerm::Subselect:
-      w << "(";
-      w.Embed(*t.sql);
-      w << ")";
-      break;
-  }
-}
-
 }  // namespace
 
-void ASDropNode(const ASNode* node) {
-  ASNode* n = const_cast<ASNode*>(node);
+void ASDetail::DropNode(const CountedNode* node) {
+  ASNode* n = const_cast<ASNode*>(static_cast<const ASNode*>(node));
   n->~ASNode();
   giveBlock(n);
 }
 
-ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
+ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
   void* block = takeBlock();
   try {
     n = new (block) ASNode();
@@ -152,7 +115,7 @@ ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
     throw;
   }
   n->kind = kind;
-  return ASNodeRef(n, &n->refs);
+  return ASDetail::NodeRef(n);
 }
 
 ASOperand::ASOperand(const ASAttribute& a) : term(attrTerm(a)) {}
@@ -199,7 +162,7 @@ void ASAttribute::SetKey(int kind) {
 
 ASComparison ASAttribute::IsNull() const {
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::IsNull, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::IsNull, n);
   n->a = columnTerm(*this);
   return ASComparison(std::move(ref));
 }
@@ -223,7 +186,7 @@ ASComparison::ASComparison() = default;
 ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
   if (sql.empty()) return;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Join, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Join, n);
   ASNode::Embedded& e = n->More();
   e.sql = std::make_shared<const Str>(sql);
   e.left = left;
@@ -233,16 +196,16 @@ ASComparison::ASComparison(const Str& sql, ASDomain* left, ASDomain* right) {
 
 Str ASComparison::Query() const {
   ASSqlWriter w;
-  if (node_) ASRenderCondition(*node_, w);
+  if (node_) ASRenderCondition(ASNodeOf(node_), w);
   return ASMakeQueryStr(std::move(w));
 }
 
-ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, '=', std::move(b)); }
-ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, '!', std::move(b)); }
-ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, '<', std::move(b)); }
-ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, '>', std::move(b)); }
-ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, 'l', std::move(b)); }
-ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, 'g', std::move(b)); }
+ASComparison operator==(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Equal, std::move(b)); }
+ASComparison operator!=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::NotEqual, std::move(b)); }
+ASComparison operator<(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Less, std::move(b)); }
+ASComparison operator>(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::Greater, std::move(b)); }
+ASComparison operator<=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::LessEqual, std::move(b)); }
+ASComparison operator>=(const ASAttribute& a, ASOperand b) { return compare(a, ASKeyTag::GreaterEqual, std::move(b)); }
 
 ASComparison operator&&(const ASComparison& a, const ASComparison& b) {
   return combine(ASNode::And, a, b);
@@ -255,53 +218,7 @@ ASComparison operator||(const ASComparison& a, const ASComparison& b) {
 ASComparison operator!(const ASComparison& a) {
   if (a.IsEmpty()) return a;
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Not, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Not, n);
   n->l = a.Node();
   return ASComparison(std::move(ref));
-}
-
-void ASRenderCondition(const ASNode& n, ASSqlWriter& w) {
-  switch (n.kind) {
-    case ASNode::Compare:
-      renderTerm(n.a, AS_VSTR, w);
-      w << " " << operatorText(n.op) << " ";
-      renderTerm(n.b, ASTermType(n.a), w);
-      break;
-    case ASNode::IsNull:
-      renderTerm(n.a, AS_VSTR, w);
-      w << " IS NULL";
-      break;
-    case ASNode::In:
-    case ASNode::NotIn:
-      renderTerm(n.a, AS_VSTR, w);
-      w << (n.kind == ASNode::In ? " IN (" : " NOT IN (");
-      w.Embed(*n.more->sql);
-      w << ")";
-      break;
-    case ASNode::Exists:
-      // Asked as a truth value, not as a bare conjunct: MariaDB would turn the latter into a
-      // semi-join, which it may answer by reading the whole sub-select once, not by a probe.
-      w << "(EXISTS (";
-      ASRenderEmbedded(*n.more->select, n.more->outer, w);
-      w << ")) IS TRUE";
-      break;
-    case ASNode::And:
-    case ASNode::Or:
-      w << "(";
-      ASRenderCondition(*n.l, w);
-      w << (n.kind == ASNode::And ? " AND " : " OR ");
-      ASRenderCondition(*n.r, w);
-      w << ")";
-      break;
-    case ASNode::Not:
-      w << "NOT (";
-      ASRenderCondition(*n.l, w);
-      w << ")";
-      break;
-    case ASNode::Join:
-      w << "(";
-      w.Embed(*n.more->sql);
-      w << ")";
-      break;
-  }
 }

@@ -38,7 +38,7 @@
 
 #include "ASSelect.h"
 #include "ASSessionAccess.h"
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 
 struct ASCursorState {
   ASSelectShape shape;
@@ -273,42 +273,32 @@ void analyze(const ASFilter& f, ASCursorState& s) {
 }
 
 // Cursor states are kept for the thread's next cursors: the row buffer of one keeps its
-// storage, so that a cursor reading a few rows allocates nothing for them. The list is plain
-// data (one thread-local lookup per use); a keeper frees it when the thread ends.
+// storage, so that a cursor reading a few rows allocates nothing for them.
 const size_t kPooledStates = 8;
 struct StatePool {
   ASCursorState* free[kPooledStates];
   size_t count;
-  bool armed;  // the keeper is there
-  bool gone;   // the thread is ending
 };
-thread_local StatePool statePool;
-struct StatePoolKeeper {
-  ~StatePoolKeeper() {
-    StatePool& p = statePool;
+struct FreeStates {
+  void ThreadEnds(StatePool& p) {
     while (p.count) delete p.free[--p.count];
-    p.gone = true;
   }
-  bool armed = false;
 };
-thread_local StatePoolKeeper statePoolKeeper;
+using StateCache = ASThreadCache<StatePool, FreeStates>;
 
 ASCursorState* acquireState() {
-  StatePool& p = *ASThreadOwn(statePool);
+  StatePool& p = StateCache::Mine().data;
   if (p.count) return p.free[--p.count];
   return new ASCursorState;
 }
 
 void releaseState(ASCursorState* s) {
   if (!s) return;
-  StatePool& p = *ASThreadOwn(statePool);
-  if (p.gone || p.count == kPooledStates) {
+  StateCache::Slot& slot = StateCache::Mine();
+  StatePool& p = slot.data;
+  if (p.count == kPooledStates || !slot.Keep()) {
     delete s;
     return;
-  }
-  if (!p.armed) {
-    statePoolKeeper.armed = true;  // made now, so that it frees them
-    p.armed = true;
   }
   s->Reset();
   p.free[p.count++] = s;
@@ -372,133 +362,178 @@ ASCursor& ASCursor::PageRows(unsigned long long rows) {
   return *this;
 }
 
+namespace {
+
+// What reading a cursor's rows needs of it.
+struct Reading {
+  const ASFilter& f;
+  ASSession& session;
+  unsigned long long pageRows;
+  ASCursorState& s;
+};
+
+// The way a cursor reads, decided by its first Fetch() (see the top of this file).
+void start(Reading& r) {
+  const ASFilter& f = r.f;
+  ASCursorState& s = r.s;
+  if (f.HasLimit()) s.remaining = f.LimitCount();
+  const bool fits = f.HasLimit() && f.LimitCount() <= r.pageRows;
+  s.probe = !fits && f.Orders().empty() &&
+            r.pageRows < std::numeric_limits<unsigned long long>::max();
+  if (!fits && !s.probe) {
+    analyze(f, s);
+    s.paged = planPaged(f, r.session, s);
+  }
+  if (f.HasLimit() && f.LimitCount() == 0) s.exhausted = true;
+}
+
+// The one statement of a cursor that is not paged, prepared once for its shape: the text is
+// written on the first meeting only, and so is the plan of its order.
+ASPrepared& wholeStatement(Reading& r, bool limit, unsigned long long count) {
+  const ASFilter& f = r.f;
+  ASShapeKey& k = ASSessionAccess::Key(r.session);
+  ASKeySelect(f, k);
+  k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
+  k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
+  return ASSessionAccess::Statement(r.session, [&](ASSqlWriter& w) {
+    analyze(f, r.s);
+    planSingle(f, r.session, r.s);
+    ASSelectExtras x;
+    x.dialect = &ASSessionAccess::Connection(r.session);
+    x.limit = limit;
+    x.count = count;
+    x.offset = f.LimitOffset();
+    if (r.s.single) x.order = &r.s.keys;
+    ASRenderSelect(f, r.s.shape, x, w);
+  });
+}
+
+// A select of one row reads it straight into the value members. True: there was a row.
+bool fetchDirect(Reading& r) {
+  const ASFilter& f = r.f;
+  ASPrepared& p = wholeStatement(r, true, 1);
+  const auto& proj = f.Projection().Attributes();
+  ASValue* members[kDirectColumns];
+  for (size_t i = 0; i < proj.size(); ++i) {
+    ASDomain* d = proj[i]->Domain();
+    members[i] = d->HasValues() ? &d->Value(proj[i]->Index()) : nullptr;
+  }
+  ASRowTarget target;
+  target.members = members;
+  target.count = proj.size();
+  ASSessionAccess::Run(r.session, p, 1, f.LimitOffset(), nullptr, nullptr, &target);
+  r.s.exhausted = true;
+  return target.filled;
+}
+
+// The whole result in one statement. A probe that finds more than a page turns the cursor
+// to reading in pages from the start.
+void fetchWhole(Reading& r) {
+  const ASFilter& f = r.f;
+  ASCursorState& s = r.s;
+  const unsigned long long count = s.probe ? r.pageRows + 1 : f.LimitCount();
+  ASPrepared& p = wholeStatement(r, f.HasLimit() || s.probe, count);
+  ASSessionAccess::Run(r.session, p, count, f.LimitOffset(), nullptr, &s.rows);
+  if (s.probe && s.rows.size() > r.pageRows) {
+    s.rows.clear();
+    s.keys.clear();
+    s.single = s.probe = false;
+    analyze(f, s);
+    s.paged = planPaged(f, r.session, s);
+    return;
+  }
+  s.exhausted = true;
+}
+
+// After the first of several pages: how far each table's keys reach now, which no later page
+// may exceed.
+void capRowKeys(Reading& r) {
+  ASCursorState& s = r.s;
+  std::string sql = "SELECT ";
+  for (size_t i = 0; i < s.rowKeys.size(); ++i)
+    sql += (i ? ", (SELECT MAX(" : "(SELECT MAX(") + s.rowKeys[i].second + ") FROM " +
+           s.rowKeys[i].first->TableName() + ")";
+  ASRowBuffer top;
+  ASSessionAccess::Run(r.session, sql, {}, &top);
+  for (size_t i = 0; !top.empty() && i < s.rowKeys.size() && i < top[0].size(); ++i)
+    if (top[0][i].kind != ASBindValue::Null)
+      s.caps.emplace_back(ASRowKeyExpr(*s.rowKeys[i].first, s.rowKeys[i].second), top[0][i]);
+}
+
+// The next page after the last row read. False: none can follow.
+bool fetchPage(Reading& r) {
+  const ASFilter& f = r.f;
+  ASCursorState& s = r.s;
+  ASSelectExtras x;
+  x.dialect = &ASSessionAccess::Connection(r.session);
+  ASSqlWriter cont;
+  const unsigned long long want = s.remaining < r.pageRows ? s.remaining : r.pageRows;
+  x.hidden = s.hidden;
+  x.order = &s.keys;
+  x.limit = true;
+  x.count = want;
+  x.offset = s.firstPage ? f.LimitOffset() : 0;
+  if (s.nullTail) {
+    cont << s.keys[0].expr << " IS NULL";
+    x.where = &cont;
+  } else if (s.haveLast) {
+    if (!continuation(s, cont)) {
+      s.exhausted = true;
+      return false;
+    }
+    x.where = &cont;
+  }
+  if (x.where) {
+    for (const auto& cap : s.caps) {
+      cont << " AND " << cap.first << " <= ";
+      cont.Value(cap.second);
+    }
+  }
+  // A continuation after a non-NULL descending first key stops before that key's NULLs;
+  // when it runs out, the NULLs follow as a tail of their own.
+  const bool excludesNulls = !s.nullTail && s.haveLast && s.keys[0].desc &&
+                             s.last[s.keyColumn[0]].kind != ASBindValue::Null;
+  ASSqlWriter w;
+  ASRenderSelect(f, s.shape, x, w);
+  ASSessionAccess::Run(r.session, ASResolveAliases(w.sql), w.values, &s.rows);
+
+  if (s.firstPage && s.rows.size() == want && !s.rowKeys.empty()) capRowKeys(r);
+  s.firstPage = false;
+  s.nullTail = false;
+  s.remaining -= s.rows.size();
+  if (!s.rows.empty()) {
+    s.last = s.rows.back();
+    s.haveLast = true;
+  }
+  if (s.remaining == 0)
+    s.exhausted = true;
+  else if (s.rows.size() < want)
+    (excludesNulls ? s.nullTail : s.exhausted) = true;
+  return true;
+}
+
+}  // namespace
+
 int ASCursor::Fetch() {
   if (!state_) {
     state_.reset(acquireState());
-    ASCursorState& s = *state_;
-    if (hasLimit_) s.remaining = limit_;
-    const bool fits = hasLimit_ && limit_ <= pageRows_;
-    s.probe = !fits && orders_.empty() &&
-              pageRows_ < std::numeric_limits<unsigned long long>::max();
-    if (!fits && !s.probe) {
-      analyze(*this, s);
-      s.paged = planPaged(*this, *session_, s);
-    }
-    if (hasLimit_ && limit_ == 0) s.exhausted = true;
+    Reading r{*this, *session_, pageRows_, *state_};
+    start(r);
   }
-
   ASCursorState& s = *state_;
+  Reading r{*this, *session_, pageRows_, s};
   while (s.next >= s.rows.size()) {
     if (s.exhausted) return 0;
     s.rows.clear();
     s.next = 0;
-
-    if (!s.paged) {
-      // One statement, prepared once for its shape: the text is written on the first
-      // meeting only, and so is the plan of its order.
-      const bool limit = hasLimit_ || s.probe;
-      const unsigned long long count = s.probe ? pageRows_ + 1 : limit_;
-      ASShapeKey& k = ASSessionAccess::Key(*session_);
-      ASKeySelect(*this, k);
-      k.Tag(limit ? 'l' : '-');
-      k.Tag(limit && offset_ ? 'o' : '-');
-      ASPrepared& p = ASSessionAccess::Statement(*session_, [&](ASSqlWriter& w) {
-        analyze(*this, s);
-        planSingle(*this, *session_, s);
-        ASSelectExtras x;
-        x.dialect = &ASSessionAccess::Connection(*session_);
-        x.limit = limit;
-        x.count = count;
-        x.offset = offset_;
-        if (s.single) x.order = &s.keys;
-        ASRenderSelect(*this, s.shape, x, w);
-      });
-      const auto& proj = proj_.Attributes();
-      if (!s.probe && hasLimit_ && limit_ == 1 && proj.size() <= kDirectColumns) {
-        // The one row goes straight into the value members.
-        ASValue* members[kDirectColumns];
-        for (size_t i = 0; i < proj.size(); ++i) {
-          ASDomain* d = proj[i]->Domain();
-          members[i] = d->HasValues() ? &d->Value(proj[i]->Index()) : nullptr;
-        }
-        ASRowTarget target;
-        target.members = members;
-        target.count = proj.size();
-        ASSessionAccess::Run(*session_, p, count, offset_, nullptr, nullptr, &target);
-        s.exhausted = true;
-        if (target.filled) return 1;
-        continue;
-      }
-      ASSessionAccess::Run(*session_, p, count, offset_, nullptr, &s.rows);
-      if (s.probe && s.rows.size() > pageRows_) {
-        // Longer than a page: read it in pages from the start.
-        s.rows.clear();
-        s.keys.clear();
-        s.single = s.probe = false;
-        analyze(*this, s);
-        s.paged = planPaged(*this, *session_, s);
-        continue;
-      }
-      s.exhausted = true;
-      continue;
+    if (s.paged) {
+      if (!fetchPage(r)) return 0;
+    } else if (!s.probe && hasLimit_ && limit_ == 1 &&
+               proj_.Attributes().size() <= kDirectColumns) {
+      return fetchDirect(r) ? 1 : 0;
+    } else {
+      fetchWhole(r);
     }
-
-    ASSelectExtras x;
-    x.dialect = &ASSessionAccess::Connection(*session_);
-    ASSqlWriter cont;
-    const unsigned long long want = s.remaining < pageRows_ ? s.remaining : pageRows_;
-    x.hidden = s.hidden;
-    x.order = &s.keys;
-    x.limit = true;
-    x.count = want;
-    x.offset = s.firstPage ? offset_ : 0;
-    if (s.nullTail) {
-      cont << s.keys[0].expr << " IS NULL";
-      x.where = &cont;
-    } else if (s.haveLast) {
-      if (!continuation(s, cont)) {
-        s.exhausted = true;
-        return 0;
-      }
-      x.where = &cont;
-    }
-    if (x.where) {
-      for (const auto& cap : s.caps) {
-        cont << " AND " << cap.first << " <= ";
-        cont.Value(cap.second);
-      }
-    }
-    // A continuation after a non-NULL descending first key stops before that key's NULLs;
-    // when it runs out, the NULLs follow as a tail of their own.
-    const bool excludesNulls = !s.nullTail && s.haveLast && s.keys[0].desc &&
-                               s.last[s.keyColumn[0]].kind != ASBindValue::Null;
-    ASSqlWriter w;
-    ASRenderSelect(*this, s.shape, x, w);
-    ASSessionAccess::Run(*session_, ASResolveAliases(w.sql), w.values, &s.rows);
-
-    if (s.firstPage && s.rows.size() == want && !s.rowKeys.empty()) {
-      // More pages follow: note how far each table's keys reach now.
-      std::string sql = "SELECT ";
-      for (size_t i = 0; i < s.rowKeys.size(); ++i)
-        sql += (i ? ", (SELECT MAX(" : "(SELECT MAX(") + s.rowKeys[i].second + ") FROM " +
-               s.rowKeys[i].first->TableName() + ")";
-      ASRowBuffer top;
-      ASSessionAccess::Run(*session_, sql, {}, &top);
-      for (size_t i = 0; !top.empty() && i < s.rowKeys.size() && i < top[0].size(); ++i)
-        if (top[0][i].kind != ASBindValue::Null)
-          s.caps.emplace_back(ASRowKeyExpr(*s.rowKeys[i].first, s.rowKeys[i].second), top[0][i]);
-    }
-    s.firstPage = false;
-    s.nullTail = false;
-    s.remaining -= s.rows.size();
-    if (!s.rows.empty()) {
-      s.last = s.rows.back();
-      s.haveLast = true;
-    }
-    if (s.remaining == 0)
-      s.exhausted = true;
-    else if (s.rows.size() < want)
-      (excludesNulls ? s.nullTail : s.exhausted) = true;
   }
 
   ASRow& row = s.rows[s.next++];

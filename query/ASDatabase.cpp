@@ -6,6 +6,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include "ASDriver.h"
+#include "ASThreadCache.h"
 
 namespace {
 std::atomic<unsigned long> nextInstance{1};
@@ -13,10 +14,10 @@ std::atomic<unsigned long> nextInstance{1};
 // The session this thread used last, by the pool's instance (never reused): every
 // transaction asks for it, and the pool's lock and lookup are then skipped.
 struct LastSession {
-  unsigned long instance = 0;
-  ASSession* session = nullptr;
+  unsigned long instance;  // 0: none
+  ASSession* session;
 };
-thread_local LastSession last;
+using LastSessionCache = ASThreadCache<LastSession>;
 }  // namespace
 
 // One session per thread. A thread's session lives until the database is closed or the
@@ -39,6 +40,7 @@ std::shared_ptr<ASDatabase> ASDatabase::Open(const std::string& url) {
 }
 
 ASSession* ASDatabase::Session() {
+  LastSession& last = LastSessionCache::Mine().data;
   if (last.instance == pool_->instance) return last.session;
   const auto me = std::this_thread::get_id();
   {
@@ -59,6 +61,7 @@ ASSession* ASDatabase::Session() {
 }
 
 void ASDatabase::DropSession() {
+  LastSession& last = LastSessionCache::Mine().data;
   if (last.instance == pool_->instance) last = LastSession();
   boost::intrusive_ptr<ASSession> gone;
   std::lock_guard<std::mutex> lock(pool_->mutex);

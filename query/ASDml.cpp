@@ -9,17 +9,17 @@ namespace {
 
 void keyWhere(const ASComparison& c, ASShapeKey& k) {
   if (c.IsEmpty()) {
-    k.Tag('-');
+    k.Tag(ASKeyTag::None);
     return;
   }
-  k.Tag('w');
-  ASKeyCondition(*c.Node(), k);
+  k.Tag(ASKeyTag::Where);
+  ASKeyCondition(ASNodeOf(c.Node()), k);
 }
 
 void where(const ASComparison& c, ASSqlWriter& w) {
   if (c.IsEmpty()) return;
-  w << " WHERE ";
-  ASRenderCondition(*c.Node(), w);
+  w << ASKeySql(ASKeyTag::Where);
+  ASRenderCondition(ASNodeOf(c.Node()), w);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ long long ASUpdater::Execute(ASSession* session) {
   if (!session) throw AException("an update needs a session");
   if (setters_.empty()) throw AException("an update of " + domain_->TableName() + " sets nothing");
   ASShapeKey& k = ASSessionAccess::Key(*session);
-  k.Tag('U');
+  k.Tag(ASKeyTag::Update);
   k.Table(*domain_);
   for (const ASSetter& setter : setters_) {
     const ASAttribute* a = setter.Attribute();
@@ -38,7 +38,7 @@ long long ASUpdater::Execute(ASSession* session) {
     k.Column(*domain_, a->Index());
     const ASTerm& t = setter.Expression().Operand().term;
     if (t.kind == ASTerm::Value) {
-      k.Tag('v');
+      k.Tag(ASKeyTag::Value);
       ASBindSlot slot;
       slot.how = ASBindSlot::Assigned;
       slot.type = a->Type();
@@ -52,7 +52,7 @@ long long ASUpdater::Execute(ASSession* session) {
   keyWhere(cond_, k);
   ASPrepared& p = ASSessionAccess::Statement(*session, [&](ASSqlWriter& w) {
     w.bare = domain_;
-    w << "UPDATE " << domain_->TableName() << " SET ";
+    w << ASKeySql(ASKeyTag::Update) << domain_->TableName() << " SET ";
     for (size_t i = 0; i < setters_.size(); ++i) {
       const ASAttribute* a = setters_[i].Attribute();
       if (i) w << ", ";
@@ -77,12 +77,12 @@ long long ASUpdater::Execute(ASSession* session) {
 long long ASDeleter::Execute(ASSession* session) {
   if (!session) throw AException("a delete needs a session");
   ASShapeKey& k = ASSessionAccess::Key(*session);
-  k.Tag('D');
+  k.Tag(ASKeyTag::Delete);
   k.Table(*domain_);
   keyWhere(cond_, k);
   ASPrepared& p = ASSessionAccess::Statement(*session, [&](ASSqlWriter& w) {
     w.bare = domain_;
-    w << "DELETE FROM " << domain_->TableName();
+    w << ASKeySql(ASKeyTag::Delete) << domain_->TableName();
     where(cond_, w);
   });
   return ASSessionAccess::Run(*session, p, 0, 0, nullptr, nullptr);

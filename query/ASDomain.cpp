@@ -1,7 +1,7 @@
 #include <atomic>
 
 #include "ASQuery.h"
-#include "ASThreadOwn.h"
+#include "ASThreadCache.h"
 
 namespace {
 
@@ -14,12 +14,12 @@ struct SerialBlock {
   unsigned long next;
   unsigned long end;
 };
-thread_local SerialBlock serials;
+using SerialCache = ASThreadCache<SerialBlock>;
 
 }  // namespace
 
 unsigned long ASDomain::NewSerial() {
-  SerialBlock& b = *ASThreadOwn(serials);
+  SerialBlock& b = SerialCache::Mine().data;
   if (b.next == b.end) {
     b.next = nextBlock.fetch_add(kSerialBlock, std::memory_order_relaxed);
     b.end = b.next + kSerialBlock;
@@ -27,8 +27,9 @@ unsigned long ASDomain::NewSerial() {
   return b.next++;
 }
 
-void ASColumnList::TooMany() {
-  throw AException("a key or index of more than " + std::to_string(kMax) + " columns");
+void ASDomain::TooManyColumns(const char* index) {
+  throw AException(std::string("the key or index ") + index + " has more than " +
+                   std::to_string(AS_MAX_KEY_COLUMNS) + " columns");
 }
 
 void ASDomain::ValuesMismatch(size_t values) const {
@@ -50,18 +51,19 @@ void ASDomain::ForeignIndexColumn(const char* index) {
 }
 
 void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) {
+  if (columns.size() > AS_MAX_KEY_COLUMNS) TooManyColumns("PRIMARY");
   primary_.clear();
   for (const ASAttribute* a : columns) {
     if (!a || a->Domain() != this)
       throw AException("the primary key of " + TableName() + " names a column of another table");
-    primary_.push_back(a->Index());
+    primary_.push_back(static_cast<unsigned short>(a->Index()));
   }
 }
 
 ASColumnList ASDomain::KeyColumns() const {
   if (autoinc_) {
     ASColumnList key;
-    key.push_back(autoinc_->Index());
+    key.push_back(static_cast<unsigned short>(autoinc_->Index()));
     return key;
   }
   return primary_;

@@ -14,6 +14,10 @@
 
 #include "ASQuery.h"
 
+// The library's own names for what the interface holds in namespace ASDetail.
+using ASBindValue = ASDetail::BindValue;
+using ASTerm = ASDetail::Term;
+
 // A prepared statement; it is also the cursor over its own result. Execute() runs it with
 // the parameters; a select's rows are then read with Next()/Get() and must be read (or
 // Reset()) completely before another statement runs on the same connection.

@@ -36,7 +36,7 @@ ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
 
 ASComparison ASFilter::Exists(std::initializer_list<const ASDomain*> outer) const {
   ASNode* n = nullptr;
-  ASNodeRef ref = ASMakeNode(ASNode::Exists, n);
+  ASDetail::NodeRef ref = ASMakeNode(ASNode::Exists, n);
   ASNode::Embedded& e = n->More();
   e.select = std::make_shared<const ASFilter>(*this);
   e.outer.assign(outer.begin(), outer.end());

@@ -7,19 +7,18 @@
 #include <vector>
 
 #include "ASDriver.h"
+#include "ASKeyTag.h"
 #include "ASQuery.h"
 
-struct ASNode {
+struct ASNode : ASDetail::CountedNode {
   enum Kind { Compare, IsNull, In, NotIn, And, Or, Not, Join, Exists };
   Kind kind = Compare;
 
-  // Compare: `a op b`, the operator by one letter ('=', '!', '<', '>', 'l' for <=, 'g' for
-  // >=), which is also what the shape key takes of it; IsNull / In / NotIn: `a` (a column).
-  char op = '=';
+  // Compare: `a op b`; IsNull / In / NotIn: `a` (a column).
+  ASKeyTag op = ASKeyTag::Equal;
   ASTerm a, b;
   // And / Or: l, r; Not: l.
-  ASNodeRef l, r;
-  unsigned refs = 0;  // the handles to this node
+  ASDetail::NodeRef l, r;
 
   // What only In / NotIn / Join / Exists carry, apart: comparisons are made and dropped for
   // every statement.
@@ -41,10 +40,20 @@ struct ASNode {
   }
 };
 
+class ASShapeKey;
 class ASSqlWriter;
+// The shape key of a condition (and the slots of its values), and its SQL text.
+void ASKeyCondition(const ASNode& n, ASShapeKey& k);
 void ASRenderCondition(const ASNode& n, ASSqlWriter& w);
 // A new node of `kind` with its first handle; the node is the caller's to fill in.
-ASNodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
+ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& node);
+// The node behind a handle (every counted node is an ASNode).
+inline const ASNode& ASNodeOf(const ASDetail::NodeRef& r) {
+  return static_cast<const ASNode&>(*r);
+}
+inline const ASNode* ASNodePtr(const ASDetail::NodeRef& r) {
+  return static_cast<const ASNode*>(r.get());
+}
 // The type of the column a term names (AS_VSTR for others).
 inline ASType ASTermType(const ASTerm& t) {
   return t.kind == ASTerm::Column ? t.domain->Attribute(t.column).Type() : AS_VSTR;

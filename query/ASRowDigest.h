@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ASQuery.h"
+#include "ASDriver.h"
 
 class ASRowDigest {
  public:

@@ -16,15 +16,15 @@ void collect(const ASNode* n, std::vector<ASDomain*>& seen) {
   }
   for (const ASTerm* t : {&n->a, &n->b})
     if (t->kind == ASTerm::Column) addDomain(seen, t->domain);
-  collect(n->l.get(), seen);
-  collect(n->r.get(), seen);
+  collect(ASNodePtr(n->l), seen);
+  collect(ASNodePtr(n->r), seen);
 }
 
 void conjuncts(const ASNode* n, std::vector<const ASNode*>& out) {
   if (!n) return;
   if (n->kind == ASNode::And) {
-    conjuncts(n->l.get(), out);
-    conjuncts(n->r.get(), out);
+    conjuncts(ASNodePtr(n->l), out);
+    conjuncts(ASNodePtr(n->r), out);
   } else {
     out.push_back(n);
   }
@@ -38,7 +38,7 @@ bool isJoinKeyOf(const ASTerm& t, const ASDomain* d) {
 // Does conjunct `c` belong to the ON clause of LEFT JOINed `d`?
 bool joinsTo(const ASNode* c, const ASDomain* d) {
   if (c->kind == ASNode::Join) return c->more->right == d;
-  if (c->kind != ASNode::Compare || c->op != '=') return false;
+  if (c->kind != ASNode::Compare || c->op != ASKeyTag::Equal) return false;
   if (c->a.kind != ASTerm::Column || c->b.kind != ASTerm::Column) return false;
   return (isJoinKeyOf(c->a, d) && c->b.domain != d) || (isJoinKeyOf(c->b, d) && c->a.domain != d);
 }
@@ -50,12 +50,22 @@ void renderConjunction(const std::vector<const ASNode*>& list, ASSqlWriter& w) {
   }
 }
 
+ASKeyTag lockTag(ASFilter::RowLock lock) {
+  switch (lock) {
+    case ASFilter::kLockUpdate: return ASKeyTag::ForUpdate;
+    case ASFilter::kLockShare: return ASKeyTag::ForShare;
+    case ASFilter::kLockSkipLocked: return ASKeyTag::ForUpdateSkipLocked;
+    case ASFilter::kLockNone: break;
+  }
+  return ASKeyTag::None;
+}
+
 }  // namespace
 
 ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomain*>& outer) {
   std::vector<ASDomain*> seen;
   for (const ASAttribute* a : f.Projection().Attributes()) addDomain(seen, a->Domain());
-  collect(f.Condition().Node().get(), seen);
+  collect(ASNodePtr(f.Condition().Node()), seen);
   for (const ASOrder& o : f.Orders()) addDomain(seen, o.Attribute()->Domain());
   for (const ASDomain* d : outer) seen.erase(std::remove(seen.begin(), seen.end(), d), seen.end());
   if (seen.empty()) throw AException("a select needs at least one projected column");
@@ -66,7 +76,7 @@ ASSelectShape ASAnalyzeSelect(const ASFilter& f, const std::vector<const ASDomai
   shape.on.resize(shape.outer.size());
 
   std::vector<const ASNode*> all;
-  conjuncts(f.Condition().Node().get(), all);
+  conjuncts(ASNodePtr(f.Condition().Node()), all);
   for (const ASNode* c : all) {
     bool placed = false;
     for (size_t k = 0; k < shape.outer.size() && !placed; ++k) {
@@ -92,10 +102,37 @@ std::string ASRowKeyExpr(const ASDomain& d, const std::string& column) {
   return w.sql + "." + column;
 }
 
+// What the text of a select depends on, less what a cursor adds (see ASShapeKey); beside
+// ASRenderSelect, which writes it.
+void ASKeySelect(const ASFilter& f, ASShapeKey& k) {
+  k.Tag(f.Projection().IsDistinct() ? ASKeyTag::SelectDistinct : ASKeyTag::Select);
+  k.Number(f.Projection().Attributes().size());
+  for (const ASAttribute* a : f.Projection().Attributes()) k.Column(*a->Domain(), a->Index());
+  if (f.Condition().IsEmpty()) {
+    k.Tag(ASKeyTag::None);
+  } else {
+    k.Tag(ASKeyTag::Where);
+    ASKeyCondition(ASNodeOf(f.Condition().Node()), k);
+  }
+  k.Number(f.Orders().size());
+  for (const ASOrder& o : f.Orders()) {
+    k.Column(*o.Attribute()->Domain(), o.Attribute()->Index());
+    k.Tag(o.Descending() ? ASKeyTag::Descending : ASKeyTag::Ascending);
+  }
+  k.Number(f.IndexHints().size());
+  for (const auto& h : f.IndexHints()) {
+    k.Table(*h.first);
+    k.Name(h.second);
+  }
+  k.Number(f.JoinSequence().size());
+  for (const ASDomain* d : f.JoinSequence()) k.Table(*d);
+  k.Tag(lockTag(f.Lock()));
+}
+
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w) {
   if (x.dialect) w.dialect = x.dialect;
-  w << (f.Projection().IsDistinct() ? "SELECT DISTINCT " : "SELECT ");
+  w << ASKeySql(f.Projection().IsDistinct() ? ASKeyTag::SelectDistinct : ASKeyTag::Select);
   bool first = true;
   for (const ASAttribute* a : f.Projection().Attributes()) {
     if (!first) w << ", ";
@@ -158,14 +195,14 @@ void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelec
   if (x.order) {
     for (size_t i = 0; i < x.order->size(); ++i) {
       w << (i ? ", " : " ORDER BY ") << (*x.order)[i].expr;
-      if ((*x.order)[i].desc) w << " DESC";
+      if ((*x.order)[i].desc) w << ASKeySql(ASKeyTag::Descending);
     }
   } else {
     for (size_t i = 0; i < f.Orders().size(); ++i) {
       const ASOrder& o = f.Orders()[i];
       w << (i ? ", " : " ORDER BY ");
       w.Column(*o.Attribute()->Domain(), o.Attribute()->Index());
-      if (o.Descending()) w << " DESC";
+      if (o.Descending()) w << ASKeySql(ASKeyTag::Descending);
     }
   }
 

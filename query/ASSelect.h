@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ASNode.h"
+#include "ASShapeKey.h"
 #include "ASSqlText.h"
 
 struct ASSelectShape {
@@ -37,6 +38,8 @@ struct ASSelectExtras {
   const ASDriverConnection* dialect = nullptr;
 };
 
+// The shape key of a select: what its text depends on, less what a cursor adds.
+void ASKeySelect(const ASFilter& f, ASShapeKey& k);
 // Writes SELECT ... FROM ... WHERE ... ORDER BY ... [LIMIT ? OFFSET ?].
 void ASRenderSelect(const ASFilter& f, const ASSelectShape& shape, const ASSelectExtras& x,
                     ASSqlWriter& w);

@@ -1,48 +1,36 @@
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <limits>
 #include <unordered_map>
 
 #include "ASLayout.h"
 #include "ASRowLimits.h"
 #include "ASSessionAccess.h"
+#include "ASShapeCheck.h"
+#include "ASShapeTable.h"
 #include "ASSqlText.h"
 
 // Prepared statements of this connection, reused whenever the same SQL text runs again, and
-// the statements of the shapes met so far.
+// the statements of the shapes met so far (which point into bySql).
 struct ASSession::Statements {
-  static constexpr size_t kMax = 256;
+  static constexpr size_t kMax = ASShapeTable<ASPrepared>::kMax;
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
-  // The shapes met, found on every statement by the hash of their key in an open table of
-  // twice their most: a lookup reads one slot (the hash) before it touches a statement,
-  // and the statement's key tells two shapes of one hash apart. They point into bySql.
-  struct ShapeSlot {
-    size_t hash = 0;
-    ASPrepared* shape = nullptr;
-  };
-  static constexpr size_t kSlots = 2 * kMax;
-  std::vector<std::unique_ptr<ASPrepared>> shapes;
-  std::vector<ShapeSlot> byShape = std::vector<ShapeSlot>(kSlots);
+  ASShapeTable<ASPrepared> shapes;
   ASShapeKey key;                   // of the statement being built
   std::vector<ASBindValue> params;  // its values, bound by reference where they are
+#ifdef NDEBUG
+  bool checkShapes = false;
+#else
+  bool checkShapes = true;
+#endif
 
   void Clear() {
-    std::fill(byShape.begin(), byShape.end(), ShapeSlot());
-    shapes.clear();
+    shapes.Clear();
     bySql.clear();
   }
   // Room for one more; whatever a statement being built refers to is found again or
   // prepared anew.
   void MakeRoom() {
-    if (bySql.size() >= kMax || shapes.size() >= kMax) Clear();
-  }
-  // The slot of the shape with `key`, or the empty slot where it goes.
-  ShapeSlot& Slot(size_t hash, std::string_view key) {
-    for (size_t i = hash;; ++i) {
-      ShapeSlot& slot = byShape[i % kSlots];
-      if (!slot.shape || (slot.hash == hash && slot.shape->key == key)) return slot;
-    }
+    if (bySql.size() >= kMax || shapes.Full()) Clear();
   }
   ASDriverStatement& Prepared(ASDriverConnection& conn, const std::string& sql) {
     auto it = bySql.find(sql);
@@ -119,28 +107,6 @@ bool explained(const std::string& sql) {
          sql.compare(0, 7, "DELETE ") == 0;
 }
 
-// The hash of a shape key, eight bytes at a step: keys are hashed on every statement, and a
-// slot's statement is checked against the whole key anyway.
-size_t shapeHash(std::string_view key) {
-  uint64_t h = 0x9e3779b97f4a7c15ull ^ key.size();
-  size_t i = 0;
-  for (; i + 8 <= key.size(); i += 8) {
-    uint64_t w;
-    std::memcpy(&w, key.data() + i, 8);
-    h = (h ^ w) * 0xff51afd7ed558ccdull;
-    h ^= h >> 32;
-  }
-  // The last eight bytes (overlapping those already taken) rather than a copy of what is
-  // left; only a key shorter than that is copied.
-  uint64_t tail = 0;
-  if (key.size() >= 8)
-    std::memcpy(&tail, key.data() + key.size() - 8, 8);
-  else
-    std::memcpy(&tail, key.data(), key.size());
-  h = (h ^ tail) * 0xc4ceb9fe1a85ec53ull;
-  return static_cast<size_t>(h ^ (h >> 29));
-}
-
 // `maxRows`: the statement's own LIMIT, when it has one: the rows it can return are all read
 // without asking the driver for one more to learn that there is none. `target`: the one row
 // goes straight into value members.
@@ -184,10 +150,10 @@ ASShapeKey& ASSessionAccess::Key(ASSession& s) {
   return s.statements_->key;
 }
 
-ASPrepared* ASSessionAccess::Find(ASSession& s) {
+ASPrepared* ASSessionAccess::Find(ASSession& s, bool& check) {
   ASSession::Statements& st = *s.statements_;
-  const std::string_view key = st.key.Bytes();
-  return st.Slot(shapeHash(key), key).shape;
+  check = st.checkShapes;
+  return st.shapes.Find(st.key.Bytes());
 }
 
 namespace {
@@ -222,10 +188,7 @@ ASPrepared& ASSessionAccess::Remember(ASSession& s, const ASSqlWriter& w) {
   made->key = std::string(st.key.Bytes());
   describe(st.key, w, *made);
   st.MakeRoom();
-  const size_t hash = shapeHash(made->key);
-  st.Slot(hash, made->key) = {hash, made.get()};
-  st.shapes.push_back(std::move(made));
-  return *st.shapes.back();
+  return st.shapes.Add(std::move(made));
 }
 
 void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w) {
@@ -293,7 +256,7 @@ void ASSession::Insert(ASDomain& domain) {
   if (!domain.HasValues())
     throw AException("table " + domain.TableName() + " has no value members to insert");
   ASShapeKey& k = ASSessionAccess::Key(*this);
-  k.Tag('I');
+  k.Tag(ASKeyTag::Insert);
   k.Table(domain);
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
@@ -312,7 +275,7 @@ void ASSession::Insert(ASDomain& domain) {
       w << ASSessionAccess::Connection(*this).InsertDefaultsSql(domain.TableName());
       return;
     }
-    w << "INSERT INTO " << domain.TableName() << " (";
+    w << ASKeySql(ASKeyTag::Insert) << domain.TableName() << " (";
     for (size_t i = 0; i < k.Slots().size(); ++i) w << (i ? ", " : "") << k.Slots()[i].limited->Name();
     w << ") VALUES (";
     for (size_t i = 0; i < k.Slots().size(); ++i) {
@@ -385,4 +348,18 @@ ASSchemaLock::~ASSchemaLock() {
   } catch (const AException&) {
     // A lost connection has given the lock back with it.
   }
+}
+
+void ASSessionAccess::CheckShapes(ASSession& s, bool on) { s.statements_->checkShapes = on; }
+
+std::vector<ASDetail::ShapeText> ASSessionAccess::ShapeTexts(const ASSession& s) {
+  std::vector<ASDetail::ShapeText> texts;
+  s.statements_->shapes.ForEach([&](const ASPrepared& p) { texts.push_back({p.key, p.sql}); });
+  return texts;
+}
+
+void ASDetail::CheckShapes(ASSession& s, bool on) { ASSessionAccess::CheckShapes(s, on); }
+
+std::vector<ASDetail::ShapeText> ASDetail::ShapeTexts(const ASSession& s) {
+  return ASSessionAccess::ShapeTexts(s);
 }

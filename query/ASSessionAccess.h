@@ -7,6 +7,7 @@
 #include "ASDriver.h"
 #include "ASQuery.h"
 #include "ASShapeKey.h"
+#include "ASShapeCheck.h"
 #include "ASSqlText.h"
 
 class ASRowLimits;
@@ -61,14 +62,13 @@ struct ASSessionAccess {
   static ASShapeKey& Key(ASSession& s);
   // The statement of the shape in Key(s). Met for the first time, `write` writes its SQL
   // with the sources of its values.
-  // Debug builds write the SQL of a statement found by its key too, and check that it is
-  // the same.
+  // Where shapes are checked (debug builds, and tests through ASDetail::CheckShapes), the
+  // SQL of a statement found by its key is written too, and must be the same.
   template <class Write>
   static ASPrepared& Statement(ASSession& s, Write&& write) {
-    ASPrepared* p = Find(s);
-#ifdef NDEBUG
-    if (p) return *p;
-#endif
+    bool check = false;
+    ASPrepared* p = Find(s, check);
+    if (p && !check) return *p;
     ASSqlWriter w;
     write(w);
     if (p) {
@@ -93,8 +93,12 @@ struct ASSessionAccess {
   // The connection, reconnected first when it was lost outside any transaction.
   static ASDriverConnection& Connection(ASSession& s);
 
+  // See ASShapeCheck.h.
+  static void CheckShapes(ASSession& s, bool on);
+  static std::vector<ASDetail::ShapeText> ShapeTexts(const ASSession& s);
+
  private:
-  static ASPrepared* Find(ASSession& s);
+  static ASPrepared* Find(ASSession& s, bool& check);
   static ASPrepared& Remember(ASSession& s, const ASSqlWriter& w);
   static void Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w);
 };

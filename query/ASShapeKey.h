@@ -15,7 +15,10 @@
 #include <vector>
 
 #include "ASDriver.h"
+#include "ASKeyTag.h"
 #include "ASQuery.h"
+
+struct ASNode;
 
 // A value of the call and how it is bound.
 struct ASBindSlot {
@@ -47,9 +50,9 @@ class ASShapeKey {
     tables_.clear();
     last_ = 0;
   }
-  void Tag(char c) {
+  void Tag(ASKeyTag t) {
     Room(1);
-    *at_++ = c;
+    *at_++ = static_cast<char>(t);
   }
   void Number(unsigned long long n) {
     Room(10);
@@ -139,18 +142,16 @@ class ASShapeKey {
   size_t last_ = 0;
 };
 
-// The key of a condition, or of an operand bound for a column of `type` (and the slots of
-// their values).
-void ASKeyCondition(const ASNode& n, ASShapeKey& k);
-// Inline: two of them for every comparison.
+// The key of an operand bound for a column of `type` (and the slot of its value); its SQL
+// writer is in ASConditionText.cpp.
 inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
   switch (t.kind) {
     case ASTerm::Column:
-      k.Tag('a');
+      k.Tag(ASKeyTag::Column);
       k.Column(*t.domain, t.column);
       break;
     case ASTerm::Value: {
-      k.Tag('v');
+      k.Tag(ASKeyTag::Value);
       ASBindSlot s;
       s.how = ASBindSlot::Coerced;
       s.type = type;
@@ -159,11 +160,8 @@ inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
       break;
     }
     case ASTerm::Subselect:
-      k.Tag('s');
+      k.Tag(ASKeyTag::Subselect);
       k.Fragment(*t.sql);
       break;
   }
 }
-
-// What the text of a select depends on, less what a cursor adds.
-void ASKeySelect(const ASFilter& f, ASShapeKey& k);

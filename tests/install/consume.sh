@@ -21,6 +21,15 @@ done
   [ -s "$prefix/share/bash-completion/completions/jrxlog" ] || fail "the tool is not installed"
 ! nm -D --defined-only "$lib/libJRXLogDBLocal.so" | grep ' _ZN3JRX5logdb' ||
   fail "libJRXLogDBLocal exports its internals (JRX::logdb)"
+# The query interface's headers each stand on their own; what the libraries share inside
+# them is not installed.
+for h in ASThreadCache.h ASThreadOwn.h ASInlineList.h; do
+  [ ! -e "$prefix/include/jrx/$h" ] || fail "the internal header $h is installed"
+done
+for h in "$prefix"/include/jrx/AS*.h; do
+  echo "#include <jrx/${h##*/}>" | c++ -std=c++17 -fsyntax-only -I"$prefix/include" -x c++ - ||
+    fail "${h##*/} does not compile on its own"
+done
 
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS="$flags" \
   >"$work/build.log" 2>&1 && cmake --build "$work/cmake" >>"$work/build.log" 2>&1 ||

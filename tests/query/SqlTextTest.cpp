@@ -73,8 +73,8 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { ASFilter().Order(sub.Select()); },
       [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
       [&] {                                                        // a key of 17 columns
-        ASColumnList key;
-        for (int i = 0; i < 17; ++i) key.push_back(0);
+        t.AddIndex("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
+                         &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num});
       },
       [&] { ASDeleter(t).Execute(nullptr); },                      // no session
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
