@@ -1,6 +1,7 @@
-// Progress reports per second through saveProgress, against the same statements issued
-// directly on the database's C API with prepared statements (the floor any layer on top of
-// the driver can reach). First reports create an operation with its links; later reports
+// Progress reports per second through saveProgress, against a hand-written program that does
+// the same steps on the same tables directly on the database's C API, with prepared
+// statements kept and no more read than each step needs (the floor any layer on top of the
+// driver can reach). First reports create an operation with its links; later reports
 // either append a new text or refresh the latest one.
 //
 // SQLite always; MariaDB when JRX_TEST_MARIADB_URL names a server
@@ -14,10 +15,12 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BenchDb.h"
 #include "JRXConversions.h"
+#include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXRequest.h"
 #include "MariaApi.h"
@@ -55,23 +58,22 @@ JRXRequestProgressData report(const std::string& id, int status, int progress, l
 
 // ------------------------------------------------------------- the direct statements
 
-// The statements saveProgress issues for a first report without named environments, and
-// for a later one, with values bound the same way. Implemented once per C API.
+// What a careful hand-written program sends for the same steps on the same tables: each
+// read asks for the columns its step uses and at most the one row it needs, a new operation
+// gets its links without a look for links it cannot have yet, and a report that names no
+// environment touches no link. Implemented once per C API.
 class Direct {
  public:
   virtual ~Direct() = default;
   virtual void begin() = 0;
   virtual void commit() = 0;
-  // SELECT op_log by id; true when found (fills opId, status).
-  virtual bool findOp(const std::string& id, int& opId, int& status) = 0;
-  virtual int insertOp(const std::string& id, int status, int time) = 0;
+  // The operation by its request identifier, locked for the rest of the transaction where
+  // the database locks rows: its key, status and time (which a restart logs); false when
+  // there is none.
+  virtual bool findOp(const std::string& id, int& opId, int& status, long& time) = 0;
+  virtual int insertOp(const JRXRequestProgressData& r, int status) = 0;
   virtual int envId(const std::string& guid, const std::string& title, const std::string& type) = 0;
-  // The operation's links of one role: whether `envId` is among them, and whether any is a
-  // stand-in (a default link).
-  virtual void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) = 0;
-  virtual void deleteDefaults(int opId, const char* role) = 0;
   virtual void insertLink(int opId, int envId, const char* role, bool isDefault) = 0;
-  virtual void readLinks(int opId) = 0;
   // Latest text; true when there is one.
   virtual bool latest(int opId, int& dataId, std::string& info) = 0;
   virtual void insertData(int opId, int progress, int time, int status, const std::string& blob) = 0;
@@ -81,87 +83,71 @@ class Direct {
 
 std::string guidBytes(const JRXEID& e) { return guidToRDBMSGuid(e).Bytes(); }
 
-// One link as saveProgress makes it: the role's links read once; a named environment replaces
-// the role's stand-ins.
-void directLink(Direct& d, int opId, int envId, const char* role, bool isDefault) {
-  bool found = false, standIns = false;
-  d.roleLinks(opId, role, envId, found, standIns);
-  if (found) return;
-  if (!isDefault && standIns) d.deleteDefaults(opId, role);
-  d.insertLink(opId, envId, role, isDefault);
+// The stored text: the information's text form with its terminating NUL.
+std::string blobOf(const JRXInfo& info) {
+  std::string text;
+  logdb::putInfoToString(info, text);
+  text.push_back('\0');
+  return text;
 }
 
-// The local node stands in as source and operand; the executing node is linked by name. The
-// environments are looked up once each, in the order of their stored keys.
-void directFirst(Direct& d, const std::string& id, const std::string& blob) {
+// A first report that names neither source nor operands: the local node stands in as source
+// and operand, the executing node is linked by name, each with the type and title the
+// framework knows. The environments are looked up once each, in the order of their stored
+// keys.
+void directFirst(Direct& d, const JRXRequestProgressData& r) {
   d.begin();
   int opId = 0, status = 0;
-  if (d.findOp(id, opId, status)) throw std::runtime_error("duplicate id");
-  opId = d.insertOp(id, 1, kT0);
-  const int node = d.envId(guidBytes(kNode), "node-1", "node");
-  const int local = d.envId(guidBytes(kLocal), "local-node", "node");
-  directLink(d, opId, local, "S", true);
-  directLink(d, opId, local, "O", true);
-  directLink(d, opId, node, "P", false);
-  d.insertData(opId, 0, kT0, 1, blob);
+  long time = 0;
+  if (d.findOp(r.id, opId, status, time)) throw std::runtime_error("duplicate id");
+  const int newStatus = r.status == 0 ? 1 : r.status;
+  opId = d.insertOp(r, newStatus);
+  std::string localType, localTitle, execType, execTitle;
+  JRXEnvDirectory::lookup(JRXConfiguration::getLocalEID(), localType, localTitle);
+  JRXEnvDirectory::lookup(r.eid, execType, execTitle);
+  const std::string localKey = guidBytes(JRXConfiguration::getLocalEID()), execKey = guidBytes(r.eid);
+  int local = 0, exec = 0;
+  if (std::tie(localKey, localTitle) < std::tie(execKey, execTitle)) {
+    local = d.envId(localKey, localTitle, localType);
+    exec = d.envId(execKey, execTitle, execType);
+  } else {
+    exec = d.envId(execKey, execTitle, execType);
+    local = d.envId(localKey, localTitle, localType);
+  }
+  d.insertLink(opId, local, "S", true);
+  d.insertLink(opId, local, "O", true);
+  d.insertLink(opId, exec, "P", false);
+  d.insertData(opId, r.progress, static_cast<int>(r.time), newStatus, blobOf(r.info));
   d.commit();
 }
 
-void directLater(Direct& d, const std::string& id, int progress, const std::string& blob) {
+void directLater(Direct& d, const JRXRequestProgressData& r) {
   d.begin();
-  int opId = 0, status = 0;
-  if (!d.findOp(id, opId, status)) throw std::runtime_error("missing operation");
-  d.readLinks(opId);
-  if (status != 2) d.updateStatus(opId, 2);
+  int opId = 0, stored = 0;
+  long time = 0;
+  if (!d.findOp(r.id, opId, stored, time)) throw std::runtime_error("missing operation");
+  const int status = r.status == 0 ? 2 : r.status;
+  if (stored != status) d.updateStatus(opId, status);
+  const std::string blob = blobOf(r.info);
   int dataId = 0;
   std::string info;
-  if (d.latest(opId, dataId, info) && std::strcmp(info.c_str(), blob.c_str()) == 0)
-    d.refreshData(dataId, opId, progress, kT0 + progress);
+  if (status == 2 && d.latest(opId, dataId, info) && std::strcmp(info.c_str(), blob.c_str()) == 0)
+    d.refreshData(dataId, opId, r.progress, static_cast<int>(r.time));
   else
-    d.insertData(opId, progress, kT0 + progress, 2, blob);
+    d.insertData(opId, r.progress, static_cast<int>(r.time), status, blob);
   d.commit();
 }
 
-// The statements exactly as saveProgress sends them (a cursor without a limit asks for one
-// row beyond a page, to know that one statement serves).
-// The operation's row is read through its index and, on MariaDB, locked: reports about one
-// operation take turns from there.
-const char* kFindOpSqlite =
-    "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
-    "INDEXED BY op_log_id WHERE t1.id = ? LIMIT ?";
-const char* kFindOpMaria =
-    "SELECT t1.op_id, t1.op, t1.id, t1.parent_id, t1.time, t1.status, t1.session_id FROM op_log t1 "
-    "FORCE INDEX (op_log_id) WHERE t1.id = ? LIMIT ? FOR UPDATE";
+const char* kFindOp = "SELECT op_id, status, time FROM op_log WHERE id = ? LIMIT 1";
 const char* kInsertOp =
     "INSERT INTO op_log (op, id, parent_id, time, status, session_id) VALUES (?, ?, ?, ?, ?, ?)";
-const char* kFindEnv = "SELECT t1.id FROM env_log t1 WHERE t1.eid = ? AND t1.title = ? LIMIT ?";
-const char* kInsertEnv = "INSERT INTO env_log (eid, title, type) VALUES (?, ?, ?)";
-const char* kRoleLinks =
-    "SELECT t1.env_id, t1.is_default FROM op_log_env t1 WHERE t1.op_id = ? AND t1.role = ? LIMIT ?";
-const char* kDeleteDefaults =
-    "DELETE FROM op_log_env WHERE ((op_log_env.op_id = ? AND op_log_env.role = ?) AND "
-    "op_log_env.is_default = ?)";
 const char* kInsertLink = "INSERT INTO op_log_env (op_id, env_id, role, is_default) VALUES (?, ?, ?, ?)";
-// The reads that carry plan hints, in each dialect.
-const char* kReadLinksSqlite =
-    "SELECT t1.eid, t2.role FROM op_log_env t2 INDEXED BY sqlite_autoindex_op_log_env_1 CROSS "
-    "JOIN env_log t1 WHERE t2.op_id = ? AND t1.id = t2.env_id LIMIT ?";
-const char* kReadLinksMaria =
-    "SELECT t1.eid, t2.role FROM op_log_env t2 FORCE INDEX (PRIMARY) STRAIGHT_JOIN env_log t1 "
-    "WHERE t2.op_id = ? AND t1.id = t2.env_id LIMIT ?";
-const char* kLatestSqlite =
-    "SELECT t1.data_id, t1.info FROM op_log_data t1 INDEXED BY op_log_data_op WHERE t1.op_id = ? "
-    "ORDER BY t1.data_id DESC LIMIT ?";
-const char* kLatestMaria =
-    "SELECT t1.data_id, t1.info FROM op_log_data t1 FORCE INDEX (op_log_data_op) WHERE t1.op_id "
-    "= ? ORDER BY t1.data_id DESC LIMIT ?";
+const char* kLatest =
+    "SELECT data_id, info FROM op_log_data WHERE op_id = ? ORDER BY data_id DESC LIMIT 1";
 const char* kInsertData =
     "INSERT INTO op_log_data (op_id, progress, time, status, info) VALUES (?, ?, ?, ?, ?)";
-const char* kRefresh =
-    "UPDATE op_log_data SET progress = ?, time = ? WHERE (op_log_data.data_id = ? AND "
-    "op_log_data.op_id = ?)";
-const char* kStatus = "UPDATE op_log SET status = ? WHERE op_log.op_id = ?";
-const int kPageProbe = 501;
+const char* kRefresh = "UPDATE op_log_data SET progress = ?, time = ? WHERE data_id = ? AND op_id = ?";
+const char* kStatus = "UPDATE op_log SET status = ? WHERE op_id = ?";
 
 // ---- SQLite
 
@@ -169,15 +155,12 @@ class SqliteDirect : public Direct, private SqliteApi {
  public:
   explicit SqliteDirect(const std::string& path)
       : SqliteApi(path),
-        findOp_(prep(kFindOpSqlite)),
+        findOp_(prep(kFindOp)),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),
-        roleLinks_(prep(kRoleLinks)),
-        deleteDefaults_(prep(kDeleteDefaults)),
         insertLink_(prep(kInsertLink)),
-        readLinks_(prep(kReadLinksSqlite)),
-        latest_(prep(kLatestSqlite)),
+        latest_(prep(kLatest)),
         insertData_(prep(kInsertData)),
         refresh_(prep(kRefresh)),
         status_(prep(kStatus)),
@@ -185,64 +168,39 @@ class SqliteDirect : public Direct, private SqliteApi {
         commit_(prep("COMMIT")) {}
   void begin() override { run(begin_); }
   void commit() override { run(commit_); }
-  bool findOp(const std::string& id, int& opId, int& status) override {
+  bool findOp(const std::string& id, int& opId, int& status, long& time) override {
     text(findOp_, 1, id);
-    sqlite3_bind_int(findOp_, 2, 1);
     bool found = step(findOp_);
     if (found) {
       opId = sqlite3_column_int(findOp_, 0);
-      status = sqlite3_column_int(findOp_, 5);
+      status = sqlite3_column_int(findOp_, 1);
+      time = sqlite3_column_int(findOp_, 2);
     }
     sqlite3_reset(findOp_);
     return found;
   }
-  int insertOp(const std::string& id, int status, int time) override {
-    text(insertOp_, 1, "vm.start");
-    text(insertOp_, 2, id);
-    text(insertOp_, 3, "");
-    sqlite3_bind_int(insertOp_, 4, time);
+  int insertOp(const JRXRequestProgressData& r, int status) override {
+    text(insertOp_, 1, r.name);
+    text(insertOp_, 2, r.id);
+    text(insertOp_, 3, r.parentId);
+    sqlite3_bind_int(insertOp_, 4, static_cast<int>(r.time));
     sqlite3_bind_int(insertOp_, 5, status);
-    text(insertOp_, 6, "");
+    text(insertOp_, 6, r.sessionId.text);
     run(insertOp_);
     return static_cast<int>(sqlite3_last_insert_rowid(handle()));
   }
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
     return envRow(findEnv_, insertEnv_, guid, title, type);
   }
-  void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) override {
-    sqlite3_bind_int(roleLinks_, 1, opId);
-    text(roleLinks_, 2, role);
-    sqlite3_bind_int(roleLinks_, 3, kPageProbe);
-    while (step(roleLinks_)) {
-      const bool isDefault = sqlite3_column_bytes(roleLinks_, 1) == 1 &&
-                             *sqlite3_column_text(roleLinks_, 1) == 'Y';
-      if (sqlite3_column_int(roleLinks_, 0) == envId) found = true;
-      standIns = standIns || isDefault;
-    }
-    sqlite3_reset(roleLinks_);
-  }
-  void deleteDefaults(int opId, const char* role) override {
-    sqlite3_bind_int(deleteDefaults_, 1, opId);
-    text(deleteDefaults_, 2, role);
-    text(deleteDefaults_, 3, "Y");
-    run(deleteDefaults_);
-  }
   void insertLink(int opId, int envId, const char* role, bool isDefault) override {
     sqlite3_bind_int(insertLink_, 1, opId);
     sqlite3_bind_int(insertLink_, 2, envId);
-    text(insertLink_, 3, role);
-    text(insertLink_, 4, isDefault ? "Y" : "N");
+    sqlite3_bind_text(insertLink_, 3, role, 1, SQLITE_STATIC);
+    sqlite3_bind_text(insertLink_, 4, isDefault ? "Y" : "N", 1, SQLITE_STATIC);
     run(insertLink_);
-  }
-  void readLinks(int opId) override {
-    sqlite3_bind_int(readLinks_, 1, opId);
-    sqlite3_bind_int(readLinks_, 2, kPageProbe);
-    while (step(readLinks_)) benchmark::DoNotOptimize(sqlite3_column_blob(readLinks_, 0));
-    sqlite3_reset(readLinks_);
   }
   bool latest(int opId, int& dataId, std::string& info) override {
     sqlite3_bind_int(latest_, 1, opId);
-    sqlite3_bind_int(latest_, 2, 1);
     bool found = step(latest_);
     if (found) {
       dataId = sqlite3_column_int(latest_, 0);
@@ -274,8 +232,8 @@ class SqliteDirect : public Direct, private SqliteApi {
   }
 
  private:
-  sqlite3_stmt *findOp_, *insertOp_, *findEnv_, *insertEnv_, *roleLinks_, *deleteDefaults_,
-      *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_, *begin_, *commit_;
+  sqlite3_stmt *findOp_, *insertOp_, *findEnv_, *insertEnv_, *insertLink_, *latest_,
+      *insertData_, *refresh_, *status_, *begin_, *commit_;
 };
 
 // ---- MariaDB
@@ -284,15 +242,13 @@ class MariaDirect : public Direct, private MariaApi {
  public:
   explicit MariaDirect(const std::string& database)
       : MariaApi(database, "binary"),
-        findOp_(prep(kFindOpMaria)),
+        // Reports about one operation take turns from its row on.
+        findOp_(prep((std::string(kFindOp) + " FOR UPDATE").c_str())),
         insertOp_(prep(kInsertOp)),
         findEnv_(prep(kFindEnv)),
         insertEnv_(prep(kInsertEnv)),
-        roleLinks_(prep(kRoleLinks)),
-        deleteDefaults_(prep(kDeleteDefaults)),
         insertLink_(prep(kInsertLink)),
-        readLinks_(prep(kReadLinksMaria)),
-        latest_(prep(kLatestMaria)),
+        latest_(prep(kLatest)),
         insertData_(prep(kInsertData)),
         refresh_(prep(kRefresh)),
         status_(prep(kStatus)) {
@@ -300,70 +256,37 @@ class MariaDirect : public Direct, private MariaApi {
   }
   void begin() override {}
   void commit() override { MariaApi::commit(); }
-  bool findOp(const std::string& id, int& opId, int& status) override {
+  bool findOp(const std::string& id, int& opId, int& status, long& time) override {
     MariaParams p;
-    p.text(id).integer(1);
-    std::vector<long long> ints;
-    bool found = select(findOp_, p, {0, 5}, &ints, nullptr);
-    if (found) {
-      opId = static_cast<int>(ints[0]);
-      status = static_cast<int>(ints[1]);
-    }
-    return found;
+    p.text(id);
+    long long row[3] = {0, 0, 0};
+    if (!fetchOne(findOp_, p, row, 3)) return false;
+    opId = static_cast<int>(row[0]);
+    status = static_cast<int>(row[1]);
+    time = static_cast<long>(row[2]);
+    return true;
   }
-  int insertOp(const std::string& id, int status, int time) override {
+  int insertOp(const JRXRequestProgressData& r, int status) override {
     MariaParams p;
-    p.text("vm.start").text(id).text("").integer(time).integer(status).text("");
+    p.text(r.name).text(r.id).text(r.parentId).integer(r.time).integer(status).text(r.sessionId.text);
     execute(insertOp_, p);
     return insertId(insertOp_);
   }
   int envId(const std::string& guid, const std::string& title, const std::string& type) override {
     return envRow(findEnv_, insertEnv_, guid, title, type);
   }
-  void roleLinks(int opId, const char* role, int envId, bool& found, bool& standIns) override {
-    MariaParams p;
-    p.integer(opId).text(role).integer(kPageProbe);
-    execute(roleLinks_, p);
-    long long env = 0;
-    char mark = 0;
-    unsigned long markLength = 0;
-    MYSQL_BIND out[2];
-    std::memset(out, 0, sizeof out);
-    out[0].buffer_type = MYSQL_TYPE_LONGLONG;
-    out[0].buffer = &env;
-    out[1].buffer_type = MYSQL_TYPE_STRING;
-    out[1].buffer = &mark;
-    out[1].buffer_length = 1;
-    out[1].length = &markLength;
-    mysql_stmt_bind_result(roleLinks_, out);
-    for (int rc; (rc = mysql_stmt_fetch(roleLinks_)) == 0 || rc == MYSQL_DATA_TRUNCATED;) {
-      if (env == envId) found = true;
-      standIns = standIns || (markLength == 1 && mark == 'Y');
-    }
-    mysql_stmt_free_result(roleLinks_);
-  }
-  void deleteDefaults(int opId, const char* role) override {
-    MariaParams d;
-    d.integer(opId).text(role).text("Y");
-    execute(deleteDefaults_, d);
-  }
   void insertLink(int opId, int envId, const char* role, bool isDefault) override {
     MariaParams i;
     i.integer(opId).integer(envId).text(role).text(isDefault ? "Y" : "N");
     execute(insertLink_, i);
   }
-  void readLinks(int opId) override {
-    MariaParams p;
-    p.integer(opId).integer(kPageProbe);
-    selectAll(readLinks_, p);
-  }
   bool latest(int opId, int& dataId, std::string& info) override {
     MariaParams p;
-    p.integer(opId).integer(1);
-    std::vector<long long> ints;
-    bool found = select(latest_, p, {0}, &ints, &info);
-    if (found) dataId = static_cast<int>(ints[0]);
-    return found;
+    p.integer(opId);
+    long long id = 0;
+    if (!fetchOne(latest_, p, &id, 1, &info)) return false;
+    dataId = static_cast<int>(id);
+    return true;
   }
   void insertData(int opId, int progress, int time, int status, const std::string& blob) override {
     MariaParams p;
@@ -382,55 +305,8 @@ class MariaDirect : public Direct, private MariaApi {
   }
 
  private:
-  // Fetches the first row: the integer columns asked for, and column 1 as bytes when
-  // `bytes` is given. The rest of the result is discarded.
-  bool select(MYSQL_STMT* s, MariaParams& p, std::vector<int> intColumns, std::vector<long long>* ints,
-              std::string* bytes) {
-    execute(s, p);
-    unsigned columns = mysql_stmt_field_count(s);
-    // Nothing is copied at fetch time; the wanted columns are fetched one by one after it.
-    std::vector<MYSQL_BIND> out(columns);
-    std::vector<unsigned long> lengths(columns);
-    std::memset(out.data(), 0, sizeof(MYSQL_BIND) * columns);
-    for (unsigned c = 0; c < columns; ++c) {
-      out[c].buffer_type = MYSQL_TYPE_STRING;
-      out[c].length = &lengths[c];
-    }
-    mysql_stmt_bind_result(s, out.data());
-    int rc = mysql_stmt_fetch(s);
-    bool found = rc == 0 || rc == MYSQL_DATA_TRUNCATED;
-    if (found) {
-      for (int w : intColumns) {
-        long long v = 0;
-        MYSQL_BIND b;
-        std::memset(&b, 0, sizeof b);
-        b.buffer_type = MYSQL_TYPE_LONGLONG;
-        b.buffer = &v;
-        mysql_stmt_fetch_column(s, &b, static_cast<unsigned>(w), 0);
-        if (ints) ints->push_back(v);
-      }
-      if (bytes) {
-        bytes->assign(lengths[1], '\0');
-        MYSQL_BIND b;
-        std::memset(&b, 0, sizeof b);
-        b.buffer_type = MYSQL_TYPE_BLOB;
-        b.buffer = &(*bytes)[0];
-        b.buffer_length = lengths[1];
-        if (lengths[1] > 0) mysql_stmt_fetch_column(s, &b, 1, 0);
-      }
-    }
-    mysql_stmt_free_result(s);
-    return found;
-  }
-  void selectAll(MYSQL_STMT* s, MariaParams& p) {
-    execute(s, p);
-    while (mysql_stmt_fetch(s) == 0) {
-    }
-    mysql_stmt_free_result(s);
-  }
-
-  MYSQL_STMT *findOp_, *insertOp_, *findEnv_, *insertEnv_, *roleLinks_, *deleteDefaults_,
-      *insertLink_, *readLinks_, *latest_, *insertData_, *refresh_, *status_;
+  MYSQL_STMT *findOp_, *insertOp_, *findEnv_, *insertEnv_, *insertLink_, *latest_, *insertData_,
+      *refresh_, *status_;
 };
 
 std::unique_ptr<Direct> direct(const BenchDb& db) {
@@ -442,10 +318,11 @@ std::unique_ptr<Direct> direct(const BenchDb& db) {
 
 enum Kind { kFirst, kLaterAppend, kLaterFold };
 
-std::string blobOf(const JRXInfo& info) {
-  std::string text;
-  logdb::putInfoToString(info, text);
-  return text + std::string(1, '\0');
+// The n-th report of a case: a new operation each time, or the next report of one.
+JRXRequestProgressData nthReport(Kind kind, long n) {
+  if (kind == kFirst) return report("op-" + std::to_string(n), 0, 0, kT0, "start");
+  return report("op", 0, static_cast<int>(n % 100), kT0 + n,
+                kind == kLaterFold ? "same" : "text " + std::to_string(n));
 }
 
 void BM_SaveProgress(benchmark::State& state, std::string backend, Kind kind) {
@@ -456,14 +333,7 @@ void BM_SaveProgress(benchmark::State& state, std::string backend, Kind kind) {
       state.SkipWithError("cannot create the operation");
     long n = 0;
     for (auto _ : state) {
-      ++n;
-      int rc;
-      if (kind == kFirst)
-        rc = log.saveProgress(report("op-" + std::to_string(n), 0, 0, kT0, "start"));
-      else
-        rc = log.saveProgress(report("op", 0, static_cast<int>(n % 100), kT0 + n,
-                                     kind == kLaterFold ? "same" : "text " + std::to_string(n)));
-      if (rc != 0) {
+      if (log.saveProgress(nthReport(kind, ++n)) != 0) {
         state.SkipWithError(log.getContextLocal()->getLastError().message.c_str());
         break;
       }
@@ -473,23 +343,19 @@ void BM_SaveProgress(benchmark::State& state, std::string backend, Kind kind) {
   dropDb(db);
 }
 
+// The report is made in the loop on both sides: the caller's work, the same for both.
 void BM_Direct(benchmark::State& state, std::string backend, Kind kind) {
   BenchDb db = freshDb(backend);
   JRXDatabase::close();
   {
     std::unique_ptr<Direct> d = direct(db);
-    if (kind != kFirst) directFirst(*d, "op", blobOf(report("op", 0, 0, kT0, "start").info));
+    if (kind != kFirst) directFirst(*d, report("op", 0, 0, kT0, "start"));
     long n = 0;
     for (auto _ : state) {
-      ++n;
-      // The text form is part of the work of a report in either case.
-      if (kind == kFirst) {
-        directFirst(*d, "op-" + std::to_string(n), blobOf(report("", 0, 0, kT0, "start").info));
-      } else {
-        auto r = report("op", 0, static_cast<int>(n % 100), kT0 + n,
-                        kind == kLaterFold ? "same" : "text " + std::to_string(n));
-        directLater(*d, "op", r.progress, blobOf(r.info));
-      }
+      if (kind == kFirst)
+        directFirst(*d, nthReport(kind, ++n));
+      else
+        directLater(*d, nthReport(kind, ++n));
     }
   }
   countRate(state, "reports/s");

@@ -119,30 +119,60 @@ class MariaApi {
     if (mysql_stmt_bind_param(s, p.binds.data()) != 0 || mysql_stmt_execute(s) != 0)
       throw std::runtime_error(mysql_stmt_error(s));
   }
+  // Whether a row came back; its first `count` columns (integers) into `ints` and, when
+  // `bytes` is given, the column after them as bytes. Only these columns are bound, and the
+  // rest of the result is discarded.
+  static bool fetchOne(MYSQL_STMT* s, MariaParams& p, long long* ints, unsigned count,
+                       std::string* bytes = nullptr) {
+    execute(s, p);
+    MYSQL_BIND out[4];
+    std::memset(out, 0, sizeof out);
+    for (unsigned c = 0; c < count; ++c) {
+      out[c].buffer_type = MYSQL_TYPE_LONGLONG;
+      out[c].buffer = &ints[c];
+    }
+    unsigned long length = 0;
+    if (bytes) {
+      // Room for the usual short text; a longer one is fetched again whole.
+      bytes->resize(256);
+      out[count].buffer_type = MYSQL_TYPE_BLOB;
+      out[count].buffer = &(*bytes)[0];
+      out[count].buffer_length = bytes->size();
+      out[count].length = &length;
+    }
+    mysql_stmt_bind_result(s, out);
+    const int rc = mysql_stmt_fetch(s);
+    const bool found = rc == 0 || rc == MYSQL_DATA_TRUNCATED;
+    if (found && bytes) {
+      if (length > bytes->size()) {
+        bytes->resize(length);
+        out[count].buffer = &(*bytes)[0];
+        out[count].buffer_length = length;
+        mysql_stmt_fetch_column(s, &out[count], count, 0);
+      }
+      bytes->resize(length);
+    }
+    mysql_stmt_free_result(s);
+    return found;
+  }
   // Whether a row came back; its first column (an integer) into `value` when given.
   static bool firstInt(MYSQL_STMT* s, MariaParams& p, long long* value) {
-    execute(s, p);
     long long v = 0;
-    MYSQL_BIND out;
-    std::memset(&out, 0, sizeof out);
-    out.buffer_type = MYSQL_TYPE_LONGLONG;
-    out.buffer = &v;
-    mysql_stmt_bind_result(s, &out);
-    int rc = mysql_stmt_fetch(s);
-    bool found = rc == 0 || rc == MYSQL_DATA_TRUNCATED;
+    const bool found = fetchOne(s, p, &v, 1);
     if (found && value) *value = v;
-    mysql_stmt_free_result(s);
     return found;
   }
   static int insertId(MYSQL_STMT* s) { return static_cast<int>(mysql_stmt_insert_id(s)); }
 
-  // The key of an env_log row, inserted when missing (see SqliteApi::envRow).
+  // The key of an env_log row, inserted when missing (see SqliteApi::envRow); the row found
+  // stays locked against the sweep until the commit, as the logs keep it.
+  static constexpr const char* kFindEnv =
+      "SELECT id FROM env_log WHERE eid = ? AND title = ? LIMIT 1 LOCK IN SHARE MODE";
+  static constexpr const char* kInsertEnv = "INSERT INTO env_log (eid, title, type) VALUES (?, ?, ?)";
   static int envRow(MYSQL_STMT* find, MYSQL_STMT* insert, const std::string& eid,
                     const std::string& title, const std::string& type) {
     MariaParams p;
     p.blob(eid).text(title);
-    // The library's form of the look-up binds its LIMIT as well.
-    if (mysql_stmt_param_count(find) == 3) p.integer(1);
     long long id = 0;
     if (firstInt(find, p, &id)) return static_cast<int>(id);
     MariaParams i;

@@ -60,13 +60,14 @@ class SqliteApi {
   sqlite3* handle() const { return db_; }
 
   // The key of an env_log row, inserted when missing, as both logs do for every environment
-  // they name: `find` binds identifier and title, `insert` identifier, title and type.
+  // they name: `find` (kFindEnv) binds identifier and title, `insert` (kInsertEnv)
+  // identifier, title and type.
+  static constexpr const char* kFindEnv = "SELECT id FROM env_log WHERE eid = ? AND title = ? LIMIT 1";
+  static constexpr const char* kInsertEnv = "INSERT INTO env_log (eid, title, type) VALUES (?, ?, ?)";
   int envRow(sqlite3_stmt* find, sqlite3_stmt* insert, const std::string& eid,
              const std::string& title, const std::string& type) {
     blob(find, 1, eid);
     text(find, 2, title);
-    // The library's form of the look-up binds its LIMIT as well.
-    if (sqlite3_bind_parameter_count(find) == 3) sqlite3_bind_int(find, 3, 1);
     if (step(find)) {
       int id = sqlite3_column_int(find, 0);
       sqlite3_reset(find);

@@ -13,17 +13,39 @@ void selectAll(ASProjection& p, const ASDomain& d) {
   for (size_t i = 0; i < d.Size(); ++i) p << d.Attribute(i);
 }
 
+namespace {
+
+// The cursor that finds an operation by its request identifier, projecting what the caller
+// asks for.
+void byId(ASCursor& c, op_log& row, const std::string& id) {
+  c.Set(row->id == id);
+  c.Limit(1);
+  // Writers about one operation take turns from here: each finds the links, status and
+  // texts the one before left, instead of both adding the same link and then both waiting
+  // to change it. Through the index only, so that no other operation's row is locked.
+  c.UseIndex(row, "op_log_id").ForUpdate();
+}
+
+}  // namespace
+
+bool findOp(JRXRdbmsTran& tran, const std::string& id, OpState& out) {
+  op_log row;
+  ASCursor c(*tran);
+  c.Project() << row->op_id << row->status << row->time;
+  byId(c, row, id);
+  if (!c.Fetch()) return false;
+  out.op_id = static_cast<int>(row.op_id.Int());
+  out.status = static_cast<int>(row.status.Int());
+  out.time = sqlToTime(row.time);
+  return true;
+}
+
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id) {
   op_log row;
   {
     ASCursor c(*tran);
     selectAll(c.Project(), row.domain());
-    c.Set(row->id == id);
-    c.Limit(1);
-    // Writers about one operation take turns from here: each finds the links, status and
-    // texts the one before left, instead of both adding the same link and then both waiting
-    // to change it. Through the index only, so that no other operation's row is locked.
-    c.UseIndex(row, "op_log_id").ForUpdate();
+    byId(c, row, id);
     if (!c.Fetch()) return nullptr;
   }
   return getOp(tran, row);
@@ -67,34 +89,35 @@ std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row) {
   return op;
 }
 
-void insertOp(JRXRdbmsTran& tran, LogOp& op) {
+int insertOp(JRXRdbmsTran& tran, const JRXRequestProgressData& record, int status) {
   ASSession* session = *tran;
   op_log row;
-  row.op = op.name;
-  row.id = op.id;
-  row.time = timeToSql(op.time);
-  row.status = op.status;
-  row.parent_id = op.parentId;
-  row.session_id = op.sessionId.text;
+  row.op = record.name;
+  row.id = record.id;
+  row.time = timeToSql(record.time);
+  row.status = status;
+  row.parent_id = record.parentId;
+  row.session_id = record.sessionId.text;
   session->Insert(row);
-  op.op_id = static_cast<int>(session->GetInsertId());
+  const int op_id = static_cast<int>(session->GetInsertId());
 
-  if (const JRXInfo* task = op.info.getParameter("task_id")) {
+  if (const JRXInfo* task = record.info.getParameter("task_id")) {
     op_log_task taskRow;
-    taskRow.op_id = op.op_id;
+    taskRow.op_id = op_id;
     taskRow.task_id = task->toString();
     session->Insert(taskRow);
   }
 
-  First(op).update(op.op_id, tran);
-  logOpData(tran, op.op_id, op, op.status);
+  First(record).update(op_id, tran);
+  logOpData(tran, op_id, record, status);
+  return op_id;
 }
 
-void deleteOp(JRXRdbmsTran& tran, const LogOp& op) {
+void deleteOp(JRXRdbmsTran& tran, int op_id) {
   op_log_data data;
-  ASDeleter(data).Where(data->op_id == op.op_id).Execute(*tran);
+  ASDeleter(data).Where(data->op_id == op_id).Execute(*tran);
   op_log row;
-  ASDeleter(row).Where(row->op_id == op.op_id).Execute(*tran);
+  ASDeleter(row).Where(row->op_id == op_id).Execute(*tran);
 }
 
 void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record, int status,

@@ -25,11 +25,20 @@ class LogOp : public JRXRequestProgressData {
 // All columns of a table into a projection, in column order.
 void selectAll(ASProjection& p, const ASDomain& d);
 
-// Locks the operation's row for the rest of the transaction (when there is one).
+// What a report needs of its stored operation: no links, no texts.
+struct OpState {
+  int op_id = 0;
+  int status = 0;
+  long time = 0;  // which a restart logs
+};
+
+// Both lock the operation's row for the rest of the transaction (when there is one).
+bool findOp(JRXRdbmsTran& tran, const std::string& id, OpState& out);
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const std::string& id);
 std::unique_ptr<LogOp> getOp(JRXRdbmsTran& tran, const op_log& row);
-void insertOp(JRXRdbmsTran& tran, LogOp& op);
-void deleteOp(JRXRdbmsTran& tran, const LogOp& op);
+// The new operation's op_id; `status` is stored in place of the record's.
+int insertOp(JRXRdbmsTran& tran, const JRXRequestProgressData& record, int status);
+void deleteOp(JRXRdbmsTran& tran, int op_id);
 // Stored with `status` in place of the record's; `text`: the record's information already in
 // its text form, when the caller has it.
 void logOpData(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record, int status,

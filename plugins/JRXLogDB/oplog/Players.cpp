@@ -35,20 +35,25 @@ void Next::update(int op_id, JRXRdbmsTran& tran) const {
 
 void Next::update(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands, int op_id,
                   JRXRdbmsTran& tran) {
-  link(source, operands, op_id, tran, nullptr);
+  link(source, operands, op_id, tran, nullptr, false);
 }
 
 EnvRows Next::link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands,
-                   int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also) {
+                   int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also, bool created) {
   const bool linkSource = source.getEID().isValid();
   std::vector<const LogsEnvInfo*> envs;
   if (linkSource) envs.push_back(&source);
   for (const LogsEnvInfo& operand : operands) envs.push_back(&operand);
   if (also) envs.push_back(also);
   EnvRows rows(tran, envs);
-  if (linkSource) source.linkOperation(tran, op_id, 'S', rows.id(source));
-  for (const LogsEnvInfo& operand : operands)
-    operand.linkOperation(tran, op_id, 'O', rows.id(operand));
+  auto linkOne = [&](const LogsEnvInfo& env, char role) {
+    if (created)
+      env.linkNewOperation(tran, op_id, role, rows.id(env));
+    else
+      env.linkOperation(tran, op_id, role, rows.id(env));
+  };
+  if (linkSource) linkOne(source, 'S');
+  for (const LogsEnvInfo& operand : operands) linkOne(operand, 'O');
   return rows;
 }
 
@@ -72,8 +77,8 @@ void First::update(int op_id, JRXRdbmsTran& tran) const {
   }
   if (operands.empty()) operands.push_back(local_);
 
-  EnvRows rows = Next::link(source, operands, op_id, tran, &executing_);
-  executing_.linkOperation(tran, op_id, 'P', rows.id(executing_));
+  EnvRows rows = Next::link(source, operands, op_id, tran, &executing_, true);
+  executing_.linkNewOperation(tran, op_id, 'P', rows.id(executing_));
 }
 
 }  // namespace logdb

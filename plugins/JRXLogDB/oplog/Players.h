@@ -33,9 +33,10 @@ class Next {
  private:
   friend class First;
   // `also`: a further environment the caller links after these (null: none), whose row
-  // must be found in the same order as theirs; the rows are returned for it.
+  // must be found in the same order as theirs; the rows are returned for it. `created`: the
+  // operation was created by this call and has no links yet.
   static EnvRows link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands,
-                      int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also);
+                      int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also, bool created);
 
   Players players_;
 };

@@ -1,5 +1,3 @@
-#include <memory>
-
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
 #include "JRXRdbms.h"
@@ -22,14 +20,14 @@ const int kRunning = 2;
 // false when the latest text differs (or there is none) and a new one must be appended;
 // `untranslatable` tells that the report's information has no text form at all; `text` keeps
 // the form that was compared, for the row to append.
-bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgressData& record,
+bool foldRepeatedText(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record,
                       bool& untranslatable, std::string& text) {
   int dataId = 0;
   op_log_data latest;
   {
     ASCursor c(*tran);
     c.Project() << latest->data_id << latest->info;
-    c.Set(latest->op_id == op.op_id);
+    c.Set(latest->op_id == op_id);
     c.Order(-latest->data_id).Limit(1);
     // The operation's own rows, newest first; MariaDB would otherwise walk the whole table
     // backwards along its key when it guesses the operation's rows are many.
@@ -46,7 +44,7 @@ bool foldRepeatedText(JRXRdbmsTran& tran, const LogOp& op, const JRXRequestProgr
   ASUpdater up(latest);
   up << latest->progress.Set(ASOperand(record.progress))
      << latest->time.Set(ASOperand(timeToSql(record.time)));
-  up.Where(latest->data_id == dataId && latest->op_id == op.op_id);
+  up.Where(latest->data_id == dataId && latest->op_id == op_id);
   up.Execute(*tran);
   return true;
 }
@@ -62,45 +60,44 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
 
   try {
     JRXRdbmsTran tran;
-    std::unique_ptr<LogOp> op = getOp(tran, record.id);
+    OpState op;
+    bool found = findOp(tran, record.id, op);
 
-    if (op && record.status == kStarted) {
+    if (found && record.status == kStarted) {
       Log2("JRXLogDBLocal", "plugins/JRXLogDB/JRXLogDBLocal", __LINE__, __func__,
            __PRETTY_FUNCTION__)
           .put(2, "[%s] New operation comes with the same ID (%s), delete old operation (time %lu)",
-               "saveProgress", record.id.c_str(), static_cast<unsigned long>(op->time));
-      deleteOp(tran, *op);
-      op.reset();
+               "saveProgress", record.id.c_str(), static_cast<unsigned long>(op.time));
+      deleteOp(tran, op.op_id);
+      found = false;
     }
 
     int status = record.status;
 
-    if (!op) {
+    if (!found) {
       if (record.name.empty())
         return endCommand(JRXRequestErrorData(kDatabaseFailure, "Can't save operation without name"));
-      LogOp created(record);
-      if (status == 0) created.status = kStarted;
-      insertOp(tran, created);
+      insertOp(tran, record, status == 0 ? kStarted : status);
       tran.commit();
       return endCommand(JRXRequestErrorData(0, ""));
     }
 
     if (status == 0) status = kRunning;
-    if (op->status != status) {
+    if (op.status != status) {
       op_log row;
       ASUpdater up(row);
       up << row->status.Set(ASOperand(status));
-      up.Where(row->op_id == op->op_id);
+      up.Where(row->op_id == op.op_id);
       up.Execute(*tran);
-      op->status = status;
+      op.status = status;
     }
 
-    Next(record).update(op->op_id, tran);
+    Next(record).update(op.op_id, tran);
 
     std::string text;  // the information's text form, once compared
-    if (op->status == kRunning) {
+    if (op.status == kRunning) {
       bool untranslatable = false;
-      if (foldRepeatedText(tran, *op, record, untranslatable, text)) {
+      if (foldRepeatedText(tran, op.op_id, record, untranslatable, text)) {
         tran.commit();
         return endCommand(JRXRequestErrorData(0, ""));
       }
@@ -108,7 +105,7 @@ int JRXOpLogLocal::saveProgress(const JRXRequestProgressData& record) {
         return endCommand(JRXRequestErrorData(kDatabaseFailure, "Can't translate information into text"));
     }
 
-    logOpData(tran, op->op_id, record, status, text.empty() ? nullptr : &text);
+    logOpData(tran, op.op_id, record, status, text.empty() ? nullptr : &text);
     tran.commit();
     return endCommand(JRXRequestErrorData(0, ""));
   } catch (const AException& e) {

@@ -116,6 +116,16 @@ void LogsEnvInfo::linkOperation(JRXRdbmsTran& tran, int op_id, char role, int en
   }
 }
 
+void LogsEnvInfo::linkNewOperation(JRXRdbmsTran& tran, int op_id, char role, int env_id) const {
+  op_log_env row;
+  row.op_id = op_id;
+  row.env_id = env_id;
+  row.role = std::string(1, role);
+  row.is_default = default_ ? "Y" : "N";
+  // An environment the report names twice for one role is linked once.
+  (*tran)->InsertNew(row);
+}
+
 void LogsEnvInfo::linkEvent(JRXRdbmsTran& tran, int event_id, char role) const {
   linkEvent(tran, event_id, role, getSqlID(tran));
 }

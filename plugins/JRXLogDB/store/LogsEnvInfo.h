@@ -32,6 +32,9 @@ class LogsEnvInfo {
   // The same with this environment's env_log id already known (EnvRows).
   void linkOperation(JRXRdbmsTran& tran, int op_id, char role, int env_id) const;
   void linkEvent(JRXRdbmsTran& tran, int event_id, char role, int env_id) const;
+  // The link of an operation created in this transaction, which has no links but those the
+  // same call makes: nothing to look for, replace or mark.
+  void linkNewOperation(JRXRdbmsTran& tran, int op_id, char role, int env_id) const;
 
  private:
   JRXEID eid_;
