@@ -152,7 +152,8 @@ class SqliteDirect : public Direct, private SqliteApi {
     sqlite3_bind_int(insertEvent_, 3, logdb::timeToSql(e.time));
     text(insertEvent_, 4, e.category);
     text(insertEvent_, 5, e.type);
-    text(insertEvent_, 6, sidToSql(e.sid));
+    const std::string sid = sidToSql(e.sid);
+    text(insertEvent_, 6, sid);
     blob(insertEvent_, 7, infoBin);
     blob(insertEvent_, 8, info);
     sqlite3_bind_null(insertEvent_, 9);

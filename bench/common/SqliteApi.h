@@ -40,11 +40,12 @@ class SqliteApi {
     all_.push_back(s);
     return s;
   }
+  // SQLITE_STATIC: read in place, so `v` must outlive the statement's step.
   static void text(sqlite3_stmt* s, int i, const std::string& v) {
-    sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
   }
   static void blob(sqlite3_stmt* s, int i, const std::string& v) {
-    sqlite3_bind_blob(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(s, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
   }
   // True while rows come.
   bool step(sqlite3_stmt* s) {

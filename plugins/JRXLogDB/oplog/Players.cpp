@@ -24,7 +24,7 @@ Players::Players(const JRXRequestProgressData& record) {
   // Operands given by identifier only: the framework knows their type and title, and one it
   // knows nothing about is not worth a link.
   for (const JRXEID& eid : unnamed) {
-    LogsEnvInfo env(JRXEnvInfo(eid), false);
+    LogsEnvInfo env(eid, false);
     if (!env.getType().empty()) operands_.push_back(env);
   }
 }
@@ -59,8 +59,8 @@ EnvRows Next::link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& op
 
 First::First(const JRXRequestProgressData& record)
     : players_(record),
-      local_(JRXEnvInfo(JRXConfiguration::getLocalEID()), true),
-      executing_(JRXEnvInfo(record.eid), false) {}
+      local_(JRXConfiguration::getLocalEID(), true),
+      executing_(record.eid, false) {}
 
 void First::update(int op_id, JRXRdbmsTran& tran) const {
   const bool namedSource = players_.source().getEID().isValid();

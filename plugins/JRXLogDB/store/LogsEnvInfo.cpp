@@ -1,6 +1,9 @@
 #include "store/LogsEnvInfo.h"
 
+#include <algorithm>
+
 #include "JRXConversions.h"
+#include "JRXEnvDirectory.h"
 #include "store/LogTables.h"
 
 namespace JRX {
@@ -16,6 +19,10 @@ LogsEnvInfo::LogsEnvInfo(const JRXInfo& info, bool isDefault) : default_(isDefau
   eid_ = parsed;
   if (const JRXInfo* type = info.getParameter("type")) type_ = type->toString();
   if (const JRXInfo* title = info.getParameter("title")) title_ = title->toString();
+}
+
+LogsEnvInfo::LogsEnvInfo(const JRXEID& eid, bool isDefault) : eid_(eid), default_(isDefault) {
+  JRXEnvDirectory::lookup(eid, type_, title_);
 }
 
 namespace {
@@ -144,15 +151,23 @@ std::pair<std::string, std::string> EnvRows::keyOf(const LogsEnvInfo& env) {
 }
 
 EnvRows::EnvRows(JRXRdbmsTran& tran, const std::vector<const LogsEnvInfo*>& envs) {
-  std::map<std::pair<std::string, std::string>, const LogsEnvInfo*> ordered;
-  for (const LogsEnvInfo* env : envs) ordered.emplace(keyOf(*env), env);
-  for (const auto& entry : ordered) ids_[entry.first] = entry.second->getSqlID(tran);
+  std::vector<std::pair<std::pair<std::string, std::string>, const LogsEnvInfo*>> ordered;
+  ordered.reserve(envs.size());
+  for (const LogsEnvInfo* env : envs) ordered.emplace_back(keyOf(*env), env);
+  // Stable: of two references to one environment, the first one given makes its row.
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0; i < ordered.size(); ++i) {
+    if (i > 0 && ordered[i].first == ordered[i - 1].first) continue;
+    const LogsEnvInfo& env = *ordered[i].second;
+    rows_.push_back({env.getEID(), env.getTitle(), env.getSqlID(tran)});
+  }
 }
 
 int EnvRows::id(const LogsEnvInfo& env) const {
-  auto it = ids_.find(keyOf(env));
-  if (it == ids_.end()) throw AException("env_log: an environment was linked without its row");
-  return it->second;
+  for (const Row& row : rows_)
+    if (row.eid == env.getEID() && row.title == env.getTitle()) return row.id;
+  throw AException("env_log: an environment was linked without its row");
 }
 
 int getSourceEnv(const JRXInfo& info, LogsEnvInfo& out) {

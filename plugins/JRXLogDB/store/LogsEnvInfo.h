@@ -2,7 +2,6 @@
 // row (by identifier and title) and writes the link rows.
 #pragma once
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +19,9 @@ class LogsEnvInfo {
   // From a reference record with parameters "eid", "type", "title"; `isDefault` marks the
   // local environment standing in for a missing source or operand list.
   LogsEnvInfo(const JRXInfo& info, bool isDefault);
+  // With the type and title the framework knows for the identifier (none when it knows
+  // nothing of it), as read from its environment information record.
+  LogsEnvInfo(const JRXEID& eid, bool isDefault);
 
   const JRXEID& getEID() const { return eid_; }
   const std::string& getType() const { return type_; }
@@ -54,7 +56,12 @@ class EnvRows {
 
  private:
   static std::pair<std::string, std::string> keyOf(const LogsEnvInfo& env);
-  std::map<std::pair<std::string, std::string>, int> ids_;
+  struct Row {
+    JRXEID eid;
+    std::string title;
+    int id;
+  };
+  std::vector<Row> rows_;  // a call links a handful: searched in turn
 };
 
 // 0 and `out` set when "source_env" names a valid environment; -1 and `out` unchanged else.
