@@ -69,6 +69,9 @@ TEST_P(LinksTest, EachReportLinksItsEnvironments) {
        {named(JRXEID(), {}, {envRef(kVm1, "vm", "old name")}),
         named(JRXEID(), {}, {envRef(kVm1, "vm", "new name")})},
        {"O|N|new name", "O|N|old name", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"a later report naming the stand-in marks its link named, the other role's stays",
+       {named(JRXEID(), {}), named(JRXEID(), {kLocal})},
+       {"O|N|local-node", "P|N|node-1", "S|Y|local-node"}, kLocal, {kLocal}},
       {"a restart reads only its own links",
        {named(kVm2, {kVm1}), named(JRXEID(), {kNode}, {}, 1)},
        {"O|N|node-1", "P|N|node-1", "S|Y|local-node"}, kLocal, {kNode}},
@@ -89,6 +92,8 @@ TEST_P(LinksTest, EachReportLinksItsEnvironments) {
     EXPECT_EQ(op->source, c.source);
     EXPECT_EQ(op->operands, c.operands);
   }
+  // Each report changed its own operation's links only.
+  EXPECT_EQ(links("req-1"), stand_ins);
   JRXRdbmsTran tran;
   EXPECT_FALSE(logdb::getOp(tran, "req-0"));
 }
