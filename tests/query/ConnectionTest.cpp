@@ -147,6 +147,16 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   EXPECT_EQ(connect("mysql://" + user + url + "&defaults-file=" + cnf), "none");
   admin->ExecuteSql("DROP DATABASE IF EXISTS " + database);
   admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
+
+  // Escapes of either case, a low first digit, and '%' signs that start no escape (kept as
+  // they are), in the password and the database name.
+  admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'a@b:c/d\tx%zz%4'");
+  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  const std::string escaped = "mysql://" + user + ":a%40b%3ac%2Fd%09x%zz%4@localhost/jrxo%5f" +
+                              std::to_string(getpid()) + "?socket=" + socket;
+  EXPECT_EQ(connect(escaped), "none");
+  admin->ExecuteSql("DROP DATABASE " + database);  // made under its decoded name
+  admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }
 
 // TLS against the test server's TCP port, which offers it with a certificate for 127.0.0.1
