@@ -44,15 +44,16 @@ TEST(SqlText, SelectsAndConditions) {
        "t1.item_id IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
        "t1.item_id NOT IN (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?) AND "
        "t1.num = (SELECT t2.item_id FROM qt_tag t2 WHERE t2.label = ?)"},
-      // Equalities on the join key of a LEFT JOINed table, either way round, make its ON.
+      // Equalities of the join key of a LEFT JOINed table with another table's column,
+      // either way round, make its ON; one with a value filters the joined rows.
       {[&](ASFilter& f) {
          f.Project() << t.name << m.label;
          f.Set(m.item_id == t.item_id && m.label == "x" && t.item_id == m.item_id &&
-               m.item_id >= t.num);
+               m.item_id >= t.num && m.item_id == 7);
        },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 "
        "ON t2.item_id = t1.item_id AND t1.item_id = t2.item_id "
-       "WHERE t2.label = ? AND t2.item_id >= t1.num"},
+       "WHERE t2.label = ? AND t2.item_id >= t1.num AND t2.item_id = ?"},
       {[&](ASFilter& f) { f.Project() << t.name << m.label; },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
   };
