@@ -225,6 +225,15 @@ TEST_P(TableCopy, DigestsTellTablesApart) {
   const ASTableDigest changed = ASDigestTable(to, t);
   EXPECT_EQ(changed.rows, before.rows);
   EXPECT_NE(changed.checksum, before.checksum);
+  // The two halves of a long text swapped, and one byte past the first eight changed.
+  std::string digests, previous = "after the NULM";
+  for (const char* text : {"head-of-tail-end", "tail-endhead-of-", "tail-endhead-of."}) {
+    (ASUpdater(t) << t->label.Set(text)).Where(t->label == previous).Execute(to);
+    digests += ASDigestTable(to, t).checksum + " ";
+    previous = text;
+  }
+  EXPECT_EQ(digests.find(digests.substr(0, 33), 33), std::string::npos) << digests;
+  EXPECT_EQ(digests.find(digests.substr(33, 33), 66), std::string::npos) << digests;
   // Values moved from one column to the next: the same bytes in another arrangement.
   tag a, b;
   a.item_id = 12;
