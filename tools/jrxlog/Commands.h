@@ -1,28 +1,28 @@
-// The commands of jrxlog. Each returns the exit status; refusals by the services are thrown
-// as ServiceFailure, command-line mistakes as UsageError (both handled by main).
+// The commands of jrxlog. Each file of a command binds the command's options to a struct of
+// its own and registers it here; the list's order is the help's. A command's run returns the
+// exit status; refusals by the services are thrown as ServiceFailure, command-line mistakes
+// as UsageError (both handled by main).
 #pragma once
 
-#include <ostream>
-
-#include "Options.h"
+#include "CommandLine.h"
 
 namespace jrxlog {
 
-int runInit(const CommandLine& cl);
-int runDemo(const CommandLine& cl);
-int runImport(const CommandLine& cl);
-int runSaveProgress(const CommandLine& cl);
-int runSaveEvent(const CommandLine& cl);
-int runOps(const CommandLine& cl);
-int runEvents(const CommandLine& cl);
-int runUnfinished(const CommandLine& cl);
-int runFinish(const CommandLine& cl);
-int runCompact(const CommandLine& cl);
-int runWatch(const CommandLine& cl);
-int runServe(const CommandLine& cl);
-int runCopy(const CommandLine& cl);
+void addInit(CommandLine& cl);
+void addDemo(CommandLine& cl);
+void addImport(CommandLine& cl);
+void addSaveCommands(CommandLine& cl);
+void addListings(CommandLine& cl);
+void addFinish(CommandLine& cl);
+void addCompact(CommandLine& cl);
+void addWatch(CommandLine& cl);
+void addServe(CommandLine& cl);
+void addCopy(CommandLine& cl);
+void addHelpCommands(CommandLine& cl);
 
-// Positional arguments beyond `max` are a usage error.
-void expectPositional(const CommandLine& cl, size_t min, size_t max, const char* what);
+inline void (*const kCommands[])(CommandLine&) = {
+    addInit,     addDemo,  addImport, addSaveCommands, addListings,     addFinish,
+    addCompact,  addWatch, addServe,  addCopy,         addHelpCommands,
+};
 
 }  // namespace jrxlog

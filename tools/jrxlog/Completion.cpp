@@ -1,49 +1,66 @@
-// The bash completion script, from the command table: it cannot fall behind the commands.
+// The bash completion script, read from the parser's own objects: it cannot fall behind the
+// commands. A value named FILE is completed as a file name.
+#include <set>
 #include <sstream>
 
-#include "CommandTable.h"
-#include "Options.h"
+#include "CommandLine.h"
 
 namespace jrxlog {
 
 namespace {
 
-std::string optionWords(const std::vector<OptionSpec>& options) {
+std::vector<const CLI::Option*> named(const CLI::App& app) {
+  return app.get_options([](const CLI::Option* o) { return o->nonpositional(); });
+}
+
+// The long options of `apps`, each once: a command takes its own and the global ones.
+std::string optionWords(const std::vector<const CLI::App*>& apps) {
+  std::set<std::string> seen;
   std::string w;
-  for (const OptionSpec& o : options) w += " --" + o.name;
+  for (const CLI::App* app : apps)
+    for (const CLI::Option* o : named(*app))
+      for (const std::string& name : o->get_lnames())
+        if (seen.insert(name).second) w += " --" + name;
   return w;
 }
 
+// "--db|--limit|...": a bash pattern of the options of `apps` whose value `wanted` accepts.
+template <class Wanted>
+std::string pattern(const std::vector<const CLI::App*>& apps, const Wanted& wanted) {
+  std::set<std::string> names;
+  for (const CLI::App* app : apps)
+    for (const CLI::Option* o : named(*app))
+      if (o->get_type_size() != 0 && wanted(*o))
+        for (const std::string& name : o->get_lnames()) names.insert("--" + name);
+  std::string p;
+  for (const std::string& n : names) p += (p.empty() ? "" : "|") + n;
+  return p;
+}
+
+bool takesFile(const CLI::Option& o) { return valueName(o) == "FILE"; }
+
 }  // namespace
 
-std::string bashCompletion() {
-  const auto& globals = globalOptionSpecs();
-  std::string valueOptions, fileOptions, firstWords;
-  auto note = [&](const std::vector<OptionSpec>& options) {
-    for (const OptionSpec& o : options) {
-      if (o.kind == ValueKind::Flag) continue;
-      std::string word = "|--" + o.name;
-      if ((valueOptions + "|").find(word + "|") == std::string::npos) valueOptions += word;
-      bool file = o.kind == ValueKind::File || o.kind == ValueKind::TokenFile;
-      if (file && (fileOptions + "|").find(word + "|") == std::string::npos)
-        fileOptions += word;
-    }
-  };
-  note(globals);
+std::string bashCompletion(const CLI::App& app) {
+  std::vector<const CLI::App*> apps = {&app};
+  std::string firstWords, parents;
   std::ostringstream cases;
-  for (const CommandSpec& c : commandSpecs()) {
-    note(c.options);
-    if (c.name.find(' ') == std::string::npos) firstWords += " " + c.name;
-    std::string words = optionWords(c.options) + optionWords(globals) + " --help";
-    for (const CommandSpec& second : commandSpecs())
-      if (second.name.rfind(c.name + " ", 0) == 0) words += " " + second.name.substr(c.name.size() + 1);
-    bool files = !c.arguments.empty() && c.arguments.front().file;
-    cases << "    '" << c.name << "') words='" << words.substr(1) << "'; files=" << (files ? 1 : 0)
+  for (const auto& c : allCommands(app)) {
+    apps.push_back(c.second);
+    if (c.first.find(' ') == std::string::npos) firstWords += " " + c.first;
+    std::string words = optionWords({c.second, &app});
+    for (const CLI::App* second : c.second->get_subcommands([](const CLI::App*) { return true; })) {
+      words += " " + second->get_name();
+      if (parents.find(" " + c.first + " ") == std::string::npos) parents += " " + c.first + " ";
+    }
+    bool files = false;
+    for (const CLI::Option* o : c.second->get_options())
+      files = files || (o->get_positional() && takesFile(*o));
+    cases << "    '" << c.first << "') words='" << words.substr(1) << "'; files=" << files
           << " ;;\n";
   }
-  // bash patterns: --db|--limit|...
-  valueOptions = valueOptions.substr(1);
-  fileOptions = fileOptions.substr(1);
+  const std::string valueOptions = pattern(apps, [](const CLI::Option&) { return true; });
+  const std::string fileOptions = pattern(apps, takesFile);
 
   std::ostringstream s;
   s << "# bash completion of jrxlog; made by 'jrxlog completion bash'\n"
@@ -55,7 +72,8 @@ std::string bashCompletion() {
     << "      " << valueOptions << ") ((i++)) ;;\n"
     << "      -*) ;;\n"
     << "      *) if [ -z \"$command\" ]; then command=${COMP_WORDS[i]};\n"
-    << "         elif [ \"$command\" = compact ]; then command=\"compact ${COMP_WORDS[i]}\"; fi ;;\n"
+    << "         elif [[ '" << parents << "' == *\" $command \"* ]]; then\n"
+    << "           command=\"$command ${COMP_WORDS[i]}\"; fi ;;\n"
     << "    esac\n"
     << "  done\n"
     << "  case \"$prev\" in\n"
@@ -63,8 +81,7 @@ std::string bashCompletion() {
     << "    " << valueOptions << ") COMPREPLY=(); return ;;\n"
     << "  esac\n"
     << "  case \"$command\" in\n"
-    << "    '') words='" << (firstWords.substr(1) + optionWords(globals) + " --help --version")
-    << "' ;;\n"
+    << "    '') words='" << firstWords.substr(1) << optionWords({&app}) << "' ;;\n"
     << cases.str() << "    *) words='' ;;\n"
     << "  esac\n"
     << "  COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"

@@ -40,13 +40,14 @@ std::string rate(long long rows, double seconds) {
   return text;
 }
 
-}  // namespace
+struct CopyOptions {
+  std::string to;
+  size_t batch = 5000;
+};
 
-int runCopy(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "copy takes no arguments");
-  const std::string url = cl.value("to");
-  const size_t batch =
-      static_cast<size_t>(parseInteger("batch", cl.value("batch", "5000"), 1, 1000000));
+int runCopy(const CopyOptions& o) {
+  const std::string& url = o.to;
+  const size_t batch = o.batch;
   const std::vector<std::unique_ptr<ASDomain>> tables = copiedTables();
 
   std::shared_ptr<ASDatabase> targetDb;
@@ -119,6 +120,23 @@ int runCopy(const CommandLine& cl) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+void addCopy(CommandLine& cl) {
+  auto o = std::make_shared<CopyOptions>();
+  CLI::App* c = addCommand(cl, "copy",
+                           "copy the whole log, every table and row with its ids, into an empty "
+                           "database of either kind; then compare row counts and checksums per "
+                           "table",
+                           o, runCopy,
+                           "Exits 1 when the target already holds rows, or when a table of the "
+                           "copy differs from the source.");
+  c->add_option("--to", o->to, "the empty target database (URL forms as for --db)")
+      ->type_name("URL")->required();
+  c->add_option("--batch", o->batch, "rows per transaction on the target")
+      ->type_name("N")->check(wholeNumber(1, 1000000))->capture_default_str();
 }
 
 }  // namespace jrxlog

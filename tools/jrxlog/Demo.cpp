@@ -413,14 +413,16 @@ std::string plural(long long n, const std::string& word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-}  // namespace
+struct DemoOptions {
+  uint64_t seed = 1;
+  int size = 24;
+  int64_t now = static_cast<int64_t>(std::time(nullptr));  // the simulated present
+};
 
-int runDemo(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "demo takes no arguments");
-  uint64_t seed = static_cast<uint64_t>(parseInteger("seed", cl.value("seed", "1"), 0, 9007199254740991LL));
-  int size = static_cast<int>(parseInteger("size", cl.value("size", "24"), 1, 100000));
-  int64_t now = cl.has("time") ? parseTime("time", cl.value("time"))
-                               : static_cast<int64_t>(std::time(nullptr));
+int runDemo(const DemoOptions& o) {
+  const uint64_t seed = o.seed;
+  const int size = o.size;
+  const int64_t now = o.now;
   Terminal term = Terminal::of(1);
 
   // The agent starts: whatever an earlier run left running is closed first.
@@ -515,6 +517,22 @@ int runDemo(const CommandLine& cl) {
   }
   std::cout << "\nTry: jrxlog ops --active, jrxlog events --type audit, jrxlog watch\n";
   return 0;
+}
+
+}  // namespace
+
+void addDemo(CommandLine& cl) {
+  auto o = std::make_shared<DemoOptions>();
+  CLI::App* c = addCommand(cl, "demo",
+                           "simulate an agent at work (nodes, VMs, operations, events, audit "
+                           "records), then print a summary and the newest records",
+                           o, runDemo, kTimeHelp);
+  c->add_option("--seed", o->seed, "seed of the simulation")
+      ->type_name("N")->check(wholeNumber(0, 9007199254740991LL))->capture_default_str();
+  c->add_option("--size", o->size, "number of simulated operations")
+      ->type_name("N")->check(wholeNumber(1, 100000))->capture_default_str();
+  c->add_option("--time", o->now, "the simulated present")
+      ->type_name("T")->transform(timeValue())->default_str("now");
 }
 
 }  // namespace jrxlog

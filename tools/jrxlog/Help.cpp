@@ -1,4 +1,7 @@
-#include "CommandTable.h"
+// The help texts, and the commands that print what the tool knows of itself.
+#include <iostream>
+
+#include "Commands.h"
 
 namespace jrxlog {
 
@@ -47,5 +50,73 @@ INFO = {"text": string, "params": {NAME: VALUE, ...}}; VALUE = string | INFO | [
   {"kind":"cursor", "cursor":TEXT}   where a listing stopped: skipped
 Only "id" of a progress record is required; a record is stored whole or not at all.
 In a text, U+FDD0 and two hex digits stand for that byte, U+FDD0 twice for U+FDD0.)";
+
+namespace {
+
+struct HelpOptions {
+  const CLI::App* app = nullptr;
+  bool all = false, man = false;
+  std::vector<std::string> command;
+};
+
+int runHelp(const HelpOptions& o) {
+  if (o.man) {
+    std::cout << manPage(*o.app);
+  } else if (o.all) {
+    for (const auto& c : allCommands(*o.app))
+      std::cout << "jrxlog " << c.first << "\n" << helpText(*o.app, c.first) << "\n";
+  } else {
+    std::string which;
+    for (const std::string& w : o.command) which += (which.empty() ? "" : " ") + w;
+    std::cout << helpText(*o.app, which);
+  }
+  return 0;
+}
+
+struct CompletionOptions {
+  const CLI::App* app = nullptr;
+  std::string shell = "bash";
+};
+
+int runCompletion(const CompletionOptions& o) {
+  std::cout << bashCompletion(*o.app);
+  return 0;
+}
+
+}  // namespace
+
+std::string helpText(const CLI::App& app, const std::string& command) {
+  const CLI::App* at = &app;
+  for (const auto& c : allCommands(app))
+    if (c.first == command) at = c.second;
+  if (at == &app && !command.empty()) throw UsageError("no command '" + command + "'");
+  const size_t space = command.rfind(' ');
+  return at->help(at == &app || space == std::string::npos ? "" : "jrxlog " + command.substr(0, space));
+}
+
+void addHelpCommands(CommandLine& cl) {
+  auto help = std::make_shared<HelpOptions>();
+  help->app = &cl.app;
+  CLI::App* h = addCommand(cl, "help", "show the help of jrxlog or of a command", help, runHelp);
+  h->add_flag("--all", help->all, "the help of every command, one after the other");
+  h->add_flag("--man", help->man, "the manual page of jrxlog (roff)");
+  h->add_option("COMMAND", help->command, "a command, e.g. 'ops' or 'compact ops'");
+
+  auto completion = std::make_shared<CompletionOptions>();
+  completion->app = &cl.app;
+  CLI::App* c = addCommand(cl, "completion", "print the bash completion script of jrxlog",
+                           completion, runCompletion,
+                           "Install it as /usr/share/bash-completion/completions/jrxlog, or "
+                           "source it:\n  source <(jrxlog completion bash)");
+  c->add_option("SHELL", completion->shell, "the shell")
+      ->capture_default_str()
+      ->check(CLI::Validator(
+          [](std::string& s) -> std::string {
+            return s == "bash" ? "" : "completion is made for bash only, not '" + s + "'";
+          },
+          "bash"));
+  // They print what the tool knows of itself, without a database.
+  for (CLI::App* sub : {h, c}) sub->parse_complete_callback([&cl] { cl.opensLog = false; });
+}
 
 }  // namespace jrxlog

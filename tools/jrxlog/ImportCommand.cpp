@@ -165,12 +165,13 @@ bool blank(const std::string& line) {
   return true;
 }
 
-}  // namespace
+struct ImportOptions {
+  size_t batch = 500;
+  std::string path = "-";
+};
 
-int runImport(const CommandLine& cl) {
-  expectPositional(cl, 0, 1, "import takes at most one FILE");
-  size_t batch = static_cast<size_t>(parseInteger("batch", cl.value("batch", "500"), 1, 1000000));
-  std::string path = cl.positional().empty() ? "-" : cl.positional()[0];
+int runImport(const ImportOptions& o) {
+  const std::string& path = o.path;
 
   std::ifstream file;
   std::istream* in = &std::cin;
@@ -189,7 +190,7 @@ int runImport(const CommandLine& cl) {
     if (fstat(0, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
   }
 
-  Importer importer(batch);
+  Importer importer(o.batch);
   ProgressBar bar(2);
   std::string line;
   long number = 0;
@@ -227,6 +228,20 @@ int runImport(const CommandLine& cl) {
   bar.finish();
   std::cout << "imported " << importer.summary() << '\n';
   return 0;
+}
+
+}  // namespace
+
+void addImport(CommandLine& cl) {
+  auto o = std::make_shared<ImportOptions>();
+  CLI::App* c = addCommand(cl, "import",
+                           "read JSON Lines (env, progress, event records); stops at the first "
+                           "refused or invalid record, naming its line",
+                           o, runImport, kImportFooter);
+  c->add_option("--batch", o->batch, "progress records saved per call")
+      ->type_name("N")->check(wholeNumber(1, 1000000))->capture_default_str();
+  c->add_option("FILE", o->path, "the records; '-' for standard input")
+      ->type_name("FILE")->capture_default_str();
 }
 
 }  // namespace jrxlog

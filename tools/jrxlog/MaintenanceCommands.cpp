@@ -9,8 +9,11 @@
 
 namespace jrxlog {
 
-int runInit(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "init takes no arguments");
+namespace {
+
+struct NoOptions {};
+
+int runInit(const NoOptions&) {
   std::cout << JRX::JRXConfiguration::getLocalEID().toString() << '\n';
   // openLog has brought an older layout up to date already; what it found and did was kept.
   // A log of this version is looked over all the same: someone may have dropped an index.
@@ -28,8 +31,7 @@ int runInit(const CommandLine& cl) {
   return 0;
 }
 
-int runFinish(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "finish takes no arguments");
+int runFinish(const NoOptions&) {
   JRX::JRXOpLogLocal log(accessProvider());
   int result = log.finishOps();
   check(log, result);
@@ -53,8 +55,6 @@ int runFinish(const CommandLine& cl) {
   }
   return 0;
 }
-
-namespace {
 
 // Rows removed, by table, in the order the tables were first met.
 class Removed {
@@ -93,46 +93,118 @@ void vacuum() {
                  "themselves)\n";
 }
 
+struct CompactOptions {
+  bool vacuum = false;
+  unsigned batch = 5000;
+  bool noSweep = false;
+};
+
+struct CompactOpsOptions : CompactOptions {
+  int age = 0;
+};
+
+struct CompactEventsOptions : CompactOptions {
+  int keep = 0;
+};
+
+int runVacuum(const CompactOptions& o) {
+  if (!o.vacuum) throw UsageError("compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
+  vacuum();
+  return 0;
+}
+
+// After the compaction's own rows: the sweep, what was removed, the vacuum.
+int sweepAndTell(const CompactOptions& o, Removed& removed) {
+  if (!o.noSweep) JRX::sweepLog(o.batch, removed.sink());
+  std::cout << "rows removed per table, in transactions of at most " << o.batch << " rows"
+            << (o.noSweep ? " (not swept)" : "") << ":\n";
+  removed.print();
+  if (o.vacuum) vacuum();
+  return 0;
+}
+
+int runCompactOps(const CompactOpsOptions& o) {
+  Removed removed;
+  JRX::compactOpsInBatches(o.age, o.batch, removed.sink());
+  const long long gone = removed.rows("op_log");
+  std::cout << "removed " << gone << " ended operation" << (gone == 1 ? "" : "s")
+            << " recorded " << o.age << " seconds ago or earlier; " << countOperations()
+            << " remain\n";
+  return sweepAndTell(o, removed);
+}
+
+int runCompactEvents(const CompactEventsOptions& o) {
+  Removed removed;
+  JRX::compactEventsInBatches(o.keep, o.batch, removed.sink());
+  const long long gone = removed.rows("events_log");
+  std::cout << "removed " << gone << " event" << (gone == 1 ? "" : "s") << "; "
+            << countEvents() << " remain\n";
+  return sweepAndTell(o, removed);
+}
+
+const char* const kCompactFooter =
+    "Each batch is a transaction of its own, so writers wait behind one batch at most. The "
+    "sweep removes rows whose operation or event is gone (of this or earlier compactions) "
+    "and environment rows nothing links to. Prints the rows removed per table.";
+
+void addVacuum(CLI::App& to, CompactOptions& o) {
+  to.add_flag("--vacuum", o.vacuum,
+              "afterwards give the database's free pages back to the file system (SQLite)");
+}
+
+// The options of both compactions after their own.
+void addBatches(CLI::App& to, CompactOptions& o) {
+  to.add_option("--batch", o.batch, "rows removed per transaction")
+      ->type_name("N")->check(wholeNumber(1, 100000000))->capture_default_str();
+  to.add_flag("--no-sweep", o.noSweep,
+              "only the compaction's own rows; leave the sweep of rows whose operation, event "
+              "or links are gone for later");
+  addVacuum(to, o);
+}
+
 }  // namespace
 
-int runCompact(const CommandLine& cl) {
-  expectPositional(cl, 0, 1, "compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
-  if (cl.positional().empty()) {
-    if (!cl.has("vacuum"))
-      throw UsageError("compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
-    vacuum();
-    return 0;
-  }
-  const std::string& what = cl.positional()[0];
-  const unsigned batch =
-      static_cast<unsigned>(parseInteger("batch", cl.value("batch", "5000"), 1, 100000000LL));
-  Removed removed;
-  if (what == "ops") {
-    if (cl.has("keep")) throw UsageError("compact ops takes --age, not --keep");
-    if (!cl.has("age")) throw UsageError("compact ops needs --age SECONDS");
-    int age = static_cast<int>(parseDuration("age", cl.value("age")));
-    JRX::compactOpsInBatches(age, batch, removed.sink());
-    const long long gone = removed.rows("op_log");
-    std::cout << "removed " << gone << " ended operation" << (gone == 1 ? "" : "s")
-              << " recorded " << age << " seconds ago or earlier; " << countOperations()
-              << " remain\n";
-  } else if (what == "events") {
-    if (cl.has("age")) throw UsageError("compact events takes --keep, not --age");
-    if (!cl.has("keep")) throw UsageError("compact events needs --keep N");
-    int keep = static_cast<int>(parseInteger("keep", cl.value("keep"), 0, 2147483647LL));
-    JRX::compactEventsInBatches(keep, batch, removed.sink());
-    const long long gone = removed.rows("events_log");
-    std::cout << "removed " << gone << " event" << (gone == 1 ? "" : "s") << "; "
-              << countEvents() << " remain\n";
-  } else {
-    throw UsageError("compact what? 'ops' or 'events', not '" + what + "'");
-  }
-  if (!cl.has("no-sweep")) JRX::sweepLog(batch, removed.sink());
-  std::cout << "rows removed per table, in transactions of at most " << batch << " rows"
-            << (cl.has("no-sweep") ? " (not swept)" : "") << ":\n";
-  removed.print();
-  if (cl.has("vacuum")) vacuum();
-  return 0;
+void addInit(CommandLine& cl) {
+  addCommand(cl, "init",
+             "create the tables if missing, or bring an older layout up to date (printing what "
+             "it changed); print the local environment's GUID",
+             std::make_shared<NoOptions>(), runInit);
+}
+
+void addFinish(CommandLine& cl) {
+  addCommand(cl, "finish", "close the unfinished operations of the local node as canceled by restart",
+             std::make_shared<NoOptions>(), runFinish);
+}
+
+void addCompact(CommandLine& cl) {
+  auto vacuumOnly = std::make_shared<CompactOptions>();
+  CLI::App* compact = addCommand(
+      cl, "compact",
+      "remove old operations or events in batches of bounded transactions (not the one "
+      "transaction of the compact services), then sweep away what they leave behind; "
+      "--vacuum alone gives SQLite's free pages back",
+      vacuumOnly, runVacuum);
+  addVacuum(*compact, *vacuumOnly);
+  compact->require_subcommand(0, 1);
+
+  auto ops = std::make_shared<CompactOpsOptions>();
+  CLI::App* c = addCommand(cl, *compact, "ops",
+                           "remove ended operations recorded that long ago or earlier (what the "
+                           "operations compaction removes), then their progress rows, links and "
+                           "task rows",
+                           ops, runCompactOps, kCompactFooter);
+  c->add_option("--age", ops->age, "age in seconds; units s, m, h, d allowed")
+      ->type_name("SECONDS")->required()->transform(durationValue());
+  addBatches(*c, *ops);
+
+  auto events = std::make_shared<CompactEventsOptions>();
+  c = addCommand(cl, *compact, "events",
+                 "keep the N newest events, remove the rest (what the events compaction "
+                 "removes), then their links and detail rows",
+                 events, runCompactEvents, kCompactFooter);
+  c->add_option("--keep", events->keep, "events to keep")
+      ->type_name("N")->required()->check(wholeNumber(0, 2147483647));
+  addBatches(*c, *events);
 }
 
 }  // namespace jrxlog

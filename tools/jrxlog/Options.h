@@ -1,12 +1,10 @@
-// Command line of jrxlog: global options (database, identity, rights) that may stand anywhere,
-// one command (`compact` takes a second word), and that command's own options.
+// What the command line of jrxlog means: its global options, its errors, and the parsers of
+// option texts that the command line and the web API share.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace jrxlog {
 
@@ -21,8 +19,8 @@ class UsageError : public std::runtime_error {
   std::string helpCommand_;
 };
 
-// Exit status 0 without running a command: --help, --version, `help`, `completion`; the text
-// goes to standard output.
+// Exit status 0 without running a command: --help and --version; the text goes to standard
+// output.
 class TextRequested : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -36,33 +34,6 @@ struct GlobalOptions {
   std::string logFile;  // from --log-file, else JRXLOG_LOG_FILE
   bool verbose = false;
 };
-
-class CommandLine {
- public:
-  // Parses and checks argv against the command table (CommandTable.h), so that a mistake is
-  // reported before anything is opened. Throws UsageError or TextRequested.
-  static CommandLine parse(int argc, char** argv);
-
-  const GlobalOptions& global() const { return global_; }
-  // The command's first word; a second word ("compact ops") is the first positional.
-  const std::string& command() const { return command_; }
-  const std::vector<std::string>& positional() const { return positional_; }
-
-  bool has(const std::string& name) const { return values_.count(name) != 0; }
-  // The option's value, or `fallback` when it was not given.
-  std::string value(const std::string& name, const std::string& fallback = "") const;
-
- private:
-  GlobalOptions global_;
-  std::string command_;
-  std::vector<std::string> positional_;
-  std::map<std::string, std::string> values_;
-};
-
-// The help of jrxlog (empty command) or of a command ("ops", "compact ops").
-std::string helpText(const std::string& command = "");
-// The bash completion script, made from the command table.
-std::string bashCompletion();
 
 // Value parsers for option texts; each throws UsageError naming the option.
 long long parseInteger(const std::string& option, const std::string& text, long long min,

@@ -8,11 +8,16 @@
 
 namespace jrxlog {
 
-int runSaveProgress(const CommandLine& cl) {
-  expectPositional(cl, 1, 1, "save-progress takes one JSON object");
+namespace {
+
+struct SaveOptions {
+  std::string json;
+};
+
+int runSaveProgress(const SaveOptions& o) {
   JRX::JRXRequestProgressData record;
   try {
-    record = parseProgress(cl.positional()[0], static_cast<int64_t>(std::time(nullptr)));
+    record = parseProgress(o.json, static_cast<int64_t>(std::time(nullptr)));
   } catch (const RecordError& e) {
     std::cerr << "jrxlog: invalid progress record: " << e.what() << '\n';
     return 1;
@@ -23,11 +28,10 @@ int runSaveProgress(const CommandLine& cl) {
   return 0;
 }
 
-int runSaveEvent(const CommandLine& cl) {
-  expectPositional(cl, 1, 1, "save-event takes one JSON object");
+int runSaveEvent(const SaveOptions& o) {
   JRX::JRXEvent event;
   try {
-    event = parseEvent(cl.positional()[0], static_cast<int64_t>(std::time(nullptr)));
+    event = parseEvent(o.json, static_cast<int64_t>(std::time(nullptr)));
   } catch (const RecordError& e) {
     std::cerr << "jrxlog: invalid event record: " << e.what() << '\n';
     return 1;
@@ -36,6 +40,17 @@ int runSaveEvent(const CommandLine& cl) {
   check(log, log.saveEvent(event));
   std::cout << "saved event " << event.guid.toString() << '\n';
   return 0;
+}
+
+}  // namespace
+
+void addSaveCommands(CommandLine& cl) {
+  auto progress = std::make_shared<SaveOptions>();
+  addCommand(cl, "save-progress", "save one progress record", progress, runSaveProgress, kImportFooter)
+      ->add_option("JSON", progress->json, "one progress record")->required();
+  auto event = std::make_shared<SaveOptions>();
+  addCommand(cl, "save-event", "save one event record", event, runSaveEvent, kImportFooter)
+      ->add_option("JSON", event->json, "one event record")->required();
 }
 
 }  // namespace jrxlog

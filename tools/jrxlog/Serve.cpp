@@ -27,14 +27,18 @@ std::string urlOf(const ListenAddress& a, int port) {
   return "http://" + host + ":" + std::to_string(port) + "/";
 }
 
-}  // namespace
+struct ServeOptions {
+  std::string listen = kDefaultListen;
+  std::string tokenFile;
+  double requestTimeout =
+      std::chrono::duration<double>(ConnectionLimits().request).count();
+};
 
-int runServe(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "serve takes no arguments");
-  ListenAddress address = parseListen(cl.value("listen", kDefaultListen));
+int runServe(const ServeOptions& o) {
+  ListenAddress address = parseListen(o.listen);
   ServeSafety safety;
   safety.loopback = isLoopbackHost(address.host);
-  if (cl.has("token-file")) safety.token = readToken(cl.value("token-file"));
+  if (!o.tokenFile.empty()) safety.token = readToken(o.tokenFile);
   if (!safety.loopback && safety.token.empty())
     std::cerr << "jrxlog serve: warning: listening beyond this host without --token-file; "
                  "anyone who reaches "
@@ -51,9 +55,7 @@ int runServe(const CommandLine& cl) {
   signal(SIGPIPE, SIG_IGN);
 
   ConnectionLimits limits;
-  if (cl.has("request-timeout"))
-    limits.request = std::chrono::milliseconds(static_cast<long long>(
-        parseInterval("request-timeout", cl.value("request-timeout")) * 1000));
+  limits.request = std::chrono::milliseconds(static_cast<long long>(o.requestTimeout * 1000));
   // Outlives the server, whose logger reports to it.
   ServeMetrics metrics;
   // Workers that each allocate from an arena of their own leave each arena's freed pages
@@ -85,7 +87,7 @@ int runServe(const CommandLine& cl) {
   } else if (!server.bind_to_port(address.host, port)) {
     port = 0;
   }
-  if (port == 0) throw std::runtime_error("cannot listen on " + cl.value("listen", kDefaultListen));
+  if (port == 0) throw std::runtime_error("cannot listen on " + o.listen);
   std::cout << "jrxlog serve: " << urlOf(address, port)
             << (safety.token.empty() ? "" : "?token=...") << std::endl;
 
@@ -109,6 +111,24 @@ int runServe(const CommandLine& cl) {
   pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
   if (!ok) throw std::runtime_error("the server stopped on an error");
   return 0;
+}
+
+}  // namespace
+
+void addServe(CommandLine& cl) {
+  auto o = std::make_shared<ServeOptions>();
+  CLI::App* c = addCommand(cl, "serve",
+                           "read-only web view and JSON API of the listings, until Ctrl-C", o,
+                           runServe);
+  c->add_option("--listen", o->listen, "where to listen")
+      ->type_name("ADDR:PORT")->check(listenValue())->capture_default_str();
+  c->add_option("--token-file", o->tokenFile,
+                "every request then needs \"Authorization: Bearer TOKEN\" (or open the page "
+                "once as /?token=TOKEN)")
+      ->type_name("FILE")->check(tokenFileValue());
+  c->add_option("--request-timeout", o->requestTimeout,
+                "seconds a client has to send a whole request; a slower one is disconnected")
+      ->type_name("S")->check(intervalValue())->capture_default_str();
 }
 
 }  // namespace jrxlog

@@ -131,12 +131,15 @@ void plain(const std::vector<Running>& ops, OperationEstimates& estimates, std::
   out.flush();
 }
 
-}  // namespace
+struct WatchOptions {
+  double interval = 1;
+  long long count = 0;  // none: until interrupted
+  const GlobalOptions* global = nullptr;
+};
 
-int runWatch(const CommandLine& cl) {
-  expectPositional(cl, 0, 0, "watch takes no arguments");
-  double interval = cl.has("interval") ? parseInterval("interval", cl.value("interval")) : 1.0;
-  long long count = cl.has("count") ? parseInteger("count", cl.value("count"), 1, 1000000000) : 0;
+int runWatch(const WatchOptions& o) {
+  const double interval = o.interval;
+  const long long count = o.count;
 
   bool tty = Terminal::of(1).isTty;
   ScreenGuard guard(tty);
@@ -149,13 +152,28 @@ int runWatch(const CommandLine& cl) {
     std::vector<Running> ops = latestStates(records);
     OperationEstimates estimates(static_cast<long>(std::time(nullptr)));
     if (tty)
-      writeAll(frame(ops, estimates, Terminal::of(1), cl.global().db));
+      writeAll(frame(ops, estimates, Terminal::of(1), o.global->db));
     else
       plain(ops, estimates, std::cout);
     if (count && n + 1 >= count) break;
     StopSignals::sleep(std::chrono::milliseconds(static_cast<long long>(interval * 1000)));
   }
   return 0;
+}
+
+}  // namespace
+
+void addWatch(CommandLine& cl) {
+  auto o = std::make_shared<WatchOptions>();
+  o->global = &cl.global;
+  CLI::App* c = addCommand(cl, "watch",
+                           "live view of unfinished operations with a progress bar each, until "
+                           "Ctrl-C",
+                           o, runWatch);
+  c->add_option("--interval", o->interval, "seconds between refreshes")
+      ->type_name("S")->check(intervalValue())->capture_default_str();
+  c->add_option("--count", o->count, "stop after N refreshes")
+      ->type_name("N")->check(wholeNumber(1, 1000000000));
 }
 
 }  // namespace jrxlog
