@@ -45,24 +45,18 @@ if(TARGET jrxlog)
   install(FILES ${CMAKE_BINARY_DIR}/share/jrxlog.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME jrxlog
           COMPONENT jrxlog)
-  find_program(HELP2MAN help2man)
-  if(HELP2MAN)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/jrxlog.1
-      COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DJRXLOG=$<TARGET_FILE:jrxlog>
-              -DOUT=${CMAKE_BINARY_DIR}/share/jrxlog.1 -P ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
-      DEPENDS jrxlog ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake VERBATIM)
-    set(JRX_MAN_PAGE ${CMAKE_BINARY_DIR}/share/jrxlog.1)
-    if(JRX_DEB)
-      # Debian installs manual pages compressed.
-      add_custom_command(OUTPUT ${JRX_MAN_PAGE}.gz
-        COMMAND gzip -9nkf ${JRX_MAN_PAGE} DEPENDS ${JRX_MAN_PAGE} VERBATIM)
-      set(JRX_MAN_PAGE ${JRX_MAN_PAGE}.gz)
-    endif()
-    list(APPEND JRX_TOOL_DOCS ${JRX_MAN_PAGE})
-    install(FILES ${JRX_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT jrxlog)
-  else()
-    message(STATUS "help2man not found: no man page for jrxlog (scripts/setup.sh installs it)")
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/jrxlog.1
+    COMMAND jrxlog help --man > ${CMAKE_BINARY_DIR}/share/jrxlog.1
+    DEPENDS jrxlog VERBATIM)
+  set(JRX_MAN_PAGE ${CMAKE_BINARY_DIR}/share/jrxlog.1)
+  if(JRX_DEB)
+    # Debian installs manual pages compressed.
+    add_custom_command(OUTPUT ${JRX_MAN_PAGE}.gz
+      COMMAND gzip -9nkf ${JRX_MAN_PAGE} DEPENDS ${JRX_MAN_PAGE} VERBATIM)
+    set(JRX_MAN_PAGE ${JRX_MAN_PAGE}.gz)
   endif()
+  list(APPEND JRX_TOOL_DOCS ${JRX_MAN_PAGE})
+  install(FILES ${JRX_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT jrxlog)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/share)
   add_custom_target(jrxlog_docs ALL DEPENDS ${JRX_TOOL_DOCS})
 endif()

@@ -10,7 +10,7 @@ profile=${1:-all}
 tool_packages=(g++ make cmake pkg-config libsqlite3-dev libmariadb-dev nlohmann-json3-dev
                libboost-dev libcpp-httplib-dev libcli11-dev libjs-chart.js)
 test_packages=(build-essential mariadb-server mariadb-client libgtest-dev libgmock-dev
-               libbenchmark-dev help2man ccache dpkg-dev lintian fakeroot clang-14
+               libbenchmark-dev ccache dpkg-dev lintian fakeroot clang-14
                libfuzzer-14-dev openssl
                python3-prometheus-client)  # parses /metrics as a scraper would
 cluster_packages=(galera-4 mariadb-backup socat)  # the cluster test
