@@ -1,0 +1,181 @@
+// The options each command declares are what its --help, the bash completion and the manual
+// page name, with the ranges and defaults of the declaration, and the range the help shows is
+// the one the parser enforces. The declarations are read from the tool's own parser objects;
+// what they are compared with is what the built tool prints.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "CommandLine.h"
+#include "ToolFixture.h"
+
+namespace jrxtest {
+namespace {
+
+using Names = std::set<std::string>;
+using jrxlog::CommandLine;
+
+// The commands with their words, the tool itself first (no words).
+std::vector<std::pair<std::string, const CLI::App*>> commandsOf(const CommandLine& cl) {
+  auto all = jrxlog::allCommands(cl.app);
+  all.insert(all.begin(), {"", &cl.app});
+  return all;
+}
+
+Strings wordsOf(const std::string& command) {
+  Strings words;
+  std::istringstream in(command);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+// The long options a command takes: its own, and for a command the global ones too.
+Names accepted(const CommandLine& cl, const CLI::App& command, bool withHelp = true) {
+  Names names;
+  for (const CLI::App* app : {&command, static_cast<const CLI::App*>(&cl.app)})
+    for (const CLI::Option* o : app->get_options())
+      if (withHelp || o != app->get_help_ptr())
+        for (const std::string& l : o->get_lnames()) names.insert("--" + l);
+  return names;
+}
+
+Names longOptionsIn(const std::string& text, const std::string& dash = "--") {
+  Names names;
+  const std::regex option(dash == "--" ? "--[a-z][a-z-]*" : R"(\\-\\-[a-z]+(\\-[a-z]+)*)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
+    std::string n = it->str();
+    if (dash != "--") n = std::regex_replace(n, std::regex(R"(\\-)"), "-");
+    names.insert(n);
+  }
+  return names;
+}
+
+TEST(ToolCommandLine, HelpShowsEachOptionsRangeAndDefaultFromItsDeclaration) {
+  CommandLine cl;
+  size_t ranges = 0, defaults = 0;
+  for (const auto& c : commandsOf(cl)) {
+    Strings args = wordsOf(c.first);
+    args.push_back("--help");
+    const ToolRun help = runJrxlog(args);
+    ASSERT_EQ(help.status, 0) << c.first << help.err;
+    for (const CLI::Option* o : c.second->get_options()) {
+      const std::string name = o->get_name(), range = jrxlog::rangeOf(*o),
+                        given = jrxlog::defaultOf(*o);
+      // The option's entry: from its names to the next option or section.
+      const size_t at = help.out.find("\n  " + o->get_name(o->get_positional(), true) + " ");
+      ASSERT_NE(at, std::string::npos) << c.first << " " << name << "\n" << help.out;
+      const size_t end = std::min(help.out.find("\n  -", at + 1), help.out.find("\n\n", at + 1));
+      const std::string entry = help.out.substr(at, end - at);
+      EXPECT_NE(entry.find(o->get_description()), std::string::npos) << entry;
+      EXPECT_TRUE(range.empty() || entry.find(range) != std::string::npos) << entry;
+      EXPECT_TRUE(given.empty() || entry.find("default " + given) != std::string::npos) << entry;
+      ranges += !range.empty();
+      defaults += !given.empty();
+    }
+  }
+  // The declarations in force: a sample, so that the loop above cannot pass on nothing.
+  EXPECT_GE(ranges, 12u);
+  EXPECT_GE(defaults, 10u);
+  const ToolRun import = runJrxlog({"import", "--help"});
+  EXPECT_NE(import.out.find("--batch N"), std::string::npos) << import.out;
+  EXPECT_NE(import.out.find("(1 to 1000000, default 500)"), std::string::npos) << import.out;
+}
+
+// Parses `args` as the tool would; the usage error's text, or "" when it parsed.
+std::string usageErrorOf(Strings args) {
+  std::vector<char*> argv;
+  args.insert(args.begin(), "jrxlog");
+  for (std::string& a : args) argv.push_back(&a[0]);
+  CommandLine cl;
+  try {
+    cl.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const jrxlog::UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Each whole-number range the help shows is the one the parser holds the option to.
+TEST(ToolCommandLine, TheRangeShownIsTheRangeEnforced) {
+  CommandLine cl;
+  const std::regex wholeNumbers(R"((-?\d+) to (-?\d+)( seconds)?)");
+  size_t checked = 0;
+  for (const auto& c : commandsOf(cl)) {
+    for (const CLI::Option* o : c.second->get_options()) {
+      std::smatch m;
+      const std::string range = jrxlog::rangeOf(*o);
+      if (o->get_positional() || !std::regex_match(range, m, wholeNumbers)) continue;
+      const long long min = std::stoll(m[1]), max = std::stoll(m[2]);
+      const std::string name = o->get_name();
+      const auto error = [&](long long value) {
+        Strings args = wordsOf(c.first);
+        args.insert(args.end(), {name, std::to_string(value)});
+        return usageErrorOf(args);
+      };
+      for (long long outside : {min - 1, max + 1})
+        EXPECT_EQ(error(outside).rfind(name + ": ", 0), 0u) << c.first << " " << name << " " << outside;
+      for (long long inside : {min, max})
+        EXPECT_NE(error(inside).rfind(name + ": ", 0), 0u) << c.first << " " << name << " " << inside;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 10u);
+}
+
+// Per command, the words `completion bash` offers are the long options the parser takes; the
+// options it skips a value after are those that take one.
+TEST(ToolCommandLine, CompletionNamesExactlyTheOptionsAccepted) {
+  CommandLine cl;
+  const ToolRun script = runJrxlog({"completion", "bash"});
+  ASSERT_EQ(script.status, 0) << script.err;
+  Names valued;
+  for (const auto& c : commandsOf(cl)) {
+    const std::string start = "'" + c.first + "') words='";
+    const size_t at = script.out.find(start);
+    ASSERT_NE(at, std::string::npos) << c.first;
+    const size_t from = at + start.size();
+    const std::string words = script.out.substr(from, script.out.find('\'', from) - from);
+    EXPECT_EQ(longOptionsIn(words), accepted(cl, *c.second)) << c.first << ": " << words;
+    for (const CLI::Option* o : c.second->get_options())
+      if (o->nonpositional() && o->get_type_size() != 0) valued.insert(o->get_name());
+  }
+  const size_t skip = script.out.find(") ((i++)) ;;");
+  ASSERT_NE(skip, std::string::npos);
+  const size_t line = script.out.rfind('\n', skip) + 1;
+  EXPECT_EQ(longOptionsIn(script.out.substr(line, skip - line)), valued);
+}
+
+// Per command, the manual page's entries are the options the parser takes (a command's --help
+// told once, among the global options), each with its range and default.
+TEST(ToolCommandLine, ManualPageNamesExactlyTheOptionsAccepted) {
+  CommandLine cl;
+  const ToolRun page = runJrxlog({"help", "--man"});
+  ASSERT_EQ(page.status, 0) << page.err;
+  const auto roff = [](std::string text) { return std::regex_replace(text, std::regex("-"), "\\-"); };
+  for (const auto& c : commandsOf(cl)) {
+    const std::string heading =
+        c.first.empty() ? ".SH OPTIONS\n" : ".SS \"jrxlog " + roff(c.first) + "\"\n";
+    const size_t at = page.out.find(heading);
+    ASSERT_NE(at, std::string::npos) << heading;
+    const size_t end = page.out.find("\n.S", at + heading.size());
+    const std::string section = page.out.substr(at, end - at);
+    // The option's name stands on the line after each .TP.
+    std::string entries;
+    for (size_t tp = section.find(".TP\n"); tp != std::string::npos; tp = section.find(".TP\n", tp + 1))
+      entries += section.substr(tp + 4, section.find('\n', tp + 4) - tp - 4) + "\n";
+    Names expected = accepted(cl, *c.second, c.first.empty());
+    if (!c.first.empty())
+      for (const std::string& global : accepted(cl, cl.app)) expected.erase(global);
+    EXPECT_EQ(longOptionsIn(entries, "\\-\\-"), expected) << section;
+    for (const CLI::Option* o : c.second->get_options()) {
+      const std::string range = jrxlog::rangeOf(*o), given = jrxlog::defaultOf(*o);
+      EXPECT_TRUE(range.empty() || section.find(roff(range)) != std::string::npos) << range;
+      EXPECT_TRUE(given.empty() || section.find(roff("default " + given)) != std::string::npos)
+          << given;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jrxtest
