@@ -31,25 +31,19 @@ class CommandLine {
   bool opensLog = true;  // false for the commands that only print about the tool itself
 };
 
-// A command of `parent` that runs `run` with `options`, whose fields the caller binds to the
-// command's options. The deepest command named runs: `compact ops`, not `compact`.
+// A command (of `parent`, else of the tool) that runs `run` with `options`, whose fields the
+// caller binds to the command's options. The deepest command named runs: `compact ops`.
 template <class Options>
-CLI::App* addCommand(CommandLine& cl, CLI::App& parent, const std::string& name,
-                     const std::string& help, const std::shared_ptr<Options>& options,
-                     int (*run)(const Options&), const std::string& footer = "") {
-  CLI::App* sub = parent.add_subcommand(name, help);
+CLI::App* addCommand(CommandLine& cl, const std::string& name, const std::string& help,
+                     const std::shared_ptr<Options>& options, int (*run)(const Options&),
+                     const std::string& footer = "", CLI::App* parent = nullptr) {
+  CLI::App* sub = (parent ? parent : &cl.app)->add_subcommand(name, help);
   sub->group("Commands");
   sub->footer(footer);  // not the tool's own, which CLI11 would hand down
   sub->callback([&cl, options, run] {
     if (!cl.run) cl.run = [options, run] { return run(*options); };
   });
   return sub;
-}
-template <class Options>
-CLI::App* addCommand(CommandLine& cl, const std::string& name, const std::string& help,
-                     const std::shared_ptr<Options>& options, int (*run)(const Options&),
-                     const std::string& footer = "") {
-  return addCommand(cl, cl.app, name, help, options, run, footer);
 }
 
 // The checks of option values. A validator's description is the range the help, the manual
@@ -63,6 +57,12 @@ CLI::Validator guidValue();        // an environment identifier
 CLI::Validator listenValue();      // parseListen
 CLI::Validator tokenFileValue();   // a file that readToken accepts
 
+// An option bound to a whole number from `min` to `max`.
+template <class T>
+CLI::Option* addNumber(CLI::App& to, const std::string& name, T& value, long long min,
+                       long long max, const std::string& help) {
+  return to.add_option(name, value, help)->type_name("N")->check(wholeNumber(min, max));
+}
 // An option bound to an environment identifier (invalid unless given).
 CLI::Option* addGuidOption(CLI::App& to, const std::string& name, JRX::JRXEID& eid,
                            const std::string& help);

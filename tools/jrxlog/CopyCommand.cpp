@@ -135,8 +135,8 @@ void addCopy(CommandLine& cl) {
                            "copy differs from the source.");
   c->add_option("--to", o->to, "the empty target database (URL forms as for --db)")
       ->type_name("URL")->required();
-  c->add_option("--batch", o->batch, "rows per transaction on the target")
-      ->type_name("N")->check(wholeNumber(1, 1000000))->capture_default_str();
+  addNumber(*c, "--batch", o->batch, 1, 1000000, "rows per transaction on the target")
+      ->capture_default_str();
 }
 
 }  // namespace jrxlog

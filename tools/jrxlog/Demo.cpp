@@ -19,10 +19,10 @@ void addDemo(CommandLine& cl) {
                            "simulate an agent at work (nodes, VMs, operations, events, audit "
                            "records), then print a summary and the newest records",
                            o, runDemo, kTimeHelp);
-  c->add_option("--seed", o->seed, "seed of the simulation")
-      ->type_name("N")->check(wholeNumber(0, 9007199254740991LL))->capture_default_str();
-  c->add_option("--size", o->size, "number of simulated operations")
-      ->type_name("N")->check(wholeNumber(1, 100000))->capture_default_str();
+  addNumber(*c, "--seed", o->seed, 0, 9007199254740991LL, "seed of the simulation")
+      ->capture_default_str();
+  addNumber(*c, "--size", o->size, 1, 100000, "number of simulated operations")
+      ->capture_default_str();
   c->add_option("--time", o->now, "the simulated present")
       ->type_name("T")->transform(timeValue())->default_str("now");
 }

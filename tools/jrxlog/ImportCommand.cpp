@@ -238,8 +238,8 @@ void addImport(CommandLine& cl) {
                            "read JSON Lines (env, progress, event records); stops at the first "
                            "refused or invalid record, naming its line",
                            o, runImport, kImportFooter);
-  c->add_option("--batch", o->batch, "progress records saved per call")
-      ->type_name("N")->check(wholeNumber(1, 1000000))->capture_default_str();
+  addNumber(*c, "--batch", o->batch, 1, 1000000, "progress records saved per call")
+      ->capture_default_str();
   c->add_option("FILE", o->path, "the records; '-' for standard input")
       ->type_name("FILE")->capture_default_str();
 }

@@ -396,8 +396,7 @@ void addEvents(CommandLine& cl) {
   addGuidOption(*c, "--eid", q.eid, "events of this environment");
   c->add_flag_callback("--operand", [&q] { q.bySource = false; },
                        "match --eid as the further (\"O\") environment");
-  c->add_option("--limit", q.limit, "at most N events")
-      ->type_name("N")->check(wholeNumber(0, 4294967295LL))->capture_default_str();
+  addNumber(*c, "--limit", q.limit, 0, 4294967295LL, "at most N events")->capture_default_str();
   c->add_option("--category", q.category, "events of this category")->type_name("C");
   c->add_option("--type", q.type, "events of this type")->type_name("T");
   c->add_flag("--with-data", q.withData,

@@ -107,8 +107,7 @@ struct CompactEventsOptions : CompactOptions {
   int keep = 0;
 };
 
-int runVacuum(const CompactOptions& o) {
-  if (!o.vacuum) throw UsageError("compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
+int runVacuum(const CompactOptions&) {
   vacuum();
   return 0;
 }
@@ -154,8 +153,7 @@ void addVacuum(CLI::App& to, CompactOptions& o) {
 
 // The options of both compactions after their own.
 void addBatches(CLI::App& to, CompactOptions& o) {
-  to.add_option("--batch", o.batch, "rows removed per transaction")
-      ->type_name("N")->check(wholeNumber(1, 100000000))->capture_default_str();
+  addNumber(to, "--batch", o.batch, 1, 100000000, "rows removed per transaction")->capture_default_str();
   to.add_flag("--no-sweep", o.noSweep,
               "only the compaction's own rows; leave the sweep of rows whose operation, event "
               "or links are gone for later");
@@ -186,24 +184,28 @@ void addCompact(CommandLine& cl) {
       vacuumOnly, runVacuum);
   addVacuum(*compact, *vacuumOnly);
   compact->require_subcommand(0, 1);
+  // Said while parsing, before the log is opened (or created).
+  compact->parse_complete_callback([compact, vacuumOnly] {
+    if (compact->get_subcommands().empty() && !vacuumOnly->vacuum)
+      throw CLI::ValidationError("compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
+  });
 
   auto ops = std::make_shared<CompactOpsOptions>();
-  CLI::App* c = addCommand(cl, *compact, "ops",
+  CLI::App* c = addCommand(cl, "ops",
                            "remove ended operations recorded that long ago or earlier (what the "
                            "operations compaction removes), then their progress rows, links and "
                            "task rows",
-                           ops, runCompactOps, kCompactFooter);
+                           ops, runCompactOps, kCompactFooter, compact);
   c->add_option("--age", ops->age, "age in seconds; units s, m, h, d allowed")
       ->type_name("SECONDS")->required()->transform(durationValue());
   addBatches(*c, *ops);
 
   auto events = std::make_shared<CompactEventsOptions>();
-  c = addCommand(cl, *compact, "events",
+  c = addCommand(cl, "events",
                  "keep the N newest events, remove the rest (what the events compaction "
                  "removes), then their links and detail rows",
-                 events, runCompactEvents, kCompactFooter);
-  c->add_option("--keep", events->keep, "events to keep")
-      ->type_name("N")->required()->check(wholeNumber(0, 2147483647));
+                 events, runCompactEvents, kCompactFooter, compact);
+  addNumber(*c, "--keep", events->keep, 0, 2147483647, "events to keep")->required();
   addBatches(*c, *events);
 }
 

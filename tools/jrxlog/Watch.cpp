@@ -172,8 +172,7 @@ void addWatch(CommandLine& cl) {
                            o, runWatch);
   c->add_option("--interval", o->interval, "seconds between refreshes")
       ->type_name("S")->check(intervalValue())->capture_default_str();
-  c->add_option("--count", o->count, "stop after N refreshes")
-      ->type_name("N")->check(wholeNumber(1, 1000000000));
+  addNumber(*c, "--count", o->count, 1, 1000000000, "stop after N refreshes");
 }
 
 }  // namespace jrxlog
