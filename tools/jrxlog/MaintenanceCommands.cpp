@@ -184,10 +184,12 @@ void addCompact(CommandLine& cl) {
       vacuumOnly, runVacuum);
   addVacuum(*compact, *vacuumOnly);
   compact->require_subcommand(0, 1);
-  // Said while parsing, before the log is opened (or created).
-  compact->parse_complete_callback([compact, vacuumOnly] {
-    if (compact->get_subcommands().empty() && !vacuumOnly->vacuum)
+  // Said while parsing, before the log is opened (or created), and after the parser has
+  // named a word it does not know: a compaction's callback has chosen it already.
+  compact->callback([&cl, vacuumOnly] {
+    if (!cl.run && !vacuumOnly->vacuum)
       throw CLI::ValidationError("compact needs 'ops --age SECONDS', 'events --keep N' or --vacuum");
+    if (!cl.run) cl.run = [vacuumOnly] { return runVacuum(*vacuumOnly); };
   });
 
   auto ops = std::make_shared<CompactOpsOptions>();
