@@ -12,8 +12,8 @@ namespace jrxlog {
 
 namespace {
 
-// The help shows an option's value name alone after it, and its range and default with its
-// help, where they are read with what they bound.
+// The help shows an option's value name alone after the option, and its range and default
+// after its help, where a reader looks for what the value means.
 class HelpFormatter : public CLI::Formatter {
  public:
   std::string make_option_opts(const CLI::Option* o) const override {
@@ -64,13 +64,11 @@ CLI::Validator intervalValue() {
 }
 
 CLI::Validator guidValue() {
-  return CLI::Validator(
-      [](std::string& text) -> std::string {
-        JRX::JRXEID eid;
-        if (eid.fromString(text.c_str()) == 0) return "";
-        return "not a GUID (8-4-4-4-12 hex digits): '" + text + "'";
-      },
-      "");
+  return parsing("", [](std::string& t) {
+    JRX::JRXEID eid;
+    if (eid.fromString(t.c_str()) != 0)
+      throw UsageError("not a GUID (8-4-4-4-12 hex digits): '" + t + "'");
+  });
 }
 
 CLI::Validator listenValue() {
