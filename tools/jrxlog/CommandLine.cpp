@@ -18,7 +18,7 @@ class HelpFormatter : public CLI::Formatter {
  public:
   std::string make_option_opts(const CLI::Option* o) const override {
     std::string s;
-    if (o->get_type_size() != 0) s += " " + valueName(*o);
+    if (o->get_type_size() != 0 && o->nonpositional()) s += " " + valueName(*o);
     if (o->get_required()) s += " (required)";
     if (!o->get_envname().empty()) s += " (or " + o->get_envname() + ")";
     return s;
