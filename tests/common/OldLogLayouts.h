@@ -2,6 +2,7 @@
 // make them again to open them with this build, and the upgrade benchmark fills the oldest.
 #pragma once
 
+#include <initializer_list>
 #include <vector>
 
 namespace jrxtest {
@@ -218,42 +219,21 @@ inline const OldLayout kBeforeTitleWidth = {
      "events_log_audit_session (session_id(255))) ENGINE=InnoDB"},
     true};
 
-// Layout version 1: the first recorded version, with every key and width of today's tables
-// but none of the indexes that estimates and rare filters read.
+// `tables` and then the statements that record a layout version.
+inline std::vector<const char*> withLayoutTable(std::vector<const char*> tables,
+                                                std::initializer_list<const char*> version) {
+  tables.insert(tables.end(), version);
+  return tables;
+}
+
+// Layout version 1, the first recorded: on SQLite the tables of the layout before it, on
+// MariaDB with the title's width; none of the indexes that estimates and rare filters read.
 inline const OldLayout kVersion1 = {
     "version_1",
-    {"CREATE TABLE op_log (op_id INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT, id TEXT, "
-     "parent_id TEXT, time INTEGER, status INTEGER, session_id TEXT)",
-     "CREATE INDEX op_log_id ON op_log (id)", "CREATE INDEX op_log_time ON op_log (time, op_id)",
-     "CREATE INDEX op_log_status_time ON op_log (status, time)",
-     "CREATE INDEX op_log_session ON op_log (session_id)",
-     "CREATE TABLE op_log_data (data_id INTEGER PRIMARY KEY AUTOINCREMENT, op_id INTEGER, "
-     "progress INTEGER, time INTEGER, status INTEGER, info BLOB)",
-     "CREATE INDEX op_log_data_op ON op_log_data (op_id, data_id)",
-     "CREATE TABLE op_log_env (op_id INTEGER NOT NULL, env_id INTEGER NOT NULL, role TEXT NOT "
-     "NULL, is_default TEXT, PRIMARY KEY (op_id, role, env_id))",
-     "CREATE INDEX op_log_env_env ON op_log_env (env_id, role)",
-     "CREATE TABLE op_log_task (op_id INTEGER NOT NULL, task_id TEXT, PRIMARY KEY (op_id))",
-     "CREATE TABLE env_log (id INTEGER PRIMARY KEY AUTOINCREMENT, eid BLOB, title TEXT, type TEXT)",
-     "CREATE UNIQUE INDEX env_log_eid_title ON env_log (eid, title)",
-     "CREATE TABLE Environment (eid BLOB)", "CREATE INDEX Environment_eid ON Environment (eid)",
-     "CREATE TABLE events_log (event_id INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, code "
-     "INTEGER, time INTEGER, category TEXT, type TEXT, sid TEXT, info_bin BLOB, info BLOB, data "
-     "BLOB)",
-     "CREATE UNIQUE INDEX events_log_guid ON events_log (guid)",
-     "CREATE INDEX events_log_time ON events_log (time, event_id)",
-     "CREATE TABLE events_log_env (event_id INTEGER, env_id INTEGER, role TEXT)",
-     "CREATE INDEX events_log_env_link ON events_log_env (event_id, role, env_id)",
-     "CREATE INDEX events_log_env_role ON events_log_env (role, env_id, event_id)",
-     "CREATE TABLE events_log_resource (event_id INTEGER NOT NULL, resource_id TEXT, "
-     "resource_type TEXT, PRIMARY KEY (event_id))",
-     "CREATE TABLE events_log_status (event_id INTEGER NOT NULL, old_status INTEGER, "
-     "old_transition INTEGER, new_status INTEGER, new_transition INTEGER, PRIMARY KEY (event_id))",
-     "CREATE TABLE events_log_audit (event_id INTEGER NOT NULL, session_id TEXT, address TEXT, "
-     "address_bin TEXT, detail TEXT, PRIMARY KEY (event_id))",
-     "CREATE INDEX events_log_audit_session ON events_log_audit (session_id)",
-     "CREATE TABLE jrxlog_layout (part TEXT NOT NULL, version INTEGER, PRIMARY KEY (part))",
-     "INSERT INTO jrxlog_layout (part, version) VALUES ('log', 1)"},
+    withLayoutTable(kBeforeTitleWidth.sqlite,
+                    {"CREATE TABLE jrxlog_layout (part TEXT NOT NULL, version INTEGER, PRIMARY "
+                     "KEY (part))",
+                     "INSERT INTO jrxlog_layout (part, version) VALUES ('log', 1)"}),
     {"CREATE TABLE op_log (op_id INT NOT NULL AUTO_INCREMENT, op LONGBLOB, id LONGBLOB, "
      "parent_id LONGBLOB, time INT, status INT, session_id LONGBLOB, PRIMARY KEY (op_id), KEY "
      "op_log_id (id(255)), KEY op_log_session (session_id(255)), KEY op_log_status_time "
