@@ -50,6 +50,18 @@ void ASDomain::ForeignIndexColumn(const char* index) {
   throw AException(std::string("index ") + index + " names a column of another table");
 }
 
+void ASIndexes::Add(const char* name, std::initializer_list<const ASAttribute*> columns,
+                    bool unique) {
+  if (columns.size() > AS_MAX_KEY_COLUMNS) ASDomain::TooManyColumns(name);
+  ASIndexDef& def = list_.emplace_back();
+  def.name = name;
+  def.unique = unique;
+  for (const ASAttribute* a : columns) {
+    if (!a || a->Domain() != domain_) ASDomain::ForeignIndexColumn(name);
+    def.columns.push_back(static_cast<unsigned short>(a->Index()));
+  }
+}
+
 void ASDomain::SetPrimaryKey(std::initializer_list<const ASAttribute*> columns) {
   if (columns.size() > AS_MAX_KEY_COLUMNS) TooManyColumns("PRIMARY");
   primary_.clear();

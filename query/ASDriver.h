@@ -25,6 +25,10 @@ class ASDriverStatement {
  public:
   virtual ~ASDriverStatement() = default;
   virtual void Execute(const std::vector<ASBindValue>& params) = 0;
+  // Execute() for a select of one row at the most, read at once with nothing else run on
+  // the connection before Reset(): a driver may read it as it comes instead of keeping the
+  // result aside first. The default is Execute().
+  virtual void ExecuteOne(const std::vector<ASBindValue>& params) { Execute(params); }
   virtual bool Next() = 0;
   virtual size_t Columns() const = 0;
   virtual void Get(size_t column, ASBindValue& out) const = 0;

@@ -115,7 +115,10 @@ long long execute(ASDriverStatement& st, const std::vector<ASBindValue>& params,
                   unsigned long long maxRows = std::numeric_limits<unsigned long long>::max(),
                   ASRowTarget* target = nullptr) {
   try {
-    st.Execute(params);
+    if (target)
+      st.ExecuteOne(params);
+    else
+      st.Execute(params);
     if (target) {
       if (st.Next()) {
         const size_t n = std::min(st.Columns(), target->count);

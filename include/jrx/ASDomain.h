@@ -36,6 +36,22 @@ struct ASIndexDef {
   ASColumnList columns;
   bool unique = false;
 };
+using ASIndexList = boost::container::small_vector<ASIndexDef, 8>;
+
+// The indexes a table class declares in its override of ASDomain::DeclareIndexes().
+class ASIndexes {
+ public:
+  explicit ASIndexes(const ASDomain& domain) : domain_(&domain) {}
+  // An index created with the table, of at most AS_MAX_KEY_COLUMNS columns of the domain.
+  // REQUIRES: `name` outlives the domain (a string literal of the class).
+  void Add(const char* name, std::initializer_list<const ASAttribute*> columns,
+           bool unique = false);
+  const ASIndexList& List() const { return list_; }
+
+ private:
+  const ASDomain* domain_;
+  ASIndexList list_;
+};
 
 class ASDomain {
  public:
@@ -65,20 +81,12 @@ class ASDomain {
     return i < attrs_.size() && (i >= removed_.size() || !removed_[i]);
   }
 
-  // Schema: indexes created with the table, of at most AS_MAX_KEY_COLUMNS columns of this
-  // domain. REQUIRES: `name` outlives the domain.
-  void AddIndex(const char* name, std::initializer_list<const ASAttribute*> columns,
-                bool unique = false) {
-    if (columns.size() > AS_MAX_KEY_COLUMNS) TooManyColumns(name);
-    ASIndexDef& def = indexes_.emplace_back();
-    def.name = name;
-    def.unique = unique;
-    for (const ASAttribute* a : columns) {
-      if (!a || a->Domain() != this) ForeignIndexColumn(name);
-      def.columns.push_back(static_cast<unsigned short>(a->Index()));
-    }
+  // Schema: the indexes created with the table, as its class declares them.
+  ASIndexList Indexes() const {
+    ASIndexes declared(*this);
+    DeclareIndexes(declared);
+    return declared.List();
   }
-  const boost::container::small_vector<ASIndexDef, 4>& Indexes() const { return indexes_; }
   // The columns whose values identify a row, for a table without an auto-increment key
   // (which is the primary key where there is one). Its columns are NOT NULL.
   void SetPrimaryKey(std::initializer_list<const ASAttribute*> columns);
@@ -96,9 +104,14 @@ class ASDomain {
     if (values.size() != attrs_.size()) ValuesMismatch(values.size());
     values_.assign(values.begin(), values.end());
   }
+  // Declares the indexes of the table (ASIndexes::Add), for what creates or reshapes it:
+  // asked for there only, since table objects are made for every statement, and their
+  // statements never need them.
+  virtual void DeclareIndexes(ASIndexes& indexes) const { (void)indexes; }
 
  private:
   friend class ASAttribute;
+  friend class ASIndexes;
   [[noreturn]] static void ForeignIndexColumn(const char* index);
   [[noreturn]] static void TooManyColumns(const char* index);
   static unsigned long NewSerial();
@@ -115,7 +128,6 @@ class ASDomain {
   boost::container::small_vector<ASAttribute*, 16> attrs_;
   boost::container::small_vector<ASValue*, 16> values_;
   std::vector<bool> removed_;  // from inserts; empty until a column is removed
-  boost::container::small_vector<ASIndexDef, 4> indexes_;
   ASColumnList primary_;
   const ASAttribute* autoinc_ = nullptr;
   bool leftJoined_ = false;

@@ -26,6 +26,8 @@ class MariaConnection : public ASDriverConnection {
   // Called after each statement (`ok`: it succeeded); ends what a statement outside a
   // transaction left open on the server.
   void StatementDone(bool ok);
+  // Between Begin() and Commit() / Rollback(): StatementDone() leaves the server alone.
+  bool InTransaction() const { return explicit_; }
 
   void Begin(ASTransactionMode mode) override;
   void Commit() override;

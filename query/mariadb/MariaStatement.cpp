@@ -26,7 +26,16 @@ MariaStatement::MariaStatement(MariaConnection& conn, MYSQL* db, const std::stri
 
 MariaStatement::~MariaStatement() { mysql_stmt_close(stmt_); }
 
-void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
+void MariaStatement::Execute(const std::vector<ASBindValue>& params) { Run(params, true); }
+
+// One row needs no copy of the result on the client: it is fetched as it comes, and Reset()
+// reads what is left of the result (its end). Outside a transaction the statement is ended
+// on the server after it ran, which the pending row would not allow.
+void MariaStatement::ExecuteOne(const std::vector<ASBindValue>& params) {
+  Run(params, !conn_.InTransaction());
+}
+
+void MariaStatement::Run(const std::vector<ASBindValue>& params, bool store) {
   Reset();
   const unsigned long n = mysql_stmt_param_count(stmt_);
   if (n != params.size())
@@ -67,10 +76,14 @@ void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
     if (unsigned long long id = mysql_stmt_insert_id(stmt_)) conn_.SetLastInsertId(id);
     if (mysql_stmt_field_count(stmt_) > 0) {
       changes_ = 0;
-      // The whole page comes to the client now, leaving the connection free.
-      if (mysql_stmt_store_result(stmt_)) mariaThrow(stmt_);
-      stored_ = true;
-      BindResult();
+      if (store) {
+        // The whole page comes to the client now, leaving the connection free.
+        if (mysql_stmt_store_result(stmt_)) mariaThrow(stmt_);
+        stored_ = true;
+      } else {
+        streaming_ = true;
+      }
+      BindResult(store);
     }
   } catch (const AException& e) {
     if (!e.ConnectionLost()) conn_.StatementDone(false);
@@ -79,7 +92,7 @@ void MariaStatement::Execute(const std::vector<ASBindValue>& params) {
   conn_.StatementDone(true);
 }
 
-void MariaStatement::BindResult() {
+void MariaStatement::BindResult(bool stored) {
   // The statement's own field list (its max_length set by the store): no metadata copy, and
   // the column buffers of the previous execution are reused.
   MYSQL_FIELD* fields = mariadb_stmt_fetch_fields(stmt_);
@@ -112,7 +125,9 @@ void MariaStatement::BindResult() {
         break;
       default: {
         c.kind = Bytes;
-        const size_t want = fields[i].max_length ? fields[i].max_length : 1;
+        // Not known of a row read as it comes: room for a short value (or the room a longer
+        // one left), and a longer one is read again.
+        const size_t want = !stored ? 256 : fields[i].max_length ? fields[i].max_length : 1;
         // Grown as needed and kept, unless a long value left it much larger than needed.
         if (c.buffer.size() < want || c.buffer.size() > std::max<size_t>(4 * want, 65536))
           std::string(want, '\0').swap(c.buffer);
@@ -132,12 +147,13 @@ void MariaStatement::BindResult() {
 }
 
 bool MariaStatement::Next() {
-  if (!stored_) return false;
+  if (!stored_ && !streaming_) return false;
   int rc = mysql_stmt_fetch(stmt_);
   if (rc == MYSQL_NO_DATA) return false;
   if (rc == 1) mariaThrow(stmt_);
   if (rc == MYSQL_DATA_TRUNCATED) {
-    // Only possible when max_length was not known; fetch the long values again.
+    // Only where the longest value was not known (a row read as it comes): the long values
+    // are fetched again.
     for (size_t i = 0; i < columns_.size(); ++i) {
       Column& c = columns_[i];
       if (!c.error || c.kind != Bytes) continue;
@@ -181,8 +197,8 @@ void MariaStatement::Get(size_t column, ASBindValue& out) const {
 }
 
 void MariaStatement::Reset() {
-  if (stored_) {
+  if (stored_ || streaming_) {
     mysql_stmt_free_result(stmt_);
-    stored_ = false;
+    stored_ = streaming_ = false;
   }
 }

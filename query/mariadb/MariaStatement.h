@@ -11,6 +11,7 @@ class MariaStatement : public ASDriverStatement {
   MariaStatement(MariaConnection& conn, MYSQL* db, const std::string& sql);
   ~MariaStatement() override;
   void Execute(const std::vector<ASBindValue>& params) override;
+  void ExecuteOne(const std::vector<ASBindValue>& params) override;
   bool Next() override;
   size_t Columns() const override { return columns_.size(); }
   void Get(size_t column, ASBindValue& out) const override;
@@ -28,7 +29,9 @@ class MariaStatement : public ASDriverStatement {
     my_bool null = 0;
     my_bool error = 0;
   };
-  void BindResult();
+  void Run(const std::vector<ASBindValue>& params, bool store);
+  // `stored`: the result was stored, and its metadata tells each column's longest value.
+  void BindResult(bool stored);
 
   MariaConnection& conn_;
   MYSQL_STMT* stmt_ = nullptr;
@@ -37,4 +40,5 @@ class MariaStatement : public ASDriverStatement {
   std::vector<MYSQL_BIND> resultBinds_;
   long long changes_ = 0;
   bool stored_ = false;
+  bool streaming_ = false;  // a row of ExecuteOne() is read as it comes
 };

@@ -12,7 +12,10 @@ using Layout = QueryTest;
 
 // An older layout of one table: no key, an index that has gone since, a text without width.
 struct old_pair_domain : ASDomain {
-  old_pair_domain() : ASDomain("qt_pair") { AddIndex("qt_pair_left", {&left}); }
+  old_pair_domain() : ASDomain("qt_pair") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("qt_pair_left", {&left});
+  }
   ASAttribute left{this, "left_id", AS_INT};
   ASAttribute code{this, "code", AS_VSTR};
 };
@@ -27,7 +30,9 @@ struct old_pair : ASTable<old_pair_domain> {
 struct pair_domain : ASDomain {
   pair_domain() : ASDomain("qt_pair") {
     SetPrimaryKey({&left, &code});
-    AddIndex("qt_pair_code", {&code, &left}, true);
+  }
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("qt_pair_code", {&code, &left}, true);
   }
   ASAttribute left{this, "left_id", AS_INT};
   ASAttribute code{this, "code", AS_VSTR, AS_COL_NONE, 8};

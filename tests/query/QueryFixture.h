@@ -12,9 +12,10 @@
 
 // One column of every value type, behind an auto-increment key.
 struct item_domain : ASDomain {
-  item_domain() : ASDomain("qt_item") {
-    AddIndex("qt_item_name", {&name});
-    AddIndex("qt_item_time", {&time, &item_id});
+  item_domain() : ASDomain("qt_item") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("qt_item_name", {&name});
+    x.Add("qt_item_time", {&time, &item_id});
   }
   ASAttribute item_id{this, "item_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute name{this, "name", AS_VSTR};
@@ -41,7 +42,10 @@ struct item : ASTable<item_domain> {
 
 // Rows of items, without a key of their own.
 struct tag_domain : ASDomain {
-  tag_domain() : ASDomain("qt_tag") { AddIndex("qt_tag_item", {&item_id}); }
+  tag_domain() : ASDomain("qt_tag") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("qt_tag_item", {&item_id});
+  }
   ASAttribute item_id{this, "item_id", AS_INT};
   ASAttribute label{this, "label", AS_VSTR};
 };
@@ -55,7 +59,9 @@ struct tag : ASTable<tag_domain> {
 struct coded_domain : ASDomain {
   coded_domain() : ASDomain("qt_code") {
     SetPrimaryKey({&code});
-    AddIndex("qt_code_text", {&text}, true);
+  }
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("qt_code_text", {&text}, true);
   }
   ASAttribute code{this, "code", AS_VSTR, AS_COL_NOT_NULL, 8};
   ASAttribute text{this, "text", AS_VSTR};

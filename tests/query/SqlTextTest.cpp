@@ -72,10 +72,11 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { sub.Select() == 1; },                                  // a sub-select compared
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Order(sub.Select()); },
-      [&] { t.AddIndex("x", {&u.num}); },                          // another table's column
+      [&] { ASIndexes(t).Add("x", {&u.num}); },                    // another table's column
       [&] {                                                        // a key of 17 columns
-        t.AddIndex("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
-                         &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num});
+        ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
+                               &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
+                               &t.num});
       },
       [&] { ASDeleter(t).Execute(nullptr); },                      // no session
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },

@@ -42,6 +42,7 @@ EnvRows Next::link(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& op
                    int op_id, JRXRdbmsTran& tran, const LogsEnvInfo* also, bool created) {
   const bool linkSource = source.getEID().isValid();
   std::vector<const LogsEnvInfo*> envs;
+  envs.reserve(operands.size() + 2);
   if (linkSource) envs.push_back(&source);
   for (const LogsEnvInfo& operand : operands) envs.push_back(&operand);
   if (also) envs.push_back(also);

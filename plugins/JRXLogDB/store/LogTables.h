@@ -30,20 +30,21 @@ const size_t kEnvTitleBytes = 1024;
 // ------------------------------------------------------------------- operation side
 
 struct op_log_domain : ASDomain {
-  op_log_domain() : ASDomain("op_log") {
-    AddIndex("op_log_id", {&id});
-    AddIndex("op_log_time", {&time, &op_id});
+  op_log_domain() : ASDomain("op_log") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("op_log_id", {&id});
+    x.Add("op_log_time", {&time, &op_id});
     // Recovery starts from the unfinished operations through this index, which holds few
     // of them however long the log (finishOps.cpp names it in its plan hints).
-    AddIndex("op_log_status_time", {&status, &time});
-    AddIndex("op_log_session", {&session_id});
+    x.Add("op_log_status_time", {&status, &time});
+    x.Add("op_log_session", {&session_id});
     // The newest ended runs of one operation name, for the estimated end of a running one
     // (jrxlog): a few entries read whatever the log's size.
-    AddIndex("op_log_name_status_time", {&op, &status, &time});
+    x.Add("op_log_name_status_time", {&op, &status, &time});
     // A listing of one name or one parent walks only those operations, in time order, so
     // that a name that is rare or missing costs what it keeps (oplog/OpSelection.cpp).
-    AddIndex("op_log_name", {&op, &time, &op_id});
-    AddIndex("op_log_parent", {&parent_id, &time, &op_id});
+    x.Add("op_log_name", {&op, &time, &op_id});
+    x.Add("op_log_parent", {&parent_id, &time, &op_id});
   }
   ASAttribute op_id{this, "op_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute op{this, "op", AS_VSTR};
@@ -65,9 +66,10 @@ struct op_log : ASTable<op_log_domain> {
 };
 
 struct op_log_data_domain : ASDomain {
-  op_log_data_domain() : ASDomain("op_log_data") {
+  op_log_data_domain() : ASDomain("op_log_data") {}
+  void DeclareIndexes(ASIndexes& x) const override {
     // An operation's rows in order, its newest first: named in the hints of the reads.
-    AddIndex("op_log_data_op", {&op_id, &data_id});
+    x.Add("op_log_data_op", {&op_id, &data_id});
   }
   ASAttribute data_id{this, "data_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute op_id{this, "op_id", AS_INT};
@@ -92,7 +94,9 @@ struct op_log_env_domain : ASDomain {
     // a progress report name all three columns: only this key matches them, whatever the
     // statistics say of the other index.
     SetPrimaryKey({&op_id, &role, &env_id});
-    AddIndex("op_log_env_env", {&env_id, &role});
+  }
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("op_log_env_env", {&env_id, &role});
   }
   ASAttribute op_id{this, "op_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};
@@ -120,7 +124,10 @@ struct op_log_task : ASTable<op_log_task_domain> {
 
 struct env_log_domain : ASDomain {
   // Unique: writers that meet the same new environment at once end up with one row.
-  env_log_domain() : ASDomain("env_log") { AddIndex("env_log_eid_title", {&eid, &title}, true); }
+  env_log_domain() : ASDomain("env_log") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("env_log_eid_title", {&eid, &title}, true);
+  }
   ASAttribute id{this, "id", AS_INT, AS_COL_AUTOINC};
   ASAttribute eid{this, "eid", AS_GUID};
   ASAttribute title{this, "title", AS_VSTR, AS_COL_NONE, kEnvTitleBytes};
@@ -136,7 +143,10 @@ struct env_log : ASTable<env_log_domain> {
 
 // The management system's table of environments; only its identifier column is used here.
 struct Environment_domain : ASDomain {
-  Environment_domain() : ASDomain("Environment") { AddIndex("Environment_eid", {&eid}); }
+  Environment_domain() : ASDomain("Environment") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("Environment_eid", {&eid});
+  }
   ASAttribute eid{this, "eid", AS_GUID};
 };
 struct Environment : ASTable<Environment_domain> {
@@ -147,14 +157,15 @@ struct Environment : ASTable<Environment_domain> {
 // ----------------------------------------------------------------------- event side
 
 struct events_log_domain : ASDomain {
-  events_log_domain() : ASDomain("events_log") {
-    AddIndex("events_log_guid", {&guid}, true);
+  events_log_domain() : ASDomain("events_log") {}
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("events_log_guid", {&guid}, true);
     // The event query's walk, newest first, in the order of its answer (no sort).
-    AddIndex("events_log_time", {&time, &event_id});
+    x.Add("events_log_time", {&time, &event_id});
     // The same walk over the events of one category or one type only, so that a filter
     // that keeps few events, or none, does not read the whole log to find them.
-    AddIndex("events_log_category", {&category, &time, &event_id});
-    AddIndex("events_log_type", {&type, &time, &event_id});
+    x.Add("events_log_category", {&category, &time, &event_id});
+    x.Add("events_log_type", {&type, &time, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT, AS_COL_AUTOINC};
   ASAttribute guid{this, "guid", AS_VSTR, AS_COL_NONE, kGuidTextBytes};
@@ -184,11 +195,12 @@ struct events_log : ASTable<events_log_domain> {
 };
 
 struct events_log_env_domain : ASDomain {
-  events_log_env_domain() : ASDomain("events_log_env") {
+  events_log_env_domain() : ASDomain("events_log_env") {}
+  void DeclareIndexes(ASIndexes& x) const override {
     // The probe of one event's link while walking the time index, and the links of one
     // role (of some environments) in recording order; see eventlog/EventQuery.cpp.
-    AddIndex("events_log_env_link", {&event_id, &role, &env_id});
-    AddIndex("events_log_env_role", {&role, &env_id, &event_id});
+    x.Add("events_log_env_link", {&event_id, &role, &env_id});
+    x.Add("events_log_env_role", {&role, &env_id, &event_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute env_id{this, "env_id", AS_INT};
@@ -238,7 +250,9 @@ struct events_log_status : ASTable<events_log_status_domain> {
 struct events_log_audit_domain : ASDomain {
   events_log_audit_domain() : ASDomain("events_log_audit") {
     SetPrimaryKey({&event_id});
-    AddIndex("events_log_audit_session", {&session_id});
+  }
+  void DeclareIndexes(ASIndexes& x) const override {
+    x.Add("events_log_audit_session", {&session_id});
   }
   ASAttribute event_id{this, "event_id", AS_INT};
   ASAttribute session_id{this, "session_id", AS_VSTR};

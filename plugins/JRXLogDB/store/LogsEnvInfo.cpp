@@ -1,6 +1,8 @@
 #include "store/LogsEnvInfo.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <tuple>
 
 #include "JRXConversions.h"
 #include "JRXEnvDirectory.h"
@@ -145,21 +147,29 @@ void LogsEnvInfo::linkEvent(JRXRdbmsTran& tran, int event_id, char role, int env
   (*tran)->Insert(row);
 }
 
-std::pair<std::string, std::string> EnvRows::keyOf(const LogsEnvInfo& env) {
-  // The stored bytes compare in the map as the database's index compares them.
-  return {guidToRDBMSGuid(env.getEID()).Bytes(), env.getTitle()};
-}
-
 EnvRows::EnvRows(JRXRdbmsTran& tran, const std::vector<const LogsEnvInfo*>& envs) {
-  std::vector<std::pair<std::pair<std::string, std::string>, const LogsEnvInfo*>> ordered;
+  // In the order of the stored key: the identifier's halves compare as its stored bytes
+  // (big-endian) do in the database's index, then the title. Of two references to one
+  // environment, the first one given makes its row.
+  struct Keyed {
+    uint64_t high, low;
+    const LogsEnvInfo* env;
+    size_t given;
+  };
+  std::vector<Keyed> ordered;
   ordered.reserve(envs.size());
-  for (const LogsEnvInfo* env : envs) ordered.emplace_back(keyOf(*env), env);
-  // Stable: of two references to one environment, the first one given makes its row.
-  std::stable_sort(ordered.begin(), ordered.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const LogsEnvInfo* env : envs) {
+    const Guid g = guidToRDBMSGuid(env->getEID());
+    ordered.push_back({g.First(), g.Second(), env, ordered.size()});
+  }
+  const auto key = [](const Keyed& k) { return std::tie(k.high, k.low, k.env->getTitle()); };
+  std::sort(ordered.begin(), ordered.end(), [&](const Keyed& a, const Keyed& b) {
+    return std::tuple_cat(key(a), std::tie(a.given)) < std::tuple_cat(key(b), std::tie(b.given));
+  });
+  rows_.reserve(ordered.size());
   for (size_t i = 0; i < ordered.size(); ++i) {
-    if (i > 0 && ordered[i].first == ordered[i - 1].first) continue;
-    const LogsEnvInfo& env = *ordered[i].second;
+    if (i > 0 && key(ordered[i]) == key(ordered[i - 1])) continue;
+    const LogsEnvInfo& env = *ordered[i].env;
     rows_.push_back({env.getEID(), env.getTitle(), env.getSqlID(tran)});
   }
 }

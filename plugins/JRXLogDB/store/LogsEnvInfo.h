@@ -55,7 +55,6 @@ class EnvRows {
   int id(const LogsEnvInfo& env) const;  // of one of the environments it was made with
 
  private:
-  static std::pair<std::string, std::string> keyOf(const LogsEnvInfo& env);
   struct Row {
     JRXEID eid;
     std::string title;
