@@ -109,7 +109,7 @@ void ASDetail::DropNode(const CountedNode* node) {
 ASDetail::NodeRef ASMakeNode(ASNode::Kind kind, ASNode*& n) {
   void* block = takeBlock();
   try {
-    n = new (block) ASNode();
+    n = new (block) ASNode;  // its members are all initialised: no zeroing first
   } catch (...) {
     giveBlock(block);
     throw;

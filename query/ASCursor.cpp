@@ -24,11 +24,12 @@
 // An order over several tables cannot follow one index on MariaDB; such scans sort what
 // remains after the last row on every page, so callers keep them bounded.
 //
-// A select whose Limit() fits in one page runs as one statement, its order completed only by
-// the row key of the one table it orders by (if it orders by one). So does a select that
-// cannot be keyed: a DISTINCT select ordered by a column it does not project, or one over a
-// MariaDB table without a key (the log's keyless tables are read per operation or per event,
-// a bounded number of rows). A select without an order and without a limit that fits a page
+// A select of one row (Limit(1)) reads it straight into the value members, the cursor
+// keeping nothing but that it did. A select whose Limit() fits in one page runs as one
+// statement, its order completed only by the row key of the one table it orders by (if it
+// orders by one). So does a select that cannot be keyed: a DISTINCT select ordered by a
+// column it does not project, or one over a MariaDB table without a key (the log's keyless
+// tables are read per operation or per event, a bounded number of rows). A select without an order and without a limit that fits a page
 // (the rows of one operation or one event, as a rule) runs as one statement that asks for
 // one row more than a page: when that row does not come, the statement was all there is;
 // when it does, the result is read in pages from the start instead.
@@ -355,7 +356,10 @@ ASCursor::ASCursor(ASSession* session) : session_(session) {
 
 ASCursor::~ASCursor() { releaseState(state_.release()); }
 
-void ASCursor::Close() { releaseState(state_.release()); }
+void ASCursor::Close() {
+  releaseState(state_.release());
+  readOne_ = false;
+}
 
 ASCursor& ASCursor::PageRows(unsigned long long rows) {
   pageRows_ = rows ? rows : 1;
@@ -388,30 +392,31 @@ void start(Reading& r) {
 }
 
 // The one statement of a cursor that is not paged, prepared once for its shape: the text is
-// written on the first meeting only, and so is the plan of its order.
-ASPrepared& wholeStatement(Reading& r, bool limit, unsigned long long count) {
-  const ASFilter& f = r.f;
-  ASShapeKey& k = ASSessionAccess::Key(r.session);
+// written on the first meeting only, and so is the plan of its order (in a state of its own,
+// which the cursor need not have).
+ASPrepared& wholeStatement(const ASFilter& f, ASSession& session, bool limit,
+                           unsigned long long count) {
+  ASShapeKey& k = ASSessionAccess::Key(session);
   ASKeySelect(f, k);
   k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
   k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
-  return ASSessionAccess::Statement(r.session, [&](ASSqlWriter& w) {
-    analyze(f, r.s);
-    planSingle(f, r.session, r.s);
+  return ASSessionAccess::Statement(session, [&](ASSqlWriter& w) {
+    ASCursorState s;
+    analyze(f, s);
+    planSingle(f, session, s);
     ASSelectExtras x;
-    x.dialect = &ASSessionAccess::Connection(r.session);
+    x.dialect = &ASSessionAccess::Connection(session);
     x.limit = limit;
     x.count = count;
     x.offset = f.LimitOffset();
-    if (r.s.single) x.order = &r.s.keys;
-    ASRenderSelect(f, r.s.shape, x, w);
+    if (s.single) x.order = &s.keys;
+    ASRenderSelect(f, s.shape, x, w);
   });
 }
 
 // A select of one row reads it straight into the value members. True: there was a row.
-bool fetchDirect(Reading& r) {
-  const ASFilter& f = r.f;
-  ASPrepared& p = wholeStatement(r, true, 1);
+bool fetchDirect(const ASFilter& f, ASSession& session) {
+  ASPrepared& p = wholeStatement(f, session, true, 1);
   const auto& proj = f.Projection().Attributes();
   ASValue* members[kDirectColumns];
   for (size_t i = 0; i < proj.size(); ++i) {
@@ -421,8 +426,7 @@ bool fetchDirect(Reading& r) {
   ASRowTarget target;
   target.members = members;
   target.count = proj.size();
-  ASSessionAccess::Run(r.session, p, 1, f.LimitOffset(), nullptr, nullptr, &target);
-  r.s.exhausted = true;
+  ASSessionAccess::Run(session, p, 1, f.LimitOffset(), nullptr, nullptr, &target);
   return target.filled;
 }
 
@@ -432,7 +436,7 @@ void fetchWhole(Reading& r) {
   const ASFilter& f = r.f;
   ASCursorState& s = r.s;
   const unsigned long long count = s.probe ? r.pageRows + 1 : f.LimitCount();
-  ASPrepared& p = wholeStatement(r, f.HasLimit() || s.probe, count);
+  ASPrepared& p = wholeStatement(f, r.session, f.HasLimit() || s.probe, count);
   ASSessionAccess::Run(r.session, p, count, f.LimitOffset(), nullptr, &s.rows);
   if (s.probe && s.rows.size() > r.pageRows) {
     s.rows.clear();
@@ -515,6 +519,12 @@ bool fetchPage(Reading& r) {
 }  // namespace
 
 int ASCursor::Fetch() {
+  // A select of one row needs no state: its row goes straight into the value members.
+  if (!state_ && hasLimit_ && limit_ == 1 && proj_.Attributes().size() <= kDirectColumns) {
+    if (readOne_) return 0;
+    readOne_ = true;
+    return fetchDirect(*this, *session_) ? 1 : 0;
+  }
   if (!state_) {
     state_.reset(acquireState());
     Reading r{*this, *session_, pageRows_, *state_};
@@ -528,9 +538,6 @@ int ASCursor::Fetch() {
     s.next = 0;
     if (s.paged) {
       if (!fetchPage(r)) return 0;
-    } else if (!s.probe && hasLimit_ && limit_ == 1 &&
-               proj_.Attributes().size() <= kDirectColumns) {
-      return fetchDirect(r) ? 1 : 0;
     } else {
       fetchWhole(r);
     }

@@ -264,7 +264,8 @@ void ASSession::Insert(ASDomain& domain) {
   for (size_t i = 0; i < domain.Size(); ++i) {
     const ASAttribute& a = domain.Attribute(i);
     if (!domain.InInsert(i) || (a.Flags() & AS_COL_AUTOINC)) continue;
-    k.Column(domain, i);
+    // The table's class fixes its columns: their places say which ones are written.
+    k.Number(i);
     // The value members stay put until the statement ran: bound without a copy.
     ASBindSlot slot;
     slot.how = ASBindSlot::Member;

@@ -75,27 +75,31 @@ void setOwned(ASBindValue& out, ASBindValue::Kind kind, std::string text) {
   out.ref = nullptr;
 }
 
+// A number (`i`, or `d` when `real`) as it is bound for a column of `type`.
+void coerceNumber(long long i, double d, bool real, ASType type, ASBindValue& out) {
+  out.i = i;
+  out.d = d;
+  out.ref = nullptr;
+  if (type == AS_INT || type == AS_INT64 || type == AS_TIME) {
+    out.kind = ASBindValue::Integer;
+    if (real) out.i = static_cast<long long>(d);
+  } else if (type == AS_DOUBLE) {
+    out.kind = ASBindValue::Real;
+    if (!real) out.d = static_cast<double>(i);
+  } else {
+    setOwned(out, type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob,
+             real ? std::to_string(d) : std::to_string(i));
+  }
+}
+
 }  // namespace
 
 void ASCoerceInto(const ASBindValue& v, ASType type, ASBindValue& out, bool borrow) {
+  if (v.kind == ASBindValue::Integer || v.kind == ASBindValue::Real)
+    return coerceNumber(v.i, v.d, v.kind == ASBindValue::Real, type, out);
   out.i = v.i;
   out.d = v.d;
   ASBindValue::Kind kind = v.kind;
-  if (v.kind == ASBindValue::Integer || v.kind == ASBindValue::Real) {
-    const bool real = v.kind == ASBindValue::Real;
-    out.ref = nullptr;
-    if (type == AS_INT || type == AS_INT64 || type == AS_TIME) {
-      out.kind = ASBindValue::Integer;
-      if (real) out.i = static_cast<long long>(v.d);
-    } else if (type == AS_DOUBLE) {
-      out.kind = ASBindValue::Real;
-      if (!real) out.d = static_cast<double>(v.i);
-    } else {
-      setOwned(out, type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob,
-               real ? std::to_string(v.d) : std::to_string(v.i));
-    }
-    return;
-  }
   if (v.kind != ASBindValue::Null && bytesType(type))
     kind = type == AS_VSTR ? ASBindValue::Text : ASBindValue::Blob;
   out.kind = kind;
@@ -135,15 +139,8 @@ void ASBindRefInto(const ASValue& v, ASType type, ASBindValue& out) {
     out.ref = &v.Bytes();
     return;
   }
-  ASBindValue number;
-  if (v.Type() == AS_DOUBLE) {
-    number.kind = ASBindValue::Real;
-    number.d = v.AsDouble();
-  } else {
-    number.kind = ASBindValue::Integer;
-    number.i = v.AsInt64();
-  }
-  ASCoerceInto(number, type, out, false);
+  const bool real = v.Type() == AS_DOUBLE;
+  coerceNumber(real ? 0 : v.AsInt64(), real ? v.AsDouble() : 0, real, type, out);
   ASWrapInto(type, out);
 }
 

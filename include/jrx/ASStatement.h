@@ -143,6 +143,7 @@ class ASCursor : public ASFilter {
   ASSession* session_;
   unsigned long long pageRows_ = 500;
   std::unique_ptr<ASCursorState> state_;
+  bool readOne_ = false;  // the row of a one-row select was read
 };
 
 // UPDATE of one table object's table. REQUIRES: the setters name columns of `domain`.
