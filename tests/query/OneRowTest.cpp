@@ -17,6 +17,7 @@ TEST_P(OneRow, IsReadOnceWhateverItsLengthAndLeavesTheConnectionFree) {
     ASTransaction tr(s);
     if (!inTransaction) tr.Commit();
     const long long id = addItem(longName, 7);
+    const std::string next = inTransaction ? "next in" : "next out";
     item t;
     ASCursor c(s);
     c.Project() << t->name << t->num;
@@ -24,7 +25,7 @@ TEST_P(OneRow, IsReadOnceWhateverItsLengthAndLeavesTheConnectionFree) {
     ASSERT_TRUE(c.Fetch());
     EXPECT_EQ(t.name.Bytes(), longName);
     EXPECT_EQ(t.num.Int(), 7);
-    addItem("next");  // the connection is free
+    addItem(next);  // the connection is free
     EXPECT_FALSE(c.Fetch());
     t.name = "changed";
     c.Close();
@@ -35,7 +36,7 @@ TEST_P(OneRow, IsReadOnceWhateverItsLengthAndLeavesTheConnectionFree) {
     none.Project() << t->name;
     none.Set(t->item_id == -1).Limit(1);
     EXPECT_FALSE(none.Fetch());
-    EXPECT_EQ(select(t->name, t->name == "next"), Rows{"next"});
+    EXPECT_EQ(select(t->name, t->name == next), Rows{next});
     if (inTransaction) tr.Commit();
   }
 }

@@ -35,6 +35,8 @@ void Next::update(int op_id, JRXRdbmsTran& tran) const {
 
 void Next::update(const LogsEnvInfo& source, const std::vector<LogsEnvInfo>& operands, int op_id,
                   JRXRdbmsTran& tran) {
+  // Most later reports name no environment: nothing to find or link.
+  if (!source.getEID().isValid() && operands.empty()) return;
   link(source, operands, op_id, tran, nullptr, false);
 }
 
