@@ -29,10 +29,11 @@
 // statement, its order completed only by the row key of the one table it orders by (if it
 // orders by one). So does a select that cannot be keyed: a DISTINCT select ordered by a
 // column it does not project, or one over a MariaDB table without a key (the log's keyless
-// tables are read per operation or per event, a bounded number of rows). A select without an order and without a limit that fits a page
-// (the rows of one operation or one event, as a rule) runs as one statement that asks for
-// one row more than a page: when that row does not come, the statement was all there is;
-// when it does, the result is read in pages from the start instead.
+// tables are read per operation or per event, a bounded number of rows). A select without an
+// order and without a limit that fits a page (the rows of one operation or one event, as a
+// rule) runs as one statement that asks for one row more than a page: when that row does not
+// come, the statement was all there is; when it does, the result is read in pages from the
+// start instead.
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
