@@ -196,6 +196,23 @@ void MariaStatement::Get(size_t column, ASBindValue& out) const {
   }
 }
 
+// As Get() reads the column, without a bound value between it and the member.
+void MariaStatement::GetInto(size_t column, ASValue& v) const {
+  const Column& c = columns_.at(column);
+  if (c.null) return v.SetNull();
+  switch (c.kind) {
+    case Integer:
+      ASFetchInt(v, c.i);
+      break;
+    case Real:
+      ASFetchReal(v, c.d);
+      break;
+    case Bytes:
+      ASFetchBytes(v, c.buffer.data(), c.length);
+      break;
+  }
+}
+
 void MariaStatement::Reset() {
   if (stored_ || streaming_) {
     mysql_stmt_free_result(stmt_);

@@ -15,6 +15,7 @@ class MariaStatement : public ASDriverStatement {
   bool Next() override;
   size_t Columns() const override { return columns_.size(); }
   void Get(size_t column, ASBindValue& out) const override;
+  void GetInto(size_t column, ASValue& v) const override;
   long long Changes() const override { return changes_; }
   void Reset() override;
 
