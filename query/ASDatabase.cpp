@@ -60,6 +60,17 @@ ASSession* ASDatabase::Session() {
   return slot.get();
 }
 
+void ASDatabase::ReleaseSessionMemory() {
+  boost::intrusive_ptr<ASSession> mine;
+  {
+    std::lock_guard<std::mutex> lock(pool_->mutex);
+    auto it = pool_->sessions.find(std::this_thread::get_id());
+    if (it == pool_->sessions.end()) return;
+    mine = it->second;
+  }
+  mine->Connection().ReleaseMemory();
+}
+
 void ASDatabase::DropSession() {
   LastSession& last = LastSessionCache::Mine().data;
   if (last.instance == pool_->instance) last = LastSession();

@@ -66,6 +66,8 @@ class ASDriverConnection {
   virtual void RollbackToSavepoint(const std::string& name) = 0;
   // Replaces a lost connection by a fresh one to the same database.
   virtual void Reconnect() = 0;
+  // Frees what the connection caches of the database's pages; a server keeps none here.
+  virtual void ReleaseMemory() {}
 
   // Dialect.
   virtual std::vector<std::string> TableDdl(const ASDomain& domain) const = 0;

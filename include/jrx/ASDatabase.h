@@ -26,6 +26,9 @@ class ASDatabase {
   virtual ~ASDatabase();
   ASSession* Session();  // the calling thread's session, connected on first use
   void DropSession();    // forget the calling thread's connection (after a lost server)
+  // Gives back the memory the calling thread's connection keeps of the pages it read,
+  // keeping the connection and its prepared statements; nothing for a thread without one.
+  void ReleaseSessionMemory();
   const std::string& Url() const { return url_; }
 
  private:

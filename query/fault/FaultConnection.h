@@ -24,6 +24,7 @@ class FaultConnection : public ASDriverConnection {
   void ReleaseSavepoint(const std::string& name) override;
   void RollbackToSavepoint(const std::string& name) override;
   void Reconnect() override;
+  void ReleaseMemory() override { inner_->ReleaseMemory(); }
 
   std::vector<std::string> TableDdl(const ASDomain& d) const override { return inner_->TableDdl(d); }
   std::vector<std::string> RowKey(const ASDomain& d) const override { return inner_->RowKey(d); }

@@ -25,6 +25,7 @@ class SqliteConnection : public ASDriverConnection {
   void ReleaseSavepoint(const std::string& name) override;
   void RollbackToSavepoint(const std::string& name) override;
   void Reconnect() override;
+  void ReleaseMemory() override { sqlite3_db_release_memory(db_); }
 
   std::vector<std::string> TableDdl(const ASDomain& domain) const override;
   std::vector<std::string> RowKey(const ASDomain& domain) const override;

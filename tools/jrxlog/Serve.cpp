@@ -63,10 +63,10 @@ int runServe(const ServeOptions& o) {
   mallopt(M_ARENA_MAX, 4);
   BoundedServer server(limits);
   // A worker's connection keeps the pages it read (SQLite's cache is per connection), so a
-  // burst of answers would leave every worker holding its share for good: each request
-  // connects anew, which costs little beside an answer.
+  // burst of answers would leave every worker holding its share for good: each request gives
+  // them back, and keeps its connection and statements for the next.
   server.afterRequest = [] {
-    if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::get()->DropSession();
+    if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::get()->ReleaseSessionMemory();
   };
   // Small answers would otherwise wait for the client's delayed acknowledgement.
   server.set_tcp_nodelay(true);
