@@ -82,11 +82,13 @@ std::string FollowState::text() const {
 }
 
 FollowState FollowState::parse(const std::string& text) {
+  // Keys as text() writes them: digits without a leading zero, short of the last key, which
+  // stands for all that lies beyond (and whose successor does not exist).
   auto number = [](const std::string& t) {
-    size_t used = 0;
-    const long long n = std::stoll(t, &used);
-    if (used != t.size() || n < 0) throw std::invalid_argument("not a key: " + t);
-    return n;
+    if (t.empty() || t.size() > 19 || t.find_first_not_of("0123456789") != std::string::npos ||
+        (t.size() > 1 && t[0] == '0') || std::stoull(t) >= static_cast<unsigned long long>(kLastKey))
+      throw std::invalid_argument("not a key: " + t.substr(0, 20));
+    return static_cast<long long>(std::stoull(t));
   };
   size_t colon = text.find(':');
   FollowState state(number(text.substr(0, colon)));
