@@ -7,10 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <set>
 #include <thread>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -107,6 +110,34 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     const httplib::Response api = get(server.port(), "/api/" + args[0], params);
     EXPECT_EQ(std::make_pair(api.status, api.body), std::make_pair(200, printed.out)) << args[1];
   }
+  // Events per hour and type: what the listing gives, counted, with the listing's filters.
+  for (const Strings& filters : {Strings{}, Strings{"--type", "info"}, Strings{"--eid", kVm1, "--operand"}}) {
+    httplib::Params params = {{"from", "1701000000"}, {"to", "1701086399"}};
+    Strings args = {"events", "--json", "--from", "1701000000", "--to", "1701086399"};
+    for (size_t i = 0; i < filters.size(); ++i) {
+      const bool flag = i + 1 == filters.size() || filters[i + 1].rfind("--", 0) == 0;
+      params.emplace(filters[i].substr(2), flag ? "1" : filters[i + 1]);
+      args.push_back(filters[i]);
+      if (!flag) args.push_back(filters[++i]);
+    }
+    json listed = json::object();
+    long long n = 0;
+    for (const auto& line : jrx(args).lines()) {
+      const json e = json::parse(line);
+      const long hour = e.at("time").get<long>() / 3600 * 3600;
+      json& slot = listed[std::to_string(hour)][e.at("type").get<std::string>()];
+      slot = slot.is_null() ? 1 : slot.get<int>() + 1;
+      ++n;
+    }
+    const json answer = json::parse(get(server.port(), "/api/events/hours", params).body);
+    json counted = json::object();
+    for (const auto& h : answer.at("hours")) counted[std::to_string(h.at("hour").get<long>())] = h.at("counts");
+    EXPECT_EQ(counted, listed) << answer.dump();
+    EXPECT_EQ(answer.at("counted"), n);
+    EXPECT_GT(n, 0);
+    EXPECT_EQ(answer.at("complete"), true);
+  }
+
   // One operation's history, its id in the path.
   EXPECT_EQ(get(server.port(), "/api/ops/a%2Fb%20c", {{"lines", "1"}}).body,
             jrx({"ops", "--id", "a/b c", "--json"}).out);
@@ -116,6 +147,11 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       {"GET", "/api/events?active=1", kBearer, 400, "unknown parameter 'active'"},
       {"GET", "/api/ops?limit=1&limit=2", kBearer, 400, "more than once"},
       {"GET", "/api/ops/req-9", kBearer, 404, "no operation with id 'req-9'"},
+      {"GET", "/api/events/hours?from=0&to=2678400", kBearer, 400, "at most 744 hours"},
+      {"GET", "/api/events/hours?from=10&to=5", kBearer, 400, "from: after to"},
+      {"GET", "/api/events/hours?limit=5", kBearer, 400, "unknown parameter 'limit'"},
+      {"GET", "/api/events/hours?eid=nope", kBearer, 400, "eid"},
+      {"GET", "/api/events/hours", {}, 401, "bearer token"},
       {"POST", "/api/ops", kBearer, 405, "read-only"},
       {"DELETE", "/api/ops/req-1", kBearer, 405, "read-only"},
       // A page elsewhere may point a name of its own at this address.
@@ -272,6 +308,7 @@ TEST_P(ToolServe, LongAnswersArriveWholeInPartsAndClientsMayLeaveMidway) {
     const json all = json::parse(res->body);
     ASSERT_EQ(all.size(), printed.lines().size()) << path;
     EXPECT_EQ(all.back().at("kind"), "cursor");
+    EXPECT_EQ(all.back().at("cursor"), res->get_header_value("X-Jrxlog-Cursor")) << path;
     // The cursor of a long answer goes on where it ended.
     httplib::Params after = c.second;
     after.emplace("after", all.back().at("cursor").get<std::string>());
@@ -298,6 +335,129 @@ TEST_P(ToolServe, LongAnswersArriveWholeInPartsAndClientsMayLeaveMidway) {
   auto res = client.Get("/api/ops?limit=1&lines=1");
   ASSERT_TRUE(res && res->status == 200) << "no worker left after clients went away";
   EXPECT_EQ(idsOf(res->body), Strings{"op-449"});
+  EXPECT_EQ(server.stop(), 0);
+}
+
+// The connections to the database of the server's sessions, as the server lists them.
+struct session_list_domain : ASDomain {
+  session_list_domain() : ASDomain("serve_sessions") {}
+  ASAttribute id{this, "id", AS_INT64};
+};
+struct session_list : ASTable<session_list_domain> {
+  session_list() { BindValues({&id}); }
+  ASInt64 id;
+};
+
+// A worker keeps its connection to the database from one request to the next (it gives back
+// only what the connection cached): requests on one client connection use one session.
+TEST_P(ToolServe, RequestsKeepTheirWorkersDatabaseConnection) {
+  if (GetParam() != "mariadb") GTEST_SKIP() << "only a server lists its connections";
+  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
+  const size_t slash = url_.find('/', url_.find("//") + 2);
+  const std::string database = url_.substr(slash + 1, url_.find('?') - slash - 1);
+  auto db = ASDatabase::Open(url_);
+  db->Session()->ExecuteSql("CREATE VIEW serve_sessions AS SELECT ID AS id FROM "
+                            "information_schema.PROCESSLIST WHERE DB = '" + database + "'");
+  auto sessions = [&] {
+    session_list t;
+    ASCursor c(db->Session());
+    c.Project() << t->id;
+    std::set<long long> ids;
+    while (c.Fetch()) ids.insert(t.id.AsInt64());
+    return ids;
+  };
+  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
+  httplib::Client client("127.0.0.1", server.port());
+  client.set_keep_alive(true);
+  ASSERT_EQ(client.Get("/api/ops")->status, 200);
+  const std::set<long long> first = sessions();
+  for (int i = 0; i < 10; ++i)
+    ASSERT_EQ(client.Get(i % 2 ? "/api/events" : "/api/ops?limit=1")->status, 200);
+  EXPECT_EQ(sessions(), first);
+  client.stop();
+  EXPECT_EQ(server.stop(), 0);
+}
+
+// Each record of a JSON Lines answer once: an event by its GUID, a progress record by its
+// operation and progress; cursor and env records apart.
+Strings recordsOf(const std::string& body) {
+  Strings keys;
+  for (const auto& line : ToolRun{0, body, ""}.lines()) {
+    const json j = json::parse(line);
+    if (j.at("kind") == "event") keys.push_back(j.at("guid"));
+    if (j.at("kind") == "progress")
+      keys.push_back(j.at("id").get<std::string>() + "@" + std::to_string(j.at("progress").get<int>()));
+  }
+  return keys;
+}
+
+// Answers longer than a part carry their cursor in the header as well, and reading on from
+// each header's cursor gives every record of the listing once, operations cut between their
+// reports included; a record stored meanwhile where the reading has not yet come is found,
+// one stored where it has been is not.
+TEST_P(ToolServe, EveryAnswerNamesItsCursorAndTheCursorsReadEveryRecordOnce) {
+  std::string records;
+  for (int i = 0; i < 300; ++i) {
+    records += json({{"kind", "event"}, {"guid", "00000000-0000-4000-8000-" + std::string(12 - std::to_string(i).size(), '0') + std::to_string(i)},
+                     {"time", 1701000000 + i / 2}, {"category", "vm"}, {"type", "info"},
+                     {"info", {{"params", {{"source_env", {{"params", {{"eid", kNode}}}}}}}}}})
+                   .dump() + "\n";
+    for (int p : {0, 50, 100})
+      records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.copy"}, {"progress", p},
+                       {"status", p == 100 ? 3 : 2}, {"time", 1701000000 + i / 3 + p},
+                       {"info", {{"text", "at " + std::to_string(p)}}}})
+                     .dump() + "\n";
+  }
+  ASSERT_EQ(jrx({"import"}, records).status, 0);
+  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
+  httplib::Client client("127.0.0.1", server.port());
+  client.set_read_timeout(60, 0);
+
+  // Reads a listing on from its start in answers of `limit` records; calls `between` after the
+  // first answer.
+  auto readAll = [&](const std::string& path, const std::string& limit,
+                     const std::function<void()>& between) {
+    Strings all;
+    std::string cursor;
+    for (int answers = 0; answers < 20; ++answers) {
+      httplib::Params params = {{"lines", "1"}, {"limit", limit}};
+      if (!cursor.empty()) params.emplace("after", cursor);
+      auto res = client.Get(path.c_str(), params, httplib::Headers());
+      if (!res || res->status != 200) throw std::runtime_error("no answer from " + path);
+      const Strings part = recordsOf(res->body);
+      const json last = json::parse(ToolRun{0, res->body, ""}.lines().back());
+      EXPECT_EQ(res->get_header_value("X-Jrxlog-Cursor"), last.at("cursor")) << path;
+      cursor = res->get_header_value("X-Jrxlog-Cursor");
+      all.insert(all.end(), part.begin(), part.end());
+      if (answers == 0) between();
+      if (part.empty()) return all;
+    }
+    ADD_FAILURE() << path << " never ended";
+    return all;
+  };
+  auto sorted = [](Strings v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+
+  Strings events;
+  for (int i = 0; i < 300; ++i)
+    events.push_back("00000000-0000-4000-8000-" + std::string(12 - std::to_string(i).size(), '0') + std::to_string(i));
+  // Newest first: the first answer ends near the middle of the log.
+  const std::string ahead = "00000000-0000-4000-8000-900000000001";
+  const std::string behind = "00000000-0000-4000-8000-900000000002";
+  const Strings read = readAll("/api/events", "230", [&] {
+    for (const auto& [guid, time] : {std::make_pair(ahead, 1701000010), std::make_pair(behind, 1701000140)})
+      ASSERT_EQ(jrx({"save-event", json({{"guid", guid}, {"time", time}, {"category", "vm"},
+                                         {"info", {{"params", {{"source_env", {{"params", {{"eid", kNode}}}}}}}}}}).dump()}).status, 0);
+  });
+  events.push_back(ahead);
+  EXPECT_EQ(sorted(read), sorted(events));
+
+  Strings reports;
+  for (int i = 0; i < 300; ++i)
+    for (int p : {0, 50, 100}) reports.push_back("op-" + std::to_string(i) + "@" + std::to_string(p));
+  EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
   EXPECT_EQ(server.stop(), 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 #include "JsonRecords.h"
 #include "Options.h"
@@ -158,6 +159,18 @@ ListingCursor readCursor(const char* listing, const ListingCursor& start, const 
   c.place.id = number(parts[3], 0, 9223372036854775807LL);
   if (ops) c.place.report = number(parts[4], 0, 9223372036854775807LL);
   return c;
+}
+
+bool comesAfter(const OpsQuery& q, const JRX::JRXListingPlace& a, const JRX::JRXListingPlace& b) {
+  // Operations by time then key, in the listing's direction; an operation's reports by key.
+  if (a.time != b.time || a.id != b.id)
+    return q.newestFirst ? std::tie(a.time, a.id) < std::tie(b.time, b.id)
+                         : std::tie(a.time, a.id) > std::tie(b.time, b.id);
+  return a.report > b.report;
+}
+
+bool comesAfter(const EventsQuery&, const JRX::JRXListingPlace& a, const JRX::JRXListingPlace& b) {
+  return std::tie(a.time, a.id) < std::tie(b.time, b.id);
 }
 
 bool isFollowCursor(const char* listing, const std::string& text) {

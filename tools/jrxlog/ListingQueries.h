@@ -74,6 +74,10 @@ ListingCursor startOf(const OpsQuery& q);
 ListingCursor startOf(const EventsQuery& q);
 std::string cursorText(const char* listing, const ListingCursor& cursor);
 ListingCursor readCursor(const char* listing, const ListingCursor& start, const std::string& text);
+// Whether place `a` comes after place `b` in the order the listing gives its records.
+bool comesAfter(const OpsQuery& q, const JRX::JRXListingPlace& a, const JRX::JRXListingPlace& b);
+bool comesAfter(const EventsQuery& q, const JRX::JRXListingPlace& a,
+                const JRX::JRXListingPlace& b);
 // A follower's cursor: "ops~:HASH:STATE" (Follow.h), for the listing whose start is `start`.
 bool isFollowCursor(const char* listing, const std::string& text);
 std::string followCursorText(const char* listing, const ListingCursor& start,

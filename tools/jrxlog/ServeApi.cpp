@@ -6,12 +6,14 @@
 #include <ctime>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "EstimateQueries.h"
+#include "EventHours.h"
 #include "ListingQueries.h"
 #include "Listings.h"
 #include "JsonRecords.h"
@@ -108,13 +110,26 @@ const size_t kApiPart = 200;
 
 // The client went away in the middle of an answer.
 struct ClientGone {};
+// The answer reached the place its header named.
+struct ReachedEnd {};
+
+// The listing read only to find where it ends: what is left out changes no record's place.
+OpsQuery placesOnly(const OpsQuery& q) { return q; }
+EventsQuery placesOnly(EventsQuery q) {
+  q.withData = false;
+  return q;
+}
 
 // A listing answered in parts of kApiPart records, each read by the listings' own loop and
 // written as it comes, so that an answer of any length holds one part in memory. The first
 // part is read before anything is sent, so that a refusal or a failing database is still
-// answered with its status; a listing that ends within it is sent whole, with its cursor in
-// the header. A longer one goes out in chunks and ends with its cursor record; one that fails
-// later is cut off without its last chunk, so that the client sees it incomplete.
+// answered with its status; a listing that ends within it is sent whole. A longer one is read
+// once more, records dropped as they come, to find its last record's place before the
+// headers go out: the header then names it, and the records are streamed in chunks up to it
+// and no further. Records committed meanwhile before that place go with the answer (none is
+// lost to a client that reads on from the header); those beyond it wait for the next
+// request. One that fails while streaming is cut off without its last chunk, so that the
+// client sees it incomplete.
 template <class Query, class Record>
 void replyListing(const httplib::Request& req, httplib::Response& res, const char* listing,
                   const Query& query, const ListingCursor& from, bool withEnvs,
@@ -135,42 +150,58 @@ void replyListing(const httplib::Request& req, httplib::Response& res, const cha
       return text;
     }
   };
+  using Part = std::vector<Record>;
+  using Places = std::vector<JRX::JRXListingPlace>;
   auto answer = std::make_shared<Answer>(QueryOptions(req).flag("lines"), withEnvs);
   Query first = query;
   first.limit = static_cast<unsigned int>(std::min<size_t>(query.limit, kApiPart));
   size_t got = 0;
-  const ListingCursor at =
-      list(first, from, kApiPart, [&](const std::vector<Record>& records,
-                                      const std::vector<JRX::JRXListingPlace>&) {
-        print(records, answer->out, answer->envs);
-        got += records.size();
-      });
+  const ListingCursor at = list(first, from, kApiPart, [&](const Part& records, const Places&) {
+    print(records, answer->out, answer->envs);
+    got += records.size();
+  });
   res.set_header("Cache-Control", "no-store");
   const std::string head = answer->body.begin() + answer->take();
-  if (got < first.limit || got == query.limit) {
-    const std::string cursor = cursorText(listing, at);
-    res.set_header("X-Jrxlog-Cursor", cursor);
-    answer->out << cursorToJson(cursor) << '\n';
+  ListingCursor end = at;
+  Query rest = query;
+  size_t beyond = 0;
+  if (got == first.limit && got < query.limit) {
+    rest.limit = query.limit - static_cast<unsigned int>(got);
+    end = list(placesOnly(rest), at, kApiPart,
+               [&](const Part& records, const Places&) { beyond += records.size(); });
+  }
+  res.set_header("X-Jrxlog-Cursor", cursorText(listing, end));
+  if (beyond == 0) {
+    answer->out << cursorToJson(cursorText(listing, at)) << '\n';
     res.set_content(head + answer->take() + answer->body.end(), answer->body.contentType());
     return;
   }
-  Query rest = query;
-  rest.limit = query.limit - static_cast<unsigned int>(got);
+  // Bounded by the place, not by the count: the place holds even when records came meanwhile.
+  rest.limit = std::numeric_limits<unsigned int>::max();
   const std::string what = req.method + " " + req.path;
   res.set_chunked_content_provider(
       answer->body.contentType(),
-      [answer, head, rest, at, listing, list, print, what](size_t, httplib::DataSink& sink) {
+      [answer, head, rest, at, end, listing, list, print, what](size_t, httplib::DataSink& sink) {
         auto send = [&](const std::string& text) {
           if (!text.empty() && !sink.write(text.data(), text.size())) throw ClientGone();
         };
         try {
           send(head);
-          const ListingCursor end =
-              list(rest, at, kApiPart, [&](const std::vector<Record>& records,
-                                           const std::vector<JRX::JRXListingPlace>&) {
+          try {
+            list(rest, at, kApiPart, [&](const Part& records, const Places& places) {
+              size_t n = 0;
+              while (n < places.size() && !comesAfter(rest, places[n], end.place)) ++n;
+              if (n == records.size()) {
                 print(records, answer->out, answer->envs);
-                send(answer->take());
-              });
+              } else {
+                print(Part(records.begin(), records.begin() + n), answer->out, answer->envs);
+              }
+              send(answer->take());
+              if (n < records.size() || (n > 0 && !comesAfter(rest, end.place, places[n - 1])))
+                throw ReachedEnd();
+            });
+          } catch (const ReachedEnd&) {
+          }
           answer->out << cursorToJson(cursorText(listing, end)) << '\n';
           send(answer->take() + answer->body.end());
           sink.done();
@@ -213,6 +244,47 @@ void apiEvents(const httplib::Request& req, httplib::Response& res) {
                                               std::ostream& out, EnvWriter& envs) {
                                              printEventsJson(events, out, envs);
                                            });
+}
+
+// Events read at most by one count of events per hour: its cost on any log.
+const unsigned long long kHourRows = 100000;
+// Hours one count spans at most: a month.
+const long kMostHours = 31 * 24;
+
+// Events per hour by type over a time range (by default the week up to now), with the
+// listing's environment, role, category and type: {"from", "to", "since", "complete",
+// "counted", "hours": [{"hour", "counts": {TYPE: N}}]}, hours oldest first, those without
+// events left out; "complete" false when the range held more events than are read, and
+// "since" where the counts then begin.
+void apiEventHours(const httplib::Request& req, httplib::Response& res) {
+  QueryOptions q(req);
+  q.expectOnly({"eid", "operand", "category", "type", "from", "to"}, {});
+  EventsQuery query = eventsQuery(q);
+  if (!q.has("to")) query.to = static_cast<long>(std::time(nullptr));
+  if (!q.has("from")) query.from = std::max(0L, query.to - 7 * 86400 + 1);
+  if (query.from > query.to) throw UsageError("from: after to");
+  if (query.to - query.from >= kMostHours * 3600)
+    throw UsageError("from: a count spans at most " + std::to_string(kMostHours) + " hours");
+  // The listing's own rights, asked for no record.
+  EventsQuery rights = query;
+  rights.limit = 0;
+  listEvents(rights, startOf(rights), 1, [](const std::vector<JRX::JRXEvent>&,
+                                           const std::vector<JRX::JRXListingPlace>&) {});
+  const HourCounts counts = countEventsByHour(query, kHourRows);
+  nlohmann::ordered_json body;
+  body["from"] = query.from;
+  body["to"] = query.to;
+  body["since"] = counts.since;
+  body["complete"] = counts.complete;
+  body["counted"] = counts.counted;
+  body["hours"] = nlohmann::ordered_json::array();
+  for (const auto& hour : counts.byHour) {
+    nlohmann::ordered_json types = nlohmann::ordered_json::object();
+    for (const auto& type : hour.second) types[textToJson(type.first)] = type.second;
+    body["hours"].push_back({{"hour", hour.first}, {"counts", types}});
+  }
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body.dump() + "\n", "application/json; charset=utf-8");
 }
 
 // Every progress record of one operation, oldest first.
@@ -260,6 +332,7 @@ httplib::Server::Handler guarded(void (*handler)(const httplib::Request&, httpli
 void addApiRoutes(httplib::Server& server) {
   server.Get("/api/ops", guarded(apiOps));
   server.Get("/api/events", guarded(apiEvents));
+  server.Get("/api/events/hours", guarded(apiEventHours));
   server.Get(R"(/api/ops/(.+))", guarded(opHistory));
 }
 

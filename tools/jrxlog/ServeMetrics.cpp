@@ -37,7 +37,8 @@ const std::chrono::milliseconds kFirstPassWait{2000};
 // ------------------------------------------------------------------------ requests
 
 std::string routeOf(const std::string& path) {
-  static const char* const kRoutes[] = {"/", "/api/ops", "/api/events", "/metrics"};
+  static const char* const kRoutes[] = {"/", "/api/ops", "/api/events", "/api/events/hours",
+                                        "/metrics"};
   for (const char* route : kRoutes)
     if (path == route) return route;
   if (path.size() > 9 && path.compare(0, 9, "/api/ops/") == 0) return "/api/ops/{id}";

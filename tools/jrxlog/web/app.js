@@ -4,10 +4,10 @@
 (function () {
   const REFRESH_MS = 2000;
   const EVENTS_SHOWN = 50;
-  // The charts read a whole range, so less often than the tables; bounded by these counts.
+  // The charts read a whole range, so less often than the tables; the timeline is bounded by
+  // this count (the server bounds the events it counts per hour).
   const CHARTS_MS = 30000;
   const CHART_RECORDS = 3000;
-  const CHART_EVENTS = 6000;
   // "any time" charts the last week: an hour per bar over years would show nothing.
   const CHART_SPAN_ANY = 7 * 86400;
   const TIMELINE_BARS = 150;
@@ -349,21 +349,18 @@
       (ops.length > shown.length ? ' newest of ' + ops.length : '') + ')';
   }
 
-  function countByHour(events) {
+  // The server's counts ({hours: [{hour, counts: {type: n}}], counted, complete, since}) as
+  // a Map type -> Map hour -> events.
+  function countsByHour(answer) {
     const counts = new Map();
-    let oldest = null;
-    let n = 0;
-    events.forEach((e) => {
-      if (e.kind !== 'event') return;
-      n += 1;
-      if (oldest === null || e.time < oldest) oldest = e.time;
-      const hour = Math.floor(e.time / JrxCharts.HOUR) * JrxCharts.HOUR;
-      const type = typeof e.type === 'string' ? e.type : '';
-      if (!counts.has(type)) counts.set(type, new Map());
-      const byHour = counts.get(type);
-      byHour.set(hour, (byHour.get(hour) || 0) + 1);
+    answer.hours.forEach((h) => {
+      Object.entries(h.counts).forEach(([type, n]) => {
+        if (!counts.has(type)) counts.set(type, new Map());
+        counts.get(type).set(h.hour, n);
+      });
     });
-    return { counts, oldest, n };
+    const oldest = answer.hours.length ? answer.hours[0].hour : null;
+    return { counts, oldest, n: answer.counted };
   }
 
   // The range's operations (those begun in it) and events, each listing bounded; a full
@@ -375,10 +372,9 @@
     const now = nowSeconds();
     let from = f.from === '' ? now - CHART_SPAN_ANY : Number(f.from);
     try {
-      const [ops, events] = await Promise.all([
+      const [ops, hours] = await Promise.all([
         getJson('/api/ops' + query({ eid: f.eid, from: from, limit: CHART_RECORDS })),
-        getJson('/api/events' + query({ eid: f.eid, type: f.type, from: from,
-                                          limit: CHART_EVENTS })),
+        getJson('/api/events/hours' + query({ eid: f.eid, type: f.type, from: from, to: now })),
       ]);
       const found = operationsOf(ops);
       const progress = ops.filter((r) => r.kind === 'progress');
@@ -387,7 +383,7 @@
       if (progress.length >= CHART_RECORDS) found.delete(progress[progress.length - 1].id);
       rangeOps = new Map();
       found.forEach((op, id) => rangeOps.set(id, chartOp(id, op)));
-      const hourly = countByHour(events);
+      const hourly = countsByHour(hours);
       // Without a chosen range the charts begin at the hour of the oldest record they show.
       if (f.from === '') {
         let oldest = hourly.oldest === null ? now : hourly.oldest;
@@ -399,7 +395,7 @@
       drawTimeline();
       JrxCharts.hourly(byId('hourly'), hourly.counts, from, now);
       byId('hourly-note').textContent = '(' + hourly.n +
-        (hourly.n >= CHART_EVENTS ? ' newest, since ' + timeText(hourly.oldest) : '') +
+        (hours.complete ? '' : ' newest, since ' + timeText(hours.since)) +
         (f.from === '' && from <= now - CHART_SPAN_ANY ? ', last 7 days' : '') + ')';
       updateChoices();
       document.body.dataset.charts = 'ok';
