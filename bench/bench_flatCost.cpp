@@ -407,7 +407,7 @@ void registerCases(const std::string& backend, int size, bool last) {
       jrxlog::EventsQuery q;
       q.to = kT0 + n;
       q.from = q.to - 7 * 86400 + 1;
-      return jrxlog::countEventsByHour(q, 100000).counted == std::min(n, 100000);
+      return jrxlog::countEventsByHour(q, 50000).counted == std::min(n, 50000);
     };
   });
   if (last) {

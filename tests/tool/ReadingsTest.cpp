@@ -153,8 +153,9 @@ TEST_P(ReadingsTest, EventsPerHourCountTheListingsEvents) {
     return q;
   };
   const std::pair<jrxlog::EventsQuery, std::set<std::string>> cases[] = {
-      {query(JRXEID(), true, ""), {"events_log_time", "events_log_env_link"}},
-      {query(JRXEID(), true, "alert"), {"events_log_type", "events_log_env_link"}},
+      {query(JRXEID(), true, ""), {"events_log_time"}},
+      {query(JRXEID(), true, "alert"), {"events_log_type"}},
+      {query(JRXEID(), false, ""), {"events_log_time", "events_log_env_link"}},
       {query(kVm2, true, ""), {"events_log_time", "events_log_env_link", ASPrimaryKey}},
       {query(kVm1, false, "heartbeat"), {"events_log_type", "events_log_env_link", ASPrimaryKey}},
   };

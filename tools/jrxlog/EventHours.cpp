@@ -58,18 +58,23 @@ HourCounts countEventsByHour(const EventsQuery& q, unsigned long long rows) {
   JRX::env_log env;
   ASCursor c(session);
   c.Project() << ev->event_id << ev->time << ev->type;
-  ASComparison cond = eventsOf(ev, q, counts.since) && ev->event_id == link->event_id &&
-                      link->role == (q.bySource ? "S" : "O");
+  ASComparison cond = eventsOf(ev, q, counts.since);
+  // Every event is stored with the link to its source: counted by their source without an
+  // environment, the events themselves are counted, without a probe of the links per row.
+  const bool linked = q.eid.isValid() || !q.bySource;
+  if (linked)
+    cond = cond && ev->event_id == link->event_id && link->role == (q.bySource ? "S" : "O");
   if (q.eid.isValid())
     cond = cond && link->env_id == env->id && env->eid == JRX::guidToRDBMSGuid(q.eid);
   c.Set(cond);
   // In the walk's order, so that the links of one event come together.
   c.Order(-ev->time).Order(-ev->event_id);
+  c.UseIndex(ev, index);
   if (q.eid.isValid())
     c.JoinOrder({&ev, &link, &env}).UseIndex(env, ASPrimaryKey);
-  else
+  else if (linked)
     c.JoinOrder({&ev, &link});
-  c.UseIndex(ev, index).UseIndex(link, "events_log_env_link");
+  if (linked) c.UseIndex(link, "events_log_env_link");
   c.PageRows(1000);
   long long last = -1;
   while (c.Fetch()) {

@@ -247,7 +247,7 @@ void apiEvents(const httplib::Request& req, httplib::Response& res) {
 }
 
 // Events read at most by one count of events per hour: its cost on any log.
-const unsigned long long kHourRows = 100000;
+const unsigned long long kHourRows = 50000;
 // Hours one count spans at most: a month.
 const long kMostHours = 31 * 24;
 
