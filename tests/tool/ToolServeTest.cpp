@@ -356,8 +356,11 @@ TEST_P(ToolServe, RequestsKeepTheirWorkersDatabaseConnection) {
   ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
   httplib::Client client("127.0.0.1", server.port());
   client.set_keep_alive(true);
+  const std::set<long long> idle = sessions();
   ASSERT_EQ(client.Get("/api/ops")->status, 200);
+  // The worker's connection outlives its request, and serves the next ones.
   const std::set<long long> first = sessions();
+  EXPECT_EQ(first.size(), idle.size() + 1);
   for (int i = 0; i < 10; ++i)
     ASSERT_EQ(client.Get(i % 2 ? "/api/events" : "/api/ops?limit=1")->status, 200);
   EXPECT_EQ(sessions(), first);
