@@ -28,10 +28,10 @@ void whatItDid(const DemoOptions& o, const DemoOutcome& d) {
             << ", until " << localTime(o.now) << ")\n";
   std::cout << "  agent start: closed " << plural(static_cast<long long>(d.closed), "operation")
             << " left running before\n";
-  std::cout << "  environments: " << plural(static_cast<long long>(d.nodes.size()), "node")
-            << ", " << plural(static_cast<long long>(d.vms.size()), "VM") << "\n";
-  std::cout << "  operations: " << d.succeeded << " done, " << d.failed << " failed, "
-            << d.running << " still running; "
+  std::cout << "  environments: " << plural(static_cast<long long>(d.plan.nodes.size()), "node")
+            << ", " << plural(static_cast<long long>(d.plan.vms.size()), "VM") << "\n";
+  std::cout << "  operations: " << d.plan.succeeded << " done, " << d.plan.failed << " failed, "
+            << d.plan.running << " still running; "
             << plural(static_cast<long long>(d.reports), "progress report")
             << " (the log grew by " << (d.after.reports - d.before.reports)
             << " rows: repeated texts of a running operation are folded)\n";
@@ -100,7 +100,7 @@ void printDemoReport(const DemoOptions& o, const DemoOutcome& d) {
   const Terminal term = Terminal::of(1);
   whatItDid(o, d);
   whatTheLogHolds(d.after);
-  unfinishedByNode(d.nodes);
+  unfinishedByNode(d.plan.nodes);
   newestOperations(term);
   newestEvents(term);
   std::cout << "\nTry: jrxlog ops --active, jrxlog events --type audit, jrxlog watch\n";

@@ -73,14 +73,14 @@ void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std:
   table.print(out, term.isTty ? term.columns : 0, term.utf8);
 }
 
-static std::string payloadText(const JRX::JRXEvent& e) {
+namespace {
+
+std::string payloadText(const JRX::JRXEvent& e) {
   auto audit = boost::dynamic_pointer_cast<JRX::JRXAuditEvent>(e.data);
   if (!audit) return "";
   return "session " + audit->session + ", address " + audit->address.toString() + ", kind " +
          std::to_string(audit->kind) + ", detail " + audit->detail;
 }
-
-namespace {
 
 std::vector<Table::Column> eventColumns(bool withData) {
   std::vector<Table::Column> cols = {{"TIME"},
@@ -132,12 +132,6 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
     const OperationEstimates::Estimate* e = estimates ? &estimates->of(r.id) : nullptr;
     out << progressToJson(r, e && e->running ? &e->end : nullptr) << '\n';
   }
-}
-
-void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                     bool withEnvs) {
-  EnvWriter envs(out, withEnvs);
-  printEventsJson(events, out, envs);
 }
 
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,

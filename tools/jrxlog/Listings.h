@@ -57,8 +57,6 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                   EnvWriter& envs, OperationEstimates* estimates = nullptr);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                     bool withEnvs);
-void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      EnvWriter& envs);
 
 }  // namespace jrxlog

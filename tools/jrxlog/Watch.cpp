@@ -78,55 +78,46 @@ std::string shownUrl(const std::string& url) {
   return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-std::string frame(const std::vector<Running>& ops, OperationEstimates& estimates,
-                  const Terminal& term, const std::string& db) {
-  std::ostringstream body;
+// The first `rows` operations: on a terminal with a bar of their progress each.
+Table table(const std::vector<Running>& ops, OperationEstimates& estimates, size_t rows,
+            bool bars, bool utf8) {
   Table table({{"ID"},
                {"NAME"},
                {"STARTED"},
                {"STATUS"},
-               {"PROGRESS"},
+               {"PROGRESS", bars ? Table::LEFT : Table::RIGHT},
                {"ETA"},
                {"TEXT", Table::LEFT, Table::TEXT}});
-  size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
-  for (size_t i = 0; i < ops.size() && i < room; ++i) {
+  for (size_t i = 0; i < ops.size() && i < rows; ++i) {
     const auto& r = *ops[i].latest;
-    std::string pct = std::to_string(r.progress) + "%";
     table.addRow({ops[i].id, ops[i].name, localTime(ops[i].started), statusText(r.status),
-                  barText(r.progress, 22, term.utf8) + " " + std::string(4 - std::min<size_t>(4, pct.size()), ' ') + pct,
+                  bars ? barText(r.progress, 22, utf8) : std::to_string(r.progress) + "%",
                   etaText(estimates.of(ops[i].id), estimates.now()), r.info.toString()});
   }
-  table.print(body, term.columns, term.utf8);
+  return table;
+}
 
-  std::string out = "\x1b[H";
-  std::string title = "jrxlog watch  " + shownUrl(db) + "  " + localTime(std::time(nullptr)) + "  " +
-                      std::to_string(ops.size()) + " unfinished  (Ctrl-C to quit)";
-  out += cutTo(title, static_cast<size_t>(term.columns), term.utf8) + "\x1b[K\n\x1b[K\n";
+std::string frame(const std::vector<Running>& ops, OperationEstimates& estimates,
+                  const Terminal& term, const std::string& db) {
+  const size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
+  std::ostringstream body;
+  table(ops, estimates, room, true, term.utf8).print(body, term.columns, term.utf8);
+  const std::string title = "jrxlog watch  " + shownUrl(db) + "  " +
+                            localTime(std::time(nullptr)) + "  " + std::to_string(ops.size()) +
+                            " unfinished  (Ctrl-C to quit)";
+  std::string out = "\x1b[H" + cutTo(title, static_cast<size_t>(term.columns), term.utf8) +
+                    "\x1b[K\n\x1b[K\n";
   std::string line;
   std::istringstream lines(body.str());
   while (std::getline(lines, line)) out += line + "\x1b[K\n";
-  if (ops.size() > room)
-    out += "... and " + std::to_string(ops.size() - room) + " more\x1b[K\n";
+  if (ops.size() > room) out += "... and " + std::to_string(ops.size() - room) + " more\x1b[K\n";
   return out + "\x1b[J";
 }
 
 void plain(const std::vector<Running>& ops, OperationEstimates& estimates, std::ostream& out) {
   out << localTime(std::time(nullptr)) << ": " << ops.size() << " unfinished operation"
       << (ops.size() == 1 ? "" : "s") << '\n';
-  Table table({{"ID"},
-               {"NAME"},
-               {"STARTED"},
-               {"STATUS"},
-               {"PROGRESS", Table::RIGHT},
-               {"ETA"},
-               {"TEXT", Table::LEFT, Table::TEXT}});
-  for (const auto& op : ops) {
-    const auto& r = *op.latest;
-    table.addRow({op.id, op.name, localTime(op.started), statusText(r.status),
-                  std::to_string(r.progress) + "%", etaText(estimates.of(op.id), estimates.now()),
-                  r.info.toString()});
-  }
-  table.print(out, 0, false);
+  table(ops, estimates, ops.size(), false, false).print(out, 0, false);
   out << '\n';
   out.flush();
 }
