@@ -175,28 +175,6 @@ TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
   for (const Case& c : refused) expectCase(c, jrx(c.args));
 }
 
-// A long listing is read in parts that meet inside a second; together they are the one
-// answer: every event once, newest first, the last recorded first within a second.
-TEST_P(ToolCommands, LongEventListingsAreTheWholeAnswer) {
-  std::string input;
-  Strings newestFirst;
-  for (int i = 0; i < 450; ++i) {
-    char guid[40];
-    std::snprintf(guid, sizeof guid, "3f1e0d2c-0000-4000-8000-%012d", i);
-    input += std::string(R"({"kind":"event","guid":")") + guid + R"(","time":)" +
-             std::to_string(1701000000 + i / 3) + R"(,"info":{"params":{"source_env":)"
-             R"({"params":{"eid":")" + kNode + R"("}}}}})" + "\n";
-    newestFirst.insert(newestFirst.begin(), guid);
-  }
-  ASSERT_EQ(jrx({"import"}, input).status, 0);
-  for (size_t limit : {450, 250}) {
-    const std::string text = std::to_string(limit);
-    EXPECT_EQ(idsOf(jrx({"events", "--json", "--limit", text}).out),
-              Strings(newestFirst.begin(), newestFirst.begin() + limit));
-    EXPECT_EQ(jrx({"events", "--limit", text}).lines().size(), limit + 1);
-  }
-}
-
 // One log, the commands in order: each case sees what the ones before it did.
 TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
   ASSERT_EQ(jrx({"import"}, kSample).status, 0);

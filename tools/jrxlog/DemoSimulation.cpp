@@ -122,9 +122,10 @@ class Simulation {
         heartbeat(node, t);
     intruder(start + rng_.below(static_cast<int>(span)));
     viewerSession(start + rng_.below(static_cast<int>(span / 2)));
-    std::stable_sort(plan_.steps.begin(), plan_.steps.end(), [](const DemoStep& a, const DemoStep& b) {
-      return a.time != b.time ? a.time < b.time : a.seq < b.seq;
-    });
+    std::stable_sort(plan_.steps.begin(), plan_.steps.end(),
+                     [](const DemoStep& a, const DemoStep& b) {
+                       return a.time != b.time ? a.time < b.time : a.seq < b.seq;
+                     });
     plan_.succeeded = size_ - plan_.failed - plan_.running;
     return std::move(plan_);
   }
@@ -205,13 +206,14 @@ class Simulation {
   };
 
   Cast cast() {
+    const std::vector<Env>& nodes = plan_.nodes;
     Cast c{&kinds()[static_cast<size_t>(pick(kinds().size()))], 0, nullptr, nullptr, nullptr, nullptr};
     c.vmIndex = static_cast<size_t>(pick(plan_.vms.size()));
     c.vm = &plan_.vms[c.vmIndex];
-    c.node = c.kind->onVm ? &plan_.nodes[vmNode_[c.vmIndex]] : &plan_.nodes[static_cast<size_t>(pick(plan_.nodes.size()))];
+    c.node = c.kind->onVm ? &nodes[vmNode_[c.vmIndex]] : &nodes[static_cast<size_t>(pick(nodes.size()))];
     if (c.kind->toNode) {
-      c.target = &plan_.nodes[static_cast<size_t>(pick(plan_.nodes.size()))];
-      if (c.target->eid == c.node->eid) c.target = &plan_.nodes[(vmNode_[c.vmIndex] + 1) % plan_.nodes.size()];
+      c.target = &nodes[static_cast<size_t>(pick(nodes.size()))];
+      if (c.target->eid == c.node->eid) c.target = &nodes[(vmNode_[c.vmIndex] + 1) % nodes.size()];
     }
     c.user = &users_[static_cast<size_t>(pick(users_.size()))];
     return c;

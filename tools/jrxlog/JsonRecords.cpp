@@ -320,13 +320,14 @@ JRX::JRXEID parseGuid(const std::string& what, const std::string& text) {
 }
 
 JRX::JRXSID hexToSid(const std::string& text) {
-  if (text.size() % 2 != 0) throw RecordError("field \"sid\" must have an even number of hex digits");
-  std::vector<unsigned char> bytes;
+  if (text.size() % 2 != 0)
+    throw RecordError("field \"sid\" must have an even number of hex digits");
+  std::vector<unsigned char> bytes((text.size() + 1) / 2);
   for (size_t i = 0; i < text.size(); ++i) {
     const int v = ASHexValue(text[i]);
-    if (v < 0) throw RecordError("field \"sid\" must be hex digits, found '" + text.substr(i, 1) + "'");
-    if (i % 2 == 0) bytes.push_back(static_cast<unsigned char>(v * 16));
-    else bytes.back() = static_cast<unsigned char>(bytes.back() + v);
+    if (v < 0)
+      throw RecordError("field \"sid\" must be hex digits, found '" + text.substr(i, 1) + "'");
+    bytes[i / 2] = static_cast<unsigned char>(bytes[i / 2] * 16 + v);
   }
   return JRX::JRXSID(bytes);
 }

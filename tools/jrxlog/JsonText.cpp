@@ -60,7 +60,8 @@ std::string textFromJson(const std::string& text) {
     }
     const size_t next = at + 3;
     const auto lowerHex = [&](size_t i) {
-      return i < text.size() && std::string_view("0123456789abcdef").find(text[i]) != std::string::npos;
+      static const std::string_view digits = "0123456789abcdef";
+      return i < text.size() && digits.find(text[i]) != std::string_view::npos;
     };
     if (startsEscape(text, next)) {
       out += kEscape;

@@ -65,14 +65,6 @@ class Removed {
   std::vector<std::pair<std::string, long long>> rows_;
 };
 
-void vacuum() {
-  if (JRX::vacuumLog())
-    std::cout << "free pages given back to the file system\n";
-  else
-    std::cout << "--vacuum: nothing to do on this database (its tables give space back "
-                 "themselves)\n";
-}
-
 struct CompactOptions {
   bool vacuum = false;
   unsigned batch = 5000;
@@ -88,7 +80,11 @@ struct CompactEventsOptions : CompactOptions {
 };
 
 int runVacuum(const CompactOptions&) {
-  vacuum();
+  if (JRX::vacuumLog())
+    std::cout << "free pages given back to the file system\n";
+  else
+    std::cout << "--vacuum: nothing to do on this database (its tables give space back "
+                 "themselves)\n";
   return 0;
 }
 
@@ -98,8 +94,7 @@ int sweepAndTell(const CompactOptions& o, Removed& removed) {
   std::cout << "rows removed per table, in transactions of at most " << o.batch << " rows"
             << (o.noSweep ? " (not swept)" : "") << ":\n";
   removed.print();
-  if (o.vacuum) vacuum();
-  return 0;
+  return o.vacuum ? runVacuum(o) : 0;
 }
 
 int runCompactOps(const CompactOpsOptions& o) {

@@ -13,7 +13,8 @@ std::string barText(int percent, int width, bool utf8) {
   percent = std::max(0, std::min(100, percent));
   const int inner = std::max(1, width - 2), full = inner * percent / 100;
   std::string s = "[";
-  for (int i = 0; i < inner; ++i) s += i < full ? (utf8 ? "\xE2\x96\x88" : "#") : (utf8 ? "\xC2\xB7" : "-");
+  for (int i = 0; i < inner; ++i)
+    s += i < full ? (utf8 ? "\xE2\x96\x88" : "#") : (utf8 ? "\xC2\xB7" : "-");
   return s + "] " + std::string(4 - std::min<size_t>(4, shown.size()), ' ') + shown;
 }
 
