@@ -37,19 +37,22 @@ JRX::JRXInfo envRef(const char* guid, const std::string& type, const std::string
   return ref;
 }
 
-// Every row of every table a copy takes, exactly, ids included.
+template <class Table>
+void addRows(Lines& all) {
+  for (const std::string& r : rowsOf<Table>()) all.push_back(Table().TableName() + ": " + r);
+}
+
+// Every row of every log table and of the framework's environments, exactly, ids included.
 Lines logRowsOf(const std::string& url) {
-  JRX::JRXDatabase::open(url);
-  std::vector<std::unique_ptr<ASDomain>> tables = JRX::JRXDatabase::tables();
-  for (auto& t : JRX::logTables()) tables.push_back(std::move(t));
+  using namespace JRX;
+  JRXDatabase::open(url);
   Lines all;
-  for (const auto& t : tables) {
-    std::vector<const ASAttribute*> columns;
-    for (size_t i = 0; i < t->Size(); ++i) columns.push_back(&t->Attribute(i));
-    for (const std::string& row : rowsOf({t.get()}, columns))
-      all.push_back(t->TableName() + ": " + row);
-  }
-  JRX::JRXDatabase::close();
+  for (auto add : {addRows<op_log>, addRows<op_log_data>, addRows<op_log_env>,
+                   addRows<op_log_task>, addRows<env_log>, addRows<Environment>,
+                   addRows<events_log>, addRows<events_log_env>, addRows<events_log_resource>,
+                   addRows<events_log_status>, addRows<events_log_audit>, addRows<jrxlog_layout>})
+    add(all);
+  JRXDatabase::close();
   return all;
 }
 
