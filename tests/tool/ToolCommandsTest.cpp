@@ -6,8 +6,10 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <tuple>
 
+#include "TableOutput.h"
 #include "ToolFixture.h"
 
 namespace jrxtest {
@@ -64,6 +66,10 @@ TEST_P(ToolCommands, ImportedRecordsPrintAndReadBackUnchanged) {
              jrx({"import", "-"}, kSample));
   const std::string printed = jrx({"ops", "--json"}).out + jrx({"events", "--json"}).out;
   EXPECT_EQ(printed, kSampleListings);
+  // With --envs, an environment an event's texts name comes with it, before it.
+  const std::string withEnvs = jrx({"events", "--json", "--envs"}).out;
+  EXPECT_LT(withEnvs.find(R"({"kind":"env","eid":")" + std::string(kVm1)),
+            withEnvs.find("env_status"));
   const Vars copy = {{"JRXLOG_DB", freshDatabaseUrl(GetParam())},
                      {"JRXLOG_LOCAL_EID", "77777777-0000-4000-8000-000000000007"}};
   expectCase({{"import"}, 0, {}}, runJrxlog({"import"}, printed, "", copy));
@@ -229,7 +235,8 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       // left; off a terminal, watch prints one plain table per refresh.
       {demo, 0, {"closed 1 operation left running", "Newest operations", "Newest events"}},
       {demo, 0, {"closed 2 operations left running"}},
-      {{"watch", "--count", "2", "--interval", "0.05"}, 0, {"2 unfinished operations", "!\x1b"}},
+      {{"watch", "--count", "2", "--interval", "0.05"}, 0,
+       {"2 unfinished operations", "!\x1b", "![#", "![-"}},
   };
   const std::string dir = makeTempDir();
   for (const Case& c : cases)
@@ -272,6 +279,15 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
   expectCase({{"demo"}, 0, {"closed 0 operations left running", "Newest events"}},
              runJrxlog({"demo"}, "", dir));
   EXPECT_EQ(access(db.c_str(), F_OK), 0);
+}
+
+// A table's cells are single lines: no control character of a text reaches the terminal.
+TEST(ToolDefaults, TableCellsHoldNoControlCharacters) {
+  jrxlog::Table table({{"TEXT"}});
+  table.addRow({"red\x1b[31m\nnext\tcell\x7f"});
+  std::ostringstream out;
+  table.print(out, 0, false);
+  EXPECT_EQ(out.str(), "TEXT\nred [31m next cell\n");
 }
 
 // The library's own records stay out of the operator's way unless asked for, and then come whole.

@@ -1,6 +1,5 @@
 // The demo's summary: what the simulation did, what the log holds now, and its newest records.
 #include <iostream>
-#include <map>
 
 #include "DemoSimulation.h"
 #include "Listings.h"
@@ -71,16 +70,7 @@ void newestOperations(const Terminal& term) {
   check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, false, 1000, 0,
                         2147483647L));
   std::vector<JRX::JRXRequestProgressData> latest;
-  std::map<std::string, size_t> index;
-  for (const auto& r : records) {
-    auto it = index.find(r.id);
-    if (it != index.end()) {
-      latest[it->second] = r;
-    } else if (latest.size() < 10) {
-      index[r.id] = latest.size();
-      latest.push_back(r);
-    }
-  }
+  for (const auto& op : eachOperation(records, 10)) latest.push_back(*op.second);
   std::cout << "\nNewest operations:\n";
   printOpsTable(latest, std::cout, term);
 }

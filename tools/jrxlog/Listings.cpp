@@ -1,5 +1,7 @@
 #include "Listings.h"
 
+#include <map>
+
 #include "EstimateQueries.h"
 #include "JRXEnvDirectory.h"
 #include "JsonRecords.h"
@@ -36,6 +38,22 @@ void EnvWriter::namedIn(const JRX::JRXInfo& info) {
       if (eid && g.fromString(eid->getText().c_str()) == 0) named(g);
     }
   }
+}
+
+std::vector<OperationRecords> eachOperation(const std::vector<JRX::JRXRequestProgressData>& records,
+                                            size_t count) {
+  std::vector<OperationRecords> ops;
+  std::map<std::string, size_t> index;
+  for (const auto& r : records) {
+    const auto it = index.find(r.id);
+    if (it != index.end()) {
+      ops[it->second].second = &r;
+    } else if (ops.size() < count) {
+      index[r.id] = ops.size();
+      ops.emplace_back(&r, &r);
+    }
+  }
+  return ops;
 }
 
 std::string envLabel(const JRX::JRXEID& eid) {

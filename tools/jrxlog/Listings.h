@@ -4,7 +4,9 @@
 #pragma once
 
 #include <ostream>
+#include <cstdint>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "JRXRecords.h"
@@ -41,6 +43,13 @@ class EventsTable {
   bool withData_;
   Table table_;
 };
+
+// The first and the latest record of each operation among `records`, in the order of their
+// first records (at most `count` operations).
+using OperationRecords =
+    std::pair<const JRX::JRXRequestProgressData*, const JRX::JRXRequestProgressData*>;
+std::vector<OperationRecords> eachOperation(const std::vector<JRX::JRXRequestProgressData>& records,
+                                            size_t count = SIZE_MAX);
 
 class OperationEstimates;
 

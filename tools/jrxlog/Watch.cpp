@@ -6,11 +6,11 @@
 
 #include <chrono>
 #include <iostream>
-#include <map>
 #include <sstream>
 
 #include "Commands.h"
 #include "EstimateQueries.h"
+#include "Listings.h"
 #include "ProgressBar.h"
 #include "Services.h"
 #include "StopSignals.h"
@@ -20,28 +20,7 @@ namespace jrxlog {
 
 namespace {
 
-// The newest state of each unfinished operation, in the order the log answered.
-struct Running {
-  std::string id;
-  std::string name;
-  int64_t started = 0;
-  const JRX::JRXRequestProgressData* latest = nullptr;
-};
-
-std::vector<Running> latestStates(const std::vector<JRX::JRXRequestProgressData>& records) {
-  std::vector<Running> ops;
-  std::map<std::string, size_t> index;
-  for (const auto& r : records) {
-    auto it = index.find(r.id);
-    if (it == index.end()) {
-      index[r.id] = ops.size();
-      ops.push_back({r.id, r.name, r.time, &r});
-    } else {
-      ops[it->second].latest = &r;
-    }
-  }
-  return ops;
-}
+using Running = OperationRecords;
 
 void writeAll(const std::string& s) {
   size_t done = 0;
@@ -89,10 +68,10 @@ Table table(const std::vector<Running>& ops, OperationEstimates& estimates, size
                {"ETA"},
                {"TEXT", Table::LEFT, Table::TEXT}});
   for (size_t i = 0; i < ops.size() && i < rows; ++i) {
-    const auto& r = *ops[i].latest;
-    table.addRow({ops[i].id, ops[i].name, localTime(ops[i].started), statusText(r.status),
+    const auto& r = *ops[i].second;
+    table.addRow({r.id, ops[i].first->name, localTime(ops[i].first->time), statusText(r.status),
                   bars ? barText(r.progress, 22, utf8) : std::to_string(r.progress) + "%",
-                  etaText(estimates.of(ops[i].id), estimates.now()), r.info.toString()});
+                  etaText(estimates.of(r.id), estimates.now()), r.info.toString()});
   }
   return table;
 }
@@ -140,7 +119,7 @@ int runWatch(const WatchOptions& o) {
     std::vector<JRX::JRXRequestProgressData> records;
     check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, true,
                           2147483647u, 0, 2147483647L));
-    std::vector<Running> ops = latestStates(records);
+    const std::vector<Running> ops = eachOperation(records);
     OperationEstimates estimates(static_cast<long>(std::time(nullptr)));
     if (tty)
       writeAll(frame(ops, estimates, Terminal::of(1), o.global->db));
