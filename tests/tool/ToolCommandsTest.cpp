@@ -9,6 +9,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "JsonRecords.h"
 #include "TableOutput.h"
 #include "ToolFixture.h"
 
@@ -233,7 +234,10 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       {{"init"}, 0, {"layout version 2, up to date\n"}},
       // The simulated agent's start closes what was left running, the second one what the first
       // left; off a terminal, watch prints one plain table per refresh.
-      {demo, 0, {"closed 1 operation left running", "Newest operations", "Newest events"}},
+      // What the simulation does is the seed's: the same at any time, in any log.
+      {demo, 0, {"closed 1 operation left running", "environments: 3 nodes, 10 VMs",
+                 "operations: 10 done, 4 failed, 2 still running; 82 progress reports",
+                 "events: 42 sent", "Newest operations", "Newest events"}},
       {demo, 0, {"closed 2 operations left running"}},
       {{"watch", "--count", "2", "--interval", "0.05"}, 0,
        {"2 unfinished operations", "!\x1b", "![#", "![-"}},
@@ -288,6 +292,13 @@ TEST(ToolDefaults, TableCellsHoldNoControlCharacters) {
   std::ostringstream out;
   table.print(out, 0, false);
   EXPECT_EQ(out.str(), "TEXT\nred [31m next cell\n");
+}
+
+// Every part of an information record is read and written back as it was.
+TEST(ToolDefaults, InfoRecordsReadBackAsWritten) {
+  const std::string info = R"({"text":"t","id":"i-1","flag":false,"params":{"a":["1",)"
+                           R"({"text":"x","id":"y"}],"b":"2"}})";
+  EXPECT_EQ(jrxlog::infoToJson(jrxlog::infoFromJson(info)), info);
 }
 
 // The library's own records stay out of the operator's way unless asked for, and then come whole.
