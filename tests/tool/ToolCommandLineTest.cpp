@@ -4,6 +4,7 @@
 // what they are compared with is what the built tool prints.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
 #include <set>
 
@@ -121,6 +122,26 @@ TEST(ToolCommandLine, TheRangeShownIsTheRangeEnforced) {
     }
   }
   EXPECT_GE(checked, 10u);
+}
+
+// Times, durations and their units as the help describes them; anything else is refused.
+TEST(ToolCommandLine, TimesAndDurationsMeanWhatTheHelpSays) {
+  using jrxlog::parseTime;
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  EXPECT_NEAR(parseTime("from", "-2h"), now - 7200, 60);
+  EXPECT_NEAR(parseTime("from", "+1d"), now + 86400, 60);
+  EXPECT_NEAR(parseTime("from", "now"), now, 60);
+  for (const char* day : {"2023-11-26 22:40:00Z", "2023-11-26T22:40Z", "1701038400"})
+    EXPECT_EQ(parseTime("from", day), 1701038400) << day;
+  EXPECT_EQ(parseTime("from", "2023-11-26Z"), 1700956800);
+  EXPECT_EQ(parseTime("from", "-5"), -5);
+  for (const char* wrong : {"2023-13-01", "2023-11-26 24:00", "2023-11-26 22:40x", "2h", "-2w", ""})
+    EXPECT_THROW(parseTime("from", wrong), jrxlog::UsageError) << wrong;
+  EXPECT_EQ(jrxlog::parseDuration("age", "90"), 90);
+  EXPECT_EQ(jrxlog::parseDuration("age", "3m"), 180);
+  EXPECT_EQ(jrxlog::parseDuration("age", "2d"), 172800);
+  for (const char* wrong : {"-1", "1w", "s", "99999999999d"})
+    EXPECT_THROW(jrxlog::parseDuration("age", wrong), jrxlog::UsageError) << wrong;
 }
 
 // Per command, the words `completion bash` offers are the long options the parser takes; the

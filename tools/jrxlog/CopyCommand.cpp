@@ -46,14 +46,12 @@ struct CopyOptions {
 };
 
 int runCopy(const CopyOptions& o) {
-  const std::string& url = o.to;
-  const size_t batch = o.batch;
   const std::vector<std::unique_ptr<ASDomain>> tables = copiedTables();
 
   std::shared_ptr<ASDatabase> targetDb;
   ASSession* target = nullptr;
   try {
-    targetDb = ASDatabase::Open(url);
+    targetDb = ASDatabase::Open(o.to);
     target = targetDb->Session();
     refuseNonEmpty(target, tables);
     for (const auto& t : tables) target->CreateTable(*t);
@@ -77,7 +75,7 @@ int runCopy(const CopyOptions& o) {
     bar.update(0, static_cast<uint64_t>(total), 0, true);
     for (const auto& t : tables) {
       ASCopyOptions options;
-      options.batchRows = batch;
+      options.batchRows = o.batch;
       options.progress = [&](long long rows) {
         bar.update(static_cast<uint64_t>(done + rows), static_cast<uint64_t>(total),
                    static_cast<uint64_t>(done + rows));

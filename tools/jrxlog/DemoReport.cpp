@@ -1,6 +1,5 @@
 // The demo's summary: what the simulation did, what the log holds now, and its newest records.
 #include <iostream>
-#include <map>
 
 #include "DemoSimulation.h"
 #include "Listings.h"
@@ -28,10 +27,10 @@ void whatItDid(const DemoOptions& o, const DemoOutcome& d) {
             << ", until " << localTime(o.now) << ")\n";
   std::cout << "  agent start: closed " << plural(static_cast<long long>(d.closed), "operation")
             << " left running before\n";
-  std::cout << "  environments: " << plural(static_cast<long long>(d.nodes.size()), "node")
-            << ", " << plural(static_cast<long long>(d.vms.size()), "VM") << "\n";
-  std::cout << "  operations: " << d.succeeded << " done, " << d.failed << " failed, "
-            << d.running << " still running; "
+  std::cout << "  environments: " << plural(static_cast<long long>(d.plan.nodes.size()), "node")
+            << ", " << plural(static_cast<long long>(d.plan.vms.size()), "VM") << "\n";
+  std::cout << "  operations: " << d.plan.succeeded << " done, " << d.plan.failed << " failed, "
+            << d.plan.running << " still running; "
             << plural(static_cast<long long>(d.reports), "progress report")
             << " (the log grew by " << (d.after.reports - d.before.reports)
             << " rows: repeated texts of a running operation are folded)\n";
@@ -71,16 +70,7 @@ void newestOperations(const Terminal& term) {
   check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, false, 1000, 0,
                         2147483647L));
   std::vector<JRX::JRXRequestProgressData> latest;
-  std::map<std::string, size_t> index;
-  for (const auto& r : records) {
-    auto it = index.find(r.id);
-    if (it != index.end()) {
-      latest[it->second] = r;
-    } else if (latest.size() < 10) {
-      index[r.id] = latest.size();
-      latest.push_back(r);
-    }
-  }
+  for (const auto& op : eachOperation(records, 10)) latest.push_back(*op.second);
   std::cout << "\nNewest operations:\n";
   printOpsTable(latest, std::cout, term);
 }
@@ -100,7 +90,7 @@ void printDemoReport(const DemoOptions& o, const DemoOutcome& d) {
   const Terminal term = Terminal::of(1);
   whatItDid(o, d);
   whatTheLogHolds(d.after);
-  unfinishedByNode(d.nodes);
+  unfinishedByNode(d.plan.nodes);
   newestOperations(term);
   newestEvents(term);
   std::cout << "\nTry: jrxlog ops --active, jrxlog events --type audit, jrxlog watch\n";

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "ASHex.h"
-#include "JRXEnvDirectory.h"
 #include "Services.h"
 
 namespace jrxlog {
@@ -20,6 +19,12 @@ uint64_t mix(uint64_t x) {
   return x ^ (x >> 31);
 }
 
+// Version 4, variant 1, like the framework's own random GUIDs.
+JRX::JRXGUID version4(uint64_t a, uint64_t b) {
+  return JRX::JRXGUID(static_cast<long long>((a & ~0xF000ULL) | 0x4000ULL),
+                      static_cast<long long>((b & ~(3ULL << 62)) | (2ULL << 62)));
+}
+
 // Our own generator, so that a seed gives the same log with every standard library.
 class Rng {
  public:
@@ -28,11 +33,8 @@ class Rng {
   int below(int n) { return static_cast<int>(next() % static_cast<uint64_t>(n)); }
   bool chance(int percent) { return below(100) < percent; }
   JRX::JRXGUID guid() {
-    uint64_t a = next(), b = next();
-    // Version 4, variant 1, like the framework's own random GUIDs.
-    a = (a & ~0xF000ULL) | 0x4000ULL;
-    b = (b & ~(3ULL << 62)) | (2ULL << 62);
-    return JRX::JRXGUID(static_cast<long long>(a), static_cast<long long>(b));
+    const uint64_t a = next();
+    return version4(a, next());
   }
 
  private:
@@ -49,6 +51,16 @@ JRX::JRXInfo envRef(const Env& e) {
   r.addParameter("type", e.type);
   r.addParameter("title", e.title);
   return r;
+}
+
+boost::shared_ptr<JRX::JRXAuditEvent> audit(const std::string& session, const char* address,
+                                            const std::string& detail, int kind) {
+  boost::shared_ptr<JRX::JRXAuditEvent> a(new JRX::JRXAuditEvent());
+  a->session = session;
+  a->address.fromString(address);
+  a->detail = detail;
+  a->kind = kind;
+  return a;
 }
 
 struct User {
@@ -90,21 +102,12 @@ const std::vector<Kind>& kinds() {
   return k;
 }
 
-// One thing the agent reports, at its time.
-struct Step {
-  int64_t time = 0;
-  size_t seq = 0;
-  bool isEvent = false;
-  JRX::JRXRequestProgressData progress;
-  JRX::JRXEvent event;
-};
-
 class Simulation {
  public:
   Simulation(uint64_t seed, int size, int64_t now)
       : rng_(seed), size_(size), now_(now), runKey_(mix(seed ^ mix(static_cast<uint64_t>(now)))) {}
 
-  void build() {
+  DemoPlan build() {
     makeEnvironments();
     makeUsers();
     int64_t span = std::max<int64_t>(3600, static_cast<int64_t>(size_) * 90);
@@ -114,34 +117,30 @@ class Simulation {
       bool running = k >= size_ - std::max(1, size_ / 8);
       makeOperation(k, begin, running);
     }
-    for (const auto& node : nodes_)
+    for (const auto& node : plan_.nodes)
       for (int64_t t = start + rng_.below(300); t < now_; t += 900 + rng_.below(300))
         heartbeat(node, t);
     intruder(start + rng_.below(static_cast<int>(span)));
     viewerSession(start + rng_.below(static_cast<int>(span / 2)));
-    std::stable_sort(steps_.begin(), steps_.end(), [](const Step& a, const Step& b) {
-      return a.time != b.time ? a.time < b.time : a.seq < b.seq;
-    });
+    std::stable_sort(plan_.steps.begin(), plan_.steps.end(),
+                     [](const DemoStep& a, const DemoStep& b) {
+                       return a.time != b.time ? a.time < b.time : a.seq < b.seq;
+                     });
+    plan_.succeeded = size_ - plan_.failed - plan_.running;
+    return std::move(plan_);
   }
-
-  const std::vector<Env>& nodes() const { return nodes_; }
-  const std::vector<Env>& vms() const { return vms_; }
-  const std::vector<Step>& steps() const { return steps_; }
-  int failed() const { return failed_; }
-  int running() const { return running_; }
-  int succeeded() const { return size_ - failed_ - running_; }
 
  private:
   void makeEnvironments() {
     static const char* roles[] = {"web", "db", "cache", "build", "mail", "proxy", "queue", "search"};
     int nodeCount = std::max(2, std::min(6, size_ / 10 + 2));
     for (int i = 0; i < nodeCount; ++i)
-      nodes_.push_back({rng_.guid(), "node", "node-" + std::to_string(i + 1)});
+      plan_.nodes.push_back({rng_.guid(), "node", "node-" + std::to_string(i + 1)});
     int vmCount = std::max(3, std::min(40, size_ / 2 + 2));
     std::map<std::string, int> used;
     for (int i = 0; i < vmCount; ++i) {
       std::string role = roles[rng_.below(8)];
-      vms_.push_back({rng_.guid(), "vm", role + "-" + std::to_string(++used[role])});
+      plan_.vms.push_back({rng_.guid(), "vm", role + "-" + std::to_string(++used[role])});
       vmNode_.push_back(static_cast<size_t>(rng_.below(nodeCount)));
     }
   }
@@ -160,29 +159,22 @@ class Simulation {
   std::string opId(int k) { return "req-" + hex(runKey_, 12) + "-" + hex(static_cast<uint64_t>(k), 4); }
 
   JRX::JRXGUID eventGuid() {
-    uint64_t n = ++events_;
-    uint64_t a = mix(runKey_ ^ (n * 0x100000001B3ULL));
-    uint64_t b = mix(a ^ n);
-    a = (a & ~0xF000ULL) | 0x4000ULL;
-    b = (b & ~(3ULL << 62)) | (2ULL << 62);
-    return JRX::JRXGUID(static_cast<long long>(a), static_cast<long long>(b));
+    const uint64_t n = ++events_, a = mix(runKey_ ^ (n * 0x100000001B3ULL));
+    return version4(a, mix(a ^ n));
   }
 
-  void add(Step s) {
-    s.seq = steps_.size();
-    steps_.push_back(std::move(s));
+  void add(DemoStep s) {
+    s.seq = plan_.steps.size();
+    plan_.steps.push_back(std::move(s));
   }
 
-  void report(const JRX::JRXRequestProgressData& base, int64_t time, int status, int progress,
+  void report(JRX::JRXRequestProgressData r, int64_t time, int status, int progress,
               const JRX::JRXInfo& info) {
-    Step s;
-    s.time = time;
-    s.progress = base;
-    s.progress.time = time;
-    s.progress.status = status;
-    s.progress.progress = progress;
-    s.progress.info = info;
-    add(std::move(s));
+    r.time = time;
+    r.status = status;
+    r.progress = progress;
+    r.info = info;
+    add({time, 0, false, std::move(r), {}});
   }
 
   JRX::JRXEvent event(int64_t time, const std::string& category, const std::string& type,
@@ -197,11 +189,8 @@ class Simulation {
   }
 
   void addEvent(JRX::JRXEvent e) {
-    Step s;
-    s.time = e.time;
-    s.isEvent = true;
-    s.event = std::move(e);
-    add(std::move(s));
+    const int64_t time = e.time;
+    add({time, 0, true, JRX::JRXRequestProgressData(), std::move(e)});
   }
 
   int pick(size_t n) { return rng_.below(static_cast<int>(n)); }
@@ -217,13 +206,14 @@ class Simulation {
   };
 
   Cast cast() {
+    const std::vector<Env>& nodes = plan_.nodes;
     Cast c{&kinds()[static_cast<size_t>(pick(kinds().size()))], 0, nullptr, nullptr, nullptr, nullptr};
-    c.vmIndex = static_cast<size_t>(pick(vms_.size()));
-    c.vm = &vms_[c.vmIndex];
-    c.node = c.kind->onVm ? &nodes_[vmNode_[c.vmIndex]] : &nodes_[static_cast<size_t>(pick(nodes_.size()))];
+    c.vmIndex = static_cast<size_t>(pick(plan_.vms.size()));
+    c.vm = &plan_.vms[c.vmIndex];
+    c.node = c.kind->onVm ? &nodes[vmNode_[c.vmIndex]] : &nodes[static_cast<size_t>(pick(nodes.size()))];
     if (c.kind->toNode) {
-      c.target = &nodes_[static_cast<size_t>(pick(nodes_.size()))];
-      if (c.target->eid == c.node->eid) c.target = &nodes_[(vmNode_[c.vmIndex] + 1) % nodes_.size()];
+      c.target = &nodes[static_cast<size_t>(pick(nodes.size()))];
+      if (c.target->eid == c.node->eid) c.target = &nodes[(vmNode_[c.vmIndex] + 1) % nodes.size()];
     }
     c.user = &users_[static_cast<size_t>(pick(users_.size()))];
     return c;
@@ -266,17 +256,14 @@ class Simulation {
     req.addParameter("subject", subject);
     req.addParameter("id", kind.onVm ? c.vm->eid.toString() : c.node->eid.toString());
     req.addParameter("type", kind.onVm ? "vm" : "node");
-    JRX::JRXEvent audit = event(begin, "api", "audit", 200, req);
-    audit.sid = c.user->sid;
-    boost::shared_ptr<JRX::JRXAuditEvent> payload(new JRX::JRXAuditEvent());
-    payload->session = c.user->session;
-    payload->address.fromString(c.user->address);
-    payload->detail = std::string(kind.verb) + " /api/" + (kind.onVm ? "vms/" : "nodes/") + subject +
-                      "/" + (std::string(kind.name).substr(std::string(kind.name).find('.') + 1)) +
-                      " -> 200";
-    payload->kind = 0;
-    audit.data = payload;
-    addEvent(audit);
+    JRX::JRXEvent e = event(begin, "api", "audit", 200, req);
+    e.sid = c.user->sid;
+    const std::string name = kind.name;
+    e.data = audit(c.user->session, c.user->address.c_str(),
+                   std::string(kind.verb) + " /api/" + (kind.onVm ? "vms/" : "nodes/") + subject +
+                       "/" + name.substr(name.find('.') + 1) + " -> 200",
+                   0);
+    addEvent(e);
   }
 
   // The reports of the steps, up to a random one for an operation left running; `t` and
@@ -340,12 +327,12 @@ class Simulation {
     int progress = 0;
     reportSteps(k, c, base, running, t, progress);
     if (running) {
-      ++running_;
+      ++plan_.running;
       return;
     }
     t += 2 + rng_.below(20);
     if (fails) {
-      ++failed_;
+      ++plan_.failed;
       failure(k, c, base, t, progress);
     } else {
       success(k, c, base, t);
@@ -363,15 +350,10 @@ class Simulation {
   // A failed login: the audit rules drop it.
   void intruder(int64_t t) {
     JRX::JRXInfo i("Login of {user} failed");
-    i.addParameter("source_env", envRef(nodes_[0]));
+    i.addParameter("source_env", envRef(plan_.nodes[0]));
     i.addParameter("user", "mallory");
     JRX::JRXEvent e = event(t, "api", "audit", 401, i);
-    boost::shared_ptr<JRX::JRXAuditEvent> payload(new JRX::JRXAuditEvent());
-    payload->session = "sess-mallory-" + hex(runKey_, 8);
-    payload->address.fromString("198.51.100.7");
-    payload->detail = "POST /api/login -> 401";
-    payload->kind = 4;
-    e.data = payload;
+    e.data = audit("sess-mallory-" + hex(runKey_, 8), "198.51.100.7", "POST /api/login -> 401", 4);
     addEvent(e);
   }
 
@@ -382,16 +364,12 @@ class Simulation {
     const char* pages[] = {"GET /api/vms -> 200", "GET /api/nodes -> 200", "GET /api/events -> 200"};
     for (int i = 0; i < 4; ++i) {
       JRX::JRXInfo info(i < 3 ? "{user} looked at {page}" : "{user} logged out");
-      info.addParameter("source_env", envRef(nodes_[0]));
+      info.addParameter("source_env", envRef(plan_.nodes[0]));
       info.addParameter("user", "viewer");
       info.addParameter("page", i < 3 ? pages[i] : "");
       JRX::JRXEvent e = event(t + 20 * i, "api", "audit", 200, info);
-      boost::shared_ptr<JRX::JRXAuditEvent> payload(new JRX::JRXAuditEvent());
-      payload->session = session;
-      payload->address.fromString("2001:db8::5ee");
-      payload->detail = i < 3 ? pages[i] : "POST /api/logout -> 200";
-      payload->kind = i < 3 ? 0 : 2;
-      e.data = payload;
+      e.data = audit(session, "2001:db8::5ee", i < 3 ? pages[i] : "POST /api/logout -> 200",
+                     i < 3 ? 0 : 2);
       addEvent(e);
     }
   }
@@ -401,75 +379,13 @@ class Simulation {
   int64_t now_;
   uint64_t runKey_;
   uint64_t events_ = 0;
-  std::vector<Env> nodes_, vms_;
   std::vector<size_t> vmNode_;
   std::vector<User> users_;
-  std::vector<Step> steps_;
-  int failed_ = 0, running_ = 0;
+  DemoPlan plan_;
 };
-
-// Saves the simulation's steps as the agent would: history older than ten minutes in
-// batches (putOps), the recent past report by report (saveProgress), events one by one.
-void record(const Simulation& sim, int64_t now) {
-  std::vector<JRX::JRXRequestProgressData> batch;
-  auto flush = [&] {
-    if (batch.empty()) return;
-    JRX::JRXOpLogLocal log(accessProvider());
-    int result = log.putOps(batch);
-    if (result != 0) {
-      auto context = log.getContextLocal();
-      std::string message = context && context->hasLastError() ? context->getLastError().message : "";
-      throw ServiceFailure(result, message);
-    }
-    batch.clear();
-  };
-  for (const auto& s : sim.steps()) {
-    if (s.isEvent) {
-      flush();
-      JRX::JRXEventLogLocal log(accessProvider());
-      check(log, log.saveEvent(s.event));
-    } else if (s.time < now - 600) {
-      batch.push_back(s.progress);
-      if (batch.size() >= 200) flush();
-    } else {
-      flush();
-      JRX::JRXOpLogLocal log(accessProvider());
-      check(log, log.saveProgress(s.progress));
-    }
-  }
-  flush();
-}
-
-// The agent starts: whatever an earlier run left running is closed first.
-size_t closeLeftRunning() {
-  JRX::JRXOpLogLocal log(accessProvider());
-  check(log, log.finishOps());
-  const auto& ended = log.endedCommands();
-  size_t closed = 0;
-  for (size_t i = 0; i + 1 < ended.size(); ++i)
-    if (ended[i].code == 0) ++closed;
-  return closed;
-}
 
 }  // namespace
 
-DemoOutcome simulateDemo(const DemoOptions& o) {
-  DemoOutcome out;
-  out.closed = closeLeftRunning();
-  Simulation sim(o.seed, o.size, o.now);
-  sim.build();
-  for (const auto& e : sim.nodes()) JRX::JRXEnvDirectory::put(e.eid, e.type, e.title);
-  for (const auto& e : sim.vms()) JRX::JRXEnvDirectory::put(e.eid, e.type, e.title);
-  out.before = countLog();
-  record(sim, o.now);
-  out.after = countLog();
-  out.nodes = sim.nodes();
-  out.vms = sim.vms();
-  out.succeeded = sim.succeeded();
-  out.failed = sim.failed();
-  out.running = sim.running();
-  for (const auto& s : sim.steps()) (s.isEvent ? out.events : out.reports)++;
-  return out;
-}
+DemoPlan planDemo(const DemoOptions& o) { return Simulation(o.seed, o.size, o.now).build(); }
 
 }  // namespace jrxlog

@@ -114,17 +114,16 @@ const OperationEstimates::Estimate& OperationEstimates::of(const std::string& id
 
 std::string etaText(const OperationEstimates::Estimate& e, long now) {
   if (!e.running || !e.end) return "-";
-  long left = *e.end - now;
+  const long left = *e.end - now;
   if (left <= 0) return "now";
-  std::string text = "in ";
-  if (left >= 86400) {
-    text += std::to_string(left / 86400) + "d ";
-    left %= 86400;
-    return text + std::to_string(left / 3600) + "h";
-  }
-  if (left >= 3600) return text + std::to_string(left / 3600) + "h " + std::to_string(left % 3600 / 60) + "m";
-  if (left >= 60) return text + std::to_string(left / 60) + "m " + std::to_string(left % 60) + "s";
-  return text + std::to_string(left) + "s";
+  // The two largest units.
+  const long units[] = {86400, 3600, 60, 1};
+  const char* names[] = {"d", "h", "m", "s"};
+  size_t u = 0;
+  while (u < 3 && left < units[u]) ++u;
+  std::string text = "in " + std::to_string(left / units[u]) + names[u];
+  if (u < 3) text += " " + std::to_string(left % units[u] / units[u + 1]) + names[u + 1];
+  return text;
 }
 
 }  // namespace jrxlog

@@ -33,20 +33,15 @@ class ImportStopped : public std::runtime_error {
 };
 
 // A few replays, each after a longer pause, told on standard error.
-class ImportRetry {
- public:
-  const JRX::JRXRetryPolicy policy{5, std::chrono::milliseconds(50),
-                                   std::chrono::milliseconds(2000)};
+const JRX::JRXRetryPolicy kRetry{5, std::chrono::milliseconds(50), std::chrono::milliseconds(2000)};
 
-  // Notices about the record at `line`.
-  JRX::JRXRetryNotice about(const long& line) const {
-    const int runs = policy.runs;
-    return [&line, runs](int failedRun, const std::string& reason, std::chrono::milliseconds pause) {
-      std::cerr << "jrxlog: line " << line << ": " << reason << "; trying again in "
-                << pause.count() << " ms (" << failedRun + 1 << " of " << runs << ")\n";
-    };
-  }
-};
+// Notices about the record at `line`.
+JRX::JRXRetryNotice about(const long& line) {
+  return [&line](int failedRun, const std::string& reason, std::chrono::milliseconds pause) {
+    std::cerr << "jrxlog: line " << line << ": " << reason << "; trying again in "
+              << pause.count() << " ms (" << failedRun + 1 << " of " << kRetry.runs << ")\n";
+  };
+}
 
 class Importer {
  public:
@@ -57,7 +52,7 @@ class Importer {
       case Record::ENV:
         flush();
         JRX::retryRdbms([&] { JRX::JRXEnvDirectory::put(r.env.eid, r.env.type, r.env.title); },
-                        retry_.policy, retry_.about(line));
+                        kRetry, about(line));
         ++envs_;
         break;
       case Record::PROGRESS:
@@ -104,7 +99,7 @@ class Importer {
           line = lines_[stored];
           return r;
         },
-        retry_.policy, retry_.about(line));
+        kRetry, about(line));
     progress_ += stored;
     batch_.clear();
     lines_.clear();
@@ -113,15 +108,13 @@ class Importer {
 
   std::string summary() const {
     std::string text = std::to_string(envs_) + " env, " + std::to_string(progress_) +
-                       " progress, " + std::to_string(events_) + " event records";
-    if (knownEvents_ + droppedEvents_ == 0) return text;
-    text += "; not stored: ";
+                       " progress, " + std::to_string(events_) + " event records", apart;
     if (knownEvents_ != 0)
-      text += std::to_string(knownEvents_) + " event records whose GUID was stored already";
-    if (knownEvents_ != 0 && droppedEvents_ != 0) text += ", ";
+      apart = std::to_string(knownEvents_) + " event records whose GUID was stored already";
     if (droppedEvents_ != 0)
-      text += std::to_string(droppedEvents_) + " audit events the log's rules drop";
-    return text;
+      apart += (apart.empty() ? "" : ", ") + std::to_string(droppedEvents_) +
+               " audit events the log's rules drop";
+    return apart.empty() ? text : text + "; not stored: " + apart;
   }
   size_t total() const { return envs_ + progress_ + events_ + knownEvents_ + droppedEvents_; }
 
@@ -133,13 +126,12 @@ class Importer {
     const std::string guid = event.guid.toString();
     const auto stored = [&] {
       bool found = false;
-      JRX::retryRdbms([&] { found = hasEvent(guid); }, retry_.policy, retry_.about(line));
+      JRX::retryRdbms([&] { found = hasEvent(guid); }, kRetry, about(line));
       return found;
     };
     const bool known = stored();
     JRX::JRXEventLogLocal log(accessProvider());
-    int result = JRX::retryService([&] { return log.saveEvent(event); }, retry_.policy,
-                                   retry_.about(line));
+    int result = JRX::retryService([&] { return log.saveEvent(event); }, kRetry, about(line));
     if (result != 0) {
       JRX::JRXRequestErrorData e = lastEnded(log, result);
       throw ImportStopped(line, errorText(e.code, e.message));
@@ -152,18 +144,11 @@ class Importer {
       ++events_;
   }
 
-  ImportRetry retry_;
   size_t batchSize_;
   std::vector<JRX::JRXRequestProgressData> batch_;
   std::vector<long> lines_;
   size_t envs_ = 0, progress_ = 0, events_ = 0, knownEvents_ = 0, droppedEvents_ = 0;
 };
-
-bool blank(const std::string& line) {
-  for (char c : line)
-    if (c != ' ' && c != '\t' && c != '\r') return false;
-  return true;
-}
 
 struct ImportOptions {
   size_t batch = 500;
@@ -174,21 +159,16 @@ int runImport(const ImportOptions& o) {
   const std::string& path = o.path;
 
   std::ifstream file;
-  std::istream* in = &std::cin;
-  uint64_t size = 0;
-  if (path != "-") {
-    file.open(path, std::ios::binary);
-    if (!file) {
-      std::cerr << "jrxlog: cannot open " << path << ": " << std::strerror(errno) << '\n';
-      return 1;
-    }
-    in = &file;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
-  } else {
-    struct stat st {};
-    if (fstat(0, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<uint64_t>(st.st_size);
+  if (path != "-") file.open(path, std::ios::binary);
+  if (path != "-" && !file) {
+    std::cerr << "jrxlog: cannot open " << path << ": " << std::strerror(errno) << '\n';
+    return 1;
   }
+  std::istream* in = path == "-" ? &std::cin : &file;
+  // The bar shows how far into a file the import is; of a pipe only the records so far.
+  struct stat st {};
+  const bool sized = (path == "-" ? fstat(0, &st) : stat(path.c_str(), &st)) == 0;
+  const uint64_t size = sized && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
 
   Importer importer(o.batch);
   ProgressBar bar(2);
@@ -200,7 +180,7 @@ int runImport(const ImportOptions& o) {
       ++number;
       bytes += line.size() + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (blank(line)) continue;
+      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
       Record record;
       try {
         record = parseRecord(line, static_cast<int64_t>(std::time(nullptr)));

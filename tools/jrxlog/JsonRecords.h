@@ -1,6 +1,7 @@
 // The JSON Lines records of jrxlog ("env", "progress", "event") and their conversion to and
-// from the framework's records. Reading is strict: a field of the wrong type, an unknown
-// field or an invalid GUID text makes the whole record invalid, so nothing of it is stored.
+// from the framework's records (read in JsonRecords.cpp, written in JsonWriting.cpp, texts
+// escaped in JsonText.cpp). Reading is strict: a field of the wrong type, an unknown field or
+// an invalid GUID text makes the whole record invalid, so nothing of it is stored.
 #pragma once
 
 #include <cstdint>

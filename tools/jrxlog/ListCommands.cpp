@@ -1,17 +1,14 @@
 // jrxlog ops / events / unfinished: the services' queries, shown as tables or JSON Lines.
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <fstream>
-
 #include <iostream>
-#include <sstream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "Commands.h"
 #include "EstimateQueries.h"
@@ -27,6 +24,10 @@ namespace {
 
 const size_t kEventsPart = 200;
 const size_t kOpsPart = 1000;
+const size_t kFollowPart = 1000;
+// Keys a follower takes as already there when it starts after a listing: a writer that took
+// its key before these many others and commits only later is not waited for.
+const unsigned int kFollowWindow = 1000;
 
 // What both listings take besides their filters.
 struct ListingOptions {
@@ -44,29 +45,21 @@ struct EventsOptions : ListingOptions {
   bool envs = false;
 };
 
-const size_t kFollowPart = 1000;
-// Keys a follower takes as already there when it starts after a listing: a writer that took
-// its key before these many others and commits only later is not waited for.
-const unsigned int kFollowWindow = 1000;
-
-// The cursor to go on from (--after's, or the one kept in --cursor-file), read by `read`;
-// empty for none.
+// The text of the cursor to go on from (--after's, or the one kept in --cursor-file), read by
+// `read`; empty for none.
 template <class Read>
 auto fromGivenCursor(const ListingOptions& o, const Read& read) -> decltype(read(std::string())) {
   if (!o.after.empty() && !o.cursorFile.empty())
     throw UsageError("--after and --cursor-file both name where to continue; give one");
   if (!o.after.empty()) return read(o.after);
   std::string text;
-  if (!o.cursorFile.empty()) {
-    std::ifstream in(o.cursorFile);
-    std::getline(in, text);  // none yet: a first run, the file is made at its end
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  }
+  std::ifstream in(o.cursorFile);  // none yet: a first run, the file is made at its end
+  std::getline(in, text);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   try {
     return read(text);
   } catch (const UsageError& e) {
-    const std::string what = e.what();
-    const std::string option = "--after: ";
+    const std::string what = e.what(), option = "--after: ";
     throw UsageError("--cursor-file " + o.cursorFile + ": " +
                      (what.rfind(option, 0) == 0 ? what.substr(option.size()) : what));
   }
@@ -83,222 +76,199 @@ Start startOf(const ListingOptions& o, const char* listing, const ListingCursor&
   return fromGivenCursor(o, [&](const std::string& text) {
     Start s;
     s.listing = first;
-    if (isFollowCursor(listing, text)) {
-      if (!o.follow)
-        throw UsageError(std::string("--after: the cursor is where jrxlog ") + listing +
-                         " --follow stopped; go on with --follow");
-      const std::string state = readFollowCursor(listing, first, text);
-      try {
-        s.state = FollowState::parse(state);
-      } catch (const std::exception&) {
-        throw UsageError("--after: '" + text.substr(0, 80) + "' is not a cursor of jrxlog " +
-                         listing + " --follow");
-      }
-      s.resumed = true;
-    } else if (!text.empty()) {
-      s.listing = readCursor(listing, first, text);
+    if (!isFollowCursor(listing, text)) {
+      if (!text.empty()) s.listing = readCursor(listing, first, text);
+      return s;
     }
+    if (!o.follow)
+      throw UsageError(std::string("--after: the cursor is where jrxlog ") + listing +
+                       " --follow stopped; go on with --follow");
+    const std::string state = readFollowCursor(listing, first, text);
+    try {
+      s.state = FollowState::parse(state);
+    } catch (const std::exception&) {
+      throw UsageError("--after: '" + text.substr(0, 80) + "' is not a cursor of jrxlog " +
+                       listing + " --follow");
+    }
+    s.resumed = true;
     return s;
   });
 }
 
-// The cursor file is replaced whole, so that an interrupted run leaves the old cursor and
-// never half a new one.
-void keepCursor(const ListingOptions& o, const std::string& text) {
+// Shows the cursor where asked, and keeps it in the cursor file, which is replaced whole so
+// that an interrupted run leaves the old cursor and never half a new one.
+void endWith(const ListingOptions& o, const std::string& text, bool show = true) {
+  if (show && o.showCursor)
+    std::cout << (o.json ? cursorToJson(text) : "-- cursor: " + text) << '\n';
+  std::cout.flush();
   if (o.cursorFile.empty()) return;
-  const std::string& path = o.cursorFile;
-  const std::string temporary = path + ".tmp";
+  const std::string temporary = o.cursorFile + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
     out << text << '\n';
     out.flush();
     if (!out) throw std::runtime_error("cannot write the cursor file " + temporary);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0)
-    throw std::runtime_error("cannot replace the cursor file " + path + ": " +
+  if (std::rename(temporary.c_str(), o.cursorFile.c_str()) != 0)
+    throw std::runtime_error("cannot replace the cursor file " + o.cursorFile + ": " +
                              std::strerror(errno));
 }
 
-void showCursor(const ListingOptions& o, bool json, const std::string& text) {
-  if (!o.showCursor) return;
-  if (json)
-    std::cout << cursorToJson(text) << '\n';
-  else
-    std::cout << "-- cursor: " << text << '\n';
-}
+using Places = std::vector<JRX::JRXListingPlace>;
 
-// A follower starts where the newest stored keys are, taking them as handled (the listing
-// before it showed what it was asked for); keys among them not stored yet are waited for.
-FollowState followerStart(const std::vector<long long>& newest) {
-  FollowState state(newest.empty() ? 0 : newest.front() - 1);
-  for (long long key : newest) state.handle(key);
-  return state;
-}
+// Prints the records of a listing, or of one poll of a follower, as parts of them come:
+// JSON Lines to standard output at once; a table into the stream given once all are in
+// (nullptr), since its columns are aligned over all of them.
+template <class Record>
+using Print = std::function<void(const std::vector<Record>*, std::ostream&)>;
 
-// Follows, and keeps the follower's cursor however following ends.
-void followAndKeep(const ListingOptions& o, const char* listing, const ListingCursor& first,
-                   bool json, FollowState& state, const FollowPoll& poll) {
+// A listing of either kind, and where it stands in the follower's keys.
+template <class Record, class Log>
+struct Listing {
+  const char* name;
+  std::function<ListingCursor(const ListingCursor&, const std::function<void(
+                                  const std::vector<Record>&, const Places&)>&)> list;
+  std::function<int(Log&, const std::vector<JRX::JRXKeyRange>&, std::vector<Record>*, Places*,
+                    std::vector<long long>*)> stored;
+  long long JRX::JRXListingPlace::*key;
+  std::function<Print<Record>()> printer;
+};
+
+template <class Record, class Log>
+int runListing(const ListingOptions& o, const ListingCursor& first, const Listing<Record, Log>& l) {
+  Start start = startOf(o, l.name, first);
+  const auto handle = [&](const JRX::JRXListingPlace& place) {
+    if (place.*l.key != JRX::JRXListingPlace::kWholeOperation) start.state.handle(place.*l.key);
+  };
+  if (!start.resumed) {
+    // A follower starts where the newest stored keys are, taking them as handled (the
+    // listing before it shows what it was asked for); keys among them not stored yet are
+    // waited for.
+    if (o.follow) {
+      std::vector<long long> newest;
+      Log log(accessProvider());
+      check(log, log.getNewestKeys(&newest, kFollowWindow));
+      start.state = FollowState(newest.empty() ? 0 : newest.front() - 1);
+      for (long long key : newest) start.state.handle(key);
+    }
+    const Print<Record> print = l.printer();
+    const ListingCursor end =
+        l.list(start.listing, [&](const std::vector<Record>& records, const Places& places) {
+          for (const auto& place : places) handle(place);
+          print(&records, std::cout);
+        });
+    print(nullptr, std::cout);
+    if (!o.follow) {
+      endWith(o, cursorText(l.name, end));
+      return 0;
+    }
+  }
+  std::cout.flush();
+  const auto keep = [&](bool show) {
+    endWith(o, followCursorText(l.name, first, start.state.text()), show);
+  };
   try {
-    follow(state, poll, kFollowPart);
+    follow(start.state, [&](const std::vector<JRX::JRXKeyRange>& wanted,
+                            const std::function<bool(long long)>& fresh) {
+      Log log(accessProvider());
+      std::vector<Record> records, kept;
+      Places places;
+      std::vector<long long> stored;
+      check(log, l.stored(log, wanted, &records, &places, &stored));
+      for (size_t i = 0; i < records.size(); ++i)
+        if (fresh(places[i].*l.key)) kept.push_back(records[i]);
+      if (kept.empty()) return stored;
+      // Under the listing's table: its columns, without their header.
+      std::ostringstream rows;
+      const Print<Record> print = l.printer();
+      print(&kept, rows);
+      print(nullptr, rows);
+      const std::string table = rows.str();
+      std::cout << table.substr(std::min(table.size(), table.find('\n') + 1));
+      std::cout.flush();
+      return stored;
+    }, kFollowPart);
   } catch (...) {
-    keepCursor(o, followCursorText(listing, first, state.text()));
+    keep(false);
     throw;
   }
-  const std::string text = followCursorText(listing, first, state.text());
-  showCursor(o, json, text);
-  std::cout.flush();
-  keepCursor(o, text);
-}
-
-// Rows a follower prints under the listing's table: its columns, without their header.
-void printUnderTable(const std::string& table) {
-  const size_t header = table.find('\n');
-  if (header != std::string::npos) std::cout << table.substr(header + 1);
-  std::cout.flush();
+  keep(true);
+  return 0;
 }
 
 int runOps(const OpsOptions& o) {
   const OpsQuery& q = o.query;
-  const bool json = o.json, following = o.follow;
-  if (following && q.firstOnly)
+  if (o.follow && q.firstOnly)
     throw UsageError("--follow prints every report as it is stored; --first-only does not go "
                      "with it");
-  const ListingCursor first = startOf(q);
-  Start start = startOf(o, "ops", first);
   // Operand links of a copy depend on what its environment directory knows, so the env
   // records of the operands travel with the operations unless left out on purpose.
-  EnvWriter envs(std::cout, json && !o.noEnvs);
-  // The listing of running operations shows when each is expected to end, as of each print.
-  auto estimates = [&q]() {
-    return std::unique_ptr<OperationEstimates>(
-        q.active ? new OperationEstimates(static_cast<long>(std::time(nullptr))) : nullptr);
-  };
-  if (!start.resumed) {
-    const auto listed = estimates();
-    if (following) {
-      std::vector<long long> newest;
-      JRX::JRXOpLogLocal log(accessProvider());
-      check(log, log.getNewestKeys(&newest, kFollowWindow));
-      start.state = followerStart(newest);
-    }
-    std::vector<JRX::JRXRequestProgressData> table;
-    const ListingCursor end =
-        listOps(q, start.listing, kOpsPart,
-                [&](const std::vector<JRX::JRXRequestProgressData>& records,
-                    const std::vector<JRX::JRXListingPlace>& places) {
-                  for (const auto& place : places)
-                    if (place.report != JRX::JRXListingPlace::kWholeOperation)
-                      start.state.handle(place.report);
-                  if (json) {
-                    printOpsJson(records, std::cout, envs, listed.get());
-                    std::cout.flush();
-                  } else {
-                    table.insert(table.end(), records.begin(), records.end());
-                  }
-                });
-    if (!json) printOpsTable(table, std::cout, Terminal::of(1), listed.get());
-    if (!following) {
-      const std::string text = cursorText("ops", end);
-      showCursor(o, json, text);
-      std::cout.flush();
-      keepCursor(o, text);
-      return 0;
-    }
-  }
-  std::cout.flush();
-  followAndKeep(o, "ops", first, json, start.state,
-                [&](const std::vector<JRX::JRXKeyRange>& wanted,
-                    const std::function<bool(long long)>& fresh) {
-                  JRX::JRXOpLogLocal log(accessProvider());
-                  std::vector<JRX::JRXRequestProgressData> records, kept;
-                  std::vector<JRX::JRXListingPlace> places;
-                  std::vector<long long> stored;
-                  check(log, log.getOpsStored(&records, &places, &stored, wanted, kFollowPart,
-                                              q.eid, q.name, q.id, q.parent, q.active,
-                                              {q.from, q.to}));
-                  for (size_t i = 0; i < records.size(); ++i)
-                    if (fresh(places[i].report)) kept.push_back(records[i]);
-                  if (kept.empty()) return stored;
-                  const auto polled = estimates();
-                  if (json) {
-                    printOpsJson(kept, std::cout, envs, polled.get());
-                    std::cout.flush();
-                  } else {
-                    std::ostringstream rows;
-                    printOpsTable(kept, rows, Terminal::of(1), polled.get());
-                    printUnderTable(rows.str());
-                  }
-                  return stored;
-                });
-  return 0;
+  EnvWriter envs(std::cout, o.json && !o.noEnvs);
+  using Ops = std::vector<JRX::JRXRequestProgressData>;
+  Listing<JRX::JRXRequestProgressData, JRX::JRXOpLogLocal> listing{
+      "ops",
+      [&](const ListingCursor& after, const OpsPart& each) {
+        return listOps(q, after, kOpsPart, each);
+      },
+      [&](JRX::JRXOpLogLocal& log, const std::vector<JRX::JRXKeyRange>& wanted, Ops* records,
+          Places* places, std::vector<long long>* stored) {
+        return log.getOpsStored(records, places, stored, wanted, kFollowPart, q.eid, q.name, q.id,
+                                q.parent, q.active, {q.from, q.to});
+      },
+      &JRX::JRXListingPlace::report,
+      [&]() -> Print<JRX::JRXRequestProgressData> {
+        // The listing of running operations shows when each is expected to end, as of each
+        // print.
+        std::shared_ptr<OperationEstimates> estimates(
+            q.active ? new OperationEstimates(static_cast<long>(std::time(nullptr))) : nullptr);
+        auto table = std::make_shared<Ops>();
+        return [&, estimates, table](const Ops* records, std::ostream& out) {
+          if (records && o.json) {
+            printOpsJson(*records, std::cout, envs, estimates.get());
+            std::cout.flush();
+          } else if (records) {
+            table->insert(table->end(), records->begin(), records->end());
+          } else if (!o.json) {
+            printOpsTable(*table, out, Terminal::of(1), estimates.get());
+          }
+        };
+      }};
+  return runListing(o, startOf(q), listing);
 }
 
 int runEvents(const EventsOptions& o) {
   EventsQuery q = o.query;
-  const bool json = o.json, following = o.follow;
   // JSON Lines are meant to be imported again, so they carry the audit payloads.
-  q.withData = q.withData || json;
-  const ListingCursor first = startOf(q);
-  Start start = startOf(o, "events", first);
-  EnvWriter envs(std::cout, json && o.envs);
-  if (!start.resumed) {
-    if (following) {
-      std::vector<long long> newest;
-      JRX::JRXEventLogLocal log(accessProvider());
-      check(log, log.getNewestKeys(&newest, kFollowWindow));
-      start.state = followerStart(newest);
-    }
-    // A long listing is read in parts, each printed (JSON) or reduced to its table cells as
-    // it comes, so that the tool's memory stays that of one part.
-    EventsTable table(o.query.withData);
-    const ListingCursor end =
-        listEvents(q, start.listing, kEventsPart,
-                   [&](const std::vector<JRX::JRXEvent>& events,
-                       const std::vector<JRX::JRXListingPlace>& places) {
-                     for (const auto& place : places) start.state.handle(place.id);
-                     if (json) {
-                       printEventsJson(events, std::cout, envs);
-                       std::cout.flush();
-                     } else {
-                       table.add(events);
-                     }
-                   });
-    if (!json) table.print(std::cout, Terminal::of(1));
-    if (!following) {
-      const std::string text = cursorText("events", end);
-      showCursor(o, json, text);
-      std::cout.flush();
-      keepCursor(o, text);
-      return 0;
-    }
-  }
-  std::cout.flush();
-  followAndKeep(o, "events", first, json, start.state,
-                [&](const std::vector<JRX::JRXKeyRange>& wanted,
-                    const std::function<bool(long long)>& fresh) {
-                  JRX::JRXEventLogLocal log(accessProvider());
-                  std::vector<JRX::JRXEvent> events, kept;
-                  std::vector<JRX::JRXListingPlace> places;
-                  std::vector<long long> stored;
-                  check(log, log.getEventsStored(&events, &places, &stored, wanted, kFollowPart,
-                                                 q.eid, q.bySource, q.category, q.type,
-                                                 q.withData, {q.from, q.to}));
-                  for (size_t i = 0; i < events.size(); ++i)
-                    if (fresh(places[i].id)) kept.push_back(events[i]);
-                  if (kept.empty()) return stored;
-                  if (json) {
-                    printEventsJson(kept, std::cout, envs);
-                    std::cout.flush();
-                  } else {
-                    EventsTable rows(o.query.withData);
-                    rows.add(kept);
-                    std::ostringstream text;
-                    rows.print(text, Terminal::of(1));
-                    printUnderTable(text.str());
-                  }
-                  return stored;
-                });
-  return 0;
+  q.withData = q.withData || o.json;
+  EnvWriter envs(std::cout, o.json && o.envs);
+  using Events = std::vector<JRX::JRXEvent>;
+  Listing<JRX::JRXEvent, JRX::JRXEventLogLocal> listing{
+      "events",
+      [&](const ListingCursor& after, const EventsPart& each) {
+        return listEvents(q, after, kEventsPart, each);
+      },
+      [&](JRX::JRXEventLogLocal& log, const std::vector<JRX::JRXKeyRange>& wanted,
+          Events* events, Places* places, std::vector<long long>* stored) {
+        return log.getEventsStored(events, places, stored, wanted, kFollowPart, q.eid,
+                                   q.bySource, q.category, q.type, q.withData, {q.from, q.to});
+      },
+      &JRX::JRXListingPlace::id,
+      [&]() -> Print<JRX::JRXEvent> {
+        // A long listing is reduced to its table cells part by part, so that the tool's
+        // memory stays that of one part.
+        auto table = std::make_shared<EventsTable>(o.query.withData);
+        return [&, table](const Events* events, std::ostream& out) {
+          if (events && o.json) {
+            printEventsJson(*events, std::cout, envs);
+            std::cout.flush();
+          } else if (events) {
+            table->add(*events);
+          } else if (!o.json) {
+            table->print(out, Terminal::of(1));
+          }
+        };
+      }};
+  return runListing(o, startOf(q), listing);
 }
 
 struct UnfinishedOptions {
@@ -308,19 +278,15 @@ struct UnfinishedOptions {
 };
 
 int runUnfinished(const UnfinishedOptions& o) {
-  const JRX::JRXEID& eid = o.eid;
   long lastTime = o.since;
-
   JRX::JRXOpLogLocal log(accessProvider());
   std::vector<std::string> ids;
-  int result = log.getUnfinishedOpIds(ids, lastTime, eid);
+  const int result = log.getUnfinishedOpIds(ids, lastTime, o.eid);
   if (result != 0) throw ServiceFailure(result, "");
   if (o.json) {
-    nlohmann::ordered_json out;
     // Identifiers travel with the listings' escape, so that they match what those print.
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const auto& id : ids) list.push_back(textToJson(id));
-    out["ids"] = std::move(list);
+    nlohmann::ordered_json out = {{"ids", nlohmann::ordered_json::array()}};
+    for (const auto& id : ids) out["ids"].push_back(textToJson(id));
     out["lastTime"] = lastTime;
     std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
@@ -328,8 +294,9 @@ int runUnfinished(const UnfinishedOptions& o) {
   }
   for (const auto& id : ids) std::cout << oneLine(id) << '\n';
   std::cout << ids.size() << " unfinished operation" << (ids.size() == 1 ? "" : "s")
-            << " on behalf of " << eid.toString();
-  if (lastTime != 0) std::cout << "; latest progress " << localTime(lastTime) << " (" << lastTime << ")";
+            << " on behalf of " << o.eid.toString();
+  if (lastTime != 0)
+    std::cout << "; latest progress " << localTime(lastTime) << " (" << lastTime << ")";
   std::cout << '\n';
   return 0;
 }
@@ -354,9 +321,8 @@ void addOutputOptions(CLI::App& c, ListingOptions& o, const char* envs, bool& en
              "(then keep the cursor); a follower's cursor goes on following");
 }
 
-void addTimes(CLI::App& c, long& from, long& to, const char* fromHelp, const char* toHelp) {
-  c.add_option("--from", from, fromHelp)->type_name("T")->transform(timeValue());
-  c.add_option("--to", to, toHelp)->type_name("T")->transform(timeValue());
+void addTime(CLI::App& c, const char* name, long& t, const char* help) {
+  c.add_option(name, t, help)->type_name("T")->transform(timeValue());
 }
 
 void addOps(CommandLine& cl) {
@@ -381,7 +347,8 @@ void addOps(CommandLine& cl) {
        },
        "at most N records, newest operations first")
       ->type_name("N")->check(wholeNumber(0, 4294967295LL));
-  addTimes(*c, q.from, q.to, "operations started at T or later", "operations started at T or earlier");
+  addTime(*c, "--from", q.from, "operations started at T or later");
+  addTime(*c, "--to", q.to, "operations started at T or earlier");
   addOutputOptions(*c, *o, "--no-envs", o->noEnvs,
                    "with --json, leave out the env records of the operands");
 }
@@ -402,7 +369,8 @@ void addEvents(CommandLine& cl) {
   c->add_flag("--with-data", q.withData,
               "show the audit payload in the table (session, address, kind, detail); --json "
               "always carries it");
-  addTimes(*c, q.from, q.to, "at T or later", "at T or earlier");
+  addTime(*c, "--from", q.from, "at T or later");
+  addTime(*c, "--to", q.to, "at T or earlier");
   addOutputOptions(*c, *o, "--envs", o->envs,
                    "with --json, add the env records of the environments named");
 }
@@ -414,7 +382,7 @@ void addUnfinished(CommandLine& cl) {
                            "environment, and the latest progress time",
                            o, runUnfinished, kTimeHelp);
   addGuidOption(*c, "--eid", o->eid, "the environment")->required();
-  c->add_option("--since", o->since, "progress not before T")->type_name("T")->transform(timeValue());
+  addTime(*c, "--since", o->since, "progress not before T");
   c->add_flag("--json", o->json, "print one JSON object");
 }
 

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <tuple>
 
+#include <boost/algorithm/string.hpp>
+
+#include "ASHex.h"
 #include "JsonRecords.h"
 #include "Options.h"
 #include "Services.h"
@@ -91,11 +94,7 @@ class FilterHash {
   uint64_t h_ = 14695981039346656037ULL;
 };
 
-std::string hex16(uint64_t v) {
-  char buf[17];
-  snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
-  return buf;
-}
+std::string hex16(uint64_t v) { return ASHexNumber(v, 16); }
 
 std::string eidText(const JRX::JRXEID& eid) { return eid.isValid() ? eid.toString() : ""; }
 
@@ -136,13 +135,7 @@ std::string cursorText(const char* listing, const ListingCursor& c) {
 
 ListingCursor readCursor(const char* listing, const ListingCursor& start, const std::string& text) {
   std::vector<std::string> parts;
-  size_t begin = 0;
-  for (;;) {
-    size_t colon = text.find(':', begin);
-    parts.push_back(text.substr(begin, colon - begin));
-    if (colon == std::string::npos) break;
-    begin = colon + 1;
-  }
+  boost::split(parts, text, boost::is_any_of(":"));
   const bool ops = std::string(listing) == "ops";
   const size_t placed = ops ? 5 : 4;
   if (parts[0] != listing || (parts.size() != 2 && parts.size() != placed))
@@ -219,26 +212,16 @@ ListingCursor readInParts(const ListingCursor& cursor, size_t limit, size_t part
   return at;
 }
 
-JRX::JRXTimeBounds boundsOf(long from, long to) {
-  JRX::JRXTimeBounds bounds;
-  bounds.from = from;
-  bounds.to = to;
-  return bounds;
-}
-
 }  // namespace
 
 ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
                       const OpsPart& each) {
   JRX::JRXOpLogLocal log(accessProvider());
-  const JRX::JRXTimeBounds bounds = boundsOf(q.from, q.to);
   return readInParts<JRX::JRXRequestProgressData>(
       cursor, q.limit, part,
-      [&](const JRX::JRXListingPlace* after, unsigned int ask,
-          std::vector<JRX::JRXRequestProgressData>& records,
-          std::vector<JRX::JRXListingPlace>& places) {
+      [&](const JRX::JRXListingPlace* after, unsigned int ask, auto& records, auto& places) {
         check(log, log.getOpsAfter(&records, &places, after, q.eid, q.name, q.id, q.parent,
-                                   q.firstOnly, q.active, ask, q.newestFirst, bounds));
+                                   q.firstOnly, q.active, ask, q.newestFirst, {q.from, q.to}));
       },
       each);
 }
@@ -246,13 +229,11 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each) {
   JRX::JRXEventLogLocal log(accessProvider());
-  const JRX::JRXTimeBounds bounds = boundsOf(q.from, q.to);
   return readInParts<JRX::JRXEvent>(
       cursor, q.limit, part,
-      [&](const JRX::JRXListingPlace* after, unsigned int ask, std::vector<JRX::JRXEvent>& events,
-          std::vector<JRX::JRXListingPlace>& places) {
+      [&](const JRX::JRXListingPlace* after, unsigned int ask, auto& events, auto& places) {
         check(log, log.getEventsAfter(&events, &places, after, q.eid, q.bySource, ask,
-                                      q.category, q.type, q.withData, bounds));
+                                      q.category, q.type, q.withData, {q.from, q.to}));
       },
       each);
 }
@@ -265,15 +246,6 @@ std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
             records.insert(records.end(), part.begin(), part.end());
           });
   return records;
-}
-
-std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q) {
-  std::vector<JRX::JRXEvent> events;
-  listEvents(q, startOf(q), JRX::JRXEventLogLocal::kMaxEvents,
-             [&](const std::vector<JRX::JRXEvent>& part, const std::vector<JRX::JRXListingPlace>&) {
-               events.insert(events.end(), part.begin(), part.end());
-             });
-  return events;
 }
 
 }  // namespace jrxlog

@@ -98,8 +98,7 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
                       const OpsPart& each);
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each);
-// The whole answer at once (from the start).
+// The whole listing at once (from the start).
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q);
-std::vector<JRX::JRXEvent> fetchEvents(const EventsQuery& q);
 
 }  // namespace jrxlog

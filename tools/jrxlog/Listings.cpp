@@ -1,5 +1,7 @@
 #include "Listings.h"
 
+#include <map>
+
 #include "EstimateQueries.h"
 #include "JRXEnvDirectory.h"
 #include "JsonRecords.h"
@@ -38,6 +40,22 @@ void EnvWriter::namedIn(const JRX::JRXInfo& info) {
   }
 }
 
+std::vector<OperationRecords> eachOperation(const std::vector<JRX::JRXRequestProgressData>& records,
+                                            size_t count) {
+  std::vector<OperationRecords> ops;
+  std::map<std::string, size_t> index;
+  for (const auto& r : records) {
+    const auto it = index.find(r.id);
+    if (it != index.end()) {
+      ops[it->second].second = &r;
+    } else if (ops.size() < count) {
+      index[r.id] = ops.size();
+      ops.emplace_back(&r, &r);
+    }
+  }
+  return ops;
+}
+
 std::string envLabel(const JRX::JRXEID& eid) {
   if (!eid.isValid()) return "";
   std::string type, title;
@@ -73,14 +91,14 @@ void printOpsTable(const std::vector<JRX::JRXRequestProgressData>& records, std:
   table.print(out, term.isTty ? term.columns : 0, term.utf8);
 }
 
-static std::string payloadText(const JRX::JRXEvent& e) {
+namespace {
+
+std::string payloadText(const JRX::JRXEvent& e) {
   auto audit = boost::dynamic_pointer_cast<JRX::JRXAuditEvent>(e.data);
   if (!audit) return "";
   return "session " + audit->session + ", address " + audit->address.toString() + ", kind " +
          std::to_string(audit->kind) + ", detail " + audit->detail;
 }
-
-namespace {
 
 std::vector<Table::Column> eventColumns(bool withData) {
   std::vector<Table::Column> cols = {{"TIME"},
@@ -132,12 +150,6 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
     const OperationEstimates::Estimate* e = estimates ? &estimates->of(r.id) : nullptr;
     out << progressToJson(r, e && e->running ? &e->end : nullptr) << '\n';
   }
-}
-
-void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                     bool withEnvs) {
-  EnvWriter envs(out, withEnvs);
-  printEventsJson(events, out, envs);
 }
 
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,

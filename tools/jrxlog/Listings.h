@@ -4,7 +4,9 @@
 #pragma once
 
 #include <ostream>
+#include <cstdint>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "JRXRecords.h"
@@ -42,6 +44,13 @@ class EventsTable {
   Table table_;
 };
 
+// The first and the latest record of each operation among `records`, in the order of their
+// first records (at most `count` operations).
+using OperationRecords =
+    std::pair<const JRX::JRXRequestProgressData*, const JRX::JRXRequestProgressData*>;
+std::vector<OperationRecords> eachOperation(const std::vector<JRX::JRXRequestProgressData>& records,
+                                            size_t count = SIZE_MAX);
+
 class OperationEstimates;
 
 // `estimates`: a column (table) or field "eta" (JSON) with the estimated end of each record's
@@ -56,8 +65,6 @@ void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::
                   bool withEnvs, OperationEstimates* estimates = nullptr);
 void printOpsJson(const std::vector<JRX::JRXRequestProgressData>& records, std::ostream& out,
                   EnvWriter& envs, OperationEstimates* estimates = nullptr);
-void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
-                     bool withEnvs);
 void printEventsJson(const std::vector<JRX::JRXEvent>& events, std::ostream& out,
                      EnvWriter& envs);
 

@@ -7,12 +7,19 @@ namespace jrxlog {
 
 namespace {
 
-long long countRows(ASSession* session, const ASAttribute& column) {
+// The rows of the table of `column`, each fetched into its table object for `each`.
+template <class Each>
+long long countRows(ASSession* session, const ASAttribute& column, const Each& each) {
   ASCursor c(session);
   c.Project() << column;
   long long n = 0;
-  while (c.Fetch()) ++n;
+  for (; c.Fetch(); ++n) each();
   return n;
+}
+
+long long countRows(const ASAttribute& column) {
+  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
+  return countRows(*tran, column, [] {});
 }
 
 }  // namespace
@@ -20,45 +27,25 @@ long long countRows(ASSession* session, const ASAttribute& column) {
 LogCounts countLog() {
   LogCounts counts;
   JRX::JRXRdbmsTran tran(AS_TRAN_READ);
-  {
-    JRX::op_log t;
-    ASCursor c(*tran);
-    c.Project() << t->status;
-    while (c.Fetch()) {
-      ++counts.operations;
-      ++counts.operationsByStatus[static_cast<int>(t.status.Int())];
-    }
-  }
-  {
-    JRX::op_log_data t;
-    counts.reports = countRows(*tran, t->data_id);
-  }
-  {
-    JRX::events_log t;
-    ASCursor c(*tran);
-    c.Project() << t->type;
-    while (c.Fetch()) {
-      ++counts.events;
-      ++counts.eventsByType[t.type.Str().str()];
-    }
-  }
-  {
-    JRX::events_log_audit t;
-    counts.auditRows = countRows(*tran, t->event_id);
-  }
+  JRX::op_log o;
+  JRX::op_log_data d;
+  JRX::events_log e;
+  counts.operations = countRows(*tran, o->status, [&] {
+    ++counts.operationsByStatus[static_cast<int>(o.status.Int())];
+  });
+  counts.reports = countRows(*tran, d->data_id, [] {});
+  counts.events = countRows(*tran, e->type, [&] { ++counts.eventsByType[e.type.Str().str()]; });
   return counts;
 }
 
 long long countOperations() {
-  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   JRX::op_log t;
-  return countRows(*tran, t->op_id);
+  return countRows(t->op_id);
 }
 
 long long countEvents() {
-  JRX::JRXRdbmsTran tran(AS_TRAN_READ);
   JRX::events_log t;
-  return countRows(*tran, t->event_id);
+  return countRows(t->event_id);
 }
 
 bool hasEvent(const std::string& guid) {

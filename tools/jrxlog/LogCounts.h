@@ -12,7 +12,6 @@ struct LogCounts {
   long long reports = 0;  // progress rows
   long long events = 0;
   std::map<std::string, long long> eventsByType;
-  long long auditRows = 0;
 };
 
 LogCounts countLog();

@@ -1,6 +1,5 @@
 // jrxlog init / finish / compact: set-up and upkeep, each telling what it did.
 #include <iostream>
-#include <map>
 
 #include "Commands.h"
 #include "JRXLogMaintenance.h"
@@ -32,66 +31,39 @@ int runInit(const NoOptions&) {
 }
 
 int runFinish(const NoOptions&) {
-  JRX::JRXOpLogLocal log(accessProvider());
-  int result = log.finishOps();
-  check(log, result);
-  // Each closing report ended a command of its own before finishOps ended its command.
-  const auto& ended = log.endedCommands();
-  size_t closed = 0, refused = 0;
-  const JRX::JRXRequestErrorData* firstRefusal = nullptr;
-  for (size_t i = 0; i + 1 < ended.size(); ++i) {
-    if (ended[i].code == 0) {
-      ++closed;
-    } else {
-      ++refused;
-      if (!firstRefusal) firstRefusal = &ended[i];
-    }
-  }
+  std::vector<JRX::JRXRequestErrorData> refused;
+  const size_t closed = finishOps(&refused);
   std::cout << "closed " << closed << " unfinished operation" << (closed == 1 ? "" : "s")
             << " as canceled by restart\n";
-  if (refused) {
-    std::cout << refused << " could not be closed (first: "
-              << errorText(firstRefusal->code, firstRefusal->message) << ")\n";
-  }
+  if (!refused.empty())
+    std::cout << refused.size() << " could not be closed (first: "
+              << errorText(refused[0].code, refused[0].message) << ")\n";
   return 0;
 }
 
 // Rows removed, by table, in the order the tables were first met.
 class Removed {
  public:
-  void add(const char* table, long long rows) {
-    auto it = rows_.find(table);
-    if (it == rows_.end()) {
-      order_.push_back(table);
-      rows_[table] = rows;
-    } else {
-      it->second += rows;
-    }
-  }
   long long rows(const std::string& table) const {
-    auto it = rows_.find(table);
-    return it == rows_.end() ? 0 : it->second;
+    for (const auto& t : rows_)
+      if (t.first == table) return t.second;
+    return 0;
   }
   JRX::JRXRemovedRows sink() {
-    return [this](const char* table, long long rows) { add(table, rows); };
+    return [this](const char* table, long long rows) {
+      for (auto& t : rows_)
+        if (t.first == table) return void(t.second += rows);
+      rows_.emplace_back(table, rows);
+    };
   }
   void print() const {
-    if (order_.empty()) std::cout << "  nothing\n";
-    for (const std::string& t : order_) std::cout << "  " << t << ": " << rows_.at(t) << '\n';
+    if (rows_.empty()) std::cout << "  nothing\n";
+    for (const auto& t : rows_) std::cout << "  " << t.first << ": " << t.second << '\n';
   }
 
  private:
-  std::vector<std::string> order_;
-  std::map<std::string, long long> rows_;
+  std::vector<std::pair<std::string, long long>> rows_;
 };
-
-void vacuum() {
-  if (JRX::vacuumLog())
-    std::cout << "free pages given back to the file system\n";
-  else
-    std::cout << "--vacuum: nothing to do on this database (its tables give space back "
-                 "themselves)\n";
-}
 
 struct CompactOptions {
   bool vacuum = false;
@@ -108,7 +80,11 @@ struct CompactEventsOptions : CompactOptions {
 };
 
 int runVacuum(const CompactOptions&) {
-  vacuum();
+  if (JRX::vacuumLog())
+    std::cout << "free pages given back to the file system\n";
+  else
+    std::cout << "--vacuum: nothing to do on this database (its tables give space back "
+                 "themselves)\n";
   return 0;
 }
 
@@ -118,8 +94,7 @@ int sweepAndTell(const CompactOptions& o, Removed& removed) {
   std::cout << "rows removed per table, in transactions of at most " << o.batch << " rows"
             << (o.noSweep ? " (not swept)" : "") << ":\n";
   removed.print();
-  if (o.vacuum) vacuum();
-  return 0;
+  return o.vacuum ? runVacuum(o) : 0;
 }
 
 int runCompactOps(const CompactOpsOptions& o) {

@@ -4,10 +4,6 @@
 
 #include "CommandLine.h"
 
-#ifndef JRXLOG_VERSION
-#define JRXLOG_VERSION "unknown"
-#endif
-
 namespace jrxlog {
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,111 +9,77 @@
 #include <limits>
 #include <sstream>
 
-
 namespace jrxlog {
 
 const char* const kDefaultDatabase = "sqlite:jrxlog.db";
 
-long long parseInteger(const std::string& option, const std::string& text, long long min,
-                       long long max) {
+namespace {
+
+// "YYYY-MM-DD[( |T)HH:MM[:SS]][Z]"; false when the text is not such a date.
+bool parseDate(std::string t, int64_t& out) {
+  const bool utc = !t.empty() && (t.back() == 'Z' || t.back() == 'z');
+  if (utc) t.pop_back();
+  for (const char* format : {"%Y-%m-%d", "%Y-%m-%d %H:%M", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M",
+                             "%Y-%m-%dT%H:%M:%S"}) {
+    std::tm tm{};
+    const char* end = strptime(t.c_str(), format, &tm);
+    if (!end || *end) continue;
+    tm.tm_isdst = -1;
+    out = utc ? timegm(&tm) : std::mktime(&tm);
+    return true;
+  }
+  return false;
+}
+
+// A whole number, the whole text.
+bool wholeNumber(const std::string& text, long long& out) {
   errno = 0;
   char* end = nullptr;
-  long long v = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || v < min || v > max)
+  out = std::strtoll(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno != ERANGE;
+}
+
+// "30", "30s", "5m", "2h", "1d" as seconds; false otherwise.
+bool parseSeconds(std::string digits, long long& out) {
+  static const std::string units = "smhd";
+  static const long long seconds[] = {1, 60, 3600, 86400};
+  const size_t unit = digits.empty() ? std::string::npos : units.find(digits.back());
+  if (unit != std::string::npos) digits.pop_back();
+  const long long scale = unit == std::string::npos ? 1 : seconds[unit];
+  long long v = 0;
+  if (!wholeNumber(digits, v) || v > (1LL << 40) / scale || v < -(1LL << 40) / scale) return false;
+  out = v * scale;
+  return true;
+}
+
+bool timeText(const std::string& text, int64_t& out) {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const bool offset = !text.empty() && (text[0] == '-' || text[0] == '+') &&
+                      std::string("smhd").find(text.back()) != std::string::npos;
+  long long n = 0;
+  if (text == "now") {
+    out = now;
+  } else if (!parseDate(text, out)) {
+    if (offset && parseSeconds(text, n))
+      out = now + n;
+    else if (wholeNumber(text, n))
+      out = n;
+    else
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+long long parseInteger(const std::string& option, const std::string& text, long long min,
+                       long long max) {
+  long long v = 0;
+  if (!wholeNumber(text, v) || v < min || v > max)
     throw UsageError("--" + option + ": expected a whole number from " + std::to_string(min) +
                      " to " + std::to_string(max) + ", got '" + text + "'");
   return v;
 }
-
-namespace {
-
-// "YYYY-MM-DD[( |T)HH:MM[:SS]][Z]"; false when the text is not such a date.
-bool parseDate(const std::string& text, int64_t& out) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  char sep = 0;
-  int used = 0;
-  std::string t = text;
-  bool utc = !t.empty() && (t.back() == 'Z' || t.back() == 'z');
-  if (utc) t.pop_back();
-  if (std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &y, &mo, &d, &used) != 3) return false;
-  if (static_cast<size_t>(used) != t.size()) {
-    sep = t[used];
-    if (sep != ' ' && sep != 'T') return false;
-    int used2 = 0;
-    std::string rest = t.substr(used + 1);
-    if (std::sscanf(rest.c_str(), "%2d:%2d:%2d%n", &h, &mi, &s, &used2) == 3) {
-      if (static_cast<size_t>(used2) != rest.size()) return false;
-    } else if (std::sscanf(rest.c_str(), "%2d:%2d%n", &h, &mi, &used2) == 2) {
-      if (static_cast<size_t>(used2) != rest.size()) return false;
-    } else {
-      return false;
-    }
-  }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 || mi < 0 ||
-      s < 0)
-    return false;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
-  out = utc ? static_cast<int64_t>(timegm(&tm)) : static_cast<int64_t>(std::mktime(&tm));
-  return true;
-}
-
-// "30", "30s", "5m", "2h", "1d" as seconds; false otherwise.
-bool parseSeconds(const std::string& text, long long& out) {
-  if (text.empty()) return false;
-  std::string digits = text;
-  long long unit = 1;
-  switch (digits.back()) {
-    case 's': unit = 1; digits.pop_back(); break;
-    case 'm': unit = 60; digits.pop_back(); break;
-    case 'h': unit = 3600; digits.pop_back(); break;
-    case 'd': unit = 86400; digits.pop_back(); break;
-    default: break;
-  }
-  if (digits.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(digits.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE) return false;
-  if (v > 0 && v > (1LL << 40) / unit) return false;
-  if (v < 0 && v < -(1LL << 40) / unit) return false;
-  out = v * unit;
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-bool timeText(const std::string& text, int64_t& out) {
-  if (text == "now") {
-    out = static_cast<int64_t>(std::time(nullptr));
-    return true;
-  }
-  if (parseDate(text, out)) return true;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    char unit = text.back();
-    long long secs = 0;
-    if ((unit == 's' || unit == 'm' || unit == 'h' || unit == 'd') && parseSeconds(text, secs)) {
-      out = static_cast<int64_t>(std::time(nullptr)) + secs;
-      return true;
-    }
-  }
-  errno = 0;
-  char* end = nullptr;
-  long long n = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE) return false;
-  out = n;
-  return true;
-}
-
-}  // namespace
 
 int64_t parseTime(const std::string& option, const std::string& text) {
   int64_t v = 0;

@@ -9,17 +9,13 @@
 namespace jrxlog {
 
 std::string barText(int percent, int width, bool utf8) {
+  const std::string shown = std::to_string(percent) + "%";
   percent = std::max(0, std::min(100, percent));
-  int inner = std::max(1, width - 2);
-  int full = inner * percent / 100;
+  const int inner = std::max(1, width - 2), full = inner * percent / 100;
   std::string s = "[";
-  for (int i = 0; i < inner; ++i) {
-    if (i < full)
-      s += utf8 ? "\xE2\x96\x88" : "#";
-    else
-      s += utf8 ? "\xC2\xB7" : "-";
-  }
-  return s + "]";
+  for (int i = 0; i < inner; ++i)
+    s += i < full ? (utf8 ? "\xE2\x96\x88" : "#") : (utf8 ? "\xC2\xB7" : "-");
+  return s + "] " + std::string(4 - std::min<size_t>(4, shown.size()), ' ') + shown;
 }
 
 ProgressBar::ProgressBar(int fd) : fd_(fd) {
@@ -39,11 +35,8 @@ void ProgressBar::update(uint64_t done, uint64_t total, uint64_t records, bool f
   std::string count = std::to_string(records) + " records";
   std::string line;
   if (total > 0) {
-    int percent = static_cast<int>(std::min<uint64_t>(100, done * 100 / total));
-    std::string pct = std::to_string(percent) + "%";
-    int barWidth = std::max(10, std::min(50, columns_ - 25));
-    line = barText(percent, barWidth, utf8_) + " " + std::string(4 - std::min<size_t>(4, pct.size()), ' ') +
-           pct + "  " + count;
+    const int percent = static_cast<int>(std::min<uint64_t>(100, done * 100 / total));
+    line = barText(percent, std::max(10, std::min(50, columns_ - 25)), utf8_) + "  " + count;
   } else {
     line = "importing... " + count;
   }

@@ -7,7 +7,8 @@
 
 namespace jrxlog {
 
-// "[#####-----]" of `width` characters in all, for a percentage clamped to 0..100.
+// "[#####-----]  50%": a bar of `width` characters in all for a percentage clamped to 0..100,
+// and the percentage.
 std::string barText(int percent, int width, bool utf8);
 
 class ProgressBar {

@@ -14,32 +14,31 @@ struct SaveOptions {
   std::string json;
 };
 
-int runSaveProgress(const SaveOptions& o) {
-  JRX::JRXRequestProgressData record;
+// The record given, saved by `save`; `said` tells what was saved.
+template <class Record, class Log, class Said>
+int saveOne(const std::string& json, const char* kind, Record (*parse)(const std::string&, int64_t),
+            int (Log::*save)(const Record&), const Said& said) {
+  Record record;
   try {
-    record = parseProgress(o.json, static_cast<int64_t>(std::time(nullptr)));
+    record = parse(json, static_cast<int64_t>(std::time(nullptr)));
   } catch (const RecordError& e) {
-    std::cerr << "jrxlog: invalid progress record: " << e.what() << '\n';
+    std::cerr << "jrxlog: invalid " << kind << " record: " << e.what() << '\n';
     return 1;
   }
-  JRX::JRXOpLogLocal log(accessProvider());
-  check(log, log.saveProgress(record));
-  std::cout << "saved progress of operation " << record.id << '\n';
+  Log log(accessProvider());
+  check(log, (log.*save)(record));
+  std::cout << "saved " << said(record) << '\n';
   return 0;
 }
 
+int runSaveProgress(const SaveOptions& o) {
+  return saveOne(o.json, "progress", parseProgress, &JRX::JRXOpLogLocal::saveProgress,
+                 [](const auto& r) { return "progress of operation " + r.id; });
+}
+
 int runSaveEvent(const SaveOptions& o) {
-  JRX::JRXEvent event;
-  try {
-    event = parseEvent(o.json, static_cast<int64_t>(std::time(nullptr)));
-  } catch (const RecordError& e) {
-    std::cerr << "jrxlog: invalid event record: " << e.what() << '\n';
-    return 1;
-  }
-  JRX::JRXEventLogLocal log(accessProvider());
-  check(log, log.saveEvent(event));
-  std::cout << "saved event " << event.guid.toString() << '\n';
-  return 0;
+  return saveOne(o.json, "event", parseEvent, &JRX::JRXEventLogLocal::saveEvent,
+                 [](const auto& e) { return "event " + e.guid.toString(); });
 }
 
 }  // namespace

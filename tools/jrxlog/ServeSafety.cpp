@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 
+#include <boost/algorithm/string.hpp>
 #include <iostream>
 #include <iterator>
 
@@ -35,16 +36,11 @@ bool soleHeader(const httplib::Request& req, const char* name, std::string& valu
 // The value of one cookie from the Cookie header, or "".
 std::string cookieValue(const httplib::Request& req, const std::string& name) {
   std::string header;
-  if (!soleHeader(req, "Cookie", header)) return "";
-  size_t pos = 0;
-  while (pos < header.size()) {
-    size_t end = header.find(';', pos);
-    if (end == std::string::npos) end = header.size();
-    std::string pair = header.substr(pos, end - pos);
-    size_t start = pair.find_first_not_of(' ');
-    if (start != std::string::npos) pair.erase(0, start);
-    if (pair.compare(0, name.size() + 1, name + "=") == 0) return pair.substr(name.size() + 1);
-    pos = end + 1;
+  std::vector<std::string> pairs;
+  if (soleHeader(req, "Cookie", header)) boost::split(pairs, header, boost::is_any_of(";"));
+  for (std::string& pair : pairs) {
+    boost::trim_left_if(pair, boost::is_any_of(" "));
+    if (boost::starts_with(pair, name + "=")) return pair.substr(name.size() + 1);
   }
   return "";
 }

@@ -102,4 +102,19 @@ void check(const JRX::JRXRequestLocal& request, int result) {
   throw ServiceFailure(e.code, e.message);
 }
 
+size_t finishOps(std::vector<JRX::JRXRequestErrorData>* refused) {
+  JRX::JRXOpLogLocal log(accessProvider());
+  check(log, log.finishOps());
+  // Each closing report ended a command of its own before finishOps ended its command.
+  const auto& ended = log.endedCommands();
+  size_t closed = 0;
+  for (size_t i = 0; i + 1 < ended.size(); ++i) {
+    if (ended[i].code == 0)
+      ++closed;
+    else if (refused)
+      refused->push_back(ended[i]);
+  }
+  return closed;
+}
+
 }  // namespace jrxlog

@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "JRXLogDBLocal.h"
 #include "Options.h"
@@ -43,5 +44,9 @@ JRX::JRXRequestErrorData lastEnded(const JRX::JRXRequestLocal& request, int resu
 
 // Throws ServiceFailure unless `result` is 0.
 void check(const JRX::JRXRequestLocal& request, int result);
+
+// finishOps: closes the local node's unfinished operations and returns how many it closed;
+// those it could not close are added to `refused`.
+size_t finishOps(std::vector<JRX::JRXRequestErrorData>* refused = nullptr);
 
 }  // namespace jrxlog

@@ -3,10 +3,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <boost/algorithm/string/case_conv.hpp>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <regex>
 
 namespace jrxlog {
 
@@ -29,8 +30,7 @@ Terminal Terminal::of(int fd) {
   for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* v = std::getenv(var);
     if (v && *v) {
-      std::string s(v);
-      for (auto& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      const std::string s = boost::algorithm::to_lower_copy(std::string(v));
       t.utf8 = s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
       break;
     }
@@ -87,32 +87,10 @@ std::string cutTo(const std::string& text, size_t width, bool utf8) {
   return text.substr(0, i) + mark;
 }
 
-namespace {
-
-bool isGuidAt(const std::string& s, size_t i) {
-  if (i + 36 > s.size()) return false;
-  for (size_t k = 0; k < 36; ++k) {
-    char c = s[i + k];
-    bool dash = k == 8 || k == 13 || k == 18 || k == 23;
-    if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string shortenGuids(const std::string& text, bool utf8) {
-  std::string out;
-  const std::string mark = utf8 ? "\xE2\x80\xA6" : "~";
-  for (size_t i = 0; i < text.size();) {
-    if (isGuidAt(text, i)) {
-      out += text.substr(i, 8) + mark;
-      i += 36;
-    } else {
-      out += text[i++];
-    }
-  }
-  return out;
+  static const std::regex guid(
+      "([[:xdigit:]]{8})-[[:xdigit:]]{4}-[[:xdigit:]]{4}-[[:xdigit:]]{4}-[[:xdigit:]]{12}");
+  return std::regex_replace(text, guid, utf8 ? "$1\xE2\x80\xA6" : "$1~");
 }
 
 void Table::addRow(std::vector<std::string> cells) {

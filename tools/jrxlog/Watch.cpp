@@ -6,11 +6,11 @@
 
 #include <chrono>
 #include <iostream>
-#include <map>
 #include <sstream>
 
 #include "Commands.h"
 #include "EstimateQueries.h"
+#include "Listings.h"
 #include "ProgressBar.h"
 #include "Services.h"
 #include "StopSignals.h"
@@ -20,28 +20,7 @@ namespace jrxlog {
 
 namespace {
 
-// The newest state of each unfinished operation, in the order the log answered.
-struct Running {
-  std::string id;
-  std::string name;
-  int64_t started = 0;
-  const JRX::JRXRequestProgressData* latest = nullptr;
-};
-
-std::vector<Running> latestStates(const std::vector<JRX::JRXRequestProgressData>& records) {
-  std::vector<Running> ops;
-  std::map<std::string, size_t> index;
-  for (const auto& r : records) {
-    auto it = index.find(r.id);
-    if (it == index.end()) {
-      index[r.id] = ops.size();
-      ops.push_back({r.id, r.name, r.time, &r});
-    } else {
-      ops[it->second].latest = &r;
-    }
-  }
-  return ops;
-}
+using Running = OperationRecords;
 
 void writeAll(const std::string& s) {
   size_t done = 0;
@@ -78,55 +57,46 @@ std::string shownUrl(const std::string& url) {
   return url.substr(0, colon + 1) + "***" + url.substr(at);
 }
 
-std::string frame(const std::vector<Running>& ops, OperationEstimates& estimates,
-                  const Terminal& term, const std::string& db) {
-  std::ostringstream body;
+// The first `rows` operations: on a terminal with a bar of their progress each.
+Table table(const std::vector<Running>& ops, OperationEstimates& estimates, size_t rows,
+            bool bars, bool utf8) {
   Table table({{"ID"},
                {"NAME"},
                {"STARTED"},
                {"STATUS"},
-               {"PROGRESS"},
+               {"PROGRESS", bars ? Table::LEFT : Table::RIGHT},
                {"ETA"},
                {"TEXT", Table::LEFT, Table::TEXT}});
-  size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
-  for (size_t i = 0; i < ops.size() && i < room; ++i) {
-    const auto& r = *ops[i].latest;
-    std::string pct = std::to_string(r.progress) + "%";
-    table.addRow({ops[i].id, ops[i].name, localTime(ops[i].started), statusText(r.status),
-                  barText(r.progress, 22, term.utf8) + " " + std::string(4 - std::min<size_t>(4, pct.size()), ' ') + pct,
-                  etaText(estimates.of(ops[i].id), estimates.now()), r.info.toString()});
+  for (size_t i = 0; i < ops.size() && i < rows; ++i) {
+    const auto& r = *ops[i].second;
+    table.addRow({r.id, ops[i].first->name, localTime(ops[i].first->time), statusText(r.status),
+                  bars ? barText(r.progress, 22, utf8) : std::to_string(r.progress) + "%",
+                  etaText(estimates.of(r.id), estimates.now()), r.info.toString()});
   }
-  table.print(body, term.columns, term.utf8);
+  return table;
+}
 
-  std::string out = "\x1b[H";
-  std::string title = "jrxlog watch  " + shownUrl(db) + "  " + localTime(std::time(nullptr)) + "  " +
-                      std::to_string(ops.size()) + " unfinished  (Ctrl-C to quit)";
-  out += cutTo(title, static_cast<size_t>(term.columns), term.utf8) + "\x1b[K\n\x1b[K\n";
+std::string frame(const std::vector<Running>& ops, OperationEstimates& estimates,
+                  const Terminal& term, const std::string& db) {
+  const size_t room = term.rows > 4 ? static_cast<size_t>(term.rows - 4) : ops.size();
+  std::ostringstream body;
+  table(ops, estimates, room, true, term.utf8).print(body, term.columns, term.utf8);
+  const std::string title = "jrxlog watch  " + shownUrl(db) + "  " +
+                            localTime(std::time(nullptr)) + "  " + std::to_string(ops.size()) +
+                            " unfinished  (Ctrl-C to quit)";
+  std::string out = "\x1b[H" + cutTo(title, static_cast<size_t>(term.columns), term.utf8) +
+                    "\x1b[K\n\x1b[K\n";
   std::string line;
   std::istringstream lines(body.str());
   while (std::getline(lines, line)) out += line + "\x1b[K\n";
-  if (ops.size() > room)
-    out += "... and " + std::to_string(ops.size() - room) + " more\x1b[K\n";
+  if (ops.size() > room) out += "... and " + std::to_string(ops.size() - room) + " more\x1b[K\n";
   return out + "\x1b[J";
 }
 
 void plain(const std::vector<Running>& ops, OperationEstimates& estimates, std::ostream& out) {
   out << localTime(std::time(nullptr)) << ": " << ops.size() << " unfinished operation"
       << (ops.size() == 1 ? "" : "s") << '\n';
-  Table table({{"ID"},
-               {"NAME"},
-               {"STARTED"},
-               {"STATUS"},
-               {"PROGRESS", Table::RIGHT},
-               {"ETA"},
-               {"TEXT", Table::LEFT, Table::TEXT}});
-  for (const auto& op : ops) {
-    const auto& r = *op.latest;
-    table.addRow({op.id, op.name, localTime(op.started), statusText(r.status),
-                  std::to_string(r.progress) + "%", etaText(estimates.of(op.id), estimates.now()),
-                  r.info.toString()});
-  }
-  table.print(out, 0, false);
+  table(ops, estimates, ops.size(), false, false).print(out, 0, false);
   out << '\n';
   out.flush();
 }
@@ -149,7 +119,7 @@ int runWatch(const WatchOptions& o) {
     std::vector<JRX::JRXRequestProgressData> records;
     check(log, log.getOps(&records, JRX::JRXEID::EID_INVALID, "", "", "", false, true,
                           2147483647u, 0, 2147483647L));
-    std::vector<Running> ops = latestStates(records);
+    const std::vector<Running> ops = eachOperation(records);
     OperationEstimates estimates(static_cast<long>(std::time(nullptr)));
     if (tty)
       writeAll(frame(ops, estimates, Terminal::of(1), o.global->db));
