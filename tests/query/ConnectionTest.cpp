@@ -12,17 +12,6 @@ namespace {
 
 using Errors = QueryTest;
 
-// The exception `f` throws (one with the text "none" when it throws nothing).
-template <class F>
-AException caught(F&& f) {
-  try {
-    f();
-  } catch (const AException& e) {
-    return e;
-  }
-  return AException("none");
-}
-
 TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   AException e = caught([&] { s->ExecuteSql("SELEC nothing FROM nowhere"); });
   EXPECT_NE(e.Text().str().find("syntax"), std::string::npos) << e.what();
@@ -111,14 +100,21 @@ TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
   }
 }
 
+// A statement that fails with `message` where `condition` holds.
+std::string failIf(const std::string& condition, const std::string& message) {
+  return "BEGIN NOT ATOMIC IF " + condition + " THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = '" +
+         message + "'; END IF; END";
+}
+
+// "none" when `sql` runs on a new connection to `url`, else the error.
+std::string run(const std::string& url, const std::string& sql) {
+  return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
+}
+
 // "none" when a connection works and still sends bytes as they are, else the error.
 std::string connect(const std::string& url) {
-  return caught([&] {
-    ASDatabase::Open(url)->Session()->ExecuteSql(
-        "BEGIN NOT ATOMIC IF @@character_set_client <> 'binary' THEN "
-        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'client character set is not binary'; "
-        "END IF; END");
-  }).what();
+  return run(url,
+             failIf("@@character_set_client <> 'binary'", "client character set is not binary"));
 }
 
 // A user with a password is made for the test, so that the other tests keep connecting as
@@ -178,21 +174,14 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   // The same address in a form the resolver takes and the certificate does not name.
   std::string otherName = onTls;
   otherName.replace(otherName.find("127.0.0.1"), 9, "127.1");
-  const std::string encrypted =
-      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
-      "WHERE VARIABLE_NAME = 'Ssl_cipher') = '' THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'not encrypted'; END IF; END";
-  const std::string unencrypted =
-      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
-      "WHERE VARIABLE_NAME = 'Ssl_cipher') <> '' THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'encrypted'; END IF; END";
-  const std::string noDatabase =
-      "BEGIN NOT ATOMIC IF EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE "
-      "SCHEMA_NAME = '" + database + "') THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'the database was created'; END IF; END";
-  const auto run = [](const std::string& url, const std::string& sql) -> std::string {
-    return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
-  };
+  const std::string cipher =
+      "(SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = "
+      "'Ssl_cipher')";
+  const std::string encrypted = failIf(cipher + " = ''", "not encrypted");
+  const std::string unencrypted = failIf(cipher + " <> ''", "encrypted");
+  const std::string noDatabase = failIf(
+      "EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" + database + "')",
+      "the database was created");
 
   const std::pair<std::string, std::string> refused[] = {
       {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, "certificate"},
