@@ -126,10 +126,12 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   const std::string user = "jrx_pw_" + std::to_string(getpid());
   auto adminDb = ASDatabase::Open(server);
   ASSession* admin = adminDb->Session();
-  admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
-  admin->ExecuteSql("CREATE USER '" + user +
-                    "'@'localhost' IDENTIFIED BY 'pw with \\' and \" and #'");
-  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  const auto makeUser = [&](const std::string& password) {
+    admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
+    admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY '" + password + "'");
+    admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  };
+  makeUser("pw with \\' and \" and #");
   unsetenv("MYSQL_PWD");
   const std::string cnf = jrxtest::freshDatabaseUrl("sqlite").substr(7) + ".cnf";
   std::ofstream(cnf) << "[client]\ndefault-character-set=utf8mb4\npassword=wrong\n"
@@ -141,13 +143,11 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   EXPECT_EQ(connect("mysql://" + user + ":pw%20with%20%27%20and%20%22%20and%20%23" + url), "none");
   admin->ExecuteSql("DROP DATABASE " + database);
   EXPECT_EQ(connect("mysql://" + user + url + "&defaults-file=" + cnf), "none");
-  admin->ExecuteSql("DROP DATABASE IF EXISTS " + database);
-  admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
+  admin->ExecuteSql("DROP DATABASE " + database);
 
   // Escapes of either case, a low first digit, and '%' signs that start no escape (kept as
   // they are), in the password and the database name.
-  admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'a@b:c/d\tx%zz%4'");
-  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  makeUser("a@b:c/d\tx%zz%4");
   const std::string escaped = "mysql://" + user + ":a%40b%3ac%2Fd%09x%zz%4@localhost/jrxo%5f" +
                               std::to_string(getpid()) + "?socket=" + socket;
   EXPECT_EQ(connect(escaped), "none");
