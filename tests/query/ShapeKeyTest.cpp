@@ -105,36 +105,21 @@ std::vector<Run> everyKind(bool rowLocks) {
         t.name = "n" + std::to_string(r);
         t.num = r;
         s->Insert(t);
-      },
-      [](ASSession* s, int r) {
-        item t;
-        t.name = "m" + std::to_string(r);
         t.RemoveColumn(t->num);
         s->Insert(t);
       },
       [](ASSession* s, int r) {
         item t;
-        (ASUpdater(t) << t->num.Set(r)).Where(t->name == "x").Execute(s);
-      },
-      [](ASSession* s, int r) {
-        item t;
-        (ASUpdater(t) << t->num.Set(r) << t->big.Set(r)).Execute(s);
-      },
-      [](ASSession* s, int) {
-        item t;
-        (ASUpdater(t) << t->big.Set(t->num)).Execute(s);
-      },
-      [](ASSession* s, int) {
-        item t;
         tag g;
+        (ASUpdater(t) << t->num.Set(r)).Where(t->name == "x").Execute(s);
+        (ASUpdater(t) << t->num.Set(r) << t->big.Set(r)).Execute(s);
+        (ASUpdater(t) << t->big.Set(t->num)).Execute(s);
         (ASUpdater(t) << t->num.Set(tagIds(g, {}).Select())).Where(t->item_id == 0).Execute(s);
       },
       [](ASSession* s, int r) {
         item t;
-        ASDeleter(t).Where(t->num == r + 1000).Execute(s);
-      },
-      [](ASSession* s, int) {
         tag g;
+        ASDeleter(t).Where(t->num == r + 1000).Execute(s);
         ASDeleter(g).Execute(s);
       },
   };
