@@ -71,6 +71,19 @@ TEST_P(Session, OtherConnectionsSeeCommittedWork) {
   EXPECT_EQ(seen(), 2u);
 }
 
+// A schema lock of a name keeps other sessions from taking it until it is released (on
+// SQLite the file's own locks do that work).
+TEST_P(Session, SchemaLocksAreHeldUntilReleased) {
+  auto other = ASDatabase::Open(url);
+  {
+    ASSchemaLock held(s, "qt_lock");
+    const std::string e = caught([&] { ASSchemaLock(other->Session(), "qt_lock", 0); }).what();
+    EXPECT_EQ(e.find("is held by another session") != std::string::npos, GetParam() != "sqlite");
+  }
+  EXPECT_EQ(std::string(caught([&] { ASSchemaLock(other->Session(), "qt_lock", 0); }).what()),
+            "none");
+}
+
 // A statement is prepared once per connection, whatever table objects built it.
 TEST_P(Session, StatementsArePreparedOncePerConnection) {
   ASFaults::Clear();
