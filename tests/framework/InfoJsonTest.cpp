@@ -63,12 +63,15 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
     cur = &cur->addParameter("p", JRXInfo());
   std::string text;
   EXPECT_NE(0, tooDeep.serializeToString(text));
-  // Valid UTF-8 is written as a string, anything else as hex.
-  JRXInfo shown("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "", false);
+  // Valid UTF-8 is written as a string (the first and last lead byte of each length here),
+  // anything else as hex.
+  const std::string utf8 =
+      "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf";
+  JRXInfo shown(utf8, "", false);
   shown.addParameter("p", "\xe0\x9f\xbf");  // overlong
   ASSERT_EQ(0, shown.serializeToString(text));
   EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}]],"
-            "\"text\":\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"}",
+            "\"text\":\"" + utf8 + "\"}",
             text);
 }
 

@@ -86,6 +86,14 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   EXPECT_EQ(bytes, serialize(back));
   again.load(bytes.data(), bytes.size(), 0);
   EXPECT_TRUE(again.root() == back.root() && !(again.root() == JRXMessage().root()));
+  // Equal where every element at every depth is.
+  JRXMessage one, two;
+  for (JRXMessage* m : {&one, &two}) {
+    m->getIterator()->putInt(1, 1);
+    m->getIterator()->descend(2);
+    m->getIterator()->putInt(3, m == &one ? 1 : 2);
+  }
+  EXPECT_TRUE(one.root() == one.root() && !(one.root() == two.root()));
   long long i = 0;
   std::string text;  // only values of the asked kind are read
   EXPECT_TRUE(back.getIterator()->getBytes(1134, text) && back.getIterator()->getInt(1175, i));
