@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
+#include <functional>
 #include <random>
 
 #include "JRXMessage.h"
@@ -191,4 +192,33 @@ TEST(MessageInput, DamagedInputIsRefused) {
   uint32_t len = 0;
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
   EXPECT_EQ(nullptr, buf);
+}
+
+// Readers require every value they read, of its kind: any value below a record turned into
+// one of the other kind makes its reader refuse the record.
+TEST(MessageInput, RecordsWithAValueOfAnotherKindAreRefused) {
+  const std::string bytes = sampleMessageBytes();
+  JRXMessage m;
+  ASSERT_EQ(0, m.load(bytes.data(), bytes.size(), 0));
+  std::vector<JRXMessageElement*> values;
+  std::function<void(JRXMessageElement&)> collect = [&](JRXMessageElement& e) {
+    if (e.kind != JRXMessageElement::NONE) values.push_back(&e);
+    for (auto& c : e.children) collect(*c);
+  };
+  const JRXMessageIterator& it = *m.getIterator();
+  for (int id : {1134, 1175, 1612}) {
+    values.clear();
+    collect(*it.child(id).element());
+    for (JRXMessageElement* v : values) {
+      const JRXMessageElement::Kind kind = v->kind;
+      v->kind = kind == JRXMessageElement::INT ? JRXMessageElement::BYTES : JRXMessageElement::INT;
+      JRXInfo info;
+      JRXRequestProgressData p;
+      JRXEvent e;
+      EXPECT_NE(0, id == 1134 ? it.getObj(info, id) : id == 1175 ? it.getObj(p, id) : it.getObj(e, id))
+          << id << ", value " << v->id << " of element " << v->parent->id;
+      v->kind = kind;
+    }
+    EXPECT_GT(values.size(), 3u);
+  }
 }
