@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "JRXRequest.h"
+#include "JRXResultCodes.h"
 
 using namespace JRX;
 
@@ -22,6 +23,30 @@ TEST(AccessChecker, AclFileGivesTheClientsRights) {
   EXPECT_TRUE(ops->holds(JRXEID::EID_INVALID, 54) && viewer->holds(B, 188));
   EXPECT_FALSE(ops->holds(B, 55) || viewer->holds(A, 188) || viewer->holds(B, 54));
   EXPECT_FALSE(stranger->holds(A, 55) || stranger->holds(JRXEID::EID_INVALID, 54));
+
+  // A checker of one client: one environment, a set (each or any of it, the local
+  // environment standing in for an emptied set), the local environment; a thread's checker
+  // before the process default, which grants everything until one is set.
+  JRXAccessChecker checker(ops);
+  EXPECT_TRUE(checker.accessCheck(A, 55) == 0 && checker.accessCheck(B, 55) == kRightRefused);
+  using Envs = std::set<JRXEID, JRXEnvIDComparator>;
+  Envs both{A, B}, onlyB{B}, none;
+  EXPECT_EQ(kRightRefused, checker.accessCheck(both, 55, false));
+  EXPECT_EQ(0, checker.accessCheck(both, 55, true));
+  EXPECT_EQ(both, Envs{A});
+  EXPECT_EQ(0, checker.accessCheck(both, 55, false));
+  EXPECT_EQ(kRightRefused, checker.accessCheck(onlyB, 55, true));
+  EXPECT_TRUE(onlyB.empty() && checker.accessCheck(none, 54, true) == 0);
+  EXPECT_TRUE(checker.accessCheck(54) == 0 && checker.accessCheck(55) == kRightRefused);
+  EXPECT_EQ(checker.checksMade(), 9);
+  EXPECT_TRUE(Security::can(B, 55));
+  JRXAccessChecker::setClientContext(&checker);
+  EXPECT_TRUE(Security::cannot(B, 55) && Security::can(A, 55));
+  JRXAccessChecker::setClientContext(nullptr);
+  JRXAccessChecker::setDefault(std::make_shared<JRXAccessChecker>(viewer));
+  EXPECT_TRUE(Security::cannot(A, 188) && Security::can(B, 188));
+  JRXAccessChecker::setDefault(nullptr);
+  EXPECT_TRUE(Security::can(A, 188));
 
   // The error names the file and what is wrong in it, whichever client is asked for.
   const auto error = [](const std::function<void()>& load) -> std::string {
