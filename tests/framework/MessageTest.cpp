@@ -90,9 +90,11 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   // Equal where every element at every depth is.
   JRXMessage one, two;
   for (JRXMessage* m : {&one, &two}) {
-    m->getIterator()->putInt(1, 1);
-    m->getIterator()->descend(2);
-    m->getIterator()->putInt(3, m == &one ? 1 : 2);
+    JRXMessageIterator* it = m->getIterator();
+    it->ascend();  // at the root: stays there
+    it->putInt(1, 1);
+    it->descend(2);
+    it->putInt(3, m == &one ? 1 : 2);
   }
   EXPECT_TRUE(one.root() == one.root() && !(one.root() == two.root()));
   long long i = 0;
