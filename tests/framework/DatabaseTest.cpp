@@ -66,7 +66,8 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
 }
 
 // A thread's transactions stay on the database its outermost open one began on, however the
-// process's database changes meanwhile; its next outermost transaction takes the new one.
+// process's database changes meanwhile; its next outermost transaction takes the new one, or
+// finds none once the database is closed.
 TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
   const char* mark = "INSERT INTO jrx_mark (x) VALUES (1)";
   for (const std::string& backend : jrxtest::backends()) {
@@ -77,7 +78,7 @@ TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
       (*t)->ExecuteSql("CREATE TABLE jrx_mark (x INTEGER)");
       t.commit();
     }
-    std::promise<void> begun, switched;
+    std::promise<void> begun, switched, moved, closed;
     std::thread worker([&] {
       {
         JRXRdbmsTran outer;
@@ -89,15 +90,25 @@ TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
         inner.commit();
         outer.commit();
       }
-      JRXRdbmsTran next;
-      EXPECT_THROW((*next)->ExecuteSql(mark), AException);  // the new database has no mark
+      {
+        JRXRdbmsTran next;
+        EXPECT_THROW((*next)->ExecuteSql(mark), AException);  // the new database has no mark
+      }
+      moved.set_value();
+      closed.get_future().wait();
+      EXPECT_THROW(JRXRdbmsTran(), AException);  // nor any database once it is closed
     });
     begun.get_future().wait();
     reopen(jrxtest::freshDatabaseUrl(backend));
     switched.set_value();
+    moved.get_future().wait();
+    {
+      JRXRdbmsTran mine;
+      EXPECT_THROW((*mine)->ExecuteSql(mark), AException);
+    }
+    JRXDatabase::close();
+    closed.set_value();
     worker.join();
-    JRXRdbmsTran mine;
-    EXPECT_THROW((*mine)->ExecuteSql(mark), AException);
   }
   JRXDatabase::close();
 }

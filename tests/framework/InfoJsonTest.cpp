@@ -69,8 +69,11 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
       "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf";
   JRXInfo shown(utf8, "", false);
   shown.addParameter("p", "\xe0\x9f\xbf");  // overlong
+  shown.addParameter("q", "\xed\xa0\x80");  // the first surrogate
+  shown.addParameter("r", "\xed\xbf\xbf");  // the last one
   ASSERT_EQ(0, shown.serializeToString(text));
-  EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}]],"
+  EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}],"
+            "[\"q\",{\"text\":{\"hex\":\"eda080\"}}],[\"r\",{\"text\":{\"hex\":\"edbfbf\"}}]],"
             "\"text\":\"" + utf8 + "\"}",
             text);
 }
