@@ -48,7 +48,8 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
            "{\"text\":\"t\",\"params\":[[\"p\",{\"text\":\"v\"},3]]}",
            "{\"text\":\"t\",\"params\":[[1,{\"text\":\"v\"}]]}",
            "{\"text\":\"t\",\"params\":[[\"p\",1]]}", "{\"text\":{\"hex\":\"abc\"}}",
-           "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"AB\"}}",
+           "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"aA\"}}",
+           "{\"text\":{\"hex\":\"Fa\"}}",
            "{\"text\":{\"hex\":\"ab\",\"x\":1}}", "{\"text\":{\"hx\":\"ab\"}}",
            "{\"text\":{\"hex\":1}}", "{\"text\":\"t\"", "{\"text\":\"t\"} trailing",
            "{\"text\":\"\xff\"}", deep.c_str(), static_cast<const char*>(nullptr)}) {
@@ -71,9 +72,11 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
   shown.addParameter("p", "\xe0\x9f\xbf");  // overlong
   shown.addParameter("q", "\xed\xa0\x80");  // the first surrogate
   shown.addParameter("r", "\xed\xbf\xbf");  // the last one
+  shown.addParameter("s", "\xc1\x80\x80\x80");  // no lead byte of four
   ASSERT_EQ(0, shown.serializeToString(text));
   EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}],"
-            "[\"q\",{\"text\":{\"hex\":\"eda080\"}}],[\"r\",{\"text\":{\"hex\":\"edbfbf\"}}]],"
+            "[\"q\",{\"text\":{\"hex\":\"eda080\"}}],[\"r\",{\"text\":{\"hex\":\"edbfbf\"}}],"
+            "[\"s\",{\"text\":{\"hex\":\"c1808080\"}}]],"
             "\"text\":\"" + utf8 + "\"}",
             text);
 }

@@ -111,6 +111,7 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   for (JRXMessageIterator in : {*back.getIterator(), back.getIterator()->child(9)}) {
     ASSERT_EQ(0, in.getObj(info, 1134) + in.getObj(p, 1175) + in.getObj(e, 1612));
     EXPECT_NE(0, in.getObj(none, 1612, 1));
+    EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(*out, 9, nullptr));
     EXPECT_EQ(0, out->putObj(info, 1134));
     EXPECT_EQ(0, out->putObj(p, 1175));
     EXPECT_EQ(0, out->putObj(e, 1612));
