@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "JRXEnvDirectory.h"
+#include "JRXInfo.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
 #include "TestDb.h"
@@ -45,6 +46,13 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
     reopen(url);
     EXPECT_EQ(made, JRXConfiguration::getLocalEID());
     EXPECT_EQ("vm/web-2", entry(vm));
+    // An environment's record names it, and what the directory knows of it.
+    const JRXEnvInfo info(vm);
+    ASSERT_TRUE(info.getParameter("eid") && info.getParameter("type") && info.getParameter("title"));
+    EXPECT_EQ(info.getParameter("eid")->getText() + " " + info.getParameter("type")->getText() +
+                  " " + info.getParameter("title")->getText(),
+              vm.toString() + " vm web-2");
+    EXPECT_EQ(JRXEnvInfo(JRXGUID::generate()).getParameters().size(), 1u);
     EXPECT_EQ("node/named-host", entry(made));
     EXPECT_EQ("-", entry(JRXEID::EID_INVALID));
 

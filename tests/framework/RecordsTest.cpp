@@ -54,6 +54,9 @@ TEST(InfoRecord, ParametersAreRenderedIntoTheText) {
   EXPECT_EQ("VM UP ON {HOST}: {MISSING} {LITERAL} }UP {UNCLOSED",
             info.toStringWithTranslator<UpperTranslator>());
   EXPECT_EQ("}}{{ {x}", JRXInfo("}}{{ {x}").toString());
+  JRXInfo leading("{{x}} {v}");
+  leading.addParameter("v", "1");
+  EXPECT_EQ("{x} 1", leading.toString());
 }
 
 TEST(Conversions, AddressesIdentifiersAndGuids) {
