@@ -48,7 +48,8 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
     EXPECT_EQ("vm/web-2", entry(vm));
     // An environment's record names it, and what the directory knows of it.
     const JRXEnvInfo info(vm);
-    ASSERT_TRUE(info.getParameter("eid") && info.getParameter("type") && info.getParameter("title"));
+    ASSERT_TRUE(info.getParameter("eid") && info.getParameter("type") &&
+                info.getParameter("title"));
     EXPECT_EQ(info.getParameter("eid")->getText() + " " + info.getParameter("type")->getText() +
                   " " + info.getParameter("title")->getText(),
               vm.toString() + " vm web-2");
