@@ -1,0 +1,52 @@
+// What a thread keeps for its next uses: its own, zero at first, and given back by its owner
+// when the thread ends, once, and only where it kept something.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ASThreadCache.h"
+
+namespace {
+
+struct Kept {
+  int* block;  // owned: given back when the thread ends
+  int uses;
+};
+std::atomic<int> givenBack{0};
+struct GiveBack {
+  int extra = 0;  // what plain data cannot hold
+  void ThreadEnds(Kept& k) {
+    if (k.block) ++givenBack;
+    delete k.block;
+    k.block = nullptr;
+  }
+};
+using Cache = ASThreadCache<Kept, GiveBack>;
+
+TEST(ThreadCache, EachThreadHasItsOwnAndItsOwnerGivesItBack) {
+  givenBack = 0;
+  Cache::Mine().data.uses = 7;
+  auto keep = [] {
+    Cache::Slot& slot = Cache::Mine();
+    EXPECT_EQ(slot.data.uses, 0);  // not the other thread's
+    EXPECT_EQ(slot.data.block, nullptr);
+    ASSERT_TRUE(slot.Keep());
+    slot.data.block = new int(1);
+    ASSERT_NE(Cache::Owned(), nullptr);
+    Cache::Owned()->extra = 5;
+    EXPECT_EQ(Cache::Owned()->extra, 5);  // one owner per thread
+  };
+  std::thread a(keep), b(keep);
+  a.join();
+  b.join();
+  EXPECT_EQ(givenBack, 2);
+  EXPECT_EQ(Cache::Mine().data.uses, 7);
+
+  // A thread that kept nothing has no owner to run.
+  std::thread c([] { ++Cache::Mine().data.uses; });
+  c.join();
+  EXPECT_EQ(givenBack, 2);
+}
+
+}  // namespace
