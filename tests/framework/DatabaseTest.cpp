@@ -65,6 +65,9 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
 
     reopen(jrxtest::freshDatabaseUrl(backend));  // another database knows nothing of these
     EXPECT_EQ("-", entry(vm));
+    JRXEnvDirectory::put(vm, "vm", "again");
+    JRXEnvDirectory::clear();  // forgets what it holds, not what the database does
+    EXPECT_EQ("-", entry(vm));
     const JRXEID other = JRXConfiguration::getLocalEID();
     EXPECT_NE(made, other);
     JRXDatabase::close();  // without a database, the process's own identifier

@@ -195,6 +195,8 @@ TEST(MessageInput, DamagedInputIsRefused) {
   uint32_t len = 0;
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
   EXPECT_EQ(nullptr, buf);
+  EXPECT_NE(0, m.serialize(nullptr, &len, 0, 40500));
+  EXPECT_NE(0, m.serialize(&buf, nullptr, 0, 40500));
 }
 
 // Readers require every value they read, of its kind: any value below a record turned into
