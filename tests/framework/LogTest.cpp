@@ -35,7 +35,8 @@ TEST(Log, RecordsReachTheSinkAndAFileUpToItsLevel) {
   Log2("cat", "f.cpp", 8, "fn", "int fn()").put(3, "left out");
   std::ifstream in(path);  // while the sink still holds the file
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(text.substr(text.find(" cat ") + 1), "cat [2] f.cpp:7 fn: kept\n") << text;
+  EXPECT_EQ(text.find(" cat "), 19u) << text;  // after the local date and time
+  EXPECT_EQ(text.substr(20), "cat [2] f.cpp:7 fn: kept\n") << text;
   setLogSink(previous);
   std::remove(path.c_str());
   EXPECT_THROW(JRXStreamLogSink::appendingTo("/nonexistent/x.log", 1), std::runtime_error);
