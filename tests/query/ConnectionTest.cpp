@@ -32,12 +32,18 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   EXPECT_FALSE(s->InsertNew(k));
   k.text = std::string(299, 'x') + "y";  // differs only beyond any index prefix
   EXPECT_TRUE(s->InsertNew(k));
+  k.code = "123456789";  // one byte over the code's width: refused before it is sent
+  EXPECT_NE(std::string(caught([&] { s->Insert(k); }).what()).find("longer than its width"),
+            std::string::npos);
+  k.code = "12345678";
+  k.text = "at its width";
+  EXPECT_TRUE(s->InsertNew(k));
   tr.Commit();  // the transaction went on
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));
   auto other = ASDatabase::Open(url);
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
-  EXPECT_EQ(select(k->code), (Rows{"k1"}));
+  EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
 }
 
 TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
