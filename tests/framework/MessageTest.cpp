@@ -110,6 +110,7 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   JRXMessageIterator* out = copy->getIterator();
   for (JRXMessageIterator in : {*back.getIterator(), back.getIterator()->child(9)}) {
     ASSERT_EQ(0, in.getObj(info, 1134) + in.getObj(p, 1175) + in.getObj(e, 1612));
+    EXPECT_EQ(p.operands.size(), 3u);
     EXPECT_NE(0, in.getObj(none, 1612, 1));
     EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(*out, 9, nullptr));
     EXPECT_EQ(0, out->putObj(info, 1134));
