@@ -3,28 +3,19 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "JRXRequest.h"
+#include "JRXResultCodes.h"
 
 using namespace JRX;
 
-namespace {
-
-const JRXEID A(1, 1), B(2, 2);
-
-std::string writeFile(const std::string& text) {
-  static int n = 0;
-  std::string path = "/tmp/jrx-acl-" + std::to_string(getpid()) + "-" + std::to_string(++n);
-  std::ofstream(path) << text;
-  return path;
-}
-
-}  // namespace
-
 TEST(AccessChecker, AclFileGivesTheClientsRights) {
-  std::string path = writeFile(R"({"clients": {
+  const JRXEID A(1, 1), B(2, 2);
+  const std::string path = "/tmp/jrx-acl-" + std::to_string(getpid());
+  std::ofstream(path) << R"({"clients": {
       "ops": {"00000000-0000-0001-0000-000000000001": [55, 188], "*": [54]},
-      "viewer": {"{00000000-0000-0002-0000-000000000002}": [188]}}})");
+      "viewer": {"{00000000-0000-0002-0000-000000000002}": [188]}}})";
   auto ops = JRXRightsTable::loadAclFile(path, "ops");
   auto viewer = JRXRightsTable::loadAclFile(path, "viewer");
   auto stranger = JRXRightsTable::loadAclFile(path, "stranger");
@@ -33,6 +24,39 @@ TEST(AccessChecker, AclFileGivesTheClientsRights) {
   EXPECT_FALSE(ops->holds(B, 55) || viewer->holds(A, 188) || viewer->holds(B, 54));
   EXPECT_FALSE(stranger->holds(A, 55) || stranger->holds(JRXEID::EID_INVALID, 54));
 
+  // A checker of one client: one environment, a set (each or any of it, the local
+  // environment standing in for an emptied set), the local environment; a thread's checker
+  // before the process default, which grants everything until one is set.
+  JRXAccessChecker checker(ops);
+  EXPECT_TRUE(checker.accessCheck(A, 55) == 0 && checker.accessCheck(B, 55) == kRightRefused);
+  using Envs = std::set<JRXEID, JRXEnvIDComparator>;
+  Envs both{A, B}, onlyB{B}, none;
+  EXPECT_EQ(kRightRefused, checker.accessCheck(both, 55, false));
+  EXPECT_EQ(0, checker.accessCheck(both, 55, true));
+  EXPECT_EQ(both, Envs{A});
+  EXPECT_EQ(0, checker.accessCheck(both, 55, false));
+  EXPECT_EQ(kRightRefused, checker.accessCheck(onlyB, 55, true));
+  EXPECT_TRUE(onlyB.empty() && checker.accessCheck(none, 54, true) == 0);
+  EXPECT_TRUE(checker.accessCheck(54) == 0 && checker.accessCheck(55) == kRightRefused);
+  EXPECT_EQ(checker.checksMade(), 9);
+  EXPECT_TRUE(Security::can(B, 55));
+  JRXAccessChecker::setClientContext(&checker);
+  EXPECT_TRUE(Security::cannot(B, 55) && Security::can(A, 55));
+  JRXAccessChecker::setClientContext(nullptr);
+  JRXAccessChecker::setDefault(std::make_shared<JRXAccessChecker>(viewer));
+  EXPECT_TRUE(Security::cannot(A, 188) && Security::can(B, 188));
+  JRXAccessChecker::setDefault(nullptr);
+  EXPECT_TRUE(Security::can(A, 188));
+
+  // The error names the file and what is wrong in it, whichever client is asked for.
+  const auto error = [](const std::function<void()>& load) -> std::string {
+    try {
+      load();
+      return "accepted";
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+  };
   const char* bad[][2] = {
       {"{\"clients\": ", "not valid JSON"},
       {"[]", "\"clients\""},
@@ -44,20 +68,14 @@ TEST(AccessChecker, AclFileGivesTheClientsRights) {
       {"{\"clients\": {\"other\": {\"*\": [2147483648]}}}", "out of range"},
       {"{\"clients\": {\"other\": {\"*\": [-2147483649]}}}", "out of range"},
   };
-  auto error = [](const std::string& path) -> std::string {
-    try {
-      JRXRightsTable::loadAclFile(path, "x");
-      return "accepted";
-    } catch (const std::runtime_error& e) {
-      return e.what();
-    }
-  };
   for (const auto& c : bad) {
-    path = writeFile(c[0]);
-    const std::string e = error(path);
-    EXPECT_TRUE(e.find(c[1]) != std::string::npos && e.find(path) != std::string::npos) << e;
+    const std::string e = error([&] { JRXRightsTable::parseAcl(c[0], "x", "acl.json"); });
+    EXPECT_TRUE(e.find(c[1]) != std::string::npos && e.find("ACL file acl.json") == 0) << e;
   }
-  path = writeFile("{\"clients\": {\"x\": {\"*\": [2147483647, -2147483648]}}}");
-  EXPECT_TRUE(JRXRightsTable::loadAclFile(path, "x")->holds(A, -2147483647 - 1));
-  EXPECT_NE(std::string::npos, error("/nonexistent/acl.json").find("cannot be read"));
+  EXPECT_TRUE(JRXRightsTable::parseAcl("{\"clients\": {\"x\": {\"*\": [2147483647, -2147483648]}}}",
+                                       "x", "acl.json")
+                  ->holds(A, -2147483647 - 1));
+  EXPECT_NE(std::string::npos,
+            error([] { JRXRightsTable::loadAclFile("/nonexistent/acl.json", "x"); })
+                .find("cannot be read"));
 }

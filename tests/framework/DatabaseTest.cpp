@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "JRXEnvDirectory.h"
+#include "JRXInfo.h"
 #include "JRXRdbms.h"
 #include "JRXRequest.h"
 #include "TestDb.h"
@@ -45,6 +46,14 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
     reopen(url);
     EXPECT_EQ(made, JRXConfiguration::getLocalEID());
     EXPECT_EQ("vm/web-2", entry(vm));
+    // An environment's record names it, and what the directory knows of it.
+    const JRXEnvInfo info(vm);
+    ASSERT_TRUE(info.getParameter("eid") && info.getParameter("type") &&
+                info.getParameter("title"));
+    EXPECT_EQ(info.getParameter("eid")->getText() + " " + info.getParameter("type")->getText() +
+                  " " + info.getParameter("title")->getText(),
+              vm.toString() + " vm web-2");
+    EXPECT_EQ(JRXEnvInfo(JRXGUID::generate()).getParameters().size(), 1u);
     EXPECT_EQ("node/named-host", entry(made));
     EXPECT_EQ("-", entry(JRXEID::EID_INVALID));
 
@@ -56,6 +65,9 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
 
     reopen(jrxtest::freshDatabaseUrl(backend));  // another database knows nothing of these
     EXPECT_EQ("-", entry(vm));
+    JRXEnvDirectory::put(vm, "vm", "again");
+    JRXEnvDirectory::clear();  // forgets what it holds, not what the database does
+    EXPECT_EQ("-", entry(vm));
     const JRXEID other = JRXConfiguration::getLocalEID();
     EXPECT_NE(made, other);
     JRXDatabase::close();  // without a database, the process's own identifier
@@ -66,7 +78,8 @@ TEST(FrameworkDb, LocalEnvironmentAndDirectoryPersist) {
 }
 
 // A thread's transactions stay on the database its outermost open one began on, however the
-// process's database changes meanwhile; its next outermost transaction takes the new one.
+// process's database changes meanwhile; its next outermost transaction takes the new one, or
+// finds none once the database is closed.
 TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
   const char* mark = "INSERT INTO jrx_mark (x) VALUES (1)";
   for (const std::string& backend : jrxtest::backends()) {
@@ -77,7 +90,7 @@ TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
       (*t)->ExecuteSql("CREATE TABLE jrx_mark (x INTEGER)");
       t.commit();
     }
-    std::promise<void> begun, switched;
+    std::promise<void> begun, switched, moved, closed;
     std::thread worker([&] {
       {
         JRXRdbmsTran outer;
@@ -89,15 +102,25 @@ TEST(FrameworkDb, ThreadKeepsItsDatabaseWhileItsTransactionIsOpen) {
         inner.commit();
         outer.commit();
       }
-      JRXRdbmsTran next;
-      EXPECT_THROW((*next)->ExecuteSql(mark), AException);  // the new database has no mark
+      {
+        JRXRdbmsTran next;
+        EXPECT_THROW((*next)->ExecuteSql(mark), AException);  // the new database has no mark
+      }
+      moved.set_value();
+      closed.get_future().wait();
+      EXPECT_THROW(JRXRdbmsTran(), AException);  // nor any database once it is closed
     });
     begun.get_future().wait();
     reopen(jrxtest::freshDatabaseUrl(backend));
     switched.set_value();
+    moved.get_future().wait();
+    {
+      JRXRdbmsTran mine;
+      EXPECT_THROW((*mine)->ExecuteSql(mark), AException);
+    }
+    JRXDatabase::close();
+    closed.set_value();
     worker.join();
-    JRXRdbmsTran mine;
-    EXPECT_THROW((*mine)->ExecuteSql(mark), AException);
   }
   JRXDatabase::close();
 }

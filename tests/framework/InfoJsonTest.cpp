@@ -48,7 +48,8 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
            "{\"text\":\"t\",\"params\":[[\"p\",{\"text\":\"v\"},3]]}",
            "{\"text\":\"t\",\"params\":[[1,{\"text\":\"v\"}]]}",
            "{\"text\":\"t\",\"params\":[[\"p\",1]]}", "{\"text\":{\"hex\":\"abc\"}}",
-           "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"AB\"}}",
+           "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"aA\"}}",
+           "{\"text\":{\"hex\":\"Fa\"}}",
            "{\"text\":{\"hex\":\"ab\",\"x\":1}}", "{\"text\":{\"hx\":\"ab\"}}",
            "{\"text\":{\"hex\":1}}", "{\"text\":\"t\"", "{\"text\":\"t\"} trailing",
            "{\"text\":\"\xff\"}", deep.c_str(), static_cast<const char*>(nullptr)}) {
@@ -63,12 +64,20 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
     cur = &cur->addParameter("p", JRXInfo());
   std::string text;
   EXPECT_NE(0, tooDeep.serializeToString(text));
-  // Valid UTF-8 is written as a string, anything else as hex.
-  JRXInfo shown("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "", false);
+  // Valid UTF-8 is written as a string (the first and last lead byte of each length here),
+  // anything else as hex.
+  const std::string utf8 =
+      "\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf";
+  JRXInfo shown(utf8, "", false);
   shown.addParameter("p", "\xe0\x9f\xbf");  // overlong
+  shown.addParameter("q", "\xed\xa0\x80");  // the first surrogate
+  shown.addParameter("r", "\xed\xbf\xbf");  // the last one
+  shown.addParameter("s", "\xc1\x80\x80\x80");  // no lead byte of four
   ASSERT_EQ(0, shown.serializeToString(text));
-  EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}]],"
-            "\"text\":\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"}",
+  EXPECT_EQ("{\"flag\":false,\"params\":[[\"p\",{\"text\":{\"hex\":\"e09fbf\"}}],"
+            "[\"q\",{\"text\":{\"hex\":\"eda080\"}}],[\"r\",{\"text\":{\"hex\":\"edbfbf\"}}],"
+            "[\"s\",{\"text\":{\"hex\":\"c1808080\"}}]],"
+            "\"text\":\"" + utf8 + "\"}",
             text);
 }
 

@@ -54,11 +54,16 @@ TEST(InfoRecord, ParametersAreRenderedIntoTheText) {
   EXPECT_EQ("VM UP ON {HOST}: {MISSING} {LITERAL} }UP {UNCLOSED",
             info.toStringWithTranslator<UpperTranslator>());
   EXPECT_EQ("}}{{ {x}", JRXInfo("}}{{ {x}").toString());
+  JRXInfo leading("{{x}} {v}");
+  leading.addParameter("v", "1");
+  EXPECT_EQ("{x} 1", leading.toString());
 }
 
 TEST(Conversions, AddressesIdentifiersAndGuids) {
   JRXIPv6 v4, keep;
-  ASSERT_EQ(0, v4.fromString("192.168.1.20"));
+  ASSERT_EQ(0, v4.fromString("2001:db8::1"));
+  EXPECT_EQ("2001:db8::1", IPv6Format::SQLString(v4).text());
+  ASSERT_EQ(0, v4.fromString("192.168.1.20"));  // nothing of the address before stays
   EXPECT_EQ("::ffff:192.168.1.20", IPv6Format::SQLString(v4).text());
   EXPECT_EQ(std::string("\0\0\0\0\0\0\0\0\0\0\xff\xff\xc0\xa8\x01\x14", 16),
             IPv6Format::SQLString(v4).binary());

@@ -12,17 +12,6 @@ namespace {
 
 using Errors = QueryTest;
 
-// The exception `f` throws (one with the text "none" when it throws nothing).
-template <class F>
-AException caught(F&& f) {
-  try {
-    f();
-  } catch (const AException& e) {
-    return e;
-  }
-  return AException("none");
-}
-
 TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   AException e = caught([&] { s->ExecuteSql("SELEC nothing FROM nowhere"); });
   EXPECT_NE(e.Text().str().find("syntax"), std::string::npos) << e.what();
@@ -43,12 +32,18 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   EXPECT_FALSE(s->InsertNew(k));
   k.text = std::string(299, 'x') + "y";  // differs only beyond any index prefix
   EXPECT_TRUE(s->InsertNew(k));
+  k.code = "123456789";  // one byte over the code's width: refused before it is sent
+  EXPECT_NE(std::string(caught([&] { s->Insert(k); }).what()).find("longer than its width"),
+            std::string::npos);
+  k.code = "12345678";
+  k.text = "at its width";
+  EXPECT_TRUE(s->InsertNew(k));
   tr.Commit();  // the transaction went on
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));
   auto other = ASDatabase::Open(url);
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
-  EXPECT_EQ(select(k->code), (Rows{"k1"}));
+  EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
 }
 
 TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
@@ -66,17 +61,19 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
     // Later statements of the dead transaction fail too, instead of running outside it.
     EXPECT_TRUE(caught([&] { fs->Insert(t); }).ConnectionLost());
   }
+  // On a fresh connection, a statement outside a transaction stands alone again.
   item q;
-  EXPECT_EQ(select(q->item_id).size(), 0u);
+  q.name = "alone";
+  fs->Insert(q);
+  EXPECT_EQ(select(q->name), Rows{"alone"});
   {
-    ASTransaction tr(fs);  // on a fresh connection
-    item t;
-    t.name = "again";
-    fs->Insert(t);
+    ASTransaction tr(fs);
+    q.name = "again";
+    fs->Insert(q);
     tr.Commit();
   }
   fdb->DropSession();
-  EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), Rows{"again"});
+  EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), (Rows{"alone", "again"}));
   ASFaults::Clear();
 }
 
@@ -111,14 +108,21 @@ TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
   }
 }
 
+// A statement that fails with `message` where `condition` holds.
+std::string failIf(const std::string& condition, const std::string& message) {
+  return "BEGIN NOT ATOMIC IF " + condition + " THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = '" +
+         message + "'; END IF; END";
+}
+
+// "none" when `sql` runs on a new connection to `url`, else the error.
+std::string run(const std::string& url, const std::string& sql) {
+  return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
+}
+
 // "none" when a connection works and still sends bytes as they are, else the error.
 std::string connect(const std::string& url) {
-  return caught([&] {
-    ASDatabase::Open(url)->Session()->ExecuteSql(
-        "BEGIN NOT ATOMIC IF @@character_set_client <> 'binary' THEN "
-        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'client character set is not binary'; "
-        "END IF; END");
-  }).what();
+  return run(url,
+             failIf("@@character_set_client <> 'binary'", "client character set is not binary"));
 }
 
 // A user with a password is made for the test, so that the other tests keep connecting as
@@ -130,10 +134,12 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   const std::string user = "jrx_pw_" + std::to_string(getpid());
   auto adminDb = ASDatabase::Open(server);
   ASSession* admin = adminDb->Session();
-  admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
-  admin->ExecuteSql("CREATE USER '" + user +
-                    "'@'localhost' IDENTIFIED BY 'pw with \\' and \" and #'");
-  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  const auto makeUser = [&](const std::string& password) {
+    admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
+    admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY '" + password + "'");
+    admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  };
+  makeUser("pw with \\' and \" and #");
   unsetenv("MYSQL_PWD");
   const std::string cnf = jrxtest::freshDatabaseUrl("sqlite").substr(7) + ".cnf";
   std::ofstream(cnf) << "[client]\ndefault-character-set=utf8mb4\npassword=wrong\n"
@@ -145,13 +151,11 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   EXPECT_EQ(connect("mysql://" + user + ":pw%20with%20%27%20and%20%22%20and%20%23" + url), "none");
   admin->ExecuteSql("DROP DATABASE " + database);
   EXPECT_EQ(connect("mysql://" + user + url + "&defaults-file=" + cnf), "none");
-  admin->ExecuteSql("DROP DATABASE IF EXISTS " + database);
-  admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
+  admin->ExecuteSql("DROP DATABASE " + database);
 
   // Escapes of either case, a low first digit, and '%' signs that start no escape (kept as
   // they are), in the password and the database name.
-  admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'a@b:c/d\tx%zz%4'");
-  admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+  makeUser("a@b:c/d\tx%zz%4");
   const std::string escaped = "mysql://" + user + ":a%40b%3ac%2Fd%09x%zz%4@localhost/jrxo%5f" +
                               std::to_string(getpid()) + "?socket=" + socket;
   EXPECT_EQ(connect(escaped), "none");
@@ -178,21 +182,14 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   // The same address in a form the resolver takes and the certificate does not name.
   std::string otherName = onTls;
   otherName.replace(otherName.find("127.0.0.1"), 9, "127.1");
-  const std::string encrypted =
-      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
-      "WHERE VARIABLE_NAME = 'Ssl_cipher') = '' THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'not encrypted'; END IF; END";
-  const std::string unencrypted =
-      "BEGIN NOT ATOMIC IF (SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
-      "WHERE VARIABLE_NAME = 'Ssl_cipher') <> '' THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'encrypted'; END IF; END";
-  const std::string noDatabase =
-      "BEGIN NOT ATOMIC IF EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE "
-      "SCHEMA_NAME = '" + database + "') THEN "
-      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'the database was created'; END IF; END";
-  const auto run = [](const std::string& url, const std::string& sql) -> std::string {
-    return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
-  };
+  const std::string cipher =
+      "(SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = "
+      "'Ssl_cipher')";
+  const std::string encrypted = failIf(cipher + " = ''", "not encrypted");
+  const std::string unencrypted = failIf(cipher + " <> ''", "encrypted");
+  const std::string noDatabase = failIf(
+      "EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" + database + "')",
+      "the database was created");
 
   const std::pair<std::string, std::string> refused[] = {
       {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, "certificate"},

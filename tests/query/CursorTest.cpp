@@ -124,53 +124,6 @@ TEST_P(Cursor, ANaturalKeyDoesNotBoundAPagedRead) {
   EXPECT_EQ(sorted(seen), GetParam() == "sqlite" ? before : after);
 }
 
-// A session keeps the statement of each shape of select and reuses it for the next select of
-// that shape: selects that differ in one part only of their text must never share one, in
-// whichever order they come.
-TEST_P(Cursor, SelectsThatDifferInOnePartKeepTheirOwnStatements) {
-  ASTransaction tr(s);
-  for (int i = 0; i < 21; ++i) addItem("r" + std::to_string(i % 7), i % 4, i);
-  tr.Commit();
-  item t;
-  auto count = [&](const ASComparison& where, bool distinct) {
-    ASCursor c(s);
-    if (distinct)
-      c.Project().Distinct() << t->name;
-    else
-      c.Project() << t->name;
-    c.Set(where);
-    return rows(c).size();
-  };
-  auto first = [&](bool descending, bool locked) {
-    ASCursor c(s);
-    c.Project() << t->time;
-    c.Order(descending ? -t->time : ASOrder(t->time)).Limit(1);
-    if (locked) c.ForUpdate();
-    return rows(c);
-  };
-  // Twice through: the second pass finds every statement the first one left.
-  for (int pass = 0; pass < 2; ++pass) {
-    SCOPED_TRACE(pass);
-    EXPECT_EQ(count(ASComparison(), false), 21u);
-    EXPECT_EQ(count(ASComparison(), true), 7u);
-    EXPECT_EQ(count(t->num == 1, false), 5u);
-    EXPECT_EQ(count(t->num != 1, false), 16u);
-    EXPECT_EQ(count(t->num < 1, false), 6u);
-    EXPECT_EQ(count(t->num > 1, false), 10u);
-    EXPECT_EQ(count(t->num <= 1, false), 11u);
-    EXPECT_EQ(count(t->num >= 1, false), 15u);
-    EXPECT_EQ(count(!(t->num == 1), false), 16u);
-    EXPECT_EQ(count(t->num == 1 || t->num == 2, false), 10u);
-    EXPECT_EQ(count(t->num == 1 && t->num == 2, false), 0u);
-    EXPECT_EQ(count(t->num == 1, true), 5u);
-    EXPECT_EQ(first(false, false), Rows{"0"});
-    EXPECT_EQ(first(true, false), Rows{"20"});
-    ASTransaction locking(s);
-    EXPECT_EQ(first(true, true), Rows{"20"});
-    EXPECT_EQ(first(false, true), Rows{"0"});
-  }
-}
-
 QUERY_TEST_SUITE(Cursor);
 
 }  // namespace

@@ -72,6 +72,40 @@ struct coded : ASTable<coded_domain> {
   ASVStr text;
 };
 
+// A key of one integer column (on SQLite the rowid itself, which no index names).
+struct numbered_domain : ASDomain {
+  numbered_domain() : ASDomain("qt_numbered") { SetPrimaryKey({&n}); }
+  ASAttribute n{this, "n", AS_INT};
+  ASAttribute note{this, "note", AS_VSTR};
+};
+struct numbered : ASTable<numbered_domain> {
+  numbered() { BindValues({&n, &note}); }
+  ASInt n;
+  ASVStr note;
+};
+
+// The database of `url`, holding the tables above.
+inline std::shared_ptr<ASDatabase> openWithTables(const std::string& url) {
+  auto db = ASDatabase::Open(url);
+  ASSession* s = db->Session();
+  s->CreateTable(item_domain());
+  s->CreateTable(tag_domain());
+  s->CreateTable(coded_domain());
+  s->CreateTable(numbered_domain());
+  return db;
+}
+
+// The exception `f` throws (one with the text "none" when it throws nothing).
+template <class F>
+AException caught(F&& f) {
+  try {
+    f();
+  } catch (const AException& e) {
+    return e;
+  }
+  return AException("none");
+}
+
 using Rows = std::vector<std::string>;
 
 // Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
@@ -93,11 +127,8 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     url = jrxtest::freshDatabaseUrl(GetParam());
-    db = ASDatabase::Open(url);
+    db = openWithTables(url);
     s = db->Session();
-    s->CreateTable(item_domain());
-    s->CreateTable(tag_domain());
-    s->CreateTable(coded_domain());
   }
 
   long long addItem(const std::string& name, int num = 0, int time = 0) {

@@ -54,6 +54,13 @@ TEST(SqlText, SelectsAndConditions) {
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 "
        "ON t2.item_id = t1.item_id AND t1.item_id = t2.item_id "
        "WHERE t2.label = ? AND t2.item_id >= t1.num AND t2.item_id = ?"},
+      // A table named in a condition only, on either side of a connective.
+      {[&](ASFilter& f) {
+         f.Project() << t.name;
+         f.Set((g.label == "x" || g.label == "y") && t.num == 1);
+       },
+       "SELECT t1.name FROM qt_item t1 JOIN qt_tag t2 WHERE (t2.label = ? OR t2.label = ?) AND "
+       "t1.num = ?"},
       {[&](ASFilter& f) { f.Project() << t.name << m.label; },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
   };
@@ -111,6 +118,12 @@ TEST_P(Dialect, StatementsAsSent) {
     c.Order(t->num).Limit(5);
     EXPECT_EQ(rows(c).size(), 3u);
   }
+  {
+    ASCursor c(s);
+    c.Project() << t->name;
+    c.Set(t->item_id == 2);
+    EXPECT_EQ(rows(c), Rows{"i1"});
+  }
   ASFilter sub;
   sub.Project() << g->item_id;
   sub.Set(g->label == "x");
@@ -128,6 +141,7 @@ TEST_P(Dialect, StatementsAsSent) {
           (lite ? " CROSS JOIN " : " STRAIGHT_JOIN ") + "qt_tag t1" + hint + "qt_tag_item" + end +
           " WHERE t1.item_id = t2.item_id ORDER BY t2.time DESC, t2.item_id DESC LIMIT ?",
       "SELECT t1.name FROM qt_item t1 ORDER BY t1.num, t1.item_id LIMIT ?",
+      "SELECT t1.name FROM qt_item t1 WHERE t1.item_id = ? LIMIT ?",
       "UPDATE qt_item SET name = ?, time = qt_item.num, num = " + sub1 +
           " WHERE (qt_item.item_id IN " + sub1 + " OR qt_item.num > ?)",
       "DELETE FROM qt_item WHERE NOT (qt_item.name = ?)",
@@ -140,10 +154,11 @@ TEST_P(Dialect, StatementsAsSent) {
       steps.back() += st.table + ":" + st.index + (st.sorts ? ":sorts" : "") + " ";
   }
   EXPECT_EQ(sent, expected);
-  // Plans name the alias, the index read and the sorting.
-  ASSERT_EQ(steps.size(), 4u);
+  // Plans name the alias, the index read (the primary key by its own name) and the sorting.
+  ASSERT_EQ(steps.size(), 5u);
   EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
   EXPECT_NE(steps[1].find(":sorts"), std::string::npos) << steps[1];
+  EXPECT_EQ(steps[2], "t1:" + std::string(ASPrimaryKey) + " ");
 }
 
 QUERY_TEST_SUITE(Dialect);

@@ -49,16 +49,4 @@ TEST(ThreadCache, EachThreadHasItsOwnAndItsOwnerGivesItBack) {
   EXPECT_EQ(givenBack, 2);
 }
 
-// A cache of plain data without an owner.
-struct Counter {
-  long n;
-};
-TEST(ThreadCache, WithoutOwner) {
-  ++ASThreadCache<Counter>::Mine().data.n;
-  EXPECT_TRUE(ASThreadCache<Counter>::Mine().Keep());
-  std::thread t([] { EXPECT_EQ(ASThreadCache<Counter>::Mine().data.n, 0); });
-  t.join();
-  EXPECT_EQ(ASThreadCache<Counter>::Mine().data.n, 1);
-}
-
 }  // namespace
