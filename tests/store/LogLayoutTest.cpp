@@ -4,8 +4,8 @@
 // and environments kept twice by layouts without the unique key must be merged into one.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,66 +13,16 @@
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
 #include "OldLogLayouts.h"
+#include "ASTableCopy.h"
 #include "store/LogLayout.h"
-#include "ASHex.h"
 
 using namespace JRX;
 
 namespace jrxtest {
 namespace {
 
-std::string hex(const std::string& bytes) {
-  return "X'" + ASHex(bytes) + "'";
-}
-
-// The rows of table T as INSERT statements that name their columns: an older layout takes
-// them as they are. SQLite keeps texts apart from blobs of the same bytes, and the log
-// writes texts as texts.
-template <class T>
-void insertsOf(ASSession* s, std::vector<std::string>& out) {
-  const bool sqlite = std::string(s->Dialect()) == "sqlite";
-  T t;
-  ASCursor c(s);
-  std::string columns;
-  for (size_t i = 0; i < t.Size(); ++i) {
-    c.Project() << t.Attribute(i);
-    columns += (i ? ", " : "") + t.Attribute(i).Name();
-  }
-  while (c.Fetch()) {
-    std::string values;
-    for (size_t i = 0; i < t.Size(); ++i) {
-      const ASValue& v = t.Value(i);
-      const bool number = v.Type() == AS_INT || v.Type() == AS_INT64 || v.Type() == AS_TIME;
-      values += i ? ", " : "";
-      const bool text = sqlite && v.Type() == AS_VSTR;
-      values += v.IsNull()  ? "NULL"
-                : number    ? std::to_string(v.AsInt64())
-                : text      ? "CAST(" + hex(v.Bytes()) + " AS TEXT)"
-                            : hex(v.Bytes());
-    }
-    out.push_back("INSERT INTO " + t.TableName() + " (" + columns + ") VALUES (" + values + ")");
-  }
-}
-
-std::vector<std::string> allInserts() {
-  JRXRdbmsTran tran(AS_TRAN_READ);
-  std::vector<std::string> out;
-  insertsOf<op_log>(*tran, out);
-  insertsOf<op_log_data>(*tran, out);
-  insertsOf<op_log_env>(*tran, out);
-  insertsOf<op_log_task>(*tran, out);
-  insertsOf<env_log>(*tran, out);
-  insertsOf<events_log>(*tran, out);
-  insertsOf<events_log_env>(*tran, out);
-  insertsOf<events_log_resource>(*tran, out);
-  insertsOf<events_log_status>(*tran, out);
-  insertsOf<events_log_audit>(*tran, out);
-  return out;
-}
-
 class LogLayoutTest : public LogDbFixture {
  protected:
-
   // What every query service answers, as text.
   Lines answers() {
     Lines out;
@@ -99,10 +49,13 @@ class LogLayoutTest : public LogDbFixture {
     return out;
   }
 
-  // A fresh database of this backend holding `layout` and the rows of `inserts`; with
+  // The log this build made, open beside the older layouts made from it.
+  static std::shared_ptr<ASDatabase> madeLog() { return ASDatabase::Open(JRXDatabase::get()->Url()); }
+
+  // A fresh database of this backend holding `layout`, the rows of `made` and `extra`; with
   // `duplicate`, the environment of `vm-1` a second time, holding some of its links.
-  void openOld(const OldLayout& layout, const std::vector<std::string>& inserts,
-               bool duplicate) {
+  void openOld(const OldLayout& layout, const std::shared_ptr<ASDatabase>& made, bool duplicate,
+               const std::string& extra = "") {
     JRXDatabase::close();
     JRXDatabase::open(freshDatabaseUrl(GetParam()));
     JRXConfiguration::setLocalEID(kLocal);
@@ -110,7 +63,12 @@ class LogLayoutTest : public LogDbFixture {
     ASSession* s = *tran;
     for (const char* sql : GetParam() == "sqlite" ? layout.sqlite : layout.mariadb)
       s->ExecuteSql(sql);
-    for (const std::string& sql : inserts) s->ExecuteSql(sql);
+    if (made) {
+      ASTransaction read(made->Session(), AS_TRAN_READ);
+      for (const auto& table : logTables())
+        if (table->TableName() != "jrxlog_layout") ASCopyTable(made->Session(), s, *table);
+    }
+    if (!extra.empty()) s->ExecuteSql(extra);
     if (duplicate) {
       const int vm1 = envId(kVm1, "vm-1");
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
@@ -154,8 +112,7 @@ class LogLayoutTest : public LogDbFixture {
     fillLog();
     const Lines rows = allLogRows();
     const Lines said = answers();
-    const std::vector<std::string> inserts = allInserts();
-    openOld(layout, inserts, duplicate);
+    openOld(layout, madeLog(), duplicate);
     // A version recorded for another part of the database is not this log's.
     if (layout.version) execute("INSERT INTO jrxlog_layout (part, version) VALUES ('other', 1)");
 
@@ -209,7 +166,7 @@ TEST_P(LogLayoutTest, EveryOlderLayoutOpensWithEveryRowAndAnswer) {
 TEST_P(LogLayoutTest, MergingEnvironmentsReachesEachLinkByItsKey) {
   if (GetParam() != "sqlite") GTEST_SKIP() << "plans of large logs: LargeLogPlansTest";
   fillLog();
-  openOld(kFirst, allInserts(), true);
+  openOld(kFirst, madeLog(), true);
   std::vector<ASPlan> plans;
   ASSession* s = JRXDatabase::get()->Session();
   s->RecordPlans(&plans);
@@ -233,7 +190,7 @@ TEST_P(LogLayoutTest, MergingEnvironmentsReachesEachLinkByItsKey) {
 TEST_P(LogLayoutTest, SeveralOpeningTheSameOldLogAtOnceChangeItOnce) {
   fillLog();
   const Lines rows = allLogRows();
-  openOld(kFirst, allInserts(), true);
+  openOld(kFirst, madeLog(), true);
   const int kOpeners = 4;
   std::vector<JRXLayoutReport> reports(kOpeners);
   std::vector<std::string> errors(kOpeners);
@@ -260,10 +217,10 @@ TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
   fillLog();
   const Lines rows = allLogRows();
   const Lines said = answers();
-  const std::vector<std::string> inserts = allInserts();
+  const std::shared_ptr<ASDatabase> made = madeLog();
   for (int n = 1;; ++n) {
     SCOPED_TRACE("statement " + std::to_string(n) + " failing");
-    openOld(kFirst, inserts, true);
+    openOld(kFirst, made, true);
     const std::string url = JRXDatabase::get()->Url();
     JRXDatabase::close();
     JRXDatabase::open("fault:" + url);
@@ -292,9 +249,9 @@ TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
 TEST_P(LogLayoutTest, ARowTheNewLayoutCannotHoldStopsTheOpeningAndStays) {
   if (GetParam() != "mariadb") GTEST_SKIP() << "SQLite keeps titles of any length";
   const std::string title(2000, 't');
-  openOld(kBeforeTitleWidth, {"INSERT INTO env_log (eid, title, type) VALUES (x'" +
-                                  std::string(32, '0') + "', '" + title + "', 'vm')"},
-          false);
+  openOld(kBeforeTitleWidth, nullptr, false,
+          "INSERT INTO env_log (eid, title, type) VALUES (x'" + std::string(32, '0') + "', '" +
+              title + "', 'vm')");
   try {
     openLogLayout();
     ADD_FAILURE() << "a title longer than the key's width was cut";
