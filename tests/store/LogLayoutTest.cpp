@@ -4,6 +4,7 @@
 // and environments kept twice by layouts without the unique key must be merged into one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <string>
 #include <thread>
@@ -120,6 +121,9 @@ class LogLayoutTest : public LogDbFixture {
     EXPECT_EQ(report.found, layout.version);
     EXPECT_EQ(report.now, kLogLayoutVersion);
     EXPECT_FALSE(report.changes.empty());
+    EXPECT_EQ(std::count(report.changes.begin(), report.changes.end(),
+                         "env_log: 1 duplicate environment row merged, their links re-pointed"),
+              duplicate ? 1 : 0);
     EXPECT_EQ(allLogRows(), rows);
     EXPECT_EQ(answers(), said);
     if (layout.version) {
