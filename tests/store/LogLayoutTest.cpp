@@ -74,8 +74,9 @@ class LogLayoutTest : public LogDbFixture {
       const int vm1 = envId(kVm1, "vm-1");
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
                     "FROM env_log WHERE id = " + std::to_string(vm1));
-      // One event link and one operation link move to the twin; one operation gets a second
-      // link of the same role to it, which the merge must fold into the first.
+      // One event link and one operation link move to the twin; the other operations get a
+      // second link of the same role to it, which the merge must fold into the first (named,
+      // where either was).
       s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " +
                     std::to_string(vm1));
       const std::string links = " FROM op_log_env WHERE role = 'O' AND env_id = " + std::to_string(vm1);
@@ -83,6 +84,8 @@ class LogLayoutTest : public LogDbFixture {
                     std::to_string(vm1) + " AND op_id = (SELECT MIN(op_id)" + links + ")");
       s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
                     "1000, role, is_default" + links);
+      s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE role = 'O' AND env_id = " +
+                    std::to_string(vm1) + " AND op_id = (SELECT MAX(op_id)" + links + ")");
     }
     tran.commit();
   }
