@@ -230,6 +230,18 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return out;
   }
 
+  // The keys of `all` (ascending) that lie in any of `ranges`, the first `limit` of them: what
+  // a follower reading those ranges learns is stored.
+  static std::vector<long long> keysInRanges(const std::vector<long long>& all,
+                                             const std::vector<JRX::JRXKeyRange>& ranges,
+                                             unsigned limit) {
+    std::vector<long long> keys;
+    for (long long key : all)
+      for (const JRX::JRXKeyRange& r : ranges)
+        if (key >= r.first && key <= r.last && keys.size() < limit) keys.push_back(key);
+    return keys;
+  }
+
   // A seed for random tests: JRX_TEST_SEED replays a failure.
   static unsigned randomSeed() {
     const char* given = std::getenv("JRX_TEST_SEED");

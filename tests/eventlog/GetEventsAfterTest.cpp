@@ -155,10 +155,7 @@ TEST_P(GetEventsAfterTest, StoredEventsOfKeyRanges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
-    std::vector<long long> stored;
-    for (long long key : all)
-      for (const JRXKeyRange& r : c.ranges)
-        if (key >= r.first && key <= r.last && stored.size() < c.limit) stored.push_back(key);
+    const std::vector<long long> stored = keysInRanges(all, c.ranges, c.limit);
     std::vector<Key> expected;
     for (const Key& k : bruteForce(c.q))
       if (std::binary_search(stored.begin(), stored.end(), k.second)) expected.push_back(k);
