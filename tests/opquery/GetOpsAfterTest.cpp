@@ -69,11 +69,12 @@ class GetOpsAfterTest : public LogDbFixture {
     for (size_t i = 0; i < places.size(); ++i) {
       op_log_data d;
       op_log o;
-      EXPECT_EQ(rowsOf({&d, &o}, {&d->time, &d->progress, &d->status, &o->id, &o->time},
+      EXPECT_EQ(rowsOf({&d, &o}, {&d->time, &d->progress, &d->status, &o->id, &o->time, &d->info},
                        d->data_id == places[i].report && o->op_id == places[i].id),
                 Lines{std::to_string(records[i].time) + "|" + std::to_string(records[i].progress) +
                       "|" + std::to_string(records[i].status) + "|" + records[i].id + "|" +
-                      std::to_string(places[i].time)});
+                      std::to_string(places[i].time) + "|" +
+                      escaped(infoText(records[i].info) + '\0')});
       // As reported: the executing node, and no stand-in for operands none named.
       EXPECT_EQ(eidText(records[i].eid), eidText(kNode));
       EXPECT_EQ(records[i].operands.count(kLocal), 0u);
