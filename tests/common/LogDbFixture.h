@@ -7,9 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 
 #include "ASFaults.h"
 #include "JRXEnvDirectory.h"
@@ -38,6 +43,9 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   }
 
   void TearDown() override {
+    // Every service call ends the command it began, and no other.
+    for (const auto& r : sink ? sink->records() : std::vector<JRX::JRXLogRecord>())
+      EXPECT_EQ(r.text.find("without a command begun"), std::string::npos) << r.text;
     ASFaults::Clear();
     JRX::setLogSink(previousSink);
     JRX::JRXAccessChecker::setClientContext(nullptr);
@@ -111,6 +119,51 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return e;
   }
 
+  // A log with a bit of everything: operations executed here (kLocal) and elsewhere (kNode),
+  // running, started only and ended, with sources, operands, parents, tasks, a session and
+  // several reports each; events with further environments, resources, status changes, and
+  // an audit event. req-1, -3 and -5 end; kVm1 ("vm-1") is the operand of those, kVm2 of
+  // the others.
+  void fillLog() {
+    JRX::JRXOpLogLocal log(nullptr);
+    JRX::JRXEventLogLocal events(nullptr);
+    for (int i = 0; i < 6; ++i) {
+      const std::string n = std::to_string(i);
+      auto r = report("req-" + n, i % 2 ? "vm.stop" : "vm.start", 0, 0, kT0 + i, "starting {vm}");
+      r.eid = i < 3 ? kLocal : kNode;
+      r.parentId = i ? "req-0" : "";
+      r.operands = {i % 2 ? kVm1 : kVm2};
+      r.info.addParameter("vm", "web-" + n);
+      r.info.addParameter("task_id", "task-" + n);
+      if (i % 3 == 0) r.info.addParameter("source_env", envRef(JRX::JRXEID(0xe0, i), "vm", "src-" + n));
+      if (i == 1) r.sessionId = JRX::JRXSessionID("s-1");
+      ASSERT_EQ(log.saveProgress(r), 0);
+      if (i == 2) continue;
+      r.status = i % 2 ? 3 : 2;
+      r.progress = 50;
+      r.time = kT0 + 10 + i;
+      r.info = JRX::JRXInfo("half way");
+      ASSERT_EQ(log.saveProgress(r), 0);
+    }
+    for (int i = 0; i < 4; ++i) {
+      const std::string n = std::to_string(i);
+      JRX::JRXEvent e = event(JRX::JRXEID(0xe1, i), kT0 + i, "env_status");
+      e.guid = JRX::JRXGUID(0xe1, i);  // the same rows each time
+      e.info.addParameter("env", envRef(JRX::JRXEID(0xe2, i), "vm", "other-" + n));
+      for (const char* p : {"old_status", "new_status", "old_transition", "new_transition"})
+        e.info.addParameter(p, n);
+      e.info.addParameter("id", "disk-" + n);
+      e.info.addParameter("type", "disk");
+      ASSERT_EQ(events.saveEvent(e), 0);
+    }
+    JRX::JRXEvent alert = event(kVm2, kT0 + 5), audit = auditEvent(kNode, "s-1", 0);
+    alert.guid = JRX::JRXGUID(0xa1, 1);
+    audit.guid = JRX::JRXGUID(0xa1, 2);
+    alert.info.addParameter("env", envRef(kVm1, "vm", "vm-1"));
+    ASSERT_EQ(events.saveEvent(alert), 0);
+    ASSERT_EQ(events.saveEvent(audit), 0);
+  }
+
   // Runs `call` once per statement it makes (after `prepare`), that statement failing: every
   // run must answer 3101, give the failure's text as the message of a command it ended on
   // `service` (when there is one), and leave the log tables as they were, or as
@@ -147,6 +200,86 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
       EXPECT_EQ(allLogRows(), after ? after(service->endedCommands().size()) : before);
       if (!failedBefore && HasFailure()) return -1;
     }
+  }
+
+  // A record's information in its stored form.
+  static std::string infoText(const JRX::JRXInfo& info) {
+    std::string text;
+    info.serializeToString(text);
+    return text;
+  }
+  // A record as "id|name|parent|session|progress|time|status|information|eid|operands...".
+  static std::string opLine(const JRX::JRXRequestProgressData& r) {
+    std::string line = r.id + "|" + r.name + "|" + r.parentId + "|" + r.sessionId.text + "|" +
+                       std::to_string(r.progress) + "|" + std::to_string(r.time) + "|" +
+                       std::to_string(r.status) + "|" + infoText(r.info) + "|" +
+                       eidText(r.eid) + "|";
+    for (const JRX::JRXEID& e : r.operands) line += " " + eidText(e);
+    return line;
+  }
+  // An event as "guid|time|category|type|code|sid bytes|source|information|payload".
+  static std::string eventLine(const JRX::JRXEvent& e) {
+    return e.guid.toString() + "|" + std::to_string(e.time) + "|" + e.category + "|" + e.type +
+           "|" + std::to_string(e.code) + "|" + std::to_string(e.sid.data.size()) + "|" +
+           eidText(e.eid) + "|" + infoText(e.info) + "|" + (e.data ? "data" : "");
+  }
+  template <class Record, class Line>
+  static Lines linesOf(const std::vector<Record>& records, Line line) {
+    Lines out;
+    for (const Record& r : records) out.push_back(line(r));
+    return out;
+  }
+
+  // The keys of `all` (ascending) that lie in any of `ranges`, the first `limit` of them: what
+  // a follower reading those ranges learns is stored.
+  static std::vector<long long> keysInRanges(const std::vector<long long>& all,
+                                             const std::vector<JRX::JRXKeyRange>& ranges,
+                                             unsigned limit) {
+    std::vector<long long> keys;
+    for (long long key : all)
+      for (const JRX::JRXKeyRange& r : ranges)
+        if (key >= r.first && key <= r.last && keys.size() < limit) keys.push_back(key);
+    return keys;
+  }
+
+  // A seed for random tests: JRX_TEST_SEED replays a failure.
+  static unsigned randomSeed() {
+    const char* given = std::getenv("JRX_TEST_SEED");
+    return given ? static_cast<unsigned>(std::stoul(given)) : std::random_device()();
+  }
+
+  // `listed` holds each of `required`, and otherwise only elements of `all`, each once and in
+  // the order of `all`: what a reader that went on while writers wrote must have seen.
+  template <class Key>
+  static void expectInOrderOnce(const std::vector<Key>& listed, const std::vector<Key>& all,
+                                const std::vector<Key>& required) {
+    std::map<Key, size_t> position;
+    for (size_t i = 0; i < all.size(); ++i) position[all[i]] = i;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      ASSERT_TRUE(position.count(listed[i])) << i;
+      ASSERT_TRUE(i == 0 || position[listed[i - 1]] < position[listed[i]]) << i;
+    }
+    const std::set<Key> seen(listed.begin(), listed.end());
+    for (const Key& k : required) EXPECT_TRUE(seen.count(k));
+  }
+
+  // Runs `query` (which fills `out` afresh) once, then with each of its statements failing in
+  // turn (failEachStatement): each failed run keeps a prefix of the clean answer in `out`.
+  template <class Record, class Line>
+  void failEachQueryStatement(const JRX::JRXRequestLocal& service, std::vector<Record>& out,
+                              Line line, const std::function<int()>& query) {
+    ASSERT_EQ(query(), 0);
+    const Lines clean = linesOf(out, line);
+    ASSERT_FALSE(clean.empty());
+    EXPECT_EQ(failEachStatement(&service, [&] {
+                const int answer = query();
+                const Lines part = linesOf(out, line);
+                EXPECT_TRUE(part.size() <= clean.size() &&
+                            std::equal(part.begin(), part.end(), clean.begin()));
+                return answer;
+              }),
+              0);
+    EXPECT_EQ(linesOf(out, line), clean);
   }
 
   // Texts of the plug-in's log records at that level.

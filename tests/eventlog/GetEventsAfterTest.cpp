@@ -1,11 +1,10 @@
-// getEventsAfter: the events listing read in parts of any size, each going on from the place
-// of the previous part's last event, is the brute-force listing of the tables (newest first,
-// the last recorded first within a second), beyond getEvents' cap, with thousands of events
-// in one second and writers adding events between the parts.
+// Readers that go on where they stopped: getEventsAfter read in parts of any size, each going
+// on from the place of the previous part's last event, is the brute-force listing of the
+// tables (newest first, the last recorded first within a second), beyond getEvents' cap, with
+// thousands of events in one second and writers adding events between the parts; a
+// follower's getEventsStored gives the stored events of key ranges.
 #include <algorithm>
-#include <map>
 #include <random>
-#include <set>
 
 #include "LogDbFixture.h"
 
@@ -19,9 +18,13 @@ using Key = std::pair<long, long long>;  // time, key
 class GetEventsAfterTest : public LogDbFixture {
  protected:
   struct Listing {
-    JRXEID eid = JRXEID::EID_INVALID;
-    std::string type;
+    Listing(JRXEID eid = JRXEID::EID_INVALID, std::string category = "", std::string type = "",
+            JRXTimeBounds bounds = {}, bool asSource = true)
+        : eid(eid), category(category), type(type), bounds(bounds), asSource(asSource) {}
+    JRXEID eid;
+    std::string category, type;
     JRXTimeBounds bounds;
+    bool asSource;
   };
 
   std::vector<Key> bruteForce(const Listing& q) {
@@ -29,17 +32,28 @@ class GetEventsAfterTest : public LogDbFixture {
     events_log_env l;
     env_log e;
     std::vector<Key> keys;
-    for (const Lines& r : fieldsOf({&v, &l, &e}, {&v->event_id, &v->time, &v->type, &e->eid},
+    for (const Lines& r : fieldsOf({&v, &l, &e}, {&v->event_id, &v->time, &v->category, &v->type, &e->eid},
                                    v->event_id == l->event_id && l->env_id == e->id &&
-                                       l->role == "S")) {
+                                       l->role == (q.asSource ? "S" : "O"))) {
       const long time = std::stol(r[1]);
-      if (time < q.bounds.from || time > q.bounds.to) continue;
-      if (!q.type.empty() && r[2] != q.type) continue;
-      if (q.eid.isValid() && r[3] != eidText(q.eid)) continue;
+      if (time < q.bounds.from || time > q.bounds.to || (!q.category.empty() && r[2] != q.category) ||
+          (!q.type.empty() && r[3] != q.type) || (q.eid.isValid() && r[4] != eidText(q.eid)))
+        continue;
       keys.emplace_back(time, std::stoll(r[0]));
     }
     std::sort(keys.rbegin(), keys.rend());
     return keys;
+  }
+
+  // Each event is the one its place names.
+  static void expectEventsOfPlaces(const std::vector<JRXEvent>& events,
+                                   const std::vector<JRXListingPlace>& places) {
+    ASSERT_EQ(events.size(), places.size());
+    for (size_t i = 0; i < places.size(); ++i) {
+      events_log v;
+      EXPECT_EQ(rowsOf({&v}, {&v->guid, &v->time}, v->event_id == places[i].id),
+                Lines{events[i].guid.toString() + "|" + std::to_string(places[i].time)});
+    }
   }
 
   std::vector<Key> inParts(const Listing& q, std::mt19937& rng,
@@ -47,17 +61,14 @@ class GetEventsAfterTest : public LogDbFixture {
     JRXEventLogLocal service(nullptr);
     std::vector<Key> keys;
     JRXListingPlace place;
-    bool placed = false;
-    for (;;) {
+    for (bool placed = false;; placed = true) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? 7000 : 400);
-      const unsigned cap = JRXEventLogLocal::kMaxEvents;
-      const unsigned answer = std::min(part, cap);
+      const unsigned cap = JRXEventLogLocal::kMaxEvents, answer = std::min(part, cap);
       std::vector<JRXEvent> events;
       std::vector<JRXListingPlace> places;
       EXPECT_EQ(service.getEventsAfter(&events, &places, placed ? &place : nullptr, q.eid, true,
                                        part, "", q.type, false, q.bounds),
                 0);
-      EXPECT_EQ(events.size(), places.size());
       EXPECT_LE(events.size(), answer);
       for (size_t i = 0; i < places.size(); ++i) {
         keys.emplace_back(places[i].time, places[i].id);
@@ -65,23 +76,26 @@ class GetEventsAfterTest : public LogDbFixture {
       }
       if (events.size() < answer || HasFailure()) return keys;
       place = places.back();
-      placed = true;
       if (between) between();
     }
   }
 
-  // Events of two sources and two types over `seconds` seconds from kT0.
+  // Events of two sources, two types and two categories over `seconds` seconds from kT0;
+  // every fifth names kVm2 as a further environment.
   void randomEvents(std::mt19937& rng, int count, int seconds) {
     JRXEventLogLocal service(nullptr);
-    for (int i = 0; i < count; ++i)
-      ASSERT_EQ(service.saveEvent(event(rng() % 2 ? kNode : kVm1, kT0 + rng() % seconds,
-                                        rng() % 2 ? "alert" : "notice")),
-                0);
+    for (int i = 0; i < count; ++i) {
+      JRXEvent e = event(rng() % 2 ? kNode : kVm1, kT0 + rng() % seconds,
+                         rng() % 2 ? "alert" : "notice");
+      if (rng() % 2) e.category = "disk";
+      if (i % 5 == 0) e.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
+      ASSERT_EQ(service.saveEvent(e), 0);
+    }
   }
 };
 
 TEST_P(GetEventsAfterTest, PartsOfAnySizeAreTheWholeListing) {
-  const unsigned seed = std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   // Beyond the cap, most of them in one second.
@@ -95,31 +109,72 @@ TEST_P(GetEventsAfterTest, PartsOfAnySizeAreTheWholeListing) {
     if (round == 3) q.bounds = {kT0, kT0 + 1};
     const std::vector<Key> expected = bruteForce(q);
     ASSERT_GT(expected.size(), round == 0 ? 6000u : 3000u);
-    const std::vector<Key> listed = inParts(q, rng);
-    EXPECT_EQ(listed.size(), expected.size());
-    const auto differ = std::mismatch(listed.begin(), listed.end(), expected.begin(), expected.end());
-    EXPECT_TRUE(differ.first == listed.end()) << "from event " << differ.first - listed.begin();
+    EXPECT_EQ(inParts(q, rng), expected);
   }
 }
 
 TEST_P(GetEventsAfterTest, WritersBetweenPartsNeitherHideNorRepeatEvents) {
-  const unsigned seed = std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   randomEvents(rng, 1200, 3);
   const std::vector<Key> before = bruteForce({});
   const std::vector<Key> listed = inParts({}, rng, [&] { randomEvents(rng, rng() % 5, 4); });
-  const std::vector<Key> after = bruteForce({});
-  std::map<Key, size_t> position;
-  for (size_t i = 0; i < after.size(); ++i) position[after[i]] = i;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    ASSERT_TRUE(position.count(listed[i])) << i;
-    if (i > 0) {
-      ASSERT_LT(position[listed[i - 1]], position[listed[i]]) << i;
-    }
+  expectInOrderOnce(listed, bruteForce({}), before);
+}
+
+// A follower asks for the events stored under key ranges, given in any order: it learns
+// every key stored there, in key order, up to its limit, and gets those among them that
+// match its filter, each with its place.
+TEST_P(GetEventsAfterTest, StoredEventsOfKeyRanges) {
+  const unsigned seed = randomSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  randomEvents(rng, 150, 3);
+  std::vector<long long> all;
+  for (const Lines& r : fieldsOf<events_log>()) all.push_back(std::stoll(r[0]));
+  const long long third = all[all.size() / 3], half = all[all.size() / 2];
+  JRXEventLogLocal service(nullptr);
+  std::vector<long long> newest;
+  ASSERT_EQ(service.getNewestKeys(&newest, 4), 0);
+  EXPECT_EQ(newest, std::vector<long long>(all.end() - 4, all.end()));
+
+  const JRXEID any = JRXEID::EID_INVALID;
+  const struct Case {
+    std::vector<JRXKeyRange> ranges;
+    unsigned limit;
+    Listing q;
+  } cases[] = {
+      {{{half, all.back()}, {0, third}}, 1000, {}},
+      {{{0, all.back()}}, 30, {}},
+      {{{third, half}, {half + 2, half + 2}}, 1000, {kVm1}},
+      {{{0, all.back()}}, 1000, {kVm2, "", "", {}, false}},
+      {{{0, half}}, 1000, {any, "disk", "alert"}},
+      {{{0, all.back()}}, 1000, {any, "", "notice", {kT0 + 1, kT0 + 1}}},
+      {{{half + 1, half}}, 1000, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const std::vector<long long> stored = keysInRanges(all, c.ranges, c.limit);
+    std::vector<Key> expected;
+    for (const Key& k : bruteForce(c.q))
+      if (std::binary_search(stored.begin(), stored.end(), k.second)) expected.push_back(k);
+    std::sort(expected.begin(), expected.end(),
+              [](const Key& a, const Key& b) { return a.second < b.second; });
+
+    std::vector<JRXEvent> events;
+    std::vector<JRXListingPlace> places;
+    std::vector<long long> keys;
+    ASSERT_EQ(service.getEventsStored(&events, &places, &keys, c.ranges, c.limit, c.q.eid,
+                                      c.q.asSource, c.q.category, c.q.type, true, c.q.bounds),
+              0);
+    EXPECT_EQ(keys, stored);
+    std::vector<Key> got;
+    for (const JRXListingPlace& p : places) got.emplace_back(p.time, p.id);
+    EXPECT_EQ(got, expected);
+    expectEventsOfPlaces(events, places);
+    EXPECT_EQ(service.answer()->root().children.size(), events.size());
   }
-  const std::set<Key> seen(listed.begin(), listed.end());
-  for (const Key& k : before) EXPECT_TRUE(seen.count(k)) << k.second;
 }
 
 TEST_P(GetEventsAfterTest, BoundsIncludeTheirSecondAtEitherEnd) {
@@ -138,9 +193,8 @@ TEST_P(GetEventsAfterTest, BoundsIncludeTheirSecondAtEitherEnd) {
     ASSERT_EQ(service.getEventsAfter(&events, nullptr, nullptr, JRXEID::EID_INVALID, true, 100,
                                      "", "", false, {from, to}),
               0);
-    Lines got;
-    for (const auto& e : events) got.push_back(e.type);
-    EXPECT_EQ(got, types) << from << " to " << to;
+    EXPECT_EQ(linesOf(events, [](const JRXEvent& e) { return e.type; }), types)
+        << from << " to " << to;
   }
 }
 

@@ -72,18 +72,11 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
           failed("shared", log.getContextLocal()->getLastError().message);
       }
     for (int e = 0; e < kEvents; ++e) {
-      JRXEvent ev("monitor");
-      ev.guid = JRXGUID::generate();
-      ev.time = kT0 + e;
-      ev.category = "monitor";
-      ev.type = "alert";
+      JRXEvent ev = event(kNode, kT0 + e);
       ev.info = JRXInfo("disk full");
       ev.info.addParameter("source_env", newEnvRef(e + t));
       ev.info.addParameter("env", newEnvRef(e + t + 2));
-      if (call([&] { return events.saveEvent(ev); }) != 0)
-        failed("event", events.getContextLocal()->hasLastError()
-                            ? events.getContextLocal()->getLastError().message
-                            : "");
+      if (call([&] { return events.saveEvent(ev); }) != 0) failed("event", "");
     }
   };
   std::vector<std::thread> threads;
@@ -116,14 +109,12 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
       links.insert(links.end(), {id + "|O|N|vm-new-" + std::to_string((t + i + 1) % kEnvs),
                                  id + "|P|N|node-1", id + "|S|N|vm-new-" + std::to_string((t + i) % kEnvs)});
     }
-  auto sorted = [](std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-  };
-  EXPECT_EQ(sorted(rowsOf({&o, &d}, {&o->id, &o->status}, d->op_id == o->op_id)), sorted(texts));
-  EXPECT_EQ(sorted(rowsOf({&o, &l, &e}, {&o->id, &l->role, &l->is_default, &e->title},
-                          l->op_id == o->op_id && e->id == l->env_id)),
-            sorted(links));
+  std::sort(texts.begin(), texts.end());
+  std::sort(links.begin(), links.end());
+  EXPECT_EQ(rowsOf({&o, &d}, {&o->id, &o->status}, d->op_id == o->op_id), texts);
+  EXPECT_EQ(rowsOf({&o, &l, &e}, {&o->id, &l->role, &l->is_default, &e->title},
+                   l->op_id == o->op_id && e->id == l->env_id),
+            links);
   EXPECT_EQ(fieldsOf<events_log>().size(), static_cast<size_t>(kThreads * kEvents));
   EXPECT_EQ(fieldsOf<events_log_env>().size(), static_cast<size_t>(2 * kThreads * kEvents));
 }

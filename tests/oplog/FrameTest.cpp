@@ -73,6 +73,46 @@ TEST_P(FrameTest, RetryHelperReplaysOnlyTransientFailures) {
   EXPECT_FALSE(log.getContextLocal()->getLastError().message.empty());
 }
 
+// Every service that fails for another session's sake tells the framework so, and the
+// retry helper replays it: a conflict at its first statement costs one replay, not the call.
+TEST_P(FrameTest, EveryServiceIsReplayedAfterAConflict) {
+  fillLog();
+  JRXOpLogLocal ops(nullptr);
+  JRXEventLogLocal events(nullptr);
+  std::vector<JRXRequestProgressData> records;
+  std::vector<JRXEvent> found;
+  std::vector<JRXListingPlace> places;
+  std::vector<long long> keys;
+  const JRXEID any = JRXEID::EID_INVALID;
+  const std::vector<std::pair<const char*, std::function<int()>>> calls{
+      {"getOps", [&] { return ops.getOps(&records, any, "", "", "", false, false, 9, 0, kNoUpper); }},
+      {"getOpsAfter",
+       [&] { return ops.getOpsAfter(&records, &places, nullptr, any, "", "", "", false, false, 9, false, {}); }},
+      {"getOpsStored",
+       [&] { return ops.getOpsStored(&records, &places, &keys, {{0, 99}}, 9, any, "", "", "", false, {}); }},
+      {"getNewestKeys of operations", [&] { return ops.getNewestKeys(&keys, 3); }},
+      {"saveProgress", [&] { return ops.saveProgress(report("new", "vm.start", 0, 0, kT0, "x")); }},
+      {"finishOps", [&] { return ops.finishOps(); }},
+      {"getEvents", [&] { return events.getEvents(&found, any, true, 9, "", "", true, 0, kNoUpper); }},
+      {"getEventsAfter",
+       [&] { return events.getEventsAfter(&found, &places, nullptr, any, true, 9, "", "", true, {}); }},
+      {"getEventsStored",
+       [&] { return events.getEventsStored(&found, &places, &keys, {{0, 99}}, 9, any, true, "", "", true, {}); }},
+      {"getNewestKeys of events", [&] { return events.getNewestKeys(&keys, 3); }},
+      {"saveEvent", [&] { return events.saveEvent(event(kNode)); }},
+  };
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.first);
+    ASFaults::ConflictStatement(1);
+    int replays = 0;
+    EXPECT_EQ(retryService(c.second, {3, std::chrono::milliseconds(0), std::chrono::milliseconds(0)},
+                           [&](int, const std::string&, std::chrono::milliseconds) { ++replays; }),
+              0);
+    EXPECT_EQ(replays, 1);
+    ASFaults::Clear();
+  }
+}
+
 JRX_ON_EVERY_BACKEND(FrameTest);
 
 }  // namespace

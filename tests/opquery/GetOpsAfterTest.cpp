@@ -1,7 +1,8 @@
-// getOpsAfter: a listing read in parts of any size, each going on from the place of the
-// previous part's last record, is the brute-force listing of the tables (operations by time,
-// then key; their reports by key), however many records share a second, beyond getOps' cap,
-// and while writers add operations and reports between the parts. Time bounds include their
+// Readers that go on where they stopped: getOpsAfter read in parts of any size, each going on
+// from the place of the previous part's last record, is the brute-force listing of the tables
+// (operations by time, then key; their reports by key), however many records share a second,
+// beyond getOps' cap, and while writers add operations and reports between the parts; a
+// follower's getOpsStored gives the stored reports of key ranges. Time bounds include their
 // own second, at both ends of the 32-bit range.
 #include <algorithm>
 #include <map>
@@ -21,17 +22,17 @@ using Key = std::tuple<long, long long, long long>;  // operation's time, its ke
 class GetOpsAfterTest : public LogDbFixture {
  protected:
   struct Listing {
-    JRXEID eid = JRXEID::EID_INVALID;
-    std::string name;
-    bool firstOnly = false, newestFirst = false;
+    Listing(JRXEID eid = JRXEID::EID_INVALID, std::string name = "", std::string id = "",
+            std::string parent = "", bool activeOnly = false, JRXTimeBounds bounds = {})
+        : eid(eid), name(name), id(id), parent(parent), activeOnly(activeOnly), bounds(bounds) {}
+    JRXEID eid;
+    std::string name, id, parent;
+    bool activeOnly, firstOnly = false, newestFirst = false;
     JRXTimeBounds bounds;
   };
 
   // The listing from the tables: every report of the matching operations, in listing order.
   std::vector<Key> bruteForce(const Listing& q) {
-    std::map<long long, std::pair<long, std::string>> ops;  // key: time, name
-    for (const Lines& r : fieldsOf<op_log>())
-      ops[std::stoll(r[0])] = {std::stol(r[4]), r[1]};
     std::set<long long> linked;  // operations with an operand link to q.eid
     op_log_env l;
     env_log e;
@@ -40,15 +41,18 @@ class GetOpsAfterTest : public LogDbFixture {
     std::map<long long, std::vector<long long>> reports;
     for (const Lines& r : fieldsOf<op_log_data>()) reports[std::stoll(r[1])].push_back(std::stoll(r[0]));
     std::vector<Key> keys;
-    for (const auto& [id, op] : ops) {
-      if (op.first < q.bounds.from || op.first > q.bounds.to) continue;
-      if (!q.name.empty() && op.second != q.name) continue;
-      if (q.eid.isValid() && !linked.count(id)) continue;
-      std::vector<long long>& rows = reports[id];
+    for (const Lines& op : fieldsOf<op_log>()) {  // key, name, id, parent, time, status
+      const long long key = std::stoll(op[0]);
+      const long time = std::stol(op[4]);
+      if (time < q.bounds.from || time > q.bounds.to || (q.eid.isValid() && !linked.count(key)) ||
+          (!q.name.empty() && op[1] != q.name) || (!q.id.empty() && op[2] != q.id) ||
+          (!q.parent.empty() && op[3] != q.parent) || (q.activeOnly && op[5] != "1" && op[5] != "2"))
+        continue;
+      std::vector<long long>& rows = reports[key];
       std::sort(rows.begin(), rows.end());
       // Listed alone, the first report stands for its whole operation.
       if (q.firstOnly && !rows.empty()) rows = {JRXListingPlace::kWholeOperation};
-      for (long long row : rows) keys.emplace_back(op.first, id, row);
+      for (long long row : rows) keys.emplace_back(time, key, row);
     }
     std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
       const auto op = [](const Key& k) { return std::make_pair(std::get<0>(k), std::get<1>(k)); };
@@ -58,53 +62,59 @@ class GetOpsAfterTest : public LogDbFixture {
     return keys;
   }
 
+  // Each record is the report its place names.
+  static void expectReportsOfPlaces(const std::vector<JRXRequestProgressData>& records,
+                                    const std::vector<JRXListingPlace>& places) {
+    ASSERT_EQ(records.size(), places.size());
+    for (size_t i = 0; i < places.size(); ++i) {
+      op_log_data d;
+      op_log o;
+      EXPECT_EQ(rowsOf({&d, &o}, {&d->time, &d->progress, &d->status, &o->id, &o->time, &d->info},
+                       d->data_id == places[i].report && o->op_id == places[i].id),
+                Lines{std::to_string(records[i].time) + "|" + std::to_string(records[i].progress) +
+                      "|" + std::to_string(records[i].status) + "|" + records[i].id + "|" +
+                      std::to_string(places[i].time) + "|" +
+                      escaped(infoText(records[i].info) + '\0')});
+      // As reported: the executing node, and no stand-in for operands none named.
+      EXPECT_EQ(eidText(records[i].eid), eidText(kNode));
+      EXPECT_EQ(records[i].operands.count(kLocal), 0u);
+    }
+  }
+
   // The listing in parts of random sizes; `between` runs after each part.
   std::vector<Key> inParts(const Listing& q, std::mt19937& rng,
                            const std::function<void()>& between = nullptr) {
     JRXOpLogLocal service(nullptr);
     std::vector<Key> keys;
     JRXListingPlace place;
-    bool placed = false;
-    for (;;) {
+    for (bool placed = false;; placed = true) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? 1200 : 90);
       std::vector<JRXRequestProgressData> records;
       std::vector<JRXListingPlace> places;
       EXPECT_EQ(service.getOpsAfter(&records, &places, placed ? &place : nullptr, q.eid, q.name,
                                     "", "", q.firstOnly, false, part, q.newestFirst, q.bounds),
                 0);
-      EXPECT_EQ(records.size(), places.size());
       EXPECT_LE(records.size(), std::min(part, 1000u));
-      for (size_t i = 0; i < places.size(); ++i) {
-        const JRXListingPlace& p = places[i];
-        keys.emplace_back(p.time, p.id, p.report);
-        // The record is the report the place names.
-        op_log_data d;
-        const Lines row = rowsOf({&d}, {&d->time, &d->progress}, d->data_id == p.report);
-        if (!q.firstOnly) {
-          EXPECT_EQ(row, Lines{std::to_string(records[i].time) + "|" +
-                               std::to_string(records[i].progress)});
-        }
-      }
-      if (records.size() < std::min(part, 1000u)) return keys;
+      for (const JRXListingPlace& p : places) keys.emplace_back(p.time, p.id, p.report);
+      if (!q.firstOnly) expectReportsOfPlaces(records, places);
+      if (records.size() < std::min(part, 1000u) || HasFailure()) return keys;
       place = places.back();
-      placed = true;
       if (between) between();
-      if (HasFailure()) return keys;
     }
   }
 
-  // Operations at few distinct times, created out of time order, with up to four reports
-  // each; every third names kVm1 as its operand. Returns how many were made.
-  int randomLog(std::mt19937& rng, int operations, long t0, int seconds) {
+  // Operations at `seconds` distinct times from t0, created out of time order, with up to
+  // four reports each; every third names kVm1 as its operand, every fourth has a parent.
+  void randomLog(std::mt19937& rng, int operations, long t0, int seconds) {
     JRXOpLogLocal service(nullptr);
     for (int i = 0; i < operations; ++i) addOperation(rng, service, t0 + rng() % seconds);
-    return operations;
   }
 
   void addOperation(std::mt19937& rng, JRXOpLogLocal& service, long time) {
     const std::string id = "op-" + std::to_string(made_++);
     JRXRequestProgressData first = report(id, rng() % 2 ? "a" : "b", 0, 0, time, id);
     if (made_ % 3 == 0) first.operands.insert(kVm1);
+    if (made_ % 4 == 0) first.parentId = "p";
     ASSERT_EQ(service.saveProgress(first), 0);
     for (int n = rng() % 5; n > 0; --n) addReport(service, id, time + rng() % 3);
   }
@@ -112,7 +122,8 @@ class GetOpsAfterTest : public LogDbFixture {
   void addReport(JRXOpLogLocal& service, const std::string& id, long time) {
     // Distinct texts: a repeated one would only refresh the latest report.
     const int n = ++reports_;
-    ASSERT_EQ(service.saveProgress(report(id, "", 2, n % 100, time, "step " + std::to_string(n))),
+    ASSERT_EQ(service.saveProgress(report(id, "", n % 7 ? 2 : 3, n % 100, time,
+                                          "step " + std::to_string(n))),
               0);
   }
 
@@ -120,29 +131,21 @@ class GetOpsAfterTest : public LogDbFixture {
 };
 
 TEST_P(GetOpsAfterTest, PartsOfAnySizeAreTheWholeListing) {
-  const char* given = std::getenv("JRX_TEST_SEED");  // to replay a failure
-  const unsigned seed = given ? std::stoul(given) : std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   randomLog(rng, 700, kT0, 4);  // some 2000 reports, hundreds in each second
-
   for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
     Listing q;
     q.newestFirst = round % 2;
     q.firstOnly = round == 2 || round == 3;
     if (round == 4) q.name = "a";
     if (round == 5) q.eid = kVm1;
-    if (round >= 6) {
-      q.bounds.from = kT0 + 1;
-      q.bounds.to = kT0 + 2;
-    }
-    SCOPED_TRACE("round " + std::to_string(round));
+    if (round >= 6) q.bounds = {kT0 + 1, kT0 + 2};
     const std::vector<Key> expected = bruteForce(q);
     ASSERT_GT(expected.size(), round < 2 ? 1000u : 200u);
-    const std::vector<Key> listed = inParts(q, rng);
-    EXPECT_EQ(listed.size(), expected.size());
-    const auto differ = std::mismatch(listed.begin(), listed.end(), expected.begin(), expected.end());
-    EXPECT_TRUE(differ.first == listed.end()) << "from record " << differ.first - listed.begin();
+    EXPECT_EQ(inParts(q, rng), expected);
   }
 }
 
@@ -150,7 +153,7 @@ TEST_P(GetOpsAfterTest, PartsOfAnySizeAreTheWholeListing) {
 // operations already listed or not yet: what existed when the listing began comes exactly
 // once, in order; what is added after the listing's place comes too.
 TEST_P(GetOpsAfterTest, WritersBetweenPartsNeitherHideNorRepeatRecords) {
-  const unsigned seed = std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   randomLog(rng, 300, kT0, 3);
@@ -163,26 +166,68 @@ TEST_P(GetOpsAfterTest, WritersBetweenPartsNeitherHideNorRepeatRecords) {
       for (int n = rng() % 4; n > 0; --n) addOperation(rng, writer, kT0 - 1 + rng() % 5);
       addReport(writer, "op-" + std::to_string(rng() % made_), kT0);
     });
-    const std::vector<Key> after = bruteForce(q);
-    // In order, without repeats: the listing is a subsequence of the final brute force.
-    std::map<Key, size_t> position;
-    for (size_t i = 0; i < after.size(); ++i) position[after[i]] = i;
-    for (size_t i = 0; i < listed.size(); ++i) {
-      ASSERT_TRUE(position.count(listed[i])) << i;
-      if (i > 0) {
-        ASSERT_LT(position[listed[i - 1]], position[listed[i]]) << i;
-      }
-    }
-    std::set<Key> seen(listed.begin(), listed.end());
-    EXPECT_EQ(seen.size(), listed.size());
-    for (const Key& k : before) EXPECT_TRUE(seen.count(k)) << std::get<1>(k);
+    expectInOrderOnce(listed, bruteForce(q), before);
+  }
+}
+
+// A follower asks for the reports stored under key ranges, given in any order: it learns
+// every key stored there, in key order, up to its limit, and gets the records of those among
+// them whose operations match its filter, each with its place.
+TEST_P(GetOpsAfterTest, StoredReportsOfKeyRanges) {
+  const unsigned seed = randomSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  randomLog(rng, 120, kT0, 3);
+  std::vector<long long> all;
+  for (const Lines& r : fieldsOf<op_log_data>()) all.push_back(std::stoll(r[0]));
+  const long long third = all[all.size() / 3], half = all[all.size() / 2];
+  JRXOpLogLocal service(nullptr);
+  std::vector<long long> newest;
+  ASSERT_EQ(service.getNewestKeys(&newest, 5), 0);
+  EXPECT_EQ(newest, std::vector<long long>(all.end() - 5, all.end()));
+
+  const struct Case {
+    std::vector<JRXKeyRange> ranges;
+    unsigned limit;
+    Listing q;
+  } cases[] = {
+      {{{half, all.back()}, {0, third}}, 1000, {}},
+      {{{0, all.back()}}, 25, {}},
+      {{{third, half}, {half + 3, half + 3}}, 1000, {kVm1}},
+      {{{0, half}}, 1000, {JRXEID::EID_INVALID, "a", "", "p"}},
+      {{{0, half}}, 1000, {JRXEID::EID_INVALID, "", "op-7"}},
+      {{{third, all.back()}}, 1000, {JRXEID::EID_INVALID, "", "", "", true}},
+      {{{0, all.back()}}, 1000, {JRXEID::EID_INVALID, "", "", "", false, {kT0 + 1, kT0 + 1}}},
+      {{{half + 1, half}}, 1000, {}},
+      {{}, 1000, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const std::vector<long long> stored = keysInRanges(all, c.ranges, c.limit);
+    std::vector<Key> expected;
+    for (const Key& k : bruteForce(c.q))
+      if (std::binary_search(stored.begin(), stored.end(), std::get<2>(k))) expected.push_back(k);
+    std::sort(expected.begin(), expected.end(),
+              [](const Key& a, const Key& b) { return std::get<2>(a) < std::get<2>(b); });
+
+    std::vector<JRXRequestProgressData> records;
+    std::vector<JRXListingPlace> places;
+    std::vector<long long> keys;
+    ASSERT_EQ(service.getOpsStored(&records, &places, &keys, c.ranges, c.limit, c.q.eid, c.q.name,
+                                   c.q.id, c.q.parent, c.q.activeOnly, c.q.bounds),
+              0);
+    EXPECT_EQ(keys, stored);
+    std::vector<Key> got;
+    for (const JRXListingPlace& p : places) got.emplace_back(p.time, p.id, p.report);
+    EXPECT_EQ(got, expected);
+    expectReportsOfPlaces(records, places);
+    EXPECT_EQ(service.answer()->root().children.size(), records.size());
   }
 }
 
 TEST_P(GetOpsAfterTest, BoundsIncludeTheirSecondAtEitherEnd) {
   JRXOpLogLocal service(nullptr);
-  const long times[] = {0, 1, 200, 201, 2147483646, 2147483647};
-  for (long t : times)
+  for (long t : {0L, 1L, 200L, 201L, 2147483646L, 2147483647L})
     ASSERT_EQ(service.saveProgress(report("t" + std::to_string(t), "n", 0, 0, t, "x")), 0);
   const std::tuple<long, long, Lines> cases[] = {
       {200, 200, {"t200"}},
@@ -198,9 +243,8 @@ TEST_P(GetOpsAfterTest, BoundsIncludeTheirSecondAtEitherEnd) {
     ASSERT_EQ(service.getOpsAfter(&records, nullptr, nullptr, JRXEID::EID_INVALID, "", "", "",
                                   false, false, 100, false, {from, to}),
               0);
-    Lines got;
-    for (const auto& r : records) got.push_back(r.id);
-    EXPECT_EQ(got, ids) << from << " to " << to;
+    EXPECT_EQ(linesOf(records, [](const JRXRequestProgressData& r) { return r.id; }), ids)
+        << from << " to " << to;
   }
 }
 

@@ -1,7 +1,6 @@
 // getOps: which operations and progress rows come back, in which order, how many; right 188
 // on the named environment or per operation; the answer message.
 #include <algorithm>
-#include <random>
 
 #include "LogDbFixture.h"
 #include "answers/JRXWriterData.h"
@@ -124,31 +123,6 @@ TEST_P(GetOpsTest, FiltersLimitsAndOrder) {
   EXPECT_EQ(records(out), Lines{t0});
   EXPECT_EQ(nullptr, failing.answer());
   EXPECT_EQ("disk on fire", failing.getContextLocal()->getLastError().message);
-}
-
-TEST_P(GetOpsTest, WithoutLimitTheOldestThousandComeFirst) {
-  std::vector<int> order(1200);
-  for (int i = 0; i < 1200; ++i) order[i] = i;
-  std::shuffle(order.begin(), order.end(), std::mt19937(7));
-  {
-    JRXRdbmsTran tran;
-    for (int i : order) {
-      op_log row;
-      row.op = row.parent_id = row.session_id = "";
-      row.id = "r" + std::to_string(i);
-      row.time = 10000 + i;
-      row.status = 3;
-      (*tran)->Insert(row);
-    }
-    tran.commit();
-  }
-  std::vector<JRXRequestProgressData> out;
-  JRXOpLogLocal service(nullptr);
-  ASSERT_EQ(0, run(Query(), out, service));
-  Lines expected;
-  for (int i = 0; i < 1000; ++i)
-    expected.push_back("r" + std::to_string(i) + "||||0|" + std::to_string(10000 + i) + "|3||");
-  EXPECT_EQ(records(out), expected);
 }
 
 // Without a named environment, one operation the client may not see fails the whole query;

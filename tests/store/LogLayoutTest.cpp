@@ -4,6 +4,8 @@
 // and environments kept twice by layouts without the unique key must be merged into one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,144 +14,49 @@
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
 #include "OldLogLayouts.h"
+#include "ASTableCopy.h"
 #include "store/LogLayout.h"
-#include "ASHex.h"
 
 using namespace JRX;
 
 namespace jrxtest {
 namespace {
 
-std::string hex(const std::string& bytes) {
-  return "X'" + ASHex(bytes) + "'";
-}
-
-// The rows of table T as INSERT statements that name their columns: an older layout takes
-// them as they are. SQLite keeps texts apart from blobs of the same bytes, and the log
-// writes texts as texts.
-template <class T>
-void insertsOf(ASSession* s, std::vector<std::string>& out) {
-  const bool sqlite = std::string(s->Dialect()) == "sqlite";
-  T t;
-  ASCursor c(s);
-  std::string columns;
-  for (size_t i = 0; i < t.Size(); ++i) {
-    c.Project() << t.Attribute(i);
-    columns += (i ? ", " : "") + t.Attribute(i).Name();
-  }
-  while (c.Fetch()) {
-    std::string values;
-    for (size_t i = 0; i < t.Size(); ++i) {
-      const ASValue& v = t.Value(i);
-      const bool number = v.Type() == AS_INT || v.Type() == AS_INT64 || v.Type() == AS_TIME;
-      values += i ? ", " : "";
-      const bool text = sqlite && v.Type() == AS_VSTR;
-      values += v.IsNull()  ? "NULL"
-                : number    ? std::to_string(v.AsInt64())
-                : text      ? "CAST(" + hex(v.Bytes()) + " AS TEXT)"
-                            : hex(v.Bytes());
-    }
-    out.push_back("INSERT INTO " + t.TableName() + " (" + columns + ") VALUES (" + values + ")");
-  }
-}
-
-std::vector<std::string> allInserts() {
-  JRXRdbmsTran tran(AS_TRAN_READ);
-  std::vector<std::string> out;
-  insertsOf<op_log>(*tran, out);
-  insertsOf<op_log_data>(*tran, out);
-  insertsOf<op_log_env>(*tran, out);
-  insertsOf<op_log_task>(*tran, out);
-  insertsOf<env_log>(*tran, out);
-  insertsOf<events_log>(*tran, out);
-  insertsOf<events_log_env>(*tran, out);
-  insertsOf<events_log_resource>(*tran, out);
-  insertsOf<events_log_status>(*tran, out);
-  insertsOf<events_log_audit>(*tran, out);
-  return out;
-}
-
-std::string infoText(const JRXInfo& info) {
-  std::string text;
-  info.serializeToString(text);
-  return text;
-}
-
 class LogLayoutTest : public LogDbFixture {
  protected:
-  // A log with a bit of everything: operations ended and running, with operands, tasks and
-  // several reports; events with links, resources, status changes and audit rows.
-  void fill() {
-    JRXOpLogLocal log(nullptr);
-    JRXEventLogLocal events(nullptr);
-    auto start = report("req-1", "vm.start", 1, 10, kT0, "starting {vm}");
-    start.info.addParameter("vm", "web-1");
-    start.info.addParameter("task_id", "task-1");
-    start.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
-    start.operands = {kVm2};
-    ASSERT_EQ(log.saveProgress(start), 0);
-    ASSERT_EQ(log.saveProgress(report("req-1", "vm.start", 3, 100, kT0 + 5, "started")), 0);
-    auto stop = report("req-2", "vm.stop", 1, 40, kT0 + 10, "stopping");
-    stop.info.addParameter("source_env", envRef(kVm1, "vm", "vm-1"));
-    stop.sessionId = JRXSessionID("s-1");
-    ASSERT_EQ(log.saveProgress(stop), 0);
-    JRXEvent status = event(kVm1, kT0 + 1, "env_status");
-    status.info.addParameter("env", envRef(kNode));
-    for (const char* p : {"old_status", "new_status", "old_transition", "new_transition"})
-      status.info.addParameter(p, "1");
-    status.info.addParameter("id", "disk-1");
-    status.info.addParameter("type", "disk");
-    ASSERT_EQ(events.saveEvent(status), 0);
-    ASSERT_EQ(events.saveEvent(event(kVm2, kT0 + 2)), 0);
-    ASSERT_EQ(log.saveProgress(report("req-3", "audit", 1, 0, kT0, "work of s-7")), 0);
-    ASSERT_EQ(events.saveEvent(auditEvent(kNode, "s-1", 0)), 0);
-  }
-
   // What every query service answers, as text.
   Lines answers() {
     Lines out;
     JRXOpLogLocal log(nullptr);
     JRXEventLogLocal events(nullptr);
-    auto addOps = [&](const JRXEID& eid, bool active) {
+    for (const auto& [eid, active] : {std::make_pair(JRXEID(), false), std::make_pair(JRXEID(), true),
+                                      std::make_pair(kVm1, false), std::make_pair(kVm2, false)}) {
       std::vector<JRXRequestProgressData> ops;
       out.push_back("getOps " + std::to_string(log.getOps(&ops, eid, "", "", "", false, active,
                                                           kNoLimit, 0, kNoUpper)));
-      for (const auto& r : ops) {
-        std::string line = r.id + "|" + r.name + "|" + std::to_string(r.status) + "|" +
-                           std::to_string(r.progress) + "|" + std::to_string(r.time) + "|" +
-                           eidText(r.eid) + "|" + infoText(r.info);
-        for (const auto& o : r.operands) line += "|" + eidText(o);
-        out.push_back(line);
-      }
-    };
-    addOps(JRXEID(), false);
-    addOps(JRXEID(), true);
-    addOps(kVm1, false);
-    addOps(kVm2, false);
-    auto addEvents = [&](const JRXEID& eid, bool asSource) {
+      for (const std::string& line : linesOf(ops, opLine)) out.push_back(line);
+    }
+    for (const auto& [eid, asSource] : {std::make_pair(JRXEID(), true), std::make_pair(kVm1, true),
+                                        std::make_pair(kNode, false)}) {
       std::vector<JRXEvent> found;
-      out.push_back("getEvents " + std::to_string(events.getEvents(&found, eid, asSource,
-                                                                   kNoLimit, "", "", true, 0,
-                                                                   kNoUpper)));
-      for (const auto& e : found)
-        out.push_back(e.guid.toString() + "|" + std::to_string(e.time) + "|" + e.category + "|" +
-                      e.type + "|" + std::to_string(e.code) + "|" + eidText(e.eid) + "|" +
-                      infoText(e.info) + (e.data ? "|data" : ""));
-    };
-    addEvents(JRXEID(), true);
-    addEvents(kVm1, true);
-    addEvents(kNode, false);
+      out.push_back("getEvents " + std::to_string(events.getEvents(&found, eid, asSource, kNoLimit,
+                                                                   "", "", true, 0, kNoUpper)));
+      for (const std::string& line : linesOf(found, eventLine)) out.push_back(line);
+    }
     std::vector<std::string> ids;
     long last = 0;
     out.push_back("unfinished " + std::to_string(log.getUnfinishedOpIds(ids, last, kNode)) + " " +
-                  std::to_string(ids.size()) + " " + std::to_string(last));
+                  joined(ids) + " " + std::to_string(last));
     return out;
   }
 
-  // A fresh database of this backend holding `layout` and the rows of `inserts`; with
+  // The log this build made, open beside the older layouts made from it.
+  static std::shared_ptr<ASDatabase> madeLog() { return ASDatabase::Open(JRXDatabase::get()->Url()); }
+
+  // A fresh database of this backend holding `layout`, the rows of `made` and `extra`; with
   // `duplicate`, the environment of `vm-1` a second time, holding some of its links.
-  void openOld(const OldLayout& layout, const std::vector<std::string>& inserts,
-               bool duplicate) {
+  void openOld(const OldLayout& layout, const std::shared_ptr<ASDatabase>& made, bool duplicate,
+               const std::string& extra = "") {
     JRXDatabase::close();
     JRXDatabase::open(freshDatabaseUrl(GetParam()));
     JRXConfiguration::setLocalEID(kLocal);
@@ -157,22 +64,46 @@ class LogLayoutTest : public LogDbFixture {
     ASSession* s = *tran;
     for (const char* sql : GetParam() == "sqlite" ? layout.sqlite : layout.mariadb)
       s->ExecuteSql(sql);
-    for (const std::string& sql : inserts) s->ExecuteSql(sql);
+    if (made) {
+      ASTransaction read(made->Session(), AS_TRAN_READ);
+      for (const auto& table : logTables())
+        if (table->TableName() != "jrxlog_layout") ASCopyTable(made->Session(), s, *table);
+    }
+    if (!extra.empty()) s->ExecuteSql(extra);
     if (duplicate) {
       const int vm1 = envId(kVm1, "vm-1");
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
                     "FROM env_log WHERE id = " + std::to_string(vm1));
-      // One event link and one operation link move to the twin; one operation gets a second
-      // link of the same role to it, which the merge must fold into the first.
+      // One event link and one operation link move to the twin; the other operations get a
+      // second link of the same role to it, which the merge must fold into the first (named,
+      // where either was).
       s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " +
                     std::to_string(vm1));
-      s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'S' AND env_id = " +
-                    std::to_string(vm1) + " AND op_id = (SELECT MIN(op_id) FROM op_log)");
+      const std::string links = " FROM op_log_env WHERE role = 'O' AND env_id = " + std::to_string(vm1);
+      s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'O' AND env_id = " +
+                    std::to_string(vm1) + " AND op_id = (SELECT MIN(op_id)" + links + ")");
       s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
-                    "1000, role, is_default FROM op_log_env WHERE role = 'S' AND env_id = " +
-                    std::to_string(vm1));
+                    "1000, role, is_default" + links);
+      s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE role = 'O' AND env_id = " +
+                    std::to_string(vm1) + " AND op_id = (SELECT MAX(op_id)" + links + ")");
+      // The local node twice too, each of its links on both rows: stand-ins stay stand-ins.
+      const std::string local = std::to_string(envId(kLocal, "local-node"));
+      s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1001, eid, title, type "
+                    "FROM env_log WHERE id = " + local);
+      s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
+                    "1001, role, is_default FROM op_log_env WHERE env_id = " + local);
     }
     tran.commit();
+  }
+
+  static void execute(const std::string& sql) {
+    JRXRdbmsTran tran;
+    (*tran)->ExecuteSql(sql);
+    tran.commit();
+  }
+  void dropIndex(const std::string& table, const std::string& index) {
+    execute(GetParam() == "sqlite" ? "DROP INDEX " + index
+                                   : "ALTER TABLE " + table + " DROP INDEX " + index);
   }
 
   static int envId(const JRXEID& eid, const std::string& title) {
@@ -188,18 +119,25 @@ class LogLayoutTest : public LogDbFixture {
   // build made: same rows, same answers, and writes of every kind work.
   void expectUpgraded(const OldLayout& layout, bool duplicate) {
     SCOPED_TRACE(layout.name);
-    fill();
+    fillLog();
     const Lines rows = allLogRows();
     const Lines said = answers();
-    const std::vector<std::string> inserts = allInserts();
-    openOld(layout, inserts, duplicate);
+    openOld(layout, madeLog(), duplicate);
+    // A version recorded for another part of the database is not this log's.
+    if (layout.version) execute("INSERT INTO jrxlog_layout (part, version) VALUES ('other', 1)");
 
     const JRXLayoutReport report = openLogLayout();
     EXPECT_EQ(report.found, layout.version);
     EXPECT_EQ(report.now, kLogLayoutVersion);
     EXPECT_FALSE(report.changes.empty());
+    EXPECT_EQ(std::count(report.changes.begin(), report.changes.end(),
+                         "env_log: 2 duplicate environment rows merged, their links re-pointed"),
+              duplicate ? 1 : 0);
     EXPECT_EQ(allLogRows(), rows);
     EXPECT_EQ(answers(), said);
+    if (layout.version) {
+      EXPECT_EQ(rowsOf<jrxlog_layout>(), (Lines{"log|" + std::to_string(kLogLayoutVersion), "other|1"}));
+    }
     // Nothing left to do, and nothing done, when opened again, also when looked over whole.
     EXPECT_EQ(openLogLayout().found, kLogLayoutVersion);
     EXPECT_EQ(openLogLayout(true).changes, std::vector<std::string>());
@@ -223,24 +161,15 @@ class LogLayoutTest : public LogDbFixture {
   }
 };
 
-TEST_P(LogLayoutTest, FirstLayoutOpensWithEveryRowAndAnswer) {
-  expectUpgraded(kFirst, false);
-}
-
-TEST_P(LogLayoutTest, FirstLayoutWithAnEnvironmentTwiceMergesItLinksAndAll) {
-  expectUpgraded(kFirst, true);
-}
-
-TEST_P(LogLayoutTest, LayoutBeforeTheRoleIndexOpensWithEveryRowAndAnswer) {
-  expectUpgraded(kBeforeRoleIndex, true);
-}
-
-TEST_P(LogLayoutTest, LayoutBeforeTheTitleWidthOpensWithEveryRowAndAnswer) {
-  expectUpgraded(kBeforeTitleWidth, false);
-}
-
-TEST_P(LogLayoutTest, FirstRecordedVersionOpensWithEveryRowAndAnswer) {
-  expectUpgraded(kVersion1, false);
+TEST_P(LogLayoutTest, EveryOlderLayoutOpensWithEveryRowAndAnswer) {
+  // With `true`, an environment kept twice, which the opening merges, links and all.
+  for (const auto& [layout, twice] : {std::make_pair(&kFirst, false), std::make_pair(&kFirst, true),
+                                      std::make_pair(&kBeforeRoleIndex, true),
+                                      std::make_pair(&kBeforeTitleWidth, false),
+                                      std::make_pair(&kVersion1, false)}) {
+    openLogDb();
+    expectUpgraded(*layout, twice);
+  }
 }
 
 // Merging an environment kept twice reads the links of each of its rows through the
@@ -249,8 +178,8 @@ TEST_P(LogLayoutTest, FirstRecordedVersionOpensWithEveryRowAndAnswer) {
 // indexes alone; MariaDB's from statistics, which a log this small does not give.)
 TEST_P(LogLayoutTest, MergingEnvironmentsReachesEachLinkByItsKey) {
   if (GetParam() != "sqlite") GTEST_SKIP() << "plans of large logs: LargeLogPlansTest";
-  fill();
-  openOld(kFirst, allInserts(), true);
+  fillLog();
+  openOld(kFirst, madeLog(), true);
   std::vector<ASPlan> plans;
   ASSession* s = JRXDatabase::get()->Session();
   s->RecordPlans(&plans);
@@ -272,9 +201,9 @@ TEST_P(LogLayoutTest, MergingEnvironmentsReachesEachLinkByItsKey) {
 // Processes opening the same old log at once: one brings it up to date, the others find it
 // done; every row stays.
 TEST_P(LogLayoutTest, SeveralOpeningTheSameOldLogAtOnceChangeItOnce) {
-  fill();
+  fillLog();
   const Lines rows = allLogRows();
-  openOld(kFirst, allInserts(), true);
+  openOld(kFirst, madeLog(), true);
   const int kOpeners = 4;
   std::vector<JRXLayoutReport> reports(kOpeners);
   std::vector<std::string> errors(kOpeners);
@@ -298,13 +227,13 @@ TEST_P(LogLayoutTest, SeveralOpeningTheSameOldLogAtOnceChangeItOnce) {
 // An opening that fails at any statement leaves a log the next opening finishes: the steps
 // look before they change, and the version is written last.
 TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
-  fill();
+  fillLog();
   const Lines rows = allLogRows();
   const Lines said = answers();
-  const std::vector<std::string> inserts = allInserts();
+  const std::shared_ptr<ASDatabase> made = madeLog();
   for (int n = 1;; ++n) {
     SCOPED_TRACE("statement " + std::to_string(n) + " failing");
-    openOld(kFirst, inserts, true);
+    openOld(kFirst, made, true);
     const std::string url = JRXDatabase::get()->Url();
     JRXDatabase::close();
     JRXDatabase::open("fault:" + url);
@@ -333,9 +262,9 @@ TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
 TEST_P(LogLayoutTest, ARowTheNewLayoutCannotHoldStopsTheOpeningAndStays) {
   if (GetParam() != "mariadb") GTEST_SKIP() << "SQLite keeps titles of any length";
   const std::string title(2000, 't');
-  openOld(kBeforeTitleWidth, {"INSERT INTO env_log (eid, title, type) VALUES (x'" +
-                                  std::string(32, '0') + "', '" + title + "', 'vm')"},
-          false);
+  openOld(kBeforeTitleWidth, nullptr, false,
+          "INSERT INTO env_log (eid, title, type) VALUES (x'" + std::string(32, '0') + "', '" +
+              title + "', 'vm')");
   try {
     openLogLayout();
     ADD_FAILURE() << "a title longer than the key's width was cut";
@@ -353,12 +282,7 @@ TEST_P(LogLayoutTest, ARowTheNewLayoutCannotHoldStopsTheOpeningAndStays) {
 
 // An index someone dropped from a log of this version is made again by a full look over.
 TEST_P(LogLayoutTest, ALookOverMakesADroppedIndexAgain) {
-  {
-    JRXRdbmsTran tran;
-    (*tran)->ExecuteSql(GetParam() == "sqlite" ? "DROP INDEX op_log_status_time"
-                                               : "ALTER TABLE op_log DROP INDEX op_log_status_time");
-    tran.commit();
-  }
+  dropIndex("op_log", "op_log_status_time");
   EXPECT_TRUE(openLogLayout().changes.empty());
   const JRXLayoutReport report = openLogLayout(true);
   ASSERT_EQ(report.changes.size(), 1u);
@@ -369,18 +293,23 @@ TEST_P(LogLayoutTest, ALookOverMakesADroppedIndexAgain) {
             0);
 }
 
-// A layout from a later build is refused, and the log is left exactly as it was.
+// A layout from a later build is refused, without waiting for another opening that holds
+// the layout lock, and the log is left exactly as it was.
 TEST_P(LogLayoutTest, ANewerLayoutIsRefusedAndLeftAlone) {
-  fill();
+  fillLog();
   const Lines rows = allLogRows();
-  {
-    JRXRdbmsTran tran;
-    (*tran)->ExecuteSql("UPDATE jrxlog_layout SET version = " +
-                        std::to_string(kLogLayoutVersion + 1));
-    (*tran)->ExecuteSql(GetParam() == "sqlite" ? "DROP INDEX op_log_time"
-                                               : "ALTER TABLE op_log DROP INDEX op_log_time");
-    tran.commit();
-  }
+  execute("UPDATE jrxlog_layout SET version = " + std::to_string(kLogLayoutVersion + 1));
+  dropIndex("op_log", "op_log_time");
+  std::promise<void> locked, refused;
+  bool waitedOut = false;
+  std::thread opener([&] {
+    ASSession* s = JRXDatabase::get()->Session();
+    ASSchemaLock lock(s, "jrxlog_layout");
+    ASTransaction tran(s, AS_TRAN_WRITE);
+    locked.set_value();
+    waitedOut = refused.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::timeout;
+  });
+  locked.get_future().wait();
   try {
     openLogLayout(true);
     ADD_FAILURE() << "a newer layout was opened";
@@ -388,6 +317,9 @@ TEST_P(LogLayoutTest, ANewerLayoutIsRefusedAndLeftAlone) {
     EXPECT_NE(std::string(e.what()).find("newer than this build knows"), std::string::npos)
         << e.what();
   }
+  refused.set_value();
+  opener.join();
+  EXPECT_FALSE(waitedOut);
   EXPECT_EQ(allLogRows(), rows);
   JRXRdbmsTran tran(AS_TRAN_READ);
   EXPECT_EQ((*tran)->DescribeTable("op_log").Index("op_log_time"), nullptr);

@@ -1,6 +1,8 @@
 // Environment references: reading them from records, finding or creating their env_log
 // rows, and the link rows of operations and events.
 #include <algorithm>
+#include <future>
+#include <thread>
 
 #include "LogDbFixture.h"
 
@@ -122,6 +124,32 @@ TEST_P(EnvRefsTest, OperationLinksOfARole) {
   }
   EXPECT_EQ(links().size(), 5u);
   EXPECT_EQ(rowsOf<env_log>().size(), 2u);
+}
+
+// A named link that meets the same environment's stand-in link, which another session made
+// and committed while this one was linking, takes it over: the link ends named either way.
+TEST_P(EnvRefsTest, ANamedLinkTakesOverAStandInLinkedMeanwhile) {
+  {
+    JRXRdbmsTran tran;
+    env(kVm1, "web").getSqlID(tran);
+    tran.commit();
+  }
+  std::promise<void> linked;
+  std::thread other([&] {
+    JRXRdbmsTran tran;
+    env(kVm1, "web", true).linkOperation(tran, 9, 'O');
+    linked.set_value();
+    // Long enough for the named link to look before this one is committed: it then finds
+    // the stand-in only as it inserts its own (SQLite: it waits to begin at all).
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    tran.commit();
+  });
+  linked.get_future().wait();
+  JRXRdbmsTran tran;
+  env(kVm1, "web").linkOperation(tran, 9, 'O');
+  tran.commit();
+  other.join();
+  EXPECT_EQ(links(), Lines{"9|O|N|web"});
 }
 
 JRX_ON_EVERY_BACKEND(EnvRefsTest);

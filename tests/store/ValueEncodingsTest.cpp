@@ -4,7 +4,6 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdint>
-#include <random>
 #include <string>
 
 #include "JRXConversions.h"
@@ -85,19 +84,10 @@ TEST(InfoForms, RoundTripBothWaysAndRefuseWhatIsNoRecord) {
   EXPECT_EQ(getInfoFromBinary(without1134.data(), without1134.size(), out), -5);
   EXPECT_EQ(out, untouched);
 
-  // Every truncation fails cleanly; every single flipped bit fails cleanly or yields a record.
+  // Every truncation fails cleanly (bytes of any other kind: fuzz/fuzz_stored_values.cpp).
   for (size_t n = 0; n < bytes.size(); ++n) {
     JRXInfo r;
     EXPECT_NE(getInfoFromBinary(bytes.data(), n, r), 0) << "truncated to " << n;
-  }
-  std::mt19937 rng(1134);
-  for (int i = 0; i < 2000; ++i) {
-    std::string bad = bytes;
-    const size_t bit = rng() % (bad.size() * 8);
-    bad[bit / 8] = static_cast<char>(bad[bit / 8] ^ (1 << (bit % 8)));
-    JRXInfo r;
-    const int rc = getInfoFromBinary(bad.data(), bad.size(), r);
-    EXPECT_TRUE(rc == 0 || rc == -5) << rc;
   }
 }
 
