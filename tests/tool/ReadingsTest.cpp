@@ -139,8 +139,11 @@ TEST_P(ReadingsTest, EventsPerHourCountTheListingsEvents) {
   const long end = kT0 + 300 * 97;
   auto listed = [](const jrxlog::EventsQuery& q, long since) {
     std::map<long, std::map<std::string, long long>> byHour;
-    for (const JRXEvent& e : jrxlog::fetchEvents(q))
-      if (e.time >= since) ++byHour[static_cast<long>(e.time) / 3600 * 3600][e.type];
+    jrxlog::listEvents(q, jrxlog::startOf(q), JRXEventLogLocal::kMaxEvents,
+                       [&](const std::vector<JRXEvent>& part, const std::vector<JRXListingPlace>&) {
+                         for (const JRXEvent& e : part)
+                           if (e.time >= since) ++byHour[static_cast<long>(e.time) / 3600 * 3600][e.type];
+                       });
     return byHour;
   };
   auto query = [&](const JRXEID& eid, bool bySource, const std::string& type) {
