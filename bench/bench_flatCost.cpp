@@ -164,16 +164,17 @@ void add(const std::string& backend, int size, const std::string& name,
 
 // What naming an answer's end in its header adds to the answer.
 void printAnswerEnd() {
-  for (auto& b : medians) {
-    auto& answer = b.second["answer_events"];
-    auto& end = b.second["answer_events_end"];
-    for (auto& s : answer)
-      if (end.count(s.first))
-        std::printf("  %-8s %7d rows: an answer of 6000 events %.1f ms, its end found first "
-                    "%.1f ms more (x%.2f)\n",
-                    b.first.c_str(), s.first, s.second / 1e3, end[s.first] / 1e3,
-                    (s.second + end[s.first]) / s.second);
-  }
+  for (auto& b : medians)
+    for (const char* listing : {"events", "ops"}) {
+      auto& answer = b.second[std::string("answer_") + listing];
+      auto& end = b.second[std::string("answer_") + listing + "_end"];
+      for (auto& s : answer)
+        if (end.count(s.first))
+          std::printf("  %-8s %7d rows: an answer of 6000 %s %.1f ms, its end found first "
+                      "%.1f ms more (x%.2f)\n",
+                      b.first.c_str(), s.first, listing, s.second / 1e3, end[s.first] / 1e3,
+                      (s.second + end[s.first]) / s.second);
+    }
 }
 
 void printRatios() {
@@ -189,6 +190,14 @@ void printRatios() {
       }
       std::printf("\n");
     }
+}
+
+// The API's listing of operations asked for 6000 records, newest first.
+jrxlog::OpsQuery answerOps() {
+  jrxlog::OpsQuery q;
+  q.limit = 6000;
+  q.newestFirst = true;
+  return q;
 }
 
 struct EventsCase {
@@ -372,11 +381,11 @@ void registerCases(const std::string& backend, int size, bool last) {
       return log->getUnfinishedOpIds(ids, last, kStranger) == 0 && ids.empty();
     };
   });
-  // An API answer of 6000 events (the listing's default) made as the server makes it, and the
-  // pass that reads the same listing on without printing its records, which the server makes
-  // first to name the answer's end in its header.
-  add(backend, size, "answer_events", [](int) -> Call {
-    return [] {
+  // An API answer of 6000 events (the listing's default) and of 6000 operations, each made as
+  // the server makes it, and the pass that first finds where the same listing ends, to name
+  // that place in the answer's header.
+  add(backend, size, "answer_events", [](int n) -> Call {
+    return [n] {
       jrxlog::EventsQuery q;
       q.withData = true;
       std::ostringstream out;
@@ -388,17 +397,39 @@ void registerCases(const std::string& backend, int size, bool last) {
                            got += part.size();
                            out.str("");
                          });
-      return got == q.limit;
+      return got == std::min<size_t>(q.limit, n);
     };
   });
-  add(backend, size, "answer_events_end", [](int) -> Call {
-    return [] {
+  add(backend, size, "answer_events_end", [](int n) -> Call {
+    return [n] {
       jrxlog::EventsQuery q;
       size_t got = 0;
-      jrxlog::listEvents(q, jrxlog::startOf(q), kPart,
-                         [&](const std::vector<JRXEvent>& part,
-                             const std::vector<JRXListingPlace>&) { got += part.size(); });
-      return got == q.limit;
+      jrxlog::endOf(q, jrxlog::startOf(q), got);
+      return got == std::min<size_t>(q.limit, n);
+    };
+  });
+  add(backend, size, "answer_ops", [](int n) -> Call {
+    return [n] {
+      jrxlog::OpsQuery q = answerOps();
+      std::ostringstream out;
+      jrxlog::EnvWriter envs(out, true);
+      size_t got = 0;
+      jrxlog::listOps(q, jrxlog::startOf(q), kPart,
+                      [&](const std::vector<JRXRequestProgressData>& part,
+                          const std::vector<JRXListingPlace>&) {
+                        jrxlog::printOpsJson(part, out, envs);
+                        got += part.size();
+                        out.str("");
+                      });
+      return got == std::min<size_t>(q.limit, n);
+    };
+  });
+  add(backend, size, "answer_ops_end", [](int n) -> Call {
+    return [n] {
+      jrxlog::OpsQuery q = answerOps();
+      size_t got = 0;
+      jrxlog::endOf(q, jrxlog::startOf(q), got);
+      return got == std::min<size_t>(q.limit, n);
     };
   });
   // The web view's events per hour over a week: on the large log more than one count reads.

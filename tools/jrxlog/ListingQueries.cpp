@@ -238,6 +238,22 @@ ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size
       each);
 }
 
+ListingCursor endOf(const OpsQuery& q, const ListingCursor& cursor, size_t& records) {
+  records = 0;
+  return listOps(q, cursor, 200,
+                 [&](const std::vector<JRX::JRXRequestProgressData>& part,
+                     const std::vector<JRX::JRXListingPlace>&) { records += part.size(); });
+}
+
+ListingCursor endOf(const EventsQuery& q, const ListingCursor& cursor, size_t& records) {
+  EventsQuery places = q;
+  places.withData = false;
+  records = 0;
+  return listEvents(places, cursor, 200,
+                    [&](const std::vector<JRX::JRXEvent>& part,
+                        const std::vector<JRX::JRXListingPlace>&) { records += part.size(); });
+}
+
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
   std::vector<JRX::JRXRequestProgressData> records;
   listOps(q, startOf(q), 1000,

@@ -98,6 +98,10 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
                       const OpsPart& each);
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each);
+// Where the listing after `cursor` ends, up to the query's limit: the cursor after its last
+// record, found without reading the records themselves; `records` gets how many it holds.
+ListingCursor endOf(const OpsQuery& q, const ListingCursor& cursor, size_t& records);
+ListingCursor endOf(const EventsQuery& q, const ListingCursor& cursor, size_t& records);
 // The whole listing at once (from the start).
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q);
 

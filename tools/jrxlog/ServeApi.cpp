@@ -113,23 +113,16 @@ struct ClientGone {};
 // The answer reached the place its header named.
 struct ReachedEnd {};
 
-// The listing read only to find where it ends: what is left out changes no record's place.
-OpsQuery placesOnly(const OpsQuery& q) { return q; }
-EventsQuery placesOnly(EventsQuery q) {
-  q.withData = false;
-  return q;
-}
-
 // A listing answered in parts of kApiPart records, each read by the listings' own loop and
 // written as it comes, so that an answer of any length holds one part in memory. The first
 // part is read before anything is sent, so that a refusal or a failing database is still
-// answered with its status; a listing that ends within it is sent whole. A longer one is read
-// once more, records dropped as they come, to find its last record's place before the
-// headers go out: the header then names it, and the records are streamed in chunks up to it
-// and no further. Records committed meanwhile before that place go with the answer (none is
-// lost to a client that reads on from the header); those beyond it wait for the next
-// request. One that fails while streaming is cut off without its last chunk, so that the
-// client sees it incomplete.
+// answered with its status; a listing that ends within it is sent whole. For a longer one,
+// the places of the rest (not its records) are read first, to find its last record's place
+// before the headers go out: the header then names it, and the records are streamed in
+// chunks up to it and no further. Records committed meanwhile before that place go with the
+// answer (none is lost to a client that reads on from the header); those beyond it wait for
+// the next request. One that fails while streaming is cut off without its last chunk, so
+// that the client sees it incomplete.
 template <class Query, class Record>
 void replyListing(const httplib::Request& req, httplib::Response& res, const char* listing,
                   const Query& query, const ListingCursor& from, bool withEnvs,
@@ -167,8 +160,7 @@ void replyListing(const httplib::Request& req, httplib::Response& res, const cha
   size_t beyond = 0;
   if (got == first.limit && got < query.limit) {
     rest.limit = query.limit - static_cast<unsigned int>(got);
-    end = list(placesOnly(rest), at, kApiPart,
-               [&](const Part& records, const Places&) { beyond += records.size(); });
+    end = endOf(rest, at, beyond);
   }
   res.set_header("X-Jrxlog-Cursor", cursorText(listing, end));
   if (beyond == 0) {
