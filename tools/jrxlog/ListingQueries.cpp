@@ -188,9 +188,7 @@ std::string readFollowCursor(const char* listing, const ListingCursor& start,
 
 namespace {
 
-// Records one call of the log gives at most: getOps' own cap, and getEvents'.
-const size_t kMostOps = 1000;
-const size_t kMostEvents = JRX::JRXEventLogLocal::kMaxEvents;
+const size_t kMostEventsPerCall = JRX::JRXEventLogLocal::kMaxEvents;
 
 // Reads a listing in parts of at most `part` records after `cursor`, up to `limit` records in
 // all, handing each part to `each`; `read(after, ask, records, places)` is one service call,
@@ -263,20 +261,20 @@ ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size
 ListingCursor endOf(const OpsQuery& q, const ListingCursor& cursor, size_t& records) {
   JRX::JRXOpLogLocal log(accessProvider());
   records = 0;
-  return readInParts<JRX::JRXRequestProgressData>(cursor, q.limit, kMostOps, false,
+  return readInParts<JRX::JRXRequestProgressData>(cursor, q.limit, kMostOpsPerCall, false,
                                                   opsReader(log, q), PlacesCount{records});
 }
 
 ListingCursor endOf(const EventsQuery& q, const ListingCursor& cursor, size_t& records) {
   JRX::JRXEventLogLocal log(accessProvider());
   records = 0;
-  return readInParts<JRX::JRXEvent>(cursor, q.limit, kMostEvents, false, eventsReader(log, q),
-                                    PlacesCount{records});
+  return readInParts<JRX::JRXEvent>(cursor, q.limit, kMostEventsPerCall, false,
+                                    eventsReader(log, q), PlacesCount{records});
 }
 
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
   std::vector<JRX::JRXRequestProgressData> records;
-  listOps(q, startOf(q), kMostOps,
+  listOps(q, startOf(q), kMostOpsPerCall,
           [&](const std::vector<JRX::JRXRequestProgressData>& part,
               const std::vector<JRX::JRXListingPlace>&) {
             records.insert(records.end(), part.begin(), part.end());
