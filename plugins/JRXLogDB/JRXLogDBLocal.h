@@ -54,8 +54,8 @@ class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtua
   // inclusive bounds, after `after` when not null; `places` receives each record's place.
   // With `places`, records say what the reports said: the executing environment (`eid`) is
   // filled, and operands only the reports named (not the local environment standing in).
-  // Without `result`, only the places are read: where a listing ends, at a fraction of the
-  // cost of its records.
+  // Without `result`, only the places are read: where a listing ends, without reading or
+  // answering its records.
   int getOpsAfter(std::vector<JRXRequestProgressData>* result,
                   std::vector<JRXListingPlace>* places, const JRXListingPlace* after,
                   const JRXEID& eid, const std::string& opName, const std::string& opId,
