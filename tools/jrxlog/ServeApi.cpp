@@ -181,16 +181,21 @@ void replyListing(const httplib::Request& req, httplib::Response& res, const cha
           send(head);
           try {
             list(rest, at, kApiPart, [&](const Part& records, const Places& places) {
-              size_t n = 0;
-              while (n < places.size() && !comesAfter(rest, places[n], end.place)) ++n;
-              if (n == records.size()) {
+              // The part's records up to the place the header named; those past it were
+              // committed since, and belong to the next answer.
+              size_t upToEnd = 0;
+              while (upToEnd < places.size() && !comesAfter(rest, places[upToEnd], end.place))
+                ++upToEnd;
+              if (upToEnd == records.size()) {
                 print(records, answer->out, answer->envs);
               } else {
-                print(Part(records.begin(), records.begin() + n), answer->out, answer->envs);
+                print(Part(records.begin(), records.begin() + upToEnd), answer->out,
+                      answer->envs);
               }
               send(answer->take());
-              if (n < records.size() || (n > 0 && !comesAfter(rest, end.place, places[n - 1])))
-                throw ReachedEnd();
+              const bool endSent =
+                  upToEnd > 0 && !comesAfter(rest, end.place, places[upToEnd - 1]);
+              if (upToEnd < records.size() || endSent) throw ReachedEnd();
             });
           } catch (const ReachedEnd&) {
           }
