@@ -162,18 +162,22 @@ void add(const std::string& backend, int size, const std::string& name,
   })->Unit(benchmark::kMicrosecond)->Iterations(31);
 }
 
-// What naming an answer's end in its header adds to the answer.
+// What naming an answer's end in its header adds to the answer, and what it added when the
+// records were read for it.
 void printAnswerEnd() {
-  for (auto& b : medians) {
-    auto& answer = b.second["answer_events"];
-    auto& end = b.second["answer_events_end"];
-    for (auto& s : answer)
-      if (end.count(s.first))
-        std::printf("  %-8s %7d rows: an answer of 6000 events %.1f ms, its end found first "
-                    "%.1f ms more (x%.2f)\n",
-                    b.first.c_str(), s.first, s.second / 1e3, end[s.first] / 1e3,
-                    (s.second + end[s.first]) / s.second);
-  }
+  for (auto& b : medians)
+    for (const std::string listing : {"events", "ops"}) {
+      auto& answer = b.second["answer_" + listing];
+      auto& end = b.second["answer_" + listing + "_end"];
+      auto& byRecords = b.second["answer_" + listing + "_end_records"];
+      for (auto& s : answer)
+        if (end.count(s.first) && byRecords.count(s.first))
+          std::printf("  %-8s %7d rows: an answer of %s %.1f ms, its end found first %.1f ms "
+                      "more (x%.2f; reading its records %.1f ms, x%.2f)\n",
+                      b.first.c_str(), s.first, listing.c_str(), s.second / 1e3,
+                      end[s.first] / 1e3, (s.second + end[s.first]) / s.second,
+                      byRecords[s.first] / 1e3, (s.second + byRecords[s.first]) / s.second);
+    }
 }
 
 void printRatios() {
@@ -306,6 +310,43 @@ void serveMemory(const std::string& backend, int size) {
   waitpid(pid, nullptr, 0);
 }
 
+// An API answer of the listing `q` made as the server makes it ("answer_LISTING": its
+// records read and printed a part at a time), and the pass that first finds where the same
+// listing ends, to name that place in the answer's header ("answer_LISTING_end"), beside the
+// same pass reading the records and dropping them ("answer_LISTING_end_records").
+template <class Query, class List, class Print>
+void addAnswer(const std::string& backend, int size, const std::string& listing, const Query& q,
+               bool withEnvs, List list, Print print) {
+  add(backend, size, "answer_" + listing, [=](int n) -> Call {
+    return [=] {
+      std::ostringstream out;
+      jrxlog::EnvWriter envs(out, withEnvs);
+      size_t got = 0;
+      list(q, jrxlog::startOf(q), kPart, [&](const auto& part, const std::vector<JRXListingPlace>&) {
+        print(part, out, envs);
+        got += part.size();
+        out.str("");
+      });
+      return got == std::min<size_t>(q.limit, n);
+    };
+  });
+  add(backend, size, "answer_" + listing + "_end", [=](int n) -> Call {
+    return [=] {
+      size_t got = 0;
+      jrxlog::endOf(q, jrxlog::startOf(q), got);
+      return got == std::min<size_t>(q.limit, n);
+    };
+  });
+  add(backend, size, "answer_" + listing + "_end_records", [=](int n) -> Call {
+    return [=] {
+      size_t got = 0;
+      list(q, jrxlog::startOf(q), kPart,
+           [&](const auto& part, const std::vector<JRXListingPlace>&) { got += part.size(); });
+      return got == std::min<size_t>(q.limit, n);
+    };
+  });
+}
+
 void registerCases(const std::string& backend, int size, bool last) {
   const JRXEID none;
   for (const EventsCase& c : {
@@ -372,35 +413,19 @@ void registerCases(const std::string& backend, int size, bool last) {
       return log->getUnfinishedOpIds(ids, last, kStranger) == 0 && ids.empty();
     };
   });
-  // An API answer of 6000 events (the listing's default) made as the server makes it, and the
-  // pass that reads the same listing on without printing its records, which the server makes
-  // first to name the answer's end in its header.
-  add(backend, size, "answer_events", [](int) -> Call {
-    return [] {
-      jrxlog::EventsQuery q;
-      q.withData = true;
-      std::ostringstream out;
-      jrxlog::EnvWriter envs(out, false);
-      size_t got = 0;
-      jrxlog::listEvents(q, jrxlog::startOf(q), kPart,
-                         [&](const std::vector<JRXEvent>& part, const std::vector<JRXListingPlace>&) {
-                           jrxlog::printEventsJson(part, out, envs);
-                           got += part.size();
-                           out.str("");
-                         });
-      return got == q.limit;
-    };
-  });
-  add(backend, size, "answer_events_end", [](int) -> Call {
-    return [] {
-      jrxlog::EventsQuery q;
-      size_t got = 0;
-      jrxlog::listEvents(q, jrxlog::startOf(q), kPart,
-                         [&](const std::vector<JRXEvent>& part,
-                             const std::vector<JRXListingPlace>&) { got += part.size(); });
-      return got == q.limit;
-    };
-  });
+  // An API answer of 6000 events (the listing's default) and of 6000 operations.
+  jrxlog::EventsQuery events;
+  events.withData = true;
+  addAnswer(backend, size, "events", events, false, jrxlog::listEvents,
+            [](const std::vector<JRXEvent>& part, std::ostream& out, jrxlog::EnvWriter& envs) {
+              jrxlog::printEventsJson(part, out, envs);
+            });
+  jrxlog::OpsQuery ops;
+  ops.limit = 6000;
+  ops.newestFirst = true;
+  addAnswer(backend, size, "ops", ops, true, jrxlog::listOps,
+            [](const std::vector<JRXRequestProgressData>& part, std::ostream& out,
+               jrxlog::EnvWriter& envs) { jrxlog::printOpsJson(part, out, envs); });
   // The web view's events per hour over a week: on the large log more than one count reads.
   add(backend, size, "count_hours_week", [](int n) -> Call {
     return [n] {

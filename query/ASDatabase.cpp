@@ -27,6 +27,18 @@ struct ASDatabase::Pool {
   unsigned long instance = nextInstance++;
   std::mutex mutex;
   std::map<std::thread::id, boost::intrusive_ptr<ASSession>> sessions;
+
+  // The calling thread's session when it has one, else null: the one it used last, else
+  // the one kept here.
+  ASSession* Existing() {
+    LastSession& last = LastSessionCache::Mine().data;
+    if (last.instance == instance) return last.session;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = sessions.find(std::this_thread::get_id());
+    if (it == sessions.end()) return nullptr;
+    last = {instance, it->second.get()};
+    return last.session;
+  }
 };
 
 ASDatabase::ASDatabase(const std::string& url) : url_(url), pool_(new Pool) {}
@@ -40,35 +52,18 @@ std::shared_ptr<ASDatabase> ASDatabase::Open(const std::string& url) {
 }
 
 ASSession* ASDatabase::Session() {
-  LastSession& last = LastSessionCache::Mine().data;
-  if (last.instance == pool_->instance) return last.session;
-  const auto me = std::this_thread::get_id();
-  {
-    std::lock_guard<std::mutex> lock(pool_->mutex);
-    auto it = pool_->sessions.find(me);
-    if (it != pool_->sessions.end()) {
-      last = {pool_->instance, it->second.get()};
-      return last.session;
-    }
-  }
+  if (ASSession* mine = pool_->Existing()) return mine;
   // Connect outside the lock: a slow server must not hold up the other threads.
   boost::intrusive_ptr<ASSession> s(new ASSession(ASOpenConnection(url_, pool_->instance)));
   std::lock_guard<std::mutex> lock(pool_->mutex);
-  auto& slot = pool_->sessions[me];
+  auto& slot = pool_->sessions[std::this_thread::get_id()];
   slot = s;
-  last = {pool_->instance, slot.get()};
+  LastSessionCache::Mine().data = {pool_->instance, slot.get()};
   return slot.get();
 }
 
 void ASDatabase::ReleaseSessionMemory() {
-  boost::intrusive_ptr<ASSession> mine;
-  {
-    std::lock_guard<std::mutex> lock(pool_->mutex);
-    auto it = pool_->sessions.find(std::this_thread::get_id());
-    if (it == pool_->sessions.end()) return;
-    mine = it->second;
-  }
-  mine->Connection().ReleaseMemory();
+  if (ASSession* mine = pool_->Existing()) mine->Connection().ReleaseMemory();
 }
 
 void ASDatabase::DropSession() {

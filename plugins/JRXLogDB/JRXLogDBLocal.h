@@ -54,6 +54,8 @@ class JRXOpLogLocal : public JRXRequestModificatorLocal<JRXOpLog>, public virtua
   // inclusive bounds, after `after` when not null; `places` receives each record's place.
   // With `places`, records say what the reports said: the executing environment (`eid`) is
   // filled, and operands only the reports named (not the local environment standing in).
+  // Without `result`, only the places are read: where a listing ends, without reading or
+  // answering its records.
   int getOpsAfter(std::vector<JRXRequestProgressData>* result,
                   std::vector<JRXListingPlace>* places, const JRXListingPlace* after,
                   const JRXEID& eid, const std::string& opName, const std::string& opId,
@@ -90,7 +92,8 @@ class JRXEventLogLocal : public JRXRequestModificatorLocal<JRXEventLog>,
                 unsigned int limit, const std::string& category, const std::string& type,
                 bool withData, long fromTime, long toTime) override;
   int saveEvent(const JRXEvent& event);
-  // getEvents going on after a place (see getOpsAfter); newest first, inclusive bounds.
+  // getEvents going on after a place (see getOpsAfter); newest first, inclusive bounds;
+  // without `result`, the places alone.
   int getEventsAfter(std::vector<JRXEvent>* result, std::vector<JRXListingPlace>* places,
                      const JRXListingPlace* after, const JRXEID& eid, bool asSource,
                      unsigned int limit, const std::string& category, const std::string& type,

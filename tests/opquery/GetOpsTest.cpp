@@ -167,6 +167,11 @@ TEST_P(GetOpsTest, RightsOnTheNamedEnvironmentOrPerOperation) {
     EXPECT_TRUE(!k.eid.isValid() || !k.answer || statements == ASFaults::StatementsSeen());
     // A bare refusal says nothing worth keeping as the last error.
     EXPECT_FALSE(service.getContextLocal()->hasLastError());
+    // The places alone are read under the same rights, as far as the records were.
+    std::vector<JRXListingPlace> places;
+    EXPECT_EQ(k.answer, service.getOpsAfter(nullptr, &places, nullptr, k.eid, "", "", "", false,
+                                            false, kNoLimit, false, {}));
+    EXPECT_EQ(places.size(), k.records.size() - 1);
   }
 }
 

@@ -208,8 +208,20 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     db->Session()->ExecuteSql("ALTER TABLE gone_" + table + " RENAME TO " + table);
     EXPECT_EQ(get(server.port(), path).body, before) << table;
   }
-
   EXPECT_EQ(server.stop(), 0);
+
+  // Events per hour are counted under the events listing's own rights.
+  const std::string acl = writeTempFile(std::string(R"({"clients":{"reader":{")") + kNode +
+                                        R"(":[54]}}})");
+  ServeProcess reader({"--db", url_, "--local-eid", kLocal, "--acl", acl, "--client", "reader"},
+                      {});
+  for (const auto& [eid, status] :
+       {std::make_pair(kNode, 200), std::make_pair(kVm1, 403), std::make_pair("", 403)}) {
+    const httplib::Params params =
+        *eid ? httplib::Params{{"eid", eid}} : httplib::Params{};
+    EXPECT_EQ(get(reader.port(), "/api/events/hours", params, {}).status, status) << eid;
+  }
+  EXPECT_EQ(reader.stop(), 0);
 }
 
 // Clients that send their requests a byte at a time keep no worker past the time a request

@@ -23,7 +23,7 @@ namespace jrxlog {
 namespace {
 
 const size_t kEventsPart = 200;
-const size_t kOpsPart = 1000;
+const size_t kOpsPart = kMostOpsPerCall;
 const size_t kFollowPart = 1000;
 // Keys a follower takes as already there when it starts after a listing: a writer that took
 // its key before these many others and commits only later is not waited for.
@@ -72,7 +72,7 @@ struct Start {
   FollowState state;
 };
 
-Start startOf(const ListingOptions& o, const char* listing, const ListingCursor& first) {
+Start whereToStart(const ListingOptions& o, const char* listing, const ListingCursor& first) {
   return fromGivenCursor(o, [&](const std::string& text) {
     Start s;
     s.listing = first;
@@ -136,7 +136,7 @@ struct Listing {
 
 template <class Record, class Log>
 int runListing(const ListingOptions& o, const ListingCursor& first, const Listing<Record, Log>& l) {
-  Start start = startOf(o, l.name, first);
+  Start start = whereToStart(o, l.name, first);
   const auto handle = [&](const JRX::JRXListingPlace& place) {
     if (place.*l.key != JRX::JRXListingPlace::kWholeOperation) start.state.handle(place.*l.key);
   };

@@ -188,12 +188,15 @@ std::string readFollowCursor(const char* listing, const ListingCursor& start,
 
 namespace {
 
+const size_t kMostEventsPerCall = JRX::JRXEventLogLocal::kMaxEvents;
+
 // Reads a listing in parts of at most `part` records after `cursor`, up to `limit` records in
-// all, handing each part to `each`; `read(after, ask, records, places)` is one service call.
+// all, handing each part to `each`; `read(after, ask, records, places)` is one service call,
+// which reads the places alone when `records` is null (so does this, without `withRecords`).
 // Returns the cursor of the last record read.
 template <class Record, class Read, class Each>
-ListingCursor readInParts(const ListingCursor& cursor, size_t limit, size_t part, Read read,
-                          const Each& each) {
+ListingCursor readInParts(const ListingCursor& cursor, size_t limit, size_t part,
+                          bool withRecords, Read read, const Each& each) {
   ListingCursor at = cursor;
   size_t remaining = limit;
   // At least one call, which may refuse the caller.
@@ -201,46 +204,77 @@ ListingCursor readInParts(const ListingCursor& cursor, size_t limit, size_t part
     const size_t ask = std::min(remaining, part);
     std::vector<Record> records;
     std::vector<JRX::JRXListingPlace> places;
-    read(at.placed ? &at.place : nullptr, static_cast<unsigned int>(ask), records, places);
-    if (records.empty()) break;
+    read(at.placed ? &at.place : nullptr, static_cast<unsigned int>(ask),
+         withRecords ? &records : nullptr, places);
+    if (places.empty()) break;
     at.placed = true;
     at.place = places.back();
-    remaining -= records.size();
+    remaining -= places.size();
     each(records, places);
-    if (records.size() < ask) break;  // the log had no more
+    if (places.size() < ask) break;  // the log had no more
   } while (remaining > 0);
   return at;
 }
+
+// One call of the log for the listing `q`.
+auto opsReader(JRX::JRXOpLogLocal& log, const OpsQuery& q) {
+  return [&log, &q](const JRX::JRXListingPlace* after, unsigned int ask,
+                    std::vector<JRX::JRXRequestProgressData>* records,
+                    std::vector<JRX::JRXListingPlace>& places) {
+    check(log, log.getOpsAfter(records, &places, after, q.eid, q.name, q.id, q.parent,
+                               q.firstOnly, q.active, ask, q.newestFirst, {q.from, q.to}));
+  };
+}
+
+auto eventsReader(JRX::JRXEventLogLocal& log, const EventsQuery& q) {
+  return [&log, &q](const JRX::JRXListingPlace* after, unsigned int ask,
+                    std::vector<JRX::JRXEvent>* events, std::vector<JRX::JRXListingPlace>& places) {
+    check(log, log.getEventsAfter(events, &places, after, q.eid, q.bySource, ask, q.category,
+                                  q.type, q.withData, {q.from, q.to}));
+  };
+}
+
+// Counts the records of each part into `records`.
+struct PlacesCount {
+  size_t& records;
+  template <class Part>
+  void operator()(const Part&, const std::vector<JRX::JRXListingPlace>& places) const {
+    records += places.size();
+  }
+};
 
 }  // namespace
 
 ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t part,
                       const OpsPart& each) {
   JRX::JRXOpLogLocal log(accessProvider());
-  return readInParts<JRX::JRXRequestProgressData>(
-      cursor, q.limit, part,
-      [&](const JRX::JRXListingPlace* after, unsigned int ask, auto& records, auto& places) {
-        check(log, log.getOpsAfter(&records, &places, after, q.eid, q.name, q.id, q.parent,
-                                   q.firstOnly, q.active, ask, q.newestFirst, {q.from, q.to}));
-      },
-      each);
+  return readInParts<JRX::JRXRequestProgressData>(cursor, q.limit, part, true,
+                                                  opsReader(log, q), each);
 }
 
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each) {
   JRX::JRXEventLogLocal log(accessProvider());
-  return readInParts<JRX::JRXEvent>(
-      cursor, q.limit, part,
-      [&](const JRX::JRXListingPlace* after, unsigned int ask, auto& events, auto& places) {
-        check(log, log.getEventsAfter(&events, &places, after, q.eid, q.bySource, ask,
-                                      q.category, q.type, q.withData, {q.from, q.to}));
-      },
-      each);
+  return readInParts<JRX::JRXEvent>(cursor, q.limit, part, true, eventsReader(log, q), each);
+}
+
+ListingCursor endOf(const OpsQuery& q, const ListingCursor& cursor, size_t& records) {
+  JRX::JRXOpLogLocal log(accessProvider());
+  records = 0;
+  return readInParts<JRX::JRXRequestProgressData>(cursor, q.limit, kMostOpsPerCall, false,
+                                                  opsReader(log, q), PlacesCount{records});
+}
+
+ListingCursor endOf(const EventsQuery& q, const ListingCursor& cursor, size_t& records) {
+  JRX::JRXEventLogLocal log(accessProvider());
+  records = 0;
+  return readInParts<JRX::JRXEvent>(cursor, q.limit, kMostEventsPerCall, false,
+                                    eventsReader(log, q), PlacesCount{records});
 }
 
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q) {
   std::vector<JRX::JRXRequestProgressData> records;
-  listOps(q, startOf(q), 1000,
+  listOps(q, startOf(q), kMostOpsPerCall,
           [&](const std::vector<JRX::JRXRequestProgressData>& part,
               const std::vector<JRX::JRXListingPlace>&) {
             records.insert(records.end(), part.begin(), part.end());

@@ -86,6 +86,9 @@ std::string followCursorText(const char* listing, const ListingCursor& start,
 std::string readFollowCursor(const char* listing, const ListingCursor& start,
                              const std::string& text);
 
+// Records one call of the operation log gives at most: getOps' own cap.
+const size_t kMostOpsPerCall = 1000;
+
 // The listing after `cursor`, up to the query's limit, handed to `each` in parts of at most
 // `part` records as they are read, each part one call of the log that goes on exactly where
 // the previous one ended; returns the cursor after the last record. A refusal throws
@@ -98,6 +101,10 @@ ListingCursor listOps(const OpsQuery& q, const ListingCursor& cursor, size_t par
                       const OpsPart& each);
 ListingCursor listEvents(const EventsQuery& q, const ListingCursor& cursor, size_t part,
                          const EventsPart& each);
+// Where the listing after `cursor` ends, up to the query's limit: the cursor after its last
+// record, found without reading the records themselves; `records` gets how many it holds.
+ListingCursor endOf(const OpsQuery& q, const ListingCursor& cursor, size_t& records);
+ListingCursor endOf(const EventsQuery& q, const ListingCursor& cursor, size_t& records);
 // The whole listing at once (from the start).
 std::vector<JRX::JRXRequestProgressData> fetchOps(const OpsQuery& q);
 

@@ -34,6 +34,59 @@ struct ServeOptions {
       std::chrono::duration<double>(ConnectionLimits().request).count();
 };
 
+// The port the server now listens on (a free one for port 0); throws when it cannot.
+int bindPort(BoundedServer& server, const ListenAddress& address, const std::string& listen) {
+  int port = address.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(address.host);
+    if (port < 0) port = 0;
+  } else if (!server.bind_to_port(address.host, port)) {
+    port = 0;
+  }
+  if (port == 0) throw std::runtime_error("cannot listen on " + listen);
+  return port;
+}
+
+// Serves until SIGINT, SIGTERM or SIGHUP. The signals are taken by one thread of ours, never
+// by the server's workers (so not through StopSignals' handlers), so that an interrupt stops
+// the server in an orderly way. Blocked before any worker starts: threads inherit the mask
+// of the one that makes them.
+class ServeUntilSignal {
+ public:
+  ServeUntilSignal() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  }
+  ~ServeUntilSignal() { pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr); }
+
+  bool serve(BoundedServer& server) {
+    std::atomic<bool> done{false};
+    // A signal that comes before the server runs would be lost on it, so stop is repeated
+    // until the server has returned.
+    std::thread stopper([&] {
+      timespec wait{0, 200 * 1000 * 1000};
+      bool stopping = false;
+      while (!done) {
+        if (!stopping && sigtimedwait(&signals_, nullptr, &wait) > 0) stopping = true;
+        if (stopping) {
+          server.stop();
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      }
+    });
+    const bool ok = server.serve();
+    done = true;
+    stopper.join();
+    return ok;
+  }
+
+ private:
+  sigset_t signals_;
+};
+
 int runServe(const ServeOptions& o) {
   ListenAddress address = parseListen(o.listen);
   ServeSafety safety;
@@ -44,16 +97,8 @@ int runServe(const ServeOptions& o) {
                  "anyone who reaches "
               << address.host << " can read the log\n";
 
-  // Signals are taken by one thread of ours, never by the server's workers, so that an
-  // interrupt stops the server in an orderly way.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ServeUntilSignal stop;
   signal(SIGPIPE, SIG_IGN);
-
   ConnectionLimits limits;
   limits.request = std::chrono::milliseconds(static_cast<long long>(o.requestTimeout * 1000));
   // Outlives the server, whose logger reports to it.
@@ -80,36 +125,10 @@ int runServe(const ServeOptions& o) {
     if (res.status >= 500) std::cerr << req.method << ' ' << req.path << ": " << res.status << '\n';
   });
 
-  int port = address.port;
-  if (port == 0) {
-    port = server.bind_to_any_port(address.host);
-    if (port < 0) port = 0;
-  } else if (!server.bind_to_port(address.host, port)) {
-    port = 0;
-  }
-  if (port == 0) throw std::runtime_error("cannot listen on " + o.listen);
+  const int port = bindPort(server, address, o.listen);
   std::cout << "jrxlog serve: " << urlOf(address, port)
             << (safety.token.empty() ? "" : "?token=...") << std::endl;
-
-  std::atomic<bool> done{false};
-  // A signal that comes before the server runs would be lost on it, so stop is repeated
-  // until the server has returned.
-  std::thread stopper([&] {
-    timespec wait{0, 200 * 1000 * 1000};
-    bool stopping = false;
-    while (!done) {
-      if (!stopping && sigtimedwait(&stopSignals, nullptr, &wait) > 0) stopping = true;
-      if (stopping) {
-        server.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-    }
-  });
-  bool ok = server.serve();
-  done = true;
-  stopper.join();
-  pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-  if (!ok) throw std::runtime_error("the server stopped on an error");
+  if (!stop.serve(server)) throw std::runtime_error("the server stopped on an error");
   return 0;
 }
 

@@ -113,23 +113,16 @@ struct ClientGone {};
 // The answer reached the place its header named.
 struct ReachedEnd {};
 
-// The listing read only to find where it ends: what is left out changes no record's place.
-OpsQuery placesOnly(const OpsQuery& q) { return q; }
-EventsQuery placesOnly(EventsQuery q) {
-  q.withData = false;
-  return q;
-}
-
 // A listing answered in parts of kApiPart records, each read by the listings' own loop and
 // written as it comes, so that an answer of any length holds one part in memory. The first
 // part is read before anything is sent, so that a refusal or a failing database is still
-// answered with its status; a listing that ends within it is sent whole. A longer one is read
-// once more, records dropped as they come, to find its last record's place before the
-// headers go out: the header then names it, and the records are streamed in chunks up to it
-// and no further. Records committed meanwhile before that place go with the answer (none is
-// lost to a client that reads on from the header); those beyond it wait for the next
-// request. One that fails while streaming is cut off without its last chunk, so that the
-// client sees it incomplete.
+// answered with its status; a listing that ends within it is sent whole. For a longer one,
+// the places of the rest (not its records) are read first, to find its last record's place
+// before the headers go out: the header then names it, and the records are streamed in
+// chunks up to it and no further. Records committed meanwhile before that place go with the
+// answer (none is lost to a client that reads on from the header); those beyond it wait for
+// the next request. One that fails while streaming is cut off without its last chunk, so
+// that the client sees it incomplete.
 template <class Query, class Record>
 void replyListing(const httplib::Request& req, httplib::Response& res, const char* listing,
                   const Query& query, const ListingCursor& from, bool withEnvs,
@@ -167,8 +160,7 @@ void replyListing(const httplib::Request& req, httplib::Response& res, const cha
   size_t beyond = 0;
   if (got == first.limit && got < query.limit) {
     rest.limit = query.limit - static_cast<unsigned int>(got);
-    end = list(placesOnly(rest), at, kApiPart,
-               [&](const Part& records, const Places&) { beyond += records.size(); });
+    end = endOf(rest, at, beyond);
   }
   res.set_header("X-Jrxlog-Cursor", cursorText(listing, end));
   if (beyond == 0) {
@@ -189,16 +181,21 @@ void replyListing(const httplib::Request& req, httplib::Response& res, const cha
           send(head);
           try {
             list(rest, at, kApiPart, [&](const Part& records, const Places& places) {
-              size_t n = 0;
-              while (n < places.size() && !comesAfter(rest, places[n], end.place)) ++n;
-              if (n == records.size()) {
+              // The part's records up to the place the header named; those past it were
+              // committed since, and belong to the next answer.
+              size_t upToEnd = 0;
+              while (upToEnd < places.size() && !comesAfter(rest, places[upToEnd], end.place))
+                ++upToEnd;
+              if (upToEnd == records.size()) {
                 print(records, answer->out, answer->envs);
               } else {
-                print(Part(records.begin(), records.begin() + n), answer->out, answer->envs);
+                print(Part(records.begin(), records.begin() + upToEnd), answer->out,
+                      answer->envs);
               }
               send(answer->take());
-              if (n < records.size() || (n > 0 && !comesAfter(rest, end.place, places[n - 1])))
-                throw ReachedEnd();
+              const bool endSent =
+                  upToEnd > 0 && !comesAfter(rest, end.place, places[upToEnd - 1]);
+              if (upToEnd < records.size() || endSent) throw ReachedEnd();
             });
           } catch (const ReachedEnd&) {
           }
@@ -265,11 +262,11 @@ void apiEventHours(const httplib::Request& req, httplib::Response& res) {
   if (query.from > query.to) throw UsageError("from: after to");
   if (query.to - query.from >= kMostHours * 3600)
     throw UsageError("from: a count spans at most " + std::to_string(kMostHours) + " hours");
-  // The listing's own rights, asked for no record.
+  // The listing's rights, which only the plug-in knows: asked of the listing, for no record.
   EventsQuery rights = query;
   rights.limit = 0;
-  listEvents(rights, startOf(rights), 1, [](const std::vector<JRX::JRXEvent>&,
-                                           const std::vector<JRX::JRXListingPlace>&) {});
+  size_t none = 0;
+  endOf(rights, startOf(rights), none);
   const HourCounts counts = countEventsByHour(query, kHourRows);
   nlohmann::ordered_json body;
   body["from"] = query.from;

@@ -28,7 +28,7 @@ ASComparison linkCondition(events_log_env& link, const EventFilter& f,
 }
 
 // The matching events joined to their environment: the conditions both selections share,
-// and each fetched row made a record.
+// and each fetched row made a record and its place. Without records, only places are read.
 struct EventRows {
   env_log env;
   events_log ev;
@@ -37,11 +37,13 @@ struct EventRows {
   ASComparison cond;
 
   EventRows(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
-            bool keys)
+            bool records, bool keys)
       : c(session) {
-    c.Project() << env->eid << ev->time << ev->category << ev->type << ev->sid << ev->info_bin
-                << ev->guid << ev->code << link->env_id;
-    if (f.withData) c.Project() << ev->data;
+    c.Project() << ev->time;
+    if (records)
+      c.Project() << env->eid << ev->category << ev->type << ev->sid << ev->info_bin << ev->guid
+                  << ev->code << link->env_id;
+    if (records && f.withData) c.Project() << ev->data;
     if (keys) c.Project() << ev->event_id;
     cond = ev->event_id == link->event_id && link->env_id == env->id;
     cond = cond && linkCondition(link, f, envIds);
@@ -50,36 +52,42 @@ struct EventRows {
     if (!f.type.empty()) cond = cond && ev->type == f.type;
   }
 
-  void append(const EventFilter& f, std::vector<JRXEvent>& rows,
+  void append(const EventFilter& f, std::vector<JRXEvent>* rows,
               std::vector<JRXListingPlace>* places) {
-    rows.push_back(JRXEvent("agent"));
-    JRXEvent& e = rows.back();
-    e.eid = JRXEID(rdbmsGuidToGuid(env.eid.Guid()));
-    e.guid.fromString(ev.guid.Str().c_str());
-    e.time = logdb::sqlToTime(ev.time);
-    e.category = ev.category.Str().str();
-    e.type = ev.type.Str().str();
-    e.code = static_cast<int>(ev.code.Int());
-    e.sid = sqlToSid(ev.sid.Str());
-    logdb::getInfoFromBinary(ev.info_bin.voidptr(), ev.info_bin.size(), e.info);
-    // Without the default parser an unknown payload type stays unread instead of guessed.
-    if (f.withData) logdb::getEventDataFromBinary(ev.data.voidptr(), ev.data.size(), e.data);
+    if (rows) {
+      rows->push_back(JRXEvent("agent"));
+      JRXEvent& e = rows->back();
+      e.eid = JRXEID(rdbmsGuidToGuid(env.eid.Guid()));
+      e.guid.fromString(ev.guid.Str().c_str());
+      e.time = logdb::sqlToTime(ev.time);
+      e.category = ev.category.Str().str();
+      e.type = ev.type.Str().str();
+      e.code = static_cast<int>(ev.code.Int());
+      e.sid = sqlToSid(ev.sid.Str());
+      logdb::getInfoFromBinary(ev.info_bin.voidptr(), ev.info_bin.size(), e.info);
+      // Without the default parser an unknown payload type stays unread instead of guessed.
+      if (f.withData) logdb::getEventDataFromBinary(ev.data.voidptr(), ev.data.size(), e.data);
+    }
     if (places) {
       JRXListingPlace place;
-      place.time = static_cast<long>(e.time);
+      place.time = static_cast<long>(logdb::sqlToTime(ev.time));
       place.id = ev.event_id.Int();
       places->push_back(place);
     }
   }
 };
 
-// Appends to `rows` the newest matching events of the step, until `rows` holds `limit`
-// elements.
+// How many events a selection has listed: its records, or without them its places.
+size_t listed(const std::vector<JRXEvent>* out, const std::vector<JRXListingPlace>* places) {
+  return out ? out->size() : places->size();
+}
+
+// Appends to `rows` the newest matching events of the step, until `limit` are listed.
 void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>& envIds,
                 const char* walkIndex, const logdb::TimeStep& step, size_t limit,
-                std::vector<JRXEvent>& rows, std::vector<JRXListingPlace>* places) {
-  const size_t want = limit - rows.size();
-  EventRows r(session, f, envIds, places != nullptr);
+                std::vector<JRXEvent>* rows, std::vector<JRXListingPlace>* places) {
+  const size_t want = limit - listed(rows, places);
+  EventRows r(session, f, envIds, rows != nullptr, places != nullptr);
   events_log& ev = r.ev;
   ASComparison cond = r.cond && step.on(ev->time);
   if (f.after) {
@@ -97,7 +105,7 @@ void selectStep(ASSession* session, const EventFilter& f, const std::vector<int>
   } else {
     c.JoinOrder({&r.link, &ev, &r.env}).UseIndex(r.link, "events_log_env_role");
   }
-  while (rows.size() < limit && c.Fetch()) r.append(f, rows, places);
+  while (listed(rows, places) < limit && c.Fetch()) r.append(f, rows, places);
 }
 
 // The index a walk goes along, and the equality that leads it (none for the time index).
@@ -151,7 +159,7 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
     if (envIds.empty()) return;  // never linked to anything
   }
   const size_t limit = f.recordsLimit;
-  if (out->size() >= limit) return;
+  if (listed(out, places) >= limit) return;
 
   // Every source link of the whole log is no shortcut: without an environment, events are
   // found by their source along the time index only.
@@ -166,8 +174,8 @@ void selectEvents(JRXRdbmsTran& tran, const EventFilter& f, std::vector<JRXEvent
   const EventWalk walk = chooseWalk(session, f, range, limit);
   logdb::TimeSteps steps(linksReach, depthAlong(session, f, walk), true, range, limit);
   logdb::TimeStep step;
-  while (out->size() < limit && steps.next(step))
-    selectStep(session, f, envIds, walk.index, step, limit, *out, places);
+  while (listed(out, places) < limit && steps.next(step))
+    selectStep(session, f, envIds, walk.index, step, limit, out, places);
 }
 
 void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& f,
@@ -190,7 +198,7 @@ void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& f,
     envIds = logdb::envIdsOf(session, f.eid);
     if (envIds.empty()) return;
   }
-  EventRows r(session, f, envIds, true);
+  EventRows r(session, f, envIds, true, true);
   events_log& ev = r.ev;
   logdb::TimeStep within;
   within.range = f.range;
@@ -199,7 +207,7 @@ void selectStoredEvents(JRXRdbmsTran& tran, const EventFilter& f,
   r.c.Order(ASOrder(ev->event_id));
   // The few events of the key range by their key, each one's links probed.
   r.c.JoinOrder({&ev, &r.link, &r.env}).UseIndex(r.link, "events_log_env_link");
-  while (r.c.Fetch()) r.append(f, *out, places);
+  while (r.c.Fetch()) r.append(f, out, places);
 }
 
 void newestEventKeys(JRXRdbmsTran& tran, unsigned int count, std::vector<long long>& keys) {

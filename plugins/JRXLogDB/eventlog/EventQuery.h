@@ -24,7 +24,8 @@ struct EventFilter {
 };
 
 // Appends the newest matching events to `out` until it holds recordsLimit elements, and
-// their places to `places` when not null.
+// their places to `places` when not null; without `out`, the places alone until `places`
+// holds recordsLimit.
 void selectEvents(JRXRdbmsTran& tran, const EventFilter& filter, std::vector<JRXEvent>* out,
                   std::vector<JRXListingPlace>* places = nullptr);
 

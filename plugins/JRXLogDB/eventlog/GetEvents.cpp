@@ -58,6 +58,8 @@ int JRXEventLogLocal::getEventsAfter(std::vector<JRXEvent>* out,
                                 logdb::timeRangeWithin(bounds.from, bounds.to));
   filter.recordsLimit = getRecordsLimit(limit, kMaxEvents);
   filter.after = after;
+  std::vector<JRXListingPlace> unasked;
+  if (!out && !places) places = &unasked;
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
     selectEvents(tran, filter, out, places);
@@ -65,6 +67,7 @@ int JRXEventLogLocal::getEventsAfter(std::vector<JRXEvent>* out,
     onRdbmsError(e);
     return JRXRequestLocal::endCommand(JRXRequestErrorData(kDatabaseFailure, e.Text().str()));
   }
+  if (!out) return JRXRequestLocal::endCommand(JRXRequestErrorData(0, ""));
   return endCommandWithAnswer(newJRXWriterData(*out, 1612), JRXRequestErrorData(0, ""));
 }
 

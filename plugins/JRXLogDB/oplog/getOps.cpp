@@ -50,18 +50,28 @@ void asReported(logdb::LogOp& op) {
 
 // Appends the operation's progress rows (or the bare operation when it has none) and
 // returns how many records were appended; stops once `room` records were appended. `after`:
-// the place the listing goes on from, when it is this operation's.
+// the place the listing goes on from, when it is this operation's. Without `result`, only
+// the places are appended, and no report is read beyond its key.
 unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, long opTime, bool firstOnly,
                             const JRXListingPlace* after, unsigned int room,
-                            std::vector<JRXRequestProgressData>& result,
+                            std::vector<JRXRequestProgressData>* result,
                             std::vector<JRXListingPlace>* places) {
   if (after && after->report == JRXListingPlace::kWholeOperation) return 0;
   JRXListingPlace place;
   place.time = opTime;
   place.id = op.op_id;
+  place.report = JRXListingPlace::kWholeOperation;
+  if (!result && firstOnly && !after) {
+    // Listed once whether it has reports or not: its reports need not be looked at.
+    places->push_back(place);
+    return 1;
+  }
   op_log_data data;
   ASCursor cursor(*tran);
-  logdb::selectAll(cursor.Project(), data);
+  if (result)
+    logdb::selectAll(cursor.Project(), data);
+  else
+    cursor.Project() << data->data_id;
   ASComparison cond = data->op_id == op.op_id;
   if (after) cond = cond && data->data_id > after->report;
   cursor.Set(cond);
@@ -70,17 +80,19 @@ unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, long opTime, b
 
   unsigned int appended = 0;
   while (cursor.Fetch()) {
-    op.progress = static_cast<int>(data.progress.Int());
-    op.time = logdb::sqlToTime(data.time);
-    if (!firstOnly) op.status = static_cast<int>(data.status.Int());
-    logdb::getInfoFromString(logdb::blobText(data.info).c_str(), op.info);
-    result.push_back(static_cast<const JRXRequestProgressData&>(op));
-    place.report = firstOnly ? JRXListingPlace::kWholeOperation : static_cast<long long>(data.data_id.Int());
+    if (result) {
+      op.progress = static_cast<int>(data.progress.Int());
+      op.time = logdb::sqlToTime(data.time);
+      if (!firstOnly) op.status = static_cast<int>(data.status.Int());
+      logdb::getInfoFromString(logdb::blobText(data.info).c_str(), op.info);
+      result->push_back(static_cast<const JRXRequestProgressData&>(op));
+    }
+    if (!firstOnly) place.report = static_cast<long long>(data.data_id.Int());
     if (places) places->push_back(place);
     if (++appended >= room) break;
   }
   if (appended == 0 && !after) {
-    result.push_back(static_cast<const JRXRequestProgressData&>(op));
+    if (result) result->push_back(static_cast<const JRXRequestProgressData&>(op));
     place.report = JRXListingPlace::kWholeOperation;
     if (places) places->push_back(place);
     appended = 1;
@@ -90,9 +102,10 @@ unsigned int appendProgress(JRXRdbmsTran& tran, logdb::LogOp& op, long opTime, b
 
 // The records of the filter's operations, up to `recordsLimit`; false when one of them may
 // not be seen (the whole listing is refused then).
-// `places`: also each record's place, for readers that go on from it or copy the log.
+// `places`: also each record's place, for readers that go on from it or copy the log; without
+// `result`, the places alone.
 bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
-             unsigned int recordsLimit, std::vector<JRXRequestProgressData>& result,
+             unsigned int recordsLimit, std::vector<JRXRequestProgressData>* result,
              std::vector<JRXListingPlace>* places) {
   OpSelection selection(*tran, filter);
   unsigned int count = 0;
@@ -109,7 +122,7 @@ bool listOps(JRXRdbmsTran& tran, const OpFilter& filter, bool firstOnly,
       case KEEP:
         break;
     }
-    if (places) asReported(*op);
+    if (result && places) asReported(*op);
     const JRXListingPlace* after =
         filter.after && filter.after->id == op->op_id ? filter.after : nullptr;
     count += appendProgress(tran, *op, opTime, firstOnly, after, recordsLimit - count, result,
@@ -135,10 +148,13 @@ OpFilter filterOf(const JRXEID& eid, const std::string& opName, const std::strin
 int answerListing(JRXOpLogLocal& log, const OpFilter& filter, bool firstOnly,
                   unsigned int recordsLimit, std::vector<JRXRequestProgressData>* result,
                   std::vector<JRXListingPlace>* places) {
+  std::vector<JRXListingPlace> unasked;
+  if (!result && !places) places = &unasked;
   try {
     JRXRdbmsTran tran(AS_TRAN_READ);
-    if (!listOps(tran, filter, firstOnly, recordsLimit, *result, places))
+    if (!listOps(tran, filter, firstOnly, recordsLimit, result, places))
       return log.endCommand(JRXRequestErrorData(kRightRefused, ""));
+    if (!result) return log.endCommand(JRXRequestErrorData(0, ""));
     return log.endCommandWithAnswer(newJRXWriterData(*result, 1175), JRXRequestErrorData(0, ""));
   } catch (const AException& e) {
     onRdbmsError(e);
