@@ -355,11 +355,19 @@ ASCursor::ASCursor(ASSession* session) : session_(session) {
   if (!session) throw AException("a cursor needs a session");
 }
 
+ASCursor::ASCursor() : session_(nullptr), kept_(new ASKeptShape) {}
+
 ASCursor::~ASCursor() { releaseState(state_.release()); }
 
 void ASCursor::Close() {
   releaseState(state_.release());
   readOne_ = false;
+}
+
+ASCursor& ASCursor::Reopen(ASSession* session) {
+  Close();
+  session_ = session;
+  return *this;
 }
 
 ASCursor& ASCursor::PageRows(unsigned long long rows) {
@@ -375,6 +383,7 @@ struct Reading {
   ASSession& session;
   unsigned long long pageRows;
   ASCursorState& s;
+  ASKeptShape* kept;
 };
 
 // The way a cursor reads, decided by its first Fetch() (see the top of this file).
@@ -395,13 +404,14 @@ void start(Reading& r) {
 // The one statement of a cursor that is not paged, prepared once for its shape: the text is
 // written on the first meeting only, and so is the plan of its order (in a state of its own,
 // which the cursor need not have).
-ASPrepared& wholeStatement(const ASFilter& f, ASSession& session, bool limit,
-                           unsigned long long count) {
-  ASShapeKey& k = ASSessionAccess::Key(session);
-  ASKeySelect(f, k);
-  k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
-  k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
-  return ASSessionAccess::Statement(session, [&](ASSqlWriter& w) {
+ASFound wholeStatement(const ASFilter& f, ASSession& session, ASKeptShape* kept, bool limit,
+                       unsigned long long count) {
+  auto key = [&](ASShapeKey& k) {
+    ASKeySelect(f, k);
+    k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
+    k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
+  };
+  return ASSessionAccess::Shape(session, kept, key, [&](ASSqlWriter& w) {
     ASCursorState s;
     analyze(f, s);
     planSingle(f, session, s);
@@ -416,8 +426,8 @@ ASPrepared& wholeStatement(const ASFilter& f, ASSession& session, bool limit,
 }
 
 // A select of one row reads it straight into the value members. True: there was a row.
-bool fetchDirect(const ASFilter& f, ASSession& session) {
-  ASPrepared& p = wholeStatement(f, session, true, 1);
+bool fetchDirect(const ASFilter& f, ASSession& session, ASKeptShape* kept) {
+  const ASFound p = wholeStatement(f, session, kept, true, 1);
   const auto& proj = f.Projection().Attributes();
   ASValue* members[kDirectColumns];
   for (size_t i = 0; i < proj.size(); ++i) {
@@ -437,7 +447,7 @@ void fetchWhole(Reading& r) {
   const ASFilter& f = r.f;
   ASCursorState& s = r.s;
   const unsigned long long count = s.probe ? r.pageRows + 1 : f.LimitCount();
-  ASPrepared& p = wholeStatement(f, r.session, f.HasLimit() || s.probe, count);
+  const ASFound p = wholeStatement(f, r.session, r.kept, f.HasLimit() || s.probe, count);
   ASSessionAccess::Run(r.session, p, count, f.LimitOffset(), nullptr, &s.rows);
   if (s.probe && s.rows.size() > r.pageRows) {
     s.rows.clear();
@@ -520,19 +530,20 @@ bool fetchPage(Reading& r) {
 }  // namespace
 
 int ASCursor::Fetch() {
+  if (!session_) throw AException("a cursor needs a session");
   // A select of one row needs no state: its row goes straight into the value members.
   if (!state_ && hasLimit_ && limit_ == 1 && proj_.Attributes().size() <= kDirectColumns) {
     if (readOne_) return 0;
     readOne_ = true;
-    return fetchDirect(*this, *session_) ? 1 : 0;
+    return fetchDirect(*this, *session_, kept_.get()) ? 1 : 0;
   }
   if (!state_) {
     state_.reset(acquireState());
-    Reading r{*this, *session_, pageRows_, *state_};
+    Reading r{*this, *session_, pageRows_, *state_, kept_.get()};
     start(r);
   }
   ASCursorState& s = *state_;
-  Reading r{*this, *session_, pageRows_, s};
+  Reading r{*this, *session_, pageRows_, s, kept_.get()};
   while (s.next >= s.rows.size()) {
     if (s.exhausted) return 0;
     s.rows.clear();

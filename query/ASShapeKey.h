@@ -159,6 +159,15 @@ inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
       k.Bind(s);
       break;
     }
+    case ASTerm::Bound: {
+      k.Tag(ASKeyTag::Value);  // the same text as a value's
+      ASBindSlot s;
+      s.how = ASBindSlot::Member;
+      s.type = type;
+      s.member = t.bound;
+      k.Bind(s);
+      break;
+    }
     case ASTerm::Subselect:
       k.Tag(ASKeyTag::Subselect);
       k.Fragment(*t.sql);

@@ -32,6 +32,7 @@ JRX_PUBLIC_BEGIN
 
 class ASSession;
 struct ASCursorState;
+struct ASKeptShape;
 
 // The columns a select reads, in order; a fetched row goes into their value members.
 class ASProjection {
@@ -130,12 +131,19 @@ class ASFilter {
 class ASCursor : public ASFilter {
  public:
   explicit ASCursor(ASSession* session);  // REQUIRES: `session` outlives the cursor
+  // A kept cursor: made once (one a thread keeps, say) and run again and again, on the
+  // session Reopen() gives it, unchanged but for the values of its ASBound() operands. Its
+  // statement is looked up by its shape on a session's first run only.
+  // REQUIRES: after the first run, nothing of the select changes but those values.
+  ASCursor();
   ~ASCursor() override;
   ASCursor(const ASCursor&) = delete;
   ASCursor& operator=(const ASCursor&) = delete;
   // Non-zero while a row was fetched into the projected value members; 0 at the end.
   int Fetch();
   void Close();  // a later Fetch() runs the select again
+  // Close(), and the next Fetch() runs on `session`. REQUIRES: `session` outlives the run.
+  ASCursor& Reopen(ASSession* session);
   // Rows read per statement when a long result is fetched in pages (default 500).
   ASCursor& PageRows(unsigned long long rows);
 
@@ -144,21 +152,27 @@ class ASCursor : public ASFilter {
   unsigned long long pageRows_ = 500;
   std::unique_ptr<ASCursorState> state_;
   bool readOne_ = false;  // the row of a one-row select was read
+  std::unique_ptr<ASKeptShape> kept_;  // a kept cursor's
 };
 
 // UPDATE of one table object's table. REQUIRES: the setters name columns of `domain`.
 class ASUpdater {
  public:
-  explicit ASUpdater(ASDomain& domain) : domain_(&domain) {}
+  explicit ASUpdater(ASDomain& domain);
+  ~ASUpdater();
   ASUpdater& operator<<(const ASSetter& s) { setters_.push_back(s); return *this; }
   ASUpdater& operator<<(ASSetter&& s) { setters_.push_back(std::move(s)); return *this; }
   ASUpdater& Where(const ASComparison& c) { cond_ = c; return *this; }
+  // Kept for further runs, as a kept cursor (see ASCursor()): executed again and again,
+  // unchanged but for the values of its ASBound() operands.
+  ASUpdater& Keep();
   long long Execute(ASSession* session);  // rows changed
 
  private:
   ASDomain* domain_;
   boost::container::small_vector<ASSetter, 4> setters_;
   ASComparison cond_;
+  std::unique_ptr<ASKeptShape> kept_;
 };
 
 // DELETE from one table object's table.
