@@ -97,5 +97,5 @@ long long ASDeleter::Execute(ASSession* session) {
     w << ASKeySql(ASKeyTag::Delete) << domain_->TableName();
     where(cond_, w);
   });
-  return ASSessionAccess::Run(*session, p, 0, 0, nullptr, nullptr);
+  return ASSessionAccess::Run(*session, ASFound{p, k.Slots()}, 0, 0, nullptr, nullptr);
 }

@@ -230,12 +230,6 @@ void ASSessionAccess::Keep(ASSession& s, ASKeptShape& kept, ASPrepared& p) {
   kept.slots = st.key.Slots();
 }
 
-long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,
-                               unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
-                               ASRowTarget* target) {
-  return Run(s, ASFound{p, s.statements_->key.Slots()}, count, offset, limits, rows, target);
-}
-
 long long ASSessionAccess::Run(ASSession& s, const ASFound& f, unsigned long long count,
                                unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
                                ASRowTarget* target) {
@@ -320,7 +314,7 @@ void ASSession::Insert(ASDomain& domain) {
     w << ")";
   });
   ASRowLimits limits(domain);
-  ASSessionAccess::Run(*this, p, 0, 0, &limits, nullptr);
+  ASSessionAccess::Run(*this, ASFound{p, k.Slots()}, 0, 0, &limits, nullptr);
 }
 
 bool ASSession::InsertNew(ASDomain& domain) {

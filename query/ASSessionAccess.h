@@ -107,13 +107,9 @@ struct ASSessionAccess {
     if (kept) Keep(s, *kept, p);
     return {p, k.Slots()};
   }
-  // Runs `p` with the values of Key(s)'s slots (and a select's LIMIT `count` and OFFSET
-  // `offset`), counting the values of limited slots against `limits` before it runs.
+  // Runs `f`'s statement with the values of its slots (and a select's LIMIT `count` and
+  // OFFSET `offset`), counting the values of limited slots against `limits` before it runs.
   // With a `target`, the statement reads at most one row, into its members.
-  static long long Run(ASSession& s, ASPrepared& p, unsigned long long count,
-                       unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
-                       ASRowTarget* target = nullptr);
-  // The same with the values of `f`'s slots.
   static long long Run(ASSession& s, const ASFound& f, unsigned long long count,
                        unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
                        ASRowTarget* target = nullptr);
