@@ -352,7 +352,7 @@ void ASDriverStatement::GetInto(size_t column, ASValue& v) const {
 }
 
 ASCursor::ASCursor(ASSession* session) : session_(session) {
-  if (!session) throw AException("a cursor needs a session");
+  if (!session) NoSession();
 }
 
 ASCursor::ASCursor() : session_(nullptr), kept_(new ASKeptShape) {}
@@ -383,7 +383,6 @@ struct Reading {
   ASSession& session;
   unsigned long long pageRows;
   ASCursorState& s;
-  ASKeptShape* kept;
 };
 
 // The way a cursor reads, decided by its first Fetch() (see the top of this file).
@@ -443,11 +442,11 @@ bool fetchDirect(const ASFilter& f, ASSession& session, ASKeptShape* kept) {
 
 // The whole result in one statement. A probe that finds more than a page turns the cursor
 // to reading in pages from the start.
-void fetchWhole(Reading& r) {
+void fetchWhole(Reading& r, ASKeptShape* kept) {
   const ASFilter& f = r.f;
   ASCursorState& s = r.s;
   const unsigned long long count = s.probe ? r.pageRows + 1 : f.LimitCount();
-  const ASFound p = wholeStatement(f, r.session, r.kept, f.HasLimit() || s.probe, count);
+  const ASFound p = wholeStatement(f, r.session, kept, f.HasLimit() || s.probe, count);
   ASSessionAccess::Run(r.session, p, count, f.LimitOffset(), nullptr, &s.rows);
   if (s.probe && s.rows.size() > r.pageRows) {
     s.rows.clear();
@@ -529,8 +528,10 @@ bool fetchPage(Reading& r) {
 
 }  // namespace
 
+void ASCursor::NoSession() { throw AException("a cursor needs a session"); }
+
 int ASCursor::Fetch() {
-  if (!session_) throw AException("a cursor needs a session");
+  if (!session_) NoSession();
   // A select of one row needs no state: its row goes straight into the value members.
   if (!state_ && hasLimit_ && limit_ == 1 && proj_.Attributes().size() <= kDirectColumns) {
     if (readOne_) return 0;
@@ -539,11 +540,11 @@ int ASCursor::Fetch() {
   }
   if (!state_) {
     state_.reset(acquireState());
-    Reading r{*this, *session_, pageRows_, *state_, kept_.get()};
+    Reading r{*this, *session_, pageRows_, *state_};
     start(r);
   }
   ASCursorState& s = *state_;
-  Reading r{*this, *session_, pageRows_, s, kept_.get()};
+  Reading r{*this, *session_, pageRows_, s};
   while (s.next >= s.rows.size()) {
     if (s.exhausted) return 0;
     s.rows.clear();
@@ -551,7 +552,7 @@ int ASCursor::Fetch() {
     if (s.paged) {
       if (!fetchPage(r)) return 0;
     } else {
-      fetchWhole(r);
+      fetchWhole(r, kept_.get());
     }
   }
 

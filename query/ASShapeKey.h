@@ -150,20 +150,13 @@ inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
       k.Tag(ASKeyTag::Column);
       k.Column(*t.domain, t.column);
       break;
-    case ASTerm::Value: {
+    case ASTerm::Value:
+    case ASTerm::Bound: {  // the same text
       k.Tag(ASKeyTag::Value);
       ASBindSlot s;
-      s.how = ASBindSlot::Coerced;
+      s.how = t.bound ? ASBindSlot::Member : ASBindSlot::Coerced;
       s.type = type;
       s.value = &t.value;
-      k.Bind(s);
-      break;
-    }
-    case ASTerm::Bound: {
-      k.Tag(ASKeyTag::Value);  // the same text as a value's
-      ASBindSlot s;
-      s.how = ASBindSlot::Member;
-      s.type = type;
       s.member = t.bound;
       k.Bind(s);
       break;

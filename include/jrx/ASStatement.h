@@ -148,6 +148,7 @@ class ASCursor : public ASFilter {
   ASCursor& PageRows(unsigned long long rows);
 
  private:
+  [[noreturn]] static void NoSession();
   ASSession* session_;
   unsigned long long pageRows_ = 500;
   std::unique_ptr<ASCursorState> state_;
