@@ -410,7 +410,7 @@ ASFound wholeStatement(const ASFilter& f, ASSession& session, ASKeptShape* kept,
     k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
     k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
   };
-  return ASSessionAccess::Shape(session, kept, key, [&](ASSqlWriter& w) {
+  return ASSessionAccess::Shape(session, kept, f.Version(), key, [&](ASSqlWriter& w) {
     ASCursorState s;
     analyze(f, s);
     planSingle(f, session, s);

@@ -48,9 +48,9 @@ long long ASUpdater::Execute(ASSession* session) {
       if (t.kind == ASTerm::Value || t.kind == ASTerm::Bound) {
         k.Tag(ASKeyTag::Value);
         ASBindSlot slot;
-        slot.how = t.kind == ASTerm::Value ? ASBindSlot::Assigned : ASBindSlot::Member;
+        slot.how = t.bound ? ASBindSlot::Member : ASBindSlot::Assigned;
         slot.type = a->Type();
-        if (t.kind == ASTerm::Value) slot.value = &t.value;
+        slot.value = &t.value;
         slot.member = t.bound;
         slot.limited = a;
         k.Bind(slot);
@@ -60,7 +60,7 @@ long long ASUpdater::Execute(ASSession* session) {
     }
     keyWhere(cond_, k);
   };
-  ASFound found = ASSessionAccess::Shape(*session, kept_.get(), key, [&](ASSqlWriter& w) {
+  auto write = [&](ASSqlWriter& w) {
     w.bare = domain_;
     w << ASKeySql(ASKeyTag::Update) << domain_->TableName() << " SET ";
     for (size_t i = 0; i < setters_.size(); ++i) {
@@ -81,7 +81,8 @@ long long ASUpdater::Execute(ASSession* session) {
       }
     }
     where(cond_, w);
-  });
+  };
+  ASFound found = ASSessionAccess::Shape(*session, kept_.get(), version_, key, write);
   ASRowLimits limits(*domain_);
   return ASSessionAccess::Run(*session, found, 0, 0, &limits, nullptr);
 }

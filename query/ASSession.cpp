@@ -215,17 +215,20 @@ void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWrite
                      "different columns?): " + p.sql + " / " + again.sql);
 }
 
-ASPrepared* ASSessionAccess::StillKept(ASSession& s, const ASKeptShape& kept) {
+ASPrepared* ASSessionAccess::StillKept(ASSession& s, const ASKeptShape& kept, unsigned version) {
   Connection(s);
   const ASSession::Statements& st = *s.statements_;
-  return kept.epoch == st.epoch && !st.checkShapes ? kept.prepared : nullptr;
+  const bool same = kept.epoch == st.epoch && kept.version == version;
+  return same && !st.checkShapes ? kept.prepared : nullptr;
 }
 
-void ASSessionAccess::Keep(ASSession& s, ASKeptShape& kept, ASPrepared& p) {
+void ASSessionAccess::Keep(ASSession& s, ASKeptShape& kept, unsigned version, ASPrepared& p) {
   const ASSession::Statements& st = *s.statements_;
-  if (kept.epoch == st.epoch && kept.prepared != &p)
-    throw AException("a kept statement changed its shape after its first run: " + p.sql);
+  if (kept.epoch == st.epoch && kept.version == version && kept.prepared != &p)
+    throw AException("a kept statement changed its shape without a call that changes it: " +
+                     p.sql);
   kept.epoch = st.epoch;
+  kept.version = version;
   kept.prepared = &p;
   kept.slots = st.key.Slots();
 }

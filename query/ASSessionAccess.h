@@ -56,11 +56,13 @@ struct ASPrepared {
   std::vector<Param> params;
 };
 
-// What a kept statement (one its caller runs again and again, unchanged but for its bound
-// values) remembers of its shape: the statement found for it, on which session's table of
-// shapes as it was then, and the sources of its values, which stay where they were.
+// What a kept statement (one its caller runs again and again with its bound values)
+// remembers of its shape: the statement found for it, on which session's table of shapes as
+// it was then, for which version of the statement, and the sources of its values, which
+// stay where they were while the statement is not changed.
 struct ASKeptShape {
   unsigned long long epoch = 0;  // of the table of shapes; 0: none yet
+  unsigned version = 0;          // ASFilter::Version()
   ASPrepared* prepared = nullptr;
   std::vector<ASBindSlot> slots;
 };
@@ -93,18 +95,19 @@ struct ASSessionAccess {
     return Remember(s, w);
   }
   // The statement of a shape: as Statement() with the key `key` writes into Key(s), except
-  // that a kept statement (`kept` not null) looks its shape up on a session's first run only
-  // and then skips writing the key while the session's table of shapes stays as it was.
-  // Where shapes are checked, every run goes the whole way, and a kept statement whose shape
-  // changed throws.
+  // that a kept statement (`kept` not null) of version `version` looks its shape up on a
+  // session's first run only and then skips writing the key while neither the statement nor
+  // the session's table of shapes changed. Where shapes are checked, every run goes the
+  // whole way, and a kept statement whose shape changed without a new version throws.
   template <class WriteKey, class Write>
-  static ASFound Shape(ASSession& s, ASKeptShape* kept, WriteKey&& key, Write&& write) {
+  static ASFound Shape(ASSession& s, ASKeptShape* kept, unsigned version, WriteKey&& key,
+                       Write&& write) {
     if (kept)
-      if (ASPrepared* p = StillKept(s, *kept)) return {*p, kept->slots};
+      if (ASPrepared* p = StillKept(s, *kept, version)) return {*p, kept->slots};
     ASShapeKey& k = Key(s);
     key(k);
     ASPrepared& p = Statement(s, write);
-    if (kept) Keep(s, *kept, p);
+    if (kept) Keep(s, *kept, version, p);
     return {p, k.Slots()};
   }
   // Runs `f`'s statement with the values of its slots (and a select's LIMIT `count` and
@@ -130,9 +133,10 @@ struct ASSessionAccess {
  private:
   static ASPrepared* Find(ASSession& s, bool& check);
   // The statement `kept` found on this session, while its table of shapes is as it was then
-  // (and shapes are not checked); the connection is made ready first, as by Key().
-  static ASPrepared* StillKept(ASSession& s, const ASKeptShape& kept);
-  static void Keep(ASSession& s, ASKeptShape& kept, ASPrepared& p);
+  // and the statement is of the same version (and shapes are not checked); the connection
+  // is made ready first, as by Key().
+  static ASPrepared* StillKept(ASSession& s, const ASKeptShape& kept, unsigned version);
+  static void Keep(ASSession& s, ASKeptShape& kept, unsigned version, ASPrepared& p);
   static ASPrepared& Remember(ASSession& s, const ASSqlWriter& w);
   static void Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w);
 };
