@@ -18,6 +18,9 @@ void sqlTerm(const ASTerm& t, ASType type, ASSqlWriter& w) {
     case ASTerm::Value:
       w.Value(ASCoerce(t.value, type), &t.value);
       break;
+    case ASTerm::Bound:
+      w.Value(ASBindOf(*t.bound, type), t.bound);
+      break;
     case ASTerm::Subselect:
       w << "(";
       w.Embed(*t.sql);

@@ -148,6 +148,13 @@ ASOperand::ASOperand(const Guid& v) {
 }
 ASOperand::ASOperand(const ASValue& v) { term.value = ASBindOf(v, v.Type()); }
 
+ASOperand ASBound(const ASValue& v) {
+  ASOperand o(0LL);
+  o.term.kind = ASTerm::Bound;
+  o.term.bound = &v;
+  return o;
+}
+
 ASOrder::ASOrder(const ASAttribute& a, bool descending) : attr_(&a), desc_(descending) {}
 
 ASAttribute::ASAttribute(const Str& subselect) : sub_(std::make_shared<const Str>(subselect)) {}

@@ -352,14 +352,22 @@ void ASDriverStatement::GetInto(size_t column, ASValue& v) const {
 }
 
 ASCursor::ASCursor(ASSession* session) : session_(session) {
-  if (!session) throw AException("a cursor needs a session");
+  if (!session) NoSession();
 }
+
+ASCursor::ASCursor() : session_(nullptr), kept_(new ASKeptShape) {}
 
 ASCursor::~ASCursor() { releaseState(state_.release()); }
 
 void ASCursor::Close() {
   releaseState(state_.release());
   readOne_ = false;
+}
+
+ASCursor& ASCursor::Reopen(ASSession* session) {
+  Close();
+  session_ = session;
+  return *this;
 }
 
 ASCursor& ASCursor::PageRows(unsigned long long rows) {
@@ -395,13 +403,14 @@ void start(Reading& r) {
 // The one statement of a cursor that is not paged, prepared once for its shape: the text is
 // written on the first meeting only, and so is the plan of its order (in a state of its own,
 // which the cursor need not have).
-ASPrepared& wholeStatement(const ASFilter& f, ASSession& session, bool limit,
-                           unsigned long long count) {
-  ASShapeKey& k = ASSessionAccess::Key(session);
-  ASKeySelect(f, k);
-  k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
-  k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
-  return ASSessionAccess::Statement(session, [&](ASSqlWriter& w) {
+ASFound wholeStatement(const ASFilter& f, ASSession& session, ASKeptShape* kept, bool limit,
+                       unsigned long long count) {
+  auto key = [&](ASShapeKey& k) {
+    ASKeySelect(f, k);
+    k.Tag(limit ? ASKeyTag::Limit : ASKeyTag::None);
+    k.Tag(limit && f.LimitOffset() ? ASKeyTag::Offset : ASKeyTag::None);
+  };
+  return ASSessionAccess::Shape(session, kept, f.Version(), key, [&](ASSqlWriter& w) {
     ASCursorState s;
     analyze(f, s);
     planSingle(f, session, s);
@@ -416,8 +425,8 @@ ASPrepared& wholeStatement(const ASFilter& f, ASSession& session, bool limit,
 }
 
 // A select of one row reads it straight into the value members. True: there was a row.
-bool fetchDirect(const ASFilter& f, ASSession& session) {
-  ASPrepared& p = wholeStatement(f, session, true, 1);
+bool fetchDirect(const ASFilter& f, ASSession& session, ASKeptShape* kept) {
+  const ASFound p = wholeStatement(f, session, kept, true, 1);
   const auto& proj = f.Projection().Attributes();
   ASValue* members[kDirectColumns];
   for (size_t i = 0; i < proj.size(); ++i) {
@@ -433,11 +442,11 @@ bool fetchDirect(const ASFilter& f, ASSession& session) {
 
 // The whole result in one statement. A probe that finds more than a page turns the cursor
 // to reading in pages from the start.
-void fetchWhole(Reading& r) {
+void fetchWhole(Reading& r, ASKeptShape* kept) {
   const ASFilter& f = r.f;
   ASCursorState& s = r.s;
   const unsigned long long count = s.probe ? r.pageRows + 1 : f.LimitCount();
-  ASPrepared& p = wholeStatement(f, r.session, f.HasLimit() || s.probe, count);
+  const ASFound p = wholeStatement(f, r.session, kept, f.HasLimit() || s.probe, count);
   ASSessionAccess::Run(r.session, p, count, f.LimitOffset(), nullptr, &s.rows);
   if (s.probe && s.rows.size() > r.pageRows) {
     s.rows.clear();
@@ -519,12 +528,15 @@ bool fetchPage(Reading& r) {
 
 }  // namespace
 
+void ASCursor::NoSession() { throw AException("a cursor needs a session"); }
+
 int ASCursor::Fetch() {
+  if (!session_) NoSession();
   // A select of one row needs no state: its row goes straight into the value members.
   if (!state_ && hasLimit_ && limit_ == 1 && proj_.Attributes().size() <= kDirectColumns) {
     if (readOne_) return 0;
     readOne_ = true;
-    return fetchDirect(*this, *session_) ? 1 : 0;
+    return fetchDirect(*this, *session_, kept_.get()) ? 1 : 0;
   }
   if (!state_) {
     state_.reset(acquireState());
@@ -540,7 +552,7 @@ int ASCursor::Fetch() {
     if (s.paged) {
       if (!fetchPage(r)) return 0;
     } else {
-      fetchWhole(r);
+      fetchWhole(r, kept_.get());
     }
   }
 

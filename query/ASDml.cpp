@@ -24,33 +24,43 @@ void where(const ASComparison& c, ASSqlWriter& w) {
 
 }  // namespace
 
+ASUpdater::ASUpdater(ASDomain& domain) : domain_(&domain) {}
+ASUpdater::~ASUpdater() = default;
+
+ASUpdater& ASUpdater::Keep() {
+  if (!kept_) kept_.reset(new ASKeptShape);
+  return *this;
+}
+
 long long ASUpdater::Execute(ASSession* session) {
   if (!session) throw AException("an update needs a session");
   if (setters_.empty()) throw AException("an update of " + domain_->TableName() + " sets nothing");
-  ASShapeKey& k = ASSessionAccess::Key(*session);
-  k.Tag(ASKeyTag::Update);
-  k.Table(*domain_);
-  for (const ASSetter& setter : setters_) {
-    const ASAttribute* a = setter.Attribute();
-    if (a->Domain() != domain_)
-      throw AException("column " + a->Name() + " set by an update of " + domain_->TableName() +
-                       " belongs to another table object");
-    k.Column(*domain_, a->Index());
-    const ASTerm& t = setter.Expression().Operand().term;
-    if (t.kind == ASTerm::Value) {
-      k.Tag(ASKeyTag::Value);
-      ASBindSlot slot;
-      slot.how = ASBindSlot::Assigned;
-      slot.type = a->Type();
-      slot.value = &t.value;
-      slot.limited = a;
-      k.Bind(slot);
-    } else {
-      ASKeyTerm(t, AS_VSTR, k);
+  auto key = [&](ASShapeKey& k) {
+    k.Tag(ASKeyTag::Update);
+    k.Table(*domain_);
+    for (const ASSetter& setter : setters_) {
+      const ASAttribute* a = setter.Attribute();
+      if (a->Domain() != domain_)
+        throw AException("column " + a->Name() + " set by an update of " +
+                         domain_->TableName() + " belongs to another table object");
+      k.Column(*domain_, a->Index());
+      const ASTerm& t = setter.Expression().Operand().term;
+      if (t.kind == ASTerm::Value || t.kind == ASTerm::Bound) {
+        k.Tag(ASKeyTag::Value);
+        ASBindSlot slot;
+        slot.how = t.bound ? ASBindSlot::Member : ASBindSlot::Assigned;
+        slot.type = a->Type();
+        slot.value = &t.value;
+        slot.member = t.bound;
+        slot.limited = a;
+        k.Bind(slot);
+      } else {
+        ASKeyTerm(t, AS_VSTR, k);
+      }
     }
-  }
-  keyWhere(cond_, k);
-  ASPrepared& p = ASSessionAccess::Statement(*session, [&](ASSqlWriter& w) {
+    keyWhere(cond_, k);
+  };
+  auto write = [&](ASSqlWriter& w) {
     w.bare = domain_;
     w << ASKeySql(ASKeyTag::Update) << domain_->TableName() << " SET ";
     for (size_t i = 0; i < setters_.size(); ++i) {
@@ -60,6 +70,8 @@ long long ASUpdater::Execute(ASSession* session) {
       const ASTerm& t = setters_[i].Expression().Operand().term;
       if (t.kind == ASTerm::Value) {
         w.Value(ASBindValue(), &t.value);
+      } else if (t.kind == ASTerm::Bound) {
+        w.Value(ASBindValue(), t.bound);
       } else if (t.kind == ASTerm::Column) {
         w.Column(*t.domain, t.column);
       } else {
@@ -69,9 +81,10 @@ long long ASUpdater::Execute(ASSession* session) {
       }
     }
     where(cond_, w);
-  });
+  };
+  ASFound found = ASSessionAccess::Shape(*session, kept_.get(), version_, key, write);
   ASRowLimits limits(*domain_);
-  return ASSessionAccess::Run(*session, p, 0, 0, &limits, nullptr);
+  return ASSessionAccess::Run(*session, found, 0, 0, &limits, nullptr);
 }
 
 long long ASDeleter::Execute(ASSession* session) {
@@ -85,5 +98,5 @@ long long ASDeleter::Execute(ASSession* session) {
     w << ASKeySql(ASKeyTag::Delete) << domain_->TableName();
     where(cond_, w);
   });
-  return ASSessionAccess::Run(*session, p, 0, 0, nullptr, nullptr);
+  return ASSessionAccess::Run(*session, ASFound{p, k.Slots()}, 0, 0, nullptr, nullptr);
 }

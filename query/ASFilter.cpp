@@ -6,11 +6,13 @@ ASFilter::ASFilter() = default;
 ASFilter::~ASFilter() = default;
 
 ASFilter& ASFilter::Set(const ASComparison& c) {
+  ++version_;
   cond_ = c;
   return *this;
 }
 
 ASFilter& ASFilter::Order(const ASOrder& o) {
+  ++version_;
   if (!o.Attribute() || !o.Attribute()->Domain())
     throw AException("only a table column can order a select");
   orders_.push_back(o);
@@ -18,6 +20,7 @@ ASFilter& ASFilter::Order(const ASOrder& o) {
 }
 
 ASFilter& ASFilter::Limit(unsigned long long count, unsigned long long offset) {
+  ++version_;
   hasLimit_ = true;
   limit_ = count;
   offset_ = offset;
@@ -25,11 +28,13 @@ ASFilter& ASFilter::Limit(unsigned long long count, unsigned long long offset) {
 }
 
 ASFilter& ASFilter::UseIndex(const ASDomain& table, const std::string& index) {
+  ++version_;
   hints_.emplace_back(&table, index);
   return *this;
 }
 
 ASFilter& ASFilter::JoinOrder(std::initializer_list<const ASDomain*> tables) {
+  ++version_;
   joinOrder_ = tables;
   return *this;
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <unordered_map>
 
@@ -16,6 +17,9 @@ struct ASSession::Statements {
   std::unordered_map<std::string, std::unique_ptr<ASDriverStatement>> bySql;
   ASShapeTable<ASPrepared> shapes;
   ASShapeKey key;                   // of the statement being built
+  // Renewed whenever the shapes are cleared, unique among all sessions: what a kept statement
+  // found here stays valid while this is the same.
+  unsigned long long epoch = NewEpoch();
   std::vector<ASBindValue> params;  // its values, bound by reference where they are
 #ifdef NDEBUG
   bool checkShapes = false;
@@ -26,6 +30,11 @@ struct ASSession::Statements {
   void Clear() {
     shapes.Clear();
     bySql.clear();
+    epoch = NewEpoch();
+  }
+  static unsigned long long NewEpoch() {
+    static std::atomic<unsigned long long> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
   }
   // Room for one more; whatever a statement being built refers to is found again or
   // prepared anew.
@@ -206,11 +215,30 @@ void ASSessionAccess::Verify(ASSession& s, const ASPrepared& p, const ASSqlWrite
                      "different columns?): " + p.sql + " / " + again.sql);
 }
 
-long long ASSessionAccess::Run(ASSession& s, ASPrepared& p, unsigned long long count,
+ASPrepared* ASSessionAccess::StillKept(ASSession& s, const ASKeptShape& kept, unsigned version) {
+  Connection(s);
+  const ASSession::Statements& st = *s.statements_;
+  const bool same = kept.epoch == st.epoch && kept.version == version;
+  return same && !st.checkShapes ? kept.prepared : nullptr;
+}
+
+void ASSessionAccess::Keep(ASSession& s, ASKeptShape& kept, unsigned version, ASPrepared& p) {
+  const ASSession::Statements& st = *s.statements_;
+  if (kept.epoch == st.epoch && kept.version == version && kept.prepared != &p)
+    throw AException("a kept statement changed its shape without a call that changes it: " +
+                     p.sql);
+  kept.epoch = st.epoch;
+  kept.version = version;
+  kept.prepared = &p;
+  kept.slots = st.key.Slots();
+}
+
+long long ASSessionAccess::Run(ASSession& s, const ASFound& f, unsigned long long count,
                                unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
                                ASRowTarget* target) {
   ASSession::Statements& st = *s.statements_;
-  const std::vector<ASBindSlot>& slots = st.key.Slots();
+  ASPrepared& p = f.prepared;
+  const std::vector<ASBindSlot>& slots = f.slots;
   std::vector<ASBindValue>& params = st.params;
   params.resize(p.params.size());
   unsigned long long maxRows = std::numeric_limits<unsigned long long>::max();
@@ -289,7 +317,7 @@ void ASSession::Insert(ASDomain& domain) {
     w << ")";
   });
   ASRowLimits limits(domain);
-  ASSessionAccess::Run(*this, p, 0, 0, &limits, nullptr);
+  ASSessionAccess::Run(*this, ASFound{p, k.Slots()}, 0, 0, &limits, nullptr);
 }
 
 bool ASSession::InsertNew(ASDomain& domain) {

@@ -56,6 +56,23 @@ struct ASPrepared {
   std::vector<Param> params;
 };
 
+// What a kept statement (one its caller runs again and again with its bound values)
+// remembers of its shape: the statement found for it, on which session's table of shapes as
+// it was then, for which version of the statement, and the sources of its values, which
+// stay where they were while the statement is not changed.
+struct ASKeptShape {
+  unsigned long long epoch = 0;  // of the table of shapes; 0: none yet
+  unsigned version = 0;          // ASFilter::Version()
+  ASPrepared* prepared = nullptr;
+  std::vector<ASBindSlot> slots;
+};
+
+// A statement to run and where its parameters' values come from.
+struct ASFound {
+  ASPrepared& prepared;
+  const std::vector<ASBindSlot>& slots;
+};
+
 struct ASSessionAccess {
   // The session's key for the statement about to be built, cleared. The connection is made
   // ready first (see Connection()), so that what Statement() finds stays valid until it ran.
@@ -77,10 +94,26 @@ struct ASSessionAccess {
     }
     return Remember(s, w);
   }
-  // Runs `p` with the values of Key(s)'s slots (and a select's LIMIT `count` and OFFSET
-  // `offset`), counting the values of limited slots against `limits` before it runs.
+  // The statement of a shape: as Statement() with the key `key` writes into Key(s), except
+  // that a kept statement (`kept` not null) of version `version` looks its shape up on a
+  // session's first run only and then skips writing the key while neither the statement nor
+  // the session's table of shapes changed. Where shapes are checked, every run goes the
+  // whole way, and a kept statement whose shape changed without a new version throws.
+  template <class WriteKey, class Write>
+  static ASFound Shape(ASSession& s, ASKeptShape* kept, unsigned version, WriteKey&& key,
+                       Write&& write) {
+    if (kept)
+      if (ASPrepared* p = StillKept(s, *kept, version)) return {*p, kept->slots};
+    ASShapeKey& k = Key(s);
+    key(k);
+    ASPrepared& p = Statement(s, write);
+    if (kept) Keep(s, *kept, version, p);
+    return {p, k.Slots()};
+  }
+  // Runs `f`'s statement with the values of its slots (and a select's LIMIT `count` and
+  // OFFSET `offset`), counting the values of limited slots against `limits` before it runs.
   // With a `target`, the statement reads at most one row, into its members.
-  static long long Run(ASSession& s, ASPrepared& p, unsigned long long count,
+  static long long Run(ASSession& s, const ASFound& f, unsigned long long count,
                        unsigned long long offset, ASRowLimits* limits, ASRowBuffer* rows,
                        ASRowTarget* target = nullptr);
 
@@ -99,6 +132,11 @@ struct ASSessionAccess {
 
  private:
   static ASPrepared* Find(ASSession& s, bool& check);
+  // The statement `kept` found on this session, while its table of shapes is as it was then
+  // and the statement is of the same version (and shapes are not checked); the connection
+  // is made ready first, as by Key().
+  static ASPrepared* StillKept(ASSession& s, const ASKeptShape& kept, unsigned version);
+  static void Keep(ASSession& s, ASKeptShape& kept, unsigned version, ASPrepared& p);
   static ASPrepared& Remember(ASSession& s, const ASSqlWriter& w);
   static void Verify(ASSession& s, const ASPrepared& p, const ASSqlWriter& w);
 };

@@ -150,12 +150,14 @@ inline void ASKeyTerm(const ASTerm& t, ASType type, ASShapeKey& k) {
       k.Tag(ASKeyTag::Column);
       k.Column(*t.domain, t.column);
       break;
-    case ASTerm::Value: {
+    case ASTerm::Value:
+    case ASTerm::Bound: {  // the same text
       k.Tag(ASKeyTag::Value);
       ASBindSlot s;
-      s.how = ASBindSlot::Coerced;
+      s.how = t.bound ? ASBindSlot::Member : ASBindSlot::Coerced;
       s.type = type;
       s.value = &t.value;
+      s.member = t.bound;
       k.Bind(s);
       break;
     }

@@ -47,6 +47,11 @@ class ASOperand {
   ASDetail::Term term;
 };
 
+// The value `v` holds whenever the statement runs, not now: what a kept statement (see
+// ASCursor()) binds anew on every run. Bound as an insert binds a value member.
+// REQUIRES: `v` outlives the condition or setter.
+ASOperand ASBound(const ASValue& v);
+
 class ASExpression {
  public:
   ASExpression(const ASOperand& v) : operand_(v) {}  // NOLINT

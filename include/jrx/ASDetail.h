@@ -13,6 +13,7 @@
 JRX_PUBLIC_BEGIN
 
 class ASDomain;
+class ASValue;
 class Str;
 
 namespace ASDetail {
@@ -33,14 +34,15 @@ struct BindValue {
   static BindValue MakeInt(long long v) { BindValue b; b.kind = Integer; b.i = v; return b; }
 };
 
-// What an operand stands for: a column of a table object, a value, or a sub-select (the SQL
-// of ASFilter::Query() with its values).
+// What an operand stands for: a column of a table object, a value, a value member read when
+// the statement runs, or a sub-select (the SQL of ASFilter::Query() with its values).
 struct Term {
-  enum Kind { Column, Value, Subselect };
+  enum Kind { Column, Value, Bound, Subselect };
   Kind kind = Value;
   ASDomain* domain = nullptr;  // Column
   size_t column = 0;
   BindValue value;             // Value
+  const ASValue* bound = nullptr;  // Bound
   // Subselect: shared with the attribute it came from; null for the other kinds.
   std::shared_ptr<const Str> sql;
 };

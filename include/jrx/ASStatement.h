@@ -32,6 +32,7 @@ JRX_PUBLIC_BEGIN
 
 class ASSession;
 struct ASCursorState;
+struct ASKeptShape;
 
 // The columns a select reads, in order; a fetched row goes into their value members.
 class ASProjection {
@@ -61,7 +62,7 @@ class ASFilter {
   ASFilter(const ASFilter&) = default;
   ASFilter& operator=(const ASFilter&) = default;
   virtual ~ASFilter();
-  ASProjection& Project() { return proj_; }
+  ASProjection& Project() { ++version_; return proj_; }
   ASFilter& Set(const ASComparison& c);
   ASFilter& Order(const ASOrder& o);  // several calls add further keys
   ASFilter& Limit(unsigned long long count, unsigned long long offset = 0);
@@ -72,6 +73,7 @@ class ASFilter {
   // ASPrimaryKey names the table's primary key.
   ASFilter& UseIndex(const ASDomain& table, const std::string& index);
   ASFilter& UseIndex(const ASDomain& table, const char* index) {
+    ++version_;
     hints_.emplace_back(&table, index);
     return *this;
   }
@@ -80,13 +82,13 @@ class ASFilter {
   // writers of the same rows take turns from this select on (MariaDB: FOR UPDATE; a SQLite
   // write transaction holds the whole file already). A sub-select made by Query() locks
   // nothing.
-  ASFilter& ForUpdate() { lock_ = kLockUpdate; return *this; }
+  ASFilter& ForUpdate() { return Locking(kLockUpdate); }
   // The rows read are locked against writers until the transaction ends, but not against
   // other readers that share them (MariaDB: LOCK IN SHARE MODE; nothing on SQLite).
-  ASFilter& ForShare() { lock_ = kLockShare; return *this; }
+  ASFilter& ForShare() { return Locking(kLockShare); }
   // As ForUpdate(), but rows another transaction has locked are passed over rather than
   // waited for (MariaDB: FOR UPDATE SKIP LOCKED): for upkeep that leaves rows in use alone.
-  ASFilter& ForUpdateSkipLocked() { lock_ = kLockSkipLocked; return *this; }
+  ASFilter& ForUpdateSkipLocked() { return Locking(kLockSkipLocked); }
   enum RowLock : char { kLockNone = 0, kLockUpdate = 'u', kLockShare = 's', kLockSkipLocked = 'k' };
   ASAttribute Select() const;  // this select as a sub-select attribute
   Str Query() const;           // SQL text of this select (values attached)
@@ -111,6 +113,9 @@ class ASFilter {
   }
   bool LocksRows() const { return lock_ != kLockNone; }
   RowLock Lock() const { return lock_; }
+  // Counts the calls that may have changed the select: a kept cursor changed since its last
+  // run looks its shape up again.
+  unsigned Version() const { return version_; }
 
  protected:
   ASProjection proj_;
@@ -122,6 +127,14 @@ class ASFilter {
   boost::container::small_vector<IndexHint, 2> hints_;
   boost::container::small_vector<const ASDomain*, 4> joinOrder_;
   RowLock lock_ = kLockNone;
+  unsigned version_ = 0;
+
+ private:
+  ASFilter& Locking(RowLock lock) {
+    ++version_;
+    lock_ = lock;
+    return *this;
+  }
 };
 
 // A select on a session. Runs on the first Fetch(). Several cursors may be open on one
@@ -130,35 +143,62 @@ class ASFilter {
 class ASCursor : public ASFilter {
  public:
   explicit ASCursor(ASSession* session);  // REQUIRES: `session` outlives the cursor
+  // A kept cursor: made once (one a thread keeps, say) and run again and again, on the
+  // session Reopen() gives it, with the values of its ASBound() operands. Its statement is
+  // looked up by its shape on a session's first run only, and again once the select was
+  // changed.
+  ASCursor();
   ~ASCursor() override;
   ASCursor(const ASCursor&) = delete;
   ASCursor& operator=(const ASCursor&) = delete;
   // Non-zero while a row was fetched into the projected value members; 0 at the end.
   int Fetch();
   void Close();  // a later Fetch() runs the select again
+  // Close(), and the next Fetch() runs on `session`. REQUIRES: `session` outlives the run.
+  ASCursor& Reopen(ASSession* session);
   // Rows read per statement when a long result is fetched in pages (default 500).
   ASCursor& PageRows(unsigned long long rows);
 
  private:
+  [[noreturn]] static void NoSession();
   ASSession* session_;
   unsigned long long pageRows_ = 500;
   std::unique_ptr<ASCursorState> state_;
   bool readOne_ = false;  // the row of a one-row select was read
+  std::unique_ptr<ASKeptShape> kept_;  // a kept cursor's
 };
 
 // UPDATE of one table object's table. REQUIRES: the setters name columns of `domain`.
 class ASUpdater {
  public:
-  explicit ASUpdater(ASDomain& domain) : domain_(&domain) {}
-  ASUpdater& operator<<(const ASSetter& s) { setters_.push_back(s); return *this; }
-  ASUpdater& operator<<(ASSetter&& s) { setters_.push_back(std::move(s)); return *this; }
-  ASUpdater& Where(const ASComparison& c) { cond_ = c; return *this; }
+  explicit ASUpdater(ASDomain& domain);
+  ~ASUpdater();
+  ASUpdater& operator<<(const ASSetter& s) {
+    ++version_;
+    setters_.push_back(s);
+    return *this;
+  }
+  ASUpdater& operator<<(ASSetter&& s) {
+    ++version_;
+    setters_.push_back(std::move(s));
+    return *this;
+  }
+  ASUpdater& Where(const ASComparison& c) {
+    ++version_;
+    cond_ = c;
+    return *this;
+  }
+  // Kept for further runs, as a kept cursor (see ASCursor()): executed again and again with
+  // the values of its ASBound() operands.
+  ASUpdater& Keep();
   long long Execute(ASSession* session);  // rows changed
 
  private:
   ASDomain* domain_;
   boost::container::small_vector<ASSetter, 4> setters_;
   ASComparison cond_;
+  std::unique_ptr<ASKeptShape> kept_;
+  unsigned version_ = 0;  // as ASFilter::Version()
 };
 
 // DELETE from one table object's table.

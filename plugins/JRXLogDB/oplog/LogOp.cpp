@@ -17,8 +17,8 @@ namespace {
 
 // The cursor that finds an operation by its request identifier, projecting what the caller
 // asks for.
-void byId(ASCursor& c, op_log& row, const std::string& id) {
-  c.Set(row->id == id);
+void byId(ASCursor& c, op_log& row, ASOperand id) {
+  c.Set(row->id == std::move(id));
   c.Limit(1);
   // Writers about one operation take turns from here: each finds the links, status and
   // texts the one before left, instead of both adding the same link and then both waiting
@@ -26,14 +26,24 @@ void byId(ASCursor& c, op_log& row, const std::string& id) {
   c.UseIndex(row, "op_log_id").ForUpdate();
 }
 
+// The look-up every later report starts with: kept by the thread and run with the
+// identifier put into the row's own member.
+struct FindOp {
+  op_log row;
+  ASCursor c;
+  FindOp() {
+    c.Project() << row->op_id << row->status << row->time;
+    byId(c, row, ASBound(row.id));
+  }
+};
+
 }  // namespace
 
 bool findOp(JRXRdbmsTran& tran, const std::string& id, OpState& out) {
-  op_log row;
-  ASCursor c(*tran);
-  c.Project() << row->op_id << row->status << row->time;
-  byId(c, row, id);
-  if (!c.Fetch()) return false;
+  thread_local FindOp find;
+  op_log& row = find.row;
+  row.id = id;
+  if (!find.c.Reopen(*tran).Fetch()) return false;
   out.op_id = static_cast<int>(row.op_id.Int());
   out.status = static_cast<int>(row.status.Int());
   out.time = sqlToTime(row.time);

@@ -16,36 +16,43 @@ const int kRightSaveProgress = 55;
 const int kStarted = 1;
 const int kRunning = 2;
 
+// The statements of a report that repeats the latest text, run for most reports of a running
+// operation: kept by the thread, their values put into the row's own members. The row's key
+// read by the select is the one its update names.
+struct LatestText {
+  op_log_data row;
+  ASCursor select;
+  ASUpdater refresh{row};
+  LatestText() {
+    select.Project() << row->data_id << row->info;
+    select.Set(row->op_id == ASBound(row.op_id));
+    select.Order(-row->data_id).Limit(1);
+    // The operation's own rows, newest first; MariaDB would otherwise walk the whole table
+    // backwards along its key when it guesses the operation's rows are many.
+    select.UseIndex(row, "op_log_data_op");
+    refresh << row->progress.Set(ASBound(row.progress)) << row->time.Set(ASBound(row.time));
+    refresh.Where(row->data_id == ASBound(row.data_id) && row->op_id == ASBound(row.op_id)).Keep();
+  }
+};
+
 // Refreshes the latest text of a running operation when the report repeats it. Returns
 // false when the latest text differs (or there is none) and a new one must be appended;
 // `untranslatable` tells that the report's information has no text form at all; `text` keeps
 // the form that was compared, for the row to append.
 bool foldRepeatedText(JRXRdbmsTran& tran, int op_id, const JRXRequestProgressData& record,
                       bool& untranslatable, std::string& text) {
-  int dataId = 0;
-  op_log_data latest;
-  {
-    ASCursor c(*tran);
-    c.Project() << latest->data_id << latest->info;
-    c.Set(latest->op_id == op_id);
-    c.Order(-latest->data_id).Limit(1);
-    // The operation's own rows, newest first; MariaDB would otherwise walk the whole table
-    // backwards along its key when it guesses the operation's rows are many.
-    c.UseIndex(latest, "op_log_data_op");
-    if (!c.Fetch()) return false;
-    dataId = static_cast<int>(latest.data_id.Int());
-  }
+  thread_local LatestText latest;
+  op_log_data& row = latest.row;
+  row.op_id = op_id;
+  if (!latest.select.Reopen(*tran).Fetch()) return false;
   if (putInfoToString(record.info, text) != 0) {
     untranslatable = true;
     return false;
   }
-  if (blobTextView(latest.info) != text) return false;
-  // The table object that read the row names its columns for the update as well.
-  ASUpdater up(latest);
-  up << latest->progress.Set(ASOperand(record.progress))
-     << latest->time.Set(ASOperand(timeToSql(record.time)));
-  up.Where(latest->data_id == dataId && latest->op_id == op_id);
-  up.Execute(*tran);
+  if (blobTextView(row.info) != text) return false;
+  row.progress = record.progress;
+  row.time = timeToSql(record.time);
+  latest.refresh.Execute(*tran);
   return true;
 }
 

@@ -29,17 +29,28 @@ LogsEnvInfo::LogsEnvInfo(const JRXEID& eid, bool isDefault) : eid_(eid), default
 
 namespace {
 
+// The look-up of an environment's row, made for every environment a first report or an
+// event names: kept by the thread and run with the key put into the row's own members.
+struct FindEnv {
+  env_log row;
+  ASCursor c;
+  FindEnv() {
+    c.Project() << row->id;
+    c.Set(row->eid == ASBound(row.eid) && row->title == ASBound(row.title));
+    c.Limit(1);
+    // Shared with other writers, held to the commit: the sweep leaves a row alone that a
+    // writer has found and is about to link (store/LogSweep.cpp).
+    c.ForShare();
+  }
+};
+
 bool findEnv(ASSession* session, const Guid& guid, const std::string& title, int& id) {
-  env_log t;
-  ASCursor c(session);
-  c.Project() << t->id;
-  c.Set(t->eid == guid && t->title == title);
-  c.Limit(1);
-  // Shared with other writers, held to the commit: the sweep leaves a row alone that a
-  // writer has found and is about to link (store/LogSweep.cpp).
-  c.ForShare();
-  if (!c.Fetch()) return false;
-  id = static_cast<int>(t.id.Int());
+  thread_local FindEnv find;
+  env_log& row = find.row;
+  row.eid = guid;
+  row.title = title;
+  if (!find.c.Reopen(session).Fetch()) return false;
+  id = static_cast<int>(row.id.Int());
   return true;
 }
 
