@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "ASFaults.h"
 #include "QueryFixture.h"
@@ -44,6 +45,21 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   auto other = ASDatabase::Open(url);
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
   EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
+
+  // A refusal the database words with an empty text still says what it is, whether the
+  // statement was prepared or sent as it is.
+  s->ExecuteSql(
+      GetParam() == "sqlite"
+          ? "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag BEGIN SELECT RAISE(ABORT, ''); END"
+          : "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag FOR EACH ROW "
+            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = ''");
+  tag g;
+  const std::function<void()> inserts[] = {
+      [&] { s->Insert(g); }, [&] { s->ExecuteSql("INSERT INTO qt_tag VALUES (1, 'x')"); }};
+  for (const auto& insert : inserts) {
+    e = caught(insert);
+    EXPECT_TRUE(e.Code() != 0 && !e.Text().str().empty()) << e.Code();
+  }
 }
 
 TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
@@ -75,6 +91,18 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
   fdb->DropSession();
   EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), (Rows{"alone", "again"}));
   ASFaults::Clear();
+  if (GetParam() == "sqlite") return;
+  // The server ending the connection itself, inside a transaction and outside one.
+  for (bool inTransaction : {true, false}) {
+    ASTransaction tr(s);
+    if (!inTransaction) tr.Commit();
+    q.name = "killed";
+    s->Insert(q);
+    AException e = caught([&] { s->ExecuteSql("KILL CONNECTION CONNECTION_ID()"); });
+    EXPECT_TRUE(e.ConnectionLost() && e.Transient()) << e.what();
+    EXPECT_TRUE(!inTransaction || caught([&] { tr.Commit(); }).ConnectionLost());
+  }
+  EXPECT_EQ(select(q->name), (Rows{"alone", "again", "killed"}));
 }
 
 QUERY_TEST_SUITE(Errors);
@@ -103,9 +131,15 @@ TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
       {"mysql://u@h/db?ssl-key=/nonexistent/k.pem", "cannot be read"},
   };
   for (const auto& c : cases) {
-    const std::string e = caught([&] { ASDatabase::Open(c[0]); }).what();
-    EXPECT_NE(e.find(c[1]), std::string::npos) << c[0] << ": " << e;
+    const AException e = caught([&] { ASDatabase::Open(c[0]); });
+    EXPECT_NE(std::string(e.what()).find(c[1]), std::string::npos) << c[0] << ": " << e.what();
+    EXPECT_FALSE(e.ConnectionLost()) << c[0];
   }
+  // Unlike a bad URL, a server that is not there (yet) is worth trying again.
+  const AException down = caught([] {
+    ASDatabase::Open("mysql://u@localhost/db?socket=/nonexistent/mysqld.sock")->Session();
+  });
+  EXPECT_TRUE(down.ConnectionLost() && down.Code() != 0) << down.what();
 }
 
 // A statement that fails with `message` where `condition` holds.

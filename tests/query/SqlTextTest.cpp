@@ -89,6 +89,9 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
   };
   for (const auto& f : refused) EXPECT_THROW(f(), AException);
+  // As many columns as a key may have.
+  ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
+                         &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num});
 }
 
 using Dialect = QueryTest;
@@ -151,14 +154,20 @@ TEST_P(Dialect, StatementsAsSent) {
     sent.push_back(p.sql);
     steps.emplace_back();
     for (const ASPlanStep& st : p.steps)
-      steps.back() += st.table + ":" + st.index + (st.sorts ? ":sorts" : "") + " ";
+      steps.back() += st.table + ":" + st.index + (st.fullScan ? ":scan" : "") +
+                      (st.sorts ? ":sorts" : "") + " ";
   }
   EXPECT_EQ(sent, expected);
-  // Plans name the alias, the index read (the primary key by its own name) and the sorting.
+  // Plans name the alias, the index read (the primary key by its own name), the walk of a
+  // whole table and the sorting, and keep the database's own words.
   ASSERT_EQ(steps.size(), 5u);
   EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
+  EXPECT_NE(steps[1].find("t1::scan"), std::string::npos) << steps[1];
   EXPECT_NE(steps[1].find(":sorts"), std::string::npos) << steps[1];
   EXPECT_EQ(steps[2], "t1:" + std::string(ASPrimaryKey) + " ");
+  const std::string detail = plans[2].steps[0].detail;
+  const char* start = lite ? "SEARCH t1 USING INTEGER PRIMARY KEY" : "1 SIMPLE t1 const PRIMARY";
+  EXPECT_EQ(detail.find(start), 0u) << detail;
 }
 
 QUERY_TEST_SUITE(Dialect);

@@ -82,6 +82,17 @@ TEST_P(Values, OperandsTakeTheColumnsType) {
   ASCursor c(s);
   c.Project() << r->num << r->time << r->big << r->name << r->real;
   EXPECT_EQ(rows(c), (Rows{"591751049|-5|1099511627776|2.500000|3"}));
+
+  // Texts inserted into number columns are stored as the numbers they spell.
+  struct item_texts : ASTable<item_domain> {
+    item_texts() { BindValues({&item_id, &name, &num, &big, &time, &eid, &data, &bin, &real}); }
+    ASInt item_id;
+    ASVStr name, num, big, time, eid, data, bin, real;
+  } x;
+  x.num = "12";
+  x.real = "0.5";
+  s->Insert(x);
+  EXPECT_EQ(select(r->item_id, r->num == 12 && r->real < 1).size(), 1u);
 }
 
 QUERY_TEST_SUITE(Values);
