@@ -175,6 +175,22 @@ TEST_P(TableCopy, CopiesWhatItsReadTransactionSees) {
   EXPECT_EQ(ASCountRows(from, t), 14);
 }
 
+// Rows go to the target many to a statement: eight take no more statements than one.
+TEST_P(TableCopy, WritesManyRowsToAStatement) {
+  tag g;
+  std::vector<int> statements;
+  for (int rows : {1, 8}) {
+    while (ASCountRows(from, g) < rows) addTag(rows, "t");
+    auto target = ASDatabase::Open("fault:" + fresh());
+    target->Session()->CreateTable(g);
+    ASFaults::Clear();
+    EXPECT_EQ(ASCopyTable(from, target->Session(), g).rows, rows);
+    statements.push_back(ASFaults::StatementsSeen());
+  }
+  ASFaults::Clear();
+  EXPECT_EQ(statements[0], statements[1]);
+}
+
 TEST_P(TableCopy, DigestsTellTablesApart) {
   fillTags();
   tag t;
