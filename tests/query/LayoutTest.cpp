@@ -52,6 +52,11 @@ TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   s->ExecuteSql("CREATE INDEX someone_else ON qt_tag (item_id)");
   EXPECT_EQ(s->ReshapeTable(tag_now_domain()), std::vector<std::string>());
   EXPECT_NE(s->DescribeTable("qt_tag").Index("someone_else"), nullptr);
+  // A later change beside a key that stays.
+  struct tag_later_domain : tag_now_domain {
+    ASAttribute added{this, "added", AS_INT};
+  };
+  EXPECT_EQ(s->ReshapeTable(tag_later_domain()), Rows{"qt_tag: column added added"});
 
   ASCursor c(s);
   c.Project() << g->item_id << g->label;
