@@ -84,20 +84,22 @@ TEST_P(Values, OperandsTakeTheColumnsType) {
   c.Project() << r->num << r->time << r->big << r->name << r->real;
   EXPECT_EQ(rows(c), (Rows{"591751049|-5|1099511627776|2.500000|3"}));
 
-  // Texts inserted into number columns are stored as the numbers they spell, and numbers
-  // fetched into texts are spelled.
-  struct item_texts : ASTable<item_domain> {
-    item_texts() { BindValues({&item_id, &name, &num, &big, &time, &eid, &data, &bin, &real}); }
+  // Members of another type than their column's: texts inserted into number columns are
+  // stored as the numbers they spell and numbers into texts spelled, and read back alike.
+  struct item_swapped : ASTable<item_domain> {
+    item_swapped() { BindValues({&item_id, &name, &num, &big, &time, &eid, &data, &bin, &real}); }
     ASInt item_id;
-    ASVStr name, num, big, time, eid, data, bin, real;
+    ASDouble name;
+    ASVStr num, big, time, eid, data, bin, real;
   } x;
   x.num = "12";
   x.real = "0.5";
+  x.name = 2.5;
   s->Insert(x);
   ASCursor back(s);
-  back.Project() << x->num << x->real;
-  back.Set(x->num == 12 && x->real < 1);
-  EXPECT_EQ(rows(back), Rows{"12|0.500000"});
+  back.Project() << x->num << x->real << x->name;
+  back.Set(x->num == 12 && x->real < 1 && x->name == "2.500000");
+  EXPECT_EQ(rows(back), Rows{"12|0.500000|2.5"});
 }
 
 QUERY_TEST_SUITE(Values);
