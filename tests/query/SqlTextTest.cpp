@@ -80,6 +80,7 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Order(sub.Select()); },
       [&] { ASIndexes(t).Add("x", {&u.num}); },                    // another table's column
+      [&] { coded_domain().SetPrimaryKey({&t.num}); },
       [&] {                                                        // a key of 17 columns
         ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
                                &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
