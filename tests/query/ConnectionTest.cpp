@@ -39,6 +39,14 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   k.code = "12345678";
   k.text = "at its width";
   EXPECT_TRUE(s->InsertNew(k));
+  // A row may come to AS_MAX_ROW_BYTES, a number counting 8 bytes; one byte more is refused.
+  tag big;
+  big.item_id = 1;
+  big.label = std::string(AS_MAX_ROW_BYTES - 8, 'x');
+  s->Insert(big);
+  big.label = std::string(AS_MAX_ROW_BYTES - 7, 'x');
+  e = caught([&] { s->Insert(big); });
+  EXPECT_NE(e.Text().str().find("larger than the limit"), std::string::npos) << e.what();
   tr.Commit();  // the transaction went on
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));

@@ -25,7 +25,8 @@ TEST_P(Values, EveryTypeRoundTrips) {
   t.time = INT_MIN;
   t.real = 0.1;
   t.data = RealBlob(0, "", true);  // empty, not NULL
-  for (ASValue* v : std::initializer_list<ASValue*>{&t.name, &t.eid, &t.bin}) v->SetNull();
+  for (ASValue* v : std::initializer_list<ASValue*>{&t.eid, &t.bin}) v->SetNull();
+  t.RemoveColumn(t->name);  // not written: NULL, whatever the member holds
   s->Insert(t);
   item none;  // naming no column: every one NULL
   for (size_t i = 1; i < none->Size(); ++i) none.RemoveColumn(none->Attribute(i));
