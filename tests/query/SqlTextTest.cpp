@@ -7,8 +7,9 @@ namespace {
 
 TEST(SqlText, SelectsAndConditions) {
   item_domain t, u;
-  tag_domain g, m;
+  tag_domain g, m, n;
   m.item_id.SetKey(AS_KEY_LEFT_JOIN);
+  n.item_id.SetKey(AS_KEY_LEFT_JOIN);
   ASFilter sub;
   sub.Project() << g.item_id;
   sub.Set(g.label == "red");
@@ -61,6 +62,12 @@ TEST(SqlText, SelectsAndConditions) {
        },
        "SELECT t1.name FROM qt_item t1 JOIN qt_tag t2 WHERE (t2.label = ? OR t2.label = ?) AND "
        "t1.num = ?"},
+      {[&](ASFilter& f) {  // each LEFT JOINed table with its own
+         f.Project() << t.name << m.label << n.label;
+         f.Set(n.item_id == t.item_id && m.item_id == t.num);
+       },
+       "SELECT t1.name, t2.label, t3.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON t2.item_id = "
+       "t1.num LEFT JOIN qt_tag t3 ON t3.item_id = t1.item_id"},
       {[&](ASFilter& f) { f.Project() << t.name << m.label; },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
   };
