@@ -92,7 +92,7 @@ TEST(SqlText, SelectsAndConditions) {
                                &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
                                &t.num});
       },
-      [&] { ASComparison(Str("\x01" "1 = 1"), &t, &u).Query(); }, // a broken alias mark
+      [&] { ASComparison(Str("\x01" "1 = 1"), &t, &u).Query(); },  // a broken alias mark
       [&] { ASDeleter(t).Execute(nullptr); },                      // no session
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
   };
