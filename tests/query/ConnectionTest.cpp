@@ -54,6 +54,11 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
   EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
 
+  if (GetParam() != "sqlite") {  // a failure after a result
+    s->ExecuteSql("CREATE PROCEDURE qt_late() BEGIN SELECT 1; "
+                  "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'late'; END");
+    EXPECT_EQ(std::string(caught([&] { s->ExecuteSql("CALL qt_late()"); }).what()), "late");
+  }
   // A refusal the database words with an empty text still says what it is, whether the
   // statement was prepared or sent as it is.
   s->ExecuteSql(
