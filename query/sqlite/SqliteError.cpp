@@ -20,8 +20,9 @@ ASErrorKind kindOf(int code) {
 }  // namespace
 
 void sqliteThrow(const std::string& text, int code) {
-  // An embedded database cannot go away under its connection.
-  throw AException(text, code, false, kindOf(code));
+  // An embedded database cannot go away under its connection. A trigger may refuse a row
+  // with an empty message: the code's own words stand in.
+  throw AException(text.empty() ? sqlite3_errstr(code) : text, code, false, kindOf(code));
 }
 
 void sqliteThrow(sqlite3* db, int rc, const std::string& context) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "ASFaults.h"
 #include "QueryFixture.h"
@@ -38,12 +39,40 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   k.code = "12345678";
   k.text = "at its width";
   EXPECT_TRUE(s->InsertNew(k));
+  // A row may come to AS_MAX_ROW_BYTES, a number counting 8 bytes; one byte more is refused.
+  tag big;
+  big.item_id = 1;
+  big.label = std::string(AS_MAX_ROW_BYTES - 8, 'x');
+  s->Insert(big);
+  big.label = std::string(AS_MAX_ROW_BYTES - 7, 'x');
+  e = caught([&] { s->Insert(big); });
+  EXPECT_NE(e.Text().str().find("larger than the limit"), std::string::npos) << e.what();
   tr.Commit();  // the transaction went on
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));
   auto other = ASDatabase::Open(url);
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
   EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
+
+  if (GetParam() != "sqlite") {  // a failure after a result
+    s->ExecuteSql("CREATE PROCEDURE qt_late() BEGIN SELECT 1; "
+                  "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'late'; END");
+    EXPECT_EQ(std::string(caught([&] { s->ExecuteSql("CALL qt_late()"); }).what()), "late");
+  }
+  // A refusal the database words with an empty text still says what it is, whether the
+  // statement was prepared or sent as it is.
+  s->ExecuteSql(
+      GetParam() == "sqlite"
+          ? "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag BEGIN SELECT RAISE(ABORT, ''); END"
+          : "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag FOR EACH ROW "
+            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = ''");
+  tag g;
+  const std::function<void()> inserts[] = {
+      [&] { s->Insert(g); }, [&] { s->ExecuteSql("INSERT INTO qt_tag VALUES (1, 'x')"); }};
+  for (const auto& insert : inserts) {
+    e = caught(insert);
+    EXPECT_TRUE(e.Code() != 0 && !e.Text().str().empty()) << e.Code();
+  }
 }
 
 TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
@@ -75,6 +104,18 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
   fdb->DropSession();
   EXPECT_EQ(select(q->name, ASComparison(), fdb->Session()), (Rows{"alone", "again"}));
   ASFaults::Clear();
+  if (GetParam() == "sqlite") return;
+  // The server ending the connection itself, inside a transaction and outside one.
+  for (bool inTransaction : {true, false}) {
+    ASTransaction tr(s);
+    if (!inTransaction) tr.Commit();
+    q.name = "killed";
+    s->Insert(q);
+    AException e = caught([&] { s->ExecuteSql("KILL CONNECTION CONNECTION_ID()"); });
+    EXPECT_TRUE(e.ConnectionLost() && e.Transient()) << e.what();
+    EXPECT_TRUE(!inTransaction || caught([&] { tr.Commit(); }).ConnectionLost());
+  }
+  EXPECT_EQ(select(q->name), (Rows{"alone", "again", "killed"}));
 }
 
 QUERY_TEST_SUITE(Errors);
@@ -103,9 +144,15 @@ TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
       {"mysql://u@h/db?ssl-key=/nonexistent/k.pem", "cannot be read"},
   };
   for (const auto& c : cases) {
-    const std::string e = caught([&] { ASDatabase::Open(c[0]); }).what();
-    EXPECT_NE(e.find(c[1]), std::string::npos) << c[0] << ": " << e;
+    const AException e = caught([&] { ASDatabase::Open(c[0]); });
+    EXPECT_NE(std::string(e.what()).find(c[1]), std::string::npos) << c[0] << ": " << e.what();
+    EXPECT_FALSE(e.ConnectionLost()) << c[0];
   }
+  // Unlike a bad URL, a server that is not there (yet) is worth trying again.
+  const AException down = caught([] {
+    ASDatabase::Open("mysql://u@localhost/db?socket=/nonexistent/mysqld.sock")->Session();
+  });
+  EXPECT_TRUE(down.ConnectionLost() && down.Code() != 0) << down.what();
 }
 
 // A statement that fails with `message` where `condition` holds.

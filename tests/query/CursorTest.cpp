@@ -45,6 +45,22 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     const Rows distinct = read(desc, 1000, true);
     EXPECT_TRUE(read(desc, 3, true) == distinct && distinct.size() == 5u * 7u);
   }
+  // Each page is a statement of the projected columns, the key among them not read twice.
+  std::vector<ASPlan> plans;
+  s->RecordPlans(&plans);
+  read(false, 20, false);
+  read(false, 20, true);
+  s->RecordPlans(nullptr);
+  Rows heads;
+  for (const ASPlan& p : plans)
+    if (p.sql.find("MAX(") == std::string::npos)
+      heads.push_back(p.sql.substr(0, p.sql.find(" FROM")));
+  const auto count = [&](const char* head) {
+    return static_cast<size_t>(std::count(heads.begin(), heads.end(), head));
+  };
+  const size_t plain = count("SELECT t1.item_id, t1.num, t1.name");
+  const size_t distinct = count("SELECT DISTINCT t1.num, t1.name");
+  EXPECT_TRUE(plain > 1 && distinct > 1 && plain + distinct == heads.size()) << heads[0];
   // Without an order a result longer than a page still comes whole, each row once.
   item t;
   const Rows ids = sorted(select(t->item_id));

@@ -13,7 +13,7 @@ using Layout = QueryTest;
 // The tags' table as it is now: a key of its own, a new column, the label with a width, and
 // an index of another name, unique.
 struct tag_now_domain : ASDomain {
-  tag_now_domain() : ASDomain("qt_tag") { SetPrimaryKey({&item_id, &label}); }
+  tag_now_domain() : ASDomain("qt_tag") { SetPrimaryKey({&label, &item_id}); }
   void DeclareIndexes(ASIndexes& x) const override {
     x.Add("qt_tag_label", {&label, &item_id}, true);
   }
@@ -38,20 +38,28 @@ TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   // What changed, a line each, as the operator is told.
   const std::vector<std::string> changes = s->ReshapeTable(tag_now_domain());
   for (const char* change :
-       {"qt_tag: column note added", "qt_tag: primary key (item_id, label) (had none)",
+       {"qt_tag: column note added", "qt_tag: primary key (label, item_id) (had none)",
         "qt_tag: index qt_tag_item dropped",
         "qt_tag: unique index qt_tag_label (label, item_id) added"})
     EXPECT_EQ(std::count(changes.begin(), changes.end(), change), 1) << change;
   const ASTableLayout after = s->DescribeTable("qt_tag");
-  EXPECT_EQ(after.primaryKey, (std::vector<std::string>{"item_id", "label"}));
+  EXPECT_EQ(after.primaryKey, (std::vector<std::string>{"label", "item_id"}));
   EXPECT_EQ(after.Index("qt_tag_item"), nullptr);
   ASSERT_NE(after.Index("qt_tag_label"), nullptr);
   EXPECT_TRUE(after.Index("qt_tag_label")->unique);
   ASSERT_NE(after.Column("note"), nullptr);
-  // Done once; and an index someone else made on a table of the library's is left alone.
+  // Done once; and an index and a column someone else made on a table of the library's are
+  // left alone.
   s->ExecuteSql("CREATE INDEX someone_else ON qt_tag (item_id)");
+  s->ExecuteSql("ALTER TABLE qt_tag ADD COLUMN someone_elses INT");
   EXPECT_EQ(s->ReshapeTable(tag_now_domain()), std::vector<std::string>());
   EXPECT_NE(s->DescribeTable("qt_tag").Index("someone_else"), nullptr);
+  EXPECT_NE(s->DescribeTable("qt_tag").Column("someone_elses"), nullptr);
+  // A later change beside a key that stays.
+  struct tag_later_domain : tag_now_domain {
+    ASAttribute added{this, "added", AS_INT};
+  };
+  EXPECT_EQ(s->ReshapeTable(tag_later_domain()), Rows{"qt_tag: column added added"});
 
   ASCursor c(s);
   c.Project() << g->item_id << g->label;

@@ -29,6 +29,20 @@ Run where(std::function<ASComparison(item&, tag&)> condition) {
   return select([condition](ASCursor& c, item& t, tag& g) { c.Set(condition(t, g)); });
 }
 
+// The tags' labels in order, the first `limit` of them (0: all); on MariaDB the tags have no
+// key to page along, so the statement reads them whole.
+Run labels(unsigned long long limit) {
+  return [limit](ASSession* s, int) {
+    tag g;
+    ASCursor c(s);
+    c.Project() << g->label;
+    c.Order(g->label);
+    if (limit) c.Limit(limit);
+    while (c.Fetch()) {
+    }
+  };
+}
+
 // The ids of the tags where `c` holds.
 ASFilter tagIds(tag& g, const ASComparison& c) {
   ASFilter f;
@@ -98,6 +112,8 @@ std::vector<Run> everyKind(bool rowLocks) {
       select([](ASCursor& c, item&, tag&) { c.Limit(2); }),
       select([](ASCursor& c, item&, tag&) { c.Limit(2, 1); }),
       select([](ASCursor& c, item&, tag&) { c.Limit(1); }),
+      labels(0),
+      labels(2),
       select([](ASCursor& c, item& t, tag&) { c.Set(t->num >= 0).UseIndex(t, "qt_item_name"); }),
       select([](ASCursor& c, item& t, tag&) { c.Set(t->num >= 0).UseIndex(t, ASPrimaryKey); }),
       [](ASSession* s, int r) {

@@ -7,8 +7,9 @@ namespace {
 
 TEST(SqlText, SelectsAndConditions) {
   item_domain t, u;
-  tag_domain g, m;
+  tag_domain g, m, n;
   m.item_id.SetKey(AS_KEY_LEFT_JOIN);
+  n.item_id.SetKey(AS_KEY_LEFT_JOIN);
   ASFilter sub;
   sub.Project() << g.item_id;
   sub.Set(g.label == "red");
@@ -61,6 +62,12 @@ TEST(SqlText, SelectsAndConditions) {
        },
        "SELECT t1.name FROM qt_item t1 JOIN qt_tag t2 WHERE (t2.label = ? OR t2.label = ?) AND "
        "t1.num = ?"},
+      {[&](ASFilter& f) {  // each LEFT JOINed table with its own
+         f.Project() << t.name << m.label << n.label;
+         f.Set(n.item_id == t.item_id && m.item_id == t.num);
+       },
+       "SELECT t1.name, t2.label, t3.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON t2.item_id = "
+       "t1.num LEFT JOIN qt_tag t3 ON t3.item_id = t1.item_id"},
       {[&](ASFilter& f) { f.Project() << t.name << m.label; },
        "SELECT t1.name, t2.label FROM qt_item t1 LEFT JOIN qt_tag t2 ON 1 = 1"},
   };
@@ -74,21 +81,27 @@ TEST(SqlText, SelectsAndConditions) {
 
   // Statements that cannot be built are refused when they are made.
   const std::function<void()> refused[] = {
-      [&] { ASFilter().Query(); },                                 // no table
       [&] { ASFilter f; f.Project() << m.label; f.Query(); },      // LEFT JOINed only
       [&] { sub.Select() == 1; },                                  // a sub-select compared
       [&] { t.item_id.In(t.num); },                                // In() of a column
       [&] { ASFilter().Order(sub.Select()); },
       [&] { ASIndexes(t).Add("x", {&u.num}); },                    // another table's column
+      [&] { coded_domain().SetPrimaryKey({&t.num}); },
       [&] {                                                        // a key of 17 columns
         ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
                                &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
                                &t.num});
       },
+      [&] { ASComparison(Str("\x01" "1 = 1"), &t, &u).Query(); },  // a broken alias mark
       [&] { ASDeleter(t).Execute(nullptr); },                      // no session
       [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
   };
   for (const auto& f : refused) EXPECT_THROW(f(), AException);
+  const std::string noTable = caught([] { ASFilter().Query(); }).what();
+  EXPECT_NE(noTable.find("at least one projected column"), std::string::npos) << noTable;
+  // As many columns as a key may have.
+  ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
+                         &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num});
 }
 
 using Dialect = QueryTest;
@@ -151,14 +164,20 @@ TEST_P(Dialect, StatementsAsSent) {
     sent.push_back(p.sql);
     steps.emplace_back();
     for (const ASPlanStep& st : p.steps)
-      steps.back() += st.table + ":" + st.index + (st.sorts ? ":sorts" : "") + " ";
+      steps.back() += st.table + ":" + st.index + (st.fullScan ? ":scan" : "") +
+                      (st.sorts ? ":sorts" : "") + " ";
   }
   EXPECT_EQ(sent, expected);
-  // Plans name the alias, the index read (the primary key by its own name) and the sorting.
+  // Plans name the alias, the index read (the primary key by its own name), the walk of a
+  // whole table and the sorting, and keep the database's own words.
   ASSERT_EQ(steps.size(), 5u);
   EXPECT_NE(steps[0].find("t1:qt_tag_item"), std::string::npos) << steps[0];
+  EXPECT_NE(steps[1].find("t1::scan"), std::string::npos) << steps[1];
   EXPECT_NE(steps[1].find(":sorts"), std::string::npos) << steps[1];
   EXPECT_EQ(steps[2], "t1:" + std::string(ASPrimaryKey) + " ");
+  const std::string detail = plans[2].steps[0].detail;
+  const char* start = lite ? "SEARCH t1 USING INTEGER PRIMARY KEY" : "1 SIMPLE t1 const PRIMARY";
+  EXPECT_EQ(detail.find(start), 0u) << detail;
 }
 
 QUERY_TEST_SUITE(Dialect);
