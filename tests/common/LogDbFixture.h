@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "ASFaults.h"
 #include "JRXEnvDirectory.h"
@@ -230,16 +231,27 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return out;
   }
 
-  // The keys of `all` (ascending) that lie in any of `ranges`, the first `limit` of them: what
-  // a follower reading those ranges learns is stored.
-  static std::vector<long long> keysInRanges(const std::vector<long long>& all,
-                                             const std::vector<JRX::JRXKeyRange>& ranges,
-                                             unsigned limit) {
-    std::vector<long long> keys;
+  // What a follower that read the rows stored under `ranges` (in any order) must have got:
+  // as `keys`, every key of `all` (ascending) that lies in one of them, up to `limit`; as
+  // `got`, those of `listing` (the brute-force listing of its filter, each ending with its
+  // row's key) among them, in key order.
+  template <class Key>
+  static void expectStoredOf(const std::vector<long long>& all,
+                             const std::vector<JRX::JRXKeyRange>& ranges, unsigned limit,
+                             const std::vector<Key>& listing, const std::vector<long long>& keys,
+                             const std::vector<Key>& got) {
+    std::vector<long long> stored;
     for (long long key : all)
       for (const JRX::JRXKeyRange& r : ranges)
-        if (key >= r.first && key <= r.last && keys.size() < limit) keys.push_back(key);
-    return keys;
+        if (key >= r.first && key <= r.last && stored.size() < limit) stored.push_back(key);
+    const auto rowKey = [](const Key& k) { return std::get<std::tuple_size<Key>::value - 1>(k); };
+    std::vector<Key> expected;
+    for (const Key& k : listing)
+      if (std::binary_search(stored.begin(), stored.end(), rowKey(k))) expected.push_back(k);
+    std::sort(expected.begin(), expected.end(),
+              [&](const Key& x, const Key& y) { return rowKey(x) < rowKey(y); });
+    EXPECT_EQ(keys, stored);
+    EXPECT_EQ(got, expected);
   }
 
   // A seed for random tests: JRX_TEST_SEED replays a failure.
@@ -280,6 +292,16 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
               }),
               0);
     EXPECT_EQ(linesOf(out, line), clean);
+  }
+
+  // The plans of every statement `call` runs on this thread's session.
+  static std::vector<ASPlan> plansOf(const std::function<void()>& call) {
+    std::vector<ASPlan> plans;
+    ASSession* s = JRX::JRXDatabase::get()->Session();
+    s->RecordPlans(&plans);
+    call();
+    s->RecordPlans(nullptr);
+    return plans;
   }
 
   // Texts of the plug-in's log records at that level.

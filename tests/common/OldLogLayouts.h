@@ -90,40 +90,47 @@ inline const OldLayout kFirst = {
      "(session_id)) ENGINE=InnoDB"},
     false};
 
+// `layout` with each statement that begins as a key of `edits` replaced by its value (left
+// out where that is null), and `added` after them.
+inline std::vector<const char*> edited(
+    std::vector<const char*> layout,
+    std::initializer_list<std::pair<const char*, const char*>> edits,
+    std::initializer_list<const char*> added = {}) {
+  std::vector<const char*> out;
+  for (const char* sql : layout) {
+    for (const auto& e : edits)
+      if (sql && std::string(sql).rfind(e.first, 0) == 0) sql = e.second;
+    if (sql) out.push_back(sql);
+  }
+  out.insert(out.end(), added);
+  return out;
+}
+
 // Keys of the tables' own columns and widths of short codes, but the environment key not yet
 // unique and the event links indexed for the old event query.
 inline const OldLayout kBeforeRoleIndex = {
     "before_role_index",
-    {"CREATE TABLE op_log (op_id INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT, id TEXT, "
-     "parent_id TEXT, time INTEGER, status INTEGER, session_id TEXT)",
-     "CREATE INDEX op_log_id ON op_log (id)", "CREATE INDEX op_log_time ON op_log (time, op_id)",
-     "CREATE INDEX op_log_status_time ON op_log (status, time)",
-     "CREATE INDEX op_log_session ON op_log (session_id)",
-     "CREATE TABLE op_log_data (data_id INTEGER PRIMARY KEY AUTOINCREMENT, op_id INTEGER, "
-     "progress INTEGER, time INTEGER, status INTEGER, info BLOB)",
-     "CREATE INDEX op_log_data_op ON op_log_data (op_id, data_id)",
-     "CREATE TABLE op_log_env (op_id INTEGER NOT NULL, env_id INTEGER NOT NULL, role TEXT NOT "
-     "NULL, is_default TEXT, PRIMARY KEY (op_id, role, env_id))",
-     "CREATE INDEX op_log_env_env ON op_log_env (env_id, role)",
-     "CREATE TABLE op_log_task (op_id INTEGER NOT NULL, task_id TEXT, PRIMARY KEY (op_id))",
-     "CREATE TABLE env_log (id INTEGER PRIMARY KEY AUTOINCREMENT, eid BLOB, title TEXT, type TEXT)",
-     "CREATE INDEX env_log_eid_title ON env_log (eid, title)",
-     "CREATE TABLE Environment (eid BLOB)", "CREATE INDEX Environment_eid ON Environment (eid)",
-     "CREATE TABLE events_log (event_id INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT, code "
-     "INTEGER, time INTEGER, category TEXT, type TEXT, sid TEXT, info_bin BLOB, info BLOB, data "
-     "BLOB)",
-     "CREATE UNIQUE INDEX events_log_guid ON events_log (guid)",
-     "CREATE INDEX events_log_time ON events_log (time, event_id)",
-     "CREATE TABLE events_log_env (event_id INTEGER, env_id INTEGER, role TEXT)",
-     "CREATE INDEX events_log_env_event ON events_log_env (event_id)",
-     "CREATE INDEX events_log_env_env ON events_log_env (env_id, role, event_id)",
-     "CREATE TABLE events_log_resource (event_id INTEGER NOT NULL, resource_id TEXT, "
-     "resource_type TEXT, PRIMARY KEY (event_id))",
-     "CREATE TABLE events_log_status (event_id INTEGER NOT NULL, old_status INTEGER, "
-     "old_transition INTEGER, new_status INTEGER, new_transition INTEGER, PRIMARY KEY (event_id))",
-     "CREATE TABLE events_log_audit (event_id INTEGER NOT NULL, session_id TEXT, address TEXT, "
-     "address_bin TEXT, detail TEXT, PRIMARY KEY (event_id))",
-     "CREATE INDEX events_log_audit_session ON events_log_audit (session_id)"},
+    edited(kFirst.sqlite,
+           {{"CREATE TABLE op_log_env",
+             "CREATE TABLE op_log_env (op_id INTEGER NOT NULL, env_id INTEGER NOT NULL, role TEXT "
+             "NOT NULL, is_default TEXT, PRIMARY KEY (op_id, role, env_id))"},
+            {"CREATE INDEX op_log_env_op", nullptr},
+            {"CREATE TABLE op_log_task",
+             "CREATE TABLE op_log_task (op_id INTEGER NOT NULL, task_id TEXT, PRIMARY KEY (op_id))"},
+            {"CREATE INDEX op_log_task_op", nullptr},
+            {"CREATE TABLE events_log_resource",
+             "CREATE TABLE events_log_resource (event_id INTEGER NOT NULL, resource_id TEXT, "
+             "resource_type TEXT, PRIMARY KEY (event_id))"},
+            {"CREATE INDEX events_log_resource_event", nullptr},
+            {"CREATE TABLE events_log_status",
+             "CREATE TABLE events_log_status (event_id INTEGER NOT NULL, old_status INTEGER, "
+             "old_transition INTEGER, new_status INTEGER, new_transition INTEGER, PRIMARY KEY (event_id))"},
+            {"CREATE INDEX events_log_status_event", nullptr},
+            {"CREATE TABLE events_log_audit",
+             "CREATE TABLE events_log_audit (event_id INTEGER NOT NULL, session_id TEXT, address TEXT, "
+             "address_bin TEXT, detail TEXT, PRIMARY KEY (event_id))"},
+            {"CREATE INDEX events_log_audit_event", nullptr}},
+           {"CREATE INDEX op_log_status_time ON op_log (status, time)"}),
     {"CREATE TABLE op_log (op_id INT NOT NULL AUTO_INCREMENT, op LONGBLOB, id LONGBLOB, "
      "parent_id LONGBLOB, time INT, status INT, session_id LONGBLOB, PRIMARY KEY (op_id), KEY "
      "op_log_id (id(255)), KEY op_log_time (time, op_id), KEY op_log_status_time (status, time), "
@@ -154,19 +161,6 @@ inline const OldLayout kBeforeRoleIndex = {
      "LONGBLOB, address_bin LONGBLOB, detail LONGBLOB, PRIMARY KEY (event_id), KEY "
      "events_log_audit_session (session_id(255))) ENGINE=InnoDB"},
     false};
-
-// `layout` with each statement that begins as a key of `edits` does replaced by its value, and
-// `added` after them.
-inline std::vector<const char*> edited(
-    std::vector<const char*> layout,
-    std::initializer_list<std::pair<const char*, const char*>> edits,
-    std::initializer_list<const char*> added = {}) {
-  for (const char*& sql : layout)
-    for (const auto& e : edits)
-      if (std::string(sql).rfind(e.first, 0) == 0) sql = e.second;
-  layout.insert(layout.end(), added);
-  return layout;
-}
 
 // The environment key unique, over titles of any length (MariaDB kept a hash of them), before
 // the title had a width; the layout version not yet recorded.

@@ -117,16 +117,6 @@ class LargeLogPlansTest : public LogDbFixture {
     stats.commit();
   }
 
-  // The plans of every statement `call` runs on this thread's session.
-  static std::vector<ASPlan> plansOf(const std::function<void()>& call) {
-    std::vector<ASPlan> plans;
-    ASSession* s = JRXDatabase::get()->Session();
-    s->RecordPlans(&plans);
-    call();
-    s->RecordPlans(nullptr);
-    return plans;
-  }
-
   struct Access {
     std::string table, index;
     bool fullScan, sorts;
@@ -198,9 +188,11 @@ class LargeLogPlansTest : public LogDbFixture {
       }
   }
 
-  // The plain selection getOps stands for: each operation once, in time order.
-  std::vector<std::string> plainOps(const JRXEID& eid, bool active, const std::string& id,
-                                    unsigned limit, long from, long to) {
+  // The plain selection getOps stands for: each operation once, in time order (newest first
+  // under a limit).
+  std::vector<std::string> plainOps(const JRXEID& eid, const std::string& name,
+                                    const std::string& parent, const std::string& id,
+                                    bool active, unsigned limit, long from, long to) {
     op_log ops;
     op_log_env link;
     env_log env;
@@ -208,8 +200,11 @@ class LargeLogPlansTest : public LogDbFixture {
     operandOf.Project() << link->op_id;
     operandOf.Set(link->env_id == env->id && link->role == "O" &&
                   env->eid == guidToRDBMSGuid(eid));
-    ASComparison cond = ops->op_id.In(operandOf.Select());
+    ASComparison cond;
+    if (eid.isValid()) cond = cond && ops->op_id.In(operandOf.Select());
     if (active) cond = cond && (ops->status == 1 || ops->status == 2);
+    if (!name.empty()) cond = cond && ops->op == name;
+    if (!parent.empty()) cond = cond && ops->parent_id == parent;
     if (!id.empty()) cond = cond && ops->id == id;
     if (from) cond = cond && ops->time > logdb::timeToSql(from);
     if (to != kNoUpper) cond = cond && ops->time < logdb::timeToSql(to);
@@ -224,8 +219,8 @@ class LargeLogPlansTest : public LogDbFixture {
   }
 
   // The plain selection getEvents stands for, newest first, ties by the newest recorded.
-  std::vector<std::string> plainSelection(const JRXEID& eid, bool asSource, size_t limit,
-                                          long from, long to) {
+  std::vector<std::string> plainEvents(const JRXEID& eid, bool asSource, const std::string& category,
+                                       const std::string& type, size_t limit, long from, long to) {
     env_log env;
     events_log ev;
     events_log_env link;
@@ -234,6 +229,8 @@ class LargeLogPlansTest : public LogDbFixture {
     ASComparison cond = ev->event_id == link->event_id && link->env_id == env->id &&
                         link->role == (asSource ? "S" : "O");
     if (eid.isValid()) cond = cond && env->eid == guidToRDBMSGuid(eid);
+    if (!category.empty()) cond = cond && ev->category == category;
+    if (!type.empty()) cond = cond && ev->type == type;
     if (from) cond = cond && ev->time > logdb::timeToSql(from);
     if (to != kNoUpper) cond = cond && ev->time < logdb::timeToSql(to);
     c.Set(cond);
@@ -241,6 +238,14 @@ class LargeLogPlansTest : public LogDbFixture {
     std::vector<std::string> out;
     while (out.size() < limit && c.Fetch()) out.push_back(ev.guid.Str().str());
     return out;
+  }
+
+  // The index that leads to rows of `table` is never walked with a sort of its own.
+  static void expectNoSortingWalk(const std::vector<Access>& steps, const std::string& index) {
+    for (const Access& a : steps)
+      if (a.index == index) {
+        EXPECT_FALSE(a.sorts) << "a walk that sorts:\n" << a.sql;
+      }
   }
 };
 
@@ -295,7 +300,9 @@ TEST_P(LargeLogPlansTest, ListingsAndEventRecordsReadOnlyWhatTheyNeed) {
   EXPECT_TRUE(uses(steps, "op_log", "op_log_id"));
 }
 
-// Each case takes another of the two plans or a mix; the answer is always the plain one.
+// Each case takes another of the two plans or a mix; the answer is always the plain one. A
+// filter that keeps few rows or none is read along its own index: the time index, which would
+// be walked to the log's far end looking for what is not there, is never read.
 TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
   struct Case {
     const char* name;
@@ -303,37 +310,46 @@ TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
     bool asSource;
     unsigned limit;
     long from, to;
-    const char* drivingIndex;  // the index that leads to the events
+    const char *category, *type;
+    const char* leading;  // the index that leads to the events
   };
   const long mid = kT0 + kEvents / 4;
   const Case cases[] = {
-      {"busy", kLocal, true, 100, 0, kNoUpper, "events_log_time"},
-      {"busy, all of it", kLocal, true, 6000, 0, kNoUpper, "events_log_env_role"},
-      {"quiet", kQuiet, true, 100, 0, kNoUpper, "events_log_env_role"},
-      {"old history", kOld, true, 100, 0, kNoUpper, "events_log_time"},
-      {"any source", JRXEID(), true, 100, 0, kNoUpper, "events_log_time"},
-      {"any operand", JRXEID(), false, 100, 0, kNoUpper, "events_log_env_role"},
-      {"busy, time window", kLocal, true, 6000, mid, mid + 400, "events_log_env_role"},
-      {"operand, upper bound", kEventOperand, false, 50, 0, mid, "events_log_env_role"},
+      {"busy", kLocal, true, 100, 0, kNoUpper, "", "", "events_log_time"},
+      {"busy, all of it", kLocal, true, 6000, 0, kNoUpper, "", "", "events_log_env_role"},
+      {"quiet", kQuiet, true, 100, 0, kNoUpper, "", "", "events_log_env_role"},
+      {"old history", kOld, true, 100, 0, kNoUpper, "", "", "events_log_time"},
+      {"any source", JRXEID(), true, 100, 0, kNoUpper, "", "", "events_log_time"},
+      {"any operand", JRXEID(), false, 100, 0, kNoUpper, "", "", "events_log_env_role"},
+      {"busy, time window", kLocal, true, 6000, mid, mid + 400, "", "", "events_log_env_role"},
+      {"operand, upper bound", kEventOperand, false, 50, 0, mid, "", "", "events_log_env_role"},
+      {"no such category", JRXEID(), true, 100, 0, kNoUpper, "nosuch", "", "events_log_category"},
+      {"no such type", JRXEID(), true, 100, 0, kNoUpper, "", "nosuch", "events_log_type"},
+      {"no such type in a common category", JRXEID(), true, 100, 0, kNoUpper, "monitor", "nosuch",
+       "events_log_type"},
+      {"no such category of a busy source", kLocal, true, 100, 0, kNoUpper, "nosuch", "",
+       "events_log_category"},
+      {"every event of the category", kOld, true, 100, 0, kNoUpper, "monitor", "alert",
+       "events_log_category"},
   };
   JRXEventLogLocal log(nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<JRXEvent> got;
     const std::vector<Access> steps = accesses(plansOf([&] {
-      ASSERT_EQ(0, log.getEvents(&got, c.eid, c.asSource, c.limit, "", "", false, c.from, c.to));
+      ASSERT_EQ(0, log.getEvents(&got, c.eid, c.asSource, c.limit, c.category, c.type, false,
+                                 c.from, c.to));
     }));
     std::vector<std::string> guids;
     for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
-    EXPECT_EQ(plainSelection(c.eid, c.asSource, c.limit, c.from, c.to), guids);
-    expectIndexed(steps, {"events_log_guid"});
-    const std::string driving = c.drivingIndex;
-    EXPECT_TRUE(uses(steps, driving == "events_log_time" ? "events_log" : "events_log_env",
-                     driving));
-    for (const Access& a : steps)
-      if (a.index == "events_log_time") {
-        EXPECT_FALSE(a.sorts) << "a walk that sorts:\n" << a.sql;
-      }
+    EXPECT_EQ(plainEvents(c.eid, c.asSource, c.category, c.type, c.limit, c.from, c.to), guids);
+    const std::string leading = c.leading;
+    const bool filtered = *c.category || *c.type;
+    expectIndexed(steps, filtered ? std::set<std::string>{"events_log_time", "events_log_guid"}
+                                  : std::set<std::string>{"events_log_guid"});
+    EXPECT_TRUE(uses(steps, leading.rfind("events_log_env", 0) == 0 ? "events_log_env" : "events_log",
+                     leading));
+    expectNoSortingWalk(steps, "events_log_time");
   }
 }
 
@@ -341,112 +357,51 @@ TEST_P(LargeLogPlansTest, OperandOpsAreThePlainSelectionWhicheverPlanIsTaken) {
   struct Case {
     const char* name;
     JRXEID eid;
+    const char *opName, *parent, *id;
     bool active;
-    const char* id;
     unsigned limit;
     long from, to;
     std::vector<std::string> leading;  // the indexes that lead to the operations
   };
   const long mid = kT0 + kOps / 2;
+  const JRXEID any;
   const Case cases[] = {
-      {"busy", kBusyOperand, false, "", 5, 0, kNoUpper, {"op_log_time"}},
-      {"busy, oldest first", kBusyOperand, false, "", kNoLimit, 0, kNoUpper, {"op_log_time"}},
-      {"busy, past the first walk", kBusyOperand, false, "", 30, 0, kNoUpper,
+      {"busy", kBusyOperand, "", "", "", false, 5, 0, kNoUpper, {"op_log_time"}},
+      {"busy, oldest first", kBusyOperand, "", "", "", false, kNoLimit, 0, kNoUpper, {"op_log_time"}},
+      {"busy, past the first walk", kBusyOperand, "", "", "", false, 30, 0, kNoUpper,
        {"op_log_time", "op_log_env_env"}},
-      {"rare", kEventOperand, false, "", 5, 0, kNoUpper, {"op_log_env_env"}},
-      {"rare, time window", kEventOperand, false, "", 5, mid - 1000, mid, {"op_log_env_env"}},
-      {"busy, running", kBusyOperand, true, "", 5, 0, kNoUpper, {"op_log_status_time"}},
-      {"busy, by identifier", kBusyOperand, false, "bulk-17", 5, 0, kNoUpper, {"op_log_id"}},
+      {"rare", kEventOperand, "", "", "", false, 5, 0, kNoUpper, {"op_log_env_env"}},
+      {"rare, time window", kEventOperand, "", "", "", false, 5, mid - 1000, mid, {"op_log_env_env"}},
+      {"busy, running", kBusyOperand, "", "", "", true, 5, 0, kNoUpper, {"op_log_status_time"}},
+      {"busy, by identifier", kBusyOperand, "", "", "bulk-17", false, 5, 0, kNoUpper, {"op_log_id"}},
+      {"no such name", any, "nosuch", "", "", false, 5, 0, kNoUpper, {"op_log_name"}},
+      {"no such parent", any, "", "nosuch", "", false, kNoLimit, 0, kNoUpper, {"op_log_parent"}},
+      {"no such parent of a common name", any, "bulk", "nosuch", "", false, 5, 0, kNoUpper,
+       {"op_log_parent"}},
+      {"no such name of a busy operand", kBusyOperand, "nosuch", "", "", false, 5, 0, kNoUpper,
+       {"op_log_name"}},
+      {"a common name, oldest first", kBusyOperand, "bulk", "", "", false, kNoLimit, 0, kNoUpper,
+       {"op_log_name"}},
   };
   JRXOpLogLocal log(nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<JRXRequestProgressData> got;
     const std::vector<Access> steps = accesses(plansOf([&] {
-      ASSERT_EQ(0, log.getOps(&got, c.eid, "", c.id, "", false, c.active, c.limit, c.from, c.to));
+      ASSERT_EQ(0, log.getOps(&got, c.eid, c.opName, c.id, c.parent, false, c.active, c.limit,
+                              c.from, c.to));
     }));
     std::vector<std::string> ids;
     for (const JRXRequestProgressData& r : got) ids.push_back(r.id);
-    EXPECT_EQ(plainOps(c.eid, c.active, c.id, c.limit, c.from, c.to), ids);
+    EXPECT_EQ(plainOps(c.eid, c.opName, c.parent, c.id, c.active, c.limit, c.from, c.to), ids);
+    EXPECT_EQ(ids.empty(), std::string(c.opName) == "nosuch" || std::string(c.parent) == "nosuch");
     const bool walks =
         std::find(c.leading.begin(), c.leading.end(), "op_log_time") != c.leading.end();
     expectIndexed(steps, walks ? std::set<std::string>{} : std::set<std::string>{"op_log_time"});
     expectOneLeads(steps);
     for (const std::string& index : c.leading)
       EXPECT_TRUE(uses(steps, index == "op_log_env_env" ? "op_log_env" : "op_log", index)) << index;
-    for (const Access& a : steps)
-      if (a.index == "op_log_time") {
-        EXPECT_FALSE(a.sorts) << "a walk that sorts:\n" << a.sql;
-      }
-  }
-}
-
-// A filter that keeps few rows or none is read along its own index: the time index, which
-// would be walked to the log's far end looking for what is not there, is never read.
-TEST_P(LargeLogPlansTest, FiltersThatKeepLittleReadOnlyWhatTheyKeep) {
-  JRXOpLogLocal ops(nullptr);
-  JRXEventLogLocal events(nullptr);
-  struct EventsCase {
-    const char* name;
-    JRXEID eid;
-    const char *category, *type;
-    size_t kept;
-    const char* index;
-  };
-  const EventsCase eventCases[] = {
-      {"no such category", JRXEID(), "nosuch", "", 0, "events_log_category"},
-      {"no such type", JRXEID(), "", "nosuch", 0, "events_log_type"},
-      {"no such type in a common category", JRXEID(), "monitor", "nosuch", 0, "events_log_type"},
-      {"no such category of a busy source", kLocal, "nosuch", "", 0, "events_log_category"},
-      {"every event of the category", kOld, "monitor", "alert", 100, "events_log_category"},
-  };
-  for (const EventsCase& c : eventCases) {
-    SCOPED_TRACE(c.name);
-    std::vector<JRXEvent> got;
-    const std::vector<Access> steps = accesses(plansOf([&] {
-      ASSERT_EQ(0, events.getEvents(&got, c.eid, true, 100, c.category, c.type, false, 0,
-                                    kNoUpper));
-    }));
-    EXPECT_EQ(c.kept, got.size());
-    if (c.kept) {
-      std::vector<std::string> guids;
-      for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
-      EXPECT_EQ(plainSelection(c.eid, true, c.kept, 0, kNoUpper), guids);
-    }
-    expectIndexed(steps, {"events_log_time", "events_log_guid"});
-    EXPECT_TRUE(uses(steps, "events_log", c.index));
-  }
-
-  struct OpsCase {
-    const char* name;
-    JRXEID eid;
-    const char *opName, *parent;
-    unsigned limit;
-    size_t kept;
-    const char* index;
-  };
-  const OpsCase opCases[] = {
-      {"no such name", JRXEID(), "nosuch", "", 5, 0, "op_log_name"},
-      {"no such parent", JRXEID(), "", "nosuch", kNoLimit, 0, "op_log_parent"},
-      {"no such parent of a common name", JRXEID(), "bulk", "nosuch", 5, 0, "op_log_parent"},
-      {"no such name of a busy operand", kBusyOperand, "nosuch", "", 5, 0, "op_log_name"},
-      {"a common name, oldest first", kBusyOperand, "bulk", "", kNoLimit, 1000, "op_log_name"},
-  };
-  for (const OpsCase& c : opCases) {
-    SCOPED_TRACE(c.name);
-    std::vector<JRXRequestProgressData> got;
-    const std::vector<Access> steps = accesses(plansOf([&] {
-      ASSERT_EQ(0, ops.getOps(&got, c.eid, c.opName, "", c.parent, false, false, c.limit, 0,
-                              kNoUpper));
-    }));
-    EXPECT_EQ(c.kept, got.size());
-    if (c.kept) {
-      std::vector<std::string> ids;
-      for (const JRXRequestProgressData& r : got) ids.push_back(r.id);
-      EXPECT_EQ(plainOps(c.eid, false, "", c.limit, 0, kNoUpper), ids);
-    }
-    expectIndexed(steps, {"op_log_time"});
-    EXPECT_TRUE(uses(steps, "op_log", c.index));
+    expectNoSortingWalk(steps, "op_log_time");
   }
 }
 

@@ -180,13 +180,8 @@ TEST_P(LogLayoutTest, MergingEnvironmentsReachesEachLinkByItsKey) {
   if (GetParam() != "sqlite") GTEST_SKIP() << "plans of large logs: LargeLogPlansTest";
   fillLog();
   openOld(kFirst, madeLog(), true);
-  std::vector<ASPlan> plans;
-  ASSession* s = JRXDatabase::get()->Session();
-  s->RecordPlans(&plans);
-  openLogLayout();
-  s->RecordPlans(nullptr);
   int byKey = 0;
-  for (const ASPlan& p : plans)
+  for (const ASPlan& p : plansOf([] { openLogLayout(); }))
     for (const ASPlanStep& step : p.steps) {
       if (step.table != "op_log_env" && step.table != "events_log_env") continue;
       EXPECT_FALSE(step.fullScan) << p.sql << "\n  " << step.detail;

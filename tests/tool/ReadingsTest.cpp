@@ -48,11 +48,7 @@ class ReadingsTest : public LogDbFixture {
   // table's key, which SQLite names no index for), without a sort, and not walking a whole
   // table or index unless along a time index up to its limit.
   static void expectReads(const std::function<void()>& call, const std::set<std::string>& indexes) {
-    std::vector<ASPlan> plans;
-    ASSession* s = JRXDatabase::get()->Session();
-    s->RecordPlans(&plans);
-    call();
-    s->RecordPlans(nullptr);
+    const std::vector<ASPlan> plans = plansOf(call);
     ASSERT_FALSE(plans.empty());
     std::set<std::string> used;
     for (const ASPlan& p : plans) {

@@ -1,9 +1,7 @@
 // Reading the log as operators do, on both databases: what the listings print with --json
 // goes back by import into a fresh log that holds the same rows, texts of any bytes included;
-// cursors continue a listing (on the command line, in a cursor file and through the API)
+// cursors continue a listing (on the command line and in a cursor file)
 // without skipping or repeating a record; followers print every stored record once.
-#include <httplib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <future>
@@ -13,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "HostileTexts.h"
 #include "JRXLogDBLocal.h"
 #include "LogRows.h"
 #include "ASHex.h"
@@ -91,18 +90,7 @@ void expectSameRows(const std::multiset<std::string>& original,
 
 // ---------------------------------------------------------------- texts of any bytes
 
-// Braces of the display templates, NUL, quoting, bytes that are not UTF-8 (a lone lead byte,
-// a surrogate's encoding, an overlong form), the escape's own character, emoji.
-const std::vector<std::string> kPieces = {
-    "{", "}", "{id}", std::string(1, '\0'), "'", "\"", "\\", "\xff\xfe", "\xc3", "\xc3\xa9",
-    "\xed\xa0\x80", "\xc0\xaf", "\xef\xb7\x90", "\xef\xb7\x90" "41", "\xf0\x9f\x98\x80", "\n", " ",
-    "a"};
-
-std::string randomText(std::mt19937& rng) {
-  std::string out;
-  for (size_t i = rng() % 8; i > 0; --i) out += kPieces[rng() % kPieces.size()];
-  return out;
-}
+std::string randomText(std::mt19937& rng) { return hostileText(rng, 7); }
 
 // A JSON string that import reads back as exactly these bytes: every byte beyond ASCII by the
 // listings' escape (U+FDD0 and two hex digits), which stands for any byte.
@@ -306,34 +294,6 @@ TEST_P(ToolReading, CursorsContinueListingsExactly) {
     EXPECT_TRUE(r.out.empty());
     EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
   }
-}
-
-TEST_P(ToolReading, ApiAnswersWithItsCursorAndGoesOnAfterOne) {
-  ASSERT_EQ(jrx({"import", "--batch", "1000"}, busyLog()).status, 0);
-  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
-  httplib::Client client("127.0.0.1", server.port());
-  std::string after;
-  for (int part = 0; part < 3; ++part) {
-    httplib::Params params = {{"limit", "400"}, {"lines", "1"}};
-    Strings args = {"events", "--json", "--limit", "400", "--show-cursor"};
-    if (!after.empty()) {
-      params.emplace("after", after);
-      args.insert(args.end(), {"--after", after});
-    }
-    const auto res = client.Get("/api/events", params, httplib::Headers());
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body, jrx(args).out);
-    // An answer longer than one part goes out before its end is read: its cursor is then
-    // its last record only.
-    const Strings lines = ToolRun{0, res->body, ""}.lines();
-    ASSERT_FALSE(lines.empty());
-    after = json::parse(lines.back()).at("cursor");
-    const std::string header = res->get_header_value("X-Jrxlog-Cursor");
-    EXPECT_EQ(header.empty() ? "" : after, header);
-  }
-  const auto res = client.Get("/api/ops?after=events:1", httplib::Headers());
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->status, 400);
 }
 
 // An event of `source` typed `type`, as an agent in this process records it.
