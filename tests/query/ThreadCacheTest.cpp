@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "ASThreadCache.h"
+#include "ASDomain.h"
 
 namespace {
 
@@ -47,6 +51,21 @@ TEST(ThreadCache, EachThreadHasItsOwnAndItsOwnerGivesItBack) {
   std::thread c([] { ++Cache::Mine().data.uses; });
   c.join();
   EXPECT_EQ(givenBack, 2);
+}
+
+// Table objects are told apart in a statement by their serials, which each thread hands out
+// from blocks of its own: threads never hand out the same one.
+TEST(ThreadCache, TableSerialsOfTwoThreadsNeverMeet) {
+  auto serials = [](std::vector<unsigned long>& out) {
+    for (int i = 0; i < 100; ++i) out.push_back(ASDomain("t").Serial());
+  };
+  std::vector<unsigned long> a, b;
+  std::thread ta(serials, std::ref(a)), tb(serials, std::ref(b));
+  ta.join();
+  tb.join();
+  std::set<unsigned long> all(a.begin(), a.end());
+  all.insert(b.begin(), b.end());
+  EXPECT_EQ(all.size(), a.size() + b.size());
 }
 
 }  // namespace
