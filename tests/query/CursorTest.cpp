@@ -81,6 +81,25 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
   EXPECT_EQ(limited(1), limited(100));
 }
 
+// A table the select names only in its order is read all the same: every pairing of the
+// two tables, in the other table's order.
+TEST_P(Cursor, ATableNamedOnlyByTheOrderIsRead) {
+  addItem("a");
+  addItem("b");
+  for (const char* label : {"y", "x"}) {
+    tag g;
+    g.item_id = 1;
+    g.label = label;
+    s->Insert(g);
+  }
+  item t;
+  tag g;
+  ASCursor c(s);
+  c.Project() << t->name;
+  c.Order(g->label).Order(t->name);
+  EXPECT_EQ(rows(c), (Rows{"a", "b", "a", "b"}));
+}
+
 TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
   for (int i = 0; i < 30; ++i) addItem("a" + std::to_string(i), 1, i);
   ASTransaction tr(s);
