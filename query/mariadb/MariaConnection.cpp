@@ -50,13 +50,11 @@ std::string columnType(const ASAttribute& a) {
   return a.MaxBytes() ? "VARBINARY(" + std::to_string(a.MaxBytes()) + ")" : "LONGBLOB";
 }
 
-std::string keyColumns(const ASDomain& d, const ASColumnList& columns, bool prefixes) {
+// A primary key's columns, whole: a key is a row's identity, never a prefix of it.
+std::string keyColumns(const ASDomain& d, const ASColumnList& columns) {
   std::string sql = "(";
-  for (size_t k = 0; k < columns.size(); ++k) {
-    const ASAttribute& a = d.Attribute(columns[k]);
-    sql += (k ? ", " : "") + a.Name();
-    if (prefixes && unbounded(a)) sql += "(" + std::to_string(kPrefixBytes) + ")";
-  }
+  for (size_t k = 0; k < columns.size(); ++k)
+    sql += (k ? ", " : "") + d.Attribute(columns[k]).Name();
   return sql + ")";
 }
 
@@ -271,7 +269,7 @@ std::vector<std::string> MariaConnection::TableDdl(const ASDomain& d) const {
   // A table without a key of its own gets none: InnoDB then clusters it by a row id that no
   // statement can see. Key columns that are texts have a width.
   const ASColumnList key = d.KeyColumns();
-  if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key, false);
+  if (!key.empty()) sql += ", PRIMARY KEY " + keyColumns(d, key);
   // Indexes are part of the one CREATE TABLE IF NOT EXISTS, so that sessions creating the
   // schema at the same time cannot trip over each other.
   for (const ASIndexLayout& ix : IntendedLayout(d).indexes) sql += ", " + indexDefinition(ix);
@@ -374,7 +372,7 @@ std::vector<std::string> MariaConnection::ReshapeSql(const ASDomain& d, const AS
       parts.push_back("MODIFY COLUMN " + columnDefinition(d, i));
   }
   if (diff.keyChanged && !want.primaryKey.empty())
-    parts.push_back("ADD PRIMARY KEY " + keyColumns(d, d.KeyColumns(), false));
+    parts.push_back("ADD PRIMARY KEY " + keyColumns(d, d.KeyColumns()));
   for (const ASIndexLayout* ix : diff.addIndexes) {
     // An index of the same name that stays (not the table's own naming) is left alone.
     if (have.Index(ix->name) &&
