@@ -7,7 +7,8 @@
 #   tls:   prints the shell assignments of JRX_TEST_MARIADB_TLS_URL (the TLS port, for a
 #          database name to be appended), JRX_TEST_MARIADB_TLS_CA (the CA that signed the
 #          server's certificate, which names 127.0.0.1 and localhost; other-ca.pem beside it
-#          signed nothing of it) and JRX_TEST_MARIADB_PLAIN_URL (the server without TLS)
+#          signed nothing of it; client-cert.pem and client-key.pem beside it are a client's,
+#          which that CA signed) and JRX_TEST_MARIADB_PLAIN_URL (the server without TLS)
 set -euo pipefail
 cmd=${1:?usage: mariadb.sh start|stop|url|tls DIR}
 D=${2:?usage: mariadb.sh start|stop|url|tls DIR}
@@ -37,6 +38,17 @@ make_tls() {
   printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' >"$t/server.ext"
   openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca-key.pem" \
     -CAcreateserial -days 30 -extfile "$t/server.ext" -out "$t/server-cert.pem" 2>/dev/null
+}
+
+# A client certificate of the same CA, for accounts that require one; made apart, so that a
+# server started before it was needed gets it too.
+make_client_cert() {
+  local t=$D/tls
+  [ -s "$t/client-cert.pem" ] && return 0
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=jrx test client" \
+    -keyout "$t/client-key.pem" -out "$t/client.csr" 2>/dev/null
+  openssl x509 -req -in "$t/client.csr" -CA "$t/ca.pem" -CAkey "$t/ca-key.pem" \
+    -CAcreateserial -days 30 -out "$t/client-cert.pem" 2>/dev/null
 }
 
 running() { [ -f "$1/mariadbd.pid" ] && kill -0 "$(cat "$1/mariadbd.pid")" 2>/dev/null; }
@@ -99,6 +111,7 @@ case "$cmd" in
   url) echo "$url" ;;
   tls)
     if [ -s "$D/port" ]; then
+      make_client_cert
       printf 'export JRX_TEST_MARIADB_TLS_URL=%q\n' "mysql://root@127.0.0.1:$(cat "$D/port")/"
       printf 'export JRX_TEST_MARIADB_TLS_CA=%q\n' "$D/tls/ca.pem"
       printf 'export JRX_TEST_MARIADB_PLAIN_URL=%q\n' "mysql://root@127.0.0.1:$(cat "$D/plain/port")/"

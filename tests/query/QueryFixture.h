@@ -1,6 +1,7 @@
 // Tables and a fresh database per test for the query-library tests, on every backend.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -107,6 +108,7 @@ AException caught(F&& f) {
 }
 
 using Rows = std::vector<std::string>;
+using ::testing::HasSubstr;
 
 // Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
 inline Rows rows(ASCursor& c) {
@@ -121,6 +123,16 @@ inline Rows rows(ASCursor& c) {
     out.push_back(r);
   }
   return out;
+}
+
+// The values of `column` in the rows where `where` holds, in the order of its table's first
+// column.
+inline Rows valuesOf(ASSession* s, const ASAttribute& column,
+                     const ASComparison& where = ASComparison()) {
+  ASCursor c(s);
+  c.Project() << column;
+  c.Set(where).Order(column.Domain()->Attribute(0));
+  return rows(c);
 }
 
 class QueryTest : public ::testing::TestWithParam<std::string> {
@@ -142,10 +154,7 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
 
   Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
               ASSession* session = nullptr) {
-    ASCursor c(session ? session : s);
-    c.Project() << column;
-    c.Set(where).Order(column.Domain()->Attribute(0));
-    return rows(c);
+    return valuesOf(session ? session : s, column, where);
   }
 
   std::string url;

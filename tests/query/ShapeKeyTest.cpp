@@ -4,14 +4,21 @@
 // kind, each made several times with other values and other table objects.
 #include <functional>
 #include <map>
+#include <memory>
 
 #include "ASShapeCheck.h"
+#include "ASShapeTable.h"
 #include "QueryFixture.h"
 
 namespace {
 
 using ShapeKey = QueryTest;
 using Run = std::function<void(ASSession*, int)>;
+
+void readAll(ASCursor& c) {
+  while (c.Fetch()) {
+  }
+}
 
 // A select of the items' names, built further by `build`.
 Run select(std::function<void(ASCursor&, item&, tag&)> build) {
@@ -21,8 +28,7 @@ Run select(std::function<void(ASCursor&, item&, tag&)> build) {
     ASCursor c(s);
     c.Project() << t->name;
     build(c, t, g);
-    while (c.Fetch()) {
-    }
+    readAll(c);
   };
 }
 Run where(std::function<ASComparison(item&, tag&)> condition) {
@@ -38,8 +44,20 @@ Run labels(unsigned long long limit) {
     c.Project() << g->label;
     c.Order(g->label);
     if (limit) c.Limit(limit);
-    while (c.Fetch()) {
-    }
+    readAll(c);
+  };
+}
+
+// The item ids of table `table`, through a class that any table with them fits.
+Run named(const char* table) {
+  return [table](ASSession* s, int) {
+    struct named_domain : ASDomain {
+      explicit named_domain(const char* table) : ASDomain(table) {}
+      ASAttribute id{this, "item_id", AS_INT};
+    } d(table);
+    ASCursor c(s);
+    c.Project() << d.id;
+    readAll(c);
   };
 }
 
@@ -69,6 +87,13 @@ std::vector<Run> everyKind(bool rowLocks) {
       where([](item& t, tag&) { return t->num >= 1; }),
       where([](item& t, tag&) { return t->big == 1; }),
       where([](item& t, tag&) { return t->num == t->big; }),
+      [](ASSession* s, int) {  // the same columns of another object of the table
+        item t, u;
+        ASCursor c(s);
+        c.Project() << t->name;
+        c.Set(t->num == u->big);
+        readAll(c);
+      },
       where([](item& t, tag&) { return t->name.IsNull(); }),
       where([](item& t, tag&) { return t->num == 1 && t->big == 2; }),
       where([](item& t, tag&) { return t->num == 1 || t->big == 2; }),
@@ -84,6 +109,7 @@ std::vector<Run> everyKind(bool rowLocks) {
       where([](item& t, tag& g) {
         return tagIds(g, g->item_id == t->item_id).Limit(1).Exists({&t});
       }),
+      where([](item& t, tag& g) { return tagIds(g, g->item_id == t->item_id).Exists({&t}); }),
       select([](ASCursor& c, item& t, tag& g) {
         c.Project() << g->label;
         c.Set(g->item_id == t->item_id);
@@ -114,6 +140,8 @@ std::vector<Run> everyKind(bool rowLocks) {
       select([](ASCursor& c, item&, tag&) { c.Limit(1); }),
       labels(0),
       labels(2),
+      named("qt_item"),  // one table class under two names, as an archive beside its table
+      named("qt_tag"),
       select([](ASCursor& c, item& t, tag&) { c.Set(t->num >= 0).UseIndex(t, "qt_item_name"); }),
       select([](ASCursor& c, item& t, tag&) { c.Set(t->num >= 0).UseIndex(t, ASPrimaryKey); }),
       [](ASSession* s, int r) {
@@ -128,6 +156,7 @@ std::vector<Run> everyKind(bool rowLocks) {
         item t;
         tag g;
         (ASUpdater(t) << t->num.Set(r)).Where(t->name == "x").Execute(s);
+        (ASUpdater(t) << t->big.Set(r)).Where(t->name == "x").Execute(s);
         (ASUpdater(t) << t->num.Set(r) << t->big.Set(r)).Execute(s);
         (ASUpdater(t) << t->big.Set(t->num)).Execute(s);
         (ASUpdater(t) << t->num.Set(tagIds(g, {}).Select())).Where(t->item_id == 0).Execute(s);
@@ -188,13 +217,49 @@ TEST_P(ShapeKey, TheCheckFindsOneKeyWithTwoTexts) {
     shifty_domain d(column);
     ASCursor c(s);
     c.Project() << d.name;
-    while (c.Fetch()) {
-    }
+    readAll(c);
   };
   run("name");
   EXPECT_THROW(run("num"), AException);
 }
 
 QUERY_TEST_SUITE(ShapeKey);
+
+// The table of shapes a session has met: found by the whole key, bytes and length.
+struct Shape {
+  std::string key;
+};
+
+TEST(ShapeTable, FindsByTheWholeKeyAndHoldsAtMostItsMost) {
+  ASShapeTable<Shape> table;
+  const std::string keys[] = {std::string("a\0b", 3), std::string("a\0c", 3), "a", "",
+                              std::string(300, 'x'), std::string(299, 'x') + "y"};
+  for (const std::string& k : keys) {
+    EXPECT_EQ(table.Find(k), nullptr);
+    table.Add(std::make_unique<Shape>(Shape{k}));
+  }
+  for (const std::string& k : keys) {
+    // Looked up through another buffer, as a statement's key is.
+    const std::string again(k.data(), k.size());
+    ASSERT_NE(table.Find(again), nullptr);
+    EXPECT_EQ(table.Find(again)->key, k);
+  }
+  EXPECT_EQ(table.Find("ab"), nullptr);
+  EXPECT_EQ(table.Find(std::string(301, 'x')), nullptr);
+  // It holds at most its most, finds every key after its map grew, and forgets all when
+  // cleared.
+  table.Clear();
+  for (size_t i = 0; i < ASShapeTable<Shape>::kMax; ++i) {
+    EXPECT_FALSE(table.Full());
+    table.Add(std::make_unique<Shape>(Shape{"shape " + std::to_string(i)}));
+  }
+  EXPECT_TRUE(table.Full());
+  for (size_t i = 0; i < ASShapeTable<Shape>::kMax; ++i)
+    ASSERT_NE(table.Find("shape " + std::to_string(i)), nullptr) << i;
+  table.Clear();
+  EXPECT_FALSE(table.Full());
+  EXPECT_EQ(table.size(), 0u);
+  EXPECT_EQ(table.Find("shape 0"), nullptr);
+}
 
 }  // namespace

@@ -69,13 +69,6 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
     from->Insert(t);
   }
 
-  static Rows values(ASSession* s, const ASAttribute& column, const ASComparison& where) {
-    ASCursor c(s);
-    c.Project() << column;
-    c.Set(where).Order(column.Domain()->Attribute(0));
-    return rows(c);
-  }
-
   static Rows all(ASSession* s, ASDomain& d) {
     ASCursor c(s);
     for (size_t i = 0; i < d.Size(); ++i) c.Project() << d.Attribute(i);
@@ -135,9 +128,9 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
     }
   }
   // The kept keys, not new ones; and the texts still compare as texts on the target.
-  EXPECT_EQ(values(to, i->item_id, ASComparison()), values(from, i->item_id, ASComparison()));
-  EXPECT_EQ(values(to, i->name, i->name == kOddText + "0"), Rows{kOddText + "0"});
-  EXPECT_EQ(values(to, g->label, g->label == "same").size(), 7u);
+  EXPECT_EQ(valuesOf(to, i->item_id), valuesOf(from, i->item_id));
+  EXPECT_EQ(valuesOf(to, i->name, i->name == kOddText + "0"), Rows{kOddText + "0"});
+  EXPECT_EQ(valuesOf(to, g->label, g->label == "same").size(), 7u);
   item added;
   to->Insert(added);
   EXPECT_EQ(to->GetInsertId(), 13);  // 11 and 12 were deleted at the source
