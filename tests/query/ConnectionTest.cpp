@@ -220,7 +220,8 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
     GTEST_SKIP() << "no MariaDB server offering TLS (JRX_TEST_MARIADB_TLS_URL, "
                     "JRX_TEST_MARIADB_TLS_CA and JRX_TEST_MARIADB_PLAIN_URL, which "
                     "scripts/mariadb.sh tls prints)";
-  const std::string caFile = ca, otherCa = caFile.substr(0, caFile.rfind('/')) + "/other-ca.pem";
+  const std::string caFile = ca, tlsDir = caFile.substr(0, caFile.rfind('/'));
+  const std::string otherCa = tlsDir + "/other-ca.pem";
   const std::string database = "jrxtls_" + std::to_string(getpid());
   const std::string onTls = tls + database + "?connect-timeout=30&";
   const std::string onPlain = plain + database + "?connect-timeout=30&";
@@ -262,6 +263,19 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
       {onPlain + "ssl-mode=PREFERRED", unencrypted},
   };
   for (const auto& [url, check] : connected) EXPECT_EQ(run(url, check), "none") << url;
+
+  // An account that takes a client certificate only, which the URL names with its key.
+  auto admin = ASDatabase::Open(std::string(tls) + "?ssl-mode=PREFERRED");
+  const std::string user = "jrx_x509_" + std::to_string(getpid());
+  admin->Session()->ExecuteSql("CREATE USER '" + user + "'@'%' REQUIRE X509");
+  admin->Session()->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'%'");
+  const std::string asUser = std::string(onTls).replace(8, 4, user) + "ssl-mode=REQUIRED";
+  EXPECT_THAT(run(asUser, "SELECT 1"), HasSubstr("Access denied"));
+  EXPECT_EQ(run(asUser + "&ssl-cert=" + tlsDir + "/client-cert.pem&ssl-key=" + tlsDir +
+                    "/client-key.pem",
+                "SELECT 1"),
+            "none");
+  admin->Session()->ExecuteSql("DROP USER '" + user + "'@'%'");
   for (const char* server : {tls, plain})
     ASDatabase::Open(std::string(server) + "?ssl-mode=PREFERRED")
         ->Session()
