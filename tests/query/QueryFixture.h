@@ -152,9 +152,8 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     return s->GetInsertId();
   }
 
-  Rows select(const ASAttribute& column, const ASComparison& where = ASComparison(),
-              ASSession* session = nullptr) {
-    return valuesOf(session ? session : s, column, where);
+  Rows select(const ASAttribute& column, const ASComparison& where = ASComparison()) {
+    return valuesOf(s, column, where);
   }
 
   std::string url;

@@ -13,7 +13,7 @@ using Session = QueryTest;
 TEST_P(Session, TransactionsNestAsSavepointsAndOthersSeeWhatIsCommitted) {
   auto other = ASDatabase::Open(url);
   item t;
-  const auto seen = [&] { return select(t->name, ASComparison(), other->Session()); };
+  const auto seen = [&] { return valuesOf(other->Session(), t->name); };
   {
     ASTransaction outer(s);
     addItem("outer");
@@ -74,7 +74,7 @@ TEST_P(Session, StatementsArePreparedOncePerConnection) {
     item t;
     t.name = "n" + std::to_string(i);
     fs->Insert(t);
-    EXPECT_EQ(select(t->name, t->name == t.name.Str(), fs), Rows{t.name.Bytes()});
+    EXPECT_EQ(valuesOf(fs, t->name, t->name == t.name.Str()), Rows{t.name.Bytes()});
   }
   EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
   EXPECT_EQ(ASFaults::StatementsSeen(), 10);
