@@ -90,39 +90,6 @@ TEST_P(Cursor, ATableNamedOnlyByTheOrderIsRead) {
   EXPECT_EQ(rows(c), (Rows{"a", "b", "a", "b"}));
 }
 
-TEST_P(Cursor, StaysValidWhileTheSessionWrites) {
-  for (int i = 0; i < 30; ++i) addItem("a" + std::to_string(i), 1, i);
-  ASTransaction tr(s);
-  item t, b;
-  ASCursor outer(s), backwards(s);
-  outer.PageRows(4).Project() << t->item_id << t->name;
-  outer.Set(t->num == 1).Order(t->time);
-  backwards.PageRows(3).Project() << b->time;
-  backwards.Set(b->num == 1).Order(-b->time);
-  int seen = 0;
-  long long last = 0;
-  while (outer.Fetch()) {
-    EXPECT_GT(t.item_id.Int().Value(), last);
-    last = t.item_id.Int().Value();
-    ASSERT_TRUE(backwards.Fetch());
-    EXPECT_EQ(b.time.Int().Value(), 29 - seen);
-    // A third cursor, an insert that matches both and an update run between their rows.
-    item u;
-    EXPECT_EQ(select(u->name, u->item_id == last), Rows{t.name.Bytes()});
-    addItem("added", 1, seen % 2 ? 1000 + seen : -1 - seen);
-    EXPECT_EQ((ASUpdater(u) << u->name.Set("done")).Where(u->item_id == last).Execute(s), 1);
-    ++seen;
-  }
-  EXPECT_FALSE(backwards.Fetch());
-  EXPECT_EQ(seen, 30);
-  tr.Commit();
-  outer.Close();  // runs it again
-  EXPECT_EQ(rows(outer).size(), 60u);
-  item q;
-  EXPECT_EQ(select(q->item_id, q->name == "done").size(), 30u);
-  EXPECT_EQ(select(q->item_id, q->name == "added").size(), 30u);
-}
-
 // Rows added behind a paged read are left out where a key grows with insertion (above, and
 // SQLite's row number under any table), in each table of a join; a natural key alone gives no
 // such bound, so there a row added with a greater key is read too.
