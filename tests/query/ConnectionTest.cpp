@@ -232,6 +232,12 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   const std::string noDatabase = failIf(
       "EXISTS (SELECT 1 FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = '" + database + "')",
       "the database was created");
+  // An account that takes a client certificate only, which the URL names with its key.
+  auto admin = ASDatabase::Open(std::string(tls) + "?ssl-mode=PREFERRED");
+  const std::string user = "jrx_x509_" + std::to_string(getpid());
+  admin->Session()->ExecuteSql("CREATE USER '" + user + "'@'%' REQUIRE X509");
+  admin->Session()->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'%'");
+  const std::string asUser = std::string(onTls).replace(8, 4, user) + "ssl-mode=REQUIRED";
 
   const std::pair<std::string, std::string> refused[] = {
       {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, "certificate"},
@@ -242,10 +248,9 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
       {onPlain + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, "server does not support it"},
       {onPlain + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, "does not offer TLS"},
       {onTls + "ssl-mode=VERIFY_CA", "VERIFY_CA needs the CA"},
+      {asUser, "Access denied"},
   };
-  for (const auto& [url, why] : refused) {
-    EXPECT_THAT(run(url, "SELECT 1"), HasSubstr(why)) << url;
-  }
+  for (const auto& [url, why] : refused) EXPECT_THAT(run(url, "SELECT 1"), HasSubstr(why)) << url;
   EXPECT_EQ(run(std::string(tls) + "?ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, noDatabase),
             "none");
   EXPECT_EQ(run(std::string(plain) + "?ssl-mode=DISABLED", noDatabase), "none");
@@ -257,20 +262,10 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
       {onTls + "ssl-mode=PREFERRED", encrypted},
       {onTls + "ssl-mode=DISABLED", unencrypted},
       {onPlain + "ssl-mode=PREFERRED", unencrypted},
+      {asUser + "&ssl-cert=" + tlsDir + "/client-cert.pem&ssl-key=" + tlsDir + "/client-key.pem",
+       encrypted},
   };
   for (const auto& [url, check] : connected) EXPECT_EQ(run(url, check), "none") << url;
-
-  // An account that takes a client certificate only, which the URL names with its key.
-  auto admin = ASDatabase::Open(std::string(tls) + "?ssl-mode=PREFERRED");
-  const std::string user = "jrx_x509_" + std::to_string(getpid());
-  admin->Session()->ExecuteSql("CREATE USER '" + user + "'@'%' REQUIRE X509");
-  admin->Session()->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'%'");
-  const std::string asUser = std::string(onTls).replace(8, 4, user) + "ssl-mode=REQUIRED";
-  EXPECT_THAT(run(asUser, "SELECT 1"), HasSubstr("Access denied"));
-  EXPECT_EQ(run(asUser + "&ssl-cert=" + tlsDir + "/client-cert.pem&ssl-key=" + tlsDir +
-                    "/client-key.pem",
-                "SELECT 1"),
-            "none");
   admin->Session()->ExecuteSql("DROP USER '" + user + "'@'%'");
   for (const char* server : {tls, plain})
     ASDatabase::Open(std::string(server) + "?ssl-mode=PREFERRED")

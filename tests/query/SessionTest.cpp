@@ -93,16 +93,8 @@ TEST_P(Session, ReleasedCacheKeepsTheConnection) {
   auto reader = ASDatabase::Open(url);
   ASSession* session = reader->Session();
   item t;
-  const auto readAll = [&] {
-    ASCursor c(session);
-    c.Project() << t->name << t->num;
-    c.Order(t->item_id);
-    long long sum = 0;
-    while (c.Fetch()) sum += t.num.Int();
-    return sum;
-  };
   const sqlite3_int64 before = sqlite3_memory_used();
-  EXPECT_EQ(readAll(), 3999LL * 4000 / 2);
+  EXPECT_EQ(valuesOf(session, t->num).size(), 4000u);
   const sqlite3_int64 read = sqlite3_memory_used();
   reader->ReleaseSessionMemory();
   const sqlite3_int64 released = sqlite3_memory_used();
@@ -112,7 +104,7 @@ TEST_P(Session, ReleasedCacheKeepsTheConnection) {
     EXPECT_LT(released - before, (read - before) / 4);
   }
   EXPECT_EQ(reader->Session(), session);
-  EXPECT_EQ(readAll(), 3999LL * 4000 / 2);
+  EXPECT_EQ(valuesOf(session, t->num).back(), "3999");
 }
 
 QUERY_TEST_SUITE(Session);
