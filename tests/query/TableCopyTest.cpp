@@ -112,7 +112,12 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
   EXPECT_EQ(ASCountRows(from, g), 13);
   tag later;
   ASDatabase::Open(fromDb->Url())->Session()->Insert(later);
-  for (ASDomain* d : std::initializer_list<ASDomain*>{&i, &g, &c, &m}) {
+  // Digests are the same on every machine and in every version: an operator compares what
+  // one copy printed with what a later one prints.
+  const std::pair<ASDomain*, const char*> tables[] = {
+      {&i, "1fd379baff18d30ee15389bf81c71548"}, {&g, "7a94a7f1c7153a9f93c7a9fc96929605"},
+      {&c, "5c12136212e7dff21479432aee50f90b"}, {&m, "1db612f800d5384d548217d3d6f70499"}};
+  for (const auto& [d, pinned] : tables) {
     SCOPED_TRACE(d->TableName());
     ASCopyOptions options;
     options.batchRows = 3;  // pages end inside runs of identical rows
@@ -126,6 +131,7 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
     EXPECT_EQ(copied.rows, static_cast<long long>(all(from, *d).size()));
     EXPECT_EQ(ASDigestTable(to, *d), copied);
     EXPECT_EQ(ASDigestTable(from, *d), copied);
+    EXPECT_EQ(copied.checksum, pinned);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), copied.rows);
     ASSERT_GE(plans.size(), 2u);
@@ -167,32 +173,6 @@ TEST_P(TableCopy, WritesManyRowsToAStatement) {
   }
   ASFaults::Clear();
   EXPECT_EQ(statements[0], statements[1]);
-}
-
-TEST_P(TableCopy, DigestsTellTablesApart) {
-  fillTags();
-  tag t;
-  ASCopyTable(from, to, t);
-  const ASTableDigest before = ASDigestTable(to, t);
-  // The same on every machine and in every version: an operator compares what one copy
-  // printed with what a later one prints.
-  EXPECT_EQ(before.checksum, "7a94a7f1c7153a9f93c7a9fc96929605");
-  fillItems();  // every type of value
-  EXPECT_EQ(ASDigestTable(from, item()).checksum, "1fd379baff18d30ee15389bf81c71548");
-  // One byte of one row; the two halves of a long text swapped; one byte past the first
-  // eight changed.
-  std::vector<ASTableDigest> digests{before};
-  std::string previous = "after the NULL";
-  for (const char* text : {"after the NULM", "head-of-tail-end", "tail-endhead-of-",
-                           "tail-endhead-of."}) {
-    (ASUpdater(t) << t->label.Set(text)).Where(t->label == previous).Execute(to);
-    digests.push_back(ASDigestTable(to, t));
-    EXPECT_EQ(digests.back().rows, before.rows);
-    previous = text;
-  }
-  for (size_t a = 0; a < digests.size(); ++a)
-    for (size_t b = a + 1; b < digests.size(); ++b)
-      EXPECT_NE(digests[a].checksum, digests[b].checksum) << a << " " << b;
 }
 
 // Every statement of a copy, on either side, failing in turn: the copy stops with the
