@@ -76,12 +76,7 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
 TEST_P(Cursor, ATableNamedOnlyByTheOrderIsRead) {
   addItem("a");
   addItem("b");
-  for (const char* label : {"y", "x"}) {
-    tag g;
-    g.item_id = 1;
-    g.label = label;
-    s->Insert(g);
-  }
+  for (const char* label : {"y", "x"}) addTag(s, 1, label);
   item t;
   tag g;
   ASCursor c(s);

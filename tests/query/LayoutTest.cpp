@@ -24,11 +24,7 @@ struct tag_now_domain : ASDomain {
 TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   EXPECT_FALSE(s->DescribeTable("qt_none").exists);
   tag g;
-  for (int i = 0; i < 3; ++i) {
-    g.item_id = i;
-    g.label = "c" + std::to_string(i);
-    s->Insert(g);
-  }
+  for (int i = 0; i < 3; ++i) addTag(s, i, "c" + std::to_string(i));
   const ASTableLayout before = s->DescribeTable("qt_tag");
   ASSERT_TRUE(before.exists);
   EXPECT_TRUE(before.primaryKey.empty());

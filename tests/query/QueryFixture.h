@@ -135,6 +135,15 @@ inline Rows valuesOf(ASSession* s, const ASAttribute& column,
   return rows(c);
 }
 
+// A tag of item `item` (a nullptr label: NULL).
+template <class Label>
+void addTag(ASSession* s, int item, const Label& label) {
+  tag g;
+  g.item_id = item;
+  g.label = label;
+  s->Insert(g);
+}
+
 class QueryTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {

@@ -111,11 +111,8 @@ using Dialect = QueryTest;
 TEST_P(Dialect, StatementsAsSent) {
   const bool lite = GetParam() == "sqlite";
   tag g;
-  for (int i = 0; i < 3; ++i) {
-    g.item_id = static_cast<int>(addItem("i" + std::to_string(i), i, i));
-    g.label = "l";
-    s->Insert(g);
-  }
+  for (int i = 0; i < 3; ++i)
+    addTag(s, static_cast<int>(addItem("i" + std::to_string(i), i, i)), "l");
   std::vector<ASPlan> plans;
   s->RecordPlans(&plans);
   item t;

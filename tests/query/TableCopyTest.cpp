@@ -56,18 +56,12 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
   // Identical rows on both sides of page boundaries, a page ending in rows of one item but
   // two labels, and NULLs in the order.
   void fillTags() {
-    for (int i = 0; i < 7; ++i) addTag(2, "same");
-    for (int i = 0; i < 3; ++i) addTag(1, std::string("a\0b", 3) + std::to_string((i + 1) / 2));
-    addTag(3, nullptr);
-    addTag(0, nullptr);
-    addTag(3, "after the NULL");
-  }
-  template <class Label>
-  void addTag(int item, const Label& label) {
-    tag t;
-    t.item_id = item;
-    t.label = label;
-    from->Insert(t);
+    for (int i = 0; i < 7; ++i) addTag(from, 2, "same");
+    for (int i = 0; i < 3; ++i)
+      addTag(from, 1, std::string("a\0b", 3) + std::to_string((i + 1) / 2));
+    addTag(from, 3, nullptr);
+    addTag(from, 0, nullptr);
+    addTag(from, 3, "after the NULL");
   }
 
   static Rows all(ASSession* s, ASDomain& d) {
@@ -164,7 +158,7 @@ TEST_P(TableCopy, WritesManyRowsToAStatement) {
   tag g;
   std::vector<int> statements;
   for (int rows : {1, 8}) {
-    while (ASCountRows(from, g) < rows) addTag(rows, "t");
+    while (ASCountRows(from, g) < rows) addTag(from, rows, "t");
     auto target = ASDatabase::Open("fault:" + fresh());
     target->Session()->CreateTable(g);
     ASFaults::Clear();
