@@ -113,14 +113,13 @@ using ::testing::HasSubstr;
 // Every row a cursor returns, its projected values joined by '|' ('-' for NULL).
 inline Rows rows(ASCursor& c) {
   Rows out;
+  const auto& attrs = c.Projection().Attributes();
   while (c.Fetch()) {
-    std::string r;
-    const auto& attrs = c.Projection().Attributes();
+    out.emplace_back();
     for (size_t i = 0; i < attrs.size(); ++i) {
       const ASValue& v = attrs[i]->Domain()->Value(attrs[i]->Index());
-      r += (i ? "|" : "") + (v.IsNull() ? std::string("-") : v.Str().str());
+      out.back() += (i ? "|" : "") + (v.IsNull() ? std::string("-") : v.Str().str());
     }
-    out.push_back(r);
   }
   return out;
 }
