@@ -43,6 +43,7 @@ TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   ASSERT_NE(after.Index("qt_tag_label"), nullptr);
   EXPECT_TRUE(after.Index("qt_tag_label")->unique);
   ASSERT_NE(after.Column("note"), nullptr);
+  EXPECT_FALSE(s->DescribeTable("qt_tag_reshaped").exists);  // where SQLite made it anew
   // Done once; and an index and a column someone else made on a table of the library's are
   // left alone.
   s->ExecuteSql("CREATE INDEX someone_else ON qt_tag (item_id)");
