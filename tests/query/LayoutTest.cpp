@@ -51,11 +51,17 @@ TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   EXPECT_EQ(s->ReshapeTable(tag_now_domain()), std::vector<std::string>());
   EXPECT_NE(s->DescribeTable("qt_tag").Index("someone_else"), nullptr);
   EXPECT_NE(s->DescribeTable("qt_tag").Column("someone_elses"), nullptr);
-  // A later change beside a key that stays.
+  // A later change beside a key that stays, made in place.
   struct tag_later_domain : tag_now_domain {
+    void DeclareIndexes(ASIndexes& x) const override {
+      tag_now_domain::DeclareIndexes(x);
+      x.Add("qt_tag_added", {&added});
+    }
     ASAttribute added{this, "added", AS_INT};
   };
-  EXPECT_EQ(s->ReshapeTable(tag_later_domain()), Rows{"qt_tag: column added added"});
+  EXPECT_EQ(s->ReshapeTable(tag_later_domain()),
+            (Rows{"qt_tag: column added added", "qt_tag: index qt_tag_added (added) added"}));
+  EXPECT_EQ(s->ReshapeTable(tag_later_domain()), Rows{});
   // A column whose type alone changed.
   struct numbered_wide_domain : ASDomain {
     numbered_wide_domain() : ASDomain("qt_numbered") { SetPrimaryKey({&n}); }
