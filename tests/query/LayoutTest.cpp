@@ -23,6 +23,9 @@ struct tag_now_domain : ASDomain {
 
 TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   EXPECT_FALSE(s->DescribeTable("qt_none").exists);
+  // Tables just made are as their domains want them.
+  EXPECT_EQ(s->ReshapeTable(item_domain()), Rows{});
+  EXPECT_EQ(s->ReshapeTable(coded_domain()), Rows{});  // a unique index over texts of any length
   tag g;
   for (int i = 0; i < 3; ++i) addTag(s, i, "c" + std::to_string(i));
   const ASTableLayout before = s->DescribeTable("qt_tag");
