@@ -44,9 +44,7 @@ struct item : ASTable<item_domain> {
 // Rows of items, without a key of their own.
 struct tag_domain : ASDomain {
   tag_domain() : ASDomain("qt_tag") {}
-  void DeclareIndexes(ASIndexes& x) const override {
-    x.Add("qt_tag_item", {&item_id});
-  }
+  void DeclareIndexes(ASIndexes& x) const override { x.Add("qt_tag_item", {&item_id}); }
   ASAttribute item_id{this, "item_id", AS_INT};
   ASAttribute label{this, "label", AS_VSTR};
 };
@@ -58,12 +56,8 @@ struct tag : ASTable<tag_domain> {
 
 // A natural key of a short code, and a unique text of any length.
 struct coded_domain : ASDomain {
-  coded_domain() : ASDomain("qt_code") {
-    SetPrimaryKey({&code});
-  }
-  void DeclareIndexes(ASIndexes& x) const override {
-    x.Add("qt_code_text", {&text}, true);
-  }
+  coded_domain() : ASDomain("qt_code") { SetPrimaryKey({&code}); }
+  void DeclareIndexes(ASIndexes& x) const override { x.Add("qt_code_text", {&text}, true); }
   ASAttribute code{this, "code", AS_VSTR, AS_COL_NOT_NULL, 8};
   ASAttribute text{this, "text", AS_VSTR};
 };

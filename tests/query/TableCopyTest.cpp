@@ -221,7 +221,6 @@ TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Db, TableCopy, ::testing::ValuesIn(directions()),
-                         jrxtest::BackendName());
+INSTANTIATE_TEST_SUITE_P(Db, TableCopy, ::testing::ValuesIn(directions()), jrxtest::BackendName());
 
 }  // namespace
