@@ -41,41 +41,10 @@ TEST_P(FrameTest, RightsAreCheckedOverTheOperandsBeforeAnyDatabaseWork) {
   EXPECT_EQ(log.saveProgress(report("req-4", "vm.start", 0, 0, kT0, "a")), 414);
 }
 
-// The helper replays a call only for failures that other sessions' work caused (a conflict,
-// a lost connection); each failed run leaves nothing, so the report is stored exactly once.
-TEST_P(FrameTest, RetryHelperReplaysOnlyTransientFailures) {
-  const JRXRetryPolicy policy{3, std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
-  const struct Case {
-    void (*fault)(int, const std::string&);
-    int faultyRuns, answer, replays;
-  } cases[] = {{ASFaults::ConflictStatement, 1, 0, 1}, {ASFaults::DropConnection, 2, 0, 2},
-               {[](int n, const std::string& m) { ASFaults::FailStatement(n, m); }, 1, 3101, 0},
-               {ASFaults::ConflictStatement, 3, 3101, 2}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    const std::string id = "req-" + std::to_string(&c - cases);
-    for (int run = 1; run <= c.faultyRuns; ++run) c.fault(run, "op_log_data");
-    JRXOpLogLocal log(nullptr);
-    int replays = 0;
-    auto noticed = [&](int, const std::string&, std::chrono::milliseconds) { ++replays; };
-    auto call = [&] { return log.saveProgress(report(id, "x", 0, 0, kT0, "a")); };
-    EXPECT_EQ(c.answer, retryService(call, policy, noticed));
-    ASFaults::Clear();
-    EXPECT_EQ(replays, c.replays);
-    op_log ops;
-    op_log_data data;
-    EXPECT_EQ(rowsOf({&ops, &data}, {&ops->id}, ops->id == id && data->op_id == ops->op_id),
-              Lines(c.answer == 0 ? 1 : 0, id));
-  }
-  JRXDatabase::close();
-  JRXOpLogLocal log(nullptr);
-  EXPECT_EQ(log.saveProgress(report("req-1", "vm.start", 0, 0, kT0, "a")), 3101);
-  EXPECT_FALSE(log.getContextLocal()->getLastError().message.empty());
-}
-
-// Every service that fails for another session's sake tells the framework so, and the
-// retry helper replays it: a conflict at its first statement costs one replay, not the call.
-TEST_P(FrameTest, EveryServiceIsReplayedAfterAConflict) {
+// Every service that fails for another session's sake (a conflict, a lost connection) tells
+// the framework so, and the retry helper replays it: a conflict at its first statement costs
+// one replay, not the call. Any other failure is not replayed; failed runs leave nothing.
+TEST_P(FrameTest, EveryServiceIsReplayedAfterATransientFailure) {
   fillLog();
   JRXOpLogLocal ops(nullptr);
   JRXEventLogLocal events(nullptr);
@@ -101,16 +70,37 @@ TEST_P(FrameTest, EveryServiceIsReplayedAfterAConflict) {
       {"getNewestKeys of events", [&] { return events.getNewestKeys(&keys, 3); }},
       {"saveEvent", [&] { return events.saveEvent(event(kNode)); }},
   };
+  int replays = 0;
+  const auto retried = [&](const std::function<int()>& call) {
+    replays = 0;
+    const int answer =
+        retryService(call, {3, std::chrono::milliseconds(0), std::chrono::milliseconds(0)},
+                     [&](int, const std::string&, std::chrono::milliseconds) { ++replays; });
+    ASFaults::Clear();
+    return answer;
+  };
   for (const auto& c : calls) {
     SCOPED_TRACE(c.first);
     ASFaults::ConflictStatement(1);
-    int replays = 0;
-    EXPECT_EQ(retryService(c.second, {3, std::chrono::milliseconds(0), std::chrono::milliseconds(0)},
-                           [&](int, const std::string&, std::chrono::milliseconds) { ++replays; }),
-              0);
+    EXPECT_EQ(retried(c.second), 0);
     EXPECT_EQ(replays, 1);
-    ASFaults::Clear();
   }
+  const auto save = [&] { return ops.saveProgress(report("once", "x", 0, 0, kT0, "a")); };
+  ASFaults::DropConnection(1, "op_log_data");
+  ASFaults::DropConnection(2, "op_log_data");
+  EXPECT_EQ(retried(save), 0);
+  EXPECT_EQ(replays, 2);
+  ASFaults::FailStatement(1, "op_log_data");
+  EXPECT_EQ(retried([&] { return ops.saveProgress(report("never", "x", 0, 0, kT0, "a")); }), 3101);
+  EXPECT_EQ(replays, 0);
+  op_log o;
+  op_log_data d;
+  EXPECT_EQ(rowsOf({&o, &d}, {&o->id},
+                   d->op_id == o->op_id && (o->id == "once" || o->id == "never")),
+            Lines{"once"});
+  JRXDatabase::close();
+  EXPECT_EQ(save(), 3101);
+  EXPECT_FALSE(ops.getContextLocal()->getLastError().message.empty());
 }
 
 JRX_ON_EVERY_BACKEND(FrameTest);
