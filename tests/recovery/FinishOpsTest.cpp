@@ -105,11 +105,18 @@ TEST_P(FinishOpsTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
   operation("operand-only", 2, exec, {960}, "O");
   operation("source-only", 1, exec, {970}, "S");
 
-  // The time is a running maximum; a time before 1970 reads back negative.
+  // The time is a running maximum; a time before 1970 reads back negative. A failure at any
+  // statement answers 3101 and leaves the caller's values as they were.
   for (long start : {0L, 5000L, -100L}) {
-    Lines ids{"stale"};
-    long lastTime = start;
-    EXPECT_EQ(0, service.getUnfinishedOpIds(ids, lastTime, executor));
+    Lines ids;
+    long lastTime;
+    EXPECT_EQ(0, failEachStatement(nullptr, [&] {
+                ids = {"stale"};
+                lastTime = start;
+                const int answer = service.getUnfinishedOpIds(ids, lastTime, executor);
+                EXPECT_TRUE(!answer || (ids == Lines{"stale"} && lastTime == start));
+                return answer;
+              }));
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (Lines{"before-1970", "running", "started"}));
     EXPECT_EQ(lastTime, std::max(start, 300L));

@@ -64,31 +64,6 @@ TEST_P(OpLogStatementFaultsTest, QueriesAnswer3101AndKeepAPrefixOfTheirAnswer) {
   }
 }
 
-TEST_P(OpLogStatementFaultsTest, UnfinishedIdsAnswer3101AndLeaveTheCallersValues) {
-  for (const JRXEID& executor : {kLocal, kNode}) {
-    SCOPED_TRACE(eidText(executor));
-    Lines ids;
-    long lastTime = 0;
-    ASSERT_EQ(service.getUnfinishedOpIds(ids, lastTime, executor), 0);
-    const Lines clean = ids;
-    const long cleanTime = lastTime;
-    ASSERT_FALSE(clean.empty());
-    EXPECT_EQ(failEachStatement(nullptr, [&] {
-                ids = {"kept"};
-                lastTime = 42;
-                const int answer = service.getUnfinishedOpIds(ids, lastTime, executor);
-                if (answer) {
-                  EXPECT_EQ(ids, Lines{"kept"});
-                  EXPECT_EQ(lastTime, 42);
-                }
-                return answer;
-              }),
-              0);
-    EXPECT_EQ(ids, clean);
-    EXPECT_EQ(lastTime, cleanTime);
-  }
-}
-
 // A failure of finishOps's own statements leaves everything as it was; one inside a closing
 // report leaves that operation open, whole, and closes the others. The next call closes what
 // is left, and the log ends as a call without a fault leaves it.
