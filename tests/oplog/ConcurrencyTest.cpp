@@ -1,6 +1,7 @@
 // Several agents' threads reporting at once, each through its own service objects, about the
 // same operations and the same environments: only the database separates them, and it must
-// neither lose nor double anything, nor fail a call that did nothing wrong.
+// neither lose nor double anything, nor fail a call that did nothing wrong. (Operations of
+// their own with new sources, while the sweep runs: LogSweepTest.)
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -19,7 +20,6 @@ class ConcurrencyTest : public LogDbFixture {};
 
 const int kThreads = 4;
 const int kEnvs = 5;        // environments none of the threads has seen before
-const int kOwnOps = 4;      // operations each thread starts and ends
 const int kSharedOps = 2;   // operations every thread reports about
 const int kReports = 5;     // reports of each thread about each shared operation
 const int kEvents = 4;      // events of each thread
@@ -50,18 +50,6 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
   auto worker = [&](int t) {
     JRXOpLogLocal log(nullptr);
     JRXEventLogLocal events(nullptr);
-    for (int i = 0; i < kOwnOps; ++i) {
-      // Named source and operand: both new environments, in the other threads' too.
-      const std::string id = "t" + std::to_string(t) + "-op" + std::to_string(i);
-      auto first = report(id, "vm.start", 0, 0, kT0, "starting");
-      first.info.addParameter("source_env", newEnvRef(t + i));
-      first.info.addParameter("env", newEnvRef(t + i + 1));
-      // A call the database gave up for another session's sake is replayed, as an agent does.
-      if (call([&] { return log.saveProgress(first); }) != 0)
-        failed(id, log.getContextLocal()->getLastError().message);
-      if (call([&] { return log.saveProgress(report(id, "", 3, 100, kT0 + 1, "done")); }) != 0)
-        failed(id, log.getContextLocal()->getLastError().message);
-    }
     for (int n = 0; n < kReports; ++n)
       for (int k = 0; k < kSharedOps; ++k) {
         // A text of its own each time, so every report adds a row.
@@ -102,13 +90,6 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
     links.insert(links.end(), named.begin(), named.end());
     links.insert(links.end(), {id + "|P|N|node-1", id + "|S|Y|local-node"});
   }
-  for (int t = 0; t < kThreads; ++t)
-    for (int i = 0; i < kOwnOps; ++i) {
-      const std::string id = "t" + std::to_string(t) + "-op" + std::to_string(i);
-      texts.insert(texts.end(), 2, id + "|3");
-      links.insert(links.end(), {id + "|O|N|vm-new-" + std::to_string((t + i + 1) % kEnvs),
-                                 id + "|P|N|node-1", id + "|S|N|vm-new-" + std::to_string((t + i) % kEnvs)});
-    }
   std::sort(texts.begin(), texts.end());
   std::sort(links.begin(), links.end());
   EXPECT_EQ(rowsOf({&o, &d}, {&o->id, &o->status}, d->op_id == o->op_id), texts);
