@@ -108,15 +108,6 @@ TEST_P(GetOpsTest, FiltersLimitsAndOrder) {
   ASSERT_EQ(0, run(q, out, service));
   EXPECT_EQ(records(out), (Lines{"mine||||0|0|0||", dd, b1}));
   EXPECT_EQ(3u, service.answer()->root().count(1175));
-
-  // A failure keeps what was read, and says why.
-  ASFaults::FailStatement(2, "op_log_data", "disk on fire");
-  JRXOpLogLocal failing(nullptr);
-  out.clear();
-  EXPECT_EQ(3101, run(Query(), out, failing));
-  EXPECT_EQ(records(out), Lines{t0});
-  EXPECT_EQ(nullptr, failing.answer());
-  EXPECT_EQ("disk on fire", failing.getContextLocal()->getLastError().message);
 }
 
 // Without a named environment, one operation the client may not see fails the whole query;
