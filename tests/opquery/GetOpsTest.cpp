@@ -1,7 +1,5 @@
 // getOps: which operations and progress rows come back, in which order, how many; right 188
 // on the named environment or per operation; the answer message.
-#include <algorithm>
-
 #include "LogDbFixture.h"
 #include "answers/JRXWriterData.h"
 
