@@ -37,9 +37,10 @@ class GetEventsTest : public LogDbFixture {
     events_log_env l;
     env_log e;
     std::vector<Key> keys;
-    for (const Lines& r : fieldsOf({&v, &l, &e}, {&v->event_id, &v->time, &v->category, &v->type, &e->eid, &v->guid},
-                                   v->event_id == l->event_id && l->env_id == e->id &&
-                                       l->role == (q.asSource ? "S" : "O"))) {
+    for (const Lines& r :
+         fieldsOf({&v, &l, &e}, {&v->event_id, &v->time, &v->category, &v->type, &e->eid, &v->guid},
+                  v->event_id == l->event_id && l->env_id == e->id &&
+                      l->role == (q.asSource ? "S" : "O"))) {
       const long time = std::stol(r[1]);
       if (time < q.bounds.from || time > q.bounds.to || (!q.category.empty() && r[2] != q.category) ||
           (!q.type.empty() && r[3] != q.type) || (q.eid.isValid() && r[4] != eidText(q.eid)))

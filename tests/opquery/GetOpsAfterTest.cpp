@@ -73,10 +73,11 @@ class GetOpsAfterTest : public LogDbFixture {
       op_log_data d;
       op_log o;
       const bool whole = places[i].report == JRXListingPlace::kWholeOperation;
-      const Lines rows = rowsOf(
-          {&d, &o}, {&d->data_id, &d->time, &d->progress, whole ? &o->status : &d->status, &o->id, &o->time, &d->info},
-          d->op_id == o->op_id && o->op_id == places[i].id &&
-              (whole ? d->data_id > 0 : d->data_id == places[i].report));
+      const Lines rows = rowsOf({&d, &o},
+                                {&d->data_id, &d->time, &d->progress,
+                                 whole ? &o->status : &d->status, &o->id, &o->time, &d->info},
+                                d->op_id == o->op_id && o->op_id == places[i].id &&
+                                    (whole ? d->data_id > 0 : d->data_id == places[i].report));
       ASSERT_FALSE(rows.empty());
       EXPECT_EQ(rows[0].substr(rows[0].find('|') + 1),
                 std::to_string(records[i].time) + "|" + std::to_string(records[i].progress) +
