@@ -229,23 +229,26 @@ TEST_P(GetEventsTest, StoredEventsOfKeyRanges) {
 }
 
 // getEventsAfter's bounds include their second, getEvents' exclude it (0 and kNoUpper being
-// none, a bound beyond 32 bits wrapped as the times are stored), at both ends of the range.
+// none, a bound beyond 32 bits wrapped as the times are stored), at both ends of the range and
+// before 1970.
 // The caller's events count towards the limit and stay; the answer lists the whole vector.
 TEST_P(GetEventsTest, BoundsTheCallersVectorAndTheAnswer) {
   std::vector<JRXEvent> saved;
-  for (long t : {0L, 1L, 200L, 201L, 2147483646L, 2147483647L}) {
+  for (long t : {0L, 1L, 200L, 201L, 2147483646L, 2147483647L, -200L, -50L}) {
     saved.push_back(event(kNode, t, "t" + std::to_string(t)));
     saved.back().eid = kNode;
     ASSERT_EQ(log.saveEvent(saved.back()), 0);
   }
   const std::tuple<bool, long, long, Lines> cases[] = {
       {true, 200, 200, {"t200"}},
-      {true, 0, 0, {"t0"}},
+      {true, -1, 0, {"t0"}},
+      {true, -100, 1, {"t1", "t0", "t-50"}},
+      {true, -2147483648L, -200, {"t-200"}},
       {true, 2147483647, 2147483647, {"t2147483647"}},
       {true, 1, 2147483646, {"t2147483646", "t201", "t200", "t1"}},
       {true, 201, 200, {}},
       {false, 1, 201, {"t200"}},
-      {false, 0, 2147483646, {"t201", "t200", "t1", "t0"}},
+      {false, 0, 2147483646, {"t201", "t200", "t1", "t0", "t-50", "t-200"}},
       {false, 200, kNoUpper, {"t2147483647", "t2147483646", "t201"}},
       {false, 1L << 32, (1L << 32) + 201, {"t200", "t1"}},
   };

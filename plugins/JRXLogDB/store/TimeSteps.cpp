@@ -13,6 +13,7 @@ namespace logdb {
 namespace {
 
 const long kNoUpperTime = 2147483647;
+const long kNoLowerTime = -2147483647 - 1;
 const unsigned long long kSmallestBudget = 1024;
 const unsigned long long kBudgetPerRow = 4;
 const unsigned long long kBudgetGrowth = 4;
@@ -97,8 +98,9 @@ TimeRange timeRangeOf(long fromTime, long toTime) {
 
 TimeRange timeRangeWithin(long from, long to) {
   TimeRange r;
-  // No stored time lies below 0 or above kNoUpperTime, so a bound there is none.
-  r.from = from > 0;
+  // No stored time lies outside 32 bits, so a bound at either end is none; 0 is the callers'
+  // default and stands for none too. Times before 1970 are stored and bounded like others.
+  r.from = from != 0 && from > kNoLowerTime;
   r.fromTime = r.from ? timeToSql(from - 1) : 0;
   r.below = to < kNoUpperTime;
   r.belowTime = r.below ? timeToSql(to + 1) : 0;
