@@ -76,6 +76,7 @@ TEST_P(GetOpsTest, FiltersLimitsAndOrder) {
       {[](Query& q) { q.firstOnly = true; }, {t0, a, cc, bb + "0|301|5|started| 77:1 77:2", dd}},
       {[](Query& q) { q.activeOnly = true; }, {cc, dd}},
       {[&](Query& q) { q.id = tricky, q.parent = "p1"; }, {dd}},
+      {[&](Query& q) { q.id = tricky, q.parent = "p1", q.name = "copy"; }, {}},
       {[&](Query& q) { q.eid = x; }, {b1, b2, b3}},
   };
   JRXOpLogLocal service(nullptr);
