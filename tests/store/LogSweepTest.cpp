@@ -1,5 +1,6 @@
 // The maintenance path: compaction in batches removes what the compact services remove, the
-// sweep removes what they leave behind and nothing else, also while writers are at work.
+// sweep removes what they leave behind and nothing else, also while writers are at work; the
+// batches' size follows their time.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "JRXLogMaintenance.h"
 #include "JRXRetry.h"
 #include "LogDbFixture.h"
+#include "store/BatchPace.h"
 
 using namespace JRX;
 
@@ -20,7 +22,6 @@ namespace {
 
 class LogSweepTest : public LogDbFixture {
  protected:
-
   // Column `at` of every row of Table.
   template <class Table>
   static std::multiset<long long> column(size_t at) {
@@ -136,9 +137,7 @@ TEST_P(LogSweepTest, CompactionInBatchesThenTheSweepRemoveWhatTheServicesLeaveBe
   // A second sweep finds nothing.
   removed.clear();
   sweepLog(1000, sink);
-  long long total = 0;
-  for (const auto& r : removed) total += r.second;
-  EXPECT_EQ(total, 0);
+  for (const auto& r : removed) EXPECT_EQ(r.second, 0) << r.first;
   // Parents are the sweep's to read, never to remove.
   EXPECT_EQ(ids<op_log>(), opsBefore);
   EXPECT_EQ(ids<events_log>(), eventsBefore);
@@ -316,6 +315,40 @@ TEST_P(LogSweepTest, EveryStatementFailingInTurnLeavesTheCommittedBatches) {
 }
 
 JRX_ON_EVERY_BACKEND(LogSweepTest);
+
+// Batches are never empty and never larger than the caller allows; fewer rows than the least
+// are taken as they are, whatever the batches' time.
+TEST(BatchPaceTest, BatchesGrowByStepsUpToTheCallersRowsAndShrinkWithTheirTime) {
+  using std::chrono::milliseconds;
+  BatchPace pace(5000);
+  EXPECT_EQ(pace.rows(), 100u);
+  // Quick batches double, and never pass what the caller allows.
+  unsigned last = pace.rows();
+  for (int i = 0; i < 20; ++i) {
+    pace.took(milliseconds(0));
+    EXPECT_LE(pace.rows(), 2 * last);
+    EXPECT_LE(pace.rows(), 5000u);
+    last = pace.rows();
+  }
+  EXPECT_EQ(pace.rows(), 5000u);
+  // A batch that held its transaction ten times too long makes the next a tenth.
+  pace.took(kBatchHold * 10);
+  EXPECT_EQ(pace.rows(), 500u);
+  // However long a batch took, the next takes the least.
+  for (int i = 0; i < 5; ++i) pace.took(std::chrono::hours(1));
+  EXPECT_EQ(pace.rows(), BatchPace::kLeastRows);
+  pace.took(kBatchHold / 4);
+  EXPECT_EQ(pace.rows(), 2 * BatchPace::kLeastRows);
+
+  for (unsigned most : {3u, 0u}) {
+    BatchPace few(most);
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+    few.took(milliseconds(0));
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+    few.took(std::chrono::hours(1));
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+  }
+}
 
 }  // namespace
 }  // namespace jrxtest
