@@ -72,23 +72,23 @@ class LogLayoutTest : public LogDbFixture {
     }
     if (!extra.empty()) s->ExecuteSql(extra);
     if (duplicate) {
-      const int vm1 = envId(kVm1, "vm-1");
+      env_log e;
+      const std::string vm1 = fieldsOf({&e}, {&e->id}, e->title == "vm-1")[0][0];
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
-                    "FROM env_log WHERE id = " + std::to_string(vm1));
+                    "FROM env_log WHERE id = " + vm1);
       // One event link and one operation link move to the twin; the other operations get a
       // second link of the same role to it, which the merge must fold into the first (named,
       // where either was).
-      s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " +
-                    std::to_string(vm1));
-      const std::string links = " FROM op_log_env WHERE role = 'O' AND env_id = " + std::to_string(vm1);
-      s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'O' AND env_id = " +
-                    std::to_string(vm1) + " AND op_id = (SELECT MIN(op_id)" + links + ")");
+      s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " + vm1);
+      const std::string links = " FROM op_log_env WHERE role = 'O' AND env_id = " + vm1;
+      s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'O' AND env_id = " + vm1 +
+                    " AND op_id = (SELECT MIN(op_id)" + links + ")");
       s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
                     "1000, role, is_default" + links);
-      s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE role = 'O' AND env_id = " +
-                    std::to_string(vm1) + " AND op_id = (SELECT MAX(op_id)" + links + ")");
+      s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE role = 'O' AND env_id = " + vm1 +
+                    " AND op_id = (SELECT MAX(op_id)" + links + ")");
       // The local node twice too, each of its links on both rows: stand-ins stay stand-ins.
-      const std::string local = std::to_string(envId(kLocal, "local-node"));
+      const std::string local = fieldsOf({&e}, {&e->id}, e->title == "local-node")[0][0];
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1001, eid, title, type "
                     "FROM env_log WHERE id = " + local);
       s->ExecuteSql("INSERT INTO op_log_env (op_id, env_id, role, is_default) SELECT op_id, "
@@ -105,15 +105,6 @@ class LogLayoutTest : public LogDbFixture {
   void dropIndex(const std::string& table, const std::string& index) {
     execute(GetParam() == "sqlite" ? "DROP INDEX " + index
                                    : "ALTER TABLE " + table + " DROP INDEX " + index);
-  }
-
-  static int envId(const JRXEID& eid, const std::string& title) {
-    env_log e;
-    JRXRdbmsTran tran(AS_TRAN_READ);
-    ASCursor c(*tran);
-    c.Project() << e->id;
-    c.Set(e->eid == guidToRDBMSGuid(eid) && e->title == title);
-    return c.Fetch() ? static_cast<int>(e.id.Int()) : -1;
   }
 
   // Merging an environment kept twice reads the links of each of its rows through the
