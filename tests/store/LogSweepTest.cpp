@@ -156,32 +156,31 @@ TEST_P(LogSweepTest, WritersAndTheSweepAtOnceLeaveEveryLinkWhole) {
     std::lock_guard<std::mutex> lock(m);
     errors.push_back(what);
   };
+  // Environments linked by what compaction removes, looked up again and again while the
+  // sweep removes their rows; running operations keep environments of their own.
+  auto shared = [&](int k) {
+    return envRef(JRXEID(0xe5, k % kEnvs), "vm", "shared-" + std::to_string(k % kEnvs));
+  };
   auto writer = [&](int t) {
     JRXOpLogLocal log(nullptr);
     JRXEventLogLocal events(nullptr);
     for (int i = 0; i < kRounds; ++i) {
       const std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
       const bool ends = i % 2 == 0;
-      // Environments linked by what compaction removes, looked up again and again while the
-      // sweep removes their rows; running operations keep environments of their own.
-      const JRXEID env = ends ? JRXEID(0xe5, (t + i) % kEnvs) : JRXEID(0xe6, t);
-      const std::string title = ends ? "shared-" + std::to_string((t + i) % kEnvs)
-                                     : "own-" + std::to_string(t);
-      auto r = report(id, "vm.start", 0, 0, kT0, "go");
-      r.info.addParameter("source_env", envRef(env, "vm", title));
-      if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
-      auto last = report(id, "vm.start", ends ? 3 : 2, 100, kT0, "done");
-      last.info.addParameter("source_env", envRef(env, "vm", title));
-      if (retryService([&] { return log.saveProgress(last); }) != 0) fail("saveProgress " + id);
+      const JRXInfo env =
+          ends ? shared(t + i) : envRef(JRXEID(0xe6, t), "vm", "own-" + std::to_string(t));
+      for (int status : {0, ends ? 3 : 2}) {
+        auto r = report(id, "vm.start", status, status ? 100 : 0, kT0, status ? "done" : "go");
+        r.info.addParameter("source_env", env);
+        if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
+      }
       if (!ends) {
         std::lock_guard<std::mutex> lock(m);
         reports[id] = 2;
       }
-      const JRXEID shared(0xe5, (t + i + 1) % kEnvs);
-      JRXEvent e = event(shared, kT0 + i);
+      JRXEvent e = event(kNode, kT0 + i);
       e.info = JRXInfo("seen");
-      e.info.addParameter("source_env",
-                          envRef(shared, "vm", "shared-" + std::to_string((t + i + 1) % kEnvs)));
+      e.info.addParameter("source_env", shared(t + i + 1));
       if (retryService([&] { return events.saveEvent(e); }) != 0) fail("saveEvent " + id);
     }
   };
