@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "JRXConversions.h"
-#include "JRXEnvDirectory.h"
 #include "LogDbFixture.h"
 #include "store/LogTables.h"
 #include "store/LogsEnvInfo.h"
@@ -30,7 +29,6 @@ namespace {
 
 const JRXEID kQuiet(0x9e, 0x2);
 const JRXEID kOld(0x01d, 0x3);
-const JRXEID kOperand(0x7a, 0x1);
 const JRXEID kEventOperand(0x7b, 0x100);  // the first of the operand environments
 const JRXEID kBusyOperand(0x7c, 0x1);
 const int kBusyOperandOps = 2000;  // the oldest ones
@@ -55,9 +53,6 @@ class LargeLogPlansTest : public LogDbFixture {
  protected:
   void SetUp() override {
     openLogDb(false);
-    JRXEnvDirectory::clear();
-    JRXEnvDirectory::put(kLocal, "node", "local-node");
-    JRXEnvDirectory::put(kOperand, "vm", "vm-1");
     fill();
   }
 
@@ -167,7 +162,7 @@ class LargeLogPlansTest : public LogDbFixture {
 
   static JRXRequestProgressData deploy(const std::string& id, int status, const std::string& text) {
     JRXRequestProgressData r = report(id, "deploy", status, 10, kT0 + 5000, text);
-    r.info.addParameter("env", envRef(kOperand, "vm", "vm-1"));
+    r.info.addParameter("env", envRef(kVm1, "vm", "vm-1"));
     r.eid = kLocal;
     return r;
   }
