@@ -265,7 +265,8 @@ TEST_P(LargeLogPlansTest, WritesAndRecoveryReadThroughTheirIndexes) {
          std::vector<std::string> ids;
          long last = 0;
          ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, kLocal));
-         EXPECT_EQ(static_cast<size_t>(kOps / 500 + 2), ids.size());  // and the two reported
+         // The bulk log's running operations, and the two the reports above left running.
+         EXPECT_EQ(static_cast<size_t>(kOps / 500 + 2), ids.size());
          ASSERT_EQ(0, log.finishOps());
        },
        {"op_log_env_env", "op_log_time"},
