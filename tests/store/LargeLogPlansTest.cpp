@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "JRXConversions.h"
-#include "JRXEnvDirectory.h"
 #include "LogDbFixture.h"
 #include "store/LogTables.h"
 #include "store/LogsEnvInfo.h"
@@ -30,7 +29,6 @@ namespace {
 
 const JRXEID kQuiet(0x9e, 0x2);
 const JRXEID kOld(0x01d, 0x3);
-const JRXEID kOperand(0x7a, 0x1);
 const JRXEID kEventOperand(0x7b, 0x100);  // the first of the operand environments
 const JRXEID kBusyOperand(0x7c, 0x1);
 const int kBusyOperandOps = 2000;  // the oldest ones
@@ -39,10 +37,6 @@ const int kEvents = 3000;
 const int kQuietEvents = 20;
 const int kOldEvents = 1500;  // the first recorded ones, hence the newest by time
 const int kOperandEnvs = 300;
-
-std::string hexOf(const std::string& bytes) {
-  return "X'" + ASHex(bytes) + "'";
-}
 
 // Multi-row INSERTs of `rows` into `table`.
 void insertRows(ASSession* s, const std::string& table, const std::string& columns,
@@ -59,9 +53,6 @@ class LargeLogPlansTest : public LogDbFixture {
  protected:
   void SetUp() override {
     openLogDb(false);
-    JRXEnvDirectory::clear();
-    JRXEnvDirectory::put(kLocal, "node", "local-node");
-    JRXEnvDirectory::put(kOperand, "vm", "vm-1");
     fill();
   }
 
@@ -79,6 +70,7 @@ class LargeLogPlansTest : public LogDbFixture {
     std::vector<std::string> ops, links, data, events, eventLinks;
     std::string info;
     logdb::putInfoToBinary(JRXInfo("disk full"), info);
+    info = "X'" + ASHex(info) + "'";
     for (int i = 1; i <= kOps; ++i) {
       const std::string id = std::to_string(i);
       // A few unfinished operations among many finished ones.
@@ -96,7 +88,7 @@ class LargeLogPlansTest : public LogDbFixture {
     for (int i = 1; i <= kEvents; ++i) {
       const std::string id = std::to_string(i);
       events.push_back(id + ",'" + JRXGUID::generate().toString() + "',1," + std::to_string(kT0 + kEvents - i / 2) +
-                       ",'monitor','alert',''," + hexOf(info) + ",X'00'");
+                       ",'monitor','alert',''," + info + ",X'00'");
       const int source = i <= kOldEvents ? old : i % (kEvents / kQuietEvents) == 0 ? quiet : local;
       eventLinks.push_back(id + "," + std::to_string(source) + ",'S'");
       if (i % 7 == 0) eventLinks.push_back(id + "," + std::to_string(operands[i % 5]) + ",'O'");
@@ -145,31 +137,32 @@ class LargeLogPlansTest : public LogDbFixture {
     return out;
   }
 
-  // No big table is read whole, except along a time index by a walk that stops at its limit;
-  // no table is read through an index of `forbidden`.
+  // No big table is read whole, except along a time index by a walk that stops at its limit
+  // and sorts nothing; no table is read through an index of `forbidden`.
   static void expectIndexed(const std::vector<Access>& steps,
                             const std::set<std::string>& forbidden) {
     for (const Access& a : steps) {
       if (a.table == "Environment") continue;  // the management system's few nodes
-      if (a.fullScan) {
-        EXPECT_TRUE(a.index == "events_log_time" || a.index == "op_log_time")
-            << a.table << " read whole through '" << a.index << "' by\n" << a.sql;
-      }
+      const bool walk = a.index == "events_log_time" || a.index == "op_log_time";
+      EXPECT_TRUE(walk || !a.fullScan) << a.table << " read whole through '" << a.index
+                                       << "' by\n" << a.sql;
+      EXPECT_FALSE(walk && a.sorts) << "a walk that sorts:\n" << a.sql;
       EXPECT_EQ(0u, forbidden.count(a.index)) << a.table << " read through " << a.index
                                               << " by\n" << a.sql;
     }
   }
 
-  static bool uses(const std::vector<Access>& steps, const std::string& table,
-                   const std::string& index) {
+  // Index names are the database's own; the primary key's needs its table.
+  static bool uses(const std::vector<Access>& steps, const std::string& index,
+                   const std::string& table = "") {
     for (const Access& a : steps)
-      if (a.table == table && a.index == index) return true;
+      if (a.index == index && (table.empty() || a.table == table)) return true;
     return false;
   }
 
   static JRXRequestProgressData deploy(const std::string& id, int status, const std::string& text) {
     JRXRequestProgressData r = report(id, "deploy", status, 10, kT0 + 5000, text);
-    r.info.addParameter("env", envRef(kOperand, "vm", "vm-1"));
+    r.info.addParameter("env", envRef(kVm1, "vm", "vm-1"));
     r.eid = kLocal;
     return r;
   }
@@ -239,65 +232,52 @@ class LargeLogPlansTest : public LogDbFixture {
     while (out.size() < limit && c.Fetch()) out.push_back(ev.guid.Str().str());
     return out;
   }
-
-  // The index that leads to rows of `table` is never walked with a sort of its own.
-  static void expectNoSortingWalk(const std::vector<Access>& steps, const std::string& index) {
-    for (const Access& a : steps)
-      if (a.index == index) {
-        EXPECT_FALSE(a.sorts) << "a walk that sorts:\n" << a.sql;
-      }
-  }
 };
 
-TEST_P(LargeLogPlansTest, ProgressReportsReadLinksByTheirWholeKey) {
+// Each call reads the big tables through the indexes named for it and none of those it
+// must not use.
+TEST_P(LargeLogPlansTest, WritesAndRecoveryReadThroughTheirIndexes) {
   JRXOpLogLocal log(nullptr);
-  const std::vector<Access> steps = accesses(plansOf([&] {
-    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 1, "starting")));
-    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));
-    ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));  // folds into the last
-    ASSERT_EQ(0, log.saveProgress(deploy("bulk-17", 2, "resumed")));
-  }));
-  expectIndexed(steps, {"op_log_env_env", "op_log_time"});
-  EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
-  EXPECT_TRUE(uses(steps, "op_log_data", "op_log_data_op"));
-  // On MariaDB the unique key over titles of any length is a hash that lookups go beside,
-  // through a prefix index of the same columns.
-  EXPECT_TRUE(uses(steps, "env_log", "env_log_eid_title") ||
-              uses(steps, "env_log", "env_log_eid_title_find"));
-}
-
-TEST_P(LargeLogPlansTest, RecoveryStartsFromTheUnfinishedOperations) {
-  JRXOpLogLocal log(nullptr);
-  std::vector<std::string> ids;
-  long last = 0;
-  const std::vector<Access> steps = accesses(plansOf([&] {
-    ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, kLocal));
-    ASSERT_EQ(0, log.finishOps());
-  }));
-  EXPECT_EQ(static_cast<size_t>(kOps / 500), ids.size());
-  expectIndexed(steps, {"op_log_env_env", "op_log_time"});
-  EXPECT_TRUE(uses(steps, "op_log", "op_log_status_time"));
-  EXPECT_TRUE(uses(steps, "op_log_env", ASPrimaryKey));
-}
-
-TEST_P(LargeLogPlansTest, ListingsAndEventRecordsReadOnlyWhatTheyNeed) {
-  JRXOpLogLocal ops(nullptr);
   JRXEventLogLocal events(nullptr);
-  std::vector<JRXRequestProgressData> out;
   JRXEvent e("monitor");
   e.guid = JRXGUID::generate();
   e.time = kT0;
   e.info.addParameter("source_env", envRef(kQuiet, "node", "quiet"));
-  const std::vector<Access> steps = accesses(plansOf([&] {
-    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, false, 5, 0, kNoUpper));
-    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "", "", false, true, 5, 0, kNoUpper));
-    ASSERT_EQ(0, ops.getOps(&out, JRXEID(), "", "bulk-17", "", false, false, 5, 0, kNoUpper));
-    ASSERT_EQ(0, events.saveEvent(e));
-  }));
-  EXPECT_EQ(5u + 5u + 1u, out.size());
-  expectIndexed(steps, {"op_log_env_env"});
-  EXPECT_TRUE(uses(steps, "op_log", "op_log_status_time"));
-  EXPECT_TRUE(uses(steps, "op_log", "op_log_id"));
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+    std::set<std::string> forbidden;
+    std::vector<std::pair<const char*, const char*>> used;  // index and its table
+  };
+  const Case cases[] = {
+      {"an event", [&] { ASSERT_EQ(0, events.saveEvent(e)); }, {"op_log_env_env"}, {}},
+      {"reports",
+       [&] {
+         ASSERT_EQ(0, log.saveProgress(deploy("new-op", 1, "starting")));
+         ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));
+         ASSERT_EQ(0, log.saveProgress(deploy("new-op", 2, "copying")));  // folds into the last
+         ASSERT_EQ(0, log.saveProgress(deploy("bulk-17", 2, "resumed")));
+       },
+       {"op_log_env_env", "op_log_time"},
+       {{ASPrimaryKey, "op_log_env"}, {"op_log_data_op", ""}, {"env_log_eid_title", ""}}},
+      {"recovery",
+       [&] {
+         std::vector<std::string> ids;
+         long last = 0;
+         ASSERT_EQ(0, log.getUnfinishedOpIds(ids, last, kLocal));
+         // The bulk log's running operations, and the two the reports above left running.
+         EXPECT_EQ(static_cast<size_t>(kOps / 500 + 2), ids.size());
+         ASSERT_EQ(0, log.finishOps());
+       },
+       {"op_log_env_env", "op_log_time"},
+       {{"op_log_status_time", ""}, {ASPrimaryKey, "op_log_env"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<Access> steps = accesses(plansOf(c.call));
+    expectIndexed(steps, c.forbidden);
+    for (const auto& [index, table] : c.used) EXPECT_TRUE(uses(steps, index, table)) << index;
+  }
 }
 
 // Each case takes another of the two plans or a mix; the answer is always the plain one. A
@@ -343,17 +323,14 @@ TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
     std::vector<std::string> guids;
     for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
     EXPECT_EQ(plainEvents(c.eid, c.asSource, c.category, c.type, c.limit, c.from, c.to), guids);
-    const std::string leading = c.leading;
     const bool filtered = *c.category || *c.type;
     expectIndexed(steps, filtered ? std::set<std::string>{"events_log_time", "events_log_guid"}
                                   : std::set<std::string>{"events_log_guid"});
-    EXPECT_TRUE(uses(steps, leading.rfind("events_log_env", 0) == 0 ? "events_log_env" : "events_log",
-                     leading));
-    expectNoSortingWalk(steps, "events_log_time");
+    EXPECT_TRUE(uses(steps, c.leading));
   }
 }
 
-TEST_P(LargeLogPlansTest, OperandOpsAreThePlainSelectionWhicheverPlanIsTaken) {
+TEST_P(LargeLogPlansTest, OpsAreThePlainSelectionWhicheverPlanIsTaken) {
   struct Case {
     const char* name;
     JRXEID eid;
@@ -366,6 +343,9 @@ TEST_P(LargeLogPlansTest, OperandOpsAreThePlainSelectionWhicheverPlanIsTaken) {
   const long mid = kT0 + kOps / 2;
   const JRXEID any;
   const Case cases[] = {
+      {"any", any, "", "", "", false, 5, 0, kNoUpper, {"op_log_time"}},
+      {"any, running", any, "", "", "", true, 5, 0, kNoUpper, {"op_log_status_time"}},
+      {"any, by identifier", any, "", "", "bulk-17", false, 5, 0, kNoUpper, {"op_log_id"}},
       {"busy", kBusyOperand, "", "", "", false, 5, 0, kNoUpper, {"op_log_time"}},
       {"busy, oldest first", kBusyOperand, "", "", "", false, kNoLimit, 0, kNoUpper, {"op_log_time"}},
       {"busy, past the first walk", kBusyOperand, "", "", "", false, 30, 0, kNoUpper,
@@ -395,13 +375,13 @@ TEST_P(LargeLogPlansTest, OperandOpsAreThePlainSelectionWhicheverPlanIsTaken) {
     for (const JRXRequestProgressData& r : got) ids.push_back(r.id);
     EXPECT_EQ(plainOps(c.eid, c.opName, c.parent, c.id, c.active, c.limit, c.from, c.to), ids);
     EXPECT_EQ(ids.empty(), std::string(c.opName) == "nosuch" || std::string(c.parent) == "nosuch");
-    const bool walks =
-        std::find(c.leading.begin(), c.leading.end(), "op_log_time") != c.leading.end();
-    expectIndexed(steps, walks ? std::set<std::string>{} : std::set<std::string>{"op_log_time"});
+    std::set<std::string> forbidden;
+    if (std::find(c.leading.begin(), c.leading.end(), "op_log_time") == c.leading.end())
+      forbidden.insert("op_log_time");
+    if (!c.eid.isValid()) forbidden.insert("op_log_env_env");
+    expectIndexed(steps, forbidden);
     expectOneLeads(steps);
-    for (const std::string& index : c.leading)
-      EXPECT_TRUE(uses(steps, index == "op_log_env_env" ? "op_log_env" : "op_log", index)) << index;
-    expectNoSortingWalk(steps, "op_log_time");
+    for (const std::string& index : c.leading) EXPECT_TRUE(uses(steps, index)) << index;
   }
 }
 
@@ -436,10 +416,9 @@ TEST_P(LargeLogPlansTest, UnfinishedOpsStartFromTheSmallerSide) {
     }
     expectIndexed(steps, {"op_log_time"});
     if (*c.leading) {
-      EXPECT_TRUE(uses(steps, c.leading == std::string("op_log_env_env") ? "op_log_env" : "op_log",
-                       c.leading));
+      EXPECT_TRUE(uses(steps, c.leading));
     } else {
-      EXPECT_FALSE(uses(steps, "op_log", "op_log_status_time")) << "read for a stranger";
+      EXPECT_FALSE(uses(steps, "op_log_status_time")) << "read for a stranger";
     }
   }
 }

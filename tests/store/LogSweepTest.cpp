@@ -1,5 +1,6 @@
 // The maintenance path: compaction in batches removes what the compact services remove, the
-// sweep removes what they leave behind and nothing else, also while writers are at work.
+// sweep removes what they leave behind and nothing else, also while writers are at work; the
+// batches' size follows their time.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "JRXLogMaintenance.h"
 #include "JRXRetry.h"
 #include "LogDbFixture.h"
+#include "store/BatchPace.h"
 
 using namespace JRX;
 
@@ -20,7 +22,6 @@ namespace {
 
 class LogSweepTest : public LogDbFixture {
  protected:
-
   // Column `at` of every row of Table.
   template <class Table>
   static std::multiset<long long> column(size_t at) {
@@ -136,9 +137,7 @@ TEST_P(LogSweepTest, CompactionInBatchesThenTheSweepRemoveWhatTheServicesLeaveBe
   // A second sweep finds nothing.
   removed.clear();
   sweepLog(1000, sink);
-  long long total = 0;
-  for (const auto& r : removed) total += r.second;
-  EXPECT_EQ(total, 0);
+  for (const auto& r : removed) EXPECT_EQ(r.second, 0) << r.first;
   // Parents are the sweep's to read, never to remove.
   EXPECT_EQ(ids<op_log>(), opsBefore);
   EXPECT_EQ(ids<events_log>(), eventsBefore);
@@ -157,32 +156,31 @@ TEST_P(LogSweepTest, WritersAndTheSweepAtOnceLeaveEveryLinkWhole) {
     std::lock_guard<std::mutex> lock(m);
     errors.push_back(what);
   };
+  // Environments linked by what compaction removes, looked up again and again while the
+  // sweep removes their rows; running operations keep environments of their own.
+  auto shared = [&](int k) {
+    return envRef(JRXEID(0xe5, k % kEnvs), "vm", "shared-" + std::to_string(k % kEnvs));
+  };
   auto writer = [&](int t) {
     JRXOpLogLocal log(nullptr);
     JRXEventLogLocal events(nullptr);
     for (int i = 0; i < kRounds; ++i) {
       const std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
       const bool ends = i % 2 == 0;
-      // Environments linked by what compaction removes, looked up again and again while the
-      // sweep removes their rows; running operations keep environments of their own.
-      const JRXEID env = ends ? JRXEID(0xe5, (t + i) % kEnvs) : JRXEID(0xe6, t);
-      const std::string title = ends ? "shared-" + std::to_string((t + i) % kEnvs)
-                                     : "own-" + std::to_string(t);
-      auto r = report(id, "vm.start", 0, 0, kT0, "go");
-      r.info.addParameter("source_env", envRef(env, "vm", title));
-      if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
-      auto last = report(id, "vm.start", ends ? 3 : 2, 100, kT0, "done");
-      last.info.addParameter("source_env", envRef(env, "vm", title));
-      if (retryService([&] { return log.saveProgress(last); }) != 0) fail("saveProgress " + id);
+      const JRXInfo env =
+          ends ? shared(t + i) : envRef(JRXEID(0xe6, t), "vm", "own-" + std::to_string(t));
+      for (int status : {0, ends ? 3 : 2}) {
+        auto r = report(id, "vm.start", status, status ? 100 : 0, kT0, status ? "done" : "go");
+        r.info.addParameter("source_env", env);
+        if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
+      }
       if (!ends) {
         std::lock_guard<std::mutex> lock(m);
         reports[id] = 2;
       }
-      const JRXEID shared(0xe5, (t + i + 1) % kEnvs);
-      JRXEvent e = event(shared, kT0 + i);
+      JRXEvent e = event(kNode, kT0 + i);
       e.info = JRXInfo("seen");
-      e.info.addParameter("source_env",
-                          envRef(shared, "vm", "shared-" + std::to_string((t + i + 1) % kEnvs)));
+      e.info.addParameter("source_env", shared(t + i + 1));
       if (retryService([&] { return events.saveEvent(e); }) != 0) fail("saveEvent " + id);
     }
   };
@@ -259,27 +257,25 @@ TEST_P(LogSweepTest, AnEnvironmentRowAWriterHasFoundIsNotSweptBeforeItsLink) {
 TEST_P(LogSweepTest, EveryStatementFailingInTurnLeavesTheCommittedBatches) {
   struct Path {
     const char* what;
-    std::function<void()> prepare;
+    bool compacted;  // by the services first: the sweep's work
     std::function<void(const JRXRemovedRows&)> run;
   };
   const std::vector<Path> paths{
-      {"operations in batches", [] {},
+      {"operations in batches", false,
        [](const JRXRemovedRows& r) { compactOpsInBatches(0, 2, r); }},
-      {"events in batches", [] {},
+      {"events in batches", false,
        [](const JRXRemovedRows& r) { compactEventsInBatches(2, 3, r); }},
-      {"sweep",
-       [] {
-         ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
-         ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
-       },
-       [](const JRXRemovedRows& r) { sweepLog(4, r); }},
+      {"sweep", true, [](const JRXRemovedRows& r) { sweepLog(4, r); }},
   };
   for (const Path& p : paths) {
     SCOPED_TRACE(p.what);
     auto restart = [&] {
       emptyLogTables();
       fillLog();
-      p.prepare();
+      if (p.compacted) {
+        ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
+        ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
+      }
     };
     // The state after each batch's report of a run without a fault.
     restart();
@@ -316,6 +312,40 @@ TEST_P(LogSweepTest, EveryStatementFailingInTurnLeavesTheCommittedBatches) {
 }
 
 JRX_ON_EVERY_BACKEND(LogSweepTest);
+
+// Batches are never empty and never larger than the caller allows; fewer rows than the least
+// are taken as they are, whatever the batches' time.
+TEST(BatchPaceTest, BatchesGrowByStepsUpToTheCallersRowsAndShrinkWithTheirTime) {
+  using std::chrono::milliseconds;
+  BatchPace pace(5000);
+  EXPECT_EQ(pace.rows(), 100u);
+  // Quick batches double, and never pass what the caller allows.
+  unsigned last = pace.rows();
+  for (int i = 0; i < 20; ++i) {
+    pace.took(milliseconds(0));
+    EXPECT_LE(pace.rows(), 2 * last);
+    EXPECT_LE(pace.rows(), 5000u);
+    last = pace.rows();
+  }
+  EXPECT_EQ(pace.rows(), 5000u);
+  // A batch that held its transaction ten times too long makes the next a tenth.
+  pace.took(kBatchHold * 10);
+  EXPECT_EQ(pace.rows(), 500u);
+  // However long a batch took, the next takes the least.
+  for (int i = 0; i < 5; ++i) pace.took(std::chrono::hours(1));
+  EXPECT_EQ(pace.rows(), BatchPace::kLeastRows);
+  pace.took(kBatchHold / 4);
+  EXPECT_EQ(pace.rows(), 2 * BatchPace::kLeastRows);
+
+  for (unsigned most : {3u, 0u}) {
+    BatchPace few(most);
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+    few.took(milliseconds(0));
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+    few.took(std::chrono::hours(1));
+    EXPECT_EQ(few.rows(), std::max(most, 1u));
+  }
+}
 
 }  // namespace
 }  // namespace jrxtest

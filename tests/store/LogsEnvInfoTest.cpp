@@ -33,9 +33,6 @@ TEST(LogsEnvInfoRead, TakesTheRestOnlyWithAUsableIdentifier) {
     EXPECT_EQ(e.getType() + "/" + e.getTitle(), c.second ? "vm/web-1" : "/");
     EXPECT_TRUE(e.isDefault());
   }
-  JRXInfo noEid;
-  noEid.addParameter("title", "web-1");
-  EXPECT_EQ(LogsEnvInfo(noEid, false).getTitle(), "");
 
   // A source only when it names a usable identifier; `out` is left alone otherwise.
   JRXInfo node;
