@@ -212,6 +212,29 @@ TEST_P(ShapeKey, TheCheckFindsOneKeyWithTwoTexts) {
   EXPECT_THROW(named("qt_item", "num")(s, 0), AException);
 }
 
+// A sub-select's limit is written into its statement as a constant, so only the key tells
+// statements with other limits apart: one prepared for another limit would answer wrongly.
+TEST_P(ShapeKey, ASubSelectsLimitIsPartOfItsShape) {
+  const long long one = addItem("one"), two = addItem("two");
+  addItem("none");
+  addTag(s, static_cast<int>(one), "red");
+  addTag(s, static_cast<int>(two), "red");
+  addTag(s, static_cast<int>(two), "blue");
+  item t;
+  tag g;
+  auto withTags = [&](unsigned long long count, unsigned long long offset) {
+    ASCursor c(s);
+    c.Project() << t->name;
+    c.Set(tagIds(g, g->item_id == t->item_id).Limit(count, offset).Exists({&t}));
+    c.Order(t->item_id).Limit(10);  // read whole: a statement of the session's shapes
+    return rows(c);
+  };
+  EXPECT_EQ(withTags(1, 0), (Rows{"one", "two"}));
+  EXPECT_EQ(withTags(0, 0), Rows{});
+  EXPECT_EQ(withTags(1, 1), Rows{"two"});
+  EXPECT_EQ(withTags(1, 0), (Rows{"one", "two"}));
+}
+
 QUERY_TEST_SUITE(ShapeKey);
 
 }  // namespace
