@@ -47,7 +47,11 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   tr.Commit();  // the transaction went on
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));
+  k.code = "k2";
+  EXPECT_EQ(caught([&] { s->Insert(k); }).Kind(), AS_ERROR_DUPLICATE_KEY);
   auto other = ASDatabase::Open(url);
+  if (GetParam() != "sqlite")  // waiting is failing, and soon
+    other->Session()->ExecuteSql("SET SESSION innodb_lock_wait_timeout = 2");
   EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
   EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
 
