@@ -3,6 +3,7 @@
 // what each command prints, in order on one log; and the command-line mistakes that exit with 2.
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -180,6 +181,36 @@ TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
       {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
   };
   for (const Case& c : refused) expectCase(c, jrx(c.args));
+}
+
+// A running operation at 1 % a second, 50 % done now: its estimated end is 50 seconds from now
+// in the listings of running operations (JSON, table and watch), and nowhere else; the JSON
+// reads back into a log, which refuses an estimate that is not a time.
+TEST_P(ToolCommands, RunningOperationsShowTheirEstimatedEnd) {
+  const long now = static_cast<long>(std::time(nullptr));
+  const auto report = [](const std::string& id, int progress, long time) {
+    return R"({"kind":"progress","id":")" + id + R"(","name":"vm.)" + id + R"(","progress":)" +
+           std::to_string(progress) + R"(,"time":)" + std::to_string(time) +
+           R"(,"info":{"text":"at )" + std::to_string(progress) + "\"}}\n";
+  };
+  const std::string log = report("copy", 0, now - 50) + report("copy", 50, now) + report("idle", 0, now);
+  ASSERT_EQ(jrx({"import"}, log).status, 0);
+  const ToolRun listed = jrx({"ops", "--active", "--json", "--no-envs"});
+  for (const std::string& line : listed.lines()) {
+    const json r = json::parse(line);
+    // No pace, and no run of its name ended: no estimate.
+    EXPECT_EQ(r.value("eta", json("none")), r.at("id") == "copy" ? json(now + 50) : json()) << line;
+  }
+  EXPECT_EQ(listed.lines().size(), 3u);
+  EXPECT_EQ(jrx({"ops", "--json"}).out.find("\"eta\""), std::string::npos);
+  for (const Strings& args : {Strings{"ops", "--active"}, Strings{"watch", "--count", "1"}})
+    expectCase({args, 0, {"ETA", "in "}}, jrx(args));
+  // The estimate is not stored: a listing with it imports, and a wrong one is refused.
+  const std::string copy = freshDatabaseUrl(GetParam());
+  EXPECT_EQ(jrxOn(copy, {"import"}, listed.out).status, 0);
+  EXPECT_EQ(jrxOn(copy, {"ops", "--active", "--json", "--no-envs"}).out, listed.out);
+  expectCase({{"import"}, 1, {"eta"}},
+             jrxOn(copy, {"import"}, R"({"kind":"progress","id":"x","name":"n","eta":"soon"})"));
 }
 
 // One log, the commands in order: each case sees what the ones before it did.
