@@ -1,10 +1,8 @@
-// Reading the log as operators do, on both databases: cursors continue a listing (on the
-// command line and in a cursor file) without skipping or repeating a record; followers print
-// every stored record once.
+// Followers of the listings, on both databases: they print every stored record once, and go
+// on from their cursor (long listings read in parts: ToolServeTest.cpp).
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <thread>
 
 #include "JRXLogDBLocal.h"
@@ -17,99 +15,6 @@ namespace {
 using nlohmann::json;
 
 class ToolReading : public ToolDb {};
-
-std::string guidOf(int n) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "3f1e0d2c-0000-4000-8000-%012d", n);
-  return buf;
-}
-
-// Events in three seconds, most in one, and operations beyond a listing's default.
-int busySecond(int event) { return event % 5 == 0 ? event % 3 : 1; }
-
-std::string busyLog() {
-  std::string in;
-  for (int i = 0; i < 2500; ++i)
-    in += R"({"kind":"event","guid":")" + guidOf(i) + R"(","time":)" +
-          std::to_string(1701000000 + busySecond(i)) +
-          R"(,"info":{"params":{"source_env":{"params":{"eid":")" + kNode + R"("}}}}})" + "\n";
-  for (int i = 0; i < 1400; ++i)
-    in += R"({"kind":"progress","id":"op-)" + std::to_string(i) + R"(","name":"n","time":)" +
-          std::to_string(1701000000 + i % 2) + "}\n";
-  return in;
-}
-
-TEST_P(ToolReading, CursorsContinueListingsExactly) {
-  ASSERT_EQ(jrx({"import", "--batch", "1000"}, busyLog()).status, 0);
-  // Read in parts that meet inside a second, the whole listing is the one answer: every
-  // event once, newest first, the last recorded first within a second.
-  const std::string whole = jrx({"events", "--json", "--limit", "100000"}).out;
-  Strings newestFirst;
-  for (int second : {2, 1, 0})
-    for (int i = 2499; i >= 0; --i)
-      if (busySecond(i) == second) newestFirst.push_back(guidOf(i));
-  ASSERT_EQ(idsOf(whole), newestFirst);
-  EXPECT_EQ(jrx({"events"}).lines().size(), 2501u);  // and a table row each
-
-  // --after: each part ends with its cursor, the next goes on after it.
-  std::string joined, cursor;
-  for (int part = 0;; ++part) {
-    Strings args = {"events", "--json", "--limit", "333", "--show-cursor"};
-    if (part > 0) args.insert(args.end(), {"--after", cursor});
-    const ToolRun r = jrx(args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    const Strings lines = r.lines();
-    ASSERT_FALSE(lines.empty());
-    const json last = json::parse(lines.back());
-    ASSERT_EQ(last["kind"], "cursor");
-    if (lines.size() == 1) {
-      EXPECT_EQ(last["cursor"], cursor);  // nothing more: the cursor stays
-      break;
-    }
-    cursor = last["cursor"];
-    joined += r.out.substr(0, r.out.size() - lines.back().size() - 1);
-  }
-  EXPECT_EQ(joined, whole);
-
-  // A cursor file, oldest operations first at the default part of 1000: every report once.
-  const std::string file = makeTempDir() + "/ops.cursor";
-  Strings ids;
-  for (int part = 0; part < 5; ++part) {
-    const ToolRun r = jrx({"ops", "--json", "--no-envs", "--cursor-file", file});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const Strings got = idsOf(r.out);
-    ids.insert(ids.end(), got.begin(), got.end());
-  }
-  EXPECT_EQ(ids.size(), 1400u);
-  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 1400u);
-  std::string kept;
-  std::getline(std::ifstream(file), kept);
-  EXPECT_EQ(kept.rfind("ops:", 0), 0u) << kept;
-
-  // A table ends with the cursor as text; a JSON listing with it goes through import.
-  const ToolRun table = jrx({"events", "--limit", "2", "--show-cursor"});
-  EXPECT_EQ(table.lines().back().rfind("-- cursor: events:", 0), 0u) << table.out;
-  const std::string copy = freshDatabaseUrl(GetParam());
-  EXPECT_EQ(jrxOn(copy, {"import"}, jrx({"events", "--json", "--limit", "3", "--show-cursor"}).out).out,
-            "imported 0 env, 0 progress, 3 event records\n");
-
-  // A cursor of another listing, or no cursor at all, is a usage error.
-  const std::string other = jrx({"events", "--type", "x", "--show-cursor", "--json"}).lines().back();
-  const std::string otherCursor = json::parse(other)["cursor"];
-  const Strings refused[] = {
-      {"events", "--after", otherCursor},
-      {"ops", "--after", cursor},
-      {"ops", "--limit", "5", "--after", kept},  // newest first: not the same listing
-      {"events", "--after", "events:zz"},
-      {"events", "--after", cursor + "9", "--cursor-file", file},
-  };
-  for (const Strings& args : refused) {
-    const ToolRun r = jrx(args);
-    EXPECT_EQ(r.status, 2) << args[2] << r.err;
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
-  }
-}
 
 // An event of `source` typed `type`, as an agent in this process records it.
 JRX::JRXEvent agentEvent(const std::string& type, const char* source) {
