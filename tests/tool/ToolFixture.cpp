@@ -28,12 +28,12 @@ Strings idsOf(const std::string& jsonLines) {
   return v;
 }
 
-namespace {
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+namespace {
 
 std::string scratchFile() {
   static const std::string dir = makeTempDir();

@@ -61,6 +61,7 @@ class ServeProcess : public BackgroundRun {
 };
 
 size_t count(const std::string& text, const std::string& what);
+std::string readFile(const std::string& path);  // "" when there is none
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);
 

@@ -137,11 +137,6 @@ TEST(Exposition, ItsEscapesAreReadBackByAPrometheusParser) {
   EXPECT_EQ(jrxlog::sampleValue(-3), "-3");
 }
 
-std::string fileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Each listing asked of the API (its options as parameters) answers byte for byte what the
 // command prints with --json --show-cursor; whatever is wrong is said with the status that
 // fits and changes nothing; every request needs the token. The page's files are those of the
@@ -274,7 +269,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   };
   for (const auto& [path, file, type] : files) {
     const httplib::Response res = get(server.port(), path, {}, {{"Host", "localhost:1"}, kAuth});
-    const std::string expected = fileText(file), csp = res.get_header_value("Content-Security-Policy");
+    const std::string expected = readFile(file), csp = res.get_header_value("Content-Security-Policy");
     ASSERT_FALSE(expected.empty()) << file;
     EXPECT_EQ(res.status, 200) << path;
     EXPECT_TRUE(res.body == expected) << path << " is not " << file;
