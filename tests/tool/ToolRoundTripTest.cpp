@@ -278,7 +278,7 @@ TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
   const Lines after = logRowsOf(target);
   for (const char* table : {"op_log", "events_log"})
     EXPECT_GT(largestKey(after, table), largestKey(rows, table)) << table;
-  // Nor is a target that holds rows taken, and it is left as it was.
+  // A target that holds rows is refused, and left as it was.
   const ToolRun refused = jrxOn(source, {"copy", "--to", target});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;
