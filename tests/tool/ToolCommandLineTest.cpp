@@ -58,7 +58,9 @@ TEST(ToolCommandLine, HelpManualAndCompletionNameEachOptionAsDeclared) {
   const ToolRun page = runJrxlog({"help", "--man"}), script = runJrxlog({"completion", "bash"});
   ASSERT_EQ(page.status + script.status, 0) << page.err << script.err;
   Names valued;
-  const auto roff = [](std::string text) { return std::regex_replace(text, std::regex("-"), "\\-"); };
+  const auto roff = [](std::string text) {
+    return std::regex_replace(text, std::regex("-"), "\\-");
+  };
   size_t ranges = 0, defaults = 0;
   for (const auto& c : commandsOf(cl)) {
     Strings args = wordsOf(c.first);
@@ -69,7 +71,8 @@ TEST(ToolCommandLine, HelpManualAndCompletionNameEachOptionAsDeclared) {
         c.first.empty() ? ".SH OPTIONS\n" : ".SS \"jrxlog " + roff(c.first) + "\"\n";
     const size_t at = page.out.find(heading);
     ASSERT_NE(at, std::string::npos) << heading;
-    const std::string section = page.out.substr(at, page.out.find("\n.S", at + heading.size()) - at);
+    const std::string section =
+        page.out.substr(at, page.out.find("\n.S", at + heading.size()) - at);
     // The option's name stands on the line after each .TP.
     std::string entries;
     for (size_t tp = section.find(".TP\n"); tp != std::string::npos; tp = section.find(".TP\n", tp + 1))

@@ -186,7 +186,8 @@ TEST_P(ToolCommands, RunningOperationsShowTheirEstimatedEnd) {
            std::to_string(progress) + R"(,"time":)" + std::to_string(time) +
            R"(,"info":{"text":"at )" + std::to_string(progress) + "\"}}\n";
   };
-  const std::string log = report("copy", 0, now - 50) + report("copy", 50, now) + report("idle", 0, now);
+  const std::string log =
+      report("copy", 0, now - 50) + report("copy", 50, now) + report("idle", 0, now);
   ASSERT_EQ(jrx({"import"}, log).status, 0);
   const ToolRun listed = jrx({"ops", "--active", "--json", "--no-envs"});
   for (const std::string& line : listed.lines()) {

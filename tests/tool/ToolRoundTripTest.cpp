@@ -166,7 +166,8 @@ std::string randomRecords(std::mt19937& rng) {
     for (int k = 1; k <= static_cast<int>(rng() % 3); ++k)
       in += R"({"kind":"progress","id":)" + id + R"(,"status":)" + (k == 2 ? "3" : "2") +
             R"(,"progress":)" + std::to_string(30 * k) + R"(,"time":)" +
-            std::to_string(1701000010 + k) + R"(,"info":)" + info(any(std::to_string(k)), i) + "}\n";
+            std::to_string(1701000010 + k) + R"(,"info":)" + info(any(std::to_string(k)), i) +
+            "}\n";
   }
   for (int i = 0; i < 12; ++i)
     in += R"({"kind":"event","guid":")" + guidOf(100 + i) + R"(","time":)" +

@@ -175,11 +175,11 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     EXPECT_EQ(std::make_pair(api.status, api.body), std::make_pair(200, printed.out)) << args[1];
   }
   // Events per hour and type, with the listing's filters: the sample's are in one hour.
-  const json hours = json::parse(get(server.port(), "/api/events/hours",
-                                     {{"eid", kNode}, {"from", "1701000000"}, {"to", "1701086399"}}).body);
-  EXPECT_EQ(hours, json::parse(R"({"from":1701000000,"to":1701086399,"since":1701000000,"hours":)"
-                               R"([{"hour":1701000000,"counts":{"audit":1,"env_status":1,"info":1}}],)"
-                               R"("counted":3,"complete":true})"));
+  const httplib::Params range = {{"eid", kNode}, {"from", "1701000000"}, {"to", "1701086399"}};
+  const json hours = json::parse(get(server.port(), "/api/events/hours", range).body);
+  EXPECT_EQ(hours, json::parse(R"({"from":1701000000,"to":1701086399,"since":1701000000,)"
+                               R"("hours":[{"hour":1701000000,"counts":{"audit":1,)"
+                               R"("env_status":1,"info":1}}],"counted":3,"complete":true})"));
 
   // One operation's history, its id in the path.
   EXPECT_EQ(get(server.port(), "/api/ops/a%2Fb%20c", {{"lines", "1"}}).body,
@@ -261,12 +261,14 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   };
   for (const auto& [path, file, type] : files) {
     const httplib::Response res = get(server.port(), path, {}, {{"Host", "localhost:1"}, kAuth});
-    const std::string expected = readFile(file), csp = res.get_header_value("Content-Security-Policy");
+    const std::string expected = readFile(file),
+                      csp = res.get_header_value("Content-Security-Policy");
     ASSERT_FALSE(expected.empty()) << file;
     EXPECT_EQ(res.status, 200) << path;
     EXPECT_TRUE(res.body == expected) << path << " is not " << file;
     EXPECT_EQ(res.get_header_value("Content-Type"), type) << path;
-    EXPECT_TRUE(csp.find("script-src 'self';") != csp.npos && csp.find("unsafe") == csp.npos) << csp;
+    EXPECT_TRUE(csp.find("script-src 'self';") != csp.npos && csp.find("unsafe") == csp.npos)
+        << csp;
     EXPECT_EQ(res.get_header_value("X-Content-Type-Options"), "nosniff");
   }
 
@@ -295,7 +297,9 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     for (const auto& [route, code, n] : answered)
       EXPECT_EQ(valueOf(samples, "jrxlog_http_requests_total", {{"route", route}, {"code", code}}),
                 n) << route << " " << code;
-    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_count", {{"route", "/metrics"}}), 5);
+    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_count",
+                      {{"route", "/metrics"}}),
+              5);
     EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_bucket",
                       {{"route", "/metrics"}, {"le", "+Inf"}}),
               5);
@@ -398,7 +402,8 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
     for (int p : {0, 100}) {
       reports.push_back("op-" + std::to_string(i) + "@" + std::to_string(p));
       records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.copy"},
-                       {"progress", p}, {"status", p ? 3 : 2}, {"time", 1701000000 + i % 2 + p / 50},
+                       {"progress", p}, {"status", p ? 3 : 2},
+                       {"time", 1701000000 + i % 2 + p / 50},
                        {"info", {{"text", "at " + std::to_string(p)}}}})
                      .dump() + "\n";
     }
