@@ -18,12 +18,6 @@ namespace jrxtest {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-const auto kCallTime = std::chrono::seconds(30);
-
-}  // namespace
-
 std::string HeadlessBrowser::find() {
   if (const char* given = std::getenv("JRX_CHROMIUM")) return access(given, X_OK) == 0 ? given : "";
   for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
@@ -115,7 +109,7 @@ json HeadlessBrowser::call(const std::string& method, const json& params, bool o
     if (n <= 0) throw std::runtime_error("the browser is gone (" + method + ")");
     sent += static_cast<size_t>(n);
   }
-  const auto until = Clock::now() + kCallTime;
+  const auto until = Clock::now() + std::chrono::seconds(30);
   for (;;) {
     json answer = readMessage(until);
     if (!answer.contains("id")) {
@@ -151,23 +145,13 @@ json HeadlessBrowser::readMessage(Clock::time_point until) {
 void HeadlessBrowser::record(const json& event) {
   const std::string method = event.value("method", "");
   const json params = event.value("params", json::object());
-  if (method == "Network.requestWillBeSent") {
-    requests_.push_back(params.at("request").at("url"));
-  } else if (method == "Runtime.exceptionThrown") {
-    const json& details = params.at("exceptionDetails");
-    problems_.push_back("exception: " +
-                        details.value("exception", json::object()).value("description",
-                                                                         details.value("text", "")));
-  } else if (method == "Runtime.consoleAPICalled" &&
-             (params.value("type", "") == "error" || params.value("type", "") == "assert")) {
-    problems_.push_back("console: " + params.value("args", json::array()).dump());
-  } else if (method == "Log.entryAdded" &&
-             params.at("entry").value("level", "") == "error") {
-    problems_.push_back("browser: " + params.at("entry").value("text", "") + " " +
-                        params.at("entry").value("url", ""));
-  } else if (method == "Page.javascriptDialogOpening") {
-    problems_.push_back("dialog: " + params.value("message", ""));
-  }
+  if (method == "Network.requestWillBeSent") requests_.push_back(params.at("request").at("url"));
+  const std::string type = params.value("type", ""),
+                    level = params.value("entry", json::object()).value("level", "");
+  if (method == "Runtime.exceptionThrown" || method == "Page.javascriptDialogOpening" ||
+      (method == "Runtime.consoleAPICalled" && (type == "error" || type == "assert")) ||
+      (method == "Log.entryAdded" && level == "error"))
+    problems_.push_back(method + ": " + params.dump());
 }
 
 void HeadlessBrowser::open(const std::string& url) {

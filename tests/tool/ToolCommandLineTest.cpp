@@ -41,40 +41,73 @@ Names accepted(const CommandLine& cl, const CLI::App& command, bool withHelp = t
   return names;
 }
 
-Names longOptionsIn(const std::string& text, const std::string& dash = "--") {
+Names longOptionsIn(const std::string& text) {
   Names names;
-  const std::regex option(dash == "--" ? "--[a-z][a-z-]*" : R"(\\-\\-[a-z]+(\\-[a-z]+)*)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
-    std::string n = it->str();
-    if (dash != "--") n = std::regex_replace(n, std::regex(R"(\\-)"), "-");
-    names.insert(n);
-  }
+  const std::regex option("--[a-z][a-z-]*");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+    names.insert(it->str());
   return names;
 }
 
-TEST(ToolCommandLine, HelpShowsEachOptionsRangeAndDefaultFromItsDeclaration) {
+// Each option's entry in its command's --help and in the manual page shows the range and the
+// default of its declaration. Per command, the manual page's entries (a command's --help told
+// once, among the global options) and the words `completion bash` offers are the long options
+// the parser takes; the options the completion skips a value after are those that take one.
+TEST(ToolCommandLine, HelpManualAndCompletionNameEachOptionAsDeclared) {
   CommandLine cl;
+  const ToolRun page = runJrxlog({"help", "--man"}), script = runJrxlog({"completion", "bash"});
+  ASSERT_EQ(page.status + script.status, 0) << page.err << script.err;
+  Names valued;
+  const auto roff = [](std::string text) {
+    return std::regex_replace(text, std::regex("-"), "\\-");
+  };
   size_t ranges = 0, defaults = 0;
   for (const auto& c : commandsOf(cl)) {
     Strings args = wordsOf(c.first);
     args.push_back("--help");
     const ToolRun help = runJrxlog(args);
     ASSERT_EQ(help.status, 0) << c.first << help.err;
+    const std::string heading =
+        c.first.empty() ? ".SH OPTIONS\n" : ".SS \"jrxlog " + roff(c.first) + "\"\n";
+    const size_t at = page.out.find(heading);
+    ASSERT_NE(at, std::string::npos) << heading;
+    const std::string section =
+        page.out.substr(at, page.out.find("\n.S", at + heading.size()) - at);
+    // The option's name stands on the line after each .TP.
+    std::string entries;
+    for (size_t tp = section.find(".TP\n"); tp != std::string::npos; tp = section.find(".TP\n", tp + 1))
+      entries += section.substr(tp + 4, section.find('\n', tp + 4) - tp - 4) + "\n";
+    Names expected = accepted(cl, *c.second, c.first.empty());
+    if (!c.first.empty())
+      for (const std::string& global : accepted(cl, cl.app)) expected.erase(global);
+    EXPECT_EQ(longOptionsIn(std::regex_replace(entries, std::regex(R"(\\-)"), "-")), expected)
+        << section;
+    const std::string start = "'" + c.first + "') words='";
+    const size_t listed = script.out.find(start), from = listed + start.size();
+    ASSERT_NE(listed, std::string::npos) << c.first;
+    const std::string words = script.out.substr(from, script.out.find('\'', from) - from);
+    EXPECT_EQ(longOptionsIn(words), accepted(cl, *c.second)) << c.first << ": " << words;
     for (const CLI::Option* o : c.second->get_options()) {
-      const std::string name = o->get_name(), range = jrxlog::rangeOf(*o),
-                        given = jrxlog::defaultOf(*o);
-      // The option's entry: from its names to the next option or section.
+      const std::string range = jrxlog::rangeOf(*o), given = jrxlog::defaultOf(*o);
+      // The option's entry in the help: from its names to the next option or section.
       const size_t at = help.out.find("\n  " + o->get_name(o->get_positional(), true) + " ");
-      ASSERT_NE(at, std::string::npos) << c.first << " " << name << "\n" << help.out;
+      ASSERT_NE(at, std::string::npos) << c.first << " " << o->get_name() << "\n" << help.out;
       const size_t end = std::min(help.out.find("\n  -", at + 1), help.out.find("\n\n", at + 1));
       const std::string entry = help.out.substr(at, end - at);
       EXPECT_NE(entry.find(o->get_description()), std::string::npos) << entry;
-      EXPECT_TRUE(range.empty() || entry.find(range) != std::string::npos) << entry;
-      EXPECT_TRUE(given.empty() || entry.find("default " + given) != std::string::npos) << entry;
+      for (const std::string& shown : {range, given.empty() ? given : "default " + given}) {
+        EXPECT_NE(entry.find(shown), std::string::npos) << entry;
+        EXPECT_NE(section.find(roff(shown)), std::string::npos) << shown;
+      }
       ranges += !range.empty();
       defaults += !given.empty();
+      if (o->nonpositional() && o->get_type_size() != 0) valued.insert(o->get_name());
     }
   }
+  const size_t skip = script.out.find(") ((i++)) ;;");
+  ASSERT_NE(skip, std::string::npos);
+  const size_t line = script.out.rfind('\n', skip) + 1;
+  EXPECT_EQ(longOptionsIn(script.out.substr(line, skip - line)), valued);
   // The declarations in force: a sample, so that the loop above cannot pass on nothing.
   EXPECT_GE(ranges, 12u);
   EXPECT_GE(defaults, 10u);
@@ -142,60 +175,6 @@ TEST(ToolCommandLine, TimesAndDurationsMeanWhatTheHelpSays) {
   EXPECT_EQ(jrxlog::parseDuration("age", "2d"), 172800);
   for (const char* wrong : {"-1", "1w", "s", "99999999999d"})
     EXPECT_THROW(jrxlog::parseDuration("age", wrong), jrxlog::UsageError) << wrong;
-}
-
-// Per command, the words `completion bash` offers are the long options the parser takes; the
-// options it skips a value after are those that take one.
-TEST(ToolCommandLine, CompletionNamesExactlyTheOptionsAccepted) {
-  CommandLine cl;
-  const ToolRun script = runJrxlog({"completion", "bash"});
-  ASSERT_EQ(script.status, 0) << script.err;
-  Names valued;
-  for (const auto& c : commandsOf(cl)) {
-    const std::string start = "'" + c.first + "') words='";
-    const size_t at = script.out.find(start);
-    ASSERT_NE(at, std::string::npos) << c.first;
-    const size_t from = at + start.size();
-    const std::string words = script.out.substr(from, script.out.find('\'', from) - from);
-    EXPECT_EQ(longOptionsIn(words), accepted(cl, *c.second)) << c.first << ": " << words;
-    for (const CLI::Option* o : c.second->get_options())
-      if (o->nonpositional() && o->get_type_size() != 0) valued.insert(o->get_name());
-  }
-  const size_t skip = script.out.find(") ((i++)) ;;");
-  ASSERT_NE(skip, std::string::npos);
-  const size_t line = script.out.rfind('\n', skip) + 1;
-  EXPECT_EQ(longOptionsIn(script.out.substr(line, skip - line)), valued);
-}
-
-// Per command, the manual page's entries are the options the parser takes (a command's --help
-// told once, among the global options), each with its range and default.
-TEST(ToolCommandLine, ManualPageNamesExactlyTheOptionsAccepted) {
-  CommandLine cl;
-  const ToolRun page = runJrxlog({"help", "--man"});
-  ASSERT_EQ(page.status, 0) << page.err;
-  const auto roff = [](std::string text) { return std::regex_replace(text, std::regex("-"), "\\-"); };
-  for (const auto& c : commandsOf(cl)) {
-    const std::string heading =
-        c.first.empty() ? ".SH OPTIONS\n" : ".SS \"jrxlog " + roff(c.first) + "\"\n";
-    const size_t at = page.out.find(heading);
-    ASSERT_NE(at, std::string::npos) << heading;
-    const size_t end = page.out.find("\n.S", at + heading.size());
-    const std::string section = page.out.substr(at, end - at);
-    // The option's name stands on the line after each .TP.
-    std::string entries;
-    for (size_t tp = section.find(".TP\n"); tp != std::string::npos; tp = section.find(".TP\n", tp + 1))
-      entries += section.substr(tp + 4, section.find('\n', tp + 4) - tp - 4) + "\n";
-    Names expected = accepted(cl, *c.second, c.first.empty());
-    if (!c.first.empty())
-      for (const std::string& global : accepted(cl, cl.app)) expected.erase(global);
-    EXPECT_EQ(longOptionsIn(entries, "\\-\\-"), expected) << section;
-    for (const CLI::Option* o : c.second->get_options()) {
-      const std::string range = jrxlog::rangeOf(*o), given = jrxlog::defaultOf(*o);
-      EXPECT_TRUE(range.empty() || section.find(roff(range)) != std::string::npos) << range;
-      EXPECT_TRUE(given.empty() || section.find(roff("default " + given)) != std::string::npos)
-          << given;
-    }
-  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // what each command prints, in order on one log; and the command-line mistakes that exit with 2.
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -148,8 +149,8 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
   }
 }
 
-// The edges of the 32-bit times the log keeps are kept exactly; beyond them, times are
-// refused wherever they are given. What the service ignored is not counted as imported.
+// The edges of the 32-bit times the log keeps are kept exactly (beyond them, times are refused
+// wherever they are given: ToolDefaults). What the service ignored is not counted as imported.
 TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
   const std::string source = R"("info":{"params":{"source_env":{"params":{"eid":")" +
                              std::string(kNode) + R"("}}}})";
@@ -173,13 +174,37 @@ TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
   EXPECT_NE(events.find(R"("time":2147483647,)"), std::string::npos) << events;
   EXPECT_NE(jrx({"ops", "--json", "--from", "-2147483648"}).out.find(R"("time":-2147483647,)"),
             std::string::npos);
-  const Case refused[] = {
-      {{"ops", "--to", "4294967496"}, 2, {"--to", "'4294967496' is outside the times"}},
-      {{"events", "--from", "-2147483649"}, 2, {"--from", "outside the times"}},
-      {{"unfinished", "--eid", kLocal, "--since", "2147483648"}, 2, {"--since", "outside"}},
-      {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
+}
+
+// A running operation at 1 % a second, 50 % done now: its estimated end is 50 seconds from now
+// in the listings of running operations (JSON, table and watch), and nowhere else; the JSON
+// reads back into a log, which refuses an estimate that is not a time.
+TEST_P(ToolCommands, RunningOperationsShowTheirEstimatedEnd) {
+  const long now = static_cast<long>(std::time(nullptr));
+  const auto report = [](const std::string& id, int progress, long time) {
+    return R"({"kind":"progress","id":")" + id + R"(","name":"vm.)" + id + R"(","progress":)" +
+           std::to_string(progress) + R"(,"time":)" + std::to_string(time) +
+           R"(,"info":{"text":"at )" + std::to_string(progress) + "\"}}\n";
   };
-  for (const Case& c : refused) expectCase(c, jrx(c.args));
+  const std::string log =
+      report("copy", 0, now - 50) + report("copy", 50, now) + report("idle", 0, now);
+  ASSERT_EQ(jrx({"import"}, log).status, 0);
+  const ToolRun listed = jrx({"ops", "--active", "--json", "--no-envs"});
+  for (const std::string& line : listed.lines()) {
+    const json r = json::parse(line);
+    // No pace, and no run of its name ended: no estimate.
+    EXPECT_EQ(r.value("eta", json("none")), r.at("id") == "copy" ? json(now + 50) : json()) << line;
+  }
+  EXPECT_EQ(listed.lines().size(), 3u);
+  EXPECT_EQ(jrx({"ops", "--json"}).out.find("\"eta\""), std::string::npos);
+  for (const Strings& args : {Strings{"ops", "--active"}, Strings{"watch", "--count", "1"}})
+    expectCase({args, 0, {"ETA", "in "}}, jrx(args));
+  // The estimate is not stored: a listing with it imports, and a wrong one is refused.
+  const std::string copy = freshDatabaseUrl(GetParam());
+  EXPECT_EQ(jrxOn(copy, {"import"}, listed.out).status, 0);
+  EXPECT_EQ(jrxOn(copy, {"ops", "--active", "--json", "--no-envs"}).out, listed.out);
+  expectCase({{"import"}, 1, {"eta"}},
+             jrxOn(copy, {"import"}, R"({"kind":"progress","id":"x","name":"n","eta":"soon"})"));
 }
 
 // One log, the commands in order: each case sees what the ones before it did.
@@ -269,6 +294,11 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"completion", "zsh"}, 2, {"bash only"}},
       {{"serve", "--listen", "127.0.0.1"}, 2, {"--listen", "jrxlog serve --help"}},
       {{"serve", "--token-file", writeTempFile("two words\n")}, 2, {"--token-file"}},
+      // Times beyond the 32 bits the log keeps would wrap to other times.
+      {{"ops", "--to", "4294967496"}, 2, {"--to", "'4294967496' is outside the times"}},
+      {{"events", "--from", "-2147483649"}, 2, {"--from", "outside the times"}},
+      {{"unfinished", "--eid", kLocal, "--since", "2147483648"}, 2, {"--since", "outside"}},
+      {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
       {{"--db", "", "ops"}, 2, {"--db: the database URL is empty"}},
       {{"--db", "bogus:x", "ops"}, 1, {"error 3101: database URL 'bogus:x' has an unknown scheme"}},
       {{"--db", "sqlite:/nonexistent/a.db", "ops"}, 1, {"cannot open SQLite database"}},

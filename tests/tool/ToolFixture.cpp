@@ -28,12 +28,12 @@ Strings idsOf(const std::string& jsonLines) {
   return v;
 }
 
-namespace {
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+namespace {
 
 std::string scratchFile() {
   static const std::string dir = makeTempDir();
@@ -105,41 +105,9 @@ ToolRun jrxOn(const std::string& url, Strings args, const std::string& input) {
   return runJrxlog(args, input);
 }
 
-ServeProcess::ServeProcess(const Strings& args, const Strings& serveArgs) : out_(scratchFile()) {
-  Strings argv = args;
-  argv.insert(argv.end(), {"serve", "--listen", "127.0.0.1:0"});
-  argv.insert(argv.end(), serveArgs.begin(), serveArgs.end());
-  pid_ = start(JRXLOG_BINARY, argv, "/dev/null", out_, "");
-  // The first line names the address once the socket listens.
-  const std::string marker = "http://127.0.0.1:";
-  for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
-    std::string out = readFile(out_);
-    size_t at = out.find(marker);
-    if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
-      port_ = std::atoi(out.c_str() + at + marker.size());
-      return;
-    }
-    usleep(50 * 1000);
-  }
-  const std::string said = readFile(out_);
-  stop();
-  throw std::runtime_error("jrxlog serve is not listening: " + said);
-}
-
-int ServeProcess::stop() {
-  // Once ended and waited for, it is no longer there to signal.
-  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
-  pid_ = -1;
-  unlink(out_.c_str());
-  return status_;
-}
-
-std::string ServeProcess::output() const { return readFile(out_); }
-
-BackgroundRun::BackgroundRun(const std::string& url, Strings args)
-    : out_(scratchFile()), err_(scratchFile()) {
+BackgroundRun::BackgroundRun(const std::string& url, Strings args) : out_(scratchFile()) {
   args.insert(args.begin(), {"--db", url, "--local-eid", kLocal});
-  pid_ = start(JRXLOG_BINARY, args, "/dev/null", out_, err_);
+  pid_ = start(JRXLOG_BINARY, args, "/dev/null", out_, "");
 }
 
 std::string BackgroundRun::out() const { return readFile(out_); }
@@ -154,9 +122,33 @@ bool BackgroundRun::waitForLines(size_t lines) const {
 }
 
 int BackgroundRun::stop() {
+  // Once ended and waited for, it is no longer there to signal.
   if (pid_ > 0 && kill(pid_, SIGTERM) == 0) status_ = waitFor(pid_);
   pid_ = -1;
   return status_;
+}
+
+ServeProcess::ServeProcess(const std::string& url, const Strings& args, const Strings& global)
+    : BackgroundRun(url, [&] {
+        Strings all = global;
+        all.insert(all.end(), {"serve", "--listen", "127.0.0.1:0"});
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+      }()) {
+  // The first line names the address once the socket listens.
+  const std::string marker = "http://127.0.0.1:";
+  for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
+    const std::string said = out();
+    const size_t at = said.find(marker);
+    if (at != std::string::npos && said.find('\n', at) != std::string::npos) {
+      port_ = std::atoi(said.c_str() + at + marker.size());
+      return;
+    }
+    usleep(50 * 1000);
+  }
+  const std::string said = out();
+  stop();
+  throw std::runtime_error("jrxlog serve is not listening: " + said);
 }
 
 }  // namespace jrxtest

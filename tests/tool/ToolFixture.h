@@ -32,23 +32,9 @@ ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "
 // The ids (or GUIDs) of the records of JSON Lines, without env and cursor records.
 Strings idsOf(const std::string& jsonLines);
 
-// `jrxlog ARGS serve --listen 127.0.0.1:0 SERVE_ARGS` in the background: constructed once it
-// listens (throws when it ends first), stopped with SIGTERM at the latest when destroyed.
-class ServeProcess {
- public:
-  ServeProcess(const Strings& args, const Strings& serveArgs);
-  ~ServeProcess() { stop(); }
-  int port() const { return port_; }
-  int stop();  // its exit status
-  std::string output() const;  // what it printed so far, errors included
-
- private:
-  int pid_ = -1, port_ = 0, status_ = -1;
-  std::string out_;  // its output and errors
-};
-
-// `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output kept in a file:
-// for commands that run until they are stopped (`--follow`).
+// `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output and errors kept in a
+// file: for commands that run until they are stopped. Stopped with SIGTERM at the latest when
+// destroyed.
 class BackgroundRun {
  public:
   BackgroundRun(const std::string& url, Strings args);
@@ -58,12 +44,24 @@ class BackgroundRun {
   bool waitForLines(size_t count) const;
   int stop();  // SIGTERM, then its exit status
 
- private:
+ protected:
   int pid_ = -1, status_ = -1;
-  std::string out_, err_;
+  std::string out_;
+};
+
+// `jrxlog --db URL --local-eid kLocal GLOBAL serve --listen 127.0.0.1:0 ARGS`: constructed
+// once it listens (throws when it ends first).
+class ServeProcess : public BackgroundRun {
+ public:
+  ServeProcess(const std::string& url, const Strings& args, const Strings& global = {});
+  int port() const { return port_; }
+
+ private:
+  int port_ = 0;
 };
 
 size_t count(const std::string& text, const std::string& what);
+std::string readFile(const std::string& path);  // "" when there is none
 std::string makeTempDir();
 std::string writeTempFile(const std::string& content);
 

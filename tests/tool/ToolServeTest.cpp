@@ -1,6 +1,6 @@
 // jrxlog serve end to end: the API answers what the listings print, refuses what it must,
-// survives a failing database, asks for the token it was given (the page in a browser:
-// ToolWebViewTest.cpp).
+// survives a failing database, asks for the token it was given, serves the page's files and
+// counts the log and its own answers on /metrics (the page in a browser: ToolWebViewTest.cpp).
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -11,6 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <ctime>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -19,6 +22,7 @@
 #include <tuple>
 
 #include "ASQuery.h"
+#include "Exposition.h"
 #include "ToolFixture.h"
 
 namespace jrxtest {
@@ -33,7 +37,9 @@ const httplib::Headers kBearer = {kAuth};
 
 httplib::Response get(int port, const std::string& path, const httplib::Params& params = {},
                       const httplib::Headers& headers = kBearer) {
-  auto res = httplib::Client("127.0.0.1", port).Get(path, params, headers);
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(60, 0);  // long answers, written by a build with sanitizers
+  auto res = client.Get(path, params, headers);
   if (!res) throw std::runtime_error("no answer to GET " + path);
   return *res;
 }
@@ -73,13 +79,71 @@ class RawConnection {
   int fd_;
 };
 
+const char* const kPython = "/usr/bin/python3";
+
+// The samples of an exposition as the Prometheus client library's parser reads them:
+// [family, type, sample name, {labels}, "value"] each; fails the test when it refuses it.
+json parsedByPrometheus(const std::string& exposition) {
+  if (access(kPython, X_OK) != 0) return json();
+  const ToolRun r = runProgram(kPython, {"-c", R"(
+import json, sys
+from prometheus_client.parser import text_string_to_metric_families
+out = []
+for f in text_string_to_metric_families(sys.stdin.read()):
+    for s in f.samples:
+        out.append([f.name, f.type, s.name, s.labels, repr(s.value)])
+print(json.dumps(out))
+)"}, exposition);
+  EXPECT_EQ(r.status, 0) << r.err << exposition;
+  return r.status == 0 ? json::parse(r.out) : json();
+}
+
+// The value of one sample; NaN when it is not there.
+double valueOf(const json& samples, const std::string& name, const json& labels = json::object()) {
+  for (const auto& s : samples)
+    if (s[2] == name && s[3] == labels) return std::stod(s[4].get<std::string>());
+  return std::nan("");
+}
+
+// Label values and help texts of any bytes come out of a real parser as they went in.
+TEST(Exposition, ItsEscapesAreReadBackByAPrometheusParser) {
+  if (access(kPython, X_OK) != 0) GTEST_SKIP() << "no " << kPython << " (scripts/setup.sh)";
+  jrxlog::Exposition out;
+  out.family("t_gauge", "gauge", "help with \\ and a\nline feed and \"quotes\"");
+  const std::string awkward[] = {"plain", "quote \" back\\slash", "line\nfeed", "{x=\"y\"} 1",
+                                 std::string("nul\0byte", 8), "caf\xc3\xa9"};
+  for (size_t i = 0; i < std::size(awkward); ++i)
+    out.sample("t_gauge", {{"type", awkward[i]}, {"n", std::to_string(i)}}, static_cast<double>(i));
+  out.sample("t_gauge", {{"type", "not utf-8 \xff"}, {"n", "x"}}, 0.25);
+  out.family("t_nan", "gauge", "no value");
+  out.sample("t_nan", std::nan(""));
+  out.family("t_total", "counter", "a counter");
+  out.sample("t_total", 12345678901234.0);
+  const json samples = parsedByPrometheus(out.text());
+  ASSERT_EQ(samples.size(), std::size(awkward) + 3) << out.text();
+  for (size_t i = 0; i < std::size(awkward); ++i) {
+    EXPECT_EQ(samples[i][3]["type"], awkward[i]);
+    EXPECT_EQ(samples[i][4], std::to_string(i) + ".0");
+  }
+  EXPECT_EQ(samples[6][3]["type"], "not utf-8 \xef\xb7\x90" "ff");  // as the JSON Lines write it
+  EXPECT_EQ(samples[6][4], "0.25");
+  EXPECT_EQ(samples[7][4], "nan");
+  EXPECT_EQ(samples[8][0], "t");
+  EXPECT_EQ(samples[8][2], "t_total");
+  EXPECT_EQ(samples[8][4], "12345678901234.0");
+  // Numbers in their shortest form that reads back the same (bucket bounds are label texts).
+  EXPECT_EQ(jrxlog::sampleValue(0.005), "0.005");
+  EXPECT_EQ(jrxlog::sampleValue(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(jrxlog::sampleValue(-3), "-3");
+}
+
 // Each listing asked of the API (its options as parameters) answers byte for byte what the
-// command prints with --json --show-cursor; whatever is wrong is said with the status that fits and changes
-// nothing; every request needs the token.
+// command prints with --json --show-cursor; whatever is wrong is said with the status that
+// fits and changes nothing; every request needs the token. The page's files are those of the
+// source tree, and /metrics counts the log and the answers given before it.
 TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   ASSERT_EQ(jrx({"import"}, kSample).status, 0);
-  ServeProcess server({"--db", url_, "--local-eid", kLocal},
-                      {"--token-file", writeTempFile("s3cret-token\n")});
+  ServeProcess server(url_, {"--token-file", writeTempFile("s3cret-token\n")});
   auto ev = [](char n) { return std::string("3f1e0d2c-0000-4000-8000-00000000000") + n; };
   const std::pair<Strings, Strings> cases[] = {
       {{"ops"}, {"req-1", "req-1", "req-1", "req-2", "a/b c", "req-3"}},
@@ -110,25 +174,18 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     const httplib::Response api = get(server.port(), "/api/" + args[0], params);
     EXPECT_EQ(std::make_pair(api.status, api.body), std::make_pair(200, printed.out)) << args[1];
   }
-  // Events per hour and type: what the listing gives, counted, with the listing's filters.
-  json listed = json::object();
-  const Strings events = jrx({"events", "--json", "--eid", kNode, "--from", "1701000000"}).lines();
-  for (const auto& line : events) {
-    const json e = json::parse(line);
-    json& n = listed[std::to_string(e.at("time").get<long>() / 3600 * 3600)][e.at("type").get<std::string>()];
-    n = n.is_null() ? 1 : n.get<int>() + 1;
-  }
-  const json hours = json::parse(get(server.port(), "/api/events/hours",
-                                     {{"eid", kNode}, {"from", "1701000000"}, {"to", "1701086399"}}).body);
-  json counted = json::object();
-  for (const auto& h : hours.at("hours")) counted[std::to_string(h.at("hour").get<long>())] = h.at("counts");
-  EXPECT_EQ(std::make_tuple(counted, hours.at("counted"), hours.at("complete")),
-            std::make_tuple(listed, json(events.size()), json(true))) << hours.dump();
+  // Events per hour and type, with the listing's filters: the sample's are in one hour.
+  const httplib::Params range = {{"eid", kNode}, {"from", "1701000000"}, {"to", "1701086399"}};
+  const json hours = json::parse(get(server.port(), "/api/events/hours", range).body);
+  EXPECT_EQ(hours, json::parse(R"({"from":1701000000,"to":1701086399,"since":1701000000,)"
+                               R"("hours":[{"hour":1701000000,"counts":{"audit":1,)"
+                               R"("env_status":1,"info":1}}],"counted":3,"complete":true})"));
 
   // One operation's history, its id in the path.
   EXPECT_EQ(get(server.port(), "/api/ops/a%2Fb%20c", {{"lines", "1"}}).body,
             jrx({"ops", "--id", "a/b c", "--json"}).out);
 
+  const httplib::Headers wrongHost = {{"Host", "attacker.example:8080"}, kAuth};
   const std::tuple<const char*, const char*, httplib::Headers, int, const char*> answers[] = {
       {"GET", "/api/ops?active=maybe", kBearer, 400, "active: expected 1 or 0"},
       {"GET", "/api/events?active=1", kBearer, 400, "unknown parameter 'active'"},
@@ -142,7 +199,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       {"POST", "/api/ops", kBearer, 405, "read-only"},
       {"DELETE", "/api/ops/req-1", kBearer, 405, "read-only"},
       // A page elsewhere may point a name of its own at this address.
-      {"GET", "/", {{"Host", "attacker.example:8080"}, kAuth}, 403, "loopback host names only"},
+      {"GET", "/", wrongHost, 403, "loopback host names only"},
       {"GET", "/api/ops", {}, 401, "bearer token"},
       {"GET", "/app.js", {{"Authorization", "Bearer s3cret-tokeN"}}, 401, "bearer token"},
       {"GET", "/", {{"Cookie", "jrxlog_token=guess"}}, 401, "bearer token"},
@@ -157,6 +214,14 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       // Times beyond the 32 bits the log keeps would wrap to other times.
       {"GET", "/api/ops?to=4294967496", kBearer, 400, "to: '4294967496' is outside the times"},
       {"GET", "/api/events?from=-2147483649", kBearer, 400, "outside the times"},
+      // /metrics behind the same checks as the API.
+      {"GET", "/metrics", {}, 401, "bearer token"},
+      {"GET", "/metrics", {{"Authorization", "Bearer s3cret-tokeX"}}, 401, "bearer token"},
+      {"GET", "/metrics", wrongHost, 403, "loopback host names only"},
+      {"POST", "/metrics", kBearer, 405, "read-only"},
+      {"GET", "/metrics?x=1", kBearer, 400, "unknown parameter 'x'"},
+      // A route is its name, not a pattern that other paths match.
+      {"GET", "/appXjs", kBearer, 404, "nothing served at /appXjs"},
   };
   httplib::Client client("127.0.0.1", server.port());
   for (const auto& [method, path, headers, status, says] : answers) {
@@ -184,12 +249,61 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   // A browser opens /?token=... once and carries the token in a cookie from then on.
   EXPECT_EQ(get(server.port(), "/?token=s3cret-token", {}, {}).get_header_value("Set-Cookie").find(
                 "jrxlog_token=s3cret-token; Path=/; HttpOnly"), 0u);
-  // The page runs no inline script and no script from elsewhere.
-  const httplib::Response root = get(server.port(), "/", {}, {{"Host", "localhost:1"}, kAuth});
-  const std::string csp = root.get_header_value("Content-Security-Policy");
-  EXPECT_EQ(root.status, 200);
-  EXPECT_TRUE(csp.find("script-src 'self'") != csp.npos && csp.find("unsafe") == csp.npos) << csp;
-  EXPECT_EQ(root.get_header_value("X-Content-Type-Options"), "nosniff");
+  // The page's files, each with its type and a policy that runs no inline script and no
+  // script from elsewhere.
+  const std::tuple<const char*, std::string, const char*> files[] = {
+      {"/", JRXLOG_WEB_DIR "/index.html", "text/html; charset=utf-8"},
+      {"/app.js", JRXLOG_WEB_DIR "/app.js", "text/javascript; charset=utf-8"},
+      {"/charts.js", JRXLOG_WEB_DIR "/charts.js", "text/javascript; charset=utf-8"},
+      {"/style.css", JRXLOG_WEB_DIR "/style.css", "text/css; charset=utf-8"},
+      {"/favicon.svg", JRXLOG_WEB_DIR "/favicon.svg", "image/svg+xml"},
+      {"/chart.min.js", JRX_CHARTJS, "text/javascript; charset=utf-8"},
+  };
+  for (const auto& [path, file, type] : files) {
+    const httplib::Response res = get(server.port(), path, {}, {{"Host", "localhost:1"}, kAuth});
+    const std::string expected = readFile(file),
+                      csp = res.get_header_value("Content-Security-Policy");
+    ASSERT_FALSE(expected.empty()) << file;
+    EXPECT_EQ(res.status, 200) << path;
+    EXPECT_TRUE(res.body == expected) << path << " is not " << file;
+    EXPECT_EQ(res.get_header_value("Content-Type"), type) << path;
+    EXPECT_TRUE(csp.find("script-src 'self';") != csp.npos && csp.find("unsafe") == csp.npos)
+        << csp;
+    EXPECT_EQ(res.get_header_value("X-Content-Type-Options"), "nosniff");
+  }
+
+  const long before = static_cast<long>(std::time(nullptr));
+  const httplib::Response metrics = get(server.port(), "/metrics");
+  const long after = static_cast<long>(std::time(nullptr));
+  ASSERT_EQ(metrics.status, 200) << metrics.body;
+  EXPECT_EQ(metrics.get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  const json samples = parsedByPrometheus(metrics.body);
+  if (!samples.is_null()) {
+    const std::pair<const char*, double> byStatus[] = {
+        {"started", 2}, {"running", 0}, {"done", 1}, {"canceled", 0}, {"failed", 1}};
+    for (const auto& s : byStatus)
+      EXPECT_EQ(valueOf(samples, "jrxlog_operations", {{"status", s.first}}), s.second) << s.first;
+    for (const char* type : {"info", "env_status", "audit"})
+      EXPECT_EQ(valueOf(samples, "jrxlog_events", {{"type", type}}), 1) << type;
+    const double oldest = valueOf(samples, "jrxlog_oldest_running_operation_age_seconds");
+    EXPECT_TRUE(oldest >= before - 1701000100 && oldest <= after - 1701000100) << oldest;
+    const double latest = valueOf(samples, "jrxlog_latest_event_age_seconds");
+    EXPECT_TRUE(latest >= before - 1701000003 && latest <= after - 1701000003) << latest;
+    // Some of the requests answered above, by route and code; a duration for each.
+    const std::tuple<const char*, const char*, double> answered[] = {
+        {"/metrics", "401", 2}, {"/metrics", "403", 1}, {"/metrics", "405", 1},
+        {"/metrics", "400", 1}, {"/api/ops/{id}", "404", 1}, {"/api/ops/{id}", "405", 1},
+        {"other", "404", 1},    {"/app.js", "401", 1},    {"/app.js", "200", 1}};
+    for (const auto& [route, code, n] : answered)
+      EXPECT_EQ(valueOf(samples, "jrxlog_http_requests_total", {{"route", route}, {"code", code}}),
+                n) << route << " " << code;
+    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_count",
+                      {{"route", "/metrics"}}),
+              5);
+    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_bucket",
+                      {{"route", "/metrics"}, {"le", "+Inf"}}),
+              5);
+  }
 
   // A failing database is 503 for as long as it fails; the server answers again once it is back.
   auto db = ASDatabase::Open(url_);
@@ -203,18 +317,29 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     // Which table, file or socket failed is the operator's to read, not the client's.
     EXPECT_EQ(json::parse(failed.body).at("error"),
               "the database failed; the server's log says why");
-    EXPECT_NE(server.output().find(table), std::string::npos) << server.output();
+    const httplib::Response scrape = get(server.port(), "/metrics");
+    EXPECT_EQ(std::make_pair(scrape.status, scrape.body), std::make_pair(503, failed.body));
+    EXPECT_NE(server.out().find(table), std::string::npos) << server.out();
     EXPECT_EQ(get(server.port(), "/").status, 200);
     db->Session()->ExecuteSql("ALTER TABLE gone_" + table + " RENAME TO " + table);
     EXPECT_EQ(get(server.port(), path).body, before) << table;
+    EXPECT_EQ(get(server.port(), "/metrics").status, 200);
   }
+  // A log that changes is counted again.
+  ASSERT_EQ(jrx({"save-progress", R"({"id":"req-2","status":3,"progress":100})"}).status, 0);
+  double done = 0;
+  for (int tries = 0; tries < 300 && done != 2 && !samples.is_null(); ++tries) {
+    usleep(100 * 1000);
+    done = valueOf(parsedByPrometheus(get(server.port(), "/metrics").body), "jrxlog_operations",
+                   {{"status", "done"}});
+  }
+  EXPECT_TRUE(done == 2 || samples.is_null());
   EXPECT_EQ(server.stop(), 0);
 
   // Events per hour are counted under the events listing's own rights.
   const std::string acl = writeTempFile(std::string(R"({"clients":{"reader":{")") + kNode +
                                         R"(":[54]}}})");
-  ServeProcess reader({"--db", url_, "--local-eid", kLocal, "--acl", acl, "--client", "reader"},
-                      {});
+  ServeProcess reader(url_, {}, {"--acl", acl, "--client", "reader"});
   for (const auto& [eid, status] :
        {std::make_pair(kNode, 200), std::make_pair(kVm1, 403), std::make_pair("", 403)}) {
     const httplib::Params params =
@@ -224,13 +349,208 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   EXPECT_EQ(reader.stop(), 0);
 }
 
-// Clients that send their requests a byte at a time keep no worker past the time a request
-// may take, and while they try, everyone else is answered.
-TEST_P(ToolServe, SlowClientsDoNotStarveTheOthers) {
-  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
-  ServeProcess server({"--db", url_}, {"--token-file", writeTempFile("s3cret-token\n"),
-                                       "--request-timeout", "1"});
-  // More of them than the server has workers.
+Strings sorted(Strings v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Each record of a JSON Lines answer once: an event by its GUID, a progress record by its
+// operation and progress; cursor and env records apart.
+Strings recordsOf(const std::string& body) {
+  Strings keys;
+  for (const auto& line : ToolRun{0, body, ""}.lines()) {
+    const json j = json::parse(line);
+    if (j.at("kind") == "event") keys.push_back(j.at("guid"));
+    if (j.at("kind") == "progress")
+      keys.push_back(j.at("id").get<std::string>() + "@" + std::to_string(j.at("progress").get<int>()));
+  }
+  return keys;
+}
+
+// Events in three seconds, most in one.
+int busySecond(int event) { return event % 5 == 0 ? event % 3 : 1; }
+
+// Listings of a log larger than their parts, on the command line and through the API. Read in
+// parts that meet inside a second, by the cursor each part ends with (or a cursor file), a
+// listing is its one whole answer. An answer longer than a part is written in parts as the
+// log is read: it arrives whole, byte for byte what the listing prints, parses as one JSON
+// array that ends with the cursor the header names too. Reading on from each answer's cursor
+// gives every record once, operations cut between their reports included; a record stored
+// meanwhile where the reading has not yet come is found, one stored where it has been is not.
+// Clients that go away in the middle of an answer, or send their requests a byte at a time,
+// keep no worker past the time a request may take, and while they try, everyone else is
+// answered.
+TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
+  auto guid = [](long long i) {
+    const std::string n = std::to_string(i);
+    return "00000000-0000-4000-8000-" + std::string(12 - n.size(), '0') + n;
+  };
+  auto event = [&](long long i, long time) {
+    const json source = {{"params", {{"eid", kNode}, {"type", "node"}, {"title", "host-1"}}}};
+    return json({{"kind", "event"}, {"guid", guid(i)}, {"time", time}, {"category", "vm"},
+                 {"type", i % 3 ? "info" : "alert"},
+                 {"info", {{"text", "event " + std::to_string(i)},
+                           {"params", {{"source_env", source}}}}}});
+  };
+  std::string records;
+  Strings events, reports;
+  for (int i = 0; i < 2500; ++i) {
+    records += event(i, 1701000000 + busySecond(i)).dump() + "\n";
+    events.push_back(guid(i));
+  }
+  for (int i = 0; i < 700; ++i)
+    for (int p : {0, 100}) {
+      reports.push_back("op-" + std::to_string(i) + "@" + std::to_string(p));
+      records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.copy"},
+                       {"progress", p}, {"status", p ? 3 : 2},
+                       {"time", 1701000000 + i % 2 + p / 50},
+                       {"info", {{"text", "at " + std::to_string(p)}}}})
+                     .dump() + "\n";
+    }
+  ASSERT_EQ(jrx({"import", "--batch", "1000"}, records).status, 0);
+
+  // Every event once, newest first, the last recorded first within a second.
+  const std::string whole = jrx({"events", "--json", "--limit", "100000"}).out;
+  Strings newestFirst;
+  for (int second : {2, 1, 0})
+    for (int i = 2499; i >= 0; --i)
+      if (busySecond(i) == second) newestFirst.push_back(guid(i));
+  ASSERT_EQ(idsOf(whole), newestFirst);
+  EXPECT_EQ(jrx({"events"}).lines().size(), 2501u);  // and a table row each
+  // --after: each part ends with its cursor, the next goes on after it.
+  std::string joined, cursor;
+  for (int part = 0;; ++part) {
+    Strings args = {"events", "--json", "--limit", "333", "--show-cursor"};
+    if (part > 0) args.insert(args.end(), {"--after", cursor});
+    const ToolRun r = jrx(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Strings lines = r.lines();
+    ASSERT_FALSE(lines.empty());
+    const json last = json::parse(lines.back());
+    ASSERT_EQ(last["kind"], "cursor");
+    if (lines.size() == 1) {
+      EXPECT_EQ(last["cursor"], cursor);  // nothing more: the cursor stays
+      break;
+    }
+    cursor = last["cursor"];
+    joined += r.out.substr(0, r.out.size() - lines.back().size() - 1);
+  }
+  EXPECT_EQ(joined, whole);
+  // A cursor file, oldest operations first at the default part of 1000: every report once.
+  const std::string file = makeTempDir() + "/ops.cursor";
+  Strings read;
+  for (int part = 0; part < 3; ++part) {
+    const ToolRun r = jrx({"ops", "--json", "--no-envs", "--cursor-file", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Strings got = recordsOf(r.out);
+    read.insert(read.end(), got.begin(), got.end());
+  }
+  EXPECT_EQ(sorted(read), sorted(reports));
+  std::string kept;
+  std::getline(std::ifstream(file), kept);
+  EXPECT_EQ(kept.rfind("ops:", 0), 0u) << kept;
+  // A table ends with the cursor as text; a JSON listing with it goes through import.
+  const ToolRun table = jrx({"events", "--limit", "2", "--show-cursor"});
+  EXPECT_EQ(table.lines().back().rfind("-- cursor: events:", 0), 0u) << table.out;
+  const std::string copy = freshDatabaseUrl(GetParam());
+  EXPECT_EQ(jrxOn(copy, {"import"}, jrx({"events", "--json", "--limit", "3", "--show-cursor"}).out).out,
+            "imported 0 env, 0 progress, 3 event records\n");
+  // A cursor of another listing, or no cursor at all, is a usage error.
+  const std::string other = jrx({"events", "--type", "x", "--show-cursor", "--json"}).lines().back();
+  const Strings refused[] = {
+      {"events", "--after", json::parse(other)["cursor"]},
+      {"ops", "--after", cursor},
+      {"ops", "--limit", "5", "--after", kept},  // newest first: not the same listing
+      {"events", "--after", "events:zz"},
+      {"events", "--after", cursor + "9", "--cursor-file", file},
+  };
+  for (const Strings& args : refused) {
+    const ToolRun r = jrx(args);
+    EXPECT_EQ(r.status, 2) << args[2] << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
+  }
+
+  ServeProcess server(url_, {"--request-timeout", "1"});
+  struct Case {
+    Strings args;
+    httplib::Params params;
+    size_t rest;  // what the cursor goes on with
+  };
+  const Case cases[] = {
+      {{"events", "--with-data"}, {}, 0},
+      {{"events", "--with-data", "--type", "info", "--limit", "250"},
+       {{"type", "info"}, {"limit", "250"}}, 250},
+      {{"ops"}, {}, 400},
+  };
+  for (const auto& c : cases) {
+    Strings args = c.args;
+    args.insert(args.end(), {"--json", "--show-cursor"});
+    const ToolRun printed = jrx(args);
+    httplib::Params params = c.params;
+    const std::string path = "/api/" + args[0];
+    const httplib::Response res = get(server.port(), path, params);
+    params.emplace("lines", "1");
+    const httplib::Response lines = get(server.port(), path, params);
+    EXPECT_EQ(std::make_pair(lines.status, lines.body), std::make_pair(200, printed.out)) << path;
+    EXPECT_EQ(res.get_header_value("Transfer-Encoding"), "chunked") << path;
+    const json all = json::parse(res.body);
+    ASSERT_EQ(all.size(), printed.lines().size()) << path;
+    EXPECT_EQ(all.back().at("cursor"), res.get_header_value("X-Jrxlog-Cursor")) << path;
+    params.emplace("after", all.back().at("cursor").get<std::string>());
+    EXPECT_EQ(recordsOf(get(server.port(), path, params).body).size(), c.rest) << path;
+  }
+  EXPECT_EQ(json::parse(get(server.port(), "/api/events?limit=450&type=info").body).size(), 451u);
+  // An answer that ends within its first part is sent whole, its cursor in the header too.
+  const httplib::Response shortAnswer = get(server.port(), "/api/events?limit=5");
+  EXPECT_EQ(shortAnswer.get_header_value("Transfer-Encoding"), "");
+  EXPECT_EQ(json::parse(shortAnswer.body).back().at("cursor"),
+            shortAnswer.get_header_value("X-Jrxlog-Cursor"));
+
+  // Reads a listing on from its start in answers of `limit` records; calls `between` after the
+  // first answer.
+  auto readAll = [&](const std::string& path, const std::string& limit,
+                     const std::function<void()>& between) {
+    Strings all;
+    std::string cursor;
+    for (int answers = 0; answers < 20; ++answers) {
+      httplib::Params params = {{"lines", "1"}, {"limit", limit}};
+      if (!cursor.empty()) params.emplace("after", cursor);
+      const httplib::Response res = get(server.port(), path, params);
+      const Strings part = recordsOf(res.body);
+      const json last = json::parse(ToolRun{0, res.body, ""}.lines().back());
+      EXPECT_EQ(res.get_header_value("X-Jrxlog-Cursor"), last.at("cursor")) << path;
+      cursor = res.get_header_value("X-Jrxlog-Cursor");
+      all.insert(all.end(), part.begin(), part.end());
+      if (answers == 0) between();
+      if (part.empty()) return all;
+    }
+    ADD_FAILURE() << path << " never ended";
+    return all;
+  };
+  // Newest first, the first answer ends in the busy second: then one event is stored where the
+  // reading has yet to come, one where it has been.
+  const long long ahead = 900000000001, behind = 900000000002;
+  read = readAll("/api/events", "230", [&] {
+    ASSERT_EQ(jrx({"save-event", event(ahead, 1701000000).dump()}).status, 0);
+    ASSERT_EQ(jrx({"save-event", event(behind, 1701000002).dump()}).status, 0);
+  });
+  events.push_back(guid(ahead));
+  EXPECT_EQ(sorted(read), sorted(events));
+  EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
+
+  // More clients than the server has workers, each gone after the first bytes of its answer.
+  for (int i = 0; i < 80; ++i) {
+    RawConnection raw(server.port());
+    raw.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    char first[64];
+    EXPECT_GT(recv(raw.fd(), first, sizeof first, 0), 0);
+  }
+  // Still a worker left for the next.
+  EXPECT_EQ(idsOf(get(server.port(), "/api/ops?limit=1&lines=1").body),
+            idsOf(jrx({"ops", "--json", "--limit", "1"}).out));
+
+  // More of them than the server has workers, each sending its request a byte at a time.
   std::vector<std::unique_ptr<RawConnection>> slow;
   for (int i = 0; i < 80; ++i) {
     slow.push_back(std::make_unique<RawConnection>(server.port()));
@@ -250,90 +570,10 @@ TEST_P(ToolServe, SlowClientsDoNotStarveTheOthers) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
   });
-  httplib::Client client("127.0.0.1", server.port());
-  client.set_read_timeout(20, 0);
-  for (int i = 0; i < 3; ++i) {
-    auto res = client.Get("/api/ops", kBearer);
-    EXPECT_TRUE(res && res->status == 200) << "request " << i << " was not answered";
-  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(get(server.port(), "/api/ops?limit=1").status, 200) << i;
   drip.join();
   dripping = false;
   EXPECT_EQ(cut, slow.size()) << "connections still open after a minute of dripping";
-  EXPECT_EQ(server.stop(), 0);
-}
-
-// An answer longer than a part is written in parts as the log is read: it arrives whole,
-// byte for byte what the listing prints, parses as one JSON array that ends with the cursor
-// (which continues it); clients that go away in the middle of one leave no worker behind.
-TEST_P(ToolServe, LongAnswersArriveWholeInPartsAndClientsMayLeaveMidway) {
-  std::string records;
-  for (int i = 0; i < 450; ++i) {
-    const json source = {{"params", {{"eid", kNode}, {"type", "node"}, {"title", "host-1"}}}};
-    records += json({{"kind", "event"}, {"time", 1701000000 + i}, {"category", "vm"},
-                     {"type", i % 3 ? "info" : "alert"},
-                     {"info", {{"text", "event " + std::to_string(i)},
-                               {"params", {{"source_env", source}}}}}}).dump() + "\n";
-    records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.start"}, {"status", 3},
-                     {"progress", 100}, {"time", 1701000000 + i}}).dump() + "\n";
-  }
-  ASSERT_EQ(jrx({"import"}, records).status, 0);
-  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
-  httplib::Client client("127.0.0.1", server.port());
-  client.set_read_timeout(60, 0);
-  struct Case {
-    Strings first;
-    httplib::Params second;
-    size_t rest;  // what the cursor goes on with
-  };
-  const Case cases[] = {
-      {{"events", "--with-data"}, {}, 0},
-      {{"events", "--with-data", "--type", "info", "--limit", "250"},
-       {{"type", "info"}, {"limit", "250"}}, 50},
-      {{"ops"}, {}, 0},
-  };
-  for (const auto& c : cases) {
-    Strings args = c.first;
-    args.insert(args.end(), {"--json", "--show-cursor"});
-    const ToolRun printed = jrx(args);
-    httplib::Params params = c.second;
-    const std::string path = "/api/" + args[0];
-    auto res = client.Get(path.c_str(), params, httplib::Headers());
-    ASSERT_TRUE(res) << path;
-    params.emplace("lines", "1");
-    auto lines = client.Get(path.c_str(), params, httplib::Headers());
-    ASSERT_TRUE(lines) << path;
-    EXPECT_EQ(std::make_pair(lines->status, lines->body), std::make_pair(200, printed.out)) << path;
-    EXPECT_EQ(res->get_header_value("Transfer-Encoding"), "chunked") << path;
-    const json all = json::parse(res->body);
-    ASSERT_EQ(all.size(), printed.lines().size()) << path;
-    EXPECT_EQ(all.back().at("kind"), "cursor");
-    EXPECT_EQ(all.back().at("cursor"), res->get_header_value("X-Jrxlog-Cursor")) << path;
-    // The cursor of a long answer goes on where it ended.
-    httplib::Params after = c.second;
-    after.emplace("after", all.back().at("cursor").get<std::string>());
-    after.emplace("lines", "1");
-    auto next = client.Get(path.c_str(), after, httplib::Headers());
-    ASSERT_TRUE(next);
-    EXPECT_EQ(idsOf(next->body).size(), c.rest) << path;
-  }
-  EXPECT_EQ(json::parse(client.Get("/api/events?limit=450&type=info")->body).size(), 301u);
-  // An answer that ends within its first part is sent whole, its cursor in the header too.
-  auto shortAnswer = client.Get("/api/events?limit=5");
-  ASSERT_TRUE(shortAnswer);
-  EXPECT_EQ(shortAnswer->get_header_value("Transfer-Encoding"), "");
-  EXPECT_EQ(json::parse(shortAnswer->body).back().at("cursor"),
-            shortAnswer->get_header_value("X-Jrxlog-Cursor"));
-
-  // More clients than the server has workers, each gone after the first bytes of its answer.
-  for (int i = 0; i < 80; ++i) {
-    RawConnection raw(server.port());
-    raw.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    char first[64];
-    EXPECT_GT(recv(raw.fd(), first, sizeof first, 0), 0);
-  }
-  auto res = client.Get("/api/ops?limit=1&lines=1");
-  ASSERT_TRUE(res && res->status == 200) << "no worker left after clients went away";
-  EXPECT_EQ(idsOf(res->body), Strings{"op-449"});
   EXPECT_EQ(server.stop(), 0);
 }
 
@@ -365,7 +605,7 @@ TEST_P(ToolServe, RequestsKeepTheirWorkersDatabaseConnection) {
     while (c.Fetch()) ids.insert(t.id.AsInt64());
     return ids;
   };
-  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
+  ServeProcess server(url_, {});
   httplib::Client client("127.0.0.1", server.port());
   client.set_keep_alive(true);
   const std::set<long long> idle = sessions();
@@ -377,93 +617,6 @@ TEST_P(ToolServe, RequestsKeepTheirWorkersDatabaseConnection) {
     ASSERT_EQ(client.Get(i % 2 ? "/api/events" : "/api/ops?limit=1")->status, 200);
   EXPECT_EQ(sessions(), first);
   client.stop();
-  EXPECT_EQ(server.stop(), 0);
-}
-
-// Each record of a JSON Lines answer once: an event by its GUID, a progress record by its
-// operation and progress; cursor and env records apart.
-Strings recordsOf(const std::string& body) {
-  Strings keys;
-  for (const auto& line : ToolRun{0, body, ""}.lines()) {
-    const json j = json::parse(line);
-    if (j.at("kind") == "event") keys.push_back(j.at("guid"));
-    if (j.at("kind") == "progress")
-      keys.push_back(j.at("id").get<std::string>() + "@" + std::to_string(j.at("progress").get<int>()));
-  }
-  return keys;
-}
-
-// Answers longer than a part carry their cursor in the header as well, and reading on from
-// each header's cursor gives every record of the listing once, operations cut between their
-// reports included; a record stored meanwhile where the reading has not yet come is found,
-// one stored where it has been is not.
-TEST_P(ToolServe, EveryAnswerNamesItsCursorAndTheCursorsReadEveryRecordOnce) {
-  auto guid = [](long long i) {
-    const std::string n = std::to_string(i);
-    return "00000000-0000-4000-8000-" + std::string(12 - n.size(), '0') + n;
-  };
-  auto event = [&](long long i, long time) {
-    return json({{"guid", guid(i)}, {"time", time}, {"category", "vm"}, {"type", "info"},
-                 {"info", {{"params", {{"source_env", {{"params", {{"eid", kNode}}}}}}}}}});
-  };
-  std::string records;
-  Strings events, reports;
-  for (int i = 0; i < 300; ++i) {
-    json e = event(i, 1701000000 + i / 2);
-    e["kind"] = "event";
-    records += e.dump() + "\n";
-    events.push_back(guid(i));
-    for (int p : {0, 50, 100}) {
-      reports.push_back("op-" + std::to_string(i) + "@" + std::to_string(p));
-      records += json({{"kind", "progress"}, {"id", "op-" + std::to_string(i)}, {"name", "vm.copy"}, {"progress", p},
-                       {"status", p == 100 ? 3 : 2}, {"time", 1701000000 + i / 3 + p},
-                       {"info", {{"text", "at " + std::to_string(p)}}}})
-                     .dump() + "\n";
-    }
-  }
-  ASSERT_EQ(jrx({"import"}, records).status, 0);
-  ServeProcess server({"--db", url_, "--local-eid", kLocal}, {});
-  httplib::Client client("127.0.0.1", server.port());
-  client.set_read_timeout(60, 0);
-
-  // Reads a listing on from its start in answers of `limit` records; calls `between` after the
-  // first answer.
-  auto readAll = [&](const std::string& path, const std::string& limit,
-                     const std::function<void()>& between) {
-    Strings all;
-    std::string cursor;
-    for (int answers = 0; answers < 20; ++answers) {
-      httplib::Params params = {{"lines", "1"}, {"limit", limit}};
-      if (!cursor.empty()) params.emplace("after", cursor);
-      auto res = client.Get(path.c_str(), params, httplib::Headers());
-      if (!res || res->status != 200) throw std::runtime_error("no answer from " + path);
-      const Strings part = recordsOf(res->body);
-      const json last = json::parse(ToolRun{0, res->body, ""}.lines().back());
-      EXPECT_EQ(res->get_header_value("X-Jrxlog-Cursor"), last.at("cursor")) << path;
-      cursor = res->get_header_value("X-Jrxlog-Cursor");
-      all.insert(all.end(), part.begin(), part.end());
-      if (answers == 0) between();
-      if (part.empty()) return all;
-    }
-    ADD_FAILURE() << path << " never ended";
-    return all;
-  };
-  auto sorted = [](Strings v) {
-    std::sort(v.begin(), v.end());
-    return v;
-  };
-
-  // Newest first, the first answer ends near the middle of the log: then one event is stored
-  // where the reading has yet to come, one where it has been.
-  const long long ahead = 900000000001, behind = 900000000002;
-  const Strings read = readAll("/api/events", "230", [&] {
-    ASSERT_EQ(jrx({"save-event", event(ahead, 1701000010).dump()}).status, 0);
-    ASSERT_EQ(jrx({"save-event", event(behind, 1701000140).dump()}).status, 0);
-  });
-  events.push_back(guid(ahead));
-  EXPECT_EQ(sorted(read), sorted(events));
-
-  EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
   EXPECT_EQ(server.stop(), 0);
 }
 

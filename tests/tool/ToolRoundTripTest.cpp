@@ -1,0 +1,301 @@
+// The whole log carried to a database of either kind: by copy, the same rows with the same
+// ids, the same answers of the services, and a copy that goes on working as a log; through
+// what the listings print with --json, read back by import, the same rows under new ids.
+// Texts of any bytes included.
+#include <algorithm>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+#include <set>
+
+#include "ASHex.h"
+#include "HostileTexts.h"
+#include "JRXLogDBLocal.h"
+#include "LogRows.h"
+#include "store/LogLayout.h"
+#include "ToolFixture.h"
+
+namespace jrxtest {
+namespace {
+
+using nlohmann::json;
+
+std::vector<std::string> directions() {
+  std::vector<std::string> out;
+  for (const std::string& from : backends())
+    for (const std::string& to : backends()) out.push_back(from + "_" + to);
+  return out;
+}
+
+template <class Table>
+void addRows(Lines& all) {
+  for (const std::string& r : rowsOf<Table>()) all.push_back(Table().TableName() + ": " + r);
+}
+
+// Every row of every log table and of the framework's environments, exactly, ids included.
+Lines logRowsOf(const std::string& url) {
+  using namespace JRX;
+  JRXDatabase::open(url);
+  Lines all;
+  for (auto add : {addRows<op_log>, addRows<op_log_data>, addRows<op_log_env>,
+                   addRows<op_log_task>, addRows<env_log>, addRows<Environment>,
+                   addRows<events_log>, addRows<events_log_env>, addRows<events_log_resource>,
+                   addRows<events_log_status>, addRows<events_log_audit>, addRows<jrxlog_layout>})
+    add(all);
+  JRXDatabase::close();
+  return all;
+}
+
+// The largest key of the rows of `table` ("TABLE: KEY|...").
+long long largestKey(const Lines& rows, const std::string& table) {
+  long long key = 0;
+  for (const std::string& r : rows)
+    if (r.compare(0, table.size() + 2, table + ": ") == 0)
+      key = std::max(key, std::stoll(r.substr(table.size() + 2)));
+  return key;
+}
+
+// Every row of both logs, each generated key replaced by what names its row in any copy
+// (an operation by its request id, a report by its operation and rank, an environment row by
+// its identifier and title, an event by its GUID).
+std::multiset<std::string> logRows(const std::string& url) {
+  JRX::JRXDatabase::open(url);
+  using namespace JRX;
+  op_log o;
+  op_log_data d;
+  op_log_env ol;
+  op_log_task t;
+  env_log e;
+  events_log v;
+  events_log_env vl;
+  events_log_resource r;
+  events_log_status s;
+  events_log_audit a;
+  std::multiset<std::string> all;
+  auto add = [&](const char* name, const Lines& rows) {
+    for (const std::string& row : rows) all.insert(std::string(name) + ": " + row);
+  };
+  add("op", rowsOf({&o}, {&o->op, &o->id, &o->parent_id, &o->time, &o->status, &o->session_id}));
+  // Reports by their rank within the operation.
+  std::map<std::string, int> rank;
+  for (Lines row : fieldsOf({&d, &o}, {&o->id, &d->data_id, &d->time, &d->progress, &d->status,
+                                       &d->info},
+                            d->op_id == o->op_id)) {
+    row[1] = std::to_string(rank[row[0]]++);
+    all.insert("report: " + joined(row));
+  }
+  add("op link", rowsOf({&ol, &o, &e}, {&o->id, &ol->role, &ol->is_default, &e->eid, &e->title},
+                        ol->op_id == o->op_id && ol->env_id == e->id));
+  add("task", rowsOf({&t, &o}, {&o->id, &t->task_id}, t->op_id == o->op_id));
+  add("env", rowsOf({&e}, {&e->eid, &e->title, &e->type}));
+  add("event", rowsOf({&v}, {&v->guid, &v->code, &v->time, &v->category, &v->type, &v->sid,
+                             &v->info_bin, &v->info, &v->data}));
+  add("event link", rowsOf({&vl, &v, &e}, {&v->guid, &vl->role, &e->eid, &e->title},
+                           vl->event_id == v->event_id && vl->env_id == e->id));
+  add("resource", rowsOf({&r, &v}, {&v->guid, &r->resource_id, &r->resource_type},
+                         r->event_id == v->event_id));
+  add("status", rowsOf({&s, &v},
+                       {&v->guid, &s->old_status, &s->old_transition, &s->new_status,
+                        &s->new_transition},
+                       s->event_id == v->event_id));
+  add("audit", rowsOf({&a, &v},
+                      {&v->guid, &a->session_id, &a->address, &a->address_bin, &a->detail},
+                      a->event_id == v->event_id));
+  JRX::JRXDatabase::close();
+  return all;
+}
+
+// Names the rows that only one of the logs holds.
+void expectSameRows(const std::multiset<std::string>& original,
+                    const std::multiset<std::string>& copy) {
+  std::vector<std::string> lost, added;
+  std::set_difference(original.begin(), original.end(), copy.begin(), copy.end(),
+                      std::back_inserter(lost));
+  std::set_difference(copy.begin(), copy.end(), original.begin(), original.end(),
+                      std::back_inserter(added));
+  EXPECT_EQ(lost, std::vector<std::string>{});
+  EXPECT_EQ(added, std::vector<std::string>{});
+}
+
+// A JSON string that import reads back as exactly these bytes: every byte beyond ASCII by the
+// listings' escape (U+FDD0 and two hex digits), which stands for any byte.
+std::string jsonText(const std::string& bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c >= 0x80) {
+      out += "\\ufdd0";
+      ASAppendHex(out, &c, 1);
+    } else if (c < 0x20 || c == '"' || c == '\\') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string guidOf(int n) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "5a5a5a5a-0000-4000-8000-%012d", n);
+  return buf;
+}
+
+// Environments, operations (several reports each, some on behalf of an executing
+// environment, some unfinished) and events with audit payloads, every text random.
+std::string randomRecords(std::mt19937& rng) {
+  // A JSON string of random bytes, then `suffix`.
+  auto any = [&](const std::string& suffix = "") { return jsonText(hostileText(rng, 7) + suffix); };
+  auto info = [&](const std::string& text, int source) {
+    return R"({"text":)" + text + R"(,"params":{)" + any("p") + ":" + any() +
+           R"(,"source_env":{"params":{"eid":")" + guidOf(source % 4) + R"("}}}})";
+  };
+  std::string in;
+  for (int n = 0; n < 4; ++n)
+    in += R"({"kind":"env","eid":")" + guidOf(n) + R"(","type":"vm","title":)" +
+          any("#" + std::to_string(n)) + "}\n";
+  for (int i = 0; i < 12; ++i) {
+    const std::string id = any("#" + std::to_string(i));
+    const std::string eid = i % 3 ? R"(,"eid":")" + guidOf(rng() % 4) + "\"" : "";
+    in += R"({"kind":"progress","id":)" + id + R"(,"name":)" + any("n") + R"(,"parentId":)" +
+          any() + R"(,"sessionId":)" + any() + eid + R"(,"time":)" +
+          std::to_string(1701000000 + i % 4) + R"(,"operands":[")" + guidOf(i % 4) +
+          R"("],"info":)" + info(any(), i) + "}\n";
+    for (int k = 1; k <= static_cast<int>(rng() % 3); ++k)
+      in += R"({"kind":"progress","id":)" + id + R"(,"status":)" + (k == 2 ? "3" : "2") +
+            R"(,"progress":)" + std::to_string(30 * k) + R"(,"time":)" +
+            std::to_string(1701000010 + k) + R"(,"info":)" + info(any(std::to_string(k)), i) +
+            "}\n";
+  }
+  for (int i = 0; i < 12; ++i)
+    in += R"({"kind":"event","guid":")" + guidOf(100 + i) + R"(","time":)" +
+          std::to_string(1701000000 + i % 3) + R"(,"category":)" + any() + R"(,"type":)" + any() +
+          R"(,"code":)" + std::to_string(i) + R"(,"sid":"00ff27","info":)" + info(any(), i) +
+          R"(,"audit":{"session":)" + any() + R"(,"address":"2001:db8::7","detail":)" + any() +
+          R"(,"kind":1}})" + "\n";
+  return in;
+}
+
+// The whole log through the listings, in parts joined by a cursor file.
+std::string dumpLog(const std::string& url) {
+  const std::string dir = makeTempDir();
+  std::string out;
+  for (const char* listing : {"ops", "events"})
+    for (;;) {
+      Strings args = {listing, "--json", "--cursor-file", dir + "/" + listing, "--limit", "500"};
+      if (args[0] == "events") args.push_back("--envs");
+      const ToolRun r = jrxOn(url, args);
+      EXPECT_EQ(r.status, 0) << r.err;
+      if (r.out.empty() || r.status != 0) break;
+      out += r.out;
+    }
+  return out;
+}
+
+class ToolRoundTrip : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    const std::string& p = GetParam();
+    source = freshDatabaseUrl(p.substr(0, p.find('_')));
+    target = freshDatabaseUrl(targetKind());
+  }
+  std::string targetKind() const { return GetParam().substr(GetParam().find('_') + 1); }
+
+  std::string source, target;
+};
+
+TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  // The demo's agent at work, and records whose texts are anything but plain.
+  ASSERT_EQ(jrxOn(source, {"demo", "--seed", "5", "--size", "4", "--time", "1701000000"}).status, 0);
+  const ToolRun imported = jrxOn(source, {"import"}, randomRecords(rng));
+  ASSERT_EQ(imported.status, 0) << imported.err;
+
+  const ToolRun copy = jrxOn(source, {"copy", "--to", target, "--batch", "7"});
+  ASSERT_EQ(copy.status, 0) << copy.out << copy.err;
+  // The log's tables and the framework's two.
+  EXPECT_EQ(count(copy.out, " ok\n"), JRX::logTables().size() + 2) << copy.out;
+  EXPECT_EQ(count(copy.out, "MISMATCH"), 0u);
+  const Lines rows = logRowsOf(source);
+  EXPECT_EQ(logRowsOf(target), rows);
+  for (const std::string table : {"op_log_task", "op_log_env", "events_log_env",
+                                  "events_log_resource", "events_log_audit"})
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                            [&](const std::string& r) { return r.rfind(table + ": ", 0) == 0; }))
+        << table << " has no rows to copy";
+  // The local environment made at creation came along.
+  EXPECT_EQ(runJrxlog({"--db", target, "init"}).out, runJrxlog({"--db", source, "init"}).out);
+  for (const Strings& call :
+       {Strings{"ops", "--json"}, Strings{"ops", "--active", "--json"},
+        Strings{"ops", "--eid", kLocal, "--limit", "3", "--json"},
+        Strings{"events", "--json", "--envs"}, Strings{"events", "--eid", guidOf(2), "--json"},
+        Strings{"unfinished", "--eid", kLocal, "--json"}}) {
+    SCOPED_TRACE(call[0] + " " + call[1]);
+    const ToolRun a = jrxOn(source, call), b = jrxOn(target, call);
+    EXPECT_EQ(a.status, 0) << a.err;
+    // A stalled operation's estimated end moves on between the two runs.
+    static const std::regex eta(R"(,"eta":\d+)");
+    EXPECT_EQ(std::regex_replace(b.out, eta, ""), std::regex_replace(a.out, eta, ""));
+    EXPECT_GT(a.out.size(), 20u);
+  }
+
+  const std::string dump = dumpLog(source);
+  for (const std::string& line : ToolRun{0, dump, ""}.lines())
+    EXPECT_NO_THROW(json::parse(line)) << line;  // strict UTF-8 JSON, every line
+  // Well-formed UTF-8 is printed as it is; the escape is only where bytes need it.
+  EXPECT_NE(dump.find("\xc3\xa9"), std::string::npos);
+  EXPECT_NE(dump.find("\xef\xb7\x90" "ff"), std::string::npos);
+  const std::string readBack = freshDatabaseUrl(targetKind());
+  const ToolRun back = jrxOn(readBack, {"import"}, dump);
+  ASSERT_EQ(back.status, 0) << back.err;
+  expectSameRows(logRows(source), logRows(readBack));
+  // The same records; ties of time may list in another order, their keys being new.
+  const Strings again = ToolRun{0, dumpLog(readBack), ""}.lines(), first = ToolRun{0, dump, ""}.lines();
+  EXPECT_EQ(std::multiset<std::string>(again.begin(), again.end()),
+            std::multiset<std::string>(first.begin(), first.end()));
+  // The same unfinished operations on behalf of each environment (in no particular order).
+  auto unfinished = [&](const std::string& url, int n) {
+    json answer = json::parse(jrxOn(url, {"unfinished", "--eid", guidOf(n), "--json"}).out);
+    std::sort(answer["ids"].begin(), answer["ids"].end());
+    return answer;
+  };
+  size_t found = 0;
+  for (int n = 0; n < 4; ++n) {
+    EXPECT_EQ(unfinished(readBack, n), unfinished(source, n)) << n;
+    found += unfinished(source, n)["ids"].size();
+  }
+  EXPECT_GT(found, 0u);
+
+  // The copy is a log: new records get new ids above every copied one.
+  ASSERT_EQ(jrxOn(target, {"save-progress", R"({"id":"after-copy","name":"vm.start"})"}).status, 0);
+  ASSERT_EQ(jrxOn(target, {"save-event", R"({"info":{"params":{"source_env":{"params":{"eid":")" +
+                                             std::string(kNode) + R"("}}}}})"})
+                .status,
+            0);
+  const Lines after = logRowsOf(target);
+  for (const char* table : {"op_log", "events_log"})
+    EXPECT_GT(largestKey(after, table), largestKey(rows, table)) << table;
+  // A target that holds rows is refused, and left as it was.
+  const ToolRun refused = jrxOn(source, {"copy", "--to", target});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("op_log"), std::string::npos) << refused.err;
+  EXPECT_EQ(logRowsOf(target), after);
+  // A database that only knows its local environment is no empty target either: its own
+  // would clash with the copied one.
+  const std::string initialised = freshDatabaseUrl(targetKind());
+  ASSERT_EQ(runJrxlog({"--db", initialised, "init"}).status, 0);
+  const ToolRun clash = jrxOn(source, {"copy", "--to", initialised});
+  EXPECT_EQ(clash.status, 1);
+  EXPECT_NE(clash.err.find("jrx_config"), std::string::npos) << clash.err;
+  EXPECT_EQ(jrxOn(source, {"copy"}).status, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Db, ToolRoundTrip, ::testing::ValuesIn(directions()), BackendName());
+
+}  // namespace
+}  // namespace jrxtest
