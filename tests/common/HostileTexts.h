@@ -4,6 +4,7 @@
 // (U+FDD0 and two hex digits), emoji and a right-to-left mark.
 #pragma once
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ inline std::string hostileText(std::mt19937& rng, size_t most, std::string prefi
   for (size_t i = rng() % (most + 1); i > 0; --i)
     prefix += kHostilePieces[rng() % kHostilePieces.size()];
   return prefix;
+}
+
+// A seed for random tests: JRX_TEST_SEED replays a failure.
+inline unsigned randomSeed() {
+  const char* given = std::getenv("JRX_TEST_SEED");
+  return given ? static_cast<unsigned>(std::stoul(given)) : std::random_device()();
 }
 
 }  // namespace jrxtest

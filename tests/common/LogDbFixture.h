@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "ASFaults.h"
+#include "HostileTexts.h"
 #include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXLogDBLocal.h"
@@ -252,12 +253,6 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
               [&](const Key& x, const Key& y) { return rowKey(x) < rowKey(y); });
     EXPECT_EQ(keys, stored);
     EXPECT_EQ(got, expected);
-  }
-
-  // A seed for random tests: JRX_TEST_SEED replays a failure.
-  static unsigned randomSeed() {
-    const char* given = std::getenv("JRX_TEST_SEED");
-    return given ? static_cast<unsigned>(std::stoul(given)) : std::random_device()();
   }
 
   // `listed` holds each of `required`, and otherwise only elements of `all`, each once and in

@@ -51,7 +51,7 @@ TEST_P(TextRoundTrip, TextsKeepTheirBytesOrAreRefusedWhole) {
       << events.endedCommands().back().message;
   EXPECT_EQ(allLogRows(), before);
 
-  const unsigned seed = std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   auto randomRef = [&](const JRXEID& eid) {

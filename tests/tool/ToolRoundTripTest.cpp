@@ -207,7 +207,7 @@ class ToolRoundTrip : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
-  const unsigned seed = std::random_device()();
+  const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   // The demo's agent at work, and records whose texts are anything but plain.
