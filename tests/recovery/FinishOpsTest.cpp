@@ -76,6 +76,10 @@ TEST_P(FinishOpsTest, ClosesWhatThisNodeLeftUnfinished) {
   const Lines times = rowsOf({&d}, {&d->time}, d->status == 4);
   ASSERT_EQ(times, Lines(3, times[0])) << "one restart, one time";
   EXPECT_TRUE(std::stol(times[0]) >= from && std::stol(times[0]) <= to);
+  std::vector<JRXRequestProgressData> closed;
+  ASSERT_EQ(0, service.getOps(&closed, JRXEID::EID_INVALID, "", "unknown", "", false, false,
+                              kNoLimit, 0, kNoUpper));
+  EXPECT_TRUE(closed.back().info.getFlag()) << "the closing report keeps the flag of its text";
 
   // Nothing is left to close: no nested command, no row.
   const Lines after = allLogRows();
