@@ -100,7 +100,7 @@ Start whereToStart(const ListingOptions& o, const char* listing, const ListingCu
 void endWith(const ListingOptions& o, const std::string& text, bool show = true) {
   if (show && o.showCursor)
     std::cout << (o.json ? cursorToJson(text) : "-- cursor: " + text) << '\n';
-  std::cout.flush();
+  flushOutput();
   if (o.cursorFile.empty()) return;
   const std::string temporary = o.cursorFile + ".tmp";
   {
@@ -163,7 +163,7 @@ int runListing(const ListingOptions& o, const ListingCursor& first, const Listin
       return 0;
     }
   }
-  std::cout.flush();
+  flushOutput();
   const auto keep = [&](bool show) {
     endWith(o, followCursorText(l.name, first, start.state.text()), show);
   };
@@ -185,7 +185,7 @@ int runListing(const ListingOptions& o, const ListingCursor& first, const Listin
       print(nullptr, rows);
       const std::string table = rows.str();
       std::cout << table.substr(std::min(table.size(), table.find('\n') + 1));
-      std::cout.flush();
+      flushOutput();
       return stored;
     }, kFollowPart);
   } catch (...) {
@@ -225,7 +225,7 @@ int runOps(const OpsOptions& o) {
         return [&, estimates, table](const Ops* records, std::ostream& out) {
           if (records && o.json) {
             printOpsJson(*records, std::cout, envs, estimates.get());
-            std::cout.flush();
+            flushOutput();
           } else if (records) {
             table->insert(table->end(), records->begin(), records->end());
           } else if (!o.json) {
@@ -260,7 +260,7 @@ int runEvents(const EventsOptions& o) {
         return [&, table](const Events* events, std::ostream& out) {
           if (events && o.json) {
             printEventsJson(*events, std::cout, envs);
-            std::cout.flush();
+            flushOutput();
           } else if (events) {
             table->add(*events);
           } else if (!o.json) {

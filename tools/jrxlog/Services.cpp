@@ -1,5 +1,9 @@
 #include "Services.h"
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
 #include "JRXEnvDirectory.h"
 #include "JRXLog.h"
 #include "JRXLogMaintenance.h"
@@ -45,6 +49,15 @@ std::string errorText(int code, const std::string& message) {
     }
   }
   return "error " + std::to_string(code) + ": " + text;
+}
+
+void flushOutput() {
+  errno = 0;
+  std::cout.flush();
+  if (std::cout) return;
+  const int failure = errno;
+  throw std::runtime_error(std::string("cannot write the output") +
+                           (failure != 0 ? std::string(": ") + std::strerror(failure) : ""));
 }
 
 void routeLibraryLog(const GlobalOptions& options) {

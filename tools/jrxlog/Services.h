@@ -29,6 +29,11 @@ class ServiceFailure : public std::runtime_error {
 // "error CODE: MESSAGE"; a service message left empty is replaced by what the code means.
 std::string errorText(int code, const std::string& message);
 
+// Flushes standard output; throws when some of what was printed never got there (a full
+// disk, a closed pipe), so that a run that lost records says so and a cursor is not moved
+// past records the reader never got.
+void flushOutput();
+
 // Opens the database, applies --local-eid and --acl/--client, creates missing tables.
 // Sends the library's log records to --log-file, to stderr with --verbose, or nowhere.
 void routeLibraryLog(const GlobalOptions& options);

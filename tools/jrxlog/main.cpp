@@ -49,7 +49,13 @@ int main(int argc, char** argv) {
     std::cerr << "jrxlog: " << e.what() << '\n';
     status = 1;
   }
-  std::cout.flush();
+  try {
+    flushOutput();
+  } catch (const std::exception& e) {
+    // A failure already reported may have been this one.
+    if (status == 0) std::cerr << "jrxlog: " << e.what() << '\n';
+    status = status == 0 ? 1 : status;
+  }
   try {
     if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::close();
   } catch (const std::exception&) {
