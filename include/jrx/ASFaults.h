@@ -2,6 +2,7 @@
 // through a wrapping driver that consults these switches. Process-wide; tests reset them.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "JRXVisibility.h"
@@ -22,6 +23,11 @@ void DropConnection(int nth, const std::string& match = "");
 // The nth matching statement from now fails as a deadlock victim does: an AException of
 // kind AS_ERROR_CONFLICT, and the open transaction is rolled back by the database.
 void ConflictStatement(int nth, const std::string& match = "");
+
+// Just before the nth matching statement from now, `act` runs on the thread about to run it,
+// outside every lock of these switches; then the statement runs. For making another
+// connection's work land at one exact moment of a transaction.
+void BeforeStatement(int nth, const std::string& match, std::function<void()> act);
 
 // Forget every armed fault.
 void Clear();

@@ -14,6 +14,7 @@ struct Armed {
   int remaining;
   std::string match;
   std::string text;
+  std::function<void()> act;  // FaultAction::None: only this runs
 };
 
 struct Switches {
@@ -28,11 +29,12 @@ Switches& switches() {
   return s;
 }
 
-void arm(FaultAction action, int nth, const std::string& match, const std::string& text) {
+void arm(FaultAction action, int nth, const std::string& match, const std::string& text,
+         std::function<void()> act = nullptr) {
   if (nth < 1) throw AException("a fault must be armed for the 1st or a later statement");
   Switches& s = switches();
   std::lock_guard<std::mutex> lock(s.mutex);
-  s.armed.push_back({action, nth, match, text});
+  s.armed.push_back({action, nth, match, text, std::move(act)});
 }
 
 }  // namespace
@@ -49,6 +51,10 @@ void DropConnection(int nth, const std::string& match) {
 
 void ConflictStatement(int nth, const std::string& match) {
   arm(FaultAction::Conflict, nth, match, "");
+}
+
+void BeforeStatement(int nth, const std::string& match, std::function<void()> act) {
+  arm(FaultAction::None, nth, match, "", std::move(act));
 }
 
 void Clear() {
@@ -81,13 +87,16 @@ void faultCountPrepare() {
 
 FaultAction faultCheck(const std::string& sql, std::string& text) {
   Switches& s = switches();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   ++s.seen;
   FaultAction fired = FaultAction::None;
+  std::vector<std::function<void()>> acts;
   for (auto it = s.armed.begin(); it != s.armed.end();) {
     if (it->match.empty() || sql.find(it->match) != std::string::npos) {
       if (--it->remaining == 0) {
-        if (fired == FaultAction::None) {
+        if (it->act) {
+          acts.push_back(std::move(it->act));
+        } else if (fired == FaultAction::None) {
           fired = it->action;
           text = it->text;
         }
@@ -97,6 +106,9 @@ FaultAction faultCheck(const std::string& sql, std::string& text) {
     }
     ++it;
   }
+  // An act runs statements of its own, which come through here.
+  lock.unlock();
+  for (const auto& act : acts) act();
   return fired;
 }
 

@@ -251,6 +251,28 @@ TEST_P(LogSweepTest, AnEnvironmentRowAWriterHasFoundIsNotSweptBeforeItsLink) {
   EXPECT_EQ(got.size(), 1u);
 }
 
+// The other moment: a writer finds and links the row, and commits, after the sweep has
+// listed it as unlinked and before it locks it. The sweep must look again under its lock.
+// (SQLite's writers take turns, so there the sweep holds the log until it is done.)
+TEST_P(LogSweepTest, AnEnvironmentRowLinkedAfterTheSweepListedItStays) {
+  if (GetParam() != "mariadb") GTEST_SKIP() << "writers take turns";
+  JRXEventLogLocal events(nullptr);
+  ASSERT_EQ(events.saveEvent(event(kNode, kT0)), 0);
+  const long long eventId = *ids<events_log>().begin();
+  envRow(JRXEID(0xe7, 1), "linked-late");
+  ASFaults::BeforeStatement(1, "SKIP LOCKED", [&] {
+    std::thread([&] {
+      JRXRdbmsTran tran;
+      logdb::LogsEnvInfo env(envRef(JRXEID(0xe7, 1), "vm", "linked-late"), false);
+      env.linkEvent(tran, static_cast<int>(eventId), 'O', env.getSqlID(tran));
+      tran.commit();
+    }).join();
+  });
+  sweepLog(10, sink);
+  expectNoOrphans();
+  EXPECT_EQ(removed["env_log"], 0);
+}
+
 // Each path failing at each of its statements in turn stops with the database's text; the
 // batches committed before the failing one stay, nothing of that one does, every link is
 // whole, and the next run ends where a run without a fault ends.
