@@ -31,20 +31,28 @@ class SaveEventTest : public LogDbFixture {
                     {{0, 'v'}}}});
   }
 
-  // Saves the events in turn on an empty log where operations ran under `busySessions`,
-  // each event's code its place; every statement of each save failing in turn first. Then
-  // the event tables must hold `rows` and the plug-in must have logged `notes` (each once).
-  void check(const char* what, std::vector<JRXEvent> events, const Lines& rows,
+  // Saves the events of nodeA in turn on an empty log where operations ran under
+  // `busySessions`, each event's code its place; every statement of each save failing in turn
+  // first. Then the event tables must hold `rows` and a source link of each event but a second
+  // delivery (kept even for an event dropped), and the plug-in must have logged `notes` (each
+  // once).
+  void check(const char* what, std::vector<JRXEvent> events, Lines rows,
              const Lines& notes = {}, const Lines& busySessions = {}) {
     SCOPED_TRACE(what);
     emptyLogTables();
     sink->clear();
     for (const std::string& s : busySessions) opRow("op-" + s, "deploy", 4, 5, "", s);
+    std::set<std::string> guids;
     for (size_t i = 0; i < events.size(); ++i) {
       events[i].code = static_cast<int>(i);
       EXPECT_EQ(failEachStatement(&log, [&] { return log.saveEvent(events[i]); }), 0);
+      if (guids.insert(events[i].guid.toString()).second)
+        rows.push_back("link: " + std::to_string(guids.size()) + "|S|a1:1");
     }
-    EXPECT_EQ(eventTables(), rows);
+    Lines stored = eventTables();
+    std::sort(stored.begin(), stored.end());
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(stored, rows);
     std::set<std::string> logged;
     for (const auto& r : sink->records())
       if (r.category == "JRXLogDBLocal") logged.insert(r.text);
@@ -78,8 +86,7 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
   noEid.info.addParameter("env", JRXInfo("environment"));
   check("source, further environment and resource", {full, badEnv, noEid},
         {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000), row(3, 2, 1000),
-         "link: 1|O|b2:2", "link: 1|S|a1:1", "link: 2|S|a1:1", "link: 3|S|a1:1",
-         "resource: 1|disk-7|NULL"});
+         "link: 1|O|b2:2", "resource: 1|disk-7|NULL"});
 
   JRXEvent idOnly = event(nodeA), typeOnly = event(nodeA), again = full;
   idOnly.info.addParameter("id", "disk-2");
@@ -88,7 +95,7 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
   check("resources with a parameter missing, and a second delivery",
         {full, idOnly, typeOnly, again},
         {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000, "alert", "disk disk-2 is full"),
-         row(3, 2, 1000), "link: 1|O|b2:2", "link: 1|S|a1:1", "link: 2|S|a1:1", "link: 3|S|a1:1",
+         row(3, 2, 1000), "link: 1|O|b2:2",
          "resource: 1|disk-7|NULL", "resource: 2|disk-2|NULL", "resource: 3|NULL|nic"});
 
   auto statusEvent = [&](const char* os, const char* ot, const char* ns, const char* nt) {
@@ -103,11 +110,10 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
   check("status changes, converted as the C library does",
         {statusEvent("3", "11", "4", "12"), statusEvent("  -12xyz", "+7", "running", ""), wrongCase},
         {row(1, 0, 1000, "env_status"), row(2, 1, 1000, "env_status"), row(3, 2, 1000, "Env_Status"),
-         "link: 1|S|a1:1", "link: 2|S|a1:1", "link: 3|S|a1:1", "status: 1|3|11|4|12",
-         "status: 2|-12|7|0|0"});
+         "status: 1|3|11|4|12", "status: 2|-12|7|0|0"});
   check("times keep their low 32 bits",
         {event(nodeA, 4294967296LL + 5), event(nodeA, 2147483648LL + 10)},
-        {row(1, 0, 5), row(2, 1, -2147483638), "link: 1|S|a1:1", "link: 2|S|a1:1"});
+        {row(1, 0, 5), row(2, 1, -2147483638)});
 
   JRXEvent unregistered = event(nodeA);
   unregistered.data = boost::make_shared<UnregisteredPayload>();
@@ -117,7 +123,6 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
         {unregistered, auditNone, auditPlain, auditEvent(nodeA, "s", 0, "opened")},
         {row(1, 0, 1000, "alert", kText, "payload"), row(2, 1, 10, "audit"),
          row(3, 2, 11, "audit", kText, "payload"), row(4, 3, 2000, "audit", kText, "payload"),
-         "link: 1|S|a1:1", "link: 2|S|a1:1", "link: 3|S|a1:1", "link: 4|S|a1:1",
          audit(4, "s", "opened")},
         {"[int JRX::logAudit(JRX::JRXRdbmsTran&, int, const JRX::JRXEvent&)] audit event "
          "without JRXAuditEvent data"});
@@ -125,12 +130,11 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
   JRXEvent failedLogin = auditEvent(nodeA, "s", 4);
   failedLogin.info.addParameter("id", "console");
   check("a failed login is dropped, its detail rows are not", {failedLogin},
-        {"link: 1|S|a1:1", "resource: 1|console|NULL"},
-        {"events about a login failure are dropped"});
+        {"resource: 1|console|NULL"}, {"events about a login failure are dropped"});
   check("a session that ran operations keeps its audit rows",
         {auditEvent(nodeA, "busy", 0), auditEvent(nodeA, "busy", 2)},
         {row(1, 0, 2000, "audit", kText, "payload"), row(2, 1, 2000, "audit", kText, "payload"),
-         "link: 1|S|a1:1", "link: 2|S|a1:1", audit(1, "busy"), audit(2, "busy")},
+         audit(1, "busy"), audit(2, "busy")},
         {}, {"busy"});
   // The dropped event's audit row stays; the closing event gets none, and a later one does
   // not drop it.
@@ -138,18 +142,16 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
         {auditEvent(nodeA, "idle", 0), auditEvent(nodeA, "other", 0), auditEvent(nodeA, "idle", 2),
          auditEvent(nodeA, "idle", 3)},
         {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
-         row(4, 3, 2000, "audit", kText, "payload"), "link: 1|S|a1:1", "link: 2|S|a1:1",
-         "link: 3|S|a1:1", "link: 4|S|a1:1", audit(1, "idle"), audit(2, "other")},
+         row(4, 3, 2000, "audit", kText, "payload"), audit(1, "idle"), audit(2, "other")},
         {"events about a session with no activity are dropped"});
   check("the empty session is a session like others",
         {auditEvent(nodeA, "", 0), auditEvent(nodeA, "x", 0), auditEvent(nodeA, " ", 0),
          auditEvent(nodeA, "", 2)},
         {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
-         row(4, 3, 2000, "audit", kText, "payload"), "link: 1|S|a1:1", "link: 2|S|a1:1",
-         "link: 3|S|a1:1", "link: 4|S|a1:1", audit(1, ""), audit(2, "x"), audit(3, " ")},
+         row(4, 3, 2000, "audit", kText, "payload"), audit(1, ""), audit(2, "x"), audit(3, " ")},
         {"events about a session with no activity are dropped"}, {"busy"});
   check("the empty session with operations", {auditEvent(nodeA, "", 2)},
-        {row(1, 0, 2000, "audit", kText, "payload"), "link: 1|S|a1:1", audit(1, "")}, {}, {""});
+        {row(1, 0, 2000, "audit", kText, "payload"), audit(1, "")}, {}, {""});
 }
 
 TEST_P(SaveEventTest, RefusedEventsLeaveNothing) {

@@ -1,11 +1,10 @@
 // Several agents' threads reporting at once, each through its own service objects, about the
-// same operations and the same environments: only the database separates them, and it must
-// neither lose nor double anything, nor fail a call that did nothing wrong. (Operations of
-// their own with new sources, while the sweep runs: LogSweepTest.)
+// same operations and the same new environments: only the database separates them, and it
+// must neither lose nor double anything, nor fail a call that did nothing wrong. (Events and
+// operations of their own, while the sweep runs: LogSweepTest.)
 #include <atomic>
 #include <cstdio>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "JRXRetry.h"
@@ -21,13 +20,9 @@ class ConcurrencyTest : public LogDbFixture {};
 const int kThreads = 4;
 const int kEnvs = 5;        // environments none of the threads has seen before
 const int kSharedOps = 2;   // operations every thread reports about
-const int kReports = 5;     // reports of each thread about each shared operation
-const int kEvents = 4;      // events of each thread
+const int kReports = 5;     // reports of each thread about each operation, naming every env
 
 TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLoseNothing) {
-  auto newEnvRef = [](int n) {
-    return envRef(JRXEID(0xe0, n % kEnvs), "vm", "vm-new-" + std::to_string(n % kEnvs));
-  };
   JRXOpLogLocal setup(nullptr);
   for (int k = 0; k < kSharedOps; ++k)
     ASSERT_EQ(setup.saveProgress(report("shared-" + std::to_string(k), "vm.migrate", 0, 0, kT0,
@@ -36,10 +31,6 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
 
   std::mutex m;
   std::vector<std::string> errors;
-  auto failed = [&](const std::string& what, const std::string& message) {
-    std::lock_guard<std::mutex> lock(m);
-    errors.push_back(what + ": " + message);
-  };
   // A replay is no fault of the calls, but each is a lock cycle among writers that take
   // their locks in one order and should never meet one: told, for runs in a loop.
   std::atomic<int> replays{0};
@@ -49,23 +40,17 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
   };
   auto worker = [&](int t) {
     JRXOpLogLocal log(nullptr);
-    JRXEventLogLocal events(nullptr);
     for (int n = 0; n < kReports; ++n)
       for (int k = 0; k < kSharedOps; ++k) {
         // A text of its own each time, so every report adds a row.
         auto r = report("shared-" + std::to_string(k), "", 0, n, kT0 + n,
                         "t" + std::to_string(t) + " step " + std::to_string(n));
-        r.info.addParameter("env", newEnvRef(n + k));
-        if (call([&] { return log.saveProgress(r); }) != 0)
-          failed("shared", log.getContextLocal()->getLastError().message);
+        r.info.addParameter("env", envRef(JRXEID(0xe0, (n + k) % kEnvs), "vm",
+                                          "vm-new-" + std::to_string((n + k) % kEnvs)));
+        if (call([&] { return log.saveProgress(r); }) == 0) continue;
+        std::lock_guard<std::mutex> lock(m);
+        errors.push_back(log.getContextLocal()->getLastError().message);
       }
-    for (int e = 0; e < kEvents; ++e) {
-      JRXEvent ev = event(kNode, kT0 + e);
-      ev.info = JRXInfo("disk full");
-      ev.info.addParameter("source_env", newEnvRef(e + t));
-      ev.info.addParameter("env", newEnvRef(e + t + 2));
-      if (call([&] { return events.saveEvent(ev); }) != 0) failed("event", "");
-    }
   };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) threads.emplace_back(worker, t);
@@ -85,9 +70,7 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
     const std::string id = "shared-" + std::to_string(k);
     texts.insert(texts.end(), 1 + kThreads * kReports, id + "|2");
     // Each named environment linked once; the local stand-in operand gave way to them.
-    std::set<std::string> named;
-    for (int n = 0; n < kReports; ++n) named.insert(id + "|O|N|vm-new-" + std::to_string((n + k) % kEnvs));
-    links.insert(links.end(), named.begin(), named.end());
+    for (int n = 0; n < kEnvs; ++n) links.push_back(id + "|O|N|vm-new-" + std::to_string(n));
     links.insert(links.end(), {id + "|P|N|node-1", id + "|S|Y|local-node"});
   }
   std::sort(texts.begin(), texts.end());
@@ -96,8 +79,6 @@ TEST_P(ConcurrencyTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLos
   EXPECT_EQ(rowsOf({&o, &l, &e}, {&o->id, &l->role, &l->is_default, &e->title},
                    l->op_id == o->op_id && e->id == l->env_id),
             links);
-  EXPECT_EQ(fieldsOf<events_log>().size(), static_cast<size_t>(kThreads * kEvents));
-  EXPECT_EQ(fieldsOf<events_log_env>().size(), static_cast<size_t>(2 * kThreads * kEvents));
 }
 
 JRX_ON_EVERY_BACKEND(ConcurrencyTest);

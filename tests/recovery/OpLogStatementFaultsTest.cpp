@@ -1,6 +1,6 @@
-// Every statement of the operation log's reading and recovery calls failing in turn: each
-// failure answers 3101 with the database's text, leaves every table as it was (a query keeps
-// only a prefix of its answer), and the next call gives the answer a call without a fault gives.
+// Every statement of restart recovery failing in turn: each failure answers 3101 with the
+// database's text or leaves one operation open, and the next call gives the log a call without
+// a fault gives.
 #include <algorithm>
 
 #include "LogDbFixture.h"
@@ -36,41 +36,6 @@ class OpLogStatementFaultsTest : public LogDbFixture {
 
   JRXOpLogLocal service{nullptr};
 };
-
-// Each query once without a fault, then failing at each of its statements in turn.
-TEST_P(OpLogStatementFaultsTest, QueriesAnswer3101AndKeepAPrefixOfTheirAnswer) {
-  struct Query {
-    const char* what;
-    JRXEID eid;
-    std::string name, id, parent;
-    bool firstOnly, activeOnly;
-    unsigned limit;
-  };
-  const std::vector<Query> queries{
-      {"everything", JRXEID::EID_INVALID, "", "", "", false, false, kNoLimit},
-      {"by environment", kVm1, "", "", "", false, false, kNoLimit},
-      {"by name, first rows only", JRXEID::EID_INVALID, "vm.start", "", "", true, false, 3},
-      {"by identifier", JRXEID::EID_INVALID, "", "req-3", "", false, false, kNoLimit},
-      {"by parent, running only", kVm2, "", "", "req-0", false, true, kNoLimit},
-  };
-  for (const Query& q : queries) {
-    SCOPED_TRACE(q.what);
-    std::vector<JRXRequestProgressData> out;
-    size_t kept = 0;
-    failEachQueryStatement(service, out, opLine, [&] {
-      out.clear();
-      const int answer = service.getOps(&out, q.eid, q.name, q.id, q.parent, q.firstOnly,
-                                        q.activeOnly, q.limit, 0, kNoUpper);
-      // A failure keeps what was read, and says why.
-      if (answer) {
-        kept = std::max(kept, out.size());
-        EXPECT_EQ(service.getContextLocal()->getLastError().message, kInjected);
-      }
-      return answer;
-    });
-    EXPECT_TRUE(&q != &queries[0] || kept > 0);
-  }
-}
 
 // A failure of finishOps's own statements leaves everything as it was; one inside a closing
 // report leaves that operation open, whole, and closes the others. The next call closes what
