@@ -10,7 +10,6 @@
 
 #include "JRXMessage.h"
 #include "LogDbFixture.h"
-#include "store/ValueEncodings.h"
 
 using namespace JRX;
 
@@ -96,34 +95,6 @@ class GetEventsTest : public LogDbFixture {
       if (i % 5 == 0) e.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
       ASSERT_EQ(log.saveEvent(e), 0);
     }
-  }
-
-  // Many events of one source written straight into the tables, a second apart, with `data`
-  // as their payload bytes.
-  void bulk(const JRXEID& source, int n, int firstTime, const std::string* data = nullptr) {
-    JRXRdbmsTran tran;
-    const int envId = logdb::LogsEnvInfo(envRef(source), false).getSqlID(tran);
-    std::string infoBin;
-    logdb::putInfoToBinary(JRXInfo("bulk"), infoBin);
-    for (int i = 0; i < n; ++i) {
-      events_log ev;
-      ev.guid = JRXGUID::generate().toString();
-      ev.code = i;
-      ev.time = firstTime + i;
-      ev.category = "bulk";
-      ev.sid = "";
-      ev.type = "alert";
-      ev.info_bin = RealBlob(infoBin.size(), infoBin.data(), false);
-      ev.info = logdb::textBlob("bulk");
-      if (data) ev.data = RealBlob(data->size(), data->data(), false);
-      (*tran)->Insert(ev);
-      events_log_env l;
-      l.event_id = static_cast<int>((*tran)->GetInsertId());
-      l.env_id = envId;
-      l.role = "S";
-      (*tran)->Insert(l);
-    }
-    tran.commit();
   }
 
   std::vector<JRXEvent> query(const JRXEID& eid, unsigned limit, long from = 0,
@@ -276,19 +247,14 @@ TEST_P(GetEventsTest, BoundsTheCallersVectorAndTheAnswer) {
   EXPECT_EQ(eventLine(back), eventLine(saved[5]));
 }
 
-// On a busy log: payloads come only when asked for, and one of a type this side has no
-// parser for (written by a newer sender) is left out rather than guessed at. Each query
-// failing at each of its statements in turn answers 3101 with the database's text, keeps a
-// prefix of its answer (the few recent events of a quiet source come from one statement,
-// the older ones from another), sets no last error and changes no table. A refusal touches
-// neither the caller's vector nor the database.
-TEST_P(GetEventsTest, PayloadsFailuresAndRefusalsOnABusyLog) {
-  const JRXEID quiet{0xa1, 0x01}, busy{0xb2, 0x02};
-  bulk(quiet, 1100, 1);
-  bulk(busy, 1021, 5000);
-  bulk(quiet, 3, 9000);
-  for (int i = 0; i < 4; ++i) {
-    JRXEvent e = event(kNode, 100 + i);
+// Payloads come only when asked for, and one of a type this side has no parser for (written
+// by a newer sender) is left out rather than guessed at. Each query failing at each of its
+// statements in turn answers 3101 with the database's text, keeps a prefix of its answer, sets
+// no last error and changes no table. A refusal touches neither the caller's vector nor the
+// database.
+TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
+  for (int i = 0; i < 5; ++i) {
+    JRXEvent e = event(kNode, i ? 100 + i : 10);
     if (i % 2) e.info.addParameter("env", envRef(kVm1, "vm", "vm"));
     ASSERT_EQ(0, log.saveEvent(e));
   }
@@ -305,14 +271,20 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusalsOnABusyLog) {
   char* raw = nullptr;
   uint32_t length = 0;
   ASSERT_EQ(0, any.serialize(&raw, &length));
-  const std::string bytes(raw, length);
+  std::string hex;
+  for (uint32_t i = 0; i < length; ++i)
+    for (int shift : {4, 0}) hex += "0123456789abcdef"[(raw[i] >> shift) & 15];
   std::free(raw);
-  bulk(kNode, 1, 10, &bytes);
+  {
+    JRXRdbmsTran tran;
+    (*tran)->ExecuteSql("UPDATE events_log SET data = x'" + hex + "' WHERE time = 10");
+    tran.commit();
+  }
 
   EXPECT_FALSE(query(kNode, 10)[0].data);
   const std::vector<JRXEvent> full = query(kNode, 10, 0, kNoUpper, true);
   ASSERT_EQ(linesOf(full, [](const JRXEvent& e) { return std::to_string(e.time); }),
-            (Lines{"2000", "103", "102", "101", "100", "10"}));
+            (Lines{"2000", "104", "103", "102", "101", "10"}));
   auto back = boost::dynamic_pointer_cast<JRXAuditEvent>(full[0].data);
   ASSERT_TRUE(back);
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(audit.data), *back);
@@ -329,35 +301,32 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusalsOnABusyLog) {
       {kNode, true, 100, "", "", true},
       {kVm1, false, 1, "", "", false},
       {kNode, true, 100, "monitor", "audit", true},
-      {quiet, true, 10, "", "", false},
   };
   for (const Query& q : queries) {
     SCOPED_TRACE(&q - queries);
     std::vector<JRXEvent> out;
-    size_t kept = 0;
     failEachQueryStatement(log, out, eventLine, [&] {
       out.clear();
       const int answer = log.getEvents(&out, q.eid, q.asSource, q.limit, q.category, q.type,
                                        q.withData, 0, kNoUpper);
       EXPECT_FALSE(log.getContextLocal()->hasLastError());
-      if (answer) kept = std::max(kept, out.size());
       return answer;
     });
-    EXPECT_TRUE(q.eid != quiet || (kept > 0 && kept < q.limit)) << kept;
   }
 
   auto rights = std::make_shared<JRXRightsTable>();
-  rights->grant(busy, 54);
+  rights->grant(kVm1, 54);
   actAs(rights);
   std::vector<JRXEvent> out(1, JRXEvent("caller"));
   ASFaults::Clear();
-  EXPECT_EQ(414, log.getEvents(&out, quiet, true, 10, "", "", false, 0, kNoUpper));
+  EXPECT_EQ(414, log.getEvents(&out, kNode, true, 10, "", "", false, 0, kNoUpper));
   // Any environment is only granted through "*".
   EXPECT_EQ(414, log.getEvents(&out, JRXEID::EID_INVALID, true, 10, "", "", false, 0, kNoUpper));
   EXPECT_EQ(0, ASFaults::StatementsSeen());
   EXPECT_EQ(1u, out.size());
   EXPECT_EQ("", log.endedCommands().back().message);
-  EXPECT_EQ(0, log.getEvents(&out, busy, true, 10, "", "", false, 0, kNoUpper));
+  EXPECT_EQ(0, log.getEvents(&out, kVm1, false, 10, "", "", false, 0, kNoUpper));
+  EXPECT_EQ(3u, out.size());
   EXPECT_FALSE(log.getContextLocal()->hasLastError());
 }
 
