@@ -1,9 +1,8 @@
-// Querying events: getEvents and getEventsAfter are the brute-force listing of the tables
-// (newest first, the last recorded first within a second), the latter read in parts of any
-// size, each going on from the place of the previous part's last event (read with its events
-// or alone), beyond getEvents' cap, with thousands of events in one second and writers adding
-// events between the parts; a follower's getEventsStored gives the stored events of key
-// ranges. Then the bounds, payloads, the caller's vector and the answer, rights and failures.
+// getEvents and getEventsAfter are the brute-force listing of the tables (newest first, the
+// last recorded first within a second), the latter read in parts of any size, each going on
+// from the previous part's last place, also while writers add between the parts; a follower's
+// getEventsStored gives the stored events of key ranges. Then the bounds, payloads, the
+// caller's vector and the answer, rights and failures.
 #include <algorithm>
 #include <cstdlib>
 #include <random>

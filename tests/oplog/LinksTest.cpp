@@ -53,8 +53,6 @@ TEST_P(LinksTest, EachReportLinksItsEnvironments) {
        {"O|N|in info", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
       {"operands unknown to the directory", {named(JRXEID(), {kUnknown})}, stand_ins, kLocal,
        {kLocal}},
-      {"an unknown and a known operand", {named(JRXEID(), {kUnknown, kVm1})},
-       {"O|N|vm-1", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
       {"the local node as only operand", {named(JRXEID(), {kLocal})}, stand_ins, kLocal,
        {kLocal}},
       {"the local node as operand of a named source", {named(kVm1, {kLocal})},

@@ -1,9 +1,7 @@
-// Readers that go on where they stopped: getOpsAfter read in parts of any size, each going on
-// from the place of the previous part's last record (read with its records or alone), is the
-// brute-force listing of the tables (operations by time, then key; their reports by key),
-// however many records share a second, and while writers add operations and reports between
-// the parts; getOps gives the first records of the same listing, up to its cap; a follower's
-// getOpsStored gives the stored reports of key ranges.
+// getOpsAfter read in parts of any size, each going on from the previous part's last place, is
+// the brute-force listing of the tables (operations by time, then key; their reports by key),
+// also while writers add between the parts; getOps gives the first records of that listing;
+// a follower's getOpsStored gives the stored reports of key ranges.
 #include <algorithm>
 #include <map>
 #include <random>
