@@ -1,6 +1,14 @@
-// Progress reports one after another, singly and in batches, and what the operation tables
-// hold after each; every statement of a report failing in turn leaves them as they were.
+// Progress reports one after another, singly, in batches and from several threads at once,
+// and what the operation tables hold after each; every statement of a report failing in turn
+// leaves them as they were.
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "JRXRetry.h"
 #include "LogDbFixture.h"
+#include "oplog/LogOp.h"
 
 using namespace JRX;
 
@@ -29,6 +37,26 @@ class SaveProgressTest : public LogDbFixture {
       deep = outer;
     }
     return deep;
+  }
+
+  // A report naming `source` (when valid), operands by identifier, and
+  // further environments in its information.
+  static JRXRequestProgressData named(const JRXEID& source, JRXEIDList operands,
+                                      std::vector<JRXInfo> envs = {}, int status = 0) {
+    auto r = report("", "vm.migrate", status, 0, kT0, "a");
+    if (source.isValid()) r.info.addParameter("source_env", envRef(source, "vm", "source"));
+    r.operands = operands;
+    for (const JRXInfo& env : envs) r.info.addParameter("env", env);
+    return r;
+  }
+
+  // "role|mark|title" of each link of the operation that has `id` now.
+  static Lines links(const std::string& id) {
+    op_log_env l;
+    env_log e;
+    op_log o;
+    return rowsOf({&l, &e}, {&l->role, &l->is_default, &e->title},
+                  l->env_id == e->id && l->op_id == o->op_id && o->id == id);
   }
 };
 
@@ -154,6 +182,140 @@ TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
   EXPECT_EQ(allLogRows(), stored[1]);
   EXPECT_EQ(log.getContextLocal()->getLastError().message, "Can't save operation without name");
   EXPECT_EQ(log.endedCommands().back().message, "");
+}
+
+// Which environments an operation is linked to, with which role and mark, and what its
+// links read back as.
+TEST_P(SaveProgressTest, EachReportLinksItsEnvironments) {
+  const Lines stand_ins{"O|Y|local-node", "P|N|node-1", "S|Y|local-node"};
+  auto noExecutor = named(JRXEID(), {});
+  noExecutor.eid = JRXEID::EID_INVALID;
+  struct Case {
+    const char* what;
+    std::vector<JRXRequestProgressData> reports;
+    Lines links;
+    JRXEID source;  // as read back
+    JRXEIDList operands;
+  };
+  const std::vector<Case> cases{
+      {"nothing named", {named(JRXEID(), {})}, stand_ins, kLocal, {kLocal}},
+      {"source and operands; the source is no operand as well",
+       {named(kVm2, {kVm1, kVm2, kNode})},
+       {"O|N|node-1", "O|N|vm-1", "P|N|node-1", "S|N|source"}, kVm2, {kVm1, kNode}},
+      {"\"env\" parameters with a type, once with the operand of the same identifier",
+       {named(JRXEID(), {kVm1},
+              {envRef(kVm1, "vm", "in info"), envRef(kVm2, "", "no type"), JRXInfo("no eid")})},
+       {"O|N|in info", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"operands unknown to the directory", {named(JRXEID(), {kUnknown})}, stand_ins, kLocal,
+       {kLocal}},
+      {"the local node as only operand", {named(JRXEID(), {kLocal})}, stand_ins, kLocal,
+       {kLocal}},
+      {"the local node as operand of a named source", {named(kVm1, {kLocal})},
+       {"O|N|local-node", "P|N|node-1", "S|N|source"}, kVm1, {kLocal}},
+      {"no executing node", {noExecutor}, {"O|Y|local-node", "P|N|", "S|Y|local-node"}, kLocal,
+       {kLocal}},
+      {"later reports replace the stand-ins of a role, and add nothing twice",
+       {named(JRXEID(), {}), named(JRXEID(), {kVm1}), named(kVm2, {kVm1, kNode}),
+        named(kVm2, {kVm1, kNode})},
+       {"O|N|node-1", "O|N|vm-1", "P|N|node-1", "S|N|source"}, kVm2, {kVm1, kNode}},
+      {"one identifier under two titles is two environments",
+       {named(JRXEID(), {}, {envRef(kVm1, "vm", "old name")}),
+        named(JRXEID(), {}, {envRef(kVm1, "vm", "new name")})},
+       {"O|N|new name", "O|N|old name", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
+      {"a later report naming the stand-in marks its link named, the other role's stays",
+       {named(JRXEID(), {}), named(JRXEID(), {kLocal})},
+       {"O|N|local-node", "P|N|node-1", "S|Y|local-node"}, kLocal, {kLocal}},
+      {"a restart reads only its own links",
+       {named(kVm2, {kVm1}), named(JRXEID(), {kNode}, {}, 1)},
+       {"O|N|node-1", "P|N|node-1", "S|Y|local-node"}, kLocal, {kNode}},
+  };
+  JRXOpLogLocal log(nullptr);
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string id = "req-" + std::to_string(++n);
+    for (auto r : c.reports) {
+      r.id = id;
+      ASSERT_EQ(log.saveProgress(r), 0);
+    }
+    EXPECT_EQ(links(id), c.links);
+    JRXRdbmsTran tran;
+    auto op = logdb::getOp(tran, id);
+    ASSERT_TRUE(op);
+    EXPECT_EQ(op->source, c.source);
+    EXPECT_EQ(op->operands, c.operands);
+  }
+  // Each report changed its own operation's links only.
+  EXPECT_EQ(links("req-1"), stand_ins);
+  JRXRdbmsTran tran;
+  EXPECT_FALSE(logdb::getOp(tran, "req-0"));
+}
+
+// Several agents' threads reporting at once, each through its own service objects, about the
+// same operations and the same new environments: only the database separates them, and it
+// must neither lose nor double anything, nor fail a call that did nothing wrong. (Events and
+// operations of their own, while the sweep runs: LogSweepTest.)
+TEST_P(SaveProgressTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLoseNothing) {
+  const int kThreads = 4;
+  const int kEnvs = 5;       // environments none of the threads has seen before
+  const int kSharedOps = 2;  // operations every thread reports about
+  const int kReports = 5;    // reports of each thread about each operation, naming every env
+  JRXOpLogLocal setup(nullptr);
+  for (int k = 0; k < kSharedOps; ++k)
+    ASSERT_EQ(setup.saveProgress(report("shared-" + std::to_string(k), "vm.migrate", 0, 0, kT0,
+                                        "start")),
+              0);
+
+  std::mutex m;
+  std::vector<std::string> errors;
+  // A replay is no fault of the calls, but each is a lock cycle among writers that take
+  // their locks in one order and should never meet one: told, for runs in a loop.
+  std::atomic<int> replays{0};
+  auto call = [&](const std::function<int()>& f) {
+    return retryService(f, JRXRetryPolicy(),
+                        [&](int, const std::string&, std::chrono::milliseconds) { ++replays; });
+  };
+  auto worker = [&](int t) {
+    JRXOpLogLocal log(nullptr);
+    for (int n = 0; n < kReports; ++n)
+      for (int k = 0; k < kSharedOps; ++k) {
+        // A text of its own each time, so every report adds a row.
+        auto r = report("shared-" + std::to_string(k), "", 0, n, kT0 + n,
+                        "t" + std::to_string(t) + " step " + std::to_string(n));
+        r.info.addParameter("env", envRef(JRXEID(0xe0, (n + k) % kEnvs), "vm",
+                                          "vm-new-" + std::to_string((n + k) % kEnvs)));
+        if (call([&] { return log.saveProgress(r); }) == 0) continue;
+        std::lock_guard<std::mutex> lock(m);
+        errors.push_back(log.getContextLocal()->getLastError().message);
+      }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(worker, t);
+  for (std::thread& t : threads) t.join();
+  std::printf("[ replays  ] %d\n", replays.load());
+  ASSERT_EQ(errors, std::vector<std::string>());
+
+  // One env_log row per environment: the new ones, the local node and the executing node.
+  EXPECT_EQ(fieldsOf<env_log>().size(), kEnvs + 2u);
+  // Per operation: its status with each of its texts, and its links.
+  op_log o;
+  op_log_data d;
+  op_log_env l;
+  env_log e;
+  std::vector<std::string> texts, links;
+  for (int k = 0; k < kSharedOps; ++k) {
+    const std::string id = "shared-" + std::to_string(k);
+    texts.insert(texts.end(), 1 + kThreads * kReports, id + "|2");
+    // Each named environment linked once; the local stand-in operand gave way to them.
+    for (int n = 0; n < kEnvs; ++n) links.push_back(id + "|O|N|vm-new-" + std::to_string(n));
+    links.insert(links.end(), {id + "|P|N|node-1", id + "|S|Y|local-node"});
+  }
+  std::sort(texts.begin(), texts.end());
+  std::sort(links.begin(), links.end());
+  EXPECT_EQ(rowsOf({&o, &d}, {&o->id, &o->status}, d->op_id == o->op_id), texts);
+  EXPECT_EQ(rowsOf({&o, &l, &e}, {&o->id, &l->role, &l->is_default, &e->title},
+                   l->op_id == o->op_id && e->id == l->env_id),
+            links);
 }
 
 JRX_ON_EVERY_BACKEND(SaveProgressTest);

@@ -1,6 +1,8 @@
 // Restart recovery: what finishOps closes, and how, also when any of its statements fails; the
-// unfinished operations of one executing environment.
+// unfinished operations of one executing environment. Compaction: which operations go, what
+// stays, and what is logged when.
 #include <algorithm>
+#include <climits>
 #include <ctime>
 
 #include "LogDbFixture.h"
@@ -10,7 +12,7 @@ using namespace JRX;
 namespace jrxtest {
 namespace {
 
-class FinishOpsTest : public LogDbFixture {
+class RecoveryTest : public LogDbFixture {
  protected:
   void SetUp() override {
     LogDbFixture::SetUp();
@@ -60,6 +62,32 @@ class FinishOpsTest : public LogDbFixture {
     return rows;
   }
 
+  // An operation with a progress row, a link and a task row.
+  static void operation(const std::string& id, int status, int time) {
+    const int op = opRow(id, "job", status, time);
+    progressRow(op, 100, time, status, "x");
+    linkRow(op, envRow(JRXEID(0x99, 9)), "P");
+    op_log_task task;
+    task.op_id = op;
+    task.task_id = "task-" + id;
+    insertRow(task);
+  }
+
+  static std::vector<std::string> remaining() {
+    op_log o;
+    return rowsOf({&o}, {&o->op_id, &o->id});
+  }
+
+  // Every row but those of op_log.
+  static std::vector<std::string> details() {
+    std::vector<std::string> rows;
+    for (const std::string& r : allLogRows())
+      if (r.compare(0, 8, "op_log: ") != 0) rows.push_back(r);
+    return rows;
+  }
+
+  static int now() { return static_cast<int>(time(nullptr)); }
+
   const JRXEID remote{0x2222, 2};
   const JRXEID unknown{0x3333, 3};
   JRXOpLogLocal service{nullptr};
@@ -67,7 +95,7 @@ class FinishOpsTest : public LogDbFixture {
 
 // Operations executed here or by an environment that is no known node are closed, with one
 // report of the restart's time each; those of other nodes and ended ones are not.
-TEST_P(FinishOpsTest, ClosesWhatThisNodeLeftUnfinished) {
+TEST_P(RecoveryTest, ClosesWhatThisNodeLeftUnfinished) {
   record("local-running", kLocal, true);
   record("local-started", kLocal, false);
   record("remote", remote, true);
@@ -107,7 +135,7 @@ TEST_P(FinishOpsTest, ClosesWhatThisNodeLeftUnfinished) {
 
 // The newest progress row is the one with the highest key, not the latest time; operations
 // without progress rows and links other than the executor's do not count.
-TEST_P(FinishOpsTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
+TEST_P(RecoveryTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
   const JRXEID executor{0x4444, 4};
   const int exec = envRow(executor, "exec"), other = envRow(JRXEID(0x5555, 5), "other");
   auto operation = [](const std::string& id, int status, int env, std::vector<int> times,
@@ -156,7 +184,7 @@ TEST_P(FinishOpsTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
 // A failure of finishOps's own statements leaves everything as it was; one inside a closing
 // report leaves that operation open, whole, and closes the others. The next call closes what
 // is left, and the log ends as a call without a fault leaves it.
-TEST_P(FinishOpsTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
+TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
   fillLog();
   const Lines start = allLogRows();
   ASSERT_EQ(service.finishOps(), 0);
@@ -206,7 +234,62 @@ TEST_P(FinishOpsTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
   }
 }
 
-JRX_ON_EVERY_BACKEND(FinishOpsTest);
+// Ended operations whose first report is at least `age` seconds old go, the threshold
+// computed in 32 bits as the times are stored; unfinished ones stay at any age, and so do
+// the detail rows of those that go.
+TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
+  const int t = now();
+  operation("running-1901", 2, INT_MIN);
+  operation("ancient", 3, INT_MIN + 1);
+  operation("started-1970", 1, 0);
+  operation("epoch", 3, 0);
+  operation("past", 5, t - 10);
+  operation("future", 5, t + 1000);
+  operation("future-running", 2, t + 1000);
+  operation("canceled-future", 4, t + 100000);
+  const std::vector<std::string> kept = details();
+  const std::pair<int, std::vector<std::string>> steps[] = {
+      // now - INT_MIN wraps to a time decades before 1970.
+      {INT_MIN, {"1|running-1901", "3|started-1970", "4|epoch", "5|past", "6|future", "7|future-running", "8|canceled-future"}},
+      {0, {"1|running-1901", "3|started-1970", "6|future", "7|future-running", "8|canceled-future"}},
+      {-3600, {"1|running-1901", "3|started-1970", "7|future-running", "8|canceled-future"}},
+      {-1000000, {"1|running-1901", "3|started-1970", "7|future-running"}}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.first);
+    sink->clear();
+    EXPECT_EQ(0, failEachStatement(nullptr, [&] { return JRXOpLogLocal::compact(s.first); }));
+    EXPECT_EQ(remaining(), s.second);
+    // Each failed run logs its failure; success is logged once, after the commit.
+    std::vector<std::string> logged = records(1);
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), "compact " + std::to_string(s.first));
+    logged.pop_back();
+    EXPECT_EQ(logged, std::vector<std::string>(logged.size(), "Operations compact failed."));
+  }
+  EXPECT_EQ(details(), kept);
+  EXPECT_EQ(sink->records().back().function, "compact");
+}
+
+TEST_P(RecoveryTest, CompactThresholdIsInclusive) {
+  // The threshold is taken from the clock inside compact; a run that straddles a second
+  // proves nothing and is repeated.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int t = now() - 3600;
+    operation("at", 3, t);
+    operation("after", 3, t + 1);
+    const int before = now();
+    ASSERT_EQ(0, JRXOpLogLocal::compact(before - t));
+    if (now() == before) {
+      op_log o;
+      EXPECT_EQ(rowsOf({&o}, {&o->id}), std::vector<std::string>{"after"});
+      return;
+    }
+    ASSERT_EQ(0, JRXOpLogLocal::compact(-10));
+  }
+  FAIL() << "the clock kept moving during compaction";
+}
+
+JRX_ON_EVERY_BACKEND(RecoveryTest);
 
 }  // namespace
 }  // namespace jrxtest
