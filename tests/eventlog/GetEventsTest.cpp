@@ -3,10 +3,6 @@
 // from the previous part's last place, also while writers add between the parts; a follower's
 // getEventsStored gives the stored events of key ranges. Then the bounds, payloads, the
 // caller's vector and the answer, rights and failures.
-#include <algorithm>
-#include <cstdlib>
-#include <random>
-
 #include "JRXMessage.h"
 #include "LogDbFixture.h"
 

@@ -1,9 +1,6 @@
 // Texts of every kind through every text field of both logs: each comes back exactly as
 // given, or the record is refused with a clear error and nothing of it is stored. Never
 // changed on the way.
-#include <random>
-
-#include "HostileTexts.h"
 #include "LogDbFixture.h"
 
 using namespace JRX;

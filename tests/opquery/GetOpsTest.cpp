@@ -4,12 +4,6 @@
 // a follower's getOpsStored gives the stored reports of key ranges. Then getOps' limits, the
 // caller's records, the answer message, failures, and right 188 on the named environment or
 // per operation.
-#include <algorithm>
-#include <map>
-#include <random>
-#include <set>
-#include <tuple>
-
 #include "LogDbFixture.h"
 #include "answers/JRXWriterData.h"
 

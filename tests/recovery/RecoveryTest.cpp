@@ -1,7 +1,6 @@
 // Restart recovery: what finishOps closes, and how, also when any of its statements fails; the
 // unfinished operations of one executing environment. Compaction: which operations go, what
 // stays, and what is logged when.
-#include <algorithm>
 #include <climits>
 #include <ctime>
 
