@@ -242,11 +242,10 @@ TEST_P(GetEventsTest, BoundsTheCallersVectorAndTheAnswer) {
   EXPECT_EQ(eventLine(back), eventLine(saved[5]));
 }
 
-// Payloads come only when asked for, and one of a type this side has no parser for (written
-// by a newer sender) is left out rather than guessed at. Each query failing at each of its
-// statements in turn answers 3101 with the database's text, keeps a prefix of its answer, sets
-// no last error and changes no table. A refusal touches neither the caller's vector nor the
-// database.
+// Payloads come only when asked for, and one of a type this side has no parser for (a newer
+// sender's) is left out. A query failing at any statement answers 3101 with the database's
+// text, keeps a prefix of its answer, sets no last error and changes no table. A refusal
+// touches neither the caller's vector nor the database.
 TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
   for (int i = 0; i < 5; ++i) {
     JRXEvent e = event(kNode, i ? 100 + i : 10);

@@ -34,11 +34,9 @@ class SaveEventTest : public LogDbFixture {
                     {{0, 'v'}}}});
   }
 
-  // Saves the events of nodeA in turn on an empty log where operations ran under
-  // `busySessions`, each event's code its place; every statement of each save failing in turn
-  // first. Then the event tables must hold `rows` and a source link of each event but a second
-  // delivery (kept even for an event dropped), and the plug-in must have logged `notes` (each
-  // once).
+  // Saves the events of nodeA in turn (each failing at every statement first) on an empty log
+  // where operations ran under `busySessions`: the tables must then hold `rows` and a source
+  // link of each event but a second delivery (even of one dropped); the plug-in logs `notes`.
   void check(const char* what, std::vector<JRXEvent> events, Lines rows,
              const Lines& notes = {}, const Lines& busySessions = {}) {
     SCOPED_TRACE(what);

@@ -1,9 +1,7 @@
-// getOpsAfter read in parts of any size, each going on from the previous part's last place, is
-// the brute-force listing of the tables (operations by time, then key; their reports by key),
-// also while writers add between the parts; getOps gives the first records of that listing;
-// a follower's getOpsStored gives the stored reports of key ranges. Then getOps' limits, the
-// caller's records, the answer message, failures, and right 188 on the named environment or
-// per operation.
+// getOpsAfter read in parts of any size is the brute-force listing of the tables (operations
+// by time, then key; their reports by key), also while writers add between the parts; getOps
+// gives its first records; getOpsStored the stored reports of key ranges. Then getOps' limits,
+// the caller's records, the answer, failures, and right 188 on the environment or operation.
 #include "LogDbFixture.h"
 #include "answers/JRXWriterData.h"
 
