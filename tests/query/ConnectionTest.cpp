@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "ASFaults.h"
 #include "QueryFixture.h"
@@ -44,16 +45,25 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   s->Insert(big);
   big.label = std::string(AS_MAX_ROW_BYTES - 7, 'x');
   EXPECT_THAT(caught([&] { s->Insert(big); }).Text().str(), HasSubstr("larger than the limit"));
+  // A writer behind another's write transaction waits for its end, and gives up, busy, when
+  // it does not come within a while (on SQLite ten seconds).
+  auto other = ASDatabase::Open(url);
+  if (GetParam() != "sqlite")  // waiting is failing, and soon
+    other->Session()->ExecuteSql("SET SESSION innodb_lock_wait_timeout = 1");
+  const auto remove = [&](const char* code) {
+    return ASDeleter(k).Where(k->code == code).Execute(other->Session());
+  };
+  EXPECT_EQ(caught([&] { remove("k1"); }).Kind(), AS_ERROR_CONFLICT);
+  std::thread waiting([&] { EXPECT_STREQ(caught([&] { remove("k1"); }).what(), "none"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   tr.Commit();  // the transaction went on
+  waiting.join();
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
   EXPECT_FALSE(s->InsertNew(k));
   k.code = "k2";
   EXPECT_EQ(caught([&] { s->Insert(k); }).Kind(), AS_ERROR_DUPLICATE_KEY);
-  auto other = ASDatabase::Open(url);
-  if (GetParam() != "sqlite")  // waiting is failing, and soon
-    other->Session()->ExecuteSql("SET SESSION innodb_lock_wait_timeout = 2");
-  EXPECT_EQ(ASDeleter(k).Where(k->code == "k2").Execute(other->Session()), 1);
-  EXPECT_EQ(select(k->code), (Rows{"12345678", "k1"}));
+  EXPECT_EQ(remove("k2"), 1);
+  EXPECT_EQ(select(k->code), Rows{"12345678"});
 
   if (GetParam() != "sqlite") {  // a failure after a result
     s->ExecuteSql("CREATE PROCEDURE qt_late() BEGIN SELECT 1; "
@@ -77,6 +87,15 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
   ASFaults::Clear();
   auto fdb = ASDatabase::Open("fault:" + url);
   ASSession* fs = fdb->Session();
+  // A statement is prepared once per connection, whatever table objects built it.
+  for (int i = 0; i < 5; ++i) {
+    tag g;
+    g.label = "n" + std::to_string(i);
+    fs->Insert(g);
+    EXPECT_EQ(valuesOf(fs, g->label, g->label == g.label.Str()), Rows{g.label.Bytes()});
+  }
+  EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
+  EXPECT_EQ(ASFaults::StatementsSeen(), 10);
   {
     ASTransaction tr(fs);
     item t;

@@ -1,6 +1,5 @@
 #include <sqlite3.h>
 
-#include "ASFaults.h"
 #include "QueryFixture.h"
 
 namespace {
@@ -50,12 +49,8 @@ TEST_P(Session, TransactionsNestAsSavepointsAndOthersSeeWhatIsCommitted) {
     read.Commit();
   }
   EXPECT_EQ(seen(), Rows{"kept"});
-}
-
-// A schema lock of a name keeps other sessions from taking it until it is released (on
-// SQLite the file's own locks do that work).
-TEST_P(Session, SchemaLocksAreHeldUntilReleased) {
-  auto other = ASDatabase::Open(url);
+  // A schema lock of a name keeps other sessions from taking it until it is released (on
+  // SQLite the file's own locks do that work).
   {
     ASSchemaLock held(s, "qt_lock");
     const std::string e = caught([&] { ASSchemaLock(other->Session(), "qt_lock", 0); }).what();
@@ -63,22 +58,6 @@ TEST_P(Session, SchemaLocksAreHeldUntilReleased) {
   }
   EXPECT_EQ(std::string(caught([&] { ASSchemaLock(other->Session(), "qt_lock", 0); }).what()),
             "none");
-}
-
-// A statement is prepared once per connection, whatever table objects built it.
-TEST_P(Session, StatementsArePreparedOncePerConnection) {
-  ASFaults::Clear();
-  auto fdb = ASDatabase::Open("fault:" + url);
-  ASSession* fs = fdb->Session();
-  for (int i = 0; i < 5; ++i) {
-    item t;
-    t.name = "n" + std::to_string(i);
-    fs->Insert(t);
-    EXPECT_EQ(valuesOf(fs, t->name, t->name == t.name.Str()), Rows{t.name.Bytes()});
-  }
-  EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
-  EXPECT_EQ(ASFaults::StatementsSeen(), 10);
-  ASFaults::Clear();
 }
 
 // A session gives back the memory of the pages it read and keeps its connection and its

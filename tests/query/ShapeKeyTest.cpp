@@ -80,10 +80,6 @@ std::vector<Run> everyKind(bool rowLocks) {
       select([](ASCursor& c, item& t, tag&) { c.Project() << t->big; }),
       where([](item& t, tag&) { return t->num == 1; }),
       where([](item& t, tag&) { return t->num != 1; }),
-      where([](item& t, tag&) { return t->num < 1; }),
-      where([](item& t, tag&) { return t->num > 1; }),
-      where([](item& t, tag&) { return t->num <= 1; }),
-      where([](item& t, tag&) { return t->num >= 1; }),
       where([](item& t, tag&) { return t->big == 1; }),
       where([](item& t, tag&) { return t->num == t->big; }),
       [](ASSession* s, int) {  // the same columns of another object of the table

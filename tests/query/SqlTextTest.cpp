@@ -62,6 +62,11 @@ TEST(SqlText, SelectsAndConditions) {
        },
        "SELECT t1.name FROM qt_item t1 JOIN qt_tag t2 WHERE (t2.label = ? OR t2.label = ?) AND "
        "t1.num = ?"},
+      {[&](ASFilter& f) {  // or in the order only
+         f.Project() << t.name;
+         f.Order(g.label);
+       },
+       "SELECT t1.name FROM qt_item t1 JOIN qt_tag t2 ORDER BY t2.label"},
       {[&](ASFilter& f) {  // each LEFT JOINed table with its own
          f.Project() << t.name << m.label << n.label;
          f.Set(n.item_id == t.item_id && m.item_id == t.num);
