@@ -16,7 +16,8 @@ using Errors = QueryTest;
 TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   AException e = caught([&] { s->ExecuteSql("SELEC nothing FROM nowhere"); });
   EXPECT_THAT(e.Text().str(), HasSubstr("syntax"));
-  EXPECT_TRUE(e.Code() != 0 && !e.ConnectionLost() && !e.Transient());
+  EXPECT_TRUE(e.Code() != 0 && e.Kind() == AS_ERROR_OTHER && !e.ConnectionLost() &&
+              !e.Transient());
   e = caught([&] { s->ExecuteSql("SELECT no_such_column FROM qt_item"); });
   EXPECT_THAT(e.Text().str(), HasSubstr("no_such_column"));
 

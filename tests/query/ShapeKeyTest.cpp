@@ -200,14 +200,6 @@ TEST_P(ShapeKey, EveryKindAgreesWithItsText) {
   EXPECT_GT(firstRound, kinds.size() / 2);
 }
 
-// Objects of one table class whose columns differ by object have one key and two texts:
-// what the check is there to find.
-TEST_P(ShapeKey, TheCheckFindsOneKeyWithTwoTexts) {
-  ASDetail::CheckShapes(*s, true);
-  named("qt_item", "name")(s, 0);
-  EXPECT_THROW(named("qt_item", "num")(s, 0), AException);
-}
-
 // A sub-select's limit is written into its statement as a constant, so only the key tells
 // statements with other limits apart: one prepared for another limit would answer wrongly.
 TEST_P(ShapeKey, ASubSelectsLimitIsPartOfItsShape) {
