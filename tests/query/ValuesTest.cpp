@@ -36,11 +36,11 @@ TEST_P(Values, EveryTypeRoundTrips) {
 
   item r;
   ASCursor c(s);
-  c.Project() << r->name << r->num << r->big << r->time << r->eid << r->data << r->bin << r->real;
+  c.Project() << r->num << r->name << r->big << r->time << r->eid << r->data << r->bin << r->real;
   c.Order(r->item_id);
-  EXPECT_EQ(rows(c), (Rows{text + "|-2147483648|9223372036854775807|2147483647|" + guid.Bytes() +
-                               "|" + blob + "|" + bin + "|-2.5e-300",
-                           "-|2147483647|-9223372036854775808|-2147483648|-||-|0.10000000000000001",
+  EXPECT_EQ(rows(c), (Rows{"-2147483648|" + text + "|9223372036854775807|2147483647|" +
+                               guid.Bytes() + "|" + blob + "|" + bin + "|-2.5e-300",
+                           "2147483647|-|-9223372036854775808|-2147483648|-||-|0.10000000000000001",
                            "-|-|-|-|-|-|-|-"}));
   c.Close();  // runs it again
   ASSERT_TRUE(c.Fetch() && r.eid.Guid() == guid && r.real.AsDouble() == -2.5e-300);
@@ -57,7 +57,7 @@ TEST_P(Values, EveryTypeRoundTrips) {
     if (!inTransaction) tr.Commit();
     for (int offset : {0, 1, 2, 3}) {
       ASCursor one(s);
-      one.Project() << r->name << r->num << r->big << r->time << r->eid << r->data << r->bin
+      one.Project() << r->num << r->name << r->big << r->time << r->eid << r->data << r->bin
                     << r->real;
       one.Order(r->item_id).Limit(1, offset);
       const Rows expected = offset < 3 ? Rows{all[offset]} : Rows{};
