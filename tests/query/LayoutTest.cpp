@@ -26,6 +26,11 @@ TEST_P(Layout, AnOlderTableIsBroughtToItsDomainWithItsRowsOnce) {
   // Tables just made are as their domains want them.
   EXPECT_EQ(s->ReshapeTable(item_domain()), Rows{});
   EXPECT_EQ(s->ReshapeTable(coded_domain()), Rows{});  // a unique index over texts of any length
+  // MariaDB keeps such texts unique by a hash that lookups cannot use: they get an index of
+  // their own beside it.
+  if (GetParam() == "mariadb") {
+    EXPECT_NE(s->DescribeTable("qt_code").Index("qt_code_text_find"), nullptr);
+  }
   tag g;
   for (int i = 0; i < 3; ++i) addTag(s, i, "c" + std::to_string(i));
   const ASTableLayout before = s->DescribeTable("qt_tag");
