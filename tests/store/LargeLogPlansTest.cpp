@@ -1,26 +1,13 @@
-// Plans on a log where the wrong index looks attractive: the local node links every operation
-// and most events, operations have many operand environments (one of them, under two titles,
-// the operand of the older two thirds), and events were recorded in the opposite order of
-// their time; statistics are refreshed so that the planners know it. Every statement the
-// services run there must read the big tables through the index meant for it, and getOps and
-// getEvents of an environment must give exactly the rows and order of the plain selection
-// whichever of their plans a call takes.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <functional>
-#include <map>
+// Plans on a log (statistics refreshed) where the wrong index looks attractive: the local
+// node links every operation and most events, operations have many operands (one, under two
+// titles, of the older two thirds), and events were recorded in the opposite order of their
+// time. Statements must read the big tables through their own index, and getOps and getEvents
+// must give the rows and order of the plain selection whichever plan a call takes.
 #include <regex>
-#include <set>
-#include <string>
-#include <vector>
 
-#include "JRXConversions.h"
-#include "LogDbFixture.h"
-#include "store/LogTables.h"
-#include "store/LogsEnvInfo.h"
-#include "store/ValueEncodings.h"
 #include "ASHex.h"
+#include "LogDbFixture.h"
+#include "store/ValueEncodings.h"
 
 using namespace JRX;
 
@@ -53,10 +40,6 @@ class LargeLogPlansTest : public LogDbFixture {
  protected:
   void SetUp() override {
     openLogDb(false);
-    fill();
-  }
-
-  void fill() {
     const int local = envRow(kLocal, "local-node");
     const int quiet = envRow(kQuiet, "quiet");
     const int old = envRow(kOld, "old");
@@ -101,11 +84,10 @@ class LargeLogPlansTest : public LogDbFixture {
     insertRows(s, "events_log_env", "event_id, env_id, role", eventLinks);
     tran.commit();
     JRXRdbmsTran stats;
-    if (std::string((*stats)->Dialect()) == "sqlite")
-      (*stats)->ExecuteSql("ANALYZE");
-    else
-      (*stats)->ExecuteSql(
-          "ANALYZE TABLE op_log, op_log_env, op_log_data, env_log, events_log, events_log_env");
+    (*stats)->ExecuteSql(std::string((*stats)->Dialect()) == "sqlite"
+                             ? "ANALYZE"
+                             : "ANALYZE TABLE op_log, op_log_env, op_log_data, env_log, "
+                               "events_log, events_log_env");
     stats.commit();
   }
 

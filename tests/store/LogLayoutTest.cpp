@@ -3,20 +3,14 @@
 // service must then answer as on the log this build made, the stored rows must be the same,
 // and environments kept twice by layouts without the unique key must be merged into one.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
-#include "ASFaults.h"
+#include "ASTableCopy.h"
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
 #include "OldLogLayouts.h"
-#include "ASTableCopy.h"
 #include "store/LogLayout.h"
 
 using namespace JRX;
