@@ -34,16 +34,13 @@ TEST(LogsEnvInfoRead, TakesTheRestOnlyWithAUsableIdentifier) {
   }
 
   // A source only when it names a usable identifier; `out` is left alone otherwise.
-  JRXInfo node;
-  node.addParameter("eid", JRXEID(0x1000, 2).toString());
-  LogsEnvInfo out(node, true);
+  LogsEnvInfo out(JRXEID(0x1000, 2), true);
   JRXInfo info;
   EXPECT_EQ(getSourceEnv(info, out), -1);
   info.addParameter("source_env", "no parameters at all");
   EXPECT_EQ(getSourceEnv(info, out), -1);
   EXPECT_EQ(out.getEID(), JRXEID(0x1000, 2));
-  JRXInfo good;
-  JRXInfo ref;
+  JRXInfo good, ref;
   ref.addParameter("eid", vm.toString());
   good.addParameter("source_env", ref);
   EXPECT_EQ(getSourceEnv(good, out), 0);
@@ -83,37 +80,17 @@ TEST_P(EnvRefsTest, RowsAndEventLinks) {
   EXPECT_EQ(rowsOf<events_log_env>(), (Lines{"11|1|O", "11|1|S", "11|1|S"}));
 }
 
-TEST_P(EnvRefsTest, OperationLinksOfARole) {
-  const LogsEnvInfo local = env(kLocal, "here", true), vm = env(kVm1, "web"),
-                    vmDefault = env(kVm1, "web", true);
-  struct Step {
-    const char* what;
-    const LogsEnvInfo& env;
-    int op;
-    char role;
-    Lines links;
-  };
-  const Step steps[] = {
-      {"a stand-in", vmDefault, 7, 'S', {"7|S|Y|web"}},
-      {"named, the same", vm, 7, 'S', {"7|S|N|web"}},
-      {"a stand-in never undoes a named link", vmDefault, 7, 'S', {"7|S|N|web"}},
-      {"stand-ins of two roles", local, 3, 'O', {"3|O|Y|here", "7|S|N|web"}},
-      {"", local, 3, 'S', {"3|O|Y|here", "3|S|Y|here", "7|S|N|web"}},
-      {"another operation's", local, 4, 'O', {"3|O|Y|here", "3|S|Y|here", "4|O|Y|here", "7|S|N|web"}},
-      {"the first named link of a role replaces its stand-ins", vm, 3, 'O',
-       {"3|O|N|web", "3|S|Y|here", "4|O|Y|here", "7|S|N|web"}},
-      {"a later stand-in adds itself beside", local, 3, 'O',
-       {"3|O|N|web", "3|O|Y|here", "3|S|Y|here", "4|O|Y|here", "7|S|N|web"}},
-      {"a repeated link adds nothing", vm, 3, 'O',
-       {"3|O|N|web", "3|O|Y|here", "3|S|Y|here", "4|O|Y|here", "7|S|N|web"}},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.what);
-    JRXRdbmsTran tran;
-    s.env.linkOperation(tran, s.op, s.role);
-    tran.commit();
-    EXPECT_EQ(links(), s.links);
-  }
+// Later reports link named environments only: the first of a role replaces the stand-ins
+// the first report left for that role, and one met as a stand-in is marked named.
+TEST_P(EnvRefsTest, ANamedLinkReplacesTheStandInsOfItsRole) {
+  JRXRdbmsTran tran;
+  const LogsEnvInfo local = env(kLocal, "here", true), vm = env(kVm1, "web");
+  for (int op : {3, 7}) local.linkNewOperation(tran, op, 'O', local.getSqlID(tran));
+  local.linkNewOperation(tran, 3, 'S', local.getSqlID(tran));
+  env(kVm1, "web", true).linkNewOperation(tran, 7, 'S', vm.getSqlID(tran));
+  for (int op : {3, 3, 7}) vm.linkOperation(tran, op, op == 3 ? 'O' : 'S');
+  tran.commit();
+  EXPECT_EQ(links(), (Lines{"3|O|N|web", "3|S|Y|here", "7|O|Y|here", "7|S|N|web"}));
 }
 
 // A named link that meets the same environment's stand-in link, which another session made
