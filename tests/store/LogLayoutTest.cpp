@@ -104,11 +104,9 @@ class LogLayoutTest : public LogDbFixture {
                                    : "ALTER TABLE " + table + " DROP INDEX " + index);
   }
 
-  // Merging an environment kept twice reads the links of each of its rows through the
-  // environment index and reaches a link of both rows by its whole key, whatever the layout
-  // had: no statement reads more links the larger the log. (SQLite's plans follow from the
-  // indexes alone; MariaDB's from statistics, which a log this small does not give: the large
-  // log's plans are LargeLogPlansTest's.)
+  // Merging an environment kept twice reads each row's links through the environment index
+  // and a link of both rows by its whole key, whatever the layout had, so that no statement
+  // reads more the larger the log. (SQLite only: MariaDB plans by statistics of a larger log.)
   static void expectLinksReachedByKey(const std::vector<ASPlan>& plans) {
     int byKey = 0;
     for (const ASPlan& p : plans)
