@@ -1,13 +1,10 @@
 // The maintenance path: compaction in batches removes what the compact services remove, the
 // sweep removes what they leave behind and nothing else, also while writers are at work; the
 // batches' size follows their time.
-#include <atomic>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "JRXLogMaintenance.h"
-#include "JRXRetry.h"
 #include "LogDbFixture.h"
 #include "store/BatchPace.h"
 
@@ -121,79 +118,6 @@ TEST_P(LogSweepTest, CompactionInBatchesThenTheSweepRemoveWhatTheServicesLeaveBe
   // Parents are the sweep's to read, never to remove.
   EXPECT_EQ(ids<op_log>(), opsBefore);
   EXPECT_EQ(ids<events_log>(), eventsBefore);
-}
-
-// Writers keep reporting about a few environments while compaction and the sweep remove
-// operations, events and the environment rows they leave unlinked: afterwards every link
-// names an environment row, every running operation has all its reports.
-TEST_P(LogSweepTest, WritersAndTheSweepAtOnceLeaveEveryLinkWhole) {
-  const int kThreads = 3, kRounds = 25, kEnvs = 4;
-  std::atomic<bool> writing{true};
-  std::mutex m;
-  std::set<std::string> running;
-  std::vector<std::string> errors;
-  auto fail = [&](const std::string& what) {
-    std::lock_guard<std::mutex> lock(m);
-    errors.push_back(what);
-  };
-  // Environments linked by what compaction removes, looked up again and again while the
-  // sweep removes their rows; running operations keep environments of their own.
-  auto shared = [&](int k) {
-    return envRef(JRXEID(0xe5, k % kEnvs), "vm", "shared-" + std::to_string(k % kEnvs));
-  };
-  auto writer = [&](int t) {
-    JRXOpLogLocal log(nullptr);
-    JRXEventLogLocal events(nullptr);
-    for (int i = 0; i < kRounds; ++i) {
-      const std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
-      const bool ends = i % 2 == 0;
-      const JRXInfo env =
-          ends ? shared(t + i) : envRef(JRXEID(0xe6, t), "vm", "own-" + std::to_string(t));
-      for (int status : {0, ends ? 3 : 2}) {
-        auto r = report(id, "vm.start", status, status ? 100 : 0, kT0, status ? "done" : "go");
-        r.info.addParameter("source_env", env);
-        if (retryService([&] { return log.saveProgress(r); }) != 0) fail("saveProgress " + id);
-      }
-      JRXEvent e = event(kNode, kT0 + i);
-      e.info = JRXInfo("seen");
-      e.info.addParameter("source_env", shared(t + i + 1));
-      if (retryService([&] { return events.saveEvent(e); }) != 0) fail("saveEvent " + id);
-      std::lock_guard<std::mutex> lock(m);
-      if (!ends) running.insert(id);
-    }
-  };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(writer, t);
-  std::thread upkeep([&] {
-    while (writing) {
-      try {
-        compactOpsInBatches(0, 3, sink);
-        compactEventsInBatches(0, 3, sink);
-        sweepLog(3, sink);
-      } catch (const AException& e) {
-        fail(std::string("upkeep: ") + e.what());
-      }
-    }
-  });
-  for (std::thread& t : threads) t.join();
-  writing = false;
-  upkeep.join();
-  EXPECT_EQ(errors, std::vector<std::string>());
-  expectLinksWhole();
-
-  // Each running operation is there once a report.
-  JRXOpLogLocal log(nullptr);
-  std::vector<JRXRequestProgressData> ops;
-  ASSERT_EQ(log.getOps(&ops, JRXEID(), "", "", "", false, true, kNoLimit, 0, kNoUpper), 0);
-  std::multiset<std::string> found;
-  for (const auto& r : ops) found.insert(r.id);
-  for (const std::string& id : running) EXPECT_EQ(found.count(id), 2u) << id;
-  EXPECT_EQ(found.size(), 2 * running.size());
-  compactOpsInBatches(0, 100, sink);
-  compactEventsInBatches(0, 100, sink);
-  sweepLog(100, sink);
-  expectNoOrphans();
-  EXPECT_GT(removed["env_log"], 0);
 }
 
 // The moment that matters, made to happen: a writer has found an environment row that
