@@ -2,10 +2,16 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "ASQuery.h"
 
@@ -18,17 +24,64 @@ std::string serverUrl() {
   return u ? u : "";
 }
 
+// What this process made goes when its tests are done: runs after runs (a mutation sample
+// runs the programs hundreds of times) would otherwise fill the disk.
+class Made : public ::testing::Environment {
+ public:
+  static Made& of() {
+    static Made* made = [] {
+      auto* m = new Made;
+      ::testing::AddGlobalTestEnvironment(m);  // which owns it
+      return m;
+    }();
+    return *made;
+  }
+  void database(const std::string& adminUrl, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    databases_.emplace_back(adminUrl, name);
+  }
+  void folder(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    folders_.push_back(path);
+  }
+  void TearDown() override {
+    std::string opened;
+    std::shared_ptr<ASDatabase> db;
+    for (const auto& [admin, name] : databases_) {
+      try {
+        if (!db || admin != opened) {
+          db = ASDatabase::Open(admin);
+          opened = admin;
+          db->Session()->ExecuteSql("SET SESSION lock_wait_timeout = 10");
+        }
+        db->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + name);
+      } catch (const std::exception&) {
+        db.reset();  // left for the server's owner, as before
+      }
+    }
+    std::error_code ignored;
+    for (const std::string& f : folders_) std::filesystem::remove_all(f, ignored);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::string, std::string>> databases_;
+  std::vector<std::string> folders_;
+};
+
 std::string tempFolder() {
   static std::string dir = [] {
     char tmpl[] = "/tmp/jrx-test-XXXXXX";
     const char* d = mkdtemp(tmpl);
     if (!d) throw std::runtime_error("cannot make a temporary folder");
+    Made::of().folder(d);
     return std::string(d);
   }();
   return dir;
 }
 
 std::atomic<int> counter{0};
+
 
 // mysql://root@localhost/?socket=... -> mysql://root@localhost/<name>?socket=...
 std::string withDatabase(const std::string& server, const std::string& name) {
@@ -45,6 +98,7 @@ std::string createDatabase(const std::string& server) {
   auto admin = ASDatabase::Open(withDatabase(server, ""));
   admin->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + name);
   admin->Session()->ExecuteSql("CREATE DATABASE " + name);
+  Made::of().database(withDatabase(server, ""), name);
   return name;
 }
 
