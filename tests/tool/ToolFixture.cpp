@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -19,12 +20,19 @@ Strings ToolRun::lines() const {
   return v;
 }
 
-Strings idsOf(const std::string& jsonLines) {
+Strings idsOf(const std::string& jsonLines, bool reports, const char* eventKey) {
   Strings v;
   for (const auto& line : ToolRun{0, jsonLines, ""}.lines()) {
     auto j = nlohmann::json::parse(line);
-    if (j["kind"] != "env" && j["kind"] != "cursor") v.push_back(j.value("id", j.value("guid", "")));
+    if (j["kind"] == "event") v.push_back(j.value(reports ? eventKey : "guid", ""));
+    if (j["kind"] == "progress")
+      v.push_back(j.value("id", "") + (reports ? "@" + std::to_string(j.value("progress", 0)) : ""));
   }
+  return v;
+}
+
+Strings sorted(Strings v) {
+  std::sort(v.begin(), v.end());
   return v;
 }
 
@@ -136,19 +144,12 @@ ServeProcess::ServeProcess(const std::string& url, const Strings& args, const St
         return all;
       }()) {
   // The first line names the address once the socket listens.
-  const std::string marker = "http://127.0.0.1:";
-  for (int waited = 0; waited < 1200 && waitpid(pid_, nullptr, WNOHANG) == 0; ++waited) {
-    const std::string said = out();
-    const size_t at = said.find(marker);
-    if (at != std::string::npos && said.find('\n', at) != std::string::npos) {
-      port_ = std::atoi(said.c_str() + at + marker.size());
-      return;
-    }
-    usleep(50 * 1000);
-  }
-  const std::string said = out();
+  const std::string marker = "http://127.0.0.1:", said = waitForLines(1) ? out() : "";
+  const size_t at = said.find(marker);
+  if (at != std::string::npos) port_ = std::atoi(said.c_str() + at + marker.size());
+  if (port_ > 0) return;
   stop();
-  throw std::runtime_error("jrxlog serve is not listening: " + said);
+  throw std::runtime_error("jrxlog serve is not listening: " + out());
 }
 
 }  // namespace jrxtest

@@ -29,8 +29,10 @@ ToolRun runJrxlog(const Strings& args, const std::string& input = "", const std:
                   const Vars& vars = {});
 // jrxlog on the database of `url`, kLocal its local environment.
 ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "");
-// The ids (or GUIDs) of the records of JSON Lines, without env and cursor records.
-Strings idsOf(const std::string& jsonLines);
+// The ids (or GUIDs) of the records of JSON Lines, without env and cursor records; with
+// `reports`, each progress record's id "@" its progress, and each event's `eventKey`.
+Strings idsOf(const std::string& jsonLines, bool reports = false, const char* eventKey = "guid");
+Strings sorted(Strings v);
 
 // `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output and errors kept in a
 // file: for commands that run until they are stopped. Stopped with SIGTERM at the latest when

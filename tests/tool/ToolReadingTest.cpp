@@ -2,7 +2,6 @@
 // on from their cursor (long listings read in parts: ToolServeTest.cpp).
 #include <fstream>
 #include <future>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "JRXLogDBLocal.h"
@@ -11,8 +10,6 @@
 
 namespace jrxtest {
 namespace {
-
-using nlohmann::json;
 
 class ToolReading : public ToolDb {};
 
@@ -28,17 +25,6 @@ JRX::JRXEvent agentEvent(const std::string& type, const char* source) {
   ref.addParameter("title", source);
   e.info.addParameter("source_env", ref);
   return e;
-}
-
-Strings typesOf(const std::string& jsonLines) {
-  Strings types;
-  for (const std::string& line : ToolRun{0, jsonLines, ""}.lines()) {
-    const json j = json::parse(line);
-    if (j["kind"] == "event") types.push_back(j["type"]);
-    if (j["kind"] == "progress") types.push_back(j["id"].get<std::string>() + "/" +
-                                                 std::to_string(j["progress"].get<int>()));
-  }
-  return types;
 }
 
 // A follower prints the listing, then every event as it is stored, once, also when a writer
@@ -65,7 +51,7 @@ TEST_P(ToolReading, FollowersPrintEveryStoredRecordOnce) {
   ASSERT_EQ(jrx({"import"}, report("a", 10) + report("c", 0) + report("b", 20)).status, 0);
   EXPECT_TRUE(opsFollower.waitForLines(5)) << opsFollower.out();
   EXPECT_EQ(opsFollower.stop(), 0);
-  EXPECT_EQ(typesOf(opsFollower.out()), (Strings{"b/0", "a/0", "a/10", "c/0", "b/20"}));
+  EXPECT_EQ(idsOf(opsFollower.out(), true), (Strings{"b@0", "a@0", "a@10", "c@0", "b@20"}));
 
   JRX::JRXDatabase::open(url_);
   JRX::JRXEventLogLocal events(nullptr);
@@ -102,7 +88,7 @@ TEST_P(ToolReading, FollowersPrintEveryStoredRecordOnce) {
   BackgroundRun again(url_, {"events", "--json", "--follow", "--cursor-file", file});
   EXPECT_TRUE(again.waitForLines(1)) << again.out();
   EXPECT_EQ(again.stop(), 0);
-  EXPECT_EQ(typesOf(follower.out() + again.out()),
+  EXPECT_EQ(idsOf(follower.out() + again.out(), true, "type"),
             (Strings{"old-2", "old-1", "old-0", "first", "early", "late", "after"}));
 
   // Not a follower's cursor without --follow, nor another listing's; no follower of first

@@ -115,8 +115,7 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
   for (const auto& r : records) lines += r.dump() + "\n";
   ASSERT_EQ(jrx({"import"}, lines).status, 0);
   // What the listings hold (all of it from the last hour), to hold the page against.
-  Strings active = idsOf(jrx({"ops", "--active", "--first-only", "--json"}).out);
-  std::sort(active.begin(), active.end());
+  const Strings active = sorted(idsOf(jrx({"ops", "--active", "--first-only", "--json"}).out));
   const std::map<std::string, size_t> ops =
       outcomes(jrx({"ops", "--json", "--no-envs", "--limit", "100000"}).out);
   const size_t events = idsOf(jrx({"events", "--json", "--limit", "100000"}).out).size();
@@ -130,7 +129,7 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
   browser.open(origin + "/?token=s3cret-token");
   ASSERT_TRUE(browser.waitUntil("document.body.dataset.refreshed === 'ok' && "
                                 "document.body.dataset.charts === 'ok'"))
-      << join(browser.problems()) << server.out();
+      << join(browser.problems) << server.out();
 
   // The timeline has a bar per operation, in the colour of its outcome; the hourly chart
   // counts every event.
@@ -147,9 +146,7 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
 
   // The unfinished operations, with an estimated end or a dash each; the newest events.
   json tables = browser.evaluate(kTablesState);
-  Strings shown = tables.at("ops");
-  std::sort(shown.begin(), shown.end());
-  EXPECT_EQ(shown, active);
+  EXPECT_EQ(sorted(tables.at("ops")), active);
   EXPECT_EQ(tables.at("etas").size(), active.size());
   for (const std::string eta : tables.at("etas")) EXPECT_FALSE(eta.empty());
   EXPECT_EQ(tables.at("events").size(), 50u);
@@ -164,7 +161,7 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
   EXPECT_TRUE(browser.waitUntil("(() => { const n = document.querySelectorAll('#events-body tr')"
                                 ".length; if (n === 50) document.getElementById('events-older')"
                                 ".click(); return n === " + std::to_string(older) + "; })()"))
-      << join(browser.problems());
+      << join(browser.problems);
 
   // A bar of the timeline opens its operation's history (one of the demo's: the hostile one
   // began a moment ago, and its bar is a sliver).
@@ -188,15 +185,15 @@ TEST_P(ToolWebView, ChartsAndTablesShowTheLogAndItsTextsStayText) {
 
   // Every request went to the page's own server, and nothing failed on the page.
   // The events per hour are counted by the server, not from a bounded listing of events.
-  EXPECT_FALSE(browser.requests().empty());
+  EXPECT_FALSE(browser.requests.empty());
   bool hoursCounted = false;
-  for (const auto& url : browser.requests()) {
+  for (const auto& url : browser.requests) {
     EXPECT_EQ(url.rfind(origin + "/", 0), 0u) << url;
     hoursCounted = hoursCounted || url.rfind(origin + "/api/events/hours?", 0) == 0;
     EXPECT_EQ(url.find("limit=6000"), std::string::npos) << url;
   }
   EXPECT_TRUE(hoursCounted);
-  EXPECT_EQ(join(browser.problems()), "");
+  EXPECT_EQ(join(browser.problems), "");
   // The browser goes first: a server that stops waits for the connections open to it.
   browser.close();
   EXPECT_EQ(server.stop(), 0);
