@@ -214,6 +214,7 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
        {"a/b c\n1 unfinished operation on behalf of"}},
       {{"save-progress", R"({"id":"q"})"}, 1, {"error 3101: Can't save operation without name\n"}},
       {{"save-progress", R"({"kind":"event","id":"q"})"}, 1, {"a record of kind \"progress\""}},
+      {{"import", "/nonexistent/a.jsonl"}, 1, {"cannot open /nonexistent/a.jsonl"}},
       {{"save-event", R"({"guid":")" + event + R"(","time":1701000004,"info":{"params":{)"
                       R"("source_env":{"params":{"eid":")" + kNode + R"(","type":"node"}}}}})"},
        0, {"saved event " + event}},
