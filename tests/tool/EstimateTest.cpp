@@ -1,7 +1,5 @@
-// The estimated end of running operations from histories stored the way the agent stores
-// them (reports through saveProgress, a restart through finishOps), on each database: steady
-// progress, a stall, a restart, no history of its own, and the runs of the same name that
-// stand in for one.
+// The estimated end of running operations from histories stored as the agent stores them
+// (saveProgress, finishOps): steady progress, a stall, a restart, and no history of its own.
 #include <optional>
 
 #include "EstimateQueries.h"

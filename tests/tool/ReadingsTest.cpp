@@ -1,8 +1,7 @@
-// The tool's own readings for estimates and /metrics on a log where other indexes look
+// The tool's own readings for estimates and /metrics, on a log where other indexes look
 // attractive (one operation name, nearly every operation done, statistics refreshed): each
-// statement reads its table through the index meant for it, never the whole table and
-// without a sort of its own, so that its cost does not grow with the log. Counting in parts
-// along the keys gives the counts of a whole read.
+// statement goes through the index meant for it, without a sort or a whole table, so that its
+// cost does not grow with the log; counted in parts along the keys, it counts the whole.
 #include <ctime>
 #include <functional>
 #include <set>

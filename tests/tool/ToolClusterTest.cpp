@@ -1,7 +1,7 @@
-// jrxlog writers on every node of a multi-primary cluster at once, about the same records. Rows
-// written through different nodes meet only at commit, where one of two overlapping
-// transactions is refused and must be replayed; afterwards every node holds the same rows, each
-// record once. Runs where JRX_TEST_CLUSTER_URLS names the nodes (scripts/test.sh starts them).
+// jrxlog writers on every node of a multi-primary cluster at once, about the same records:
+// overlapping transactions meet only at commit, where one is refused and must be replayed;
+// afterwards every node holds the same rows, each record once. Runs where
+// JRX_TEST_CLUSTER_URLS names the nodes (scripts/test.sh starts them).
 #include <algorithm>
 #include <future>
 

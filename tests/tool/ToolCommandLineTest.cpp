@@ -1,7 +1,6 @@
-// The options each command declares are what its --help, the bash completion and the manual
-// page name, with the ranges and defaults of the declaration, and the range the help shows is
-// the one the parser enforces. The declarations are read from the tool's own parser objects;
-// what they are compared with is what the built tool prints.
+// The options each command declares (read from the tool's own parser objects) are what the
+// built tool's --help, bash completion and manual page name, with the declared ranges and
+// defaults, and the range the help shows is the one the parser enforces.
 #include <gtest/gtest.h>
 
 #include <ctime>

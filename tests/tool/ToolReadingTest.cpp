@@ -27,11 +27,9 @@ JRX::JRXEvent agentEvent(const std::string& type, const char* source) {
   return e;
 }
 
-// A follower prints the listing, then every event as it is stored, once, also when a writer
+// A follower prints the listing, then every record once as it is stored, also when a writer
 // commits a key after a later one was read (MariaDB; SQLite writers take turns); stopped, it
-// keeps its cursor, and one restarted from it goes on without gap or repeat. A follower of
-// operations prints each report once as it is stored: of new operations and of operations
-// the listing showed.
+// keeps its cursor, and one restarted from it goes on without gap or repeat.
 TEST_P(ToolReading, FollowersPrintEveryStoredRecordOnce) {
   auto report = [](const std::string& id, int progress) {
     return R"({"kind":"progress","id":")" + id + R"(","name":"n","status":)" +
