@@ -252,7 +252,7 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
       // What the simulation does is the seed's: the same at any time, in any log.
       {demo, 0, {"closed 1 operation left running", "environments: 3 nodes, 10 VMs",
                  "operations: 10 done, 4 failed, 2 still running; 82 progress reports",
-                 "events: 42 sent", "Newest operations", "Newest events"}},
+                 "events: 42 sent", "!(, ", "Newest operations", "Newest events"}},
       {demo, 0, {"closed 2 operations left running"}},
       {{"watch", "--count", "2", "--interval", "0.05"}, 0,
        {"2 unfinished operations", "!\x1b", "![#", "![-"}},
