@@ -246,7 +246,7 @@ TEST_P(ToolCommands, CommandsSayWhatTheyDid) {
         "  events_log_env: 1\n"}},
       {{"compact", "ops", "--age", "0"}, 0, {"removed 0 ended operations", "!op_log_data"}},
       {{"compact", "--vacuum"}, 0, {"!error"}},
-      {{"init"}, 0, {"layout version 2, up to date\n"}},
+      {{"init"}, 0, {std::string(kLocal) + "\nlayout version 2, up to date\n"}},
       // The simulated agent's start closes what was left running, the second one what the first
       // left; off a terminal, watch prints one plain table per refresh.
       // What the simulation does is the seed's: the same at any time, in any log.

@@ -96,6 +96,27 @@ TEST_P(ToolReading, FollowersPrintEveryStoredRecordOnce) {
   EXPECT_EQ(jrx({"ops", "--follow", "--first-only"}).status, 2);
 }
 
+// Output that cannot be written (a full disk) fails the run, and the cursor file stays as it
+// was: the next run prints the records whose lines were lost.
+TEST_P(ToolReading, OutputThatCannotBeWrittenIsAFailureAndMovesNoCursor) {
+  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
+  const std::string file = makeTempDir() + "/cursor";
+  for (const char* listing : {"events", "ops"}) {
+    SCOPED_TRACE(listing);
+    const ToolRun lost = runProgram("/bin/sh", {"-c", "exec \"$@\" >/dev/full", "sh", JRXLOG_BINARY,
+                                                "--db", url_, listing, "--json", "--cursor-file",
+                                                file});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("jrxlog: cannot write the output"), std::string::npos) << lost.err;
+    EXPECT_EQ(readFile(file), "");
+    const ToolRun again = jrx({listing, "--json", "--cursor-file", file});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, jrx({listing, "--json"}).out);
+    EXPECT_GT(idsOf(again.out).size(), 2u);
+    std::remove(file.c_str());
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Db, ToolReading, ::testing::ValuesIn(backends()), BackendName());
 
 }  // namespace
