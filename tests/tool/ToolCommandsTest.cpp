@@ -97,7 +97,9 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
   const std::tuple<const char*, std::string, const char*> cases[] = {
       {"500", R"({"kind":"progress","id":"c","name":"c")", "malformed JSON"},
       {"500", R"({"kind":"progress","id":"c","status":"2"})", "\"status\" must be a whole"},
-      {"500", R"({"kind":"progress","id":"c","operands":["0a0a-zz"]})", "not a GUID"},
+      {"500", R"({"kind":"progress","id":"c","operands":[")" + std::string(kVm1) + R"(","0a-z"]})",
+       "\"operands[1]\" is not a GUID"},
+      {"500", R"({"kind":"event","audit":5})", "\"audit\" must be an object"},
       {"500", R"({"kind":"progress","id":"c","info":{"params":{"x":5}}})", "\"info.params.x\""},
       {"500", R"({"kind":"progress","id":"c","colour":"red"})", "unknown field \"colour\""},
       // Times are kept in 32 bits: a wider one would come back as another time.
