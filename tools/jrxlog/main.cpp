@@ -53,8 +53,10 @@ int main(int argc, char** argv) {
     flushOutput();
   } catch (const std::exception& e) {
     // A failure already reported may have been this one.
-    if (status == 0) std::cerr << "jrxlog: " << e.what() << '\n';
-    status = status == 0 ? 1 : status;
+    if (status == 0) {
+      std::cerr << "jrxlog: " << e.what() << '\n';
+      status = 1;
+    }
   }
   try {
     if (JRX::JRXDatabase::isOpen()) JRX::JRXDatabase::close();
