@@ -3,8 +3,8 @@
 // from the previous part's last place, also while writers add between the parts; a follower's
 // getEventsStored gives the stored events of key ranges. Then the bounds, payloads, the
 // caller's vector and the answer, rights and failures.
+#include "../opquery/ListingTest.h"
 #include "JRXMessage.h"
-#include "LogDbFixture.h"
 
 using namespace JRX;
 
@@ -13,18 +13,18 @@ namespace {
 
 using Key = std::pair<long, long long>;  // time, key
 
-class GetEventsTest : public LogDbFixture {
- protected:
-  struct Listing {
-    Listing(JRXEID eid = JRXEID::EID_INVALID, std::string category = "", std::string type = "",
-            JRXTimeBounds bounds = {}, bool asSource = true)
-        : eid(eid), category(category), type(type), bounds(bounds), asSource(asSource) {}
-    JRXEID eid;
-    std::string category, type;
-    JRXTimeBounds bounds;
-    bool asSource;
-  };
+struct Listing {
+  Listing(JRXEID eid = JRXEID::EID_INVALID, std::string category = "", std::string type = "",
+          JRXTimeBounds bounds = {}, bool asSource = true)
+      : eid(eid), category(category), type(type), bounds(bounds), asSource(asSource) {}
+  JRXEID eid;
+  std::string category, type;
+  JRXTimeBounds bounds;
+  bool asSource;
+};
 
+class GetEventsTest : public ListingTest<Key, Listing> {
+ protected:
   // Also notes "guid|environment" of each event listed, by its key, in `listed`.
   std::vector<Key> bruteForce(const Listing& q) {
     events_log v;
@@ -57,27 +57,18 @@ class GetEventsTest : public LogDbFixture {
 
   std::vector<Key> inParts(const Listing& q, std::mt19937& rng,
                            const std::function<void()>& between = nullptr) {
-    std::vector<Key> keys;
-    JRXListingPlace place;
-    for (bool placed = false;; placed = true) {
-      const unsigned part = 1 + rng() % (rng() % 4 == 0 ? 7000 : 400);
-      const unsigned answer = std::min(part, +JRXEventLogLocal::kMaxEvents);
-      const bool placesOnly = rng() % 3 == 0;
-      std::vector<JRXEvent> events;
-      std::vector<JRXListingPlace> places;
-      EXPECT_EQ(log.getEventsAfter(placesOnly ? nullptr : &events, &places,
-                                   placed ? &place : nullptr, q.eid, q.asSource, part,
-                                   q.category, q.type, false, q.bounds),
-                0);
-      EXPECT_LE(places.size(), answer);
-      std::vector<Key> part_keys;
-      for (const JRXListingPlace& p : places) part_keys.emplace_back(p.time, p.id);
-      if (!placesOnly) expectListed(events, part_keys);
-      keys.insert(keys.end(), part_keys.begin(), part_keys.end());
-      if (places.size() < answer || HasFailure()) return keys;
-      place = places.back();
-      if (between) between();
-    }
+    return ListingTest::inParts(
+        rng, 7000, JRXEventLogLocal::kMaxEvents,
+        [&](unsigned part, const JRXListingPlace* after, bool placesOnly) {
+          std::vector<JRXEvent> events;
+          std::vector<JRXListingPlace> places;
+          EXPECT_EQ(log.getEventsAfter(placesOnly ? nullptr : &events, &places, after, q.eid,
+                                       q.asSource, part, q.category, q.type, false, q.bounds),
+                    0);
+          if (!placesOnly) expectListed(events, keysOf(places));
+          return places;
+        },
+        between);
   }
 
   // Events of two sources, two types and two categories over `seconds` seconds from kT0;
@@ -143,49 +134,29 @@ TEST_P(GetEventsTest, ListingsInPartsOfAnySizeAndTheNewestUpToTheCap) {
   expectInOrderOnce(listed, bruteForce({}), before);
 }
 
-// A follower asks for the events stored under key ranges, given in any order: it learns
-// every key stored there, in key order, up to its limit, and gets those among them that
-// match its filter, each with its place.
+// A follower learns every event key stored under its ranges and gets the events among them
+// that match its filter.
 TEST_P(GetEventsTest, StoredEventsOfKeyRanges) {
   const unsigned seed = randomSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   randomEvents(rng, 150, 3);
-  std::vector<long long> all;
-  for (const Lines& r : fieldsOf<events_log>()) all.push_back(std::stoll(r[0]));
-  const long long third = all[all.size() / 3], half = all[all.size() / 2];
-  std::vector<long long> newest;
-  ASSERT_EQ(log.getNewestKeys(&newest, 4), 0);
-  EXPECT_EQ(newest, std::vector<long long>(all.end() - 4, all.end()));
-
   const JRXEID any = JRXEID::EID_INVALID;
-  const struct Case {
-    std::vector<JRXKeyRange> ranges;
-    unsigned limit;
-    Listing q;
-  } cases[] = {
-      {{{half, all.back()}, {0, third}}, 1000, {}},
-      {{{0, all.back()}}, 30, {}},
-      {{{third, half}, {half + 2, half + 2}}, 1000, {kVm1}},
-      {{{0, all.back()}}, 1000, {kVm2, "", "", {}, false}},
-      {{{0, half}}, 1000, {any, "disk", "alert"}},
-      {{{0, all.back()}}, 1000, {any, "", "notice", {kT0 + 1, kT0 + 1}}},
-      {{{half + 1, half}}, 1000, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    std::vector<JRXEvent> events;
-    std::vector<JRXListingPlace> places;
-    std::vector<long long> keys;
-    ASSERT_EQ(log.getEventsStored(&events, &places, &keys, c.ranges, c.limit, c.q.eid,
-                                  c.q.asSource, c.q.category, c.q.type, true, c.q.bounds),
-              0);
-    std::vector<Key> got;
-    for (const JRXListingPlace& p : places) got.emplace_back(p.time, p.id);
-    expectStoredOf(all, c.ranges, c.limit, bruteForce(c.q), keys, got);
-    expectListed(events, got);
-    EXPECT_EQ(log.answer()->root().children.size(), events.size());
-  }
+  expectKeyRangeReads<events_log>(
+      log,
+      {{kVm1}, {kVm2, "", "", {}, false}, {any, "disk", "alert"},
+       {any, "", "notice", {kT0 + 1, kT0 + 1}}},
+      [&](const Listing& q) { return bruteForce(q); },
+      [&](auto& ranges, unsigned limit, const Listing& q, auto& keys, std::vector<Key>& got) {
+        std::vector<JRXEvent> events;
+        std::vector<JRXListingPlace> places;
+        ASSERT_EQ(log.getEventsStored(&events, &places, &keys, ranges, limit, q.eid, q.asSource,
+                                      q.category, q.type, true, q.bounds),
+                  0);
+        got = keysOf(places);
+        expectListed(events, got);
+        EXPECT_EQ(log.answer()->root().children.size(), events.size());
+      });
 }
 
 // getEventsAfter's bounds include their second, getEvents' exclude it (0 and kNoUpper being
@@ -230,10 +201,9 @@ TEST_P(GetEventsTest, BoundsTheCallersVectorAndTheAnswer) {
   EXPECT_EQ(0, log.getEvents(&full, kNode, true, 5, "", "", false, 0, kNoUpper));
   EXPECT_EQ(linesOf(full, eventLine), Lines(5, eventLine(JRXEvent("caller"))));
   EXPECT_EQ(0, log.getEvents(&mixed, kNode, true, 5, "", "", false, 0, 2147483647));
-  ASSERT_EQ(5u, mixed.size());
-  EXPECT_EQ(eventLine(mixed[1]), eventLine(JRXEvent("caller")));
-  EXPECT_EQ(eventLine(mixed[2]), eventLine(saved[5]));
-  EXPECT_EQ(eventLine(mixed[4]), eventLine(saved[3]));
+  const std::vector<JRXEvent> expected{JRXEvent("caller"), JRXEvent("caller"), saved[5],
+                                       saved[4], saved[3]};
+  EXPECT_EQ(linesOf(mixed, eventLine), linesOf(expected, eventLine));
   ASSERT_EQ(5u, log.answer()->root().children.size());
   const JRXMessageElement& el = *log.answer()->root().children[2];
   EXPECT_TRUE(el.id == 1612 && el.ns == 0 && el.typeNs == 292 && el.type == 160);
@@ -284,25 +254,19 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(audit.data), *back);
   for (size_t i = 1; i < full.size(); ++i) EXPECT_FALSE(full[i].data) << i;
 
-  const struct Query {
-    JRXEID eid;
-    bool asSource;
-    unsigned limit;
-    std::string category, type;
-    bool withData;
-  } queries[] = {
+  // Environment, as source, limit, category and type, with payloads.
+  const std::tuple<JRXEID, bool, unsigned, std::string, std::string, bool> queries[] = {
       {JRXEID::EID_INVALID, true, 100, "", "", false},
       {kNode, true, 100, "", "", true},
       {kVm1, false, 1, "", "", false},
-      {kNode, true, 100, "monitor", "audit", true},
-  };
-  for (const Query& q : queries) {
-    SCOPED_TRACE(&q - queries);
+      {kNode, true, 100, "monitor", "audit", true}};
+  for (const auto& [eid, asSource, limit, category, type, withData] : queries) {
+    SCOPED_TRACE(eidText(eid) + category);
     std::vector<JRXEvent> out;
     failEachQueryStatement(log, out, eventLine, [&] {
       out.clear();
-      const int answer = log.getEvents(&out, q.eid, q.asSource, q.limit, q.category, q.type,
-                                       q.withData, 0, kNoUpper);
+      const int answer =
+          log.getEvents(&out, eid, asSource, limit, category, type, withData, 0, kNoUpper);
       EXPECT_FALSE(log.getContextLocal()->hasLastError());
       return answer;
     });
