@@ -1,8 +1,6 @@
-// getEvents and getEventsAfter are the brute-force listing of the tables (newest first, the
-// last recorded first within a second), the latter read in parts of any size, each going on
-// from the previous part's last place, also while writers add between the parts; a follower's
-// getEventsStored gives the stored events of key ranges. Then the bounds, payloads, the
-// caller's vector and the answer, rights and failures.
+// The event log's listings are the brute-force listing of the tables (newest first, the last
+// recorded first within a second). Then the bounds, payloads, the caller's vector and the
+// answer, rights and failures.
 #include "../opquery/ListingTest.h"
 #include "JRXMessage.h"
 
@@ -26,7 +24,7 @@ struct Listing {
 class GetEventsTest : public ListingTest<Key, Listing> {
  protected:
   // Also notes "guid|environment" of each event listed, by its key, in `listed`.
-  std::vector<Key> bruteForce(const Listing& q) {
+  std::vector<Key> bruteForce(const Listing& q) override {
     events_log v;
     events_log_env l;
     env_log e;
@@ -55,20 +53,27 @@ class GetEventsTest : public ListingTest<Key, Listing> {
     }
   }
 
-  std::vector<Key> inParts(const Listing& q, std::mt19937& rng,
-                           const std::function<void()>& between = nullptr) {
-    return ListingTest::inParts(
-        rng, 7000, JRXEventLogLocal::kMaxEvents,
-        [&](unsigned part, const JRXListingPlace* after, bool placesOnly) {
-          std::vector<JRXEvent> events;
-          std::vector<JRXListingPlace> places;
-          EXPECT_EQ(log.getEventsAfter(placesOnly ? nullptr : &events, &places, after, q.eid,
-                                       q.asSource, part, q.category, q.type, false, q.bounds),
-                    0);
-          if (!placesOnly) expectListed(events, keysOf(places));
-          return places;
-        },
-        between);
+  std::vector<JRXListingPlace> readPart(const Listing& q, unsigned part,
+                                        const JRXListingPlace* after, bool placesOnly) override {
+    std::vector<JRXEvent> events;
+    std::vector<JRXListingPlace> places;
+    EXPECT_EQ(log.getEventsAfter(placesOnly ? nullptr : &events, &places, after, q.eid,
+                                 q.asSource, part, q.category, q.type, false, q.bounds),
+              0);
+    if (!placesOnly) expectListed(events, keysOf(places));
+    return places;
+  }
+
+  std::vector<JRXListingPlace> readStored(const Listing& q, const std::vector<JRXKeyRange>& ranges,
+                                          unsigned limit, std::vector<long long>& keys) override {
+    std::vector<JRXEvent> events;
+    std::vector<JRXListingPlace> places;
+    EXPECT_EQ(log.getEventsStored(&events, &places, &keys, ranges, limit, q.eid, q.asSource,
+                                  q.category, q.type, true, q.bounds),
+              0);
+    expectListed(events, keysOf(places));
+    EXPECT_EQ(log.answer()->root().children.size(), events.size());
+    return places;
   }
 
   // Events of two sources, two types and two categories over `seconds` seconds from kT0;
@@ -112,7 +117,7 @@ TEST_P(GetEventsTest, ListingsInPartsOfAnySizeAndTheNewestUpToTheCap) {
     SCOPED_TRACE(&q - listings);
     const std::vector<Key> expected = bruteForce(q);
     ASSERT_GT(expected.size(), &q == listings ? 6000u : 100u);
-    EXPECT_EQ(inParts(q, rng), expected);
+    EXPECT_EQ(inParts(q, rng, 7000, JRXEventLogLocal::kMaxEvents), expected);
     // getEvents' bounds exclude their second; the few come through the time index, all of
     // them through the links, in the same order.
     for (unsigned limit : {300u, 10000u}) {
@@ -125,38 +130,17 @@ TEST_P(GetEventsTest, ListingsInPartsOfAnySizeAndTheNewestUpToTheCap) {
       expectListed(events, std::vector<Key>(expected.begin(), expected.begin() + n));
     }
   }
+  expectKeyRangeReads<events_log>(log, {{kVm1},
+                                        {kVm2, "", "", {}, false},
+                                        {any, "disk", "alert"},
+                                        {any, "", "notice", {kT0 + 1, kT0 + 1}}});
   // Writers between the parts neither hide nor repeat an event.
   const std::vector<Key> before = bruteForce({});
-  const std::vector<Key> listed = inParts({}, rng, [&] {
+  const std::vector<Key> listed = inParts({}, rng, 7000, JRXEventLogLocal::kMaxEvents, [&] {
     randomEvents(rng, rng() % 5, 4);
     bruteForce({});  // notes the new events
   });
   expectInOrderOnce(listed, bruteForce({}), before);
-}
-
-// A follower learns every event key stored under its ranges and gets the events among them
-// that match its filter.
-TEST_P(GetEventsTest, StoredEventsOfKeyRanges) {
-  const unsigned seed = randomSeed();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  randomEvents(rng, 150, 3);
-  const JRXEID any = JRXEID::EID_INVALID;
-  expectKeyRangeReads<events_log>(
-      log,
-      {{kVm1}, {kVm2, "", "", {}, false}, {any, "disk", "alert"},
-       {any, "", "notice", {kT0 + 1, kT0 + 1}}},
-      [&](const Listing& q) { return bruteForce(q); },
-      [&](auto& ranges, unsigned limit, const Listing& q, auto& keys, std::vector<Key>& got) {
-        std::vector<JRXEvent> events;
-        std::vector<JRXListingPlace> places;
-        ASSERT_EQ(log.getEventsStored(&events, &places, &keys, ranges, limit, q.eid, q.asSource,
-                                      q.category, q.type, true, q.bounds),
-                  0);
-        got = keysOf(places);
-        expectListed(events, got);
-        EXPECT_EQ(log.answer()->root().children.size(), events.size());
-      });
 }
 
 // getEventsAfter's bounds include their second, getEvents' exclude it (0 and kNoUpper being

@@ -1,7 +1,6 @@
-// getOpsAfter read in parts of any size is the brute-force listing of the tables (operations
-// by time, then key; their reports by key), also while writers add between the parts; getOps
-// gives its first records; getOpsStored the stored reports of key ranges. Then getOps' limits,
-// the caller's records, the answer, failures, and right 188 on the environment or operation.
+// The operation log's listings are the brute-force listing of the tables (operations by time,
+// then key; their reports by key). Then getOps' limits, the caller's records, the answer,
+// failures, and right 188 on the environment or operation.
 #include "JRXMessage.h"
 #include "ListingTest.h"
 
@@ -24,8 +23,8 @@ struct Listing {
 
 class GetOpsTest : public ListingTest<Key, Listing> {
  protected:
-  // The listing from the tables: every report of the matching operations, in listing order.
-  std::vector<Key> bruteForce(const Listing& q) {
+  // Every report of the matching operations, in listing order.
+  std::vector<Key> bruteForce(const Listing& q) override {
     std::set<long long> linked;  // operations with an operand link to q.eid
     op_log_env l;
     env_log e;
@@ -90,20 +89,28 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     return places;
   }
 
-  std::vector<Key> inParts(const Listing& q, std::mt19937& rng,
-                           const std::function<void()>& between = nullptr) {
-    JRXOpLogLocal service(nullptr);
-    const auto read = [&](unsigned part, const JRXListingPlace* after, bool placesOnly) {
-      std::vector<JRXRequestProgressData> records;
-      std::vector<JRXListingPlace> places;
-      EXPECT_EQ(service.getOpsAfter(placesOnly ? nullptr : &records, &places, after, q.eid,
-                                    q.name, q.id, q.parent, q.firstOnly, q.activeOnly, part,
-                                    q.newestFirst, q.bounds),
-                0);
-      if (!placesOnly) expectReportsOfPlaces(records, places);
-      return places;
-    };
-    return ListingTest::inParts(rng, 1200, 1000, read, between);
+  std::vector<JRXListingPlace> readPart(const Listing& q, unsigned part,
+                                        const JRXListingPlace* after, bool placesOnly) override {
+    std::vector<JRXRequestProgressData> records;
+    std::vector<JRXListingPlace> places;
+    EXPECT_EQ(log.getOpsAfter(placesOnly ? nullptr : &records, &places, after, q.eid, q.name,
+                              q.id, q.parent, q.firstOnly, q.activeOnly, part, q.newestFirst,
+                              q.bounds),
+              0);
+    if (!placesOnly) expectReportsOfPlaces(records, places);
+    return places;
+  }
+
+  std::vector<JRXListingPlace> readStored(const Listing& q, const std::vector<JRXKeyRange>& ranges,
+                                          unsigned limit, std::vector<long long>& keys) override {
+    std::vector<JRXRequestProgressData> records;
+    std::vector<JRXListingPlace> places;
+    EXPECT_EQ(log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
+                               q.parent, q.activeOnly, q.bounds),
+              0);
+    expectReportsOfPlaces(records, places);
+    EXPECT_EQ(log.answer()->root().children.size(), records.size());
+    return places;
   }
 
   // An operation created at `time`, with up to four reports; every third names kVm1 as its
@@ -157,7 +164,7 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     if (round >= 6) q.bounds = {kT0 + 1, kT0 + 2};
     const std::vector<Key> expected = bruteForce(q);
     ASSERT_GT(expected.size(), round < 2 ? 1000u : round == 5 ? 10u : 200u);
-    EXPECT_EQ(inParts(q, rng), expected);
+    EXPECT_EQ(inParts(q, rng, 1200, 1000), expected);
     // getOps: with a limit the newest operations first, else the oldest, 1000 records at
     // most; its bounds exclude their second.
     std::vector<JRXRequestProgressData> records;
@@ -168,6 +175,12 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     const size_t n = std::min<size_t>(q.newestFirst ? 300 : 1000, expected.size());
     expectReportsOfPlaces(records, placesOf({expected.begin(), expected.begin() + n}), false);
   }
+  const JRXEID any = JRXEID::EID_INVALID;
+  expectKeyRangeReads<op_log_data>(log, {{kVm1},
+                                         {any, "a", "", "p"},
+                                         {any, "", "op-300"},
+                                         {any, "", "", "", true},
+                                         {any, "", "", "", false, {kT0 + 1, kT0 + 1}}});
   // Writers add operations (in the second the listing stands in, and around it) and reports
   // to operations already listed or not yet: what existed when the listing began comes
   // exactly once, in order; what is added after the listing's place comes too.
@@ -175,37 +188,12 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     Listing q;
     q.newestFirst = newestFirst;
     const std::vector<Key> before = bruteForce(q);
-    const std::vector<Key> listed = inParts(q, rng, [&] {
+    const std::vector<Key> listed = inParts(q, rng, 1200, 1000, [&] {
       for (int n = rng() % 4; n > 0; --n) addOperation(rng, kT0 - 1 + rng() % 6);
       addReport("op-" + std::to_string(rng() % made_), kT0);
     });
     expectInOrderOnce(listed, bruteForce(q), before);
   }
-}
-
-// A follower learns every report key stored under its ranges and gets the records of those
-// whose operations match its filter.
-TEST_P(GetOpsTest, StoredReportsOfKeyRanges) {
-  const unsigned seed = randomSeed();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  for (int i = 0; i < 120; ++i) addOperation(rng, kT0 + rng() % 3);
-  const JRXEID any = JRXEID::EID_INVALID;
-  expectKeyRangeReads<op_log_data>(
-      log,
-      {{kVm1}, {any, "a", "", "p"}, {any, "", "op-50"}, {any, "", "", "", true},
-       {any, "", "", "", false, {kT0 + 1, kT0 + 1}}},
-      [&](const Listing& q) { return bruteForce(q); },
-      [&](auto& ranges, unsigned limit, const Listing& q, auto& keys, std::vector<Key>& got) {
-        std::vector<JRXRequestProgressData> records;
-        std::vector<JRXListingPlace> places;
-        ASSERT_EQ(log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
-                                   q.parent, q.activeOnly, q.bounds),
-                  0);
-        got = keysOf(places);
-        expectReportsOfPlaces(records, places);
-        EXPECT_EQ(log.answer()->root().children.size(), records.size());
-      });
 }
 
 TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {

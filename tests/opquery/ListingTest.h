@@ -1,6 +1,7 @@
-// The listings both logs give the same way: one read in parts of any size, each going on from
-// the last place of the one before, and a follower's reads of the rows stored under key ranges.
-// `Key` is what a place says of a row, its row key last; `Filter` is a test's listing filter.
+// The listings both logs give the same way, checked against a brute-force listing of the
+// tables: one read in parts of any size, each going on from the last place of the part before,
+// and a follower's reads of the rows stored under key ranges. `Key` is what a place says of a
+// row, the row's key last; `Filter` is what a test's listings select by.
 #pragma once
 
 #include "LogDbFixture.h"
@@ -10,6 +11,19 @@ namespace jrxtest {
 template <class Key, class Filter>
 class ListingTest : public LogDbFixture {
  protected:
+  virtual std::vector<Key> bruteForce(const Filter& q) = 0;
+  // A part of up to `part` records after `after` (from the start when null), its records
+  // checked; only the places when `placesOnly`.
+  virtual std::vector<JRX::JRXListingPlace> readPart(const Filter& q, unsigned part,
+                                                     const JRX::JRXListingPlace* after,
+                                                     bool placesOnly) = 0;
+  // The rows stored under `ranges` that match `q`, their records checked; `keys` gets every
+  // key the read learnt.
+  virtual std::vector<JRX::JRXListingPlace> readStored(const Filter& q,
+                                                       const std::vector<JRX::JRXKeyRange>& ranges,
+                                                       unsigned limit,
+                                                       std::vector<long long>& keys) = 0;
+
   static std::vector<Key> keysOf(const std::vector<JRX::JRXListingPlace>& places) {
     std::vector<Key> keys;
     for (const JRX::JRXListingPlace& p : places) {
@@ -19,18 +33,15 @@ class ListingTest : public LogDbFixture {
     return keys;
   }
 
-  // The keys of a listing read in parts of random sizes up to `most`, a third of them places
-  // alone: `read(part, after, placesOnly)` reads one part and checks its records; `between`
-  // runs after each part that came full (`cap` records at most).
-  template <class Read>
-  std::vector<Key> inParts(std::mt19937& rng, unsigned most, unsigned cap, Read read,
-                           const std::function<void()>& between) {
+  // Parts of random sizes up to `most`, a third of them places alone; `between` runs after
+  // each part that came full (`cap` records at most).
+  std::vector<Key> inParts(const Filter& q, std::mt19937& rng, unsigned most, unsigned cap,
+                           const std::function<void()>& between = nullptr) {
     std::vector<Key> keys;
     JRX::JRXListingPlace place;
     for (bool placed = false;; placed = true) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? most : most / 15);
-      const std::vector<JRX::JRXListingPlace> places =
-          read(part, placed ? &place : nullptr, rng() % 3 == 0);
+      const auto places = readPart(q, part, placed ? &place : nullptr, rng() % 3 == 0);
       EXPECT_LE(places.size(), std::min(part, cap));
       const std::vector<Key> more = keysOf(places);
       keys.insert(keys.end(), more.begin(), more.end());
@@ -40,13 +51,10 @@ class ListingTest : public LogDbFixture {
     }
   }
 
-  // Keys of the rows of `Table`, the newest ones, then reads of ranges given out of order, a
-  // limit below their count, a reversed range and none, and two ranges under each of
-  // `filters`: `read(ranges, limit, filter, keys, got)` reads one, giving the keys it learnt
-  // and those of the rows it got; `listing(filter)` is the brute-force listing.
-  template <class Table, class Service, class Listing, class Read>
-  void expectKeyRangeReads(Service& service, const std::vector<Filter>& filters,
-                           Listing listing, Read read) {
+  // The keys of `Table`'s rows: the newest ones, then reads of ranges given out of order, a
+  // limit below their count, a reversed range and none, and two ranges under each filter.
+  template <class Table, class Service>
+  void expectKeyRangeReads(Service& service, const std::vector<Filter>& filters) {
     std::vector<long long> all, newest;
     for (const Lines& r : fieldsOf<Table>()) all.push_back(std::stoll(r[0]));
     ASSERT_EQ(service.getNewestKeys(&newest, 5), 0);
@@ -63,11 +71,10 @@ class ListingTest : public LogDbFixture {
     for (size_t i = 0; i < cases.size(); ++i) {
       SCOPED_TRACE(i);
       const auto& [ranges, limit, filter] = cases[i];
-      const std::vector<Key> listed = listing(filter);
+      const std::vector<Key> listing = bruteForce(filter);
       std::vector<long long> keys;
-      std::vector<Key> got;
-      read(ranges, limit, filter, keys, got);
-      expectStoredOf(all, ranges, limit, listed, keys, got);
+      const std::vector<Key> got = keysOf(readStored(filter, ranges, limit, keys));
+      expectStoredOf(all, ranges, limit, listing, keys, got);
     }
   }
 };

@@ -13,24 +13,6 @@ namespace {
 
 class RecoveryTest : public LogDbFixture {
  protected:
-  void SetUp() override {
-    LogDbFixture::SetUp();
-    nodeRow(kLocal);
-    nodeRow(remote);
-  }
-
-  // An operation recorded the normal way, executed by `executing`; in state 2 when `running`.
-  void record(const std::string& id, const JRXEID& executing, bool running) {
-    JRXRequestProgressData r = report(id, "job", 0, 5, 1000, "begin");
-    r.eid = executing;
-    ASSERT_EQ(0, service.saveProgress(r));
-    r.time = 1001;
-    r.info = JRXInfo("half way");
-    if (running) {
-      ASSERT_EQ(0, service.saveProgress(r));
-    }
-  }
-
   // "id|status" of each operation, and "id|progress|status|text" of each progress row.
   static Lines opsAndTexts() {
     op_log o;
@@ -57,8 +39,8 @@ class RecoveryTest : public LogDbFixture {
   }
 
   // Every row but those of op_log.
-  static std::vector<std::string> details() {
-    std::vector<std::string> rows;
+  static Lines details() {
+    Lines rows;
     for (const std::string& r : allLogRows())
       if (r.compare(0, 8, "op_log: ") != 0) rows.push_back(r);
     return rows;
@@ -66,23 +48,27 @@ class RecoveryTest : public LogDbFixture {
 
   static int now() { return static_cast<int>(time(nullptr)); }
 
-  const JRXEID remote{0x2222, 2};
-  const JRXEID unknown{0x3333, 3};
   JRXOpLogLocal service{nullptr};
 };
 
 // Operations executed here or by an environment that is no known node are closed, with one
 // report of the restart's time each; those of other nodes and ended ones are not.
 TEST_P(RecoveryTest, ClosesWhatThisNodeLeftUnfinished) {
-  record("local-running", kLocal, true);
-  record("local-started", kLocal, false);
-  record("remote", remote, true);
-  record("unknown", unknown, true);
-  for (int status : {3, 4, 5, 99}) {
-    const int op = opRow("ended-" + std::to_string(status), "job", status, 1000);
-    linkRow(op, envRow(kLocal, "local-node"), "P");
+  const JRXEID remote{0x2222, 2};
+  nodeRow(kLocal);
+  nodeRow(remote);
+  for (auto [id, executing, running] : std::vector<std::tuple<std::string, JRXEID, bool>>{
+           {"local-running", kLocal, true}, {"local-started", kLocal, false},
+           {"remote", remote, true}, {"unknown", JRXEID(0x3333, 3), true}}) {
+    JRXRequestProgressData r = report(id, "job", 0, 5, 1000, "begin");
+    r.eid = executing;
+    ASSERT_EQ(0, service.saveProgress(r));
+    r.time = 1001;
+    r.info = JRXInfo("half way");
+    EXPECT_TRUE(!running || service.saveProgress(r) == 0);
   }
-  const Lines before = allLogRows();
+  for (int status : {3, 4, 5, 99})
+    linkRow(opRow("ended-" + std::to_string(status), "job", status, 1000), envRow(kLocal), "P");
 
   const int64_t from = time(nullptr);
   EXPECT_EQ(0, service.finishOps());
@@ -95,15 +81,15 @@ TEST_P(RecoveryTest, ClosesWhatThisNodeLeftUnfinished) {
                    "local-started|5|1|begin", "local-started" + canceled, "remote|5|1|begin",
                    "remote|5|2|half way", "unknown|5|1|begin", "unknown|5|2|half way",
                    "unknown" + canceled}));
+  // One restart, one time; the closing report keeps the flag of its text.
   op_log_data d;
   const Lines times = rowsOf({&d}, {&d->time}, d->status == 4);
-  ASSERT_EQ(times, Lines(3, times[0])) << "one restart, one time";
+  ASSERT_EQ(times, Lines(3, times[0]));
   EXPECT_TRUE(std::stol(times[0]) >= from && std::stol(times[0]) <= to);
   std::vector<JRXRequestProgressData> closed;
   ASSERT_EQ(0, service.getOps(&closed, JRXEID::EID_INVALID, "", "unknown", "", false, false,
                               kNoLimit, 0, kNoUpper));
-  EXPECT_TRUE(closed.back().info.getFlag()) << "the closing report keeps the flag of its text";
-
+  EXPECT_TRUE(closed.back().info.getFlag());
   // Nothing is left to close: no nested command, no row.
   const Lines after = allLogRows();
   EXPECT_EQ(0, service.finishOps());
@@ -116,21 +102,16 @@ TEST_P(RecoveryTest, ClosesWhatThisNodeLeftUnfinished) {
 TEST_P(RecoveryTest, UnfinishedOperationsOfAnExecutorWithTheirNewestTime) {
   const JRXEID executor{0x4444, 4};
   const int exec = envRow(executor, "exec"), other = envRow(JRXEID(0x5555, 5), "other");
-  auto operation = [](const std::string& id, int status, int env, std::vector<int> times,
-                      const char* role) {
+  for (auto [id, status, env, times, role] :
+       std::vector<std::tuple<const char*, int, int, std::vector<int>, const char*>>{
+           {"started", 1, exec, {500, 300}, "P"}, {"running", 2, exec, {200, 400, 250}, "P"},
+           {"before-1970", 2, exec, {-20}, "P"}, {"bare", 2, exec, {}, "P"},
+           {"ended", 3, exec, {900}, "P"}, {"elsewhere", 2, other, {950}, "P"},
+           {"operand-only", 2, exec, {960}, "O"}, {"source-only", 1, exec, {970}, "S"}}) {
     const int op = opRow(id, "job", status, 100);
     linkRow(op, env, role);
     for (int t : times) progressRow(op, 1, t, status, "p");
-  };
-  operation("started", 1, exec, {500, 300}, "P");
-  operation("running", 2, exec, {200, 400, 250}, "P");
-  operation("before-1970", 2, exec, {-20}, "P");
-  operation("bare", 2, exec, {}, "P");
-  operation("ended", 3, exec, {900}, "P");
-  operation("elsewhere", 2, other, {950}, "P");
-  operation("operand-only", 2, exec, {960}, "O");
-  operation("source-only", 1, exec, {970}, "S");
-
+  }
   // The time is a running maximum; a time before 1970 reads back negative. A failure at any
   // statement answers 3101 and leaves the caller's values as they were.
   for (long start : {0L, 5000L, -100L}) {
@@ -169,14 +150,9 @@ TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
   // Left out of the comparisons: the keys and times of the restart's own reports.
   const Lines closed = opsAndTexts();
   ASSERT_NE(closed, unclosed);
-  auto openOps = [] {
-    op_log o;
-    return rowsOf({&o}, {&o->id}, o->status != 3 && o->status != 4 && o->status != 5);
-  };
-  auto closingRows = [] {
-    op_log_data d;
-    return rowsOf({&d}, {&d->op_id}, d->status == 4);
-  };
+  op_log o;
+  op_log_data d;
+  const auto openOps = [&] { return rowsOf({&o}, {&o->id}, o->status < 3 || o->status > 5); };
   const size_t leftOpen = openOps().size();
   for (int n = 1;; ++n) {
     SCOPED_TRACE("statement " + std::to_string(n) + " failing");
@@ -199,13 +175,11 @@ TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
       EXPECT_EQ(allLogRows(), start);
     } else {
       // One closing report failed with the database's text, and only its operation is open.
-      int failedReports = 0;
-      for (size_t i = 0; i < service.endedCommands().size(); ++i)
-        failedReports += service.endedCommands()[i].message == kInjected ? 1 : 0;
-      EXPECT_EQ(failedReports, 1);
+      const auto& ended = service.endedCommands();
+      EXPECT_EQ(1, std::count_if(ended.begin(), ended.end(),
+                                 [&](const auto& c) { return c.message == kInjected; }));
       EXPECT_EQ(openOps().size(), leftOpen + 1);
-      op_log o;
-      EXPECT_EQ(closingRows(), rowsOf({&o}, {&o->op_id}, o->status == 4));
+      EXPECT_EQ(rowsOf({&d}, {&d->op_id}, d->status == 4), rowsOf({&o}, {&o->op_id}, o->status == 4));
     }
     EXPECT_EQ(service.finishOps(), 0);
     EXPECT_EQ(opsAndTexts(), closed);
@@ -218,41 +192,41 @@ TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
 // the detail rows of those that go.
 TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
   const int t = now();
-  operation("running-1901", 2, INT_MIN);
-  operation("ancient", 3, INT_MIN + 1);
-  operation("started-1970", 1, 0);
-  operation("epoch", 3, 0);
-  operation("past", 5, t - 10);
-  operation("future", 5, t + 1000);
-  operation("future-running", 2, t + 1000);
-  operation("canceled-future", 4, t + 100000);
-  const std::vector<std::string> kept = details();
-  const std::pair<int, std::vector<std::string>> steps[] = {
-      // now - INT_MIN wraps to a time decades before 1970.
-      {INT_MIN, {"1|running-1901", "3|started-1970", "4|epoch", "5|past", "6|future", "7|future-running", "8|canceled-future"}},
-      {0, {"1|running-1901", "3|started-1970", "6|future", "7|future-running", "8|canceled-future"}},
-      {-3600, {"1|running-1901", "3|started-1970", "7|future-running", "8|canceled-future"}},
-      {-1000000, {"1|running-1901", "3|started-1970", "7|future-running"}}};
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.first);
+  for (auto [id, status, time] : std::vector<std::tuple<const char*, int, int>>{
+           {"running-1901", 2, INT_MIN}, {"ancient", 3, INT_MIN + 1}, {"started-1970", 1, 0},
+           {"epoch", 3, 0}, {"past", 5, t - 10}, {"future", 5, t + 1000},
+           {"future-running", 2, t + 1000}, {"canceled-future", 4, t + 100000}})
+    operation(id, status, time);
+  const Lines kept = details(), always{"1|running-1901", "3|started-1970", "7|future-running"};
+  // The age, and what else stays; now - INT_MIN wraps to a time decades before 1970.
+  const std::pair<int, Lines> steps[] = {
+      {INT_MIN, {"4|epoch", "5|past", "6|future", "8|canceled-future"}},
+      {0, {"6|future", "8|canceled-future"}},
+      {-3600, {"8|canceled-future"}},
+      {-1000000, {}}};
+  for (const auto& [age, more] : steps) {
+    SCOPED_TRACE(age);
     sink->clear();
-    EXPECT_EQ(0, failEachStatement(nullptr, [&] { return JRXOpLogLocal::compact(s.first); }));
+    EXPECT_EQ(0, failEachStatement(nullptr, [&, age = age] { return JRXOpLogLocal::compact(age); }));
     op_log o;
-    EXPECT_EQ(rowsOf({&o}, {&o->op_id, &o->id}), s.second);
+    Lines left = always;
+    left.insert(left.end(), more.begin(), more.end());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(rowsOf({&o}, {&o->op_id, &o->id}), left);
     // Each failed run logs its failure; success is logged once, after the commit.
-    std::vector<std::string> logged = records(1);
+    Lines logged = records(1);
     ASSERT_FALSE(logged.empty());
-    EXPECT_EQ(logged.back(), "compact " + std::to_string(s.first));
+    EXPECT_EQ(logged.back(), "compact " + std::to_string(age));
     logged.pop_back();
-    EXPECT_EQ(logged, std::vector<std::string>(logged.size(), "Operations compact failed."));
+    EXPECT_EQ(logged, Lines(logged.size(), "Operations compact failed."));
   }
   EXPECT_EQ(details(), kept);
   EXPECT_EQ(sink->records().back().function, "compact");
 }
 
+// The threshold is taken from the clock inside compact; a run that straddles a second proves
+// nothing and is repeated.
 TEST_P(RecoveryTest, CompactThresholdIsInclusive) {
-  // The threshold is taken from the clock inside compact; a run that straddles a second
-  // proves nothing and is repeated.
   for (int attempt = 0; attempt < 5; ++attempt) {
     const int t = now() - 3600;
     operation("at", 3, t);
@@ -261,7 +235,7 @@ TEST_P(RecoveryTest, CompactThresholdIsInclusive) {
     ASSERT_EQ(0, JRXOpLogLocal::compact(before - t));
     if (now() == before) {
       op_log o;
-      EXPECT_EQ(rowsOf({&o}, {&o->id}), std::vector<std::string>{"after"});
+      EXPECT_EQ(rowsOf({&o}, {&o->id}), Lines{"after"});
       return;
     }
     ASSERT_EQ(0, JRXOpLogLocal::compact(-10));
