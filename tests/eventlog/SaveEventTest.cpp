@@ -148,8 +148,6 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
         {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
          row(4, 3, 2000, "audit", kText, "payload"), audit(1, ""), audit(2, "x"), audit(3, " ")},
         {"events about a session with no activity are dropped"}, {"busy"});
-  check("the empty session with operations", {auditEvent(nodeA, "", 2)},
-        {row(1, 0, 2000, "audit", kText, "payload"), audit(1, "")}, {}, {""});
 }
 
 TEST_P(SaveEventTest, RefusedEventsLeaveNothing) {

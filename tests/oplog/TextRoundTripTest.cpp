@@ -72,11 +72,10 @@ TEST_P(TextRoundTrip, TextsKeepTheirBytesOrAreRefusedWhole) {
     op_log_task t;
     op_log_env l;
     env_log e;
-    EXPECT_EQ(rowsOf({&t, &o}, {&t->task_id}, t->op_id == o->op_id && o->id == r.id),
-              Lines{escaped(task)});
-    EXPECT_EQ(rowsOf({&l, &e, &o}, {&e->title, &e->type},
-                     l->op_id == o->op_id && o->id == r.id && l->role == "O" && e->id == l->env_id),
-              Lines{escaped(operand.getParameter("title")->getText()) + "|" +
+    EXPECT_EQ(rowsOf({&t, &l, &e, &o}, {&t->task_id, &e->title, &e->type},
+                     t->op_id == o->op_id && l->op_id == o->op_id && o->id == r.id &&
+                         l->role == "O" && e->id == l->env_id),
+              Lines{escaped(task) + "|" + escaped(operand.getParameter("title")->getText()) + "|" +
                     escaped(operand.getParameter("type")->getText())});
 
     // An audit event about its own source, with a resource and a further environment.

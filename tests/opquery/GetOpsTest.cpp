@@ -223,7 +223,6 @@ TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {
   const std::tuple<unsigned, std::string, std::string, Lines> cases[] = {
       {kNoLimit, "", "", {t0, a, cc, b1, b2, b3, dd}},
       {2, "", "", {dd, b1}},
-      {1000000, "", "", {dd, b1, b2, b3, cc, a, t0}},
       {0, "", "", {}},
       {kNoLimit, tricky, "p1", {dd}},
   };
@@ -233,7 +232,6 @@ TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {
     EXPECT_EQ(records(out), expected) << limit;
     // The answer holds one bare element 1175 per record, in the vector's order.
     const JRXMessageElement& root = log.answer()->root();
-    EXPECT_TRUE(root.ns == 0 && root.nsName.empty() && root.type == 0 && root.typeName.empty());
     JRXMessageIterator it(const_cast<JRXMessageElement*>(&root));
     for (size_t i = 0; i < root.children.size(); ++i) {
       const JRXMessageElement& e = *root.children[i];

@@ -46,44 +46,39 @@ struct Factories : JRXFunctionalFactoryLocal<Observer>, JRXFunctionalFactoryAgen
 };
 
 TEST(ObserverFactory, ChoosesTheLocalOrTheAgentFactory) {
-  enum Call { kAny, kLocal, kAgent };
-  enum ProviderKind { kNone, kWithAccess, kWithoutAccess };
-  const struct Case {
-    Call call;
-    JRXEID eid;
-    ProviderKind provider;
-    bool creates, agent;
-    const char *agentName, *name, *origin, *calls;
-  } cases[] = {
-      {kAny, kThere, kNone, false, true, "", "p", "agent got r", " local agent -"},
-      {kAny, kHere, kWithAccess, true, true, "", "p", "local got r", " local+provider"},
-      {kAny, kThere, kWithAccess, true, true, "relay", "p", "agent got r", " agent relay"},
-      {kAny, kThere, kWithoutAccess, true, true, "", "p", "local got r", " local+provider"},
-      {kAny, kThere, kWithAccess, true, false, "", "p", "none", ""},
-      {kAny, kHere, kWithAccess, true, true, "", "other", "none", ""},
-      {kLocal, kThere, kWithAccess, true, true, "relay", "p", "local got r", " local+provider"},
-      {kAgent, kThere, kWithAccess, true, true, "", "p", "agent got r", " agent -"},
+  // The getter (any, local, agent), the environment, the provider (none, with an access object,
+  // without), whether the local factory creates and an agent factory is registered, the agent
+  // name registered, the name asked for; then what the factories were asked, and the observer.
+  const std::tuple<char, JRXEID, char, bool, bool, const char*, const char*, const char*> cases[] = {
+      {'*', kThere, '-', false, true, "", "p", " local agent - | agent got r"},
+      {'*', kHere, 'a', true, true, "", "p", " local+provider | local got r"},
+      {'*', kThere, 'a', true, true, "relay", "p", " agent relay | agent got r"},
+      {'*', kThere, 'n', true, true, "", "p", " local+provider | local got r"},
+      {'*', kThere, 'a', true, false, "", "p", " | none"},
+      {'*', kHere, 'a', true, true, "", "other", " | none"},
+      {'l', kThere, 'a', true, true, "relay", "p", " local+provider | local got r"},
+      {'a', kThere, 'a', true, true, "", "p", " agent - | agent got r"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  for (const auto& [call, eid, kind, creates, agent, agentName, name, expected] : cases) {
+    SCOPED_TRACE(expected);
     auto factories = boost::make_shared<Factories>();
-    factories->creates = c.creates;
+    factories->creates = creates;
     JRXOpLogObserverFactory factory;
     factory.registerLocal("p", factories);
-    if (c.agent) factory.registerAgent("p", factories);
-    if (*c.agentName) factory.registerAgentName("p", c.agentName);
+    if (agent) factory.registerAgent("p", factories);
+    if (*agentName) factory.registerAgentName("p", agentName);
     factory.registerAgentName("other", "ignored");
-    intrusive_ptr<Provider> provider(c.provider == kNone ? nullptr : new Provider());
-    if (c.provider == kWithAccess) provider->access = new Access();
+    intrusive_ptr<Provider> provider(kind == '-' ? nullptr : new Provider());
+    if (kind == 'a') provider->access = new Access();
     {
-      Observer o = c.call == kLocal   ? factory.getOpLogObserverLocal(provider, c.name)
-                   : c.call == kAgent ? factory.getOpLogObserverAgent(c.eid, provider, c.name)
-                                      : factory.getOpLogObserver(c.eid, provider, c.name);
+      Observer o = call == 'l'   ? factory.getOpLogObserverLocal(provider, name)
+                   : call == 'a' ? factory.getOpLogObserverAgent(eid, provider, name)
+                                 : factory.getOpLogObserver(eid, provider, name);
       if (o) o->receive(JRXRequestProgressData("r"));
-      EXPECT_EQ(o ? static_cast<Receiver*>(o.get())->origin : "none", c.origin);
+      EXPECT_EQ(factories->calls + " | " + (o ? static_cast<Receiver*>(o.get())->origin : "none"),
+                expected);
       EXPECT_TRUE(!o || o->refCount() == 1);
     }
-    EXPECT_EQ(factories->calls, c.calls);
     // Only the test's own references remain.
     EXPECT_TRUE(!provider || (provider->refCount() == 1 &&
                               (!provider->access || provider->access->refCount() == 1)));
