@@ -132,18 +132,6 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     ASSERT_EQ(log.saveProgress(report(id, "", n % 7 ? 2 : 3, n % 100, time, text)), 0);
   }
 
-  // "id|name|parent|session|progress|time|status|text|operands" of each record.
-  static Lines records(const std::vector<JRXRequestProgressData>& v) {
-    Lines out;
-    for (const auto& r : v) {
-      out.push_back(r.id + "|" + r.name + "|" + r.parentId + "|" + r.sessionId.text + "|" +
-                    std::to_string(r.progress) + "|" + std::to_string(r.time) + "|" +
-                    std::to_string(r.status) + "|" + r.info.getText() + "|");
-      for (const JRXEID& e : r.operands) out.back() += " " + eidText(e);
-    }
-    return out;
-  }
-
   int made_ = 0, reports_ = 0;
   JRXOpLogLocal log{nullptr};
 };
@@ -215,10 +203,13 @@ TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {
            {b, ex, "O"}, {b, ey, "O"}, {c, ex, "S"}, {c, ey, "O"}, {d, ex, "P"}, {d, ey, "O"}})
     linkRow(op, env, role);
 
-  const std::string t0 = "t0|copy|||0|0|3||", a = "a|" + tricky + "|p2||0|100|3||",
-                    cc = "c|other|p1|sess-1|0|200|1|| 77:2", bb = "b|" + tricky + "|p1||",
-                    b1 = bb + "0|301|1|started| 77:1 77:2", b2 = bb + "50|302|2|half| 77:1 77:2",
-                    b3 = bb + "100|303|5|done| 77:1 77:2", dd = tricky + "|other|p1||10|401|2|run| 77:2";
+  const std::string none = R"({"text":""}|0:0|)", bb = "b|" + tricky + "|p1||";
+  const std::string t0 = "t0|copy|||0|0|3|" + none, a = "a|" + tricky + "|p2||0|100|3|" + none,
+                    cc = "c|other|p1|sess-1|0|200|1|" + none + " 77:2",
+                    b1 = bb + R"(0|301|1|{"text":"started"}|0:0| 77:1 77:2)",
+                    b2 = bb + R"(50|302|2|{"text":"half"}|0:0| 77:1 77:2)",
+                    b3 = bb + R"(100|303|5|{"text":"done"}|0:0| 77:1 77:2)",
+                    dd = tricky + R"(|other|p1||10|401|2|{"text":"run"}|0:0| 77:2)";
   // A limit takes the newest operations, counting their progress rows, 1000 at most.
   const std::tuple<unsigned, std::string, std::string, Lines> cases[] = {
       {kNoLimit, "", "", {t0, a, cc, b1, b2, b3, dd}},
@@ -229,7 +220,7 @@ TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {
   for (const auto& [limit, id, parent, expected] : cases) {
     std::vector<JRXRequestProgressData> out, back;
     ASSERT_EQ(0, log.getOps(&out, any, "", id, parent, false, false, limit, 0, kNoUpper));
-    EXPECT_EQ(records(out), expected) << limit;
+    EXPECT_EQ(linesOf(out, opLine), expected) << limit;
     // The answer holds one bare element 1175 per record, in the vector's order.
     const JRXMessageElement& root = log.answer()->root();
     JRXMessageIterator it(const_cast<JRXMessageElement*>(&root));
@@ -240,12 +231,12 @@ TEST_P(GetOpsTest, LimitsFieldsTheAnswerAndFailures) {
       back.emplace_back();
       ASSERT_EQ(0, it.getObj(back.back(), 1175, i));
     }
-    EXPECT_EQ(records(back), records(out));
+    EXPECT_EQ(linesOf(back, opLine), linesOf(out, opLine));
   }
   // The caller's records stay and do not count against the limit; the answer lists them.
   std::vector<JRXRequestProgressData> out{JRXRequestProgressData("mine")};
   ASSERT_EQ(0, log.getOps(&out, any, "", "", "", false, false, 2, 0, kNoUpper));
-  EXPECT_EQ(records(out), (Lines{"mine||||0|0|0||", dd, b1}));
+  EXPECT_EQ(linesOf(out, opLine), (Lines{"mine||||0|0|0|" + none, dd, b1}));
   EXPECT_EQ(3u, log.answer()->root().count(1175));
   // A failure at any statement answers 3101 with the database's text, keeping what was read.
   failEachQueryStatement(log, out, opLine, [&] {
@@ -287,7 +278,7 @@ TEST_P(GetOpsTest, RightsOnTheNamedEnvironmentOrPerOperation) {
     const int statements = ASFaults::StatementsSeen();
     EXPECT_EQ(answer, service.getOps(&out, eid, "", "", "", false, false, kNoLimit, 0, kNoUpper));
     Lines got;
-    for (const std::string& r : records(out))
+    for (const std::string& r : linesOf(out, opLine))
       got.push_back(r.substr(0, r.find('|')) + r.substr(r.rfind('|') + 1));
     EXPECT_EQ(got, expected);
     EXPECT_EQ(answer != 0, service.answer() == nullptr);
