@@ -23,15 +23,16 @@ struct Listing {
 
 class GetOpsTest : public ListingTest<Key, Listing> {
  protected:
-  // Every report of the matching operations, in listing order.
+  // Every report of the matching operations, in listing order; notes by its operation's and
+  // its own key what each record must say in `noted`.
   std::vector<Key> bruteForce(const Listing& q) override {
     std::set<long long> linked;  // operations with an operand link to q.eid
     op_log_env l;
     env_log e;
     for (const Lines& r : fieldsOf({&l, &e}, {&l->op_id, &l->role, &e->eid}, l->env_id == e->id))
       if (r[1] == "O" && r[2] == eidText(q.eid)) linked.insert(std::stoll(r[0]));
-    std::map<long long, std::vector<long long>> reports;
-    for (const Lines& r : fieldsOf<op_log_data>()) reports[std::stoll(r[1])].push_back(std::stoll(r[0]));
+    std::map<long long, Fields> reports;  // key, operation, progress, time, status, information
+    for (const Lines& r : fieldsOf<op_log_data>()) reports[std::stoll(r[1])].push_back(r);
     std::vector<Key> keys;
     for (const Lines& op : fieldsOf<op_log>()) {  // key, name, id, parent, time, status
       const long long key = std::stoll(op[0]);
@@ -40,11 +41,17 @@ class GetOpsTest : public ListingTest<Key, Listing> {
           (!q.name.empty() && op[1] != q.name) || (!q.id.empty() && op[2] != q.id) ||
           (!q.parent.empty() && op[3] != q.parent) || (q.activeOnly && op[5] != "1" && op[5] != "2"))
         continue;
-      std::vector<long long>& rows = reports[key];
-      std::sort(rows.begin(), rows.end());
-      // Listed alone, the first report stands for its whole operation.
-      if (q.firstOnly && !rows.empty()) rows = {JRXListingPlace::kWholeOperation};
-      for (long long row : rows) keys.emplace_back(time, key, row);
+      Fields rows = reports[key];
+      // Listed alone, the first report stands for its whole operation, with its status.
+      if (q.firstOnly && !rows.empty()) {
+        rows.resize(1);
+        rows[0][0] = std::to_string(JRXListingPlace::kWholeOperation);
+        rows[0][4] = op[5];
+      }
+      for (const Lines& r : rows) {
+        keys.emplace_back(time, key, std::stoll(r[0]));
+        noted[{key, std::stoll(r[0])}] = r[3] + "|" + r[2] + "|" + r[4] + "|" + op[2] + "|" + r[5];
+      }
     }
     std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
       const auto op = [](const Key& k) { return std::make_pair(std::get<0>(k), std::get<1>(k)); };
@@ -54,39 +61,18 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     return keys;
   }
 
-  // Each record is the report its place names, or for a whole operation its first report
-  // with the operation's status; read with places, as reported: the executing node, and no
-  // stand-in for operands none named.
-  static void expectReportsOfPlaces(const std::vector<JRXRequestProgressData>& records,
-                                    const std::vector<JRXListingPlace>& places,
-                                    bool asReported = true) {
-    ASSERT_EQ(records.size(), places.size());
-    for (size_t i = 0; i < places.size(); ++i) {
-      op_log_data d;
-      op_log o;
-      const bool whole = places[i].report == JRXListingPlace::kWholeOperation;
-      const Lines rows = rowsOf({&d, &o},
-                                {&d->data_id, &d->time, &d->progress,
-                                 whole ? &o->status : &d->status, &o->id, &o->time, &d->info},
-                                d->op_id == o->op_id && o->op_id == places[i].id &&
-                                    (whole ? d->data_id > 0 : d->data_id == places[i].report));
-      ASSERT_FALSE(rows.empty());
-      EXPECT_EQ(rows[0].substr(rows[0].find('|') + 1),
-                std::to_string(records[i].time) + "|" + std::to_string(records[i].progress) +
-                    "|" + std::to_string(records[i].status) + "|" + records[i].id + "|" +
-                    std::to_string(places[i].time) + "|" +
-                    escaped(infoText(records[i].info) + '\0'));
-      if (!asReported) continue;
-      EXPECT_EQ(eidText(records[i].eid), eidText(kNode));
-      EXPECT_EQ(records[i].operands.count(kLocal), 0u);
+  // Each record is what the listing noted for its key; read with places, as reported: the
+  // executing node, and no stand-in for operands none named.
+  void expectReports(const std::vector<JRXRequestProgressData>& records,
+                     const std::vector<Key>& keys, bool asReported = true) {
+    ASSERT_EQ(records.size(), keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const JRXRequestProgressData& r = records[i];
+      EXPECT_EQ(std::to_string(r.time) + "|" + std::to_string(r.progress) + "|" +
+                    std::to_string(r.status) + "|" + r.id + "|" + escaped(infoText(r.info) + '\0'),
+                noted[std::make_pair(std::get<1>(keys[i]), std::get<2>(keys[i]))]);
+      EXPECT_TRUE(!asReported || (eidText(r.eid) == eidText(kNode) && !r.operands.count(kLocal)));
     }
-  }
-
-  static std::vector<JRXListingPlace> placesOf(const std::vector<Key>& keys) {
-    std::vector<JRXListingPlace> places(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i)
-      std::tie(places[i].time, places[i].id, places[i].report) = keys[i];
-    return places;
   }
 
   std::vector<JRXListingPlace> readPart(const Listing& q, unsigned part,
@@ -97,7 +83,7 @@ class GetOpsTest : public ListingTest<Key, Listing> {
                               q.id, q.parent, q.firstOnly, q.activeOnly, part, q.newestFirst,
                               q.bounds),
               0);
-    if (!placesOnly) expectReportsOfPlaces(records, places);
+    if (!placesOnly) expectReports(records, keysOf(places));
     return places;
   }
 
@@ -108,7 +94,7 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     EXPECT_EQ(log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
                                q.parent, q.activeOnly, q.bounds),
               0);
-    expectReportsOfPlaces(records, places);
+    expectReports(records, keysOf(places));
     EXPECT_EQ(log.answer()->root().children.size(), records.size());
     return places;
   }
@@ -132,6 +118,7 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     ASSERT_EQ(log.saveProgress(report(id, "", n % 7 ? 2 : 3, n % 100, time, text)), 0);
   }
 
+  std::map<std::pair<long long, long long>, std::string> noted;
   int made_ = 0, reports_ = 0;
   JRXOpLogLocal log{nullptr};
 };
@@ -161,7 +148,7 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
                          q.bounds.to < kNoUpper ? q.bounds.to + 1 : kNoUpper),
               0);
     const size_t n = std::min<size_t>(q.newestFirst ? 300 : 1000, expected.size());
-    expectReportsOfPlaces(records, placesOf({expected.begin(), expected.begin() + n}), false);
+    expectReports(records, {expected.begin(), expected.begin() + n}, false);
   }
   const JRXEID any = JRXEID::EID_INVALID;
   expectKeyRangeReads<op_log_data>(log, {{kVm1},
@@ -179,6 +166,7 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     const std::vector<Key> listed = inParts(q, rng, 1200, 1000, [&] {
       for (int n = rng() % 4; n > 0; --n) addOperation(rng, kT0 - 1 + rng() % 6);
       addReport("op-" + std::to_string(rng() % made_), kT0);
+      bruteForce(q);  // notes the new reports
     });
     expectInOrderOnce(listed, bruteForce(q), before);
   }
