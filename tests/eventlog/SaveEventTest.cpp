@@ -142,12 +142,6 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
         {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
          row(4, 3, 2000, "audit", kText, "payload"), audit(1, "idle"), audit(2, "other")},
         {"events about a session with no activity are dropped"});
-  check("the empty session is a session like others",
-        {auditEvent(nodeA, "", 0), auditEvent(nodeA, "x", 0), auditEvent(nodeA, " ", 0),
-         auditEvent(nodeA, "", 2)},
-        {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
-         row(4, 3, 2000, "audit", kText, "payload"), audit(1, ""), audit(2, "x"), audit(3, " ")},
-        {"events about a session with no activity are dropped"}, {"busy"});
 }
 
 TEST_P(SaveEventTest, RefusedEventsLeaveNothing) {

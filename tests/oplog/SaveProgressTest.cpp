@@ -159,17 +159,6 @@ TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
                               [&](size_t ended) { return stored.at(ended - 2); }, emptyLogTables),
             0);
   EXPECT_EQ(allLogRows(), stored.back());
-
-  auto noName = batch;
-  noName[1].name = "";
-  emptyLogTables();
-  sink->clear();
-  EXPECT_EQ(log.putOps(noName), 3101);
-  // Every command begun is ended, and nothing else is logged.
-  EXPECT_EQ(sink->records().size(), 0u);
-  EXPECT_EQ(allLogRows(), stored[1]);
-  EXPECT_EQ(log.getContextLocal()->getLastError().message, "Can't save operation without name");
-  EXPECT_EQ(log.endedCommands().back().message, "");
 }
 
 // Which environments an operation is linked to, with which role and mark, and what its
