@@ -85,19 +85,15 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
   bad.addParameter("eid", "not-a-guid");
   badEnv.info.addParameter("env", bad);
   noEid.info.addParameter("env", JRXInfo("environment"));
-  check("source, further environment and resource", {full, badEnv, noEid},
-        {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000), row(3, 2, 1000),
-         "link: 1|O|b2:2", "resource: 1|disk-7|NULL"});
-
   JRXEvent idOnly = event(nodeA), typeOnly = event(nodeA), again = full;
   idOnly.info.addParameter("id", "disk-2");
   typeOnly.info.addParameter("type", "nic");
   again.category = "changed";
-  check("resources with a parameter missing, and a second delivery",
-        {full, idOnly, typeOnly, again},
-        {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000, "alert", "disk disk-2 is full"),
-         row(3, 2, 1000), "link: 1|O|b2:2",
-         "resource: 1|disk-7|NULL", "resource: 2|disk-2|NULL", "resource: 3|NULL|nic"});
+  check("environments, resources with a parameter missing, and a second delivery",
+        {full, badEnv, noEid, idOnly, typeOnly, again},
+        {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000), row(3, 2, 1000),
+         row(4, 3, 1000, "alert", "disk disk-2 is full"), row(5, 4, 1000), "link: 1|O|b2:2",
+         "resource: 1|disk-7|NULL", "resource: 4|disk-2|NULL", "resource: 5|NULL|nic"});
 
   auto statusEvent = [&](const char* os, const char* ot, const char* ns, const char* nt) {
     JRXEvent e = event(nodeA, 1000, "env_status");
@@ -127,13 +123,12 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
 
   JRXEvent failedLogin = auditEvent(nodeA, "s", 4);
   failedLogin.info.addParameter("id", "console");
-  check("a failed login is dropped, its detail rows are not", {failedLogin},
-        {"resource: 1|console|NULL"}, {"events about a login failure are dropped"});
-  check("a session that ran operations keeps its audit rows",
-        {auditEvent(nodeA, "busy", 0), auditEvent(nodeA, "busy", 2)},
-        {row(1, 0, 2000, "audit", kText, "payload"), row(2, 1, 2000, "audit", kText, "payload"),
-         audit(1, "busy"), audit(2, "busy")},
-        {}, {"busy"});
+  check("a failed login is dropped, its detail rows are not; a session that ran operations "
+        "keeps its audit rows",
+        {failedLogin, auditEvent(nodeA, "busy", 0), auditEvent(nodeA, "busy", 2)},
+        {"resource: 1|console|NULL", row(2, 1, 2000, "audit", kText, "payload"),
+         row(3, 2, 2000, "audit", kText, "payload"), audit(2, "busy"), audit(3, "busy")},
+        {"events about a login failure are dropped"}, {"busy"});
   // The dropped event's audit row stays; the closing event gets none, and a later one does
   // not drop it.
   check("an idle session's end drops its audited events",

@@ -1,5 +1,5 @@
-// The request frame around the write path: rights before any database work, the last-error
-// rule, and failures that a replay of the call gets over.
+// What every service of both logs does alike: rights before any database work, the last-error
+// rule, failures that a replay of the call gets over, and texts kept byte for byte.
 #include "JRXRetry.h"
 #include "LogDbFixture.h"
 
@@ -7,6 +7,14 @@ using namespace JRX;
 
 namespace jrxtest {
 namespace {
+
+// Short, medium or long; long texts share their first 300 bytes, beyond any index prefix.
+std::string randomText(std::mt19937& rng) {
+  const unsigned kind = rng() % 4;
+  return hostileText(rng, 11, kind == 1   ? std::string(300, 'p')
+                              : kind == 2 ? std::string(5000 + rng() % 70000, 'q')
+                                          : std::string());
+}
 
 class FrameTest : public LogDbFixture {};
 
@@ -97,6 +105,93 @@ TEST_P(FrameTest, EveryServiceIsReplayedAfterATransientFailure) {
   JRXDatabase::close();
   EXPECT_EQ(save(), 3101);
   EXPECT_FALSE(ops.getContextLocal()->getLastError().message.empty());
+}
+
+// Texts of every kind through every text field of both logs: each comes back exactly as given,
+// or the record is refused with a clear error and nothing of it is stored.
+TEST_P(FrameTest, TextsKeepTheirBytesOrAreRefusedWhole) {
+  JRXOpLogLocal ops(nullptr);
+  JRXEventLogLocal events(nullptr);
+  // Identifiers differing in case or trailing space are distinct.
+  const Lines ids{"100%s%d", "REQ-1", "req-1", "req-1 ", "req-e", "req-\xc3\xa9"};
+  Lines rows;
+  for (const std::string& id : ids) {
+    ASSERT_EQ(ops.saveProgress(report(id, id, 0, 0, kT0, "a")), 0);
+    rows.push_back(id + "|" + id + "|1");
+  }
+  op_log o;
+  EXPECT_EQ(rowsOf({&o}, {&o->id, &o->op, &o->status}), rows);
+  ASSERT_EQ(ops.saveProgress(report(ids[0], "x", 1, 0, kT0, "a")), 0);
+  EXPECT_EQ(records(2), Lines{"[saveProgress] New operation comes with the same ID (100%s%d), "
+                              "delete old operation (time 1701000000)"});
+
+  // A title is part of a key: it has a width on both databases, beyond which an event is
+  // refused whole, saying why.
+  const Lines before = allLogRows();
+  JRXEvent big = event(kVm1);
+  big.info.addParameter("env", envRef(kVm2, "vm", std::string(kEnvTitleBytes + 1, 't')));
+  EXPECT_EQ(events.saveEvent(big), 3101);
+  EXPECT_NE(events.endedCommands().back().message.find("width of 1024 bytes"), std::string::npos)
+      << events.endedCommands().back().message;
+  EXPECT_EQ(allLogRows(), before);
+
+  const unsigned seed = randomSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  auto randomRef = [&](const JRXEID& eid) {
+    return envRef(eid, randomText(rng) + "t", randomText(rng).substr(0, kEnvTitleBytes - 1) + "n");
+  };
+  for (int i = 0; i < 12; ++i) {
+    SCOPED_TRACE(i);
+    // An operation: the identifier ends distinctly, texts around it are random.
+    JRXRequestProgressData r = report(randomText(rng) + "#" + std::to_string(i),
+                                      randomText(rng) + "n", 0, 0, 0, randomText(rng));
+    r.parentId = randomText(rng);
+    r.sessionId = JRXSessionID(randomText(rng));
+    const std::string task = randomText(rng);
+    r.info.addParameter("task_id", task);
+    const JRXInfo operand = randomRef(JRXEID(0xe00 + i, 1));
+    r.info.addParameter("env", operand);
+    r.info.addParameter(randomText(rng), randomText(rng));
+    ASSERT_EQ(ops.saveProgress(r), 0) << ops.endedCommands().back().message;
+
+    std::vector<JRXRequestProgressData> read;
+    ASSERT_EQ(ops.getOps(&read, JRXEID::EID_INVALID, "", r.id, "", false, false, 5, 0, kNoUpper), 0);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_TRUE(read[0].id == r.id && read[0].name == r.name && read[0].parentId == r.parentId &&
+                read[0].sessionId.text == r.sessionId.text && read[0].info == r.info);
+    op_log_task t;
+    op_log_env l;
+    env_log e;
+    EXPECT_EQ(rowsOf({&t, &l, &e, &o}, {&t->task_id, &e->title, &e->type},
+                     t->op_id == o->op_id && l->op_id == o->op_id && o->id == r.id &&
+                         l->role == "O" && e->id == l->env_id),
+              Lines{escaped(task) + "|" + escaped(operand.getParameter("title")->getText()) + "|" +
+                    escaped(operand.getParameter("type")->getText())});
+
+    // An audit event about its own source, with a resource and a further environment.
+    JRXEvent ev = auditEvent(JRXEID(0xe00 + i, 2), randomText(rng), 0, randomText(rng));
+    ev.category = randomText(rng);
+    ev.info.setText(randomText(rng));
+    ev.info.addParameter("env", randomRef(JRXEID(0xe00 + i, 3)));
+    const std::string resource = randomText(rng), resourceType = randomText(rng);
+    ev.info.addParameter("id", resource);
+    ev.info.addParameter("type", resourceType);
+    ASSERT_EQ(events.saveEvent(ev), 0) << events.endedCommands().back().message;
+
+    std::vector<JRXEvent> got;
+    ASSERT_EQ(events.getEvents(&got, JRXEID(0xe00 + i, 2), true, 5, "", "", true, 0, kNoUpper), 0);
+    ASSERT_EQ(got.size(), 1u);
+    auto back = boost::dynamic_pointer_cast<JRXAuditEvent>(got[0].data);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(got[0].category == ev.category && got[0].info == ev.info &&
+                *back == *boost::dynamic_pointer_cast<JRXAuditEvent>(ev.data));
+    events_log_resource res;
+    events_log stored;
+    EXPECT_EQ(rowsOf({&res, &stored}, {&res->resource_id, &res->resource_type},
+                     res->event_id == stored->event_id && stored->guid == ev.guid.toString()),
+              Lines{escaped(resource) + "|" + escaped(resourceType)});
+  }
 }
 
 JRX_ON_EVERY_BACKEND(FrameTest);
