@@ -1,6 +1,5 @@
-// Recording events: the rows each kind of event leaves, duplicates, refusals, the rules that
-// drop worthless audit events; every statement of a save failing in turn leaves nothing. Then
-// which rows compaction leaves, and what it logs.
+// Recording events: the rows each kind leaves, duplicates, refusals, the rules that drop
+// worthless audit events, failures; which rows compaction leaves, and what it logs.
 #include <climits>
 
 #include "LogDbFixture.h"
@@ -15,8 +14,7 @@ struct UnregisteredPayload : JRXEventData {};
 
 class SaveEventTest : public LogDbFixture {
  protected:
-  // The event tables, a line per row: events without their GUID and binary forms, whether
-  // they carry a payload; links with the identifier of their environment.
+  // The event tables: events without GUID and binary forms; links by environment identifier.
   static Lines eventTables() {
     events_log ev;
     events_log_env l;
@@ -34,9 +32,9 @@ class SaveEventTest : public LogDbFixture {
                     {{0, 'v'}}}});
   }
 
-  // Saves the events of nodeA in turn (each failing at every statement first) on an empty log
-  // where operations ran under `busySessions`: the tables must then hold `rows` and a source
-  // link of each event but a second delivery (even of one dropped); the plug-in logs `notes`.
+  // Saves the events in turn, each failing at every statement first, on an empty log where
+  // operations ran under `busySessions`: the tables then hold `rows` and a source link of each
+  // event but a second delivery; the plug-in logs `notes`.
   void check(const char* what, std::vector<JRXEvent> events, Lines rows,
              const Lines& notes = {}, const Lines& busySessions = {}) {
     SCOPED_TRACE(what);
@@ -48,7 +46,7 @@ class SaveEventTest : public LogDbFixture {
       events[i].code = static_cast<int>(i);
       EXPECT_EQ(failEachStatement(&log, [&] { return log.saveEvent(events[i]); }), 0);
       if (guids.insert(events[i].guid.toString()).second)
-        rows.push_back("link: " + std::to_string(guids.size()) + "|S|a1:1");
+        rows.push_back("link: " + std::to_string(guids.size()) + "|S|7a:1");
     }
     Lines stored = eventTables();
     std::sort(stored.begin(), stored.end());
@@ -61,8 +59,6 @@ class SaveEventTest : public LogDbFixture {
   }
 
   JRXEventLogLocal log{nullptr};
-  const JRXEID nodeA{0xa1, 0x01};
-  const JRXEID nodeB{0xb2, 0x02};
 };
 
 TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
@@ -77,26 +73,26 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
     return "audit: " + std::to_string(n) + "|" + session + "|::ffff:192.0.2.7|" +
            escaped(std::string("\0\0\0\0\0\0\0\0\0\0\xff\xff\xc0\0\x02\x07", 16)) + "|" + detail;
   };
-  JRXEvent full = event(nodeA, 1234);
+  JRXEvent full = event(kVm1, 1234);
   full.info.addParameter("id", "disk-7");
-  full.info.addParameter("env", envRef(nodeB, "vm", "vm-2"));
-  JRXEvent badEnv = event(nodeA), noEid = event(nodeA);
+  full.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
+  JRXEvent badEnv = event(kVm1), noEid = event(kVm1);
   JRXInfo bad("environment");
   bad.addParameter("eid", "not-a-guid");
   badEnv.info.addParameter("env", bad);
   noEid.info.addParameter("env", JRXInfo("environment"));
-  JRXEvent idOnly = event(nodeA), typeOnly = event(nodeA), again = full;
+  JRXEvent idOnly = event(kVm1), typeOnly = event(kVm1), again = full;
   idOnly.info.addParameter("id", "disk-2");
   typeOnly.info.addParameter("type", "nic");
   again.category = "changed";
   check("environments, resources with a parameter missing, and a second delivery",
         {full, badEnv, noEid, idOnly, typeOnly, again},
         {row(1, 0, 1234, "alert", "disk disk-7 is full"), row(2, 1, 1000), row(3, 2, 1000),
-         row(4, 3, 1000, "alert", "disk disk-2 is full"), row(5, 4, 1000), "link: 1|O|b2:2",
+         row(4, 3, 1000, "alert", "disk disk-2 is full"), row(5, 4, 1000), "link: 1|O|7a:2",
          "resource: 1|disk-7|NULL", "resource: 4|disk-2|NULL", "resource: 5|NULL|nic"});
 
   auto statusEvent = [&](const char* os, const char* ot, const char* ns, const char* nt) {
-    JRXEvent e = event(nodeA, 1000, "env_status");
+    JRXEvent e = event(kVm1, 1000, "env_status");
     for (auto p : {std::make_pair("old_status", os), std::make_pair("old_transition", ot),
                    std::make_pair("new_status", ns), std::make_pair("new_transition", nt)})
       e.info.addParameter(p.first, p.second);
@@ -109,46 +105,46 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
         {row(1, 0, 1000, "env_status"), row(2, 1, 1000, "env_status"), row(3, 2, 1000, "Env_Status"),
          "status: 1|3|11|4|12", "status: 2|-12|7|0|0"});
 
-  JRXEvent unregistered = event(nodeA);
+  JRXEvent unregistered = event(kVm1);
   unregistered.data = boost::make_shared<UnregisteredPayload>();
-  JRXEvent auditNone = event(nodeA, 10, "audit"), auditPlain = event(nodeA, 11, "audit");
+  JRXEvent auditNone = event(kVm1, 10, "audit"), auditPlain = event(kVm1, 11, "audit");
   auditPlain.data = boost::make_shared<JRXEventData>();
   check("payloads of any type, and audits without audit payload",
-        {unregistered, auditNone, auditPlain, auditEvent(nodeA, "s", 0, "opened")},
+        {unregistered, auditNone, auditPlain, auditEvent(kVm1, "s", 0, "opened")},
         {row(1, 0, 1000, "alert", kText, "payload"), row(2, 1, 10, "audit"),
          row(3, 2, 11, "audit", kText, "payload"), row(4, 3, 2000, "audit", kText, "payload"),
          audit(4, "s", "opened")},
         {"[int JRX::logAudit(JRX::JRXRdbmsTran&, int, const JRX::JRXEvent&)] audit event "
          "without JRXAuditEvent data"});
 
-  JRXEvent failedLogin = auditEvent(nodeA, "s", 4);
+  JRXEvent failedLogin = auditEvent(kVm1, "s", 4);
   failedLogin.info.addParameter("id", "console");
   check("a failed login is dropped, its detail rows are not; a session that ran operations "
         "keeps its audit rows",
-        {failedLogin, auditEvent(nodeA, "busy", 0), auditEvent(nodeA, "busy", 2)},
+        {failedLogin, auditEvent(kVm1, "busy", 0), auditEvent(kVm1, "busy", 2)},
         {"resource: 1|console|NULL", row(2, 1, 2000, "audit", kText, "payload"),
          row(3, 2, 2000, "audit", kText, "payload"), audit(2, "busy"), audit(3, "busy")},
         {"events about a login failure are dropped"}, {"busy"});
   // The dropped event's audit row stays; the closing event gets none, and a later one does
   // not drop it.
   check("an idle session's end drops its audited events",
-        {auditEvent(nodeA, "idle", 0), auditEvent(nodeA, "other", 0), auditEvent(nodeA, "idle", 2),
-         auditEvent(nodeA, "idle", 3)},
+        {auditEvent(kVm1, "idle", 0), auditEvent(kVm1, "other", 0), auditEvent(kVm1, "idle", 2),
+         auditEvent(kVm1, "idle", 3)},
         {row(2, 1, 2000, "audit", kText, "payload"), row(3, 2, 2000, "audit", kText, "payload"),
          row(4, 3, 2000, "audit", kText, "payload"), audit(1, "idle"), audit(2, "other")},
         {"events about a session with no activity are dropped"});
 }
 
 TEST_P(SaveEventTest, RefusedEventsLeaveNothing) {
-  JRXEvent noSource = event(nodeA), badSource = event(nodeA);
+  JRXEvent noSource = event(kVm1), badSource = event(kVm1);
   noSource.info = JRXInfo("no source");
-  noSource.info.addParameter("env", envRef(nodeB));
+  noSource.info.addParameter("env", envRef(kVm2));
   noSource.info.addParameter("id", "r1");
   JRXInfo ref("environment");
   ref.addParameter("eid", "{nonsense}");
   badSource.info = JRXInfo("bad source");
   badSource.info.addParameter("source_env", ref);
-  JRXEvent noTransition = event(nodeA, 1000, "env_status");
+  JRXEvent noTransition = event(kVm1, 1000, "env_status");
   for (const char* p : {"old_status", "old_transition", "new_status"}) noTransition.info.addParameter(p, "3");
   for (const JRXEvent& e : {noSource, badSource, noTransition}) {
     EXPECT_EQ(log.saveEvent(e), 3101);
@@ -183,8 +179,7 @@ TEST_P(SaveEventTest, CompactionKeepsTheNewestRecordedEvents) {
     EXPECT_EQ(0, failEachStatement(nullptr, [&] { return JRXEventLogLocal::compact(s.first); }));
     EXPECT_EQ(rowsOf({&ev}, {&ev->code}), s.second);
   }
-  // Detail rows are not compaction's business. A failure is logged, at level 1, before it is
-  // handed to the framework's error handling.
+  // Detail rows stay. A failure is logged before the framework's error handling logs it.
   EXPECT_EQ(fieldsOf<events_log_env>().size(), 9u);
   const Lines failed = records(1);
   EXPECT_EQ(failed, Lines(std::max<size_t>(failed.size(), 1), "Events compact failed."));

@@ -1,7 +1,6 @@
-// The listings both logs give the same way, checked against a brute-force listing of the
-// tables: one read in parts of any size, each going on from the last place of the part before,
-// and a follower's reads of the rows stored under key ranges. `Key` is what a place says of a
-// row, the row's key last; `Filter` is what a test's listings select by.
+// The listings both logs give alike, against a brute-force listing of the tables: in parts,
+// each going on from the last place of the one before, and a follower's reads of key ranges.
+// `Key` is what a place says of a row, the row's key last.
 #pragma once
 
 #include "LogDbFixture.h"
@@ -12,13 +11,11 @@ template <class Key, class Filter>
 class ListingTest : public LogDbFixture {
  protected:
   virtual std::vector<Key> bruteForce(const Filter& q) = 0;
-  // A part of up to `part` records after `after` (from the start when null), its records
-  // checked; only the places when `placesOnly`.
+  // Up to `part` records after `after` (null: from the start), checked; their places.
   virtual std::vector<JRX::JRXListingPlace> readPart(const Filter& q, unsigned part,
                                                      const JRX::JRXListingPlace* after,
                                                      bool placesOnly) = 0;
-  // The rows stored under `ranges` that match `q`, their records checked; `keys` gets every
-  // key the read learnt.
+  // The rows stored under `ranges` that match `q`, checked; `keys` gets every key learnt.
   virtual std::vector<JRX::JRXListingPlace> readStored(const Filter& q,
                                                        const std::vector<JRX::JRXKeyRange>& ranges,
                                                        unsigned limit,
