@@ -87,8 +87,6 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
   Lines ended = refreshed;
   ended[0] = "op: 1|vm.start|req-1|parent-9|1701000000|3|s-1";
   ended.insert(ended.begin() + 3, R"(data: 3|1|50|1701000004|3|{"text":"copying"}\0)");
-  const Lines endedOnce = ended;
-  ended.insert(ended.begin() + 4, R"(data: 4|1|50|1701000005|3|{"text":"copying"}\0)");
   // A restart replaces the operation and its texts; its old links and task stay behind.
   const Lines restarted{"op: 2|vm.restart|req-1||1701000100|1|",
                         R"(data: 1|2|0|1701000100|1|{"text":"again"}\0)", "task: 1|task-42",
@@ -113,8 +111,7 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
        "Can't save operation without name", firstRows},
       {"running report naming operands", named, nullptr, running},
       {"same text", report("req-1", "", 2, 40, kT0 + 3, "copying"), nullptr, refreshed},
-      {"end status", report("req-1", "", 3, 50, kT0 + 4, "copying"), nullptr, endedOnce},
-      {"end status again", report("req-1", "", 3, 50, kT0 + 5, "copying"), nullptr, ended},
+      {"end status", report("req-1", "", 3, 50, kT0 + 4, "copying"), nullptr, ended},
       {"restart", restart, nullptr, restarted},
       {"untranslatable running report", bad, "Can't translate information into text", restarted},
       {"untranslatable end report", badEnd, nullptr, endedBad},
@@ -160,8 +157,6 @@ TEST_P(SaveProgressTest, BatchStopsAtTheFirstFailure) {
 // The environments an operation is linked to, by role and mark, and as they read back.
 TEST_P(SaveProgressTest, EachReportLinksItsEnvironments) {
   const Lines stand_ins{"O|Y|local-node", "P|N|node-1", "S|Y|local-node"};
-  auto noExecutor = named(JRXEID(), {});
-  noExecutor.eid = JRXEID::EID_INVALID;
   // The reports, then the links and the source and operands read back.
   const std::vector<std::tuple<const char*, std::vector<JRXRequestProgressData>, Lines, JRXEID,
                                JRXEIDList>>
@@ -174,8 +169,6 @@ TEST_P(SaveProgressTest, EachReportLinksItsEnvironments) {
        {named(JRXEID(), {kVm1},
               {envRef(kVm1, "vm", "in info"), envRef(kVm2, "", "no type"), JRXInfo("no eid")})},
        {"O|N|in info", "P|N|node-1", "S|Y|local-node"}, kLocal, {kVm1}},
-      {"no executing node", {noExecutor}, {"O|Y|local-node", "P|N|", "S|Y|local-node"}, kLocal,
-       {kLocal}},
       {"later reports replace the stand-ins of a role, and add nothing twice",
        {named(JRXEID(), {}), named(JRXEID(), {kVm1}), named(kVm2, {kVm1, kNode}),
         named(kVm2, {kVm1, kNode})},
