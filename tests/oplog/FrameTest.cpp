@@ -106,13 +106,9 @@ TEST_P(FrameTest, TextsKeepTheirBytesOrAreRefusedWhole) {
   JRXEventLogLocal events(nullptr);
   // Identifiers differing in case or trailing space are distinct.
   const Lines ids{"100%s%d", "REQ-1", "req-1", "req-1 ", "req-e", "req-\xc3\xa9"};
-  Lines rows;
-  for (const std::string& id : ids) {
-    ASSERT_EQ(ops.saveProgress(report(id, id, 0, 0, kT0, "a")), 0);
-    rows.push_back(id + "|" + id + "|1");
-  }
+  for (const std::string& id : ids) ASSERT_EQ(ops.saveProgress(report(id, id, 0, 0, kT0, "a")), 0);
   op_log o;
-  EXPECT_EQ(rowsOf({&o}, {&o->id, &o->op, &o->status}), rows);
+  EXPECT_EQ(rowsOf({&o}, {&o->id}), ids);
   ASSERT_EQ(ops.saveProgress(report(ids[0], "x", 1, 0, kT0, "a")), 0);
   EXPECT_EQ(records(2), Lines{"[saveProgress] New operation comes with the same ID (100%s%d), "
                               "delete old operation (time 1701000000)"});

@@ -146,9 +146,7 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     expectReports(records, {expected.begin(), expected.begin() + n}, false);
   }
   const JRXEID any = JRXEID::EID_INVALID;
-  expectKeyRangeReads<op_log_data>(log, {{kVm1},
-                                         {any, "a", "", "p"},
-                                         {any, "", "op-300"},
+  expectKeyRangeReads<op_log_data>(log, {{kVm1}, {any, "a", "", "p"}, {any, "", "op-300"},
                                          {any, "", "", "", true},
                                          {any, "", "", "", false, {kT0 + 1, kT0 + 1}}});
   // Writers add operations and reports around the listing's place: what existed comes once,
