@@ -157,9 +157,7 @@ TEST_P(GetEventsTest, BoundsTheCallersVectorAndTheAnswer) {
   EXPECT_TRUE(query(kNode, 0).empty());
   EXPECT_TRUE(log.answer()->root().children.empty());
 
-  std::vector<JRXEvent> full(5, JRXEvent("caller")), mixed(2, JRXEvent("caller"));
-  EXPECT_EQ(0, log.getEvents(&full, kNode, true, 5, "", "", false, 0, kNoUpper));
-  EXPECT_EQ(linesOf(full, eventLine), Lines(5, eventLine(JRXEvent("caller"))));
+  std::vector<JRXEvent> mixed(2, JRXEvent("caller"));
   EXPECT_EQ(0, log.getEvents(&mixed, kNode, true, 5, "", "", false, 0, 2147483647));
   const std::vector<JRXEvent> expected{JRXEvent("caller"), JRXEvent("caller"), saved[5],
                                        saved[4], saved[3]};
@@ -210,9 +208,8 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
   EXPECT_EQ(414, log.getEvents(&out, kNode, true, 10, "", "", false, 0, kNoUpper));
   // Any environment is only granted through "*".
   EXPECT_EQ(414, log.getEvents(&out, JRXEID::EID_INVALID, true, 10, "", "", false, 0, kNoUpper));
-  EXPECT_EQ(0, ASFaults::StatementsSeen());
-  EXPECT_EQ(1u, out.size());
-  EXPECT_EQ("", log.endedCommands().back().message);
+  EXPECT_TRUE(ASFaults::StatementsSeen() == 0 && out.size() == 1u &&
+              log.endedCommands().back().message.empty());
   EXPECT_EQ(0, log.getEvents(&out, kVm1, false, 10, "", "", false, 0, kNoUpper));
   EXPECT_EQ(3u, out.size());
   EXPECT_FALSE(log.getContextLocal()->hasLastError());
