@@ -84,10 +84,9 @@ TEST_P(FrameTest, EveryServiceIsReplayedAfterATransientFailure) {
     EXPECT_EQ(retried(c.second), 0);
     EXPECT_EQ(replays, 1);
   }
-  const auto save = [&] { return ops.saveProgress(report("once", "x", 0, 0, kT0, "a")); };
   ASFaults::DropConnection(1, "op_log_data");
   ASFaults::DropConnection(2, "op_log_data");
-  EXPECT_EQ(retried(save), 0);
+  EXPECT_EQ(retried([&] { return ops.saveProgress(report("once", "x", 0, 0, kT0, "a")); }), 0);
   EXPECT_EQ(replays, 2);
   ASFaults::FailStatement(1, "op_log_data");
   EXPECT_EQ(retried([&] { return ops.saveProgress(report("never", "x", 0, 0, kT0, "a")); }), 3101);
@@ -144,9 +143,9 @@ TEST_P(FrameTest, TextsKeepTheirBytesOrAreRefusedWhole) {
 
     std::vector<JRXRequestProgressData> read;
     ASSERT_EQ(ops.getOps(&read, JRXEID::EID_INVALID, "", r.id, "", false, false, 5, 0, kNoUpper), 0);
-    ASSERT_EQ(read.size(), 1u);
-    EXPECT_TRUE(read[0].id == r.id && read[0].name == r.name && read[0].parentId == r.parentId &&
-                read[0].sessionId.text == r.sessionId.text && read[0].info == r.info);
+    ASSERT_TRUE(read.size() == 1u && read[0].id == r.id && read[0].name == r.name &&
+                read[0].parentId == r.parentId && read[0].sessionId.text == r.sessionId.text &&
+                read[0].info == r.info);
     op_log_task t;
     op_log_env l;
     env_log e;
@@ -170,8 +169,7 @@ TEST_P(FrameTest, TextsKeepTheirBytesOrAreRefusedWhole) {
     ASSERT_EQ(events.getEvents(&got, JRXEID(0xe00 + i, 2), true, 5, "", "", true, 0, kNoUpper), 0);
     ASSERT_EQ(got.size(), 1u);
     auto back = boost::dynamic_pointer_cast<JRXAuditEvent>(got[0].data);
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(got[0].category == ev.category && got[0].info == ev.info &&
+    EXPECT_TRUE(back && got[0].category == ev.category && got[0].info == ev.info &&
                 *back == *boost::dynamic_pointer_cast<JRXAuditEvent>(ev.data));
     events_log_resource res;
     events_log stored;

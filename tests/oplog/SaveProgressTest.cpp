@@ -24,17 +24,6 @@ class SaveProgressTest : public LogDbFixture {
                                      l->env_id == e->id), {{0, 'o'}}}});
   }
 
-  // An information record nested deeper than its text form allows.
-  static JRXInfo untranslatable() {
-    JRXInfo deep("leaf");
-    for (int i = 0; i < JRXInfo::kMaxDepth + 2; ++i) {
-      JRXInfo outer("level");
-      outer.addParameter("inner", deep);
-      deep = outer;
-    }
-    return deep;
-  }
-
   // A report naming `source` (when valid), operands, and further environments.
   static JRXRequestProgressData named(const JRXEID& source, JRXEIDList operands,
                                       std::vector<JRXInfo> envs = {}, int status = 0) {
@@ -65,7 +54,12 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
   auto restart = report("req-1", "vm.restart", 1, 0, kT0 + 100, "again");
   restart.operands = {kLocal};
   auto bad = report("req-1", "", 0, 20, kT0 + 101, "");
-  bad.info = untranslatable();
+  // Nested deeper than its text form allows.
+  for (int i = 0; i < JRXInfo::kMaxDepth + 2; ++i) {
+    JRXInfo outer("level");
+    outer.addParameter("inner", bad.info);
+    bad.info = outer;
+  }
   bad.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
   auto badEnd = bad;
   badEnd.status = 3;

@@ -61,19 +61,19 @@ class GetOpsTest : public ListingTest<Key, Listing> {
 
   // Read with places, records say what was reported: the executing node, no stand-ins.
   void expectReports(const std::vector<JRXRequestProgressData>& records,
-                     const std::vector<Key>& keys, bool asReported = true) {
+                     const std::vector<Key>& keys) {
     ASSERT_EQ(records.size(), keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
       const JRXRequestProgressData& r = records[i];
       EXPECT_EQ(std::to_string(r.time) + "|" + std::to_string(r.progress) + "|" +
                     std::to_string(r.status) + "|" + r.id + "|" + escaped(infoText(r.info) + '\0'),
                 noted[std::make_pair(std::get<1>(keys[i]), std::get<2>(keys[i]))]);
-      EXPECT_TRUE(!asReported || (eidText(r.eid) == eidText(kNode) && !r.operands.count(kLocal)));
+      EXPECT_TRUE(eidText(r.eid) == eidText(kNode) && !r.operands.count(kLocal));
     }
   }
 
-  std::vector<JRXListingPlace> readPart(const Listing& q, unsigned part,
-                                        const JRXListingPlace* after, bool placesOnly) override {
+  Places readPart(const Listing& q, unsigned part, const JRXListingPlace* after,
+                  bool placesOnly) override {
     std::vector<JRXRequestProgressData> records;
     std::vector<JRXListingPlace> places;
     EXPECT_EQ(log.getOpsAfter(placesOnly ? nullptr : &records, &places, after, q.eid, q.name,
@@ -84,8 +84,8 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     return places;
   }
 
-  std::vector<JRXListingPlace> readStored(const Listing& q, const std::vector<JRXKeyRange>& ranges,
-                                          unsigned limit, std::vector<long long>& keys) override {
+  Places readStored(const Listing& q, const Ranges& ranges, unsigned limit,
+                    std::vector<long long>& keys) override {
     std::vector<JRXRequestProgressData> records;
     std::vector<JRXListingPlace> places;
     EXPECT_EQ(log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
@@ -136,14 +136,6 @@ TEST_P(GetOpsTest, PartsOfAnySizeAreTheWholeListingWhateverWritersAdd) {
     const std::vector<Key> expected = bruteForce(q);
     ASSERT_GT(expected.size(), round < 2 ? 1000u : round == 5 ? 10u : 200u);
     EXPECT_EQ(inParts(q, rng, 1200, 1000), expected);
-    // getOps: newest first with a limit, 1000 at most; its bounds exclude their second.
-    std::vector<JRXRequestProgressData> records;
-    ASSERT_EQ(log.getOps(&records, q.eid, q.name, q.id, q.parent, q.firstOnly, q.activeOnly,
-                         q.newestFirst ? 300 : kNoLimit, q.bounds.from ? q.bounds.from - 1 : 0,
-                         q.bounds.to < kNoUpper ? q.bounds.to + 1 : kNoUpper),
-              0);
-    const size_t n = std::min<size_t>(q.newestFirst ? 300 : 1000, expected.size());
-    expectReports(records, {expected.begin(), expected.begin() + n}, false);
   }
   const JRXEID any = JRXEID::EID_INVALID;
   expectKeyRangeReads<op_log_data>(log, {{kVm1}, {any, "a", "", "p"}, {any, "", "op-300"},

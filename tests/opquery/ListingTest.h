@@ -10,18 +10,18 @@ namespace jrxtest {
 template <class Key, class Filter>
 class ListingTest : public LogDbFixture {
  protected:
+  using Places = std::vector<JRX::JRXListingPlace>;
+  using Ranges = std::vector<JRX::JRXKeyRange>;
+
   virtual std::vector<Key> bruteForce(const Filter& q) = 0;
   // Up to `part` records after `after` (null: from the start), checked; their places.
-  virtual std::vector<JRX::JRXListingPlace> readPart(const Filter& q, unsigned part,
-                                                     const JRX::JRXListingPlace* after,
-                                                     bool placesOnly) = 0;
+  virtual Places readPart(const Filter& q, unsigned part, const JRX::JRXListingPlace* after,
+                          bool placesOnly) = 0;
   // The rows stored under `ranges` that match `q`, checked; `keys` gets every key learnt.
-  virtual std::vector<JRX::JRXListingPlace> readStored(const Filter& q,
-                                                       const std::vector<JRX::JRXKeyRange>& ranges,
-                                                       unsigned limit,
-                                                       std::vector<long long>& keys) = 0;
+  virtual Places readStored(const Filter& q, const Ranges& ranges, unsigned limit,
+                            std::vector<long long>& keys) = 0;
 
-  static std::vector<Key> keysOf(const std::vector<JRX::JRXListingPlace>& places) {
+  static std::vector<Key> keysOf(const Places& places) {
     std::vector<Key> keys;
     for (const JRX::JRXListingPlace& p : places) {
       if constexpr (std::tuple_size<Key>::value == 3) keys.emplace_back(p.time, p.id, p.report);
@@ -34,15 +34,14 @@ class ListingTest : public LogDbFixture {
   // each part that came full (`cap` records at most).
   std::vector<Key> inParts(const Filter& q, std::mt19937& rng, unsigned most, unsigned cap,
                            const std::function<void()>& between = nullptr) {
-    std::vector<Key> keys;
+    Places all;
     JRX::JRXListingPlace place;
     for (bool placed = false;; placed = true) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? most : most / 15);
-      const auto places = readPart(q, part, placed ? &place : nullptr, rng() % 3 == 0);
+      const Places places = readPart(q, part, placed ? &place : nullptr, rng() % 3 == 0);
       EXPECT_LE(places.size(), std::min(part, cap));
-      const std::vector<Key> more = keysOf(places);
-      keys.insert(keys.end(), more.begin(), more.end());
-      if (places.size() < std::min(part, cap) || HasFailure()) return keys;
+      all.insert(all.end(), places.begin(), places.end());
+      if (places.size() < std::min(part, cap) || HasFailure()) return keysOf(all);
       place = places.back();
       if (between) between();
     }
@@ -56,7 +55,6 @@ class ListingTest : public LogDbFixture {
     for (const Lines& r : fieldsOf<Table>()) all.push_back(std::stoll(r[0]));
     ASSERT_EQ(service.getNewestKeys(&newest, 5), 0);
     EXPECT_EQ(newest, std::vector<long long>(all.end() - 5, all.end()));
-    using Ranges = std::vector<JRX::JRXKeyRange>;
     const long long third = all[all.size() / 3], half = all[all.size() / 2];
     std::vector<std::tuple<Ranges, unsigned, Filter>> cases{
         {Ranges{{half, all.back()}, {0, third}}, 1000, Filter()},

@@ -38,8 +38,6 @@ class RecoveryTest : public LogDbFixture {
     insertRow(task);
   }
 
-  static int now() { return static_cast<int>(time(nullptr)); }
-
   JRXOpLogLocal service{nullptr};
 };
 
@@ -172,7 +170,7 @@ TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
 // Ended operations at least `age` seconds old go (in 32-bit time); unfinished ones stay, and
 // so do the detail rows of those that go.
 TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
-  const int t = now();
+  const int t = static_cast<int>(time(nullptr));
   for (auto [id, status, time] : std::vector<std::tuple<const char*, int, int>>{
            {"running-1901", 2, INT_MIN}, {"ancient", 3, INT_MIN + 1}, {"started-1970", 1, 0},
            {"epoch", 3, 0}, {"past", 5, t - 10}, {"future", 5, t + 1000},
@@ -181,20 +179,17 @@ TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
   // An operation exactly `age` old goes.
   op_log o;
   EXPECT_EQ(rowsOf({&o}, {&o->id}, compactedOps(o, 10, t)), (Lines{"ancient", "epoch", "past"}));
-  const Lines always{"1|running-1901", "3|started-1970", "7|future-running"};
-  // The age, and what else stays; now - INT_MIN wraps to a time decades before 1970.
+  // The age, and what stays; now - INT_MIN wraps to a time decades before 1970.
   const std::pair<int, Lines> steps[] = {
-      {INT_MIN, {"4|epoch", "5|past", "6|future", "8|canceled-future"}},
-      {0, {"6|future", "8|canceled-future"}},
-      {-3600, {"8|canceled-future"}},
-      {-1000000, {}}};
-  for (const auto& [age, more] : steps) {
+      {INT_MIN, {"1|running-1901", "3|started-1970", "4|epoch", "5|past", "6|future",
+                 "7|future-running", "8|canceled-future"}},
+      {0, {"1|running-1901", "3|started-1970", "6|future", "7|future-running", "8|canceled-future"}},
+      {-3600, {"1|running-1901", "3|started-1970", "7|future-running", "8|canceled-future"}},
+      {-1000000, {"1|running-1901", "3|started-1970", "7|future-running"}}};
+  for (const auto& [age, left] : steps) {
     SCOPED_TRACE(age);
     sink->clear();
     EXPECT_EQ(0, failEachStatement(nullptr, [&, age = age] { return JRXOpLogLocal::compact(age); }));
-    Lines left = always;
-    left.insert(left.end(), more.begin(), more.end());
-    std::sort(left.begin(), left.end());
     EXPECT_EQ(rowsOf({&o}, {&o->op_id, &o->id}), left);
     // Each failed run logs its failure; success is logged once, after the commit.
     Lines logged = records(1);
@@ -206,7 +201,6 @@ TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
   EXPECT_EQ(fieldsOf<op_log_data>().size() + fieldsOf<op_log_env>().size() +
                 fieldsOf<op_log_task>().size(),
             24u);
-  EXPECT_EQ(sink->records().back().function, "compact");
 }
 
 JRX_ON_EVERY_BACKEND(RecoveryTest);
