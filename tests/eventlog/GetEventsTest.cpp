@@ -1,7 +1,6 @@
 // The event log's listings against a brute-force listing of the tables; bounds, payloads, the
 // caller's vector and the answer, rights and failures.
 #include "../opquery/ListingTest.h"
-#include "JRXMessage.h"
 
 using namespace JRX;
 
@@ -187,7 +186,8 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
 
   // Environment, as source, limit, category and type, with payloads.
   const std::tuple<JRXEID, bool, unsigned, std::string, std::string, bool> queries[] = {
-      {JRXEID::EID_INVALID, true, 100, "", "", false}, {kNode, true, 100, "monitor", "audit", true}};
+      {JRXEID::EID_INVALID, true, 100, "", "", false},
+      {kNode, true, 100, "monitor", "audit", true}};
   for (const auto& [eid, asSource, limit, category, type, withData] : queries) {
     SCOPED_TRACE(eidText(eid) + category);
     std::vector<JRXEvent> out;

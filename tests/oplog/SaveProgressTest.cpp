@@ -193,9 +193,11 @@ TEST_P(SaveProgressTest, ThreadsReportingAboutTheSameOperationsAndEnvironmentsLo
       JRXOpLogLocal log(nullptr);
       for (int n = 0; n < kReports * kOps; ++n) {
         // A text of its own each time, so every report adds a row.
-        auto r = report("op-" + std::to_string(n % kOps), "", 0, n, kT0 + n, std::to_string(t * 100 + n));
+        auto r = report("op-" + std::to_string(n % kOps), "", 0, n, kT0 + n,
+                        std::to_string(t * 100 + n));
         const int env = (n / kOps + n % kOps) % kEnvs;
-        r.info.addParameter("env", envRef(JRXEID(0xe0, env), "vm", "vm-new-" + std::to_string(env)));
+        r.info.addParameter("env",
+                            envRef(JRXEID(0xe0, env), "vm", "vm-new-" + std::to_string(env)));
         EXPECT_EQ(retryService([&] { return log.saveProgress(r); }), 0)
             << log.getContextLocal()->getLastError().message;
       }

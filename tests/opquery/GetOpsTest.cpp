@@ -1,6 +1,5 @@
 // The operation log's listings against a brute-force listing of the tables; getOps' limits,
 // the caller's records, the answer, failures, and right 188.
-#include "JRXMessage.h"
 #include "ListingTest.h"
 
 using namespace JRX;

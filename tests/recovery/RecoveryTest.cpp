@@ -159,7 +159,8 @@ TEST_P(RecoveryTest, AFailureClosesNothingOrLeavesOneOperationOpen) {
       EXPECT_EQ(1, std::count_if(ended.begin(), ended.end(),
                                  [&](const auto& c) { return c.message == kInjected; }));
       EXPECT_EQ(openOps().size(), leftOpen + 1);
-      EXPECT_EQ(rowsOf({&d}, {&d->op_id}, d->status == 4), rowsOf({&o}, {&o->op_id}, o->status == 4));
+      EXPECT_EQ(rowsOf({&d}, {&d->op_id}, d->status == 4),
+                rowsOf({&o}, {&o->op_id}, o->status == 4));
     }
     EXPECT_EQ(service.finishOps(), 0);
     EXPECT_EQ(opsAndTexts(), closed);
@@ -183,13 +184,14 @@ TEST_P(RecoveryTest, CompactRemovesEndedOperationsOlderThanTheAge) {
   const std::pair<int, Lines> steps[] = {
       {INT_MIN, {"1|running-1901", "3|started-1970", "4|epoch", "5|past", "6|future",
                  "7|future-running", "8|canceled-future"}},
-      {0, {"1|running-1901", "3|started-1970", "6|future", "7|future-running", "8|canceled-future"}},
+      {0,
+       {"1|running-1901", "3|started-1970", "6|future", "7|future-running", "8|canceled-future"}},
       {-3600, {"1|running-1901", "3|started-1970", "7|future-running", "8|canceled-future"}},
       {-1000000, {"1|running-1901", "3|started-1970", "7|future-running"}}};
   for (const auto& [age, left] : steps) {
     SCOPED_TRACE(age);
     sink->clear();
-    EXPECT_EQ(0, failEachStatement(nullptr, [&, age = age] { return JRXOpLogLocal::compact(age); }));
+    EXPECT_EQ(0, failEachStatement(nullptr, [&, a = age] { return JRXOpLogLocal::compact(a); }));
     EXPECT_EQ(rowsOf({&o}, {&o->op_id, &o->id}), left);
     // Each failed run logs its failure; success is logged once, after the commit.
     Lines logged = records(1);
