@@ -19,7 +19,7 @@ struct Listing {
   JRXTimeBounds bounds;
 };
 
-class GetOpsTest : public ListingTest<Key, Listing> {
+class GetOpsTest : public ListingTest<Key, Listing, JRXRequestProgressData> {
  protected:
   // Operations by time, then key, their reports by key; notes what each record must say.
   std::vector<Key> bruteForce(const Listing& q) override {
@@ -59,8 +59,7 @@ class GetOpsTest : public ListingTest<Key, Listing> {
   }
 
   // Read with places, records say what was reported: the executing node, no stand-ins.
-  void expectReports(const std::vector<JRXRequestProgressData>& records,
-                     const std::vector<Key>& keys) {
+  void expectRecords(const Records& records, const std::vector<Key>& keys) override {
     ASSERT_EQ(records.size(), keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
       const JRXRequestProgressData& r = records[i];
@@ -71,28 +70,16 @@ class GetOpsTest : public ListingTest<Key, Listing> {
     }
   }
 
-  Places readPart(const Listing& q, unsigned part, const JRXListingPlace* after,
-                  bool placesOnly) override {
-    std::vector<JRXRequestProgressData> records;
-    std::vector<JRXListingPlace> places;
-    EXPECT_EQ(log.getOpsAfter(placesOnly ? nullptr : &records, &places, after, q.eid, q.name,
-                              q.id, q.parent, q.firstOnly, q.activeOnly, part, q.newestFirst,
-                              q.bounds),
-              0);
-    if (!placesOnly) expectReports(records, keysOf(places));
-    return places;
+  int readAfter(const Listing& q, unsigned part, const JRXListingPlace* after, Records* records,
+                Places& places) override {
+    return log.getOpsAfter(records, &places, after, q.eid, q.name, q.id, q.parent, q.firstOnly,
+                           q.activeOnly, part, q.newestFirst, q.bounds);
   }
 
-  Places readStored(const Listing& q, const Ranges& ranges, unsigned limit,
-                    std::vector<long long>& keys) override {
-    std::vector<JRXRequestProgressData> records;
-    std::vector<JRXListingPlace> places;
-    EXPECT_EQ(log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
-                               q.parent, q.activeOnly, q.bounds),
-              0);
-    expectReports(records, keysOf(places));
-    EXPECT_EQ(log.answer()->root().children.size(), records.size());
-    return places;
+  int readStored(const Listing& q, const Ranges& ranges, unsigned limit, Records& records,
+                 Places& places, std::vector<long long>& keys) override {
+    return log.getOpsStored(&records, &places, &keys, ranges, limit, q.eid, q.name, q.id,
+                            q.parent, q.activeOnly, q.bounds);
   }
 
   // Up to four reports each; every third names kVm1 as operand, every fourth has a parent.

@@ -1,25 +1,27 @@
 // The listings both logs give alike, against a brute-force listing of the tables: in parts,
 // each going on from the last place of the one before, and a follower's reads of key ranges.
-// `Key` is what a place says of a row, the row's key last.
+// `Key` is what a place says of a row, the row's key last; `Record` what the service gives.
 #pragma once
 
 #include "LogDbFixture.h"
 
 namespace jrxtest {
 
-template <class Key, class Filter>
+template <class Key, class Filter, class Record>
 class ListingTest : public LogDbFixture {
  protected:
   using Places = std::vector<JRX::JRXListingPlace>;
   using Ranges = std::vector<JRX::JRXKeyRange>;
+  using Records = std::vector<Record>;
 
   virtual std::vector<Key> bruteForce(const Filter& q) = 0;
-  // Up to `part` records after `after` (null: from the start), checked; their places.
-  virtual Places readPart(const Filter& q, unsigned part, const JRX::JRXListingPlace* after,
-                          bool placesOnly) = 0;
-  // The rows stored under `ranges` that match `q`, checked; `keys` gets every key learnt.
-  virtual Places readStored(const Filter& q, const Ranges& ranges, unsigned limit,
-                            std::vector<long long>& keys) = 0;
+  // Each record is the one its key names.
+  virtual void expectRecords(const Records& records, const std::vector<Key>& keys) = 0;
+  // The service's listing after a place (null: from the start), and its rows of key ranges.
+  virtual int readAfter(const Filter& q, unsigned part, const JRX::JRXListingPlace* after,
+                        Records* records, Places& places) = 0;
+  virtual int readStored(const Filter& q, const Ranges& ranges, unsigned limit, Records& records,
+                         Places& places, std::vector<long long>& keys) = 0;
 
   static std::vector<Key> keysOf(const Places& places) {
     std::vector<Key> keys;
@@ -38,7 +40,13 @@ class ListingTest : public LogDbFixture {
     JRX::JRXListingPlace place;
     for (bool placed = false;; placed = true) {
       const unsigned part = 1 + rng() % (rng() % 4 == 0 ? most : most / 15);
-      const Places places = readPart(q, part, placed ? &place : nullptr, rng() % 3 == 0);
+      const bool placesOnly = rng() % 3 == 0;
+      Records records;
+      Places places;
+      EXPECT_EQ(readAfter(q, part, placed ? &place : nullptr, placesOnly ? nullptr : &records,
+                          places),
+                0);
+      if (!placesOnly) expectRecords(records, keysOf(places));
       EXPECT_LE(places.size(), std::min(part, cap));
       all.insert(all.end(), places.begin(), places.end());
       if (places.size() < std::min(part, cap) || HasFailure()) return keysOf(all);
@@ -67,9 +75,13 @@ class ListingTest : public LogDbFixture {
       SCOPED_TRACE(i);
       const auto& [ranges, limit, filter] = cases[i];
       const std::vector<Key> listing = bruteForce(filter);
+      Records records;
+      Places places;
       std::vector<long long> keys;
-      const std::vector<Key> got = keysOf(readStored(filter, ranges, limit, keys));
-      expectStoredOf(all, ranges, limit, listing, keys, got);
+      EXPECT_EQ(readStored(filter, ranges, limit, records, places, keys), 0);
+      expectRecords(records, keysOf(places));
+      EXPECT_EQ(service.answer()->root().children.size(), records.size());
+      expectStoredOf(all, ranges, limit, listing, keys, keysOf(places));
     }
   }
 };
