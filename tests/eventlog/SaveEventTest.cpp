@@ -70,7 +70,7 @@ TEST_P(SaveEventTest, EachKindOfEventLeavesItsRows) {
     return "audit: " + std::to_string(n) + "|" + session + "|::ffff:192.0.2.7|" +
            escaped(std::string("\0\0\0\0\0\0\0\0\0\0\xff\xff\xc0\0\x02\x07", 16)) + "|" + detail;
   };
-  JRXEvent full = event(kVm1, 1234);
+  JRXEvent full = event(kVm1, (1LL << 32) + 1234);  // times keep their low 32 bits
   full.info.addParameter("id", "disk-7");
   full.info.addParameter("env", envRef(kVm2, "vm", "vm-2"));
   JRXEvent badEnv = event(kVm1), noEid = event(kVm1);

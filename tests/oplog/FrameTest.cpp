@@ -96,6 +96,9 @@ TEST_P(FrameTest, EveryServiceIsReplayedAfterATransientFailure) {
   EXPECT_EQ(rowsOf({&o, &d}, {&o->id},
                    d->op_id == o->op_id && (o->id == "once" || o->id == "never")),
             Lines{"once"});
+  JRXDatabase::close();
+  EXPECT_EQ(ops.saveProgress(report("closed", "x", 0, 0, kT0, "a")), 3101);
+  EXPECT_FALSE(ops.getContextLocal()->getLastError().message.empty());
 }
 
 // Texts of every kind through every text field of both logs: each comes back exactly as given,

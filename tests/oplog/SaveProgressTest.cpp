@@ -51,7 +51,7 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
   first.info.addParameter("task_id", "task-42");
   auto named = report("req-1", "", 0, 20, kT0 + 1, "copying");
   named.operands = {kVm1, kUnknown};
-  auto restart = report("req-1", "vm.restart", 1, 0, kT0 + 100, "again");
+  auto restart = report("req-1", "vm.restart", 1, 0, (1LL << 32) + kT0 + 100, "again");
   restart.operands = {kLocal};
   auto bad = report("req-1", "", 0, 20, kT0 + 101, "");
   // Nested deeper than its text form allows.
@@ -79,7 +79,8 @@ TEST_P(SaveProgressTest, EachReportLeavesItsRows) {
   Lines ended = refreshed;
   ended[0] = "op: 1|vm.start|req-1|parent-9|1701000000|3|s-1";
   ended.insert(ended.begin() + 3, R"(data: 3|1|50|1701000004|3|{"text":"copying"}\0)");
-  // A restart replaces the operation and its texts; its old links and task stay behind.
+  // A restart replaces the operation and its texts; its old links and task stay behind. Times
+  // keep their low 32 bits.
   const Lines restarted{"op: 2|vm.restart|req-1||1701000100|1|",
                         R"(data: 1|2|0|1701000100|1|{"text":"again"}\0)", "task: 1|task-42",
                         "link: 1|O|N|vm-1", "link: 1|P|N|node-1", "link: 1|S|Y|local-node",
