@@ -49,7 +49,7 @@ TEST_P(KeptStatement, RunsWithTheValuesOfEachRunAndIsLookedUpAgainOnceChanged) {
   k.row.num = 20;
   EXPECT_EQ(k.update.Execute(s), 1);
   item t;
-  EXPECT_EQ(select(t->num), (Rows{"10", "20", "3"}));
+  EXPECT_EQ(valuesOf(s, t->num), (Rows{"10", "20", "3"}));
 
   s->Vacuum();  // drops the session's statements
   EXPECT_EQ(k.read(s, a), "a|10");
