@@ -2,7 +2,6 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
-#include <functional>
 #include <random>
 
 #include "JRXMessage.h"
@@ -86,17 +85,7 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   ASSERT_EQ(0, back.load(bytes.data(), bytes.size(), 0));
   EXPECT_EQ(bytes, serialize(back));
   again.load(bytes.data(), bytes.size(), 0);
-  EXPECT_TRUE(again.root() == back.root() && !(again.root() == JRXMessage().root()));
-  // Equal where every element at every depth is.
-  JRXMessage one, two;
-  for (JRXMessage* m : {&one, &two}) {
-    JRXMessageIterator* it = m->getIterator();
-    it->ascend();  // at the root: stays there
-    it->putInt(1, 1);
-    it->descend(2);
-    it->putInt(3, m == &one ? 1 : 2);
-  }
-  EXPECT_TRUE(one.root() == one.root() && !(one.root() == two.root()));
+  EXPECT_TRUE(again.root() == back.root() && again.root() != JRXMessage().root());
   long long i = 0;
   std::string text;  // only values of the asked kind are read
   EXPECT_TRUE(back.getIterator()->getBytes(1134, text) && back.getIterator()->getInt(1175, i));
@@ -198,59 +187,4 @@ TEST(MessageInput, DamagedInputIsRefused) {
   EXPECT_EQ(nullptr, buf);
   EXPECT_NE(0, m.serialize(nullptr, &len, 0, 40500));
   EXPECT_NE(0, m.serialize(&buf, nullptr, 0, 40500));
-}
-
-// Readers require every value they read, of its kind: any value below a record turned into
-// one of the other kind makes its reader refuse the record.
-TEST(MessageInput, RecordsWithAValueOfAnotherKindAreRefused) {
-  const std::string bytes = sampleMessageBytes();
-  JRXMessage m;
-  ASSERT_EQ(0, m.load(bytes.data(), bytes.size(), 0));
-  std::vector<JRXMessageElement*> values;
-  std::function<void(JRXMessageElement&)> collect = [&](JRXMessageElement& e) {
-    if (e.kind != JRXMessageElement::NONE) values.push_back(&e);
-    for (auto& c : e.children) collect(*c);
-  };
-  const JRXMessageIterator& it = *m.getIterator();
-  for (int id : {1134, 1175, 1612}) {
-    values.clear();
-    collect(*it.child(id).element());
-    for (JRXMessageElement* v : values) {
-      const JRXMessageElement::Kind kind = v->kind;
-      v->kind = kind == JRXMessageElement::INT ? JRXMessageElement::BYTES : JRXMessageElement::INT;
-      JRXInfo info;
-      JRXRequestProgressData p;
-      JRXEvent e;
-      const int read =
-          id == 1134 ? it.getObj(info, id) : id == 1175 ? it.getObj(p, id) : it.getObj(e, id);
-      EXPECT_NE(0, read) << id << ", value " << v->id << " of element " << v->parent->id;
-      v->kind = kind;
-    }
-    EXPECT_GT(values.size(), 3u);
-  }
-}
-
-// A typed container takes back only its own bytes: whole, with its mark, of its type; else it
-// is left empty.
-TEST(MessageInput, TypedContainersTakeOnlyTheirOwnBytes) {
-  JRXAnyData any(0x01020304);
-  any.any().putInt(1, 5);
-  char* buf = nullptr;
-  uint32_t len = 0;
-  ASSERT_EQ(0, any.serialize(&buf, &len));
-  const std::string bytes(buf, len);
-  std::free(buf);
-  EXPECT_EQ(bytes.substr(0, 8), std::string("JRXA\x04\x03\x02\x01", 8));
-  JRXAnyData back(0x01020304), other(0x01020305);
-  long long v = 0;
-  EXPECT_TRUE(back.deserialize(bytes.data(), len) == 0 && back.any().getInt(1, v) == 0 && v == 5);
-  EXPECT_NE(0, other.deserialize(bytes.data(), len));
-  std::string marked = bytes;
-  marked[3] = 'B';
-  for (const std::string& b : {bytes.substr(0, 7), marked, bytes.substr(0, len - 1)}) {
-    back.deserialize(bytes.data(), len);
-    EXPECT_NE(0, back.deserialize(b.data(), static_cast<uint32_t>(b.size())));
-    EXPECT_NE(0, back.any().getInt(1, v));
-  }
-  EXPECT_NE(0, back.deserialize(nullptr, 8));
 }

@@ -38,13 +38,9 @@ TEST(Retry, OnlyTransientFailuresAreReplayedAsThePolicySays) {
   calls = 0;
   EXPECT_EQ(7, retryService([&] { return ++calls == 1 ? onRdbmsError(busy) : 7; }, policy));
   EXPECT_EQ(calls, 2);
-  for (const std::function<int()>& once :
-       std::vector<std::function<int()>>{[&] { return onRdbmsError(bad); },
-                                         [&] { return kDatabaseFailure; }}) {
-    calls = 0;
-    EXPECT_EQ(kDatabaseFailure, retryService([&] { ++calls; return once(); }, policy));
-    EXPECT_EQ(calls, 1);
-  }
+  calls = 0;  // a failure the framework did not note as transient is not replayed
+  EXPECT_EQ(kDatabaseFailure, retryService([&] { ++calls; return onRdbmsError(bad); }, policy));
+  EXPECT_EQ(calls, 1);
   EXPECT_FALSE(lastRdbmsFailure().transient);
 
   calls = 0;
