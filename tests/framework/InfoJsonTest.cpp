@@ -41,18 +41,15 @@ TEST(InfoJson, MalformedOrTooDeepInputLeavesTheRecordUnchanged) {
   for (int i = 0; i < 5000; ++i) deep += "]]}";
   JRXInfo original("original", "id", false);
   original.addParameter("p", "v");
-  for (const char* bad : {
-           "", "null", "[]", "{}", "{\"text\":1}", "{\"text\":\"t\",\"extra\":1}",
-           "{\"text\":\"t\",\"flag\":\"no\"}", "{\"text\":\"t\",\"params\":{}}",
-           "{\"text\":\"t\",\"params\":[[\"p\"]]}",
-           "{\"text\":\"t\",\"params\":[[\"p\",{\"text\":\"v\"},3]]}",
-           "{\"text\":\"t\",\"params\":[[1,{\"text\":\"v\"}]]}",
-           "{\"text\":\"t\",\"params\":[[\"p\",1]]}", "{\"text\":{\"hex\":\"abc\"}}",
-           "{\"text\":{\"hex\":\"az\"}}", "{\"text\":{\"hex\":\"aA\"}}",
-           "{\"text\":{\"hex\":\"Fa\"}}",
-           "{\"text\":{\"hex\":\"ab\",\"x\":1}}", "{\"text\":{\"hx\":\"ab\"}}",
-           "{\"text\":{\"hex\":1}}", "{\"text\":\"t\"", "{\"text\":\"t\"} trailing",
-           "{\"text\":\"\xff\"}", deep.c_str(), static_cast<const char*>(nullptr)}) {
+  for (const char* bad :
+       {"", "null", "[]", "{}", R"({"text":1})", R"({"text":"t","extra":1})",
+        R"({"text":"t","flag":"no"})", R"({"text":"t","params":{}})",
+        R"({"text":"t","params":[["p"]]})", R"({"text":"t","params":[["p",{"text":"v"},3]]})",
+        R"({"text":"t","params":[[1,{"text":"v"}]]})", R"({"text":"t","params":[["p",1]]})",
+        R"({"text":{"hex":"abc"}})", R"({"text":{"hex":"az"}})", R"({"text":{"hex":"aA"}})",
+        R"({"text":{"hex":"Fa"}})", R"({"text":{"hex":"ab","x":1}})", R"({"text":{"hx":"ab"}})",
+        R"({"text":{"hex":1}})", R"({"text":"t")", R"({"text":"t"} trailing)",
+        "{\"text\":\"\xff\"}", deep.c_str(), static_cast<const char*>(nullptr)}) {
     JRXInfo r = original;
     EXPECT_NE(0, r.deserializeFromString(bad));
     EXPECT_EQ(original, r) << ::testing::PrintToString(std::string(bad ? bad : "null"));

@@ -10,30 +10,20 @@
 
 using namespace JRX;
 
-// Records reach the installed sink whole and formatted; a file sink appends each line at
-// once, up to its level; the stderr sink's level comes from the environment.
+// Records reach the installed sink formatted; a file sink appends each line at once, up to its
+// level; the stderr sink's level comes from the environment.
 TEST(Log, RecordsReachTheSinkAndAFileUpToItsLevel) {
-  auto capture = std::make_shared<JRXCapturingLogSink>();
-  const std::shared_ptr<JRXLogSink> previous = setLogSink(capture);
-  Log2("cat", "f.cpp", 7, "fn", "int fn()").put(2, "%s=%d", "n", 42);
-  Log2(nullptr, nullptr, 0, nullptr, nullptr).put(1, nullptr);
-  std::vector<JRXLogRecord> r = capture->records();
-  ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[0].category + " " + r[0].file + " " + std::to_string(r[0].line) + " " +
-                r[0].function + " " + r[0].signature + " " + std::to_string(r[0].level) + " " +
-                r[0].text,
-            "cat f.cpp 7 fn int fn() 2 n=42");
-  EXPECT_TRUE(r[1].category.empty() && r[1].file.empty() && r[1].text.empty());
-
   const std::string path = "/tmp/jrx-log-" + std::to_string(getpid()) + ".log";
   std::remove(path.c_str());
-  setLogSink(JRXStreamLogSink::appendingTo(path, 2));
-  Log2("cat", "f.cpp", 7, "fn", "int fn()").put(2, "kept");
+  const std::shared_ptr<JRXLogSink> previous = setLogSink(JRXStreamLogSink::appendingTo(path, 2));
+  Log2("cat", "f.cpp", 7, "fn", "int fn()").put(2, "%s=%d", "n", 42);
   Log2("cat", "f.cpp", 8, "fn", "int fn()").put(3, "left out");
+  Log2(nullptr, nullptr, 0, nullptr, nullptr).put(1, nullptr);
   std::ifstream in(path);  // while the sink still holds the file
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(text.find(" cat "), 19u) << text;  // after the local date and time
-  EXPECT_EQ(text.substr(20), "cat [2] f.cpp:7 fn: kept\n") << text;
+  EXPECT_EQ(text.substr(20, 25) + text.substr(65), "cat [2] f.cpp:7 fn: n=42\n [1] :0 : \n")
+      << text;
   setLogSink(previous);
   std::remove(path.c_str());
   EXPECT_THROW(JRXStreamLogSink::appendingTo("/nonexistent/x.log", 1), std::runtime_error);

@@ -106,8 +106,9 @@ std::vector<Run> everyKind(bool rowLocks) {
       where([](auto& t, auto& g) {
         return ids(g, g->item_id == t->item_id).UseIndex(g, "qt_tag_item").Limit(1).Exists({&t});
       }),
-      where(
-          [](auto& t, auto& g) { return ids(g, g->item_id == t->item_id).Limit(1).Exists({&t}); }),
+      where([](auto& t, auto& g) {
+        return ids(g, g->item_id == t->item_id).Limit(1).Exists({&t});
+      }),
       where([](auto& t, auto& g) { return ids(g, g->item_id == t->item_id).Exists({&t}); }),
       join(false),
       join(true),

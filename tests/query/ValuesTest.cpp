@@ -100,26 +100,6 @@ TEST_P(Values, OperandsTakeTheColumnsType) {
   ASCursor c(s);
   c.Project() << r->num << r->time << r->big << r->name << r->real;
   EXPECT_EQ(rows(c), (Rows{"591751049|-5|1099511627776|2.500000|3"}));
-
-  // Members of another type than their column's: texts inserted into number columns are
-  // stored as the numbers they spell and numbers into texts spelled, and read back alike; a
-  // 64-bit member keeps its low 32 bits in a 32-bit column, as an update does.
-  struct item_swapped : ASTable<item_domain> {
-    item_swapped() { BindValues({&item_id, &name, &num, &big, &time, &eid, &data, &bin, &real}); }
-    ASInt item_id;
-    ASDouble name;
-    ASVStr num, big, eid, data, bin, real;
-    ASInt64 time;
-  } x;
-  x.num = "12";
-  x.real = "0.5";
-  x.name = 2.5;
-  x.time = -(1LL << 32) - 5;
-  s->Insert(x);
-  ASCursor back(s);
-  back.Project() << x->num << x->real << x->name << x->time;
-  back.Set(x->num == 12 && x->real < 1 && x->name == "2.500000");
-  EXPECT_EQ(rows(back), Rows{"12|0.500000|2.5|-5"});
 }
 
 QUERY_TEST_SUITE(Values);
