@@ -98,7 +98,6 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   JRXMessageIterator* out = copy->getIterator();
   for (JRXMessageIterator in : {*back.getIterator(), back.getIterator()->child(9)}) {
     ASSERT_EQ(0, in.getObj(info, 1134) + in.getObj(p, 1175) + in.getObj(e, 1612));
-    EXPECT_EQ(p.operands.size(), 3u);
     EXPECT_NE(0, in.getObj(none, 1612, 1));
     EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(*out, 9, nullptr));
     EXPECT_EQ(0, out->putObj(info, 1134));
@@ -166,6 +165,4 @@ TEST(MessageInput, DamagedInputIsRefused) {
   uint32_t len = 0;
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
   EXPECT_EQ(nullptr, buf);
-  EXPECT_NE(0, m.serialize(nullptr, &len, 0, 40500));
-  EXPECT_NE(0, m.serialize(&buf, nullptr, 0, 40500));
 }

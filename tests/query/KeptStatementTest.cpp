@@ -1,7 +1,5 @@
 // Kept statements: made once, run again and again with the values their bound members hold
 // at each run, their shape looked up on a session's first run only.
-#include <string>
-
 #include "ASShapeCheck.h"
 #include "QueryFixture.h"
 

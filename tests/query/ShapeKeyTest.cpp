@@ -12,11 +12,6 @@ namespace {
 using ShapeKey = QueryTest;
 using Run = std::function<void(ASSession*, int)>;
 
-void readAll(ASCursor& c) {
-  while (c.Fetch()) {
-  }
-}
-
 // A select of the items' names, built further by `build`.
 Run select(std::function<void(ASCursor&, item&, tag&)> build) {
   return [build](ASSession* s, int) {
@@ -25,7 +20,7 @@ Run select(std::function<void(ASCursor&, item&, tag&)> build) {
     ASCursor c(s);
     c.Project() << t->name;
     build(c, t, g);
-    readAll(c);
+    rows(c);
   };
 }
 Run where(std::function<ASComparison(item&, tag&)> condition) {
@@ -51,7 +46,7 @@ Run labels(unsigned long long limit) {
     c.Project() << g->label;
     c.Order(g->label);
     if (limit) c.Limit(limit);
-    readAll(c);
+    rows(c);
   };
 }
 
@@ -64,7 +59,8 @@ Run named(const char* table) {
     } d(table);
     ASCursor c(s);
     c.Project() << d.column;
-    readAll(c);
+    while (c.Fetch()) {  // into no members: the class binds none
+    }
   };
 }
 
@@ -94,7 +90,7 @@ std::vector<Run> everyKind(bool rowLocks) {
         ASCursor c(s);
         c.Project() << t->name;
         c.Set(t->num == u->big);
-        readAll(c);
+        rows(c);
       },
       where([](auto& t, auto&) { return t->name.IsNull(); }),
       where([](auto& t, auto&) { return t->num == 1 && t->big == 2; }),

@@ -176,10 +176,9 @@ TEST_P(Dialect, StatementsAsSent) {
       steps.back() += st.table + ":" + st.index + (st.fullScan ? ":scan" : "") +
                       (st.sorts ? ":sorts" : "") + " ";
   }
-  EXPECT_EQ(sent, expected);
+  ASSERT_EQ(sent, expected);
   // Plans name the alias, the index read (the primary key by its own name), the walk of a
   // whole table and the sorting, and keep the database's own words.
-  ASSERT_EQ(steps.size(), 8u);
   EXPECT_THAT(steps[0], HasSubstr("t1:qt_tag_item"));
   EXPECT_THAT(steps[1], ::testing::ContainsRegex("^t1:[a-z_]*:scan.*:sorts"));
   EXPECT_EQ(steps[2], "t1:" + std::string(ASPrimaryKey) + " ");
