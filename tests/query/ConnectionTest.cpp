@@ -192,10 +192,8 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }
 
-// TLS against the test server's TCP port, which offers it with a certificate for 127.0.0.1
-// signed by a CA of the run, and against a server that does not offer it: the connection is
-// encrypted where ssl-mode asks for it and refused where it cannot be, with the reason, and
-// before a statement is sent (a refused connection would otherwise create its database).
+// TLS against a server offering it (a certificate for 127.0.0.1 from a CA of the run) and one
+// not: refused with the reason before any statement (which would create the database).
 TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   const char* tls = std::getenv("JRX_TEST_MARIADB_TLS_URL");
   const char* ca = std::getenv("JRX_TEST_MARIADB_TLS_CA");

@@ -19,10 +19,7 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     item t;
     ASCursor c(s);
     c.PageRows(page);
-    if (distinct)
-      c.Project().Distinct() << t->num << t->name;
-    else
-      c.Project() << t->item_id << t->num << t->name;
+    (distinct ? c.Project().Distinct() : c.Project() << t->item_id) << t->num << t->name;
     c.Order(desc ? -t->num : ASOrder(t->num)).Order(-t->name);
     return rows(c);
   };
@@ -50,9 +47,8 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
   EXPECT_TRUE(whole.size() == 23u && limited(4) == whole && limited(1) == whole);
 }
 
-// Rows added behind a paged read are left out where a key grows with insertion (above, and
-// SQLite's row number under any table), in each table of a join; a natural key alone gives no
-// such bound, so there a row added with a greater key is read too.
+// Rows added behind a paged read are left out where a key grows with insertion (SQLite's row
+// number under any table), in each table of a join; a natural key alone does not bound it.
 TEST_P(Cursor, RowsAddedBehindAPagedReadAreLeftOutWhereAKeyGrows) {
   s->ExecuteSql("INSERT INTO qt_code VALUES ('a', 'a'), ('b', 'b'), ('c', 'c'), ('d', 'd')");
   coded k;

@@ -1,6 +1,5 @@
-// A statement's shape key and its SQL text must agree: statements with one key have one text
-// (else a session would run the text prepared for another statement), and statements with
-// different texts have different keys.
+// A statement's shape key and its SQL text agree: one key has one text (else a session runs the
+// text prepared for another statement), and different texts have different keys.
 #include <functional>
 #include <map>
 
@@ -72,9 +71,8 @@ ASFilter ids(tag& g, const ASComparison& c) {
   return f;
 }
 
-// Every statement kind and every part of a statement a key takes, each differing from another
-// in one part; a builder runs one statement on `s` with the values of round `r`. Row locks
-// only where the dialect has them.
+// Every statement kind and part a key takes, each differing from another in one part, run on
+// `s` with the values of round `r`; row locks only where the dialect has them.
 std::vector<Run> everyKind(bool rowLocks) {
   std::vector<Run> kinds = {
       select([](auto&, auto&, auto&) {}),
@@ -160,9 +158,8 @@ std::vector<Run> everyKind(bool rowLocks) {
   return kinds;
 }
 
-// Run with the check on, every kind three times (other values, other table objects: other
-// serials) and in another order, no statement finds the text of another shape; and no two
-// shapes have one text.
+// Every kind three times (other values and table objects), once in reverse: with the check on,
+// no statement finds another shape's text, and no two shapes have one text.
 TEST_P(ShapeKey, EveryKindAgreesWithItsText) {
   addItem("a", 1, 1);
   ASDetail::CheckShapes(*s, true);

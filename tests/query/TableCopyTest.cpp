@@ -20,10 +20,9 @@ const std::string kOddText(kOddBytes, sizeof kOddBytes - 1);
 
 class TableCopy : public ::testing::TestWithParam<std::string> {
  protected:
-  // Items with every kind of value, NULLs, the extremes of each number type and the texts
-  // that go wrong most easily; keys with gaps, the newest deleted. Tags identical on both
-  // sides of page boundaries, a page ending in rows of one item but two labels, and NULLs in
-  // the order.
+  // Items with every kind of value, NULLs, each number type's extremes and the texts that go
+  // wrong most easily, keys with gaps, the newest deleted; tags identical across page
+  // boundaries, a page ending in rows of one item but two labels, and NULLs in the order.
   void SetUp() override {
     fromDb = openWithTables(jrxtest::freshDatabaseUrl(GetParam().substr(0, GetParam().find('_'))));
     from = fromDb->Session();
@@ -76,10 +75,8 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
   ASSession* to = nullptr;
 };
 
-// Every page of a table with a key is a walk of that key from where the last one ended (a
-// sort per page would make a copy take the square of the table's size); new rows on the
-// target take keys above all the source handed out. A copy inside a reading transaction
-// copies what it sees.
+// Pages walk the key on from where the last ended (a sort per page would cost the square of the
+// table's size); the target's new keys come above the source's; a reading copy sees one picture.
 TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
   item i;
   tag g;
@@ -147,9 +144,8 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
   EXPECT_EQ(other->Session()->GetInsertId(), 13);
 }
 
-// Every statement of a copy, on either side, failing in turn: the copy stops with the
-// database's text, the target holds the batches committed before the failing one and
-// nothing of it, the source is untouched, and a copy into a fresh target then comes out whole.
+// Each statement of a copy failing in turn: the error is the database's, the target holds whole
+// batches only, the source is untouched, and a fresh copy then comes out whole.
 TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
   auto source = ASDatabase::Open("fault:" + fromDb->Url());
   item i;
