@@ -8,11 +8,12 @@ using namespace JRX;
 
 namespace {
 
-// Any bytes, nesting and repeated names read back equal, from text safe as a C string.
+// Any bytes, nesting and repeated names read back equal from C-string-safe JSON; UTF-8 as is.
 TEST(InfoJson, RecordsRoundTrip) {
   std::string all;
   for (int c = 0; c < 256; ++c) all.push_back(static_cast<char>(c));
-  JRXInfo odd("\xff\xfe bad", std::string("a\0b", 3), false);
+  JRXInfo odd("\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf",
+              std::string("a\0b", 3), false);
   // Overlong, beyond U+10FFFF, the first and last surrogate, a bad continuation, no lead byte
   // of four, a truncated sequence: written so that they read back.
   for (const char* bad : {"\xc0\xaf", "\xe0\x80\x80", "\xe0\x9f\xbf", "\xf0\x80\x80\x80",
@@ -30,6 +31,7 @@ TEST(InfoJson, RecordsRoundTrip) {
     std::string json;
     ASSERT_EQ(0, in.serializeToString(json));
     EXPECT_EQ(json.size(), std::strlen(json.c_str()));
+    EXPECT_NE(json.find("\"text\":\"" + in.getText() + "\""), std::string::npos) << json;
     JRXInfo out("garbage", "x", false);
     EXPECT_EQ(0, out.deserializeFromString(json.c_str())) << json;
     EXPECT_EQ(in, out) << json;

@@ -80,11 +80,9 @@ std::string sampleMessageBytes() {
 // The records read from a loaded message write it again, byte for byte.
 TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   const std::string bytes = sampleMessageBytes();
-  JRXMessage back, again;
+  JRXMessage back;
   ASSERT_EQ(0, back.load(bytes.data(), bytes.size(), 0));
   EXPECT_EQ(bytes, serialize(back));
-  again.load(bytes.data(), bytes.size(), 0);
-  EXPECT_TRUE(again.root() == back.root() && again.root() != JRXMessage().root());
   long long i = 0;
   std::string text;  // only values of the asked kind are read
   EXPECT_TRUE(back.getIterator()->getBytes(1134, text) && back.getIterator()->getInt(1175, i));
@@ -107,6 +105,7 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
     putTyped(*out);
   }
   EXPECT_EQ(bytes, serialize(*copy));
+  EXPECT_TRUE(copy->root() == back.root() && back.root() != JRXMessage().root());
 }
 
 namespace {
