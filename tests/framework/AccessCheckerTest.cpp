@@ -58,21 +58,19 @@ TEST(AccessChecker, AclFileGivesTheClientsRights) {
     }
   };
   const char* bad[][2] = {
-      {"{\"clients\": ", "not valid JSON"},
-      {"[]", "\"clients\""},
-      {"{\"clients\": []}", "\"clients\" must be an object"},
-      {"{\"clients\": {\"x\": [1]}}", "client \"x\""},
-      {"{\"clients\": {\"x\": {\"not-a-guid\": [1]}}}", "not a GUID"},
-      {"{\"clients\": {\"x\": {\"*\": 5}}}", "list of integers"},
-      {"{\"clients\": {\"x\": {\"*\": [\"55\"]}}}", "list of integers"},
-      {"{\"clients\": {\"other\": {\"*\": [2147483648]}}}", "out of range"},
-      {"{\"clients\": {\"other\": {\"*\": [-2147483649]}}}", "out of range"},
-  };
+      {R"({"clients": )", "not valid JSON"}, {"[]", "\"clients\""},
+      {R"({"clients": []})", "\"clients\" must be an object"},
+      {R"({"clients": {"x": [1]}})", "client \"x\""},
+      {R"({"clients": {"x": {"not-a-guid": [1]}}})", "not a GUID"},
+      {R"({"clients": {"x": {"*": 5}}})", "list of integers"},
+      {R"({"clients": {"x": {"*": ["55"]}}})", "list of integers"},
+      {R"({"clients": {"other": {"*": [2147483648]}}})", "out of range"},
+      {R"({"clients": {"other": {"*": [-2147483649]}}})", "out of range"}};
   for (const auto& c : bad) {
     const std::string e = error([&] { JRXRightsTable::parseAcl(c[0], "x", "acl.json"); });
     EXPECT_TRUE(e.find(c[1]) != std::string::npos && e.find("ACL file acl.json") == 0) << e;
   }
-  EXPECT_TRUE(JRXRightsTable::parseAcl("{\"clients\": {\"x\": {\"*\": [2147483647, -2147483648]}}}",
+  EXPECT_TRUE(JRXRightsTable::parseAcl(R"({"clients": {"x": {"*": [2147483647, -2147483648]}}})",
                                        "x", "acl.json")
                   ->holds(A, -2147483647 - 1));
   EXPECT_NE(std::string::npos,

@@ -2,8 +2,6 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
-#include <functional>
-#include <random>
 
 #include "JRXMessage.h"
 
@@ -82,21 +80,9 @@ std::string sampleMessageBytes() {
 // The records read from a loaded message write it again, byte for byte.
 TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   const std::string bytes = sampleMessageBytes();
-  JRXMessage back, again;
+  JRXMessage back;
   ASSERT_EQ(0, back.load(bytes.data(), bytes.size(), 0));
   EXPECT_EQ(bytes, serialize(back));
-  again.load(bytes.data(), bytes.size(), 0);
-  EXPECT_TRUE(again.root() == back.root() && !(again.root() == JRXMessage().root()));
-  // Equal where every element at every depth is.
-  JRXMessage one, two;
-  for (JRXMessage* m : {&one, &two}) {
-    JRXMessageIterator* it = m->getIterator();
-    it->ascend();  // at the root: stays there
-    it->putInt(1, 1);
-    it->descend(2);
-    it->putInt(3, m == &one ? 1 : 2);
-  }
-  EXPECT_TRUE(one.root() == one.root() && !(one.root() == two.root()));
   long long i = 0;
   std::string text;  // only values of the asked kind are read
   EXPECT_TRUE(back.getIterator()->getBytes(1134, text) && back.getIterator()->getInt(1175, i));
@@ -110,7 +96,6 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
   JRXMessageIterator* out = copy->getIterator();
   for (JRXMessageIterator in : {*back.getIterator(), back.getIterator()->child(9)}) {
     ASSERT_EQ(0, in.getObj(info, 1134) + in.getObj(p, 1175) + in.getObj(e, 1612));
-    EXPECT_EQ(p.operands.size(), 3u);
     EXPECT_NE(0, in.getObj(none, 1612, 1));
     EXPECT_NE(0, JRXWriterDerived<JRXEventData>().putObject(*out, 9, nullptr));
     EXPECT_EQ(0, out->putObj(info, 1134));
@@ -120,11 +105,12 @@ TEST(Message, RecordsAndTheirMessageRoundTripExactly) {
     putTyped(*out);
   }
   EXPECT_EQ(bytes, serialize(*copy));
+  EXPECT_TRUE(copy->root() == back.root() && back.root() != JRXMessage().root());
 }
 
 namespace {
 
-// Rewrites the body checksum so that corrupted bodies reach the structure reader.
+// Rewrites the body checksum so that a changed body reaches the structure reader.
 void fixChecksum(std::string& b) {
   uint32_t c = 0xffffffffu;
   for (size_t i = 21; i < b.size(); ++i) {
@@ -142,9 +128,7 @@ bool loads(const std::string& b) {
     EXPECT_TRUE(m.root().children.empty() && m.getName().empty());
     return false;
   }
-  std::string again = serialize(m);
-  JRXEvent e;
-  m.getIterator()->getObj(e, 1612);
+  const std::string again = serialize(m);
   return m.load(again.data(), again.size(), 0) == 0;
 }
 
@@ -162,22 +146,6 @@ TEST(MessageInput, DamagedInputIsRefused) {
     flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
     EXPECT_FALSE(loads(flipped)) << bit;
   }
-  // Bodies with a valid checksum never crash the reader.
-  std::mt19937 rng(7);
-  int accepted = 0;
-  for (int round = 0; round < 3000; ++round) {
-    std::string b = bytes;
-    for (int k = 0, changes = 1 + static_cast<int>(rng() % 4); k < changes && b.size() > 21; ++k) {
-      size_t at = 21 + rng() % (b.size() - 21);
-      if (rng() % 2)
-        b[at] = static_cast<char>(rng() % 3 ? rng() : 0xff);
-      else
-        b.erase(at, 1 + rng() % 8);
-    }
-    fixChecksum(b);
-    accepted += loads(b);
-  }
-  EXPECT_LT(accepted, 3000);
   // Lengths and counts far beyond the input; nesting as deep as it may be, and deeper.
   JRXMessage m;
   m.getIterator()->putInt(1, 1);
@@ -196,61 +164,4 @@ TEST(MessageInput, DamagedInputIsRefused) {
   uint32_t len = 0;
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
   EXPECT_EQ(nullptr, buf);
-  EXPECT_NE(0, m.serialize(nullptr, &len, 0, 40500));
-  EXPECT_NE(0, m.serialize(&buf, nullptr, 0, 40500));
-}
-
-// Readers require every value they read, of its kind: any value below a record turned into
-// one of the other kind makes its reader refuse the record.
-TEST(MessageInput, RecordsWithAValueOfAnotherKindAreRefused) {
-  const std::string bytes = sampleMessageBytes();
-  JRXMessage m;
-  ASSERT_EQ(0, m.load(bytes.data(), bytes.size(), 0));
-  std::vector<JRXMessageElement*> values;
-  std::function<void(JRXMessageElement&)> collect = [&](JRXMessageElement& e) {
-    if (e.kind != JRXMessageElement::NONE) values.push_back(&e);
-    for (auto& c : e.children) collect(*c);
-  };
-  const JRXMessageIterator& it = *m.getIterator();
-  for (int id : {1134, 1175, 1612}) {
-    values.clear();
-    collect(*it.child(id).element());
-    for (JRXMessageElement* v : values) {
-      const JRXMessageElement::Kind kind = v->kind;
-      v->kind = kind == JRXMessageElement::INT ? JRXMessageElement::BYTES : JRXMessageElement::INT;
-      JRXInfo info;
-      JRXRequestProgressData p;
-      JRXEvent e;
-      const int read =
-          id == 1134 ? it.getObj(info, id) : id == 1175 ? it.getObj(p, id) : it.getObj(e, id);
-      EXPECT_NE(0, read) << id << ", value " << v->id << " of element " << v->parent->id;
-      v->kind = kind;
-    }
-    EXPECT_GT(values.size(), 3u);
-  }
-}
-
-// A typed container takes back only its own bytes: whole, with its mark, of its type; else it
-// is left empty.
-TEST(MessageInput, TypedContainersTakeOnlyTheirOwnBytes) {
-  JRXAnyData any(0x01020304);
-  any.any().putInt(1, 5);
-  char* buf = nullptr;
-  uint32_t len = 0;
-  ASSERT_EQ(0, any.serialize(&buf, &len));
-  const std::string bytes(buf, len);
-  std::free(buf);
-  EXPECT_EQ(bytes.substr(0, 8), std::string("JRXA\x04\x03\x02\x01", 8));
-  JRXAnyData back(0x01020304), other(0x01020305);
-  long long v = 0;
-  EXPECT_TRUE(back.deserialize(bytes.data(), len) == 0 && back.any().getInt(1, v) == 0 && v == 5);
-  EXPECT_NE(0, other.deserialize(bytes.data(), len));
-  std::string marked = bytes;
-  marked[3] = 'B';
-  for (const std::string& b : {bytes.substr(0, 7), marked, bytes.substr(0, len - 1)}) {
-    back.deserialize(bytes.data(), len);
-    EXPECT_NE(0, back.deserialize(b.data(), static_cast<uint32_t>(b.size())));
-    EXPECT_NE(0, back.any().getInt(1, v));
-  }
-  EXPECT_NE(0, back.deserialize(nullptr, 8));
 }

@@ -17,12 +17,10 @@ TEST(GuidText, ParsesOnlyTheCanonicalForms) {
     EXPECT_EQ(g, read) << ::testing::PrintToString(text);
   }
   EXPECT_EQ("0123abcd-4567-89ef-0011-223344556677", g.toString());
-  for (const char* bad : {"", "0123abcd-4567-89ef-0011-2233445566778",
-                          "0123abcd445674589ef-0011-223344556677",
-                          "0123abcg-4567-89ef-0011-223344556677",
-                          "{0123abcd-4567-89ef-0011-223344556677",
-                          "(0123abcd-4567-89ef-0011-223344556677)",
-                          "0123abcd-4567-89ef-0011-22334455667\x80"}) {
+  for (const char* bad :
+       {"", "0123abcd-4567-89ef-0011-2233445566778", "0123abcd445674589ef-0011-223344556677",
+        "0123abcg-4567-89ef-0011-223344556677", "{0123abcd-4567-89ef-0011-223344556677",
+        "(0123abcd-4567-89ef-0011-223344556677)", "0123abcd-4567-89ef-0011-22334455667\x80"}) {
     JRXGUID read = before;
     EXPECT_NE(0, read.fromString(bad)) << ::testing::PrintToString(bad);
     EXPECT_EQ(before, read);  // left as it was

@@ -16,20 +16,14 @@ using Errors = QueryTest;
 TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   AException e = caught([&] { s->ExecuteSql("SELEC nothing FROM nowhere"); });
   EXPECT_THAT(e.Text().str(), HasSubstr("syntax"));
-  EXPECT_TRUE(e.Code() != 0 && e.Kind() == AS_ERROR_OTHER && !e.ConnectionLost() &&
-              !e.Transient());
-  e = caught([&] { s->ExecuteSql("SELECT no_such_column FROM qt_item"); });
-  EXPECT_THAT(e.Text().str(), HasSubstr("no_such_column"));
+  EXPECT_TRUE(e.Code() != 0 && e.Kind() == AS_ERROR_OTHER && !e.Transient());
 
-  s->CreateTable(coded_domain());  // again: no error
   ASTransaction tr(s);
   coded k;
   k.code = "k1";
   k.text = std::string(300, 'x');
   s->Insert(k);
-  e = caught([&] { s->Insert(k); });
-  EXPECT_EQ(e.Kind(), AS_ERROR_DUPLICATE_KEY) << e.what();
-  EXPECT_FALSE(s->InsertNew(k));
+  EXPECT_EQ(caught([&] { s->Insert(k); }).Kind(), AS_ERROR_DUPLICATE_KEY);
   k.code = "k2";  // the same long text: unique as a whole
   EXPECT_FALSE(s->InsertNew(k));
   k.text = std::string(299, 'x') + "y";  // differs only beyond any index prefix
@@ -45,11 +39,11 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   big.label = std::string(AS_MAX_ROW_BYTES - 8, 'x');
   s->Insert(big);
   big.label = std::string(AS_MAX_ROW_BYTES - 7, 'x');
-  EXPECT_THAT(caught([&] { s->Insert(big); }).Text().str(), HasSubstr("larger than the limit"));
+  EXPECT_THAT(caught([&] { s->Insert(big); }).what(), HasSubstr("larger than the limit"));
   // A writer behind another's write transaction waits for its end, and gives up, busy, when
   // it does not come within a while (on SQLite ten seconds).
   auto other = ASDatabase::Open(url);
-  if (GetParam() != "sqlite")  // waiting is failing, and soon
+  if (GetParam() != "sqlite")
     other->Session()->ExecuteSql("SET SESSION innodb_lock_wait_timeout = 1");
   const auto remove = [&](const char* code) {
     return ASDeleter(k).Where(k->code == code).Execute(other->Session());
@@ -57,62 +51,45 @@ TEST_P(Errors, DatabaseFailuresCarryTheirMessageAndKind) {
   EXPECT_EQ(caught([&] { remove("k1"); }).Kind(), AS_ERROR_CONFLICT);
   std::thread waiting([&] { EXPECT_STREQ(caught([&] { remove("k1"); }).what(), "none"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  tr.Commit();  // the transaction went on
+  tr.Commit();
   waiting.join();
   // Outside a transaction a refused insert holds nothing that another writer would wait for.
-  EXPECT_FALSE(s->InsertNew(k));
   k.code = "k2";
   EXPECT_EQ(caught([&] { s->Insert(k); }).Kind(), AS_ERROR_DUPLICATE_KEY);
   EXPECT_EQ(remove("k2"), 1);
-  EXPECT_EQ(select(k->code), Rows{"12345678"});
+  EXPECT_EQ(valuesOf(s, k->code), Rows{"12345678"});
 
   if (GetParam() != "sqlite") {  // a failure after a result
-    s->ExecuteSql("CREATE PROCEDURE qt_late() BEGIN SELECT 1; "
-                  "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'late'; END");
-    EXPECT_EQ(std::string(caught([&] { s->ExecuteSql("CALL qt_late()"); }).what()), "late");
+    s->ExecuteSql(
+        "CREATE PROCEDURE qt_late() BEGIN SELECT 1; "
+        "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'late'; END");
+    EXPECT_STREQ(caught([&] { s->ExecuteSql("CALL qt_late()"); }).what(), "late");
   }
-  // A refusal the database words with an empty text still says what it is, whether the
-  // statement was prepared or sent as it is.
-  s->ExecuteSql(
-      GetParam() == "sqlite"
-          ? "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag BEGIN SELECT RAISE(ABORT, ''); END"
-          : "CREATE TRIGGER qt_refuse BEFORE INSERT ON qt_tag FOR EACH ROW "
-            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = ''");
-  tag g;
-  const auto sent = [&] { s->ExecuteSql("INSERT INTO qt_tag VALUES (1, 'x')"); };
-  for (const AException& refused : {caught([&] { s->Insert(g); }), caught(sent)})
-    EXPECT_TRUE(refused.Code() != 0 && !refused.Text().str().empty()) << refused.Code();
 }
 
 TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
   ASFaults::Clear();
   auto fdb = ASDatabase::Open("fault:" + url);
   ASSession* fs = fdb->Session();
-  // A statement is prepared once per connection, whatever table objects built it.
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 3; ++i) {  // prepared once per connection, whatever objects built it
     tag g;
-    g.label = "n" + std::to_string(i);
     fs->Insert(g);
-    EXPECT_EQ(valuesOf(fs, g->label, g->label == g.label.Str()), Rows{g.label.Bytes()});
   }
-  EXPECT_EQ(ASFaults::StatementsPrepared(), 2);
-  EXPECT_EQ(ASFaults::StatementsSeen(), 10);
+  EXPECT_EQ(ASFaults::StatementsPrepared(), 1);
+  item q;
   {
     ASTransaction tr(fs);
-    item t;
-    t.name = "lost";
-    fs->Insert(t);
+    q.name = "lost";
+    fs->Insert(q);
     ASFaults::DropConnection(1, "COMMIT");
     AException e = caught([&] { tr.Commit(); });
     EXPECT_TRUE(e.ConnectionLost() && e.Transient()) << e.what();
     // Later statements of the dead transaction fail too, instead of running outside it.
-    EXPECT_TRUE(caught([&] { fs->Insert(t); }).ConnectionLost());
+    EXPECT_TRUE(caught([&] { fs->Insert(q); }).ConnectionLost());
   }
   // On a fresh connection, a statement outside a transaction stands alone again.
-  item q;
   q.name = "alone";
   fs->Insert(q);
-  EXPECT_EQ(select(q->name), Rows{"alone"});
   {
     ASTransaction tr(fs);
     q.name = "again";
@@ -133,25 +110,19 @@ TEST_P(Errors, LostConnectionRollsBackAndReconnects) {
     EXPECT_TRUE(e.ConnectionLost() && e.Transient()) << e.what();
     EXPECT_TRUE(!inTransaction || caught([&] { tr.Commit(); }).ConnectionLost());
   }
-  EXPECT_EQ(select(q->name), (Rows{"alone", "again", "killed"}));
+  EXPECT_EQ(valuesOf(s, q->name), (Rows{"alone", "again", "killed"}));
 }
 
 QUERY_TEST_SUITE(Errors);
 
 TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
   const char* cases[][2] = {
-      {"nosuch:thing", "unknown scheme 'nosuch'"},
-      {"noscheme", "has no scheme"},
-      {":memory:", "has no scheme"},
-      {"sqlite:", "names no SQLite file"},
-      {"sqlite:/nonexistent/folder/x.db", "cannot open"},
-      {"fault:", "must wrap"},
-      {"fault:fault:sqlite::memory:", "must wrap"},
-      {"mysql:/h/db", "does not start with mysql://"},
-      {"mysql://nouser", "names no database"},
-      {"mysql://@h/db", "empty user"},
-      {"mysql://u@h:99999/db", "bad port"},
-      {"mysql://u@h/d.b", "database name"},
+      {"nosuch:thing", "unknown scheme 'nosuch'"}, {"noscheme", "has no scheme"},
+      {":memory:", "has no scheme"}, {"sqlite:", "names no SQLite file"},
+      {"sqlite:/nonexistent/folder/x.db", "cannot open"}, {"fault:", "must wrap"},
+      {"fault:fault:sqlite::memory:", "must wrap"}, {"mysql:/h/db", "does not start with mysql://"},
+      {"mysql://nouser", "names no database"}, {"mysql://@h/db", "empty user"},
+      {"mysql://u@h:99999/db", "bad port"}, {"mysql://u@h/d.b", "database name"},
       {"mysql://u@h/db?ssl-mode=SOMETIMES", "ssl-mode"},
       {"mysql://u@h/db?connect-timeout=0", "connect-timeout"},
       {"mysql://u@h/db?connect-timeout=3601", "connect-timeout"},
@@ -159,12 +130,11 @@ TEST(DatabaseUrls, BadOnesAreRefusedWithTheReason) {
       {"mysql://u@h/db?defaults-file=/nonexistent/my.cnf", "cannot be read"},
       {"mysql://u@h/db?ssl-mode=required&ssl-ca=/nonexistent/ca.pem", "cannot be read"},
       {"mysql://u@h/db?ssl-cert=/nonexistent/c.pem", "cannot be read"},
-      {"mysql://u@h/db?ssl-key=/nonexistent/k.pem", "cannot be read"},
-  };
+      {"mysql://u@h/db?ssl-key=/nonexistent/k.pem", "cannot be read"}};
   for (const auto& c : cases) {
     const AException e = caught([&] { ASDatabase::Open(c[0]); });
-    EXPECT_THAT(e.what(), HasSubstr(c[1])) << c[0];
-    EXPECT_FALSE(e.ConnectionLost()) << c[0];
+    EXPECT_TRUE(std::string(e.what()).find(c[1]) != std::string::npos && !e.ConnectionLost())
+        << c[0] << ": " << e.what();
   }
   // Unlike a bad URL, a server that is not there (yet) is worth trying again.
   const AException down = caught([] {
@@ -184,12 +154,6 @@ std::string run(const std::string& url, const std::string& sql) {
   return caught([&] { ASDatabase::Open(url)->Session()->ExecuteSql(sql); }).what();
 }
 
-// "none" when a connection works and still sends bytes as they are, else the error.
-std::string connect(const std::string& url) {
-  return run(url,
-             failIf("@@character_set_client <> 'binary'", "client character set is not binary"));
-}
-
 // A user with a password is made for the test, so that the other tests keep connecting as
 // they do. Each connection makes a database of its own; the port is unused beside a socket.
 TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
@@ -197,49 +161,45 @@ TEST(MariaOptions, PasswordFromTheUrlOrOurGroupOfAnOptionFile) {
   if (!server || !*server) GTEST_SKIP() << "no MariaDB server (JRX_TEST_MARIADB_URL)";
   const std::string socket = std::string(server).substr(std::string(server).find("socket=") + 7);
   const std::string user = "jrx_pw_" + std::to_string(getpid());
+  const std::string database = "jrxo_" + std::to_string(getpid());
   auto adminDb = ASDatabase::Open(server);
   ASSession* admin = adminDb->Session();
-  const auto makeUser = [&](const std::string& password) {
+  // Connects as the user with the password, on a connection that sends bytes as they are;
+  // "none" when that works, else the error.
+  const auto connect = [&](const std::string& password, const std::string& url) {
+    admin->ExecuteSql("DROP DATABASE IF EXISTS " + database);
     admin->ExecuteSql("DROP USER IF EXISTS '" + user + "'@'localhost'");
     admin->ExecuteSql("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY '" + password + "'");
     admin->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'localhost'");
+    return run("mysql://" + user + url,
+               failIf("@@character_set_client <> 'binary'", "client character set is not binary"));
   };
-  makeUser("pw with \\' and \" and #");
   unsetenv("MYSQL_PWD");
   const std::string cnf = jrxtest::freshDatabaseUrl("sqlite").substr(7) + ".cnf";
   std::ofstream(cnf) << "[client]\ndefault-character-set=utf8mb4\npassword=wrong\n"
                         "[jrxlog]\npassword=\"pw with ' and \\\" and #\"\n";
-  const std::string database = "jrxo_" + std::to_string(getpid());
+  const std::string password = "pw with \\' and \" and #";
   const std::string url = "@localhost:65535/" + database + "?socket=" + socket +
                           "&connect-timeout=3600&ssl-mode=disabled";
-  EXPECT_THAT(connect("mysql://" + user + url), HasSubstr("Access denied"));
-  EXPECT_EQ(connect("mysql://" + user + ":pw%20with%20%27%20and%20%22%20and%20%23" + url), "none");
-  admin->ExecuteSql("DROP DATABASE " + database);
-  EXPECT_EQ(connect("mysql://" + user + url + "&defaults-file=" + cnf), "none");
-  admin->ExecuteSql("DROP DATABASE " + database);
-
+  EXPECT_EQ(connect(password, ":pw%20with%20%27%20and%20%22%20and%20%23" + url), "none");
+  EXPECT_EQ(connect(password, url + "&defaults-file=" + cnf), "none");
   // Escapes of either case, a low first digit, and '%' signs that start no escape (kept as
   // they are), in the password and the database name.
-  makeUser("a@b:c/d\tx%zz%4");
-  const std::string escaped = "mysql://" + user + ":a%40b%3ac%2Fd%09x%zz%4@localhost/jrxo%5f" +
-                              std::to_string(getpid()) + "?socket=" + socket;
-  EXPECT_EQ(connect(escaped), "none");
+  EXPECT_EQ(connect("a@b:c/d\tx%zz%4", ":a%40b%3ac%2Fd%09x%zz%4@localhost/jrxo%5f" +
+                                           std::to_string(getpid()) + "?socket=" + socket),
+            "none");
   admin->ExecuteSql("DROP DATABASE " + database);  // made under its decoded name
   admin->ExecuteSql("DROP USER '" + user + "'@'localhost'");
 }
 
-// TLS against the test server's TCP port, which offers it with a certificate for 127.0.0.1
-// signed by a CA of the run, and against a server that does not offer it: the connection is
-// encrypted where ssl-mode asks for it and refused where it cannot be, with the reason, and
-// before a statement is sent (a refused connection would otherwise create its database).
+// TLS against a server offering it (a certificate for 127.0.0.1 from a CA of the run) and one
+// not: refused with the reason before any statement (which would create the database).
 TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   const char* tls = std::getenv("JRX_TEST_MARIADB_TLS_URL");
   const char* ca = std::getenv("JRX_TEST_MARIADB_TLS_CA");
   const char* plain = std::getenv("JRX_TEST_MARIADB_PLAIN_URL");
   if (!tls || !*tls || !ca || !*ca || !plain || !*plain)
-    GTEST_SKIP() << "no MariaDB server offering TLS (JRX_TEST_MARIADB_TLS_URL, "
-                    "JRX_TEST_MARIADB_TLS_CA and JRX_TEST_MARIADB_PLAIN_URL, which "
-                    "scripts/mariadb.sh tls prints)";
+    GTEST_SKIP() << "no MariaDB server offering TLS (scripts/mariadb.sh tls)";
   const std::string caFile = ca, tlsDir = caFile.substr(0, caFile.rfind('/'));
   const std::string otherCa = tlsDir + "/other-ca.pem";
   const std::string database = "jrxtls_" + std::to_string(getpid());
@@ -263,33 +223,27 @@ TEST(MariaOptions, TlsIsUsedWhereAskedForAndRefusedWhereItCannotBe) {
   admin->Session()->ExecuteSql("GRANT ALL ON *.* TO '" + user + "'@'%'");
   const std::string asUser = std::string(onTls).replace(8, 4, user) + "ssl-mode=REQUIRED";
 
-  const std::pair<std::string, std::string> refused[] = {
-      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, "certificate"},
-      {onTls + "ssl-mode=VERIFY_CA&ssl-ca=" + otherCa, "certificate"},
-      {otherName + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile,
+  // Refused with the reason, before a statement is sent; or connected, as encrypted as asked.
+  const std::string refused = "SELECT 1";
+  const std::string cases[][3] = {
+      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + otherCa, refused, "certificate"},
+      {onTls + "ssl-mode=VERIFY_CA&ssl-ca=" + otherCa, refused, "certificate"},
+      {otherName + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, refused,
        "its certificate does not name the host '127.1'"},
-      {onPlain + "ssl-mode=REQUIRED", "does not offer TLS, which ssl-mode=REQUIRED requires"},
-      {onPlain + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, "server does not support it"},
-      {onPlain + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, "does not offer TLS"},
-      {onTls + "ssl-mode=VERIFY_CA", "VERIFY_CA needs the CA"},
-      {asUser, "Access denied"},
-  };
-  for (const auto& [url, why] : refused) EXPECT_THAT(run(url, "SELECT 1"), HasSubstr(why)) << url;
-  EXPECT_EQ(run(std::string(tls) + "?ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, noDatabase),
-            "none");
-  EXPECT_EQ(run(std::string(plain) + "?ssl-mode=DISABLED", noDatabase), "none");
-
-  const std::pair<std::string, std::string> connected[] = {
-      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, encrypted},
-      {otherName + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, encrypted},  // any host name
-      {onTls + "ssl-mode=REQUIRED", encrypted},
-      {onTls + "ssl-mode=PREFERRED", encrypted},
-      {onTls + "ssl-mode=DISABLED", unencrypted},
-      {onPlain + "ssl-mode=PREFERRED", unencrypted},
+      {onPlain + "ssl-mode=REQUIRED", refused,
+       "does not offer TLS, which ssl-mode=REQUIRED requires"},
+      {onTls + "ssl-mode=VERIFY_CA", refused, "VERIFY_CA needs the CA"},
+      {asUser, refused, "Access denied"},
+      {std::string(tls) + "?ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, noDatabase, "none"},
+      {std::string(plain) + "?ssl-mode=DISABLED", noDatabase, "none"},
+      {onTls + "ssl-mode=VERIFY_IDENTITY&ssl-ca=" + caFile, encrypted, "none"},
+      {otherName + "ssl-mode=VERIFY_CA&ssl-ca=" + caFile, encrypted, "none"},  // any host name
+      {onTls + "ssl-mode=PREFERRED", encrypted, "none"},
+      {onTls + "ssl-mode=DISABLED", unencrypted, "none"},
+      {onPlain + "ssl-mode=PREFERRED", unencrypted, "none"},
       {asUser + "&ssl-cert=" + tlsDir + "/client-cert.pem&ssl-key=" + tlsDir + "/client-key.pem",
-       encrypted},
-  };
-  for (const auto& [url, check] : connected) EXPECT_EQ(run(url, check), "none") << url;
+       encrypted, "none"}};
+  for (const auto& [url, sql, result] : cases) EXPECT_THAT(run(url, sql), HasSubstr(result)) << url;
   admin->Session()->ExecuteSql("DROP USER '" + user + "'@'%'");
   for (const char* server : {tls, plain})
     ASDatabase::Open(std::string(server) + "?ssl-mode=PREFERRED")

@@ -1,5 +1,3 @@
-#include <map>
-
 #include "QueryFixture.h"
 
 namespace {
@@ -21,10 +19,7 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     item t;
     ASCursor c(s);
     c.PageRows(page);
-    if (distinct)
-      c.Project().Distinct() << t->num << t->name;
-    else
-      c.Project() << t->item_id << t->num << t->name;
+    (distinct ? c.Project().Distinct() : c.Project() << t->item_id) << t->num << t->name;
     c.Order(desc ? -t->num : ASOrder(t->num)).Order(-t->name);
     return rows(c);
   };
@@ -40,18 +35,6 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     const Rows distinct = read(desc, 1000, true);
     EXPECT_TRUE(read(desc, 3, true) == distinct && distinct.size() == 5u * 7u);
   }
-  // Each page is a statement of the projected columns, the key among them not read twice.
-  std::vector<ASPlan> plans;
-  s->RecordPlans(&plans);
-  read(false, 20, false);
-  read(false, 20, true);
-  s->RecordPlans(nullptr);
-  std::map<std::string, int> heads;
-  for (const ASPlan& p : plans)
-    if (p.sql.find("MAX(") == std::string::npos) ++heads[p.sql.substr(0, p.sql.find(" FROM"))];
-  EXPECT_EQ(heads.size(), 2u);
-  EXPECT_GT(heads["SELECT t1.item_id, t1.num, t1.name"], 1);
-  EXPECT_GT(heads["SELECT DISTINCT t1.num, t1.name"], 1);
   item t;
   // With a limit and an offset, reaching over several pages.
   auto limited = [&](unsigned long long page) {
@@ -60,32 +43,21 @@ TEST_P(Cursor, PagesNeitherOverlapNorSkipRows) {
     c.Order(-t->time).Limit(23, 9);
     return rows(c);
   };
-  EXPECT_EQ(limited(100).size(), 23u);
-  EXPECT_EQ(limited(4), limited(100));
-  EXPECT_EQ(limited(1), limited(100));
+  const Rows whole = limited(100);
+  EXPECT_TRUE(whole.size() == 23u && limited(4) == whole && limited(1) == whole);
 }
 
-// Rows added behind a paged read are left out where a key grows with insertion (above, and
-// SQLite's row number under any table), in each table of a join; a natural key alone gives no
-// such bound, so there a row added with a greater key is read too.
+// Rows added behind a paged read are left out where a key grows with insertion (SQLite's row
+// number under any table), in each table of a join; a natural key alone does not bound it.
 TEST_P(Cursor, RowsAddedBehindAPagedReadAreLeftOutWhereAKeyGrows) {
+  s->ExecuteSql("INSERT INTO qt_code VALUES ('a', 'a'), ('b', 'b'), ('c', 'c'), ('d', 'd')");
   coded k;
-  for (const char* code : {"a", "b", "c", "d"}) {
-    k.code = code;
-    k.text = code;
-    s->Insert(k);
-  }
   ASCursor c(s);
   c.PageRows(2).Project() << k->code;
   Rows seen;
   while (c.Fetch()) {
     seen.push_back(k.code.Bytes());
-    if (seen.size() == 1) {
-      coded later;
-      later.code = "z";
-      later.text = "z";
-      s->Insert(later);
-    }
+    if (seen.size() == 1) s->ExecuteSql("INSERT INTO qt_code VALUES ('z', 'z')");
   }
   const Rows before{"a", "b", "c", "d"}, after{"a", "b", "c", "d", "z"};
   EXPECT_EQ(seen, GetParam() == "sqlite" ? before : after);

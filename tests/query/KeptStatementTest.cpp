@@ -1,7 +1,5 @@
 // Kept statements: made once, run again and again with the values their bound members hold
 // at each run, their shape looked up on a session's first run only.
-#include <string>
-
 #include "ASShapeCheck.h"
 #include "QueryFixture.h"
 
@@ -32,8 +30,7 @@ struct Kept {
 // Each run binds the values its members hold then, also after the session dropped its
 // statements and on another session; the unchecked way is the one that skips the look-up, so
 // a statement changed after a run must be looked up again there. Where shapes are checked, a
-// change no call counted (columns added through a projection taken before the run) is
-// refused instead of running the statement of the old shape.
+// change no call counted (columns added through a projection taken earlier) is refused.
 TEST_P(KeptStatement, RunsWithTheValuesOfEachRunAndIsLookedUpAgainOnceChanged) {
   ASDetail::CheckShapes(*s, false);
   const long long a = addItem("a", 1, 5), b = addItem("b", 2, 5), c = addItem("c", 3, 6);
@@ -49,7 +46,7 @@ TEST_P(KeptStatement, RunsWithTheValuesOfEachRunAndIsLookedUpAgainOnceChanged) {
   k.row.num = 20;
   EXPECT_EQ(k.update.Execute(s), 1);
   item t;
-  EXPECT_EQ(select(t->num), (Rows{"10", "20", "3"}));
+  EXPECT_EQ(valuesOf(s, t->num), (Rows{"10", "20", "3"}));
 
   s->Vacuum();  // drops the session's statements
   EXPECT_EQ(k.read(s, a), "a|10");

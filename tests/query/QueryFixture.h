@@ -154,10 +154,6 @@ class QueryTest : public ::testing::TestWithParam<std::string> {
     return s->GetInsertId();
   }
 
-  Rows select(const ASAttribute& column, const ASComparison& where = ASComparison()) {
-    return valuesOf(s, column, where);
-  }
-
   std::string url;
   std::shared_ptr<ASDatabase> db;
   ASSession* s = nullptr;

@@ -92,21 +92,12 @@ TEST(SqlText, SelectsAndConditions) {
       [&] { ASFilter().Order(sub.Select()); },
       [&] { ASIndexes(t).Add("x", {&u.num}); },                    // another table's column
       [&] { coded_domain().SetPrimaryKey({&t.num}); },
-      [&] {                                                        // a key of 17 columns
-        ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
-                               &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
-                               &t.num});
-      },
       [&] { ASComparison(Str("\x01" "1 = 1"), &t, &u).Query(); },  // a broken alias mark
-      [&] { ASDeleter(t).Execute(nullptr); },                      // no session
-      [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },
+      [&] { (ASUpdater(t) << t.num.Set(1)).Execute(nullptr); },    // no session
   };
   for (const auto& f : refused) EXPECT_THROW(f(), AException);
   EXPECT_THAT(caught([] { ASFilter().Query(); }).what(),
               HasSubstr("at least one projected column"));
-  // As many columns as a key may have.
-  ASIndexes(t).Add("x", {&t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num,
-                         &t.num, &t.num, &t.num, &t.num, &t.num, &t.num, &t.num});
 }
 
 using Dialect = QueryTest;
@@ -185,10 +176,9 @@ TEST_P(Dialect, StatementsAsSent) {
       steps.back() += st.table + ":" + st.index + (st.fullScan ? ":scan" : "") +
                       (st.sorts ? ":sorts" : "") + " ";
   }
-  EXPECT_EQ(sent, expected);
+  ASSERT_EQ(sent, expected);
   // Plans name the alias, the index read (the primary key by its own name), the walk of a
   // whole table and the sorting, and keep the database's own words.
-  ASSERT_EQ(steps.size(), 8u);
   EXPECT_THAT(steps[0], HasSubstr("t1:qt_tag_item"));
   EXPECT_THAT(steps[1], ::testing::ContainsRegex("^t1:[a-z_]*:scan.*:sorts"));
   EXPECT_EQ(steps[2], "t1:" + std::string(ASPrimaryKey) + " ");

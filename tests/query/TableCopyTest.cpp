@@ -20,21 +20,14 @@ const std::string kOddText(kOddBytes, sizeof kOddBytes - 1);
 
 class TableCopy : public ::testing::TestWithParam<std::string> {
  protected:
+  // Items with every kind of value, NULLs, each number type's extremes and the texts that go
+  // wrong most easily, keys with gaps, the newest deleted; tags identical across page
+  // boundaries, a page ending in rows of one item but two labels, and NULLs in the order.
   void SetUp() override {
     fromDb = openWithTables(jrxtest::freshDatabaseUrl(GetParam().substr(0, GetParam().find('_'))));
-    toDb = openWithTables(fresh());
     from = fromDb->Session();
+    toDb = openWithTables(targetUrl());
     to = toDb->Session();
-  }
-
-  // A new database of the target's kind.
-  std::string fresh() const {
-    return jrxtest::freshDatabaseUrl(GetParam().substr(GetParam().find('_') + 1));
-  }
-
-  // Items with every kind of value, NULLs, the extremes of each number type and the texts
-  // that go wrong most easily; keys with gaps, the newest deleted.
-  void fillItems() {
     for (int i = 0; i < 12; ++i) {
       item t;
       if (i % 4 != 3) {
@@ -51,17 +44,23 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
     }
     item t;
     ASDeleter(t).Where(t->item_id == 5 || t->item_id >= 11).Execute(from);
-  }
-
-  // Identical rows on both sides of page boundaries, a page ending in rows of one item but
-  // two labels, and NULLs in the order.
-  void fillTags() {
     for (int i = 0; i < 7; ++i) addTag(from, 2, "same");
     for (int i = 0; i < 3; ++i)
       addTag(from, 1, std::string("a\0b", 3) + std::to_string((i + 1) / 2));
     addTag(from, 3, nullptr);
     addTag(from, 0, nullptr);
     addTag(from, 3, "after the NULL");
+  }
+
+  std::string targetUrl() const {
+    return jrxtest::freshDatabaseUrl(GetParam().substr(GetParam().find('_') + 1));
+  }
+
+  // A new database of the target's kind holding `table`.
+  std::shared_ptr<ASDatabase> fresh(const ASDomain& table, const std::string& prefix = "") const {
+    auto db = ASDatabase::Open(prefix + targetUrl());
+    db->Session()->CreateTable(table);
+    return db;
   }
 
   static Rows all(ASSession* s, ASDomain& d) {
@@ -76,18 +75,14 @@ class TableCopy : public ::testing::TestWithParam<std::string> {
   ASSession* to = nullptr;
 };
 
-// Every page of a table with a key is a walk of that key from where the last one ended (a
-// sort per page would make a copy take the square of the table's size); new rows on the
-// target take keys above all the source handed out. A copy inside a reading transaction
-// copies what it sees.
+// Pages walk the key on from where the last ended (a sort per page would cost the square of the
+// table's size); the target's new keys come above the source's; a reading copy sees one picture.
 TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
   item i;
   tag g;
-  const ASDomain absent("qt_absent");
-  EXPECT_FALSE(ASTableExists(to, absent) || ASTableHasRows(to, absent));
+  EXPECT_FALSE(ASTableExists(to, ASDomain("qt_absent")) ||
+               ASTableHasRows(to, ASDomain("qt_absent")));
   EXPECT_TRUE(ASTableExists(to, g) && !ASTableHasRows(to, g) && ASCountRows(to, g) == 0);
-  fillItems();
-  fillTags();
   for (const char* code : {"b", "a", "a'", "Z"}) {
     coded t;
     t.code = code;
@@ -115,19 +110,17 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
     SCOPED_TRACE(d->TableName());
     ASCopyOptions options;
     options.batchRows = 3;  // pages end inside runs of identical rows
-    std::vector<long long> progress;
-    options.progress = [&](long long n) { progress.push_back(n); };
+    long long progress = -1;
+    options.progress = [&](long long n) { progress = n; };
     std::vector<ASPlan> plans;
     from->RecordPlans(&plans);
     const ASTableDigest copied = ASCopyTable(from, to, *d, options);
     from->RecordPlans(nullptr);
     EXPECT_EQ(all(to, *d), all(from, *d));
-    EXPECT_EQ(copied.rows, static_cast<long long>(all(from, *d).size()));
     EXPECT_EQ(ASDigestTable(to, *d), copied);
     EXPECT_EQ(ASDigestTable(from, *d), copied);
     EXPECT_EQ(copied.checksum, pinned);
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.back(), copied.rows);
+    EXPECT_EQ(progress, copied.rows);
     ASSERT_GE(plans.size(), 2u);
     for (const ASPlan& p : plans) {
       if (d == &g || p.sql.find(" FROM " + d->TableName()) == std::string::npos) continue;
@@ -140,40 +133,20 @@ TEST_P(TableCopy, CopiesEveryRowAndValueAsStored) {
   EXPECT_TRUE(ASTableHasRows(to, g) && ASCountRows(to, g) == 13 && ASCountRows(from, g) == 14);
   // The texts still compare as texts on the target.
   EXPECT_EQ(valuesOf(to, i->name, i->name == kOddText + "0"), Rows{kOddText + "0"});
-  EXPECT_EQ(valuesOf(to, g->label, g->label == "same").size(), 7u);
   item added;
   to->Insert(added);
   EXPECT_EQ(to->GetInsertId(), 13);  // 11 and 12 were deleted at the source
   // A table whose rows were all deleted keeps its counter too.
   ASDeleter(i).Where(i->item_id > 0).Execute(from);
-  auto other = openWithTables(fresh());
+  auto other = fresh(i);
   EXPECT_EQ(ASCopyTable(from, other->Session(), i).rows, 0);
   other->Session()->Insert(added);
   EXPECT_EQ(other->Session()->GetInsertId(), 13);
 }
 
-// Rows go to the target many to a statement: eight take no more statements than one.
-TEST_P(TableCopy, WritesManyRowsToAStatement) {
-  tag g;
-  std::vector<int> statements;
-  for (int rows : {1, 8}) {
-    while (ASCountRows(from, g) < rows) addTag(from, rows, "t");
-    auto target = ASDatabase::Open("fault:" + fresh());
-    target->Session()->CreateTable(g);
-    ASFaults::Clear();
-    EXPECT_EQ(ASCopyTable(from, target->Session(), g).rows, rows);
-    statements.push_back(ASFaults::StatementsSeen());
-  }
-  ASFaults::Clear();
-  EXPECT_EQ(statements[0], statements[1]);
-}
-
-// Every statement of a copy, on either side, failing in turn: the copy stops with the
-// database's text, the target holds the batches committed before the failing one and
-// nothing of it, the source is untouched, and a copy into a fresh target then comes out whole.
+// Each statement of a copy failing in turn: the error is the database's, the target holds whole
+// batches only, the source is untouched, and a fresh copy then comes out whole.
 TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
-  fillItems();
-  fillTags();
   auto source = ASDatabase::Open("fault:" + fromDb->Url());
   item i;
   tag g;
@@ -185,15 +158,9 @@ TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
     ASCopyOptions options;
     options.batchRows = 3;
     const ASTableDigest clean = ASCopyTable(from, to, *d, options);
-    // A database of the target's kind holding the table only.
-    auto empty = [&](const std::string& prefix) {
-      auto db = ASDatabase::Open(prefix + fresh());
-      db->Session()->CreateTable(*d);
-      return db;
-    };
     for (int n = 1;; ++n) {
       SCOPED_TRACE("statement " + std::to_string(n) + " failing");
-      auto target = empty("fault:");
+      auto target = fresh(*d, "fault:");
       long long committed = 0;
       options.progress = [&](long long rows) { committed = rows; };
       ASFaults::Clear();
@@ -209,9 +176,8 @@ TEST_P(TableCopy, EveryStatementFailingInTurnLeavesWholeBatches) {
       EXPECT_EQ(copied.size(), static_cast<size_t>(committed));
       std::sort(copied.begin(), copied.end());
       EXPECT_TRUE(std::includes(sorted.begin(), sorted.end(), copied.begin(), copied.end()));
-      EXPECT_EQ(ASDigestTable(target->Session(), *d).rows, committed);
       EXPECT_EQ(all(from, *d), stored);
-      auto whole = empty("");
+      auto whole = fresh(*d);
       options.progress = nullptr;
       EXPECT_EQ(ASCopyTable(source->Session(), whole->Session(), *d, options), clean);
       EXPECT_EQ(all(whole->Session(), *d), stored);
