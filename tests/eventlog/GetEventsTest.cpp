@@ -1,6 +1,7 @@
 // The event log's listings against a brute-force listing of the tables; bounds, payloads, the
 // caller's vector and the answer, rights and failures.
 #include "../opquery/ListingTest.h"
+#include "ASHex.h"
 
 using namespace JRX;
 
@@ -172,6 +173,24 @@ TEST_P(GetEventsTest, PayloadsFailuresAndRefusals) {
   auto back = boost::dynamic_pointer_cast<JRXAuditEvent>(query(kNode, 10, true)[0].data);
   ASSERT_TRUE(back);
   EXPECT_EQ(*boost::dynamic_pointer_cast<JRXAuditEvent>(audit.data), *back);
+  // A payload of a type this side has no parser for (a newer sender's) is left out, and its
+  // event is still listed.
+  JRXAnyData newer(1307);
+  newer.any().descend(1913);
+  newer.any().putBytes(1, "SomethingNewer");
+  newer.any().ascend();
+  char* raw = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(0, newer.serialize(&raw, &length));
+  const std::string hex = ASHex(std::string(raw, length));
+  std::free(raw);
+  JRXRdbmsTran tran;
+  (*tran)->ExecuteSql("UPDATE events_log SET data = x'" + hex + "' WHERE time = 100");
+  tran.commit();
+  const std::vector<JRXEvent> full = query(kNode, 10, true);
+  ASSERT_EQ(full.size(), 6u);
+  EXPECT_EQ(full.back().time, 100);
+  EXPECT_FALSE(full.back().data);
 
   // Environment, as source, limit, category and type, with payloads.
   const std::tuple<JRXEID, bool, unsigned, std::string, std::string, bool> queries[] = {

@@ -165,3 +165,28 @@ TEST(MessageInput, DamagedInputIsRefused) {
   EXPECT_NE(0, deep.serialize(&buf, &len, 0, 40500));
   EXPECT_EQ(nullptr, buf);
 }
+
+// A typed container takes back only its own bytes: whole, with its mark, of its type; else it
+// is left empty.
+TEST(MessageInput, TypedContainersTakeOnlyTheirOwnBytes) {
+  JRXAnyData any(0x01020304);
+  any.any().putInt(1, 5);
+  char* buf = nullptr;
+  uint32_t len = 0;
+  ASSERT_EQ(0, any.serialize(&buf, &len));
+  const std::string bytes(buf, len);
+  std::free(buf);
+  EXPECT_EQ(bytes.substr(0, 8), std::string("JRXA\x04\x03\x02\x01", 8));
+  JRXAnyData back(0x01020304), other(0x01020305);
+  long long v = 0;
+  EXPECT_TRUE(back.deserialize(bytes.data(), len) == 0 && back.any().getInt(1, v) == 0 && v == 5);
+  EXPECT_NE(0, other.deserialize(bytes.data(), len));
+  std::string marked = bytes;
+  marked[3] = 'B';
+  for (const std::string& b : {bytes.substr(0, 7), marked, bytes.substr(0, len - 1)}) {
+    back.deserialize(bytes.data(), len);
+    EXPECT_NE(0, back.deserialize(b.data(), static_cast<uint32_t>(b.size())));
+    EXPECT_NE(0, back.any().getInt(1, v));
+  }
+  EXPECT_NE(0, back.deserialize(nullptr, 8));
+}

@@ -43,6 +43,10 @@ TEST_P(FrameTest, RightsAreCheckedOverTheOperandsBeforeAnyDatabaseWork) {
   actAs(rights);
   EXPECT_EQ(log.putOps({report("req-3", "vm.start", 0, 0, kT0, "a")}), 414);
   EXPECT_EQ(log.getContextLocal()->getLastError().message, "Can't save operation without name");
+  auto wrongRight = std::make_shared<JRXRightsTable>();
+  wrongRight->grantEverywhere(54);
+  actAs(wrongRight);
+  EXPECT_EQ(log.saveProgress(report("req-4", "vm.start", 0, 0, kT0, "a")), 414);
 }
 
 // A service failing for another session's sake (a conflict, a lost connection) is replayed by
