@@ -28,8 +28,8 @@ class ReadingsTest : public LogDbFixture {
     JRXEventLogLocal events(nullptr);
     for (int i = 1; i <= kOps; ++i) {
       const std::string id = "bulk-" + std::to_string(i);
-      ASSERT_EQ(0, ops.saveProgress(report(id, "bulk", 1, 0, kT0 + i, "queued")));
       const bool running = i % kRunningEvery == 0;
+      ASSERT_EQ(0, ops.saveProgress(report(id, "bulk", 1, 0, kT0 + i, "queued")));
       ASSERT_EQ(0, ops.saveProgress(report(id, "bulk", running ? 0 : 3, running ? 40 : 100,
                                            kT0 + i + 30, running ? "copying" : "done")));
     }
@@ -47,21 +47,17 @@ class ReadingsTest : public LogDbFixture {
   // table's key, which SQLite names no index for), without a sort, and not walking a whole
   // table or index unless along a time index up to its limit.
   static void expectReads(const std::function<void()>& call, const std::set<std::string>& indexes) {
-    const std::vector<ASPlan> plans = plansOf(call);
-    ASSERT_FALSE(plans.empty());
     std::set<std::string> used;
-    for (const ASPlan& p : plans) {
+    for (const ASPlan& p : plansOf(call)) {
       // A cursor read in pages bounds them by each table's largest key, read at its end.
       if (p.sql.rfind("SELECT (SELECT MAX(", 0) == 0) continue;
       std::string text = p.sql;
       for (const ASPlanStep& step : p.steps) text += "\n    " + step.detail;
       for (const ASPlanStep& step : p.steps) {
-        if (step.table.empty()) continue;
         const std::string index = step.index.empty() ? ASPrimaryKey : step.index;
-        used.insert(index);
-        EXPECT_TRUE(indexes.count(index)) << text;
-        EXPECT_FALSE(step.sorts) << text;
-        EXPECT_TRUE(!step.fullScan || index == "events_log_time") << text;
+        if (!step.table.empty()) used.insert(index);
+        EXPECT_TRUE(step.table.empty() || (!step.sorts && (!step.fullScan || index == "events_log_time")))
+            << text;
       }
     }
     EXPECT_EQ(used, indexes);
@@ -87,9 +83,8 @@ TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
               {ASPrimaryKey});
   // What the live state holds.
   const jrxlog::LiveState live = jrxlog::readLiveState();
-  EXPECT_EQ(live.unfinished.at(1), 0);
-  EXPECT_EQ(live.oldestUnfinished, kT0 + kRunningEvery);
-  EXPECT_EQ(live.latestEvent, kT0 + kEvents);
+  EXPECT_EQ(std::make_tuple(live.unfinished.at(1), live.oldestUnfinished, live.latestEvent),
+            std::make_tuple(0, kT0 + kRunningEvery, kT0 + kEvents));
 }
 
 // Parts of any size add up to the counts of one whole read, also where keys have gaps.
@@ -158,20 +153,15 @@ TEST_P(ReadingsTest, EventsPerHourCountTheListingsEvents) {
   for (const auto& [q, indexes] : cases) {
     jrxlog::HourCounts all;
     expectReads([&] { all = jrxlog::countEventsByHour(q, 100000); }, indexes);
-    EXPECT_TRUE(all.complete);
-    EXPECT_EQ(all.since, q.from);
-    EXPECT_EQ(all.byHour, listed(q, q.from)) << q.type;
     long long n = 0;
     for (const auto& hour : all.byHour)
       for (const auto& type : hour.second) n += type.second;
-    EXPECT_EQ(all.counted, n);
-    EXPECT_GT(n, 0);
+    EXPECT_TRUE(all.complete && all.since == q.from && all.counted == n && n > 0) << n;
+    EXPECT_EQ(all.byHour, listed(q, q.from)) << q.type;
     // Fewer rows than the range holds: the newest of them, whole seconds.
     const jrxlog::HourCounts part = jrxlog::countEventsByHour(q, static_cast<unsigned long long>(n / 3));
-    EXPECT_FALSE(part.complete);
-    EXPECT_GT(part.since, q.from);
-    EXPECT_LE(part.counted, n / 3);
-    EXPECT_GT(part.counted, 0);
+    EXPECT_TRUE(!part.complete && part.since > q.from && part.counted <= n / 3 && part.counted > 0)
+        << part.counted;
     EXPECT_EQ(part.byHour, listed(q, part.since)) << q.type;
   }
   jrxlog::EventsQuery none = query(JRXEID(), true, "");

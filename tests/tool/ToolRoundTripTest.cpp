@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <set>
 
-#include "ASHex.h"
 #include "HostileTexts.h"
 #include "JRXLogDBLocal.h"
 #include "LogRows.h"
@@ -44,30 +42,14 @@ Lines logRowsOf(const std::string& url) {
   return all;
 }
 
-// The largest key of the rows of `table` ("TABLE: KEY|...").
-long long largestKey(const Lines& rows, const std::string& table) {
-  long long key = 0;
-  for (const std::string& r : rows)
-    if (r.compare(0, table.size() + 2, table + ": ") == 0)
-      key = std::max(key, std::stoll(r.substr(table.size() + 2)));
-  return key;
-}
-
 // A JSON string that import reads back as exactly these bytes: every byte beyond ASCII by the
 // listings' escape (U+FDD0 and two hex digits), which stands for any byte.
 std::string jsonText(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
-    if (c >= 0x80) {
-      out += "\\ufdd0";
-      ASAppendHex(out, &c, 1);
-    } else if (c < 0x20 || c == '"' || c == '\\') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
+    char escaped[12];
+    std::snprintf(escaped, sizeof escaped, c >= 0x80 ? "\\ufdd0%02x" : "\\u%04x", c);
+    out += c >= 0x20 && c < 0x80 && c != '"' && c != '\\' ? std::string(1, c) : escaped;
   }
   return out + "\"";
 }
@@ -153,8 +135,8 @@ TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
   const ToolRun copy = jrxOn(source, {"copy", "--to", target, "--batch", "7"});
   ASSERT_EQ(copy.status, 0) << copy.out << copy.err;
   // The log's tables and the framework's two.
-  EXPECT_EQ(count(copy.out, " ok\n"), JRX::logTables().size() + 2) << copy.out;
-  EXPECT_EQ(count(copy.out, "MISMATCH"), 0u);
+  EXPECT_EQ(std::make_pair(count(copy.out, " ok\n"), count(copy.out, "MISMATCH")),
+            std::make_pair(JRX::logTables().size() + 2, size_t{0})) << copy.out;
   const Lines rows = logRowsOf(source);
   EXPECT_EQ(logRowsOf(target), rows);
   for (const std::string table : {"op_log_task", "op_log_env", "events_log_env",
@@ -175,20 +157,14 @@ TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
   const ToolRun back = jrxOn(readBack, {"import"}, dump);
   ASSERT_EQ(back.status, 0) << back.err;
   // The same records; ties of time may list in another order, their keys being new.
-  const Strings again = ToolRun{0, dumpLog(readBack), ""}.lines(), first = ToolRun{0, dump, ""}.lines();
-  EXPECT_EQ(std::multiset<std::string>(again.begin(), again.end()),
-            std::multiset<std::string>(first.begin(), first.end()));
+  EXPECT_EQ(sorted(ToolRun{0, dumpLog(readBack), ""}.lines()), sorted(ToolRun{0, dump, ""}.lines()));
 
-  // The copy is a log: new records get new ids above every copied one.
-  ASSERT_EQ(jrxOn(target, {"save-progress", R"({"id":"after-copy","name":"vm.start"})"}).status, 0);
-  ASSERT_EQ(jrxOn(target, {"save-event", R"({"info":{"params":{"source_env":{"params":{"eid":")" +
-                                             std::string(kNode) + R"("}}}}})"})
-                .status,
-            0);
+  // The copy is a log; as it holds rows, it is no target, and is left as it was.
+  const std::string src = R"("source_env":{"params":{"eid":")" + std::string(kNode) + "\"}}";
+  ASSERT_EQ(jrxOn(target, {"import"}, R"({"kind":"progress","id":"after-copy","name":"vm.start"})"
+                                      "\n" R"({"kind":"event","info":{"params":{)" + src + "}}}")
+                .status, 0);
   const Lines after = logRowsOf(target);
-  for (const char* table : {"op_log", "events_log"})
-    EXPECT_GT(largestKey(after, table), largestKey(rows, table)) << table;
-  // A target that holds rows is refused, and left as it was.
   const ToolRun refused = jrxOn(source, {"copy", "--to", target});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;

@@ -7,18 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
-#include <set>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 #include <tuple>
 
 #include "ASQuery.h"
@@ -48,15 +46,11 @@ httplib::Response get(int port, const std::string& path, const httplib::Params& 
 class RawConnection {
  public:
   explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
       throw std::runtime_error("cannot connect to the server");
   }
   ~RawConnection() { close(fd_); }
-  int fd() const { return fd_; }
   bool send(const std::string& bytes) {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
@@ -105,36 +99,42 @@ double valueOf(const json& samples, const std::string& name, const json& labels 
   return std::nan("");
 }
 
-// Label values and help texts of any bytes come out of a real parser as they went in.
+// The values of the samples of `name` by their one label.
+std::map<std::string, double> byLabel(const json& samples, const std::string& name) {
+  std::map<std::string, double> values;
+  for (const auto& s : samples)
+    if (s[2] == name) values[s[3].begin().value()] = std::stod(s[4].get<std::string>());
+  return values;
+}
+
+// Label values and help texts of any bytes come out of a real parser as they went in; numbers
+// in their shortest form that reads back the same (bucket bounds are label texts).
 TEST(Exposition, ItsEscapesAreReadBackByAPrometheusParser) {
+  EXPECT_EQ(jrxlog::sampleValue(0.005), "0.005");
+  EXPECT_EQ(jrxlog::sampleValue(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(jrxlog::sampleValue(-3), "-3");
   if (access(kPython, X_OK) != 0) GTEST_SKIP() << "no " << kPython << " (scripts/setup.sh)";
   jrxlog::Exposition out;
   out.family("t_gauge", "gauge", "help with \\ and a\nline feed and \"quotes\"");
   const std::string awkward[] = {"plain", "quote \" back\\slash", "line\nfeed", "{x=\"y\"} 1",
                                  std::string("nul\0byte", 8), "caf\xc3\xa9"};
-  for (size_t i = 0; i < std::size(awkward); ++i)
-    out.sample("t_gauge", {{"type", awkward[i]}, {"n", std::to_string(i)}}, static_cast<double>(i));
+  json expected = json::array();
+  for (size_t i = 0; i < std::size(awkward); ++i) {
+    const std::string n = std::to_string(i);
+    out.sample("t_gauge", {{"type", awkward[i]}, {"n", n}}, static_cast<double>(i));
+    expected.push_back({"t_gauge", "gauge", "t_gauge", {{"type", awkward[i]}, {"n", n}}, n + ".0"});
+  }
   out.sample("t_gauge", {{"type", "not utf-8 \xff"}, {"n", "x"}}, 0.25);
+  // As the JSON Lines write what is not UTF-8.
+  expected.push_back({"t_gauge", "gauge", "t_gauge",
+                      {{"type", "not utf-8 \xef\xb7\x90" "ff"}, {"n", "x"}}, "0.25"});
   out.family("t_nan", "gauge", "no value");
   out.sample("t_nan", std::nan(""));
   out.family("t_total", "counter", "a counter");
   out.sample("t_total", 12345678901234.0);
-  const json samples = parsedByPrometheus(out.text());
-  ASSERT_EQ(samples.size(), std::size(awkward) + 3) << out.text();
-  for (size_t i = 0; i < std::size(awkward); ++i) {
-    EXPECT_EQ(samples[i][3]["type"], awkward[i]);
-    EXPECT_EQ(samples[i][4], std::to_string(i) + ".0");
-  }
-  EXPECT_EQ(samples[6][3]["type"], "not utf-8 \xef\xb7\x90" "ff");  // as the JSON Lines write it
-  EXPECT_EQ(samples[6][4], "0.25");
-  EXPECT_EQ(samples[7][4], "nan");
-  EXPECT_EQ(samples[8][0], "t");
-  EXPECT_EQ(samples[8][2], "t_total");
-  EXPECT_EQ(samples[8][4], "12345678901234.0");
-  // Numbers in their shortest form that reads back the same (bucket bounds are label texts).
-  EXPECT_EQ(jrxlog::sampleValue(0.005), "0.005");
-  EXPECT_EQ(jrxlog::sampleValue(0.1 + 0.2), "0.30000000000000004");
-  EXPECT_EQ(jrxlog::sampleValue(-3), "-3");
+  expected.push_back({"t_nan", "gauge", "t_nan", json::object(), "nan"});
+  expected.push_back({"t", "counter", "t_total", json::object(), "12345678901234.0"});
+  EXPECT_EQ(parsedByPrometheus(out.text()), expected) << out.text();
 }
 
 // Each listing asked of the API answers byte for byte what the command prints with --json
@@ -166,27 +166,28 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       params.emplace(args[i].substr(2), flag ? "1" : args[i + 1]);
       i += flag ? 0 : 1;
     }
-    args.push_back("--json");
-    args.push_back("--show-cursor");  // the API's answer ends with its cursor
+    args.insert(args.end(), {"--json", "--show-cursor"});  // the API's answer ends with its cursor
     const ToolRun printed = jrx(args);
     EXPECT_EQ(idsOf(printed.out), c.second) << args[1] << printed.err;
     const httplib::Response api = get(server.port(), "/api/" + args[0], params);
     EXPECT_EQ(std::make_pair(api.status, api.body), std::make_pair(200, printed.out)) << args[1];
   }
-  // Events per hour and type, with the listing's filters: the sample's are in one hour.
+  // Events per hour and type, with the listing's filters (the sample's are in one hour); counts
+  // change, so none is cached. One operation's history, its id in the path.
   const httplib::Params range = {{"eid", kNode}, {"from", "1701000000"}, {"to", "1701086399"}};
   const httplib::Response hours = get(server.port(), "/api/events/hours", range);
-  EXPECT_EQ(hours.get_header_value("Cache-Control"), "no-store");  // counts change
+  EXPECT_EQ(hours.get_header_value("Cache-Control"), "no-store");
   EXPECT_EQ(json::parse(hours.body),
             json::parse(R"({"from":1701000000,"to":1701086399,"since":1701000000,"hours":)"
                         R"([{"hour":1701000000,"counts":{"audit":1,"env_status":1,"info":1}}],)"
                         R"("counted":3,"complete":true})"));
-
-  // One operation's history, its id in the path.
   EXPECT_EQ(get(server.port(), "/api/ops/a%2Fb%20c", {{"lines", "1"}}).body,
             jrx({"ops", "--id", "a/b c", "--json"}).out);
 
   const httplib::Headers wrongHost = {{"Host", "attacker.example:8080"}, kAuth};
+  const auto bearer = [](const std::string& token) {
+    return httplib::Headers{{"Authorization", "Bearer " + token}};
+  };
   const std::tuple<const char*, const char*, httplib::Headers, int, const char*> answers[] = {
       {"GET", "/api/ops?active=maybe", kBearer, 400, "active: expected 1 or 0"},
       {"GET", "/api/events?active=1", kBearer, 400, "unknown parameter 'active'"},
@@ -194,7 +195,6 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       {"GET", "/api/ops/req-9", kBearer, 404, "no operation with id 'req-9'"},
       {"GET", "/api/events/hours?from=0&to=2678400", kBearer, 400, "at most 744 hours"},
       {"GET", "/api/events/hours?from=10&to=5", kBearer, 400, "from: after to"},
-      {"GET", "/api/events/hours?limit=5", kBearer, 400, "unknown parameter 'limit'"},
       {"GET", "/api/events/hours?eid=nope", kBearer, 400, "eid"},
       {"POST", "/api/ops", kBearer, 405, "read-only"},
       {"DELETE", "/api/ops/req-1", kBearer, 405, "read-only"},
@@ -202,22 +202,19 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       {"GET", "/", wrongHost, 403, "loopback host names only"},
       {"GET", "/api/events", {{"Host", "[::1]:8080"}, kAuth}, 200, "3f1e0d2c"},
       {"GET", "/api/ops", {}, 401, "bearer token"},
-      {"GET", "/app.js", {{"Authorization", "Bearer s3cret-tokeN"}}, 401, "bearer token"},
+      {"GET", "/app.js", bearer("s3cret-tokeN"), 401, "bearer token"},
       {"GET", "/", {{"Cookie", "jrxlog_token=guess"}}, 401, "bearer token"},
       {"GET", "/?token=guess", {}, 401, "bearer token"},
       {"GET", "/api/events", {{"Cookie", "jrxlog_token=s3cret-token"}}, 200, "3f1e0d2c"},
       // The whole header is the token: "%00" is decoded to a NUL byte that must not end it.
-      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-token%00"}}, 401, "bearer token"},
-      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-token x"}}, 401, "bearer token"},
-      {"GET", "/api/ops", {{"Authorization", "Bearer s3cret-tok"}}, 401, "bearer token"},
+      {"GET", "/api/ops", bearer("s3cret-token%00"), 401, "bearer token"},
+      {"GET", "/api/ops", bearer("s3cret-token x"), 401, "bearer token"},
+      {"GET", "/api/ops", bearer("s3cret-tok"), 401, "bearer token"},
       {"GET", "/api/ops", {kAuth, {"Authorization", "Bearer guess"}}, 401, "bearer token"},
-      {"GET", "/", {{"Cookie", "jrxlog_token=s3cret-token%00"}}, 401, "bearer token"},
       // Times beyond the 32 bits the log keeps would wrap to other times.
       {"GET", "/api/ops?to=4294967496", kBearer, 400, "to: '4294967496' is outside the times"},
-      {"GET", "/api/events?from=-2147483649", kBearer, 400, "outside the times"},
       // /metrics behind the same checks as the API.
       {"GET", "/metrics", {}, 401, "bearer token"},
-      {"GET", "/metrics", {{"Authorization", "Bearer s3cret-tokeX"}}, 401, "bearer token"},
       {"GET", "/metrics", wrongHost, 403, "loopback host names only"},
       {"POST", "/metrics", kBearer, 405, "read-only"},
       {"GET", "/metrics?x=1", kBearer, 400, "unknown parameter 'x'"},
@@ -242,8 +239,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     raw.send("GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
              "Authorization: " + header + "\r\n\r\n");
     const std::string answer = raw.answer();
-    EXPECT_EQ(answer.rfind("HTTP/1.1 ", 0), 0u) << answer;
-    EXPECT_EQ(answer.find("200 OK"), std::string::npos) << answer;
+    EXPECT_EQ(answer.rfind("HTTP/1.1 4", 0), 0u) << answer;
   }
   EXPECT_EQ(idsOf(jrx({"ops", "--id", "req-1", "--json"}).out).size(), 3u);
   EXPECT_EQ(get(server.port(), "/api/ops", {}, {}).get_header_value("WWW-Authenticate"), "Bearer");
@@ -251,22 +247,18 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   EXPECT_EQ(get(server.port(), "/?token=s3cret-token", {}, {}).get_header_value("Set-Cookie").find(
                 "jrxlog_token=s3cret-token; Path=/; HttpOnly"), 0u);
   // The page's files, each with its type and a policy that runs no inline script and no
-  // script from elsewhere.
+  // script from elsewhere (the scripts in a browser: ToolWebViewTest.cpp).
   const std::tuple<const char*, std::string, const char*> files[] = {
       {"/", JRXLOG_WEB_DIR "/index.html", "text/html; charset=utf-8"},
       {"/app.js", JRXLOG_WEB_DIR "/app.js", "text/javascript; charset=utf-8"},
-      {"/charts.js", JRXLOG_WEB_DIR "/charts.js", "text/javascript; charset=utf-8"},
       {"/style.css", JRXLOG_WEB_DIR "/style.css", "text/css; charset=utf-8"},
       {"/favicon.svg", JRXLOG_WEB_DIR "/favicon.svg", "image/svg+xml"},
-      {"/chart.min.js", JRX_CHARTJS, "text/javascript; charset=utf-8"},
   };
   for (const auto& [path, file, type] : files) {
     const httplib::Response res = get(server.port(), path, {}, {{"Host", "localhost:1"}, kAuth});
-    const std::string expected = readFile(file),
-                      csp = res.get_header_value("Content-Security-Policy");
-    ASSERT_FALSE(expected.empty()) << file;
-    EXPECT_EQ(res.status, 200) << path;
-    EXPECT_TRUE(res.body == expected) << path << " is not " << file;
+    const std::string csp = res.get_header_value("Content-Security-Policy");
+    ASSERT_FALSE(readFile(file).empty()) << file;
+    EXPECT_TRUE(res.status == 200 && res.body == readFile(file)) << path << " is not " << file;
     EXPECT_EQ(res.get_header_value("Content-Type"), type) << path;
     EXPECT_TRUE(csp.find("script-src 'self';") != csp.npos && csp.find("unsafe") == csp.npos)
         << csp;
@@ -280,30 +272,26 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   EXPECT_EQ(metrics.get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
   const json samples = parsedByPrometheus(metrics.body);
   if (!samples.is_null()) {
-    const std::pair<const char*, double> byStatus[] = {
-        {"started", 2}, {"running", 0}, {"done", 1}, {"canceled", 0}, {"failed", 1}};
-    for (const auto& s : byStatus)
-      EXPECT_EQ(valueOf(samples, "jrxlog_operations", {{"status", s.first}}), s.second) << s.first;
-    for (const char* type : {"info", "env_status", "audit"})
-      EXPECT_EQ(valueOf(samples, "jrxlog_events", {{"type", type}}), 1) << type;
+    EXPECT_EQ(byLabel(samples, "jrxlog_operations"),
+              (std::map<std::string, double>{
+                  {"started", 2}, {"running", 0}, {"done", 1}, {"canceled", 0}, {"failed", 1}}));
+    EXPECT_EQ(byLabel(samples, "jrxlog_events"),
+              (std::map<std::string, double>{{"info", 1}, {"env_status", 1}, {"audit", 1}}));
     const double oldest = valueOf(samples, "jrxlog_oldest_running_operation_age_seconds");
     EXPECT_TRUE(oldest >= before - 1701000100 && oldest <= after - 1701000100) << oldest;
     const double latest = valueOf(samples, "jrxlog_latest_event_age_seconds");
     EXPECT_TRUE(latest >= before - 1701000003 && latest <= after - 1701000003) << latest;
     // Some of the requests answered above, by route and code; a duration for each.
     const std::tuple<const char*, const char*, double> answered[] = {
-        {"/metrics", "401", 2}, {"/metrics", "403", 1}, {"/metrics", "405", 1},
+        {"/metrics", "401", 1}, {"/metrics", "403", 1}, {"/metrics", "405", 1},
         {"/metrics", "400", 1}, {"/api/ops/{id}", "404", 1}, {"/api/ops/{id}", "405", 1},
         {"other", "404", 1},    {"/app.js", "401", 1},    {"/app.js", "200", 1}};
     for (const auto& [route, code, n] : answered)
       EXPECT_EQ(valueOf(samples, "jrxlog_http_requests_total", {{"route", route}, {"code", code}}),
                 n) << route << " " << code;
-    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_count",
-                      {{"route", "/metrics"}}),
-              5);
-    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_bucket",
-                      {{"route", "/metrics"}, {"le", "+Inf"}}),
-              5);
+    const json route = {{"route", "/metrics"}}, all = {{"route", "/metrics"}, {"le", "+Inf"}};
+    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_count", route), 4);
+    EXPECT_EQ(valueOf(samples, "jrxlog_http_request_duration_seconds_bucket", all), 4);
   }
 
   // A failing database is 503 for as long as it fails; the server answers again once it is back.
@@ -313,11 +301,11 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
     const std::string before = get(server.port(), path).body;
     db->Session()->ExecuteSql("ALTER TABLE " + table + " RENAME TO gone_" + table);
     const httplib::Response failed = get(server.port(), path);
-    EXPECT_EQ(std::make_pair(failed.status, json::parse(failed.body).at("code")),
-              std::make_pair(503, json(3101))) << table;
     // Which table, file or socket failed is the operator's to read, not the client's.
-    EXPECT_EQ(json::parse(failed.body).at("error"),
-              "the database failed; the server's log says why");
+    EXPECT_EQ(std::make_pair(failed.status, json::parse(failed.body)),
+              std::make_pair(503, json{{"code", 3101},
+                                       {"error", "the database failed; the server's log says why"}}))
+        << table;
     const httplib::Response scrape = get(server.port(), "/metrics");
     EXPECT_EQ(std::make_pair(scrape.status, scrape.body), std::make_pair(503, failed.body));
     EXPECT_NE(server.out().find(table), std::string::npos) << server.out();
@@ -329,24 +317,20 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
   // A log that changes is counted again.
   ASSERT_EQ(jrx({"save-progress", R"({"id":"req-2","status":3,"progress":100})"}).status, 0);
   double done = 0;
-  for (int tries = 0; tries < 300 && done != 2 && !samples.is_null(); ++tries) {
-    usleep(100 * 1000);
-    done = valueOf(parsedByPrometheus(get(server.port(), "/metrics").body), "jrxlog_operations",
-                   {{"status", "done"}});
-  }
+  for (int tries = 0; tries < 300 && done != 2 && !samples.is_null(); ++tries, usleep(100 * 1000))
+    done = byLabel(parsedByPrometheus(get(server.port(), "/metrics").body), "jrxlog_operations")
+               .at("done");
   EXPECT_TRUE(done == 2 || samples.is_null());
   EXPECT_EQ(server.stop(), 0);
 
   // Events per hour are counted under the events listing's own rights.
-  const std::string acl = writeTempFile(std::string(R"({"clients":{"reader":{")") + kNode +
-                                        R"(":[54]}}})");
+  const std::string acl =
+      writeTempFile(std::string(R"({"clients":{"reader":{")") + kNode + R"(":[54]}}})");
   ServeProcess reader(url_, {}, {"--acl", acl, "--client", "reader"});
-  for (const auto& [eid, status] :
-       {std::make_pair(kNode, 200), std::make_pair(kVm1, 403), std::make_pair("", 403)}) {
-    const httplib::Params params =
-        *eid ? httplib::Params{{"eid", eid}} : httplib::Params{};
-    EXPECT_EQ(get(reader.port(), "/api/events/hours", params, {}).status, status) << eid;
-  }
+  for (const auto& [eid, status] : {std::pair(kNode, 200), {kVm1, 403}, {"", 403}})
+    EXPECT_EQ(get(reader.port(), "/api/events/hours", *eid ? httplib::Params{{"eid", eid}}
+                                                             : httplib::Params{}, {}).status,
+              status) << eid;
   EXPECT_EQ(reader.stop(), 0);
 }
 
@@ -356,7 +340,7 @@ int busySecond(int event) { return event % 5 == 0 ? event % 3 : 1; }
 // Listings of a log larger than their parts, on the command line and through the API: read in
 // parts that meet inside a second, by their cursors, they give every record once, as the one
 // whole answer would; a long answer, written as the log is read, arrives whole. Clients that
-// leave midway, or send a byte at a time, keep no worker past the time a request may take.
+// send a byte at a time keep no worker past the time a request may take.
 TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   auto guid = [](long long i) {
     const std::string n = std::to_string(i);
@@ -396,20 +380,18 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   EXPECT_EQ(jrx({"events"}).lines().size(), 2501u);  // and a table row each
   // --after: each part ends with its cursor, the next goes on after it.
   std::string joined, cursor;
-  for (int part = 0;; ++part) {
+  for (int part = 0; part < 20; ++part) {
     Strings args = {"events", "--json", "--limit", "333", "--show-cursor"};
     if (part > 0) args.insert(args.end(), {"--after", cursor});
     const ToolRun r = jrx(args);
-    ASSERT_EQ(r.status, 0) << r.err;
     const Strings lines = r.lines();
-    ASSERT_FALSE(lines.empty());
-    const json last = json::parse(lines.back());
-    ASSERT_EQ(last["kind"], "cursor");
+    ASSERT_TRUE(r.status == 0 && !lines.empty()) << r.err;
+    const std::string last = json::parse(lines.back()).at("cursor");
     if (lines.size() == 1) {
-      EXPECT_EQ(last["cursor"], cursor);  // nothing more: the cursor stays
+      EXPECT_EQ(last, cursor);  // nothing more: the cursor stays
       break;
     }
-    cursor = last["cursor"];
+    cursor = last;
     joined += r.out.substr(0, r.out.size() - lines.back().size() - 1);
   }
   EXPECT_EQ(joined, whole);
@@ -443,29 +425,23 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   };
   for (const Strings& args : refused) {
     const ToolRun r = jrx(args);
-    EXPECT_EQ(r.status, 2) << args[2] << r.err;
-    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(std::make_pair(r.status, r.out), std::make_pair(2, std::string())) << args[2];
     EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
   }
 
   ServeProcess server(url_, {"--request-timeout", "1"});
   EXPECT_EQ(server.out().find("warning"), std::string::npos);  // on this host, no token needed
-  struct Case {
-    Strings args;
-    httplib::Params params;
-    size_t rest;  // what the cursor goes on with
-  };
-  const Case cases[] = {
+  // A listing's API answer in parts (chunked), as a JSON array, ends with the cursor the header
+  // names; what the cursor goes on with.
+  const std::tuple<Strings, httplib::Params, size_t> cases[] = {
       {{"events", "--with-data"}, {}, 0},
       {{"events", "--with-data", "--type", "info", "--limit", "250"},
        {{"type", "info"}, {"limit", "250"}}, 250},
       {{"ops"}, {}, 400},
   };
-  for (const auto& c : cases) {
-    Strings args = c.args;
+  for (auto [args, params, rest] : cases) {
     args.insert(args.end(), {"--json", "--show-cursor"});
     const ToolRun printed = jrx(args);
-    httplib::Params params = c.params;
     const std::string path = "/api/" + args[0];
     const httplib::Response res = get(server.port(), path, params);
     params.emplace("lines", "1");
@@ -476,7 +452,7 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
     ASSERT_EQ(all.size(), printed.lines().size()) << path;
     EXPECT_EQ(all.back().at("cursor"), res.get_header_value("X-Jrxlog-Cursor")) << path;
     params.emplace("after", all.back().at("cursor").get<std::string>());
-    EXPECT_EQ(idsOf(get(server.port(), path, params).body, true).size(), c.rest) << path;
+    EXPECT_EQ(idsOf(get(server.port(), path, params).body, true).size(), rest) << path;
   }
   EXPECT_EQ(json::parse(get(server.port(), "/api/events?limit=450&type=info").body).size(), 451u);
   // An answer that ends within its first part is sent whole, its cursor in the header too.
@@ -497,8 +473,8 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
       const httplib::Response res = get(server.port(), path, params);
       const Strings part = idsOf(res.body, true);
       const json last = json::parse(ToolRun{0, res.body, ""}.lines().back());
-      EXPECT_EQ(res.get_header_value("X-Jrxlog-Cursor"), last.at("cursor")) << path;
       cursor = res.get_header_value("X-Jrxlog-Cursor");
+      EXPECT_EQ(cursor, last.at("cursor")) << path;
       all.insert(all.end(), part.begin(), part.end());
       if (answers == 0) between();
       if (part.empty()) return all;
@@ -517,17 +493,6 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   EXPECT_EQ(sorted(read), sorted(events));
   EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
 
-  // More clients than the server has workers, each gone after the first bytes of its answer.
-  for (int i = 0; i < 80; ++i) {
-    RawConnection raw(server.port());
-    raw.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    char first[64];
-    EXPECT_GT(recv(raw.fd(), first, sizeof first, 0), 0);
-  }
-  // Still a worker left for the next.
-  EXPECT_EQ(idsOf(get(server.port(), "/api/ops?limit=1&lines=1").body),
-            idsOf(jrx({"ops", "--json", "--limit", "1"}).out));
-
   // More of them than the server has workers, each sending its request a byte at a time.
   std::vector<std::unique_ptr<RawConnection>> slow;
   for (int i = 0; i < 80; ++i) {
@@ -538,61 +503,16 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   std::thread drip([&] {
     std::vector<bool> gone(slow.size(), false);
     // At most a minute: the server cuts every one of them long before.
-    for (int round = 0; round < 200 && cut < slow.size(); ++round) {
+    for (int round = 0; round < 200 && cut < slow.size(); ++round, usleep(300 * 1000))
       for (size_t i = 0; i < slow.size(); ++i)
         if (!gone[i] && (slow[i]->endedByServer() || !slow[i]->send("X"))) {
           gone[i] = true;
           ++cut;
         }
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
   });
   for (int i = 0; i < 3; ++i) EXPECT_EQ(get(server.port(), "/api/ops?limit=1").status, 200) << i;
   drip.join();
   EXPECT_EQ(cut, slow.size()) << "connections still open after a minute of dripping";
-  EXPECT_EQ(server.stop(), 0);
-}
-
-// The connections to the database of the server's sessions, as the server lists them.
-struct session_list_domain : ASDomain {
-  session_list_domain() : ASDomain("serve_sessions") {}
-  ASAttribute id{this, "id", AS_INT64};
-};
-struct session_list : ASTable<session_list_domain> {
-  session_list() { BindValues({&id}); }
-  ASInt64 id;
-};
-
-// A worker keeps its connection to the database from one request to the next (it gives back
-// only what the connection cached): requests on one client connection use one session.
-TEST_P(ToolServe, RequestsKeepTheirWorkersDatabaseConnection) {
-  if (GetParam() != "mariadb") GTEST_SKIP() << "only a server lists its connections";
-  ASSERT_EQ(jrx({"import"}, kSample).status, 0);
-  const size_t slash = url_.find('/', url_.find("//") + 2);
-  const std::string database = url_.substr(slash + 1, url_.find('?') - slash - 1);
-  auto db = ASDatabase::Open(url_);
-  db->Session()->ExecuteSql("CREATE VIEW serve_sessions AS SELECT ID AS id FROM "
-                            "information_schema.PROCESSLIST WHERE DB = '" + database + "'");
-  auto sessions = [&] {
-    session_list t;
-    ASCursor c(db->Session());
-    c.Project() << t->id;
-    std::set<long long> ids;
-    while (c.Fetch()) ids.insert(t.id.AsInt64());
-    return ids;
-  };
-  ServeProcess server(url_, {});
-  httplib::Client client("127.0.0.1", server.port());
-  client.set_keep_alive(true);
-  const std::set<long long> idle = sessions();
-  ASSERT_EQ(client.Get("/api/ops")->status, 200);
-  // The worker's connection outlives its request, and serves the next ones.
-  const std::set<long long> first = sessions();
-  EXPECT_EQ(first.size(), idle.size() + 1);
-  for (int i = 0; i < 10; ++i)
-    ASSERT_EQ(client.Get(i % 2 ? "/api/events" : "/api/ops?limit=1")->status, 200);
-  EXPECT_EQ(sessions(), first);
-  client.stop();
   EXPECT_EQ(server.stop(), 0);
 }
 
