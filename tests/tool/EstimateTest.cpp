@@ -41,10 +41,8 @@ class EstimateTest : public LogDbFixture {
   }
 };
 
-// 1 % a second: the rest at that pace from the last report, the same whenever asked until
-// the next report is due; a log that folds repeated texts into one row estimates the same.
-// Beyond the time a report may take, the silence counts as time without progress: the
-// estimate moves later than the time that passed, and keeps moving while the stall lasts.
+// The rest at the pace so far, until the next report is late: then the silence counts as time
+// without progress, and the estimate moves later faster than the time passes.
 TEST_P(EstimateTest, SteadyProgressGoesOnAtItsPaceUntilItStalls) {
   steady("op", 50, 10, 10);  // 0 % at T ... 50 % at T+50; mean gap 10 s
   EXPECT_EQ(eta("op", T + 50), T + 100);
@@ -78,9 +76,8 @@ TEST_P(EstimateTest, ARestartedOperationIsMeasuredFromItsNewRun) {
   EXPECT_EQ(eta("op", T + 5010), T + 5010 + 80);
 }
 
-// Without a pace of its own, the median run of its name that ended done stands in, from its
-// first report; once that has passed there is nothing to go by. Runs that failed and runs of
-// other names are not taken.
+// Without a pace of its own, the median done run of its name (not failed ones, nor other names)
+// stands in from its first report, until that has passed.
 TEST_P(EstimateTest, WithoutHistoryRunsOfTheSameNameStandIn) {
   say("new", "backup", 1, 0, T + 1000, "queued");
   EXPECT_EQ(eta("new", T + 1000), std::nullopt);  // nothing to go by
@@ -94,10 +91,6 @@ TEST_P(EstimateTest, WithoutHistoryRunsOfTheSameNameStandIn) {
   EXPECT_EQ(eta("new", T + 1000), T + 1000 + 120);
   EXPECT_EQ(eta("new", T + 1120), T + 1120);
   EXPECT_EQ(eta("new", T + 1121), std::nullopt);  // it has outlasted its kind
-
-  // Part done with one report: the share of the typical run that is left.
-  say("half", "backup", 1, 50, T + 1000, "half at once");
-  EXPECT_EQ(eta("half", T + 1000), T + 1060);
 
   // The newest runs are taken first: the one of the last hour before one of a year ago.
   ended("old", "sync", T + 1000 - 400 * 86400, 999);

@@ -1,8 +1,6 @@
-// jrxlog writers on every node of a multi-primary cluster at once, about the same records:
-// overlapping transactions meet only at commit, where one is refused and must be replayed;
-// afterwards every node holds the same rows, each record once. Runs where
+// jrxlog writers on every node of a multi-primary cluster at once, about the same records,
+// replay what commit refuses: every node holds the same rows, each record once. Runs where
 // JRX_TEST_CLUSTER_URLS names the nodes (scripts/test.sh starts them).
-#include <algorithm>
 #include <future>
 
 #include "ToolFixture.h"
@@ -61,9 +59,8 @@ std::string rowsOn(const std::string& url) {
   for (const auto& table : sqlOn(url, "SHOW TABLES").lines())
     for (const auto& row : sqlOn(url, "SELECT * FROM " + table).lines())
       rows.push_back("\n" + table + "\t" + row);
-  std::sort(rows.begin(), rows.end());
   std::string all;
-  for (const auto& row : rows) all += row;
+  for (const auto& row : sorted(rows)) all += row;
   return all;
 }
 

@@ -34,9 +34,8 @@ ToolRun jrxOn(const std::string& url, Strings args, const std::string& input = "
 Strings idsOf(const std::string& jsonLines, bool reports = false, const char* eventKey = "guid");
 Strings sorted(Strings v);
 
-// `jrxlog --db URL --local-eid kLocal ARGS` in the background, its output and errors kept in a
-// file: for commands that run until they are stopped. Stopped with SIGTERM at the latest when
-// destroyed.
+// `jrxlog --db URL --local-eid kLocal ARGS` in the background until stopped (SIGTERM, at the
+// latest when destroyed), its output and errors kept in a file.
 class BackgroundRun {
  public:
   BackgroundRun(const std::string& url, Strings args);

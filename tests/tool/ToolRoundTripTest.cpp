@@ -16,13 +16,6 @@ namespace {
 
 using nlohmann::json;
 
-std::vector<std::string> directions() {
-  std::vector<std::string> out;
-  for (const std::string& from : backends())
-    for (const std::string& to : backends()) out.push_back(from + "_" + to);
-  return out;
-}
-
 template <class Table>
 void addRows(Lines& all) {
   for (const std::string& r : rowsOf<Table>()) all.push_back(Table().TableName() + ": " + r);
@@ -111,6 +104,13 @@ std::string dumpLog(const std::string& url) {
   return out;
 }
 
+std::vector<std::string> directions() {
+  std::vector<std::string> out;
+  for (const std::string& from : backends())
+    for (const std::string& to : backends()) out.push_back(from + "_" + to);
+  return out;
+}
+
 class ToolRoundTrip : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -157,7 +157,8 @@ TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
   const ToolRun back = jrxOn(readBack, {"import"}, dump);
   ASSERT_EQ(back.status, 0) << back.err;
   // The same records; ties of time may list in another order, their keys being new.
-  EXPECT_EQ(sorted(ToolRun{0, dumpLog(readBack), ""}.lines()), sorted(ToolRun{0, dump, ""}.lines()));
+  const Strings again = ToolRun{0, dumpLog(readBack), ""}.lines();
+  EXPECT_EQ(sorted(again), sorted(ToolRun{0, dump, ""}.lines()));
 
   // The copy is a log; as it holds rows, it is no target, and is left as it was.
   const std::string src = R"("source_env":{"params":{"eid":")" + std::string(kNode) + "\"}}";
@@ -166,18 +167,15 @@ TEST_P(ToolRoundTrip, CopyAndListingsCarryTheWholeLog) {
                 .status, 0);
   const Lines after = logRowsOf(target);
   const ToolRun refused = jrxOn(source, {"copy", "--to", target});
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;
-  EXPECT_NE(refused.err.find("op_log"), std::string::npos) << refused.err;
+  EXPECT_TRUE(refused.status == 1 && refused.err.find("not empty (rows in ") != std::string::npos &&
+              refused.err.find(" op_log,") != std::string::npos) << refused.err;
   EXPECT_EQ(logRowsOf(target), after);
   // A database that only knows its local environment is no empty target either: its own
   // would clash with the copied one.
   const std::string initialised = freshDatabaseUrl(targetKind());
   ASSERT_EQ(runJrxlog({"--db", initialised, "init"}).status, 0);
   const ToolRun clash = jrxOn(source, {"copy", "--to", initialised});
-  EXPECT_EQ(clash.status, 1);
-  EXPECT_NE(clash.err.find("jrx_config"), std::string::npos) << clash.err;
-  EXPECT_EQ(jrxOn(source, {"copy"}).status, 2);
+  EXPECT_TRUE(clash.status == 1 && clash.err.find("jrx_config") != std::string::npos) << clash.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, ToolRoundTrip, ::testing::ValuesIn(directions()), BackendName());
