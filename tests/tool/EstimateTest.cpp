@@ -105,13 +105,13 @@ TEST_P(EstimateTest, WithoutHistoryRunsOfTheSameNameStandIn) {
 // Pure rules at the edges the log does not produce on its own.
 TEST(Estimates, EdgesOfTheRules) {
   using jrxlog::estimateEnd;
-  using jrxlog::ProgressPoint;
   // Percents outside 0..100 are taken at the nearest end; the newest row ended: none.
   EXPECT_EQ(estimateEnd({{110, 150, 2}, {100, -20, 1}}, 100, {}, 110), 110);
   EXPECT_EQ(estimateEnd({{200, 100, 3}, {100, 10, 2}}, 100, {50}, 200), std::nullopt);
   // No progress between rows (or no time between them): the peers, else none.
   EXPECT_EQ(estimateEnd({{110, 20, 2}, {100, 20, 1}}, 100, {}, 110), std::nullopt);
   EXPECT_EQ(estimateEnd({{110, 20, 2}, {100, 20, 1}}, 100, {100}, 110), 190);
+  EXPECT_EQ(estimateEnd({{100, 30, 2}, {100, 20, 1}}, 100, {}, 100), std::nullopt);
   // An estimate beyond the log's 32-bit times is none.
   EXPECT_EQ(estimateEnd({{2147483000, 1, 2}, {0, 0, 1}}, 0, {}, 2147483000), std::nullopt);
   EXPECT_EQ(jrxlog::typicalDuration({5, 1, 9, 7}), 5);
