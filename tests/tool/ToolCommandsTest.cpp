@@ -85,12 +85,14 @@ TEST_P(ToolCommands, BadImportLineIsNamedAndNothingFromItOnStored) {
       {"500", R"({"kind":"progress","id":"c","status":"2"})", "\"status\" must be a whole"},
       {"500", R"({"kind":"progress","id":"c","operands":[")" + std::string(kVm1) + R"(","0a-z"]})",
        "\"operands[1]\" is not a GUID"},
+      {"500", R"({"kind":"event","audit":5})", "\"audit\" must be an object"},
       {"500", R"({"kind":"progress","id":"c","info":{"params":{"x":5}}})", "\"info.params.x\""},
       {"500", R"({"kind":"progress","id":"c","colour":"red"})", "unknown field \"colour\""},
       // Times are kept in 32 bits: a wider one would come back as another time.
       {"500", R"({"kind":"progress","id":"c","name":"c","time":4294967301})",
        "\"time\" must be from -2147483648 to 2147483647"},
       {"500", R"({"kind":"event","time":-2147483649})", "\"time\" must be from"},
+      {"500", R"({"kind":"event","time":2147483648})", "\"time\" must be from"},
       // The parser would end the line at a NUL byte and keep the last of equal keys.
       {"500", R"({"kind":"progress","id":"c","name":"c"})" + std::string(1, '\0') +
                   R"({"kind":"progress","id":"e","name":"e"})",
@@ -260,6 +262,9 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       {{"ops", "--eid", "123"}, 2, {"--eid: not a GUID"}},
       {{"unfinished"}, 2, {"--eid is required"}},
       {{"compact", "logs"}, 2, {"not expected: logs"}},
+      {{"import", "a", "b"}, 2, {"not expected: b"}},
+      {{"copy"}, 2, {"--to is required"}},
+      {{"--local-eid", "nope", "init"}, 2, {"--local-eid"}},
       {{"watch", "--interval", "0"}, 2, {"--interval"}},
       {{"completion", "zsh"}, 2, {"bash only"}},
       {{"serve", "--listen", "127.0.0.1"}, 2, {"--listen", "jrxlog serve --help"}},
@@ -267,6 +272,8 @@ TEST(ToolDefaults, HelpAndCommandLineMistakes) {
       // Times beyond the 32 bits the log keeps would wrap to other times.
       {{"ops", "--to", "4294967496"}, 2, {"--to", "'4294967496' is outside the times"}},
       {{"ops", "--to", "2200-01-01"}, 2, {"--to", "outside the times"}},
+      {{"events", "--from", "-2147483649"}, 2, {"--from", "outside the times"}},
+      {{"unfinished", "--eid", kLocal, "--since", "2147483648"}, 2, {"--since", "outside"}},
       {{"--db", "", "ops"}, 2, {"--db: the database URL is empty"}},
       {{"--db", "bogus:x", "ops"}, 1, {"error 3101: database URL 'bogus:x' has an unknown scheme"}},
       {{"--db", "sqlite:/nonexistent/a.db", "ops"}, 1, {"cannot open SQLite database"}},
@@ -304,15 +311,17 @@ TEST(ToolDefaults, LibraryRecordsOnlyWhereAsked) {
   const std::string dir = makeTempDir(), file = dir + "/lib.log";
   const std::string record = "JRXLogDBLocal [1] plugins/JRXLogDB/JRXLogDBLocal:73 logAudit: ";
   // An audit event without its payload is stored, and the library says so in a record.
-  const auto run = [&](Strings args) {
+  const auto run = [&](Strings args, const Vars& vars = {}) {
     args.insert(args.begin(), {"--db", "sqlite:" + dir + "/q.db"});
     return runJrxlog(args, R"({"kind":"event","type":"audit","info":{"params":{"source_env":)"
-                           R"({"params":{"eid":")" + std::string(kNode) + R"("}}}}})");
+                           R"({"params":{"eid":")" + std::string(kNode) + R"("}}}}})", "", vars);
   };
   EXPECT_EQ(run({"import"}).err, "");
   EXPECT_NE(run({"--verbose", "import"}).err.find(record), std::string::npos);
   EXPECT_EQ(run({"--log-file", file, "import"}).err, "");
   EXPECT_NE(readFile(file).find(record), std::string::npos) << readFile(file);
+  EXPECT_EQ(run({"import"}, {{"JRXLOG_LOG_FILE", dir + "/env.log"}}).err, "");
+  EXPECT_NE(readFile(dir + "/env.log").find(record), std::string::npos);
   EXPECT_NE(run({"--log-file", dir + "/none/lib.log", "init"}).err.find(
                 "cannot open the log file " + dir + "/none/lib.log"), std::string::npos);
 }

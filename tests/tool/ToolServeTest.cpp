@@ -7,12 +7,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 #include <tuple>
 
 #include "ASQuery.h"
@@ -38,15 +41,21 @@ httplib::Response get(int port, const std::string& path, const httplib::Params& 
   return *res;
 }
 
-// The whole answer to `request` sent as it is, which a well-behaved client library would not.
-std::string rawAnswer(int port, const std::string& request) {
+// A connection that has sent `request` as it is, which a well-behaved client library would not.
+int connected(int port, const std::string& request) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) <= 0)
+    ADD_FAILURE() << "cannot send to the server";
+  return fd;
+}
+
+std::string rawAnswer(int port, const std::string& request) {
+  const int fd = connected(port, request);
   std::string all;
   char buffer[4096];
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0)
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) all.append(buffer, n);
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) all.append(buffer, n);
   close(fd);
   return all;
 }
@@ -185,6 +194,7 @@ TEST_P(ToolServe, ApiAnswersWhatTheListingsPrint) {
       {"GET", "/api/events", {{"Cookie", "jrxlog_token=s3cret-token"}}, 200, "3f1e0d2c"},
       // The whole header is the token: "%00" is decoded to a NUL byte that must not end it.
       {"GET", "/api/ops", bearer("s3cret-token%00"), 401, "bearer token"},
+      {"GET", "/", {{"Cookie", "jrxlog_token=s3cret-token%00"}}, 401, "bearer token"},
       {"GET", "/api/ops", bearer("s3cret-token x"), 401, "bearer token"},
       {"GET", "/api/ops", bearer("s3cret-tok"), 401, "bearer token"},
       {"GET", "/api/ops", {kAuth, {"Authorization", "Bearer guess"}}, 401, "bearer token"},
@@ -398,7 +408,7 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
     EXPECT_NE(r.err.find("cursor"), std::string::npos) << r.err;
   }
 
-  ServeProcess server(url_, {});
+  ServeProcess server(url_, {"--request-timeout", "1"});
   EXPECT_EQ(server.out().find("warning"), std::string::npos);  // on this host, no token needed
   // A listing's API answer in parts (chunked), as a JSON array, ends with the cursor the header
   // names; what the cursor goes on with.
@@ -462,6 +472,35 @@ TEST_P(ToolServe, LongListingsAreReadWholeAndOnceByTheirCursors) {
   EXPECT_EQ(sorted(read), sorted(events));
   EXPECT_EQ(sorted(readAll("/api/ops", "241", [] {})), sorted(reports));
 
+  // More clients than the server has workers, each gone after the first bytes of its answer;
+  // then as many sending their request a byte at a time, each cut once it has taken longer
+  // than a request may. A worker is left for the next request all along.
+  for (int i = 0; i < 80; ++i) {
+    const int fd = connected(server.port(), "GET /api/events HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    char first[64];
+    EXPECT_GT(recv(fd, first, sizeof first, 0), 0);
+    close(fd);
+  }
+  std::vector<int> slow;
+  for (int i = 0; i < 80; ++i)
+    slow.push_back(connected(server.port(), "GET /api/ops HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+  std::thread drip([&] {
+    // At most a minute: the server cuts every one of them long before.
+    for (int round = 0; round < 200 && !slow.empty(); ++round) {
+      const auto cut = [](int fd) {
+        char b;
+        const bool gone = recv(fd, &b, 1, MSG_DONTWAIT) >= 0 || errno != EAGAIN ||
+                          send(fd, "X", 1, MSG_NOSIGNAL) != 1;
+        if (gone) close(fd);
+        return gone;
+      };
+      slow.erase(std::remove_if(slow.begin(), slow.end(), cut), slow.end());
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(get(server.port(), "/api/ops?limit=1").status, 200) << i;
+  drip.join();
+  EXPECT_TRUE(slow.empty()) << slow.size() << " connections still open after a minute";
   EXPECT_EQ(server.stop(), 0);
 }
 
