@@ -29,25 +29,23 @@ std::string serverUrl() {
 class Made : public ::testing::Environment {
  public:
   static Made& of() {
-    static Made* made = [] {
-      auto* m = new Made;
-      ::testing::AddGlobalTestEnvironment(m);  // which owns it
-      return m;
-    }();
+    static Made* made = static_cast<Made*>(::testing::AddGlobalTestEnvironment(new Made));
     return *made;
   }
-  void database(const std::string& adminUrl, const std::string& name) {
+  // A database `name` on the server of `adminUrl`; with no URL, a folder.
+  void add(const std::string& adminUrl, const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex_);
-    databases_.emplace_back(adminUrl, name);
-  }
-  void folder(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    folders_.push_back(path);
+    made_.emplace_back(adminUrl, name);
   }
   void TearDown() override {
     std::string opened;
     std::shared_ptr<ASDatabase> db;
-    for (const auto& [admin, name] : databases_) {
+    std::error_code ignored;
+    for (const auto& [admin, name] : made_) {
+      if (admin.empty()) {
+        std::filesystem::remove_all(name, ignored);
+        continue;
+      }
       try {
         if (!db || admin != opened) {
           db = ASDatabase::Open(admin);
@@ -59,14 +57,11 @@ class Made : public ::testing::Environment {
         db.reset();  // left for the server's owner, as before
       }
     }
-    std::error_code ignored;
-    for (const std::string& f : folders_) std::filesystem::remove_all(f, ignored);
   }
 
  private:
   std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> databases_;
-  std::vector<std::string> folders_;
+  std::vector<std::pair<std::string, std::string>> made_;
 };
 
 std::string tempFolder() {
@@ -74,14 +69,13 @@ std::string tempFolder() {
     char tmpl[] = "/tmp/jrx-test-XXXXXX";
     const char* d = mkdtemp(tmpl);
     if (!d) throw std::runtime_error("cannot make a temporary folder");
-    Made::of().folder(d);
+    Made::of().add("", d);
     return std::string(d);
   }();
   return dir;
 }
 
 std::atomic<int> counter{0};
-
 
 // mysql://root@localhost/?socket=... -> mysql://root@localhost/<name>?socket=...
 std::string withDatabase(const std::string& server, const std::string& name) {
@@ -98,7 +92,7 @@ std::string createDatabase(const std::string& server) {
   auto admin = ASDatabase::Open(withDatabase(server, ""));
   admin->Session()->ExecuteSql("DROP DATABASE IF EXISTS " + name);
   admin->Session()->ExecuteSql("CREATE DATABASE " + name);
-  Made::of().database(withDatabase(server, ""), name);
+  Made::of().add(withDatabase(server, ""), name);
   return name;
 }
 

@@ -1,8 +1,7 @@
-// Plans on a log (statistics refreshed) where the wrong index looks attractive: the local
-// node links every operation and most events, operations have many operands (one, under two
-// titles, of the older two thirds), and events were recorded in the opposite order of their
-// time. Statements must read the big tables through their own index, and getOps and getEvents
-// must give the rows and order of the plain selection whichever plan a call takes.
+// Plans on a log (statistics refreshed) where the wrong index looks attractive: the local node
+// links every operation and most events, operations have many operands, events were recorded
+// in the opposite order of their time. Statements read the big tables through their own index,
+// and getOps and getEvents give the plain selection's rows and order whichever plan is taken.
 #include <regex>
 
 #include "ASHex.h"
@@ -17,8 +16,8 @@ namespace {
 const JRXEID kQuiet(0x9e, 0x2);
 const JRXEID kOld(0x01d, 0x3);
 const JRXEID kEventOperand(0x7b, 0x100);  // the first of the operand environments
-const JRXEID kBusyOperand(0x7c, 0x1);
-const int kBusyOperandOps = 2000;  // the oldest ones
+const JRXEID kBusyOperand(0x7c, 0x1);  // under two titles
+const int kBusyOperandOps = 2000;      // the oldest ones
 const int kOps = 3000;
 const int kEvents = 3000;
 const int kQuietEvents = 20;
@@ -134,7 +133,6 @@ class LargeLogPlansTest : public LogDbFixture {
     }
   }
 
-  // Index names are the database's own; the primary key's needs its table.
   static bool uses(const std::vector<Access>& steps, const std::string& index,
                    const std::string& table = "") {
     for (const Access& a : steps)
@@ -142,15 +140,8 @@ class LargeLogPlansTest : public LogDbFixture {
     return false;
   }
 
-  static JRXRequestProgressData deploy(const std::string& id, int status, const std::string& text) {
-    JRXRequestProgressData r = report(id, "deploy", status, 10, kT0 + 5000, text);
-    r.info.addParameter("env", envRef(kVm1, "vm", "vm-1"));
-    r.eid = kLocal;
-    return r;
-  }
-
-  // Statements that read both operations and their links must read one of the two by its
-  // key (SQLite names no index for a search by rowid): the other one leads.
+  // A statement reading operations and their links reads one of the two by its key (SQLite
+  // names no index for a search by rowid).
   static void expectOneLeads(const std::vector<Access>& steps) {
     std::map<std::string, std::map<std::string, std::string>> byStatement;
     for (const Access& a : steps)
@@ -225,6 +216,12 @@ TEST_P(LargeLogPlansTest, WritesAndRecoveryReadThroughTheirIndexes) {
   e.guid = JRXGUID::generate();
   e.time = kT0;
   e.info.addParameter("source_env", envRef(kQuiet, "node", "quiet"));
+  const auto deploy = [](const std::string& id, int status, const std::string& text) {
+    JRXRequestProgressData r = report(id, "deploy", status, 10, kT0 + 5000, text);
+    r.info.addParameter("env", envRef(kVm1, "vm", "vm-1"));
+    r.eid = kLocal;
+    return r;
+  };
   struct Case {
     const char* what;
     std::function<void()> call;
@@ -253,9 +250,8 @@ TEST_P(LargeLogPlansTest, WritesAndRecoveryReadThroughTheirIndexes) {
   }
 }
 
-// Each case takes another of the two plans or a mix; the answer is always the plain one. A
-// filter that keeps few rows or none is read along its own index: the time index, which would
-// be walked to the log's far end looking for what is not there, is never read.
+// Whichever plan a case takes, the answer is the plain one. A filter that keeps few rows or
+// none is read along its own index, never by a walk of the time index to the log's far end.
 TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
   struct Case {
     const char* name;
@@ -293,9 +289,8 @@ TEST_P(LargeLogPlansTest, EventsAreThePlainSelectionWhicheverPlanIsTaken) {
       ASSERT_EQ(0, log.getEvents(&got, c.eid, c.asSource, c.limit, c.category, c.type, false,
                                  c.from, c.to));
     }));
-    std::vector<std::string> guids;
-    for (const JRXEvent& e : got) guids.push_back(e.guid.toString());
-    EXPECT_EQ(plainEvents(c.eid, c.asSource, c.category, c.type, c.limit, c.from, c.to), guids);
+    EXPECT_EQ(plainEvents(c.eid, c.asSource, c.category, c.type, c.limit, c.from, c.to),
+              linesOf(got, [](const JRXEvent& e) { return e.guid.toString(); }));
     const bool filtered = *c.category || *c.type;
     expectIndexed(steps, filtered ? std::set<std::string>{"events_log_time", "events_log_guid"}
                                   : std::set<std::string>{"events_log_guid"});
@@ -344,8 +339,7 @@ TEST_P(LargeLogPlansTest, OpsAreThePlainSelectionWhicheverPlanIsTaken) {
       ASSERT_EQ(0, log.getOps(&got, c.eid, c.opName, c.id, c.parent, false, c.active, c.limit,
                               c.from, c.to));
     }));
-    std::vector<std::string> ids;
-    for (const JRXRequestProgressData& r : got) ids.push_back(r.id);
+    const Lines ids = linesOf(got, [](const JRXRequestProgressData& r) { return r.id; });
     EXPECT_EQ(plainOps(c.eid, c.opName, c.parent, c.id, c.active, c.limit, c.from, c.to), ids);
     EXPECT_EQ(ids.empty(), std::string(c.opName) == "nosuch" || std::string(c.parent) == "nosuch");
     std::set<std::string> forbidden;
@@ -358,9 +352,8 @@ TEST_P(LargeLogPlansTest, OpsAreThePlainSelectionWhicheverPlanIsTaken) {
   }
 }
 
-// Recovery's listing of one executing node starts from that node's links when the log holds
-// more unfinished operations than the node has links (agents that died everywhere), and from
-// the unfinished operations otherwise; the answer is the same either way.
+// Recovery's listing of one node starts from its links when it has fewer of them than the
+// log has unfinished operations (agents that died everywhere), else from those operations.
 TEST_P(LargeLogPlansTest, UnfinishedOpsStartFromTheSmallerSide) {
   {
     JRXRdbmsTran tran;

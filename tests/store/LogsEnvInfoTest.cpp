@@ -1,5 +1,4 @@
-// Environment references: reading them from records, finding or creating their env_log
-// rows, and the link rows of operations and events.
+// Environment references: read from records, their env_log rows, and the links to them.
 #include <future>
 #include <thread>
 
@@ -13,7 +12,7 @@ namespace {
 
 TEST(LogsEnvInfoRead, TakesTheRestOnlyWithAUsableIdentifier) {
   const JRXEID vm(0x1000, 1);
-  // Read as a C string: what follows a NUL does not count. (The forms: GuidText.)
+  // Read as a C string: what follows a NUL does not count.
   const std::pair<std::string, bool> cases[] = {
       {vm.toString(), true}, {vm.toString() + std::string("\0x", 2), true},
       {vm.toString().substr(1), false}, {std::string("\0", 1) + vm.toString(), false}};
