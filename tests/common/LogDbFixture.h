@@ -1,7 +1,6 @@
-// A fresh log database per test, on every backend, opened through the fault-injecting driver
-// so that a test can make any statement fail: the log tables, a local node, a directory that
-// knows a few environments, no client rights set and the log records captured. Helpers make
-// the records the services take.
+// A fresh log database per test on every backend, through the fault-injecting driver (any
+// statement can be made to fail): the log tables, a local node, a directory of a few
+// environments, no client rights, the log records captured; helpers make the services' records.
 // Header only: it needs the plug-in, which the common library does not link.
 #pragma once
 
@@ -32,8 +31,8 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   // The widest record limit and upper time bound the query calls take.
   static constexpr unsigned int kNoLimit = 2147483647;
   static constexpr long kNoUpper = 2147483647, kT0 = 1701000000;
-  // The local node, the node that executes the reported operations, two machines, and an
-  // environment the directory does not know.
+  // The local node, the node executing the reported operations, two machines, and one the
+  // directory does not know.
   static inline const JRX::JRXEID kLocal{0x10c41, 1}, kNode{0x70de, 1}, kVm1{0x7a, 1},
       kVm2{0x7a, 2}, kUnknown{0xdead, 0xbeef};
   static inline const std::string kInjected = "statement failed on purpose";
@@ -45,7 +44,6 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
   }
 
   void TearDown() override {
-    // Every service call ends the command it began, and no other.
     for (const auto& r : sink ? sink->records() : std::vector<JRX::JRXLogRecord>())
       EXPECT_EQ(r.text.find("without a command begun"), std::string::npos) << r.text;
     ASFaults::Clear();
@@ -121,11 +119,10 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return e;
   }
 
-  // A log with a bit of everything: operations executed here (kLocal) and elsewhere (kNode),
-  // running, started only and ended, with sources, operands, parents, tasks, a session and
-  // several reports each; events with further environments, resources, status changes, and
-  // an audit event. req-1, -3 and -5 end; kVm1 ("vm-1") is the operand of those, kVm2 of
-  // the others.
+  // A log with a bit of everything: operations executed here and elsewhere, running, started
+  // only (req-2) and ended (req-1, -3, -5, whose operand is kVm1; kVm2 of the others), with
+  // sources, parents, tasks, a session; events with environments, resources, status changes
+  // and an audit event.
   void fillLog() {
     JRX::JRXOpLogLocal log(nullptr);
     JRX::JRXEventLogLocal events(nullptr);
@@ -166,11 +163,10 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     ASSERT_EQ(events.saveEvent(audit), 0);
   }
 
-  // Runs `call` once per statement it makes (after `prepare`), that statement failing: every
-  // run must answer 3101, give the failure's text as the message of a command it ended on
-  // `service` (when there is one), and leave the log tables as they were, or as
-  // `after(commands ended)` says. Only a call that writes nothing may answer 0 when its last
-  // statement (the rollback) fails. Then `call` runs with nothing failing; returns its answer.
+  // Runs `call` once per statement it makes (after `prepare`), that statement failing: each
+  // run answers 3101, with the failure's text as the message of a command it ended on `service`,
+  // leaving the log as it was (or as `after(commands ended)` says); a call that writes nothing
+  // may answer 0 when its rollback fails. Then runs it unharmed and returns its answer.
   int failEachStatement(const JRX::JRXRequestLocal* service, const std::function<int()>& call,
                         const std::function<Lines(size_t)>& after = nullptr,
                         const std::function<void()>& prepare = nullptr) {
@@ -210,14 +206,13 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     info.serializeToString(text);
     return text;
   }
-  // A record as "id|name|parent|session|progress|time|status|information|eid|operands...".
+  // A record as "id|name|parent|session|progress|time|status|information|eid| operands...".
   static std::string opLine(const JRX::JRXRequestProgressData& r) {
-    std::string line = r.id + "|" + r.name + "|" + r.parentId + "|" + r.sessionId.text + "|" +
-                       std::to_string(r.progress) + "|" + std::to_string(r.time) + "|" +
-                       std::to_string(r.status) + "|" + infoText(r.info) + "|" +
-                       eidText(r.eid) + "|";
-    for (const JRX::JRXEID& e : r.operands) line += " " + eidText(e);
-    return line;
+    std::string operands;
+    for (const JRX::JRXEID& e : r.operands) operands += " " + eidText(e);
+    return joined({r.id, r.name, r.parentId, r.sessionId.text, std::to_string(r.progress),
+                   std::to_string(r.time), std::to_string(r.status), infoText(r.info),
+                   eidText(r.eid), operands});
   }
   // An event as "guid|time|category|type|code|sid bytes|source|information|payload".
   static std::string eventLine(const JRX::JRXEvent& e) {
@@ -232,10 +227,9 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return out;
   }
 
-  // What a follower that read the rows stored under `ranges` (in any order) must have got:
-  // as `keys`, every key of `all` (ascending) that lies in one of them, up to `limit`; as
-  // `got`, those of `listing` (the brute-force listing of its filter, each ending with its
-  // row's key) among them, in key order.
+  // What a follower that read the rows stored under `ranges` must have got: as `keys`, each
+  // key of `all` (ascending) in one of them, up to `limit`; as `got`, those of `listing` (the
+  // brute-force listing of its filter, each ending with its row's key) among them, by key.
   template <class Key>
   static void expectStoredOf(const std::vector<long long>& all,
                              const std::vector<JRX::JRXKeyRange>& ranges, unsigned limit,
@@ -255,8 +249,8 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     EXPECT_EQ(got, expected);
   }
 
-  // `listed` holds each of `required`, and otherwise only elements of `all`, each once and in
-  // the order of `all`: what a reader that went on while writers wrote must have seen.
+  // What a reader that went on while writers wrote must have seen: each of `required`, else
+  // only elements of `all`, each once and in the order of `all`.
   template <class Key>
   static void expectInOrderOnce(const std::vector<Key>& listed, const std::vector<Key>& all,
                                 const std::vector<Key>& required) {

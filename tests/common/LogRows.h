@@ -1,6 +1,5 @@
-// The log tables read and written directly: whole-table reads for tests that compare what a
-// sequence of calls left with what it should have, and rows of shapes the recording path
-// never makes (operations without progress rows, shared request identifiers, chosen links).
+// The log tables read and written directly: whole-table reads, and rows of shapes the
+// recording path never makes (operations without progress rows, shared ids, chosen links).
 // Header only: it needs the plug-in's table classes, which the common library does not see.
 #pragma once
 

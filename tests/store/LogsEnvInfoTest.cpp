@@ -27,19 +27,6 @@ TEST(LogsEnvInfoRead, TakesTheRestOnlyWithAUsableIdentifier) {
     EXPECT_EQ(e.getType() + "/" + e.getTitle(), c.second ? "vm/web-1" : "/");
     EXPECT_TRUE(e.isDefault());
   }
-
-  // A source only when it names a usable identifier; `out` is left alone otherwise.
-  LogsEnvInfo out(JRXEID(0x1000, 2), true);
-  JRXInfo info;
-  EXPECT_EQ(getSourceEnv(info, out), -1);
-  info.addParameter("source_env", "no parameters at all");
-  EXPECT_EQ(getSourceEnv(info, out), -1);
-  EXPECT_EQ(out.getEID(), JRXEID(0x1000, 2));
-  JRXInfo good, ref;
-  ref.addParameter("eid", vm.toString());
-  good.addParameter("source_env", ref);
-  EXPECT_EQ(getSourceEnv(good, out), 0);
-  EXPECT_TRUE(out.getEID() == vm && out.getType().empty() && !out.isDefault());
 }
 
 class EnvRefsTest : public LogDbFixture {
@@ -73,19 +60,6 @@ TEST_P(EnvRefsTest, RowsAndEventLinks) {
   EXPECT_EQ(rowsOf<env_log>(), (Lines{"1|7a:1|web-1|vm", "2|7a:1|web-1 renamed|vm",
                                       "3|7a:2|web-1|vm", "4|0:0||"}));
   EXPECT_EQ(rowsOf<events_log_env>(), (Lines{"11|1|O", "11|1|S", "11|1|S"}));
-}
-
-// Later reports link named environments only: the first of a role replaces the stand-ins
-// the first report left for that role, and one met as a stand-in is marked named.
-TEST_P(EnvRefsTest, ANamedLinkReplacesTheStandInsOfItsRole) {
-  JRXRdbmsTran tran;
-  const LogsEnvInfo local = env(kLocal, "here", true), vm = env(kVm1, "web");
-  for (int op : {3, 7}) local.linkNewOperation(tran, op, 'O', local.getSqlID(tran));
-  local.linkNewOperation(tran, 3, 'S', local.getSqlID(tran));
-  env(kVm1, "web", true).linkNewOperation(tran, 7, 'S', vm.getSqlID(tran));
-  for (int op : {3, 3, 7}) vm.linkOperation(tran, op, op == 3 ? 'O' : 'S');
-  tran.commit();
-  EXPECT_EQ(links(), (Lines{"3|O|N|web", "3|S|Y|here", "7|O|Y|here", "7|S|N|web"}));
 }
 
 // A named link that meets the same environment's stand-in link, which another session made
