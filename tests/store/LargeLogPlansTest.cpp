@@ -140,20 +140,6 @@ class LargeLogPlansTest : public LogDbFixture {
     return false;
   }
 
-  // A statement reading operations and their links reads one of the two by its key (SQLite
-  // names no index for a search by rowid).
-  static void expectOneLeads(const std::vector<Access>& steps) {
-    std::map<std::string, std::map<std::string, std::string>> byStatement;
-    for (const Access& a : steps)
-      if (a.table == "op_log" || a.table == "op_log_env")
-        byStatement[a.sql][a.table] = a.index.empty() && !a.fullScan ? ASPrimaryKey : a.index;
-    for (const auto& st : byStatement)
-      if (st.second.size() == 2) {
-        EXPECT_TRUE(st.second.at("op_log") == ASPrimaryKey ||
-                    st.second.at("op_log_env") == ASPrimaryKey) << st.first;
-      }
-  }
-
   // The plain selection getOps stands for: each operation once, in time order (newest first
   // under a limit).
   static Lines plainOps(const JRXEID& eid, const std::string& name, const std::string& parent,
@@ -338,7 +324,6 @@ TEST_P(LargeLogPlansTest, OpsAreThePlainSelectionWhicheverPlanIsTaken) {
       forbidden.insert("op_log_time");
     if (!c.eid.isValid()) forbidden.insert("op_log_env_env");
     expectIndexed(steps, forbidden);
-    expectOneLeads(steps);
     for (const std::string& index : c.leading) EXPECT_TRUE(uses(steps, index)) << index;
   }
 }

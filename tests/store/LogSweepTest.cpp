@@ -1,12 +1,11 @@
 // The maintenance path: compaction in batches removes what the compact services remove, the
-// sweep what they leave behind and nothing else, also beside writers; batches sized by time.
+// sweep what they leave behind and nothing else, also beside writers.
 // (Runs killed halfway: scripts/crashloop.py.)
 #include <future>
 #include <thread>
 
 #include "JRXLogMaintenance.h"
 #include "LogDbFixture.h"
-#include "store/BatchPace.h"
 
 using namespace JRX;
 
@@ -154,23 +153,6 @@ TEST_P(LogSweepTest, AnEnvironmentRowLinkedAfterTheSweepListedItStays) {
 }
 
 JRX_ON_EVERY_BACKEND(LogSweepTest);
-
-// Batches start at the least size, double while quick up to the caller's rows, shrink with
-// their time, never below the least or the caller's rows (and one row at least).
-TEST(BatchPaceTest, BatchesGrowByStepsUpToTheCallersRowsAndShrinkWithTheirTime) {
-  BatchPace pace(5000), few(3);
-  for (unsigned rows : {100u, 200u, 400u, 800u, 1600u, 3200u, 5000u, 5000u}) {
-    EXPECT_EQ(pace.rows(), rows);
-    pace.took(std::chrono::milliseconds(0));
-  }
-  pace.took(kBatchHold * 10);
-  EXPECT_EQ(pace.rows(), 500u);
-  pace.took(std::chrono::hours(1));
-  EXPECT_EQ(pace.rows(), BatchPace::kLeastRows);
-  few.took(std::chrono::hours(1));
-  EXPECT_EQ(few.rows(), 3u);
-  EXPECT_EQ(BatchPace(0).rows(), 1u);
-}
 
 }  // namespace
 }  // namespace jrxtest
