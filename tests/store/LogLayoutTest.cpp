@@ -101,8 +101,9 @@ class LogLayoutTest : public LogDbFixture {
                                    : "ALTER TABLE " + table + " DROP INDEX " + index);
   }
 
-  // Opens the log as every user of the library does: same rows and answers as the log this
-  // build made, and writes of every kind work.
+  // Opens the log as every user of the library does, three processes at once: one brings it
+  // up to date, the others find it done; same rows and answers as the log this build made,
+  // and writes of every kind work.
   void expectUpgraded(const OldLayout& layout, bool duplicate) {
     SCOPED_TRACE(layout.name);
     fillLog();
@@ -112,7 +113,21 @@ class LogLayoutTest : public LogDbFixture {
     // A version recorded for another part of the database is not this log's.
     if (layout.version) execute("INSERT INTO jrxlog_layout (part, version) VALUES ('other', 1)");
 
-    const JRXLayoutReport report = openLogLayout();
+    std::vector<JRXLayoutReport> reports(3);
+    std::vector<std::thread> openers;
+    for (JRXLayoutReport& mine : reports)
+      openers.emplace_back([&mine] {
+        try {
+          mine = openLogLayout();
+        } catch (const AException& e) {
+          mine.changes = {e.what()};
+        }
+      });
+    for (std::thread& t : openers) t.join();
+    std::sort(reports.begin(), reports.end(),
+              [](const auto& a, const auto& b) { return a.changes.size() > b.changes.size(); });
+    const JRXLayoutReport& report = reports[0];
+    EXPECT_TRUE(reports[1].changes.empty() && reports[2].changes.empty());
     EXPECT_EQ(std::make_pair(report.found, report.now),
               std::make_pair(layout.version, kLogLayoutVersion));
     EXPECT_FALSE(report.changes.empty());
@@ -161,28 +176,6 @@ TEST_P(LogLayoutTest, OlderLayoutsOpenWithEveryRowAndAnswerANewerIsRefused) {
   EXPECT_EQ(allLogRows(), rows);
   JRXRdbmsTran tran(AS_TRAN_READ);
   EXPECT_EQ((*tran)->DescribeTable("op_log").Index("op_log_time"), nullptr);
-}
-
-// Processes opening the same old log at once: one brings it up to date, the others find it
-// done; every row stays.
-TEST_P(LogLayoutTest, SeveralOpeningTheSameOldLogAtOnceChangeItOnce) {
-  fillLog();
-  const Lines rows = allLogRows();
-  openOld(kFirst, madeLog(), true);
-  std::vector<std::string> changed(4);
-  std::vector<std::thread> openers;
-  for (std::string& mine : changed)
-    openers.emplace_back([&mine] {
-      try {
-        mine = openLogLayout().changes.empty() ? "none" : "changed";
-      } catch (const AException& e) {
-        mine = e.what();
-      }
-    });
-  for (std::thread& t : openers) t.join();
-  std::sort(changed.begin(), changed.end());
-  EXPECT_EQ(changed, (Lines{"changed", "none", "none", "none"}));
-  EXPECT_EQ(allLogRows(), rows);
 }
 
 // A row the new layout cannot hold (MariaDB: a title longer than the key's width) stops the

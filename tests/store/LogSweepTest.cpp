@@ -48,12 +48,6 @@ class LogSweepTest : public LogDbFixture {
     EXPECT_EQ(orphans<op_log_env>(1, envs) + orphans<events_log_env>(1, envs), 0);
   }
 
-  // The operations and events that stay, and every child row.
-  static std::vector<std::set<long long>> parentsAndChildren() {
-    return {ids<op_log>(), ids<events_log>(), ids<op_log_data>(), ids<op_log_task>(),
-            ids<events_log_status>()};
-  }
-
   // An event and an environment row nothing links to yet; returns the event's key.
   int eventBesideAnUnlinkedEnv() {
     EXPECT_EQ(JRXEventLogLocal(nullptr).saveEvent(event(kNode, kT0)), 0);
@@ -79,31 +73,33 @@ class LogSweepTest : public LogDbFixture {
 // transaction then rolled back); the sweep then removes what those left behind, only that.
 TEST_P(LogSweepTest, CompactionInBatchesThenTheSweepRemoveWhatTheServicesLeaveBehind) {
   fillLog();
-  const std::vector<std::set<long long>> before = parentsAndChildren();
-  std::vector<std::set<long long>> byServices;
+  const Lines before = allLogRows();
+  const long long events = static_cast<long long>(ids<events_log>().size());
+  Lines byServices;
   {
     JRXRdbmsTran around;
     ASSERT_EQ(JRXOpLogLocal::compact(0), 0);
     ASSERT_EQ(JRXEventLogLocal::compact(2), 0);
-    byServices = parentsAndChildren();
+    byServices = allLogRows();
+    EXPECT_EQ(ids<op_log>().size(), 3u);
+    EXPECT_EQ(ids<events_log>().size(), 2u);
   }
-  ASSERT_EQ(parentsAndChildren(), before);
-  EXPECT_EQ(byServices[0].size(), 3u);
-  EXPECT_EQ(byServices[1].size(), 2u);
+  ASSERT_EQ(allLogRows(), before);
 
   // A batch whose commit met a conflict is replayed, and its rows told once.
   ASFaults::ConflictStatement(2, "COMMIT");
   compactOpsInBatches(0, 1, sink);
   ASFaults::ConflictStatement(1, "COMMIT");
   compactEventsInBatches(2, 2, sink);
-  EXPECT_EQ(parentsAndChildren(), byServices);
+  EXPECT_EQ(allLogRows(), byServices);
   EXPECT_EQ(removed["op_log"], 3);
-  EXPECT_EQ(removed["events_log"], static_cast<long long>(before[1].size()) - 2);
+  EXPECT_EQ(removed["events_log"], events - 2);
 
   removed.clear();
   const std::map<std::string, long long> left = childOrphans();
   EXPECT_EQ(left.at("op_log_data"), 6);
   EXPECT_EQ(left.at("op_log_task"), 3);
+  const Lines parents[] = {rowsOf<op_log>(), rowsOf<events_log>()};
   ASFaults::ConflictStatement(3, "COMMIT");
   sweepLog(2, sink);
   expectNoOrphans();
@@ -113,8 +109,8 @@ TEST_P(LogSweepTest, CompactionInBatchesThenTheSweepRemoveWhatTheServicesLeaveBe
   std::set<long long> linked = ids<op_log_env>(1);
   for (long long id : ids<events_log_env>(1)) linked.insert(id);
   EXPECT_EQ(ids<env_log>(), linked);
-  EXPECT_EQ(ids<op_log>(), byServices[0]);
-  EXPECT_EQ(ids<events_log>(), byServices[1]);
+  EXPECT_EQ(rowsOf<op_log>(), parents[0]);
+  EXPECT_EQ(rowsOf<events_log>(), parents[1]);
   removed.clear();
   sweepLog(1000, sink);
   for (const auto& r : removed) EXPECT_EQ(r.second, 0) << r.first;
