@@ -1,6 +1,5 @@
-// A fresh log database per test on every backend, through the fault-injecting driver (any
-// statement can be made to fail): the log tables, a local node, a directory of a few
-// environments, no client rights, the log records captured; helpers make the services' records.
+// A fresh log database per test on every backend, through the fault-injecting driver: the log
+// tables, a local node, a directory of a few environments, no client rights, records captured.
 // Header only: it needs the plug-in, which the common library does not link.
 #pragma once
 
@@ -119,10 +118,9 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     return e;
   }
 
-  // A log with a bit of everything: operations executed here and elsewhere, running, started
-  // only (req-2) and ended (req-1, -3, -5, whose operand is kVm1; kVm2 of the others), with
-  // sources, parents, tasks, a session; events with environments, resources, status changes
-  // and an audit event.
+  // A log with a bit of everything: operations run here and elsewhere, started only (req-2),
+  // ended (req-1, -3, -5, operand kVm1; kVm2 of the others), with sources, parents, tasks, a
+  // session; events with environments, resources, status changes and an audit event.
   void fillLog() {
     JRX::JRXOpLogLocal log(nullptr);
     JRX::JRXEventLogLocal events(nullptr);

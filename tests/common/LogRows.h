@@ -36,8 +36,7 @@ inline std::string eidText(const JRX::JRXGUIDBase& eid) {
   return text;
 }
 
-// A stored value as text: numbers in decimal, identifiers by eidText, NULL as "NULL", texts
-// and blobs escaped.
+// A stored value as text: NULL as "NULL", identifiers by eidText, anything else escaped.
 inline std::string valueText(const ASValue& v) {
   if (v.IsNull()) return "NULL";
   if (v.Type() != AS_GUID) return escaped(v.Str().str());
@@ -98,8 +97,7 @@ Lines rowsOf() {
   return joined(fieldsOf<Table>());
 }
 
-// Rows of a table, and the columns of its keys with their kind ('o' operation, 'd' progress
-// row, 'e' environment, 'v' event).
+// Rows of a table, and its key columns with their kind (operation, data, environment, event).
 struct KeyedRows {
   const char* name;
   Fields rows;

@@ -9,7 +9,6 @@
 
 namespace jrxtest {
 
-// The tables as a build made them, one statement a string.
 struct OldLayout {
   const char* name;
   std::vector<const char*> sqlite;

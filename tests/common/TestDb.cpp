@@ -24,8 +24,7 @@ std::string serverUrl() {
   return u ? u : "";
 }
 
-// What this process made goes when its tests are done: runs after runs (a mutation sample
-// runs the programs hundreds of times) would otherwise fill the disk.
+// What this process made goes when its tests end: repeated runs would otherwise fill the disk.
 class Made : public ::testing::Environment {
  public:
   static Made& of() {

@@ -133,8 +133,7 @@ class LargeLogPlansTest : public LogDbFixture {
     return false;
   }
 
-  // The plain selection getOps stands for: each operation once, in time order (newest first
-  // under a limit).
+  // The plain selection getOps stands for, in time order (newest first under a limit).
   static Lines plainOps(const JRXEID& eid, const std::string& name, const std::string& parent,
                         const std::string& id, bool active, unsigned limit, long from, long to) {
     op_log ops;
@@ -195,8 +194,7 @@ TEST_P(LargeLogPlansTest, WritesAndRecoveryReadThroughTheirIndexes) {
     r.eid = kLocal;
     return r;
   };
-  // Each call reads through the indexes named for it (index, and its table where it is the
-  // primary key) and none of `forbidden`.
+  // Each call reads through the indexes named (with the table of a primary key), no forbidden.
   const auto expectReads = [](const std::function<void()>& call,
                               const std::set<std::string>& forbidden,
                               const std::vector<std::pair<const char*, const char*>>& used) {

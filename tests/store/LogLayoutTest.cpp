@@ -101,9 +101,8 @@ class LogLayoutTest : public LogDbFixture {
                                    : "ALTER TABLE " + table + " DROP INDEX " + index);
   }
 
-  // Opens the log as every user of the library does, three processes at once: one brings it
-  // up to date, the others find it done; same rows and answers as the log this build made,
-  // and writes of every kind work.
+  // Three processes open the log at once, as users of the library do: one brings it up to date,
+  // the others find it done; rows and answers are those of this build's log, writes work.
   void expectUpgraded(const OldLayout& layout, bool duplicate) {
     SCOPED_TRACE(layout.name);
     fillLog();

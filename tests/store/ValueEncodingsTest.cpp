@@ -1,12 +1,11 @@
-// Stored forms of framework values: texts in blobs, information records in their binary form
-// and event payloads; what cannot be read leaves the target alone.
+// Stored forms of framework values: information records in their binary form and event
+// payloads; what cannot be read leaves the target alone.
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
 #include <cstdint>
 #include <string>
 
-#include "JRXConversions.h"
 #include "JRXMessage.h"
 #include "store/ValueEncodings.h"
 
@@ -14,16 +13,6 @@ using namespace JRX;
 using namespace JRX::logdb;
 
 namespace {
-
-TEST(ScalarForms, TextsCarryTheirNul) {
-  RealBlob b = textBlob("abc");
-  EXPECT_EQ(std::string(static_cast<const char*>(b.data()), b.size()), std::string("abc", 4));
-  // Bytes after a NUL are not part of the text; a NULL column is the empty text.
-  ASRealBlob v;
-  v.SetBytes("ab\0cd", 5);
-  EXPECT_EQ(blobText(v), "ab");
-  EXPECT_EQ(blobText(ASRealBlob()), "");
-}
 
 TEST(InfoForms, RoundTripBothWaysAndRefuseWhatIsNoRecord) {
   JRXInfo info("VM {vm} moved to {node}", "msg.move", false), node("node-7");
