@@ -198,7 +198,6 @@ class LogDbFixture : public ::testing::TestWithParam<std::string> {
     }
   }
 
-  // A record's information in its stored form.
   static std::string infoText(const JRX::JRXInfo& info) {
     std::string text;
     info.serializeToString(text);

@@ -21,7 +21,6 @@ const int kBusyOperandOps = 2000;      // the oldest ones
 const int kOps = 3000, kEvents = 3000, kQuietEvents = 20, kOperandEnvs = 300;
 const int kOldEvents = 1500;  // the first recorded ones, hence the newest by time
 
-// Multi-row INSERTs of `rows` into `table`.
 void insertRows(ASSession* s, const std::string& table, const std::string& columns,
                 const std::vector<std::string>& rows) {
   for (size_t at = 0; at < rows.size(); at += 500) {
