@@ -97,7 +97,8 @@ Lines rowsOf() {
   return joined(fieldsOf<Table>());
 }
 
-// Rows of a table, and its key columns with their kind (operation, data, environment, event).
+// Rows of a table, and the columns of its keys with their kind ('o' operation, 'd' progress
+// row, 'e' environment, 'v' event).
 struct KeyedRows {
   const char* name;
   Fields rows;

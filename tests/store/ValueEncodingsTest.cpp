@@ -23,7 +23,7 @@ TEST(InfoForms, RoundTripBothWaysAndRefuseWhatIsNoRecord) {
   info.addParameter("odd", std::string("\xff\xfe'\"\\", 5));
   std::string bytes;
   ASSERT_EQ(putInfoToBinary(info, bytes), 0);
-  JRXInfo fromBinary;
+  JRXInfo fromBinary, direct;
   ASSERT_EQ(getInfoFromBinary(bytes.data(), bytes.size(), fromBinary), 0);
   EXPECT_EQ(fromBinary, info);
 
@@ -31,7 +31,6 @@ TEST(InfoForms, RoundTripBothWaysAndRefuseWhatIsNoRecord) {
   JRXMessage msg, other;
   ASSERT_EQ(msg.load(bytes.data(), bytes.size(), 0), 0);
   EXPECT_EQ(msg.getName(), "packet");
-  JRXInfo direct;
   EXPECT_EQ(msg.getIterator()->getObj(direct, 1134), 0);
   EXPECT_EQ(direct, info);
 
