@@ -177,6 +177,39 @@ TEST_P(LogLayoutTest, OlderLayoutsOpenWithEveryRowAndAnswerANewerIsRefused) {
   EXPECT_EQ((*tran)->DescribeTable("op_log").Index("op_log_time"), nullptr);
 }
 
+// An opening that fails at any statement leaves a log the next opening finishes: the steps
+// look before they change, and the version is written last.
+TEST_P(LogLayoutTest, AnOpeningThatFailsHalfwayIsFinishedByTheNext) {
+  fillLog();
+  const Lines rows = allLogRows();
+  const Lines said = answers();
+  const std::shared_ptr<ASDatabase> made = madeLog();
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE("statement " + std::to_string(n) + " failing");
+    openOld(kFirst, made, true);
+    const std::string url = JRXDatabase::get()->Url();
+    JRXDatabase::close();
+    JRXDatabase::open("fault:" + url);
+    JRXConfiguration::setLocalEID(kLocal);
+    ASFaults::Clear();
+    ASFaults::FailStatement(n, "", kInjected);
+    bool failed = false;
+    try {
+      openLogLayout();
+    } catch (const AException& e) {
+      failed = true;
+      EXPECT_NE(std::string(e.what()).find(kInjected), std::string::npos) << e.what();
+    }
+    const bool reached = ASFaults::StatementsSeen() >= n;
+    ASFaults::Clear();
+    EXPECT_EQ(failed, reached);
+    EXPECT_EQ(openLogLayout().now, kLogLayoutVersion);
+    EXPECT_EQ(allLogRows(), rows);
+    EXPECT_EQ(answers(), said);
+    if (!reached || HasFailure()) break;
+  }
+}
+
 // A row the new layout cannot hold (MariaDB: a title longer than the key's width) stops the
 // opening with the table's name and the database's reason; the row is kept whole.
 TEST_P(LogLayoutTest, ARowTheNewLayoutCannotHoldStopsTheOpeningAndStays) {
