@@ -72,7 +72,8 @@ class LogLayoutTest : public LogDbFixture {
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1000, eid, title, type "
                     "FROM env_log WHERE id = " + vm1);
       // One event and one operation link move to the twin; the other operations get a second
-      // link to it, which the merge folds into the first (named, where either was).
+      // link to it, which the merge folds into the first (named, where either was: the first
+      // or the twin).
       s->ExecuteSql("UPDATE events_log_env SET env_id = 1000 WHERE env_id = " + vm1);
       const std::string links = " FROM op_log_env WHERE role = 'O' AND env_id = " + vm1;
       s->ExecuteSql("UPDATE op_log_env SET env_id = 1000 WHERE role = 'O' AND env_id = " + vm1 +
@@ -81,6 +82,8 @@ class LogLayoutTest : public LogDbFixture {
                     "1000, role, is_default" + links);
       s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE role = 'O' AND env_id = " + vm1 +
                     " AND op_id = (SELECT MAX(op_id)" + links + ")");
+      s->ExecuteSql("UPDATE op_log_env SET is_default = 'Y' WHERE env_id = 1000 AND op_id = "
+                    "(SELECT MIN(op_id)" + links + ")");
       // Each link of the local node on both rows: stand-ins stay stand-ins.
       const std::string local = fieldsOf({&e}, {&e->id}, e->title == "local-node")[0][0];
       s->ExecuteSql("INSERT INTO env_log (id, eid, title, type) SELECT 1001, eid, title, type "
