@@ -1,6 +1,6 @@
 // The event log's listings against a brute-force listing of the tables; bounds, payloads, the
 // caller's vector and the answer, rights and failures.
-#include "../opquery/ListingTest.h"
+#include "ListingTest.h"
 #include "ASHex.h"
 
 using namespace JRX;

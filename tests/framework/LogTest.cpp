@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "JRXLog.h"
 
@@ -26,10 +28,8 @@ TEST(Log, RecordsReachTheSinkAndAFileUpToItsLevel) {
   setLogSink(JRXStreamLogSink::appendingTo(path, 2));
   Log2("cat", "f.cpp", 7, "fn", "int fn()").put(2, "kept");
   Log2("cat", "f.cpp", 8, "fn", "int fn()").put(3, "left out");
-  std::string text(200, '\0');  // read while the sink still holds the file
-  FILE* in = std::fopen(path.c_str(), "r");
-  text.resize(in ? std::fread(text.data(), 1, text.size(), in) : 0);
-  if (in) std::fclose(in);
+  std::ifstream in(path);  // while the sink still holds the file
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(text.substr(19), " cat [2] f.cpp:7 fn: kept\n") << text;  // after the local time
   setLogSink(previous);
   std::remove(path.c_str());
